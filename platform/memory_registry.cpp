@@ -1,0 +1,359 @@
+#include "platform/memory_registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+namespace kestro {
+
+namespace {
+
+// Registry names compare without regard to case. Only ASCII letters fold,
+// which covers every name the program uses.
+std::string Upper(const std::string& s) {
+    std::string out = s;
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+    std::vector<std::string> names;
+    std::string current;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!current.empty()) names.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) names.push_back(current);
+    return names;
+}
+
+int RootIndex(KeyHandle key) {
+    switch (key) {
+        case kHkeyClassesRoot: return 0;
+        case kHkeyCurrentUser: return 1;
+        case kHkeyLocalMachine: return 2;
+        default: return -1;
+    }
+}
+
+const char* const kRootNames[3] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"};
+
+}  // namespace
+
+struct MemoryRegistryStore::Node {
+    std::string name;            // as first created
+    Node* parent = nullptr;      // null for a root and for a deleted key
+    bool deleted = false;
+    std::map<std::string, NodePtr> children;  // by upper-case name: enumerated in sorted order
+    struct NamedValue {
+        std::string name;
+        Value value;
+    };
+    std::map<std::string, NamedValue> values;  // by upper-case name
+
+    std::string FullPath() const {  // "ROOT\\A\\B" as created
+        return parent ? parent->FullPath() + "\\" + name : name;
+    }
+};
+
+MemoryRegistryStore::MemoryRegistryStore() {
+    for (int i = 0; i < 3; ++i) {
+        roots_[i] = std::make_shared<Node>();
+        roots_[i]->name = kRootNames[i];
+    }
+}
+
+MemoryRegistryStore::~MemoryRegistryStore() = default;
+
+bool MemoryRegistryStore::Fails(Op op, const std::string& name, bool withData, RegResult* error) {
+    journal_.push_back({op, name, withData});
+    ++calls_[op];
+    ++calls_[Op::Any];
+    if (failAt_ == 0 || (failOp_ != Op::Any && failOp_ != op)) return false;
+    if (calls_[failOp_] != failAt_) return false;
+    failAt_ = 0;
+    *error = failError_;
+    return true;
+}
+
+MemoryRegistryStore::NodePtr MemoryRegistryStore::Resolve(KeyHandle key) const {
+    int root = RootIndex(key);
+    if (root >= 0) return roots_[root];
+    auto it = handles_.find(key);
+    return it == handles_.end() ? nullptr : it->second;
+}
+
+bool MemoryRegistryStore::IsDenied(const std::string& path) const {
+    std::string upper = Upper(path);
+    for (const std::string& denied : denied_) {
+        if (upper == denied) return true;
+        if (upper.size() > denied.size() && upper.compare(0, denied.size(), denied) == 0 &&
+            upper[denied.size()] == '\\')
+            return true;
+    }
+    return false;
+}
+
+KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node) {
+    KeyHandle handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_[handle] = node;
+    return handle;
+}
+
+RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t,
+                                         KeyHandle* result) {
+    RegResult error;
+    if (Fails(Op::CreateKey, name, false, &error)) return error;
+    NodePtr node = Resolve(base);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    if (!name.empty() && name[0] == '\\') return 161;  // ERROR_BAD_PATHNAME
+    std::vector<std::string> names = SplitPath(name);
+    // Check the rights on the whole way first, so that a denied level
+    // creates nothing below it.
+    std::string path = node->FullPath();
+    for (const std::string& n : names) {
+        path += "\\" + n;
+        if (IsDenied(path)) return kErrorAccessDenied;
+    }
+    if (names.empty() && IsDenied(path)) return kErrorAccessDenied;
+    for (const std::string& n : names) {
+        auto& child = node->children[Upper(n)];
+        if (!child) {
+            child = std::make_shared<Node>();
+            child->name = n;
+            child->parent = node.get();
+        }
+        node = child;
+    }
+    *result = NewHandle(node);
+    return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t,
+                                       KeyHandle* result) {
+    RegResult error;
+    if (Fails(Op::OpenKey, name, false, &error)) return error;
+    NodePtr node = Resolve(base);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    for (const std::string& n : SplitPath(name)) {
+        auto it = node->children.find(Upper(n));
+        if (it == node->children.end()) return kErrorFileNotFound;
+        node = it->second;
+    }
+    if (IsDenied(node->FullPath())) return kErrorAccessDenied;
+    *result = NewHandle(node);
+    return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                          std::uint8_t* data, std::uint32_t* size) {
+    RegResult error;
+    if (Fails(Op::QueryValue, name, data != nullptr, &error)) return error;
+    NodePtr node = Resolve(key);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    auto it = node->values.find(Upper(name));
+    if (it == node->values.end()) return kErrorFileNotFound;
+    const Value& value = it->second.value;
+    if (data && !size) return kErrorInvalidParameter;
+    if (type) *type = value.type;
+    std::uint32_t needed = static_cast<std::uint32_t>(value.data.size());
+    if (data) {
+        if (*size < needed) {
+            *size = needed;
+            return kErrorMoreData;
+        }
+        if (needed) std::memcpy(data, value.data.data(), needed);
+    }
+    if (size) *size = needed;
+    return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                                        const std::uint8_t* data, std::uint32_t size) {
+    RegResult error;
+    if (Fails(Op::SetValue, name, true, &error)) return error;
+    NodePtr node = Resolve(key);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    if (size && !data) return kErrorInvalidParameter;
+    auto& slot = node->values[Upper(name)];
+    if (slot.name.empty()) slot.name = name;
+    slot.value.type = type;
+    slot.value.data.assign(data, data + size);
+    return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) {
+    RegResult error;
+    if (Fails(Op::QueryInfoKey, std::string(), false, &error)) return error;
+    NodePtr node = Resolve(key);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    std::uint32_t longest = 0;
+    for (const auto& child : node->children)
+        longest = std::max(longest, static_cast<std::uint32_t>(child.second->name.size()));
+    if (subKeys) *subKeys = static_cast<std::uint32_t>(node->children.size());
+    if (maxSubKeyLen) *maxSubKeyLen = longest;
+    return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) {
+    RegResult error;
+    if (Fails(Op::EnumKey, std::string(), false, &error)) return error;
+    NodePtr node = Resolve(key);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    if (!name || !nameLen) return kErrorInvalidParameter;
+    if (index >= node->children.size()) return kErrorNoMoreItems;
+    auto it = node->children.begin();
+    std::advance(it, index);
+    const std::string& childName = it->second->name;
+    if (childName.size() + 1 > *nameLen) return kErrorMoreData;
+    std::memcpy(name, childName.c_str(), childName.size() + 1);
+    *nameLen = static_cast<std::uint32_t>(childName.size());
+    return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name) {
+    RegResult error;
+    if (Fails(Op::DeleteKey, name, false, &error)) return error;
+    NodePtr node = Resolve(base);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr target = node;
+    for (const std::string& n : SplitPath(name)) {
+        auto it = target->children.find(Upper(n));
+        if (it == target->children.end()) return kErrorFileNotFound;
+        target = it->second;
+    }
+    if (!target->parent) return kErrorAccessDenied;  // a root cannot be deleted
+    if (IsDenied(target->FullPath())) return kErrorAccessDenied;
+    if (!target->children.empty()) return kErrorAccessDenied;
+    Node* parent = target->parent;
+    target->deleted = true;
+    target->parent = nullptr;
+    parent->children.erase(Upper(target->name));
+    return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::CloseKey(KeyHandle key) {
+    RegResult error;
+    bool injected = Fails(Op::CloseKey, std::string(), false, &error);
+    if (RootIndex(key) >= 0) return injected ? error : kErrorSuccess;
+    auto it = handles_.find(key);
+    if (it == handles_.end()) return kErrorInvalidHandle;
+    handles_.erase(it);
+    return injected ? error : kErrorSuccess;
+}
+
+void MemoryRegistryStore::Deny(KeyHandle root, const std::string& path) {
+    int index = RootIndex(root);
+    if (index < 0) return;
+    std::string full = kRootNames[index];
+    for (const std::string& n : SplitPath(path)) full += "\\" + n;
+    denied_.push_back(Upper(full));
+}
+
+void MemoryRegistryStore::FailCall(Op op, int n, RegResult error) {
+    failOp_ = op;
+    failError_ = error;
+    // Counted from now: the armed number is relative to the calls so far.
+    failAt_ = n + (op == Op::Any ? calls_[Op::Any] : calls_[op]);
+}
+
+void MemoryRegistryStore::ClearFailure() { failAt_ = 0; }
+
+int MemoryRegistryStore::OpenHandleCount() const { return static_cast<int>(handles_.size()); }
+
+int MemoryRegistryStore::CallCount(Op op) const {
+    auto it = calls_.find(op);
+    return it == calls_.end() ? 0 : it->second;
+}
+
+void MemoryRegistryStore::ResetCallCounts() {
+    calls_.clear();
+    journal_.clear();
+    failAt_ = 0;
+}
+
+MemoryRegistryStore::NodePtr MemoryRegistryStore::Walk(KeyHandle root, const std::string& path) const {
+    int index = RootIndex(root);
+    if (index < 0) return nullptr;
+    NodePtr node = roots_[index];
+    for (const std::string& n : SplitPath(path)) {
+        auto it = node->children.find(Upper(n));
+        if (it == node->children.end()) return nullptr;
+        node = it->second;
+    }
+    return node;
+}
+
+MemoryRegistryStore::NodePtr MemoryRegistryStore::WalkOrCreate(KeyHandle root, const std::string& path) {
+    int index = RootIndex(root);
+    if (index < 0) return nullptr;
+    NodePtr node = roots_[index];
+    for (const std::string& n : SplitPath(path)) {
+        auto& child = node->children[Upper(n)];
+        if (!child) {
+            child = std::make_shared<Node>();
+            child->name = n;
+            child->parent = node.get();
+        }
+        node = child;
+    }
+    return node;
+}
+
+bool MemoryRegistryStore::KeyExists(KeyHandle root, const std::string& path) const {
+    return Walk(root, path) != nullptr;
+}
+
+bool MemoryRegistryStore::GetValue(KeyHandle root, const std::string& path, const std::string& name,
+                                   Value* value) const {
+    NodePtr node = Walk(root, path);
+    if (!node) return false;
+    auto it = node->values.find(Upper(name));
+    if (it == node->values.end()) return false;
+    if (value) *value = it->second.value;
+    return true;
+}
+
+void MemoryRegistryStore::PutValue(KeyHandle root, const std::string& path, const std::string& name,
+                                   std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    NodePtr node = WalkOrCreate(root, path);
+    if (!node) return;
+    auto& slot = node->values[Upper(name)];
+    if (slot.name.empty()) slot.name = name;
+    slot.value.type = type;
+    slot.value.data = data;
+}
+
+std::string MemoryRegistryStore::Dump() const {
+    std::ostringstream out;
+    struct Walker {
+        std::ostringstream& out;
+        void operator()(const Node& node) {
+            out << '[' << node.FullPath() << "]\n";
+            for (const auto& v : node.values) {
+                out << "  " << v.second.name << " type=" << v.second.value.type << " data=";
+                static const char* hex = "0123456789abcdef";
+                for (std::uint8_t b : v.second.value.data) out << hex[b >> 4] << hex[b & 15];
+                out << '\n';
+            }
+            for (const auto& c : node.children) (*this)(*c.second);
+        }
+    } walk{out};
+    for (const NodePtr& root : roots_) walk(*root);
+    return out.str();
+}
+
+}  // namespace kestro

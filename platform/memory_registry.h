@@ -1,0 +1,95 @@
+// A registry kept in memory that behaves as Windows' does wherever the engine
+// depends on it, with the means tests need: denied keys, a failure injected
+// at the Nth call, and a count of open handles.
+#pragma once
+
+#include "platform/registry_store.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+class MemoryRegistryStore final : public RegistryStore {
+public:
+    enum class Op { Any, CreateKey, OpenKey, QueryValue, SetValue, QueryInfoKey, EnumKey, DeleteKey, CloseKey };
+
+    MemoryRegistryStore();
+    ~MemoryRegistryStore() override;
+
+    RegResult CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                        KeyHandle* result) override;
+    RegResult OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                      KeyHandle* result) override;
+    RegResult QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                         std::uint8_t* data, std::uint32_t* size) override;
+    RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                       const std::uint8_t* data, std::uint32_t size) override;
+    RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
+    RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
+    RegResult DeleteKey(KeyHandle base, const std::string& name) override;
+    RegResult CloseKey(KeyHandle key) override;
+
+    // No right to open or create the key at `path` below `root`, nor any key
+    // below it, as HKEY_LOCAL_MACHINE is for a user without administrator
+    // rights. An empty path denies everything below the root.
+    void Deny(KeyHandle root, const std::string& path);
+
+    // The `n`th call (1-based, counted from now) of `op` fails with `error`.
+    // An injected failure of CloseKey still frees the handle: a caller has
+    // no other way to release it.
+    void FailCall(Op op, int n, RegResult error = kErrorAccessDenied);
+    void ClearFailure();
+
+    int OpenHandleCount() const;
+    int CallCount(Op op = Op::Any) const;
+    void ResetCallCounts();
+
+    // Every call since the last reset, in order: the operation, the key or
+    // value name it was given, and whether a value query asked for data.
+    struct Call {
+        Op op;
+        std::string name;
+        bool withData;
+    };
+    const std::vector<Call>& Journal() const { return journal_; }
+
+    // Test helpers that bypass handles, counting and injection.
+    struct Value {
+        std::uint32_t type = kRegNone;
+        std::vector<std::uint8_t> data;
+    };
+    bool KeyExists(KeyHandle root, const std::string& path) const;
+    bool GetValue(KeyHandle root, const std::string& path, const std::string& name, Value* value) const;
+    void PutValue(KeyHandle root, const std::string& path, const std::string& name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data);
+    // Every key and value below the three roots, one line each, in a stable
+    // order: a snapshot for "nothing else changed" checks.
+    std::string Dump() const;
+
+private:
+    struct Node;
+    using NodePtr = std::shared_ptr<Node>;
+
+    bool Fails(Op op, const std::string& name, bool withData, RegResult* error);
+    NodePtr Resolve(KeyHandle key) const;
+    bool IsDenied(const std::string& fullPath) const;
+    KeyHandle NewHandle(const NodePtr& node);
+    NodePtr Walk(KeyHandle root, const std::string& path) const;
+    NodePtr WalkOrCreate(KeyHandle root, const std::string& path);
+
+    NodePtr roots_[3];
+    std::map<KeyHandle, NodePtr> handles_;
+    KeyHandle nextHandle_ = 0x1000;
+    std::vector<std::string> denied_;  // "ROOT\PATH" in upper case
+    std::map<Op, int> calls_;
+    std::vector<Call> journal_;
+    Op failOp_ = Op::Any;
+    int failAt_ = 0;  // 0: no failure armed
+    RegResult failError_ = kErrorAccessDenied;
+};
+
+}  // namespace kestro

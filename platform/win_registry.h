@@ -1,0 +1,24 @@
+// The registry of Windows (and Wine), through advapi32's 8-bit functions.
+#pragma once
+
+#include "platform/registry_store.h"
+
+namespace kestro {
+
+class WinRegistryStore final : public RegistryStore {
+public:
+    RegResult CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                        KeyHandle* result) override;
+    RegResult OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                      KeyHandle* result) override;
+    RegResult QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                         std::uint8_t* data, std::uint32_t* size) override;
+    RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                       const std::uint8_t* data, std::uint32_t size) override;
+    RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
+    RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
+    RegResult DeleteKey(KeyHandle base, const std::string& name) override;
+    RegResult CloseKey(KeyHandle key) override;
+};
+
+}  // namespace kestro

@@ -1,0 +1,80 @@
+// The fixed list of settings the program switches: one row per setting,
+// in the order the start-up read-back goes through them.
+#pragma once
+
+#include "platform/registry_store.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kestro {
+
+// How the writer stores its argument.
+enum class WriteShape {
+    CurrentUserDword,  // WriteDwordValue under HKEY_CURRENT_USER, one call per value
+    RootedDword,       // own cursor, explicit root, PutDword
+    RootedText,        // own cursor, explicit root, PutText
+    RemoveSubkey,      // own cursor, RemoveKeyTree of the value name
+};
+
+// What the writer makes of its argument.
+enum class ValueMapping {
+    AsGiven,  // stored unchanged
+    ByState,  // 1 stores the "down" values, anything else the "up" values
+};
+
+// When the start-up read-back shows the control down.
+enum class ReadRule {
+    None,           // not read back
+    IntoCount,      // the number goes into the recent-documents spin edit
+    PlainToggle,    // down exactly when the value is 1 (SyncButtonFromDwordValue)
+    EqualsDown,     // down when every value equals its "down" value; stops at the first that differs
+    DiffersFromUp,  // down when the value is not its "up" value
+};
+
+struct Setting {
+    const char* control;   // main-window control whose click stores it
+    const char* handler;   // the control's click handler
+    const char* writer;    // the Zfunctions operation
+    KeyHandle root;
+    const char* keyPath;
+    const char* valueNames[3];  // unused entries are null
+    std::int32_t argDown;       // what the handler passes for a toggle put down...
+    std::int32_t argUp;         // ...and put up
+    std::int32_t down[3];       // what is stored when down...
+    std::int32_t up[3];         // ...and when up
+    WriteShape shape;
+    ValueMapping mapping;
+    ReadRule readBack;
+
+    std::size_t ValueCount() const {
+        std::size_t n = 0;
+        while (n < 3 && valueNames[n]) ++n;
+        return n;
+    }
+    bool IsToggle() const { return readBack != ReadRule::None && readBack != ReadRule::IntoCount; }
+};
+
+enum class SettingId : std::size_t {
+    MaxRecentDocs,
+    NoNetworkConnections, StartmenuLogoff, NoFavoritesMenu, NoRecentDocsMenu, ClearRecentDocsOnExit,
+    NoRecentDocsHistory, NoSMMyPictures, NoSetTaskbar, NoAddPrinter, NoFind, NoSMHelp, NoRun,
+    NoStartMenuMorePrograms, NoChangeStartMenu, PaintDesktopVersion, NoAddRemovePrograms, NoDispCPL,
+    NoThemesTab, NoDispBackgroundPage, NoDispScrSavPage, NoDispAppearancePage, DisableTaskMgr,
+    DisableRegistryTools,
+    CdromAutoRun, NtfsDisableLastAccessUpdate, FontSmoothing,
+    CdromStart, FlpydiskStart, ParportStart, UsbstorStart,
+    RecycleBinName, RecycleBinInfoTip, Wallpaper, SearchHistory,
+    Count
+};
+
+constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::Count);
+
+extern const Setting kCatalogue[kSettingCount];
+
+inline const Setting& CatalogueRow(SettingId id) { return kCatalogue[static_cast<std::size_t>(id)]; }
+
+// The row whose control has this name, or null.
+const Setting* FindSettingByControl(const char* control);
+
+}  // namespace kestro

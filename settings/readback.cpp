@@ -1,0 +1,41 @@
+#include "settings/readback.h"
+
+#include "settings/catalogue.h"
+
+namespace kestro {
+
+namespace {
+
+std::int32_t ReadValue(const Setting& row, std::size_t i) {
+    return row.root == kHkeyCurrentUser ? Zfunctions::ReadDwordValue(row.keyPath, row.valueNames[i])
+                                        : Zfunctions::ReadDwordValueAt(row.keyPath, row.valueNames[i], row.root);
+}
+
+}  // namespace
+
+void LoadSettingsState(ISettingsView& view) {
+    for (const Setting& row : kCatalogue) {
+        switch (row.readBack) {
+            case ReadRule::None:
+                break;
+            case ReadRule::IntoCount:
+                view.SetRecentDocsCount(ReadValue(row, 0));
+                break;
+            case ReadRule::PlainToggle:
+                Zfunctions::SyncButtonFromDwordValue(row.keyPath, row.valueNames[0], view.Toggle(row.control));
+                break;
+            case ReadRule::EqualsDown: {
+                // Later values are not read once one differs.
+                bool down = true;
+                for (std::size_t i = 0; i < row.ValueCount() && down; ++i) down = ReadValue(row, i) == row.down[i];
+                view.Toggle(row.control).SetDown(down);
+                break;
+            }
+            case ReadRule::DiffersFromUp:
+                view.Toggle(row.control).SetDown(ReadValue(row, 0) != row.up[0]);
+                break;
+        }
+    }
+}
+
+}  // namespace kestro

@@ -1,0 +1,24 @@
+// Reading every setting back from the registry into the window, once, at
+// start.
+#pragma once
+
+#include "settings/uFunctions.h"
+
+namespace kestro {
+
+// What the read-back needs of the main window.
+class ISettingsView {
+public:
+    virtual ~ISettingsView() = default;
+    // The toggle of the named control; the catalogue names only toggles
+    // the window has.
+    virtual IToggle& Toggle(const char* control) = 0;
+    // The recent-documents spin edit's value.
+    virtual void SetRecentDocsCount(std::int32_t count) = 0;
+};
+
+// Goes through the catalogue in its order. A read that raises ends it: the
+// controls set before keep their states, the rest keep theirs from before.
+void LoadSettingsState(ISettingsView& view);
+
+}  // namespace kestro

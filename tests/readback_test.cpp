@@ -1,0 +1,134 @@
+// The start-up read-back: every rule, its order, and where it stops.
+#include "settings/catalogue.h"
+#include "settings/readback.h"
+#include "tests/engine_fixture.h"
+
+namespace kestro::test {
+namespace {
+
+constexpr KeyHandle HKCU = kHkeyCurrentUser;
+constexpr KeyHandle HKLM = kHkeyLocalMachine;
+constexpr const char* kCdrom = "SYSTEM\\CurrentControlSet\\Services\\CDRom";
+constexpr const char* kFileSystem = "SYSTEM\\CurrentControlSet\\Control\\FileSystem";
+constexpr const char* kFont = "DEFAULT\\Control Panel\\Desktop";
+
+class ReadBackTest : public EngineTest {
+protected:
+    std::string Load() { return ErrorOf([&] { LoadSettingsState(view_); }); }
+    FakeView view_;
+};
+
+TEST_F(ReadBackTest, AFreshMachineShowsEverythingUpButAutorunAndCreatesOnlyKeys) {
+    EXPECT_EQ("(no error)", Load());
+    for (const Setting& row : kCatalogue) {
+        if (!row.IsToggle()) continue;
+        EXPECT_TRUE(view_.WasSet(row.control)) << row.control;
+        EXPECT_EQ(std::string(row.control) == "sbDelAutorunCDROM", view_.Down(row.control)) << row.control;
+    }
+    EXPECT_EQ(0, view_.count());
+    EXPECT_EQ(1, view_.countSets());
+    EXPECT_TRUE(store_.KeyExists(HKCU, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Uninstall"));
+    EXPECT_TRUE(store_.KeyExists(HKCU, kFont));
+    EXPECT_TRUE(store_.KeyExists(HKLM, "SYSTEM\\CurrentControlSet\\Services\\usbstor"));
+    EXPECT_EQ(std::string::npos, store_.Dump().find("type=")) << "the read-back created a value";
+    EXPECT_FALSE(store_.KeyExists(HKCU, "Software\\Microsoft\\Search Assistant"));  // not read back
+    EXPECT_FALSE(store_.KeyExists(kHkeyClassesRoot, "CLSID"));
+}
+
+TEST_F(ReadBackTest, AutorunIsDownUnlessTheValueIsOne) {
+    for (std::uint32_t value : {0u, 1u, 2u}) {
+        MemoryRegistryStore fresh;
+        ScopedRegistryStore scope(fresh);
+        fresh.PutValue(HKLM, kCdrom, "AutoRun", kRegDword, DwordBytes(value));
+        FakeView view;
+        LoadSettingsState(view);
+        EXPECT_EQ(value != 1, view.Down("sbDelAutorunCDROM")) << value;
+    }
+}
+
+TEST_F(ReadBackTest, LastAccessIsDownUnlessTheValueIsZero) {
+    for (std::uint32_t value : {0u, 1u, 2u}) {
+        MemoryRegistryStore fresh;
+        ScopedRegistryStore scope(fresh);
+        fresh.PutValue(HKLM, kFileSystem, "NtfsDisableLastAccessUpdate", kRegDword, DwordBytes(value));
+        FakeView view;
+        LoadSettingsState(view);
+        EXPECT_EQ(value != 0, view.Down("sbFastOpenDir")) << value;
+    }
+}
+
+TEST_F(ReadBackTest, PlainTogglesAndDevicesNeedTheirExactDownValue) {
+    PutDword(HKCU, kExplorer, "NoRun", 1);
+    PutDword(HKCU, kExplorer, "NoFind", 2);
+    PutDword(HKCU, "Control Panel\\Desktop", "PaintDesktopVersion", 1);
+    PutDword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\cdrom", "start", 3);
+    PutDword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\flpydisk", "start", 1);
+    PutDword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\parport", "start", 0);
+    PutDword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start", 4);
+    PutDword(HKCU, kExplorer, "MaxRecentDocs", 0xFFFFFFFF);
+    EXPECT_EQ("(no error)", Load());
+    EXPECT_TRUE(view_.Down("sbDelDoing"));
+    EXPECT_FALSE(view_.Down("sbDelFind"));
+    EXPECT_TRUE(view_.Down("sbPrintVerWindows"));
+    EXPECT_FALSE(view_.Down("sbBanCDROM"));
+    EXPECT_FALSE(view_.Down("sbBanFDD"));
+    EXPECT_FALSE(view_.Down("sbBanParallesPort"));
+    EXPECT_TRUE(view_.Down("sbBanUSB"));
+    EXPECT_EQ(-1, view_.count());
+}
+
+TEST_F(ReadBackTest, FontSmoothingNeedsTwoTwoOneAndStopsReadingAtTheFirstDifference) {
+    PutDword(HKCU, kFont, "FontSmoothing", 2);
+    PutDword(HKCU, kFont, "FontSmoothingType", 2);
+    PutDword(HKCU, kFont, "FontSmoothingOrientation", 1);
+    EXPECT_EQ("(no error)", Load());
+    EXPECT_TRUE(view_.Down("sbClearTypeStyle"));
+
+    PutDword(HKCU, kFont, "FontSmoothingOrientation", 2);
+    FakeView second;
+    LoadSettingsState(second);
+    EXPECT_FALSE(second.Down("sbClearTypeStyle"));
+
+    // Behind a first value that differs, a value of the wrong type is never read.
+    PutDword(HKCU, kFont, "FontSmoothing", 0);
+    PutText(HKCU, kFont, "FontSmoothingType", "not a number");
+    FakeView third;
+    EXPECT_EQ("(no error)", ErrorOf([&] { LoadSettingsState(third); }));
+    EXPECT_FALSE(third.Down("sbClearTypeStyle"));
+    EXPECT_TRUE(third.WasSet("sbBanUSB"));
+}
+
+TEST_F(ReadBackTest, AValueOfTheWrongTypeStopsTheReadBackThere) {
+    PutDword(HKCU, kExplorer, "NoNetworkConnections", 1);
+    PutDword(HKCU, kExplorer, "StartmenuLogoff", 1);
+    PutText(HKCU, kExplorer, "NoRecentDocsMenu", "1");  // sbDelDocuments, fourth of the plain toggles
+    PutDword(HKCU, kExplorer, "NoRun", 1);
+    PutDword(HKCU, kExplorer, "MaxRecentDocs", 12);
+    EXPECT_EQ("Invalid data type for 'NoRecentDocsMenu'", Load());
+    EXPECT_EQ(12, view_.count());
+    EXPECT_TRUE(view_.Down("sbDelLANConnection"));
+    EXPECT_TRUE(view_.Down("sbDelChangeUser"));
+    EXPECT_TRUE(view_.WasSet("sbDelFavorites"));
+    EXPECT_FALSE(view_.WasSet("sbDelDocuments"));
+    EXPECT_FALSE(view_.WasSet("sbDelDoing"));
+    EXPECT_FALSE(view_.Down("sbDelDoing"));
+    EXPECT_FALSE(view_.WasSet("sbDelAutorunCDROM"));  // stays up, as designed
+}
+
+TEST_F(ReadBackTest, ReadsInTheDocumentedOrder) {
+    LoadSettingsState(view_);
+    std::vector<std::string> names;
+    for (const auto& call : store_.Journal())
+        if (call.op == MemoryRegistryStore::Op::QueryValue) names.push_back(call.name);
+    const std::vector<std::string> expected = {
+        "MaxRecentDocs", "NoNetworkConnections", "StartmenuLogoff", "NoFavoritesMenu", "NoRecentDocsMenu",
+        "ClearRecentDocsOnExit", "NoRecentDocsHistory", "NoSMMyPictures", "NoSetTaskbar", "NoAddPrinter", "NoFind",
+        "NoSMHelp", "NoRun", "NoStartMenuMorePrograms", "NoChangeStartMenu", "PaintDesktopVersion",
+        "NoAddRemovePrograms", "NoDispCPL", "NoThemesTab", "NoDispBackgroundPage", "NoDispScrSavPage",
+        "NoDispAppearancePage", "DisableTaskMgr", "DisableRegistryTools", "AutoRun", "NtfsDisableLastAccessUpdate",
+        "FontSmoothing", "start", "start", "start", "start"};
+    EXPECT_EQ(expected, names);
+}
+
+}  // namespace
+}  // namespace kestro::test

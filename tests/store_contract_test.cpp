@@ -1,0 +1,249 @@
+// One contract for every registry store: the in-memory store must answer as
+// advapi32 does (checked under Wine) wherever the engine depends on it.
+#include "platform/memory_registry.h"
+#ifdef _WIN32
+#include "platform/win_registry.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kestro {
+namespace {
+
+struct StoreKind {
+    const char* name;
+    std::function<std::unique_ptr<RegistryStore>()> make;
+};
+
+void PrintTo(const StoreKind& kind, std::ostream* os) { *os << kind.name; }
+
+std::vector<StoreKind> Kinds() {
+    std::vector<StoreKind> kinds = {{"Memory", [] { return std::make_unique<MemoryRegistryStore>(); }}};
+#ifdef _WIN32
+    kinds.push_back({"Advapi32", [] { return std::make_unique<WinRegistryStore>(); }});
+#endif
+    return kinds;
+}
+
+constexpr const char* kArea = "Software\\KestroStoreContract";
+
+// Deletes a key and everything below it through the store's own operations.
+void DeleteTree(RegistryStore& store, KeyHandle base, const std::string& name) {
+    KeyHandle key = 0;
+    if (store.OpenKey(base, name, kKeyAllAccess, &key) != kErrorSuccess) return;
+    for (;;) {
+        char child[256];
+        std::uint32_t length = sizeof child;
+        if (store.EnumKey(key, 0, child, &length) != kErrorSuccess) break;
+        DeleteTree(store, key, child);
+    }
+    store.CloseKey(key);
+    store.DeleteKey(base, name);
+}
+
+class StoreContract : public ::testing::TestWithParam<StoreKind> {
+protected:
+    void SetUp() override {
+        store_ = GetParam().make();
+        DeleteTree(*store_, kHkeyCurrentUser, kArea);
+        ASSERT_EQ(kErrorSuccess, store_->CreateKey(kHkeyCurrentUser, kArea, kKeyAllAccess, &area_));
+    }
+    void TearDown() override {
+        store_->CloseKey(area_);
+        DeleteTree(*store_, kHkeyCurrentUser, kArea);
+    }
+
+    KeyHandle Create(KeyHandle base, const std::string& name) {
+        KeyHandle key = 0;
+        EXPECT_EQ(kErrorSuccess, store_->CreateKey(base, name, kKeyAllAccess, &key)) << name;
+        return key;
+    }
+    RegResult Open(KeyHandle base, const std::string& name, KeyHandle* key) {
+        return store_->OpenKey(base, name, kKeyAllAccess, key);
+    }
+    void Set(KeyHandle key, const std::string& name, std::uint32_t type, const std::string& bytes) {
+        ASSERT_EQ(kErrorSuccess, store_->SetValue(key, name, type, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                  static_cast<std::uint32_t>(bytes.size())));
+    }
+
+    std::unique_ptr<RegistryStore> store_;
+    KeyHandle area_ = 0;
+};
+
+TEST_P(StoreContract, CreateOpensExistingKeysAndCreatesMissingOnes) {
+    KeyHandle made = Create(area_, "Alpha");
+    KeyHandle again = Create(area_, "alpha");  // names compare without regard to case
+    EXPECT_NE(made, again);                    // each call gives a handle of its own
+    Set(made, "V", kRegDword, std::string("\x07\0\0\0", 4));
+    std::uint32_t type = 0, size = 0;
+    EXPECT_EQ(kErrorSuccess, store_->QueryValue(again, "v", &type, nullptr, &size));
+    EXPECT_EQ(kRegDword, type);
+    EXPECT_EQ(4u, size);
+
+    char name[32];
+    std::uint32_t length = sizeof name;
+    ASSERT_EQ(kErrorSuccess, store_->EnumKey(area_, 0, name, &length));
+    EXPECT_STREQ("Alpha", name);  // the case it was created with
+    EXPECT_EQ(5u, length);
+    store_->CloseKey(made);
+    store_->CloseKey(again);
+}
+
+TEST_P(StoreContract, OpenFindsOnlyExistingKeys) {
+    KeyHandle key = 0;
+    EXPECT_EQ(kErrorFileNotFound, Open(area_, "Missing", &key));
+    std::uint32_t count = 99, longest = 99;
+    ASSERT_EQ(kErrorSuccess, store_->QueryInfoKey(area_, &count, &longest));
+    EXPECT_EQ(0u, count);  // nothing was created by the failed open
+
+    store_->CloseKey(Create(area_, "Present"));
+    ASSERT_EQ(kErrorSuccess, Open(area_, "PRESENT", &key));
+    store_->CloseKey(key);
+}
+
+TEST_P(StoreContract, EmptyNameOpensANewHandleOnTheKeyItself) {
+    KeyHandle self = 0;
+    ASSERT_EQ(kErrorSuccess, Open(area_, "", &self));
+    EXPECT_NE(area_, self);
+    Set(self, "ThroughCopy", kRegDword, std::string("\x01\0\0\0", 4));
+    EXPECT_EQ(kErrorSuccess, store_->CloseKey(self));
+    // The original handle is still good and sees the value.
+    EXPECT_EQ(kErrorSuccess, store_->QueryValue(area_, "ThroughCopy", nullptr, nullptr, nullptr));
+    std::uint32_t count = 99, longest = 0;
+    ASSERT_EQ(kErrorSuccess, store_->QueryInfoKey(area_, &count, &longest));
+    EXPECT_EQ(0u, count);  // no key with an empty name
+}
+
+TEST_P(StoreContract, RootsAreUsableByTheirHandleValuesAndCloseHarmlessly) {
+    KeyHandle key = 0;
+    ASSERT_EQ(kErrorSuccess, Open(kHkeyCurrentUser, kArea, &key));
+    store_->CloseKey(key);
+    ASSERT_EQ(kErrorSuccess, Open(kHkeyCurrentUser, "", &key));
+    store_->CloseKey(key);
+    EXPECT_EQ(kErrorSuccess, store_->CloseKey(kHkeyCurrentUser));
+    ASSERT_EQ(kErrorSuccess, Open(kHkeyCurrentUser, kArea, &key));  // still usable
+    store_->CloseKey(key);
+}
+
+TEST_P(StoreContract, HandlesStayValidUntilClosed) {
+    KeyHandle parent = Create(area_, "Parent");
+    KeyHandle child = Create(parent, "Child");
+    EXPECT_EQ(kErrorSuccess, store_->CloseKey(parent));
+    Set(child, "AfterParentClosed", kRegSz, std::string("x\0", 2));
+    store_->CloseKey(child);
+    KeyHandle again = 0;
+    ASSERT_EQ(kErrorSuccess, Open(area_, "Parent\\Child", &again));
+    EXPECT_EQ(kErrorSuccess, store_->QueryValue(again, "AfterParentClosed", nullptr, nullptr, nullptr));
+    store_->CloseKey(again);
+}
+
+TEST_P(StoreContract, DeleteRefusesAKeyWithSubKeys) {
+    KeyHandle parent = Create(area_, "Parent");
+    store_->CloseKey(Create(parent, "Child"));
+    store_->CloseKey(parent);
+    EXPECT_NE(kErrorSuccess, store_->DeleteKey(area_, "Parent"));
+    KeyHandle key = 0;
+    ASSERT_EQ(kErrorSuccess, Open(area_, "Parent\\Child", &key));
+    store_->CloseKey(key);
+
+    EXPECT_EQ(kErrorSuccess, store_->DeleteKey(area_, "Parent\\Child"));
+    EXPECT_EQ(kErrorSuccess, store_->DeleteKey(area_, "PARENT"));
+    EXPECT_EQ(kErrorFileNotFound, store_->DeleteKey(area_, "Parent"));
+}
+
+TEST_P(StoreContract, ADeletedKeysHandleNoLongerWorks) {
+    KeyHandle doomed = Create(area_, "Doomed");
+    ASSERT_EQ(kErrorSuccess, store_->DeleteKey(area_, "Doomed"));
+    const std::uint8_t one[4] = {1, 0, 0, 0};
+    EXPECT_EQ(kErrorKeyDeleted, store_->SetValue(doomed, "V", kRegDword, one, 4));
+    EXPECT_EQ(kErrorSuccess, store_->CloseKey(doomed));
+}
+
+TEST_P(StoreContract, QueryGivesTypeAndSizeAndDataThatFits) {
+    Set(area_, "Dword", kRegDword, std::string("\x2a\0\0\0", 4));
+    Set(area_, "One", kRegSz, std::string("1\0", 2));
+    Set(area_, "Long", kRegSz, std::string("1234\0", 5));
+    Set(area_, "Blob", kRegBinary, std::string("\x01\x02\x03\x04\x05", 5));
+
+    std::uint32_t type = 0, size = 0;
+    ASSERT_EQ(kErrorSuccess, store_->QueryValue(area_, "dword", &type, nullptr, &size));
+    EXPECT_EQ(kRegDword, type);
+    EXPECT_EQ(4u, size);
+
+    std::uint8_t buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    size = sizeof buffer;
+    ASSERT_EQ(kErrorSuccess, store_->QueryValue(area_, "One", &type, buffer, &size));
+    EXPECT_EQ(kRegSz, type);
+    EXPECT_EQ(2u, size);  // the text and its zero
+    EXPECT_EQ('1', buffer[0]);
+    EXPECT_EQ(0, buffer[1]);
+
+    for (const char* name : {"Long", "Blob"}) {
+        std::memset(buffer, 0xAA, sizeof buffer);
+        size = sizeof buffer;
+        EXPECT_EQ(kErrorMoreData, store_->QueryValue(area_, name, &type, buffer, &size)) << name;
+        EXPECT_EQ(5u, size) << name;
+        // Advapi32 is free to scribble over a buffer that is too small; only
+        // the result and the size matter to callers.
+    }
+
+    size = 4;
+    EXPECT_EQ(kErrorFileNotFound, store_->QueryValue(area_, "Absent", &type, buffer, &size));
+    EXPECT_EQ(kErrorFileNotFound, store_->QueryValue(area_, "Absent", nullptr, nullptr, nullptr));
+}
+
+TEST_P(StoreContract, SetReplacesAValueWhateverItsType) {
+    Set(area_, "Mixed", kRegSz, std::string("text\0", 5));
+    Set(area_, "MIXED", kRegDword, std::string("\xff\xff\xff\xff", 4));
+    std::uint32_t type = 0;
+    std::uint8_t buffer[4] = {};
+    std::uint32_t size = sizeof buffer;
+    ASSERT_EQ(kErrorSuccess, store_->QueryValue(area_, "mixed", &type, buffer, &size));
+    EXPECT_EQ(kRegDword, type);
+    EXPECT_EQ(0xFF, buffer[3]);
+
+    Set(area_, "Empty", kRegSz, std::string("\0", 1));
+    ASSERT_EQ(kErrorSuccess, store_->QueryValue(area_, "Empty", &type, nullptr, &size));
+    EXPECT_EQ(1u, size);
+}
+
+TEST_P(StoreContract, InfoAndEnumerationListSubKeys) {
+    for (const char* name : {"b", "Longest-Name", "a"}) store_->CloseKey(Create(area_, name));
+    std::uint32_t count = 0, longest = 0;
+    ASSERT_EQ(kErrorSuccess, store_->QueryInfoKey(area_, &count, &longest));
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ(12u, longest);
+
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0;; ++i) {
+        char name[64];
+        std::uint32_t length = sizeof name;
+        RegResult rc = store_->EnumKey(area_, i, name, &length);
+        if (rc == kErrorNoMoreItems) break;
+        ASSERT_EQ(kErrorSuccess, rc);
+        names.emplace_back(name, length);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"Longest-Name", "a", "b"}), names);
+
+    char tiny[5];
+    std::uint32_t length = sizeof tiny;
+    bool sawTooSmall = false;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        length = sizeof tiny;
+        if (store_->EnumKey(area_, i, tiny, &length) == kErrorMoreData) sawTooSmall = true;
+    }
+    EXPECT_TRUE(sawTooSmall);  // "Longest-Name" does not fit five characters
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, ::testing::ValuesIn(Kinds()),
+                         [](const ::testing::TestParamInfo<StoreKind>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestro
