@@ -1,0 +1,59 @@
+# A display and a Wine prefix for running Windows programs, started once and
+# stopped on exit. Source it, then call wine_session_start PREFIX [--fresh].
+
+_kestro_xvfb_pid=
+_kestro_session_prefix=
+
+wine_session_stop() {
+    if [ -n "$_kestro_session_prefix" ]; then
+        WINEPREFIX=$_kestro_session_prefix wineserver -k >/dev/null 2>&1 || true
+        _kestro_session_prefix=
+    fi
+    if [ -n "$_kestro_xvfb_pid" ]; then
+        kill "$_kestro_xvfb_pid" >/dev/null 2>&1 || true
+        wait "$_kestro_xvfb_pid" 2>/dev/null || true
+        _kestro_xvfb_pid=
+    fi
+}
+trap wine_session_stop EXIT
+
+# Starts Xvfb on the first free display number, unless this session has one.
+wine_session_display() {
+    [ -n "$_kestro_xvfb_pid" ] && return 0
+    local n
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        _kestro_xvfb_pid=$!
+        local i
+        for i in $(seq 50); do
+            [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+            kill -0 "$_kestro_xvfb_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        _kestro_xvfb_pid=
+    done
+    echo "wine-session: no display could be started" >&2
+    return 1
+}
+
+# Makes PREFIX a Wine prefix with a running, persistent wineserver. With
+# --fresh, or when it does not exist yet, the prefix is made anew.
+wine_session_start() {
+    local prefix=$1 fresh=${2:-}
+    wine_session_display || return 1
+    export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+    if [ -n "$_kestro_session_prefix" ] && [ "$_kestro_session_prefix" = "$prefix" ]; then
+        return 0
+    fi
+    if [ "$fresh" = --fresh ] || [ ! -f "$prefix/system.reg" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$prefix"
+        echo "=== creating the Wine prefix $prefix"
+        wine wineboot -i >/dev/null 2>&1 || { echo "wine-session: wineboot failed" >&2; return 1; }
+    fi
+    # One server for the whole run: each program then starts in milliseconds.
+    # Its output goes nowhere, so nothing waits on the pipe it inherited.
+    wineserver -p >/dev/null 2>&1 </dev/null
+    _kestro_session_prefix=$prefix
+}
