@@ -1,5 +1,7 @@
 #include "settings/catalogue.h"
 
+#include "settings/uFunctions.h"
+
 #include <cstring>
 
 namespace kestro {
@@ -24,23 +26,24 @@ constexpr ValueMapping kAsGiven = ValueMapping::AsGiven;
 constexpr ValueMapping kByState = ValueMapping::ByState;
 
 // A plain toggle: one REG_DWORD under HKEY_CURRENT_USER, 1 down, 0 up.
-constexpr Setting Plain(const char* control, const char* handler, const char* writer, const char* path,
-                        const char* value) {
-    return {control, handler, writer, HKCU, path, {value, nullptr, nullptr}, 1, 0, {1, 0, 0}, {0, 0, 0},
+constexpr Setting Plain(const char* control, const char* handler, const char* writer, void (*write)(std::int32_t),
+                        const char* path, const char* value) {
+    return {control, handler, writer, write, HKCU, path, {value, nullptr, nullptr}, 1, 0, {1, 0, 0}, {0, 0, 0},
             kHkcuDword, kAsGiven, ReadRule::PlainToggle};
 }
 
 // A removable-device driver: its handler passes the service start type,
 // 4 (disabled) down and 3 (on demand) up.
-constexpr Setting Device(const char* control, const char* handler, const char* writer, const char* path) {
-    return {control, handler, writer, HKLM, path, {"start", nullptr, nullptr}, 4, 3, {4, 0, 0}, {3, 0, 0},
+constexpr Setting Device(const char* control, const char* handler, const char* writer, void (*write)(std::int32_t),
+                         const char* path) {
+    return {control, handler, writer, write, HKLM, path, {"start", nullptr, nullptr}, 4, 3, {4, 0, 0}, {3, 0, 0},
             kRootedDword, kAsGiven, ReadRule::EqualsDown};
 }
 
 // A setting that is not a toggle.
-constexpr Setting Other(const char* control, const char* handler, const char* writer, KeyHandle root,
-                        const char* path, const char* value, WriteShape shape, ReadRule rule) {
-    return {control, handler, writer, root, path, {value, nullptr, nullptr}, 0, 0, {0, 0, 0}, {0, 0, 0},
+constexpr Setting Other(const char* control, const char* handler, const char* writer, void (*write)(std::int32_t),
+                        KeyHandle root, const char* path, const char* value, WriteShape shape, ReadRule rule) {
+    return {control, handler, writer, write, root, path, {value, nullptr, nullptr}, 0, 0, {0, 0, 0}, {0, 0, 0},
             shape, kAsGiven, rule};
 }
 
@@ -48,59 +51,59 @@ constexpr Setting Other(const char* control, const char* handler, const char* wr
 
 // clang-format off
 const Setting kCatalogue[kSettingCount] = {
-    Other("bbSetNumRemDocuments", "bbSetNumRemDocumentsClick", "SetMaxRecentDocs", HKCU, kExplorerPolicies,
+    Other("bbSetNumRemDocuments", "bbSetNumRemDocumentsClick", "SetMaxRecentDocs", Zfunctions::SetMaxRecentDocs, HKCU, kExplorerPolicies,
           "MaxRecentDocs", kHkcuDword, ReadRule::IntoCount),
 
-    Plain("sbDelLANConnection", "sbDelLANConnectionClick", "SetNoNetworkConnections", kExplorerPolicies, "NoNetworkConnections"),
-    Plain("sbDelChangeUser", "sbDelChangeUserClick", "SetStartmenuLogoff", kExplorerPolicies, "StartmenuLogoff"),
-    Plain("sbDelFavorites", "sbDelFavoritesClick", "SetNoFavoritesMenu", kExplorerPolicies, "NoFavoritesMenu"),
-    Plain("sbDelDocuments", "sbDelDocumentsClick", "SetNoRecentDocsMenu", kExplorerPolicies, "NoRecentDocsMenu"),
-    Plain("sbClearResentWhenShoutDownSystem", "sbClearResentWhenShoutDownSystemClick", "SetClearRecentDocsOnExit", kExplorerPolicies, "ClearRecentDocsOnExit"),
-    Plain("sbNotRecent", "sbNotRecentClick", "SetNoRecentDocsHistory", kExplorerPolicies, "NoRecentDocsHistory"),
-    Plain("sbDelMyPictures", "sbDelMyPicturesClick", "SetNoSMMyPictures", kExplorerPolicies, "NoSMMyPictures"),
-    Plain("sbDelTaskBar", "sbDelTaskBarClick", "SetNoSetTaskbar", kExplorerPolicies, "NoSetTaskbar"),
-    Plain("sbBanSetupPrinters", "sbBanSetupPrintersClick", "SetNoAddPrinter", kExplorerPolicies, "NoAddPrinter"),
-    Plain("sbDelFind", "sbDelFindClick", "SetNoFind", kExplorerPolicies, "NoFind"),
-    Plain("sbDelHelp", "sbDelHelpClick", "SetNoSMHelp", kExplorerPolicies, "NoSMHelp"),
-    Plain("sbDelDoing", "sbDelDoingClick", "SetNoRun", kExplorerPolicies, "NoRun"),
-    Plain("sbDelAllProgramm", "sbDelAllProgrammClick", "SetNoStartMenuMorePrograms", kExplorerPolicies, "NoStartMenuMorePrograms"),
-    Plain("sbDelPubmenuInStart", "sbDelPubmenuInStartClick", "SetNoChangeStartMenu", kExplorerPolicies, "NoChangeStartMenu"),
-    Plain("sbPrintVerWindows", "sbPrintVerWindowsClick", "SetPaintDesktopVersion", kDesktop, "PaintDesktopVersion"),
-    Plain("sbBanInstallUninstallSoft", "sbBanInstallUninstallSoftClick", "SetNoAddRemovePrograms", kUninstallPolicies, "NoAddRemovePrograms"),
-    Plain("sbBanMonitor", "sbBanMonitorClick", "SetNoDispCPL", kSystemPolicies, "NoDispCPL"),
-    Plain("sbBanTheams", "sbBanTheamsClick", "SetNoThemesTab", kExplorerPolicies, "NoThemesTab"),
-    Plain("sbBanFon", "sbBanFonClick", "SetNoDispBackgroundPage", kSystemPolicies, "NoDispBackgroundPage"),
-    Plain("sbBanZastavka", "sbBanZastavkaClick", "SetNoDispScrSavPage", kSystemPolicies, "NoDispScrSavPage"),
-    Plain("sbBanOformlenie", "sbBanOformlenieClick", "SetNoDispAppearancePage", kSystemPolicies, "NoDispAppearancePage"),
-    Plain("sbDelTaskMGR", "sbDelTaskMGRClick", "SetDisableTaskMgr", kSystemPolicies, "DisableTaskMgr"),
-    Plain("sbBanRegEdit", "sbBanRegEditClick", "SetDisableRegistryTools", kSystemPolicies, "DisableRegistryTools"),
+    Plain("sbDelLANConnection", "sbDelLANConnectionClick", "SetNoNetworkConnections", Zfunctions::SetNoNetworkConnections, kExplorerPolicies, "NoNetworkConnections"),
+    Plain("sbDelChangeUser", "sbDelChangeUserClick", "SetStartmenuLogoff", Zfunctions::SetStartmenuLogoff, kExplorerPolicies, "StartmenuLogoff"),
+    Plain("sbDelFavorites", "sbDelFavoritesClick", "SetNoFavoritesMenu", Zfunctions::SetNoFavoritesMenu, kExplorerPolicies, "NoFavoritesMenu"),
+    Plain("sbDelDocuments", "sbDelDocumentsClick", "SetNoRecentDocsMenu", Zfunctions::SetNoRecentDocsMenu, kExplorerPolicies, "NoRecentDocsMenu"),
+    Plain("sbClearResentWhenShoutDownSystem", "sbClearResentWhenShoutDownSystemClick", "SetClearRecentDocsOnExit", Zfunctions::SetClearRecentDocsOnExit, kExplorerPolicies, "ClearRecentDocsOnExit"),
+    Plain("sbNotRecent", "sbNotRecentClick", "SetNoRecentDocsHistory", Zfunctions::SetNoRecentDocsHistory, kExplorerPolicies, "NoRecentDocsHistory"),
+    Plain("sbDelMyPictures", "sbDelMyPicturesClick", "SetNoSMMyPictures", Zfunctions::SetNoSMMyPictures, kExplorerPolicies, "NoSMMyPictures"),
+    Plain("sbDelTaskBar", "sbDelTaskBarClick", "SetNoSetTaskbar", Zfunctions::SetNoSetTaskbar, kExplorerPolicies, "NoSetTaskbar"),
+    Plain("sbBanSetupPrinters", "sbBanSetupPrintersClick", "SetNoAddPrinter", Zfunctions::SetNoAddPrinter, kExplorerPolicies, "NoAddPrinter"),
+    Plain("sbDelFind", "sbDelFindClick", "SetNoFind", Zfunctions::SetNoFind, kExplorerPolicies, "NoFind"),
+    Plain("sbDelHelp", "sbDelHelpClick", "SetNoSMHelp", Zfunctions::SetNoSMHelp, kExplorerPolicies, "NoSMHelp"),
+    Plain("sbDelDoing", "sbDelDoingClick", "SetNoRun", Zfunctions::SetNoRun, kExplorerPolicies, "NoRun"),
+    Plain("sbDelAllProgramm", "sbDelAllProgrammClick", "SetNoStartMenuMorePrograms", Zfunctions::SetNoStartMenuMorePrograms, kExplorerPolicies, "NoStartMenuMorePrograms"),
+    Plain("sbDelPubmenuInStart", "sbDelPubmenuInStartClick", "SetNoChangeStartMenu", Zfunctions::SetNoChangeStartMenu, kExplorerPolicies, "NoChangeStartMenu"),
+    Plain("sbPrintVerWindows", "sbPrintVerWindowsClick", "SetPaintDesktopVersion", Zfunctions::SetPaintDesktopVersion, kDesktop, "PaintDesktopVersion"),
+    Plain("sbBanInstallUninstallSoft", "sbBanInstallUninstallSoftClick", "SetNoAddRemovePrograms", Zfunctions::SetNoAddRemovePrograms, kUninstallPolicies, "NoAddRemovePrograms"),
+    Plain("sbBanMonitor", "sbBanMonitorClick", "SetNoDispCPL", Zfunctions::SetNoDispCPL, kSystemPolicies, "NoDispCPL"),
+    Plain("sbBanTheams", "sbBanTheamsClick", "SetNoThemesTab", Zfunctions::SetNoThemesTab, kExplorerPolicies, "NoThemesTab"),
+    Plain("sbBanFon", "sbBanFonClick", "SetNoDispBackgroundPage", Zfunctions::SetNoDispBackgroundPage, kSystemPolicies, "NoDispBackgroundPage"),
+    Plain("sbBanZastavka", "sbBanZastavkaClick", "SetNoDispScrSavPage", Zfunctions::SetNoDispScrSavPage, kSystemPolicies, "NoDispScrSavPage"),
+    Plain("sbBanOformlenie", "sbBanOformlenieClick", "SetNoDispAppearancePage", Zfunctions::SetNoDispAppearancePage, kSystemPolicies, "NoDispAppearancePage"),
+    Plain("sbDelTaskMGR", "sbDelTaskMGRClick", "SetDisableTaskMgr", Zfunctions::SetDisableTaskMgr, kSystemPolicies, "DisableTaskMgr"),
+    Plain("sbBanRegEdit", "sbBanRegEditClick", "SetDisableRegistryTools", Zfunctions::SetDisableRegistryTools, kSystemPolicies, "DisableRegistryTools"),
 
     // Down turns autorun off: the stored value is the opposite of the state.
-    {"sbDelAutorunCDROM", "sbDelAutorunCDROMClick", "SetCdromAutoRun", HKLM,
+    {"sbDelAutorunCDROM", "sbDelAutorunCDROMClick", "SetCdromAutoRun", Zfunctions::SetCdromAutoRun, HKLM,
      "SYSTEM\\CurrentControlSet\\Services\\CDRom", {"AutoRun", nullptr, nullptr},
      1, 0, {0, 0, 0}, {1, 0, 0}, kRootedDword, kByState, ReadRule::DiffersFromUp},
-    {"sbFastOpenDir", "sbFastOpenDirClick", "SetNtfsDisableLastAccessUpdate", HKLM,
+    {"sbFastOpenDir", "sbFastOpenDirClick", "SetNtfsDisableLastAccessUpdate", Zfunctions::SetNtfsDisableLastAccessUpdate, HKLM,
      "SYSTEM\\CurrentControlSet\\Control\\FileSystem", {"NtfsDisableLastAccessUpdate", nullptr, nullptr},
      1, 0, {1, 0, 0}, {0, 0, 0}, kRootedDword, kAsGiven, ReadRule::DiffersFromUp},
     // A key "DEFAULT" directly below HKEY_CURRENT_USER, not HKEY_USERS\.DEFAULT.
-    {"sbClearTypeStyle", "sbClearTypeStyleClick", "SetFontSmoothing", HKCU,
+    {"sbClearTypeStyle", "sbClearTypeStyleClick", "SetFontSmoothing", Zfunctions::SetFontSmoothing, HKCU,
      "DEFAULT\\Control Panel\\Desktop", {"FontSmoothing", "FontSmoothingType", "FontSmoothingOrientation"},
      1, 0, {2, 2, 1}, {0, 0, 0}, kHkcuDword, kByState, ReadRule::EqualsDown},
 
     // The CD-ROM key is spelt in two ways; key names ignore case, so both
     // rows address one key.
-    Device("sbBanCDROM", "sbBanCDROMClick", "SetCdromStart", "system\\currentcontrolset\\services\\cdrom"),
-    Device("sbBanFDD", "sbBanFDDClick", "SetFlpydiskStart", "system\\currentcontrolset\\services\\flpydisk"),
-    Device("sbBanParallesPort", "sbBanParallesPortClick", "SetParportStart", "system\\currentcontrolset\\services\\parport"),
-    Device("sbBanUSB", "sbBanUSBClick", "SetUsbstorStart", "system\\currentcontrolset\\services\\usbstor"),
+    Device("sbBanCDROM", "sbBanCDROMClick", "SetCdromStart", Zfunctions::SetCdromStart, "system\\currentcontrolset\\services\\cdrom"),
+    Device("sbBanFDD", "sbBanFDDClick", "SetFlpydiskStart", Zfunctions::SetFlpydiskStart, "system\\currentcontrolset\\services\\flpydisk"),
+    Device("sbBanParallesPort", "sbBanParallesPortClick", "SetParportStart", Zfunctions::SetParportStart, "system\\currentcontrolset\\services\\parport"),
+    Device("sbBanUSB", "sbBanUSBClick", "SetUsbstorStart", Zfunctions::SetUsbstorStart, "system\\currentcontrolset\\services\\usbstor"),
 
-    Other("bbSetTrashName", "bbSetTrashNameClick", "SetRecycleBinName", HKCR, kRecycleBinClass,
+    Other("bbSetTrashName", "bbSetTrashNameClick", "SetRecycleBinName", nullptr, HKCR, kRecycleBinClass,
           "LocalizedString", kRootedText, ReadRule::None),
-    Other("bbSetTrashTipText", "bbSetTrashTipTextClick", "SetRecycleBinInfoTip", HKCR, kRecycleBinClass,
+    Other("bbSetTrashTipText", "bbSetTrashTipTextClick", "SetRecycleBinInfoTip", nullptr, HKCR, kRecycleBinClass,
           "InfoTip", kRootedText, ReadRule::None),
-    Other("sbSetWallpaper", "sbSetWallpaperClick", "SetWallpaper", HKCU, kDesktop,
+    Other("sbSetWallpaper", "sbSetWallpaperClick", "SetWallpaper", nullptr, HKCU, kDesktop,
           "Wallpaper", kRootedText, ReadRule::None),
-    Other("sbClearSearch", "sbClearSearchClick", "ClearSearchHistory", HKCU, "Software\\Microsoft\\Search Assistant",
+    Other("sbClearSearch", "sbClearSearchClick", "ClearSearchHistory", nullptr, HKCU, "Software\\Microsoft\\Search Assistant",
           "ACMru", WriteShape::RemoveSubkey, ReadRule::None),
 };
 // clang-format on

@@ -35,7 +35,8 @@ enum class ReadRule {
 struct Setting {
     const char* control;   // main-window control whose click stores it
     const char* handler;   // the control's click handler
-    const char* writer;    // the Zfunctions operation
+    const char* writer;    // the Zfunctions operation...
+    void (*write)(std::int32_t);  // ...itself, for the writers that take a number
     KeyHandle root;
     const char* keyPath;
     const char* valueNames[3];  // unused entries are null

@@ -1,0 +1,59 @@
+// The application object: the window that carries the task-bar button and
+// the title, the message loop, and the error box.
+#pragma once
+
+#include "ui/startup.h"
+#include "ui/window.h"
+
+#include <exception>
+#include <string>
+
+namespace kestro {
+
+class TApplication : public Window, public IMessagePresenter {
+public:
+    // Registers the program's window classes and creates the application
+    // window: zero-sized, it only carries the task-bar button and owns the
+    // program's windows and message boxes.
+    bool Initialize(HINSTANCE instance);
+    HINSTANCE Instance() const { return instance_; }
+    HICON Icon() const { return icon_; }
+
+    void SetTitle(const std::wstring& title);
+    std::wstring Title() const;
+
+    // The window whose closing ends the program; it is shown and
+    // activated with the application.
+    void SetMainWindow(HWND window) { main_ = window; }
+    HWND MainWindow() const { return main_; }
+    // Windows whose dialog keys (Tab, Enter) the message loop handles.
+    void AddDialogWindow(HWND window);
+
+    // Shows the application window and the main window.
+    void ShowMainWindow();
+    void Minimize();
+    int Run();
+
+    // The error box: stop icon, one OK button, caption the application
+    // title, modal to every window of the program.
+    void ShowError(const std::wstring& text) override;
+    void ShowException(const std::exception& error) { ShowHandlerError(*this, error); }
+
+    // Runs a message box owned by the application window with every other
+    // window of the program disabled meanwhile.
+    int ModalMessageBox(const std::wstring& text, const std::wstring& caption, UINT type);
+
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    HINSTANCE instance_ = nullptr;
+    HICON icon_ = nullptr;
+    HWND main_ = nullptr;
+    HWND dialogs_[4] = {};
+};
+
+// The one application object of the process.
+TApplication& Application();
+
+}  // namespace kestro

@@ -1,0 +1,534 @@
+#include "ui/uMain.h"
+
+#include "app/resource.h"
+#include "platform/text.h"
+#include "settings/catalogue.h"
+#include "ui/application.h"
+#include "ui/jpeg_picture.h"
+#include "ui/uChkDir.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <stdexcept>
+
+namespace kestro {
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+constexpr wchar_t kMainClass[] = L"TfrmMain";
+constexpr wchar_t kPageClass[] = L"KestroPage";
+constexpr int kFirstControlId = 1000;
+constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+
+// Toggles and springing buttons take no keyboard focus: they handle the
+// mouse themselves and report BN_CLICKED as the button would.
+constexpr wchar_t kOldProcProp[] = L"KestroButtonProc";
+constexpr wchar_t kToggleProp[] = L"KestroToggle";
+constexpr wchar_t kPressedProp[] = L"KestroPressed";
+
+bool CursorInside(HWND button, LPARAM lParam) {
+    RECT rc;
+    GetClientRect(button, &rc);
+    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    return PtInRect(&rc, pt) != FALSE;
+}
+
+LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto old = reinterpret_cast<WNDPROC>(GetPropW(button, kOldProcProp));
+    switch (message) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            if (!IsWindowEnabled(button)) return 0;
+            SetCapture(button);
+            SetPropW(button, kPressedProp, reinterpret_cast<HANDLE>(1));
+            SendMessageW(button, BM_SETSTATE, TRUE, 0);
+            return 0;
+        case WM_MOUSEMOVE:
+            if (GetCapture() == button && GetPropW(button, kPressedProp))
+                SendMessageW(button, BM_SETSTATE, CursorInside(button, lParam), 0);
+            return 0;
+        case WM_LBUTTONUP:
+            if (GetCapture() == button && GetPropW(button, kPressedProp)) {
+                RemovePropW(button, kPressedProp);
+                ReleaseCapture();
+                SendMessageW(button, BM_SETSTATE, FALSE, 0);
+                if (CursorInside(button, lParam)) {
+                    // The state flips first; the handler then sees the new one.
+                    if (GetPropW(button, kToggleProp)) {
+                        LRESULT checked = SendMessageW(button, BM_GETCHECK, 0, 0);
+                        SendMessageW(button, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
+                    }
+                    SendMessageW(GetParent(button), WM_COMMAND,
+                                 MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+                }
+            }
+            return 0;
+        case WM_CAPTURECHANGED:
+            if (GetPropW(button, kPressedProp)) {
+                RemovePropW(button, kPressedProp);
+                SendMessageW(button, BM_SETSTATE, FALSE, 0);
+            }
+            return 0;
+        case WM_SETFOCUS:
+            return 0;  // never keeps the focus
+        case WM_NCDESTROY:
+            RemovePropW(button, kOldProcProp);
+            RemovePropW(button, kToggleProp);
+            RemovePropW(button, kPressedProp);
+            SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+            break;
+    }
+    return CallWindowProcW(old, button, message, wParam, lParam);
+}
+
+void MakeFocusless(HWND button, bool toggle) {
+    SetPropW(button, kOldProcProp,
+             reinterpret_cast<HANDLE>(SetWindowLongPtrW(button, GWLP_WNDPROC,
+                                                        reinterpret_cast<LONG_PTR>(FocuslessButtonProc))));
+    if (toggle) SetPropW(button, kToggleProp, reinterpret_cast<HANDLE>(1));
+}
+
+// A page of the tab control: a plain white window that hands what its
+// controls report to the main window.
+LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORBTN:
+        case WM_SETCURSOR:
+            return SendMessageW(GetParent(page), message, wParam, lParam);
+    }
+    return DefWindowProcW(page, message, wParam, lParam);
+}
+
+HFONT MakeFont(const wchar_t* face, int weight, BYTE charset) {
+    LOGFONTW lf = {};
+    lf.lfHeight = -11;  // 8 points at 96 pixels per inch
+    lf.lfWeight = weight;
+    lf.lfCharSet = charset;
+    lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+    return CreateFontIndirectW(&lf);
+}
+
+SIZE TextSize(HWND window, HFONT font, const wchar_t* text) {
+    SIZE size = {0, 0};
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font);
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return size;
+}
+
+}  // namespace
+
+class TfrmMain::ButtonToggle : public IToggle {
+public:
+    explicit ButtonToggle(HWND button) : button_(button) {}
+    // BM_SETCHECK sends no BN_CLICKED: setting a state runs no handler.
+    void SetDown(bool down) override { SendMessageW(button_, BM_SETCHECK, down ? BST_CHECKED : BST_UNCHECKED, 0); }
+
+private:
+    HWND button_;
+};
+
+TfrmMain::TfrmMain() = default;
+
+TfrmMain::~TfrmMain() {
+    for (HIMAGELIST list : imageLists_) ImageList_Destroy(list);
+}
+
+bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
+    instance_ = instance;
+    RegisterWindowClass(instance, kMainClass, Application().Icon());
+    WNDCLASSEXW page = {};
+    page.cbSize = sizeof page;
+    if (!GetClassInfoExW(instance, kPageClass, &page)) {
+        page.lpfnWndProc = PageProc;
+        page.hInstance = instance;
+        page.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        page.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        page.lpszClassName = kPageClass;
+        RegisterClassExW(&page);
+    }
+
+    RECT rc = {0, 0, kMainClientWidth, kMainClientHeight};
+    AdjustWindowRectEx(&rc, kMainStyle, FALSE, WS_EX_CONTROLPARENT);
+    if (!CreateWindowObject(WS_EX_CONTROLPARENT, kMainClass, kMainCaption, kMainStyle, kMainLeft, kMainTop,
+                            rc.right - rc.left, rc.bottom - rc.top, owner, instance))
+        return false;
+    BuildControls();
+    SelectPage(0);
+    RunHandler(Application(), [this] { FormCreate(*this); });
+    return true;
+}
+
+void TfrmMain::BuildPages() {
+    HWND tab = Control("PageControl");
+    for (int i = 0; i < 4; ++i) {
+        TCITEMW item = {};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<wchar_t*>(kMainPages[i].caption);
+        SendMessageW(tab, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+    // The pages cover the tab control's display area, in the window's
+    // client coordinates.
+    RECT area;
+    GetClientRect(tab, &area);
+    SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    MapWindowPoints(tab, Hwnd(), reinterpret_cast<POINT*>(&area), 2);
+    // The pages go just above the tab control in the Z order, which would
+    // otherwise paint over them, and before it in the tab order.
+    HWND above = GetWindow(tab, GW_HWNDPREV);
+    for (int i = 0; i < 4; ++i) {
+        pages_[i] = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, kMainPages[i].caption,
+                                    WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, area.left, area.top,
+                                    area.right - area.left, area.bottom - area.top, Hwnd(), nullptr, instance_, nullptr);
+        extras_[kMainPages[i].name] = pages_[i];
+        SetWindowPos(pages_[i], above ? above : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        above = pages_[i];
+    }
+}
+
+void TfrmMain::BuildControls() {
+    font_.Reset(MakeFont(L"MS Sans Serif", FW_NORMAL, DEFAULT_CHARSET));
+    boldFont_.Reset(MakeFont(L"MS Sans Serif", FW_BOLD, DEFAULT_CHARSET));
+    tabFont_.Reset(MakeFont(L"Tahoma", FW_NORMAL, RUSSIAN_CHARSET));
+    SendMessageW(Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Hwnd(), nullptr, instance_,
+                               nullptr);
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
+
+    entries_.reserve(kMainControlCount);
+    for (std::size_t i = 0; i < kMainControlCount; ++i) {
+        const ControlDef& def = kMainControls[i];
+        if (def.page != PageId::Window && !pages_[0]) BuildPages();
+        HWND hwnd = CreateControl(def, static_cast<int>(i));
+        Entry entry{&def, hwnd, nullptr};
+        if (def.kind == ControlKind::Toggle) entry.toggle = std::make_unique<ButtonToggle>(hwnd);
+        entries_.push_back(std::move(entry));
+        if (def.kind == ControlKind::TabControl) BuildPages();
+    }
+}
+
+HWND TfrmMain::ParentOf(const ControlDef& def) const {
+    return def.page == PageId::Window ? Hwnd() : pages_[static_cast<int>(def.page)];
+}
+
+HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
+    HWND parent = ParentOf(def);
+    const HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index));
+    const wchar_t* caption = def.caption ? def.caption : L"";
+    int width = def.width, height = def.height;
+    HFONT font = font_.Get();
+    HWND hwnd = nullptr;
+    auto make = [&](DWORD exStyle, const wchar_t* cls, DWORD style) {
+        return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, def.left, def.top, width,
+                               height, parent, id, instance_, nullptr);
+    };
+    switch (def.kind) {
+        case ControlKind::Picture:
+            hwnd = make(0, L"STATIC", SS_BITMAP | SS_NOTIFY);
+            break;
+        case ControlKind::BoldLabel:
+        case ControlKind::Label:
+            if (def.kind == ControlKind::BoldLabel) font = boldFont_.Get();
+            if (width == 0) {
+                SIZE size = TextSize(parent, font, caption);
+                width = size.cx;
+                height = size.cy;
+            }
+            hwnd = make(0, L"STATIC", SS_LEFT | SS_NOPREFIX);
+            break;
+        case ControlKind::TabControl:
+            hwnd = make(0, WC_TABCONTROLW, TCS_BUTTONS | TCS_FLATBUTTONS | WS_CLIPSIBLINGS | WS_TABSTOP);
+            font = tabFont_.Get();
+            break;
+        case ControlKind::Toggle:
+            hwnd = make(0, L"BUTTON", BS_AUTOCHECKBOX | BS_PUSHLIKE);
+            MakeFocusless(hwnd, true);
+            break;
+        case ControlKind::SpringButton:
+            hwnd = make(0, L"BUTTON", BS_PUSHBUTTON);
+            MakeFocusless(hwnd, false);
+            break;
+        case ControlKind::PushButton:
+            hwnd = make(0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
+            break;
+        case ControlKind::SpinEdit: {
+            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP);
+            // The arrows step by one, with no bounds: the handler below moves
+            // the number itself, so text that is not a number counts as 0.
+            HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr,
+                                          WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0,
+                                          0, 0, 0, parent, nullptr, instance_, nullptr);
+            SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(hwnd), 0);
+            SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
+            SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + index + 5000);
+            extras_[std::string(def.name) + ".Arrows"] = arrows;
+            break;
+        }
+        case ControlKind::LabeledEdit: {
+            // The label stands above the edit, three pixels apart.
+            SIZE size = TextSize(parent, font, caption);
+            HWND label = CreateWindowExW(0, L"STATIC", caption, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                         def.left, def.top - size.cy - 3, size.cx, size.cy, parent, nullptr,
+                                         instance_, nullptr);
+            SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            extras_[std::string(def.name) + ".Label"] = label;
+            caption = L"";
+            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP);
+            break;
+        }
+        case ControlKind::ReadOnlyEdit:
+            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP);
+            break;
+        case ControlKind::Memo:
+            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_TABSTOP);
+            break;
+    }
+    if (!hwnd) throw std::runtime_error(std::string("Cannot create the control ") + def.name);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (def.tooltip) AddTooltip(hwnd, def.tooltip);
+    if (def.glyph) SetGlyph(hwnd, def.glyph);
+
+    if (std::string(def.name) == "imgLogo") {
+        std::string error;
+        logo_.Reset(LoadJpegResource(instance_, IDR_LOGO, &error));
+        SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logo_.Get()));
+    } else if (std::string(def.name) == "imgHelp") {
+        help_.Reset(static_cast<HBITMAP>(
+            LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+        SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(help_.Get()));
+    }
+    return hwnd;
+}
+
+void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
+    TOOLINFOW info = {};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;  // XP's comctl32 knows no later layout
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = GetParent(control);
+    info.uId = reinterpret_cast<UINT_PTR>(control);
+    info.lpszText = const_cast<wchar_t*>(text);
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void TfrmMain::SetGlyph(HWND button, const char* glyph) {
+    HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    if (!bitmap) return;
+    HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
+    ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
+    DeleteObject(bitmap);
+    imageLists_.push_back(list);
+    BUTTON_IMAGELIST images = {};
+    images.himl = list;
+    images.margin = {4, 0, 0, 0};
+    images.uAlign = BUTTON_IMAGELIST_ALIGN_LEFT;
+    SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images));
+}
+
+HWND TfrmMain::Control(const std::string& name) const {
+    for (const Entry& entry : entries_)
+        if (name == entry.def->name) return entry.hwnd;
+    auto it = extras_.find(name);
+    return it == extras_.end() ? nullptr : it->second;
+}
+
+void TfrmMain::SelectPage(int index) {
+    SendMessageW(Control("PageControl"), TCM_SETCURSEL, index, 0);
+    for (int i = 0; i < 4; ++i) ShowWindow(pages_[i], i == index ? SW_SHOW : SW_HIDE);
+}
+
+std::wstring TfrmMain::Text(const char* control) const {
+    HWND hwnd = Control(control);
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+void TfrmMain::SetText(const char* control, const std::wstring& text) { SetWindowTextW(Control(control), text.c_str()); }
+
+// ---------------------------------------------------------------- the view
+
+IToggle& TfrmMain::Toggle(const char* control) {
+    for (Entry& entry : entries_)
+        if (entry.toggle && std::string(control) == entry.def->name) return *entry.toggle;
+    throw std::logic_error(std::string("No toggle named ") + control);
+}
+
+void TfrmMain::SetRecentDocsCount(std::int32_t count) { SetText("seNumRemDocuments", std::to_wstring(count)); }
+
+void TfrmMain::SetApplicationTitle(const std::wstring& title) { Application().SetTitle(title); }
+
+void TfrmMain::ClearSystemInfo() { SetText("mmSystemInfo", L""); }
+
+void TfrmMain::AppendSystemInfoLine(const std::wstring& line) {
+    std::wstring text = Text("mmSystemInfo");
+    if (!text.empty()) text += L"\r\n";
+    SetText("mmSystemInfo", text + line);
+}
+
+void TfrmMain::SetNoticeCaption(const std::wstring& caption) {
+    HWND label = Control("lbInfa");
+    SIZE size = TextSize(label, boldFont_.Get(), caption.c_str());
+    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowTextW(label, caption.c_str());
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TfrmMain::ToggleClick(const char* control) {
+    const Setting* row = FindSettingByControl(control);
+    if (!row || !row->write) throw std::logic_error(std::string("No writer for ") + control);
+    const bool down = SendMessageW(Control(control), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    row->write(down ? row->argDown : row->argUp);
+}
+
+void TfrmMain::sbClearSearchClick() { Zfunctions::ClearSearchHistory(); }
+
+std::wstring TfrmMain::ChooseExistingFile(const wchar_t* filter) {
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;  // the layout every Windows since 2000 knows
+    ofn.hwndOwner = Hwnd();
+    ofn.lpstrFilter = filter;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = dialogFile_;
+    ofn.nMaxFile = MAX_PATH;  // characters, not bytes
+    ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
+    if (!GetOpenFileNameW(&ofn)) return std::wstring();
+    const DWORD attributes = GetFileAttributesW(dialogFile_);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::wstring();
+    return dialogFile_;
+}
+
+void TfrmMain::sbSetWallpaperClick() {
+    const std::wstring file = ChooseExistingFile(L"*.bmp\0*.bmp\0");
+    if (!file.empty()) Zfunctions::SetWallpaper(ToAnsi(file));
+}
+
+void TfrmMain::bbSetNumRemDocumentsClick() { Zfunctions::SetMaxRecentDocs(ParseWholeNumber(Text("seNumRemDocuments"))); }
+
+void TfrmMain::bbSetTrashNameClick() { Zfunctions::SetRecycleBinName(ToAnsi(Text("leTrashName"))); }
+
+void TfrmMain::bbSetTrashTipTextClick() { Zfunctions::SetRecycleBinInfoTip(ToAnsi(Text("leTrashTipText"))); }
+
+void TfrmMain::bbSetFolderClick() {
+    if (frmChkDir) frmChkDir->ShowChooser();
+}
+
+void TfrmMain::bbSetPictureClick() {
+    const std::wstring file = ChooseExistingFile(L"Изображения (*.bmp;*.jpg;*.jpeg)\0*.bmp;*.jpg;*.jpeg\0");
+    if (!file.empty()) SetText("edPicture", file);
+}
+
+void TfrmMain::bbSetPictureBackgroundFolderClick() {
+    const std::wstring folder = Text("edFolder");
+    if (folder == kFolderPlaceholder) {
+        Application().ModalMessageBox(L"выберите папку", L"Information", MB_OK | MB_ICONINFORMATION);
+        SetFocus(Control("bbSetFolder"));
+        return;
+    }
+    std::wstring picture = Text("edPicture");
+    if (picture == kPicturePlaceholder) picture.clear();
+    const std::wstring file = folder + L"\\Desktop.ini";
+    // The system's profile-string writer keeps other sections and keys, and
+    // writes the file in the system's code page.
+    if (!WritePrivateProfileStringW(L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image", picture.c_str(),
+                                    file.c_str())) {
+        Application().ModalMessageBox(
+            L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке",
+            L"Error", MB_OK | MB_ICONERROR);
+    }
+}
+
+void TfrmMain::imgLogoClick() {
+    ShellExecuteW(nullptr, L"open", kWebSiteAddress, L"", L"", SW_SHOWNORMAL);
+}
+
+void TfrmMain::bbExitClick() { PostMessageW(Hwnd(), WM_CLOSE, 0, 0); }
+
+void TfrmMain::RunClick(const ControlDef& def) {
+    switch (def.handler) {
+        case HandlerId::None: break;
+        case HandlerId::Toggle: ToggleClick(def.name); break;
+        case HandlerId::ClearSearch: sbClearSearchClick(); break;
+        case HandlerId::SetWallpaper: sbSetWallpaperClick(); break;
+        case HandlerId::SetNumRemDocuments: bbSetNumRemDocumentsClick(); break;
+        case HandlerId::SetTrashName: bbSetTrashNameClick(); break;
+        case HandlerId::SetTrashTipText: bbSetTrashTipTextClick(); break;
+        case HandlerId::SetFolder: bbSetFolderClick(); break;
+        case HandlerId::SetPicture: bbSetPictureClick(); break;
+        case HandlerId::SetPictureBackgroundFolder: bbSetPictureBackgroundFolderClick(); break;
+        case HandlerId::Logo: imgLogoClick(); break;
+        case HandlerId::Exit: bbExitClick(); break;
+    }
+}
+
+void TfrmMain::OnCommand(int id, int code, HWND) {
+    const int index = id - kFirstControlId;
+    if (index < 0 || index >= static_cast<int>(entries_.size())) return;
+    const ControlDef& def = *entries_[static_cast<std::size_t>(index)].def;
+    const bool clicked = (def.kind == ControlKind::Picture && code == STN_CLICKED) ||
+                         (def.kind != ControlKind::Picture && code == BN_CLICKED);
+    if (clicked) RunHandler(Application(), [&] { RunClick(def); });
+}
+
+LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+            return 0;
+        case WM_NOTIFY: {
+            const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header->hwndFrom == Control("PageControl") && header->code == TCN_SELCHANGE) {
+                SelectPage(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
+                return 0;
+            }
+            if (header->hwndFrom == Control("seNumRemDocuments.Arrows") && header->code == UDN_DELTAPOS) {
+                const NMUPDOWN* change = reinterpret_cast<const NMUPDOWN*>(lParam);
+                const long long next = static_cast<long long>(ParseWholeNumber(Text("seNumRemDocuments"))) + change->iDelta;
+                if (next >= -2147483647LL - 1 && next <= 2147483647LL)
+                    SetText("seNumRemDocuments", std::to_wstring(next));
+                return 1;  // the arrows keep no position of their own
+            }
+            break;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT: {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetBkColor(dc, RGB(255, 255, 255));
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+        }
+        case WM_SETCURSOR:
+            if (reinterpret_cast<HWND>(wParam) == Control("imgLogo")) {
+                SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+                return TRUE;
+            }
+            break;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+                Application().Minimize();
+                return 0;
+            }
+            break;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+    }
+    return DefaultProc(message, wParam, lParam);
+}
+
+}  // namespace kestro

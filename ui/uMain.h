@@ -1,0 +1,96 @@
+// The main window: its controls, built from the control table, the
+// start-up read-back into them, and their click handlers.
+#pragma once
+
+#include "ui/form_layout.h"
+#include "ui/startup.h"
+#include "ui/window.h"
+
+#include <commctrl.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+class TfrmMain : public Window, public IMainFormView {
+public:
+    TfrmMain();
+    ~TfrmMain() override;
+
+    // Creates the window and its controls and runs FormCreate; the window
+    // stays hidden until the application shows it.
+    bool Create(HINSTANCE instance, HWND owner);
+
+    // Any control of the table by its name (a labelled edit's label is
+    // "<name>.Label", a spin edit's arrows "<name>.Arrows"); null if none.
+    HWND Control(const std::string& name) const;
+    HWND Page(PageId page) const { return pages_[static_cast<int>(page)]; }
+    HWND Tooltip() const { return tooltip_; }
+    void SelectPage(int index);
+
+    // IMainFormView
+    IToggle& Toggle(const char* control) override;
+    void SetRecentDocsCount(std::int32_t count) override;
+    void SetApplicationTitle(const std::wstring& title) override;
+    void ClearSystemInfo() override;
+    void AppendSystemInfoLine(const std::wstring& line) override;
+    void SetNoticeCaption(const std::wstring& caption) override;
+
+    // Click handlers.
+    void ToggleClick(const char* control);  // every toggle: its catalogue row's writer
+    void sbClearSearchClick();
+    void sbSetWallpaperClick();
+    void bbSetNumRemDocumentsClick();
+    void bbSetTrashNameClick();
+    void bbSetTrashTipTextClick();
+    void bbSetFolderClick();
+    void bbSetPictureClick();
+    void bbSetPictureBackgroundFolderClick();
+    void imgLogoClick();
+    void bbExitClick();
+
+    std::wstring Text(const char* control) const;
+    void SetText(const char* control, const std::wstring& text);
+
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    class ButtonToggle;
+    struct Entry {
+        const ControlDef* def;
+        HWND hwnd;
+        std::unique_ptr<ButtonToggle> toggle;
+    };
+
+    void BuildControls();
+    void BuildPages();
+    HWND CreateControl(const ControlDef& def, int index);
+    void AddTooltip(HWND control, const wchar_t* text);
+    void SetGlyph(HWND button, const char* glyph);
+    HWND ParentOf(const ControlDef& def) const;
+    void OnCommand(int id, int code, HWND control);
+    void RunClick(const ControlDef& def);
+    // Shows the shared open-file dialog with this filter; the chosen full
+    // path, or empty when cancelled or when no such file exists.
+    std::wstring ChooseExistingFile(const wchar_t* filter);
+
+    HINSTANCE instance_ = nullptr;
+    std::vector<Entry> entries_;
+    std::map<std::string, HWND> extras_;  // labels of labelled edits, spin arrows
+    HWND pages_[4] = {};
+    HWND tooltip_ = nullptr;
+    GdiObject<HFONT> font_, boldFont_, tabFont_;
+    GdiObject<HBITMAP> logo_, help_;
+    std::vector<HIMAGELIST> imageLists_;
+    // The shared open-file dialog's state: what its last use left in it.
+    wchar_t dialogFile_[MAX_PATH] = {};
+};
+
+// The program's two windows, reachable from every handler.
+extern TfrmMain* frmMain;
+
+}  // namespace kestro

@@ -1,0 +1,67 @@
+// A window object behind each HWND, and owners for the handles a window
+// keeps.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace kestro {
+
+// Owns one GDI object (font, bitmap, brush): deleted with its owner.
+template <typename Handle>
+class GdiObject {
+public:
+    GdiObject() = default;
+    explicit GdiObject(Handle handle) : handle_(handle) {}
+    GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    GdiObject& operator=(GdiObject&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.handle_, nullptr));
+        return *this;
+    }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    ~GdiObject() { Reset(); }
+
+    Handle Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+    void Reset(Handle handle = nullptr) {
+        if (handle_) DeleteObject(handle_);
+        handle_ = handle;
+    }
+
+private:
+    Handle handle_ = nullptr;
+};
+
+// The base of every window of the program: the window procedure finds the
+// object through the pointer stored at WM_NCCREATE and forwards to it. No
+// C++ exception crosses back into user32: what a handler lets escape is
+// shown in the application's error box.
+class Window {
+public:
+    Window() = default;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    virtual ~Window();
+
+    HWND Hwnd() const { return hwnd_; }
+
+protected:
+    // Registers the class once (white background, arrow cursor).
+    static void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, HICON icon);
+    HWND CreateWindowObject(DWORD exStyle, const wchar_t* className, const wchar_t* caption, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HINSTANCE instance);
+
+    virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) {
+        return DefWindowProcW(hwnd_, message, wParam, lParam);
+    }
+
+private:
+    static LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND hwnd_ = nullptr;
+};
+
+}  // namespace kestro
