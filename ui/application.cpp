@@ -92,7 +92,13 @@ int TApplication::ModalMessageBox(const std::wstring& text, const std::wstring& 
     return result;
 }
 
-void TApplication::ShowError(const std::wstring& text) { ModalMessageBox(text, Title(), MB_OK | MB_ICONSTOP); }
+void TApplication::ShowError(const std::wstring& text) {
+    if (redirect_) {
+        redirect_->ShowError(text);
+        return;
+    }
+    ModalMessageBox(text, Title(), MB_OK | MB_ICONSTOP);
+}
 
 LRESULT TApplication::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

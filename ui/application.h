@@ -37,6 +37,8 @@ public:
     // The error box: stop icon, one OK button, caption the application
     // title, modal to every window of the program.
     void ShowError(const std::wstring& text) override;
+    // Sends errors to another presenter instead (null: back to the box).
+    void RedirectErrors(IMessagePresenter* presenter) { redirect_ = presenter; }
     void ShowException(const std::exception& error) { ShowHandlerError(*this, error); }
 
     // Runs a message box owned by the application window with every other
@@ -51,6 +53,7 @@ private:
     HICON icon_ = nullptr;
     HWND main_ = nullptr;
     HWND dialogs_[4] = {};
+    IMessagePresenter* redirect_ = nullptr;
 };
 
 // The one application object of the process.

@@ -1,0 +1,162 @@
+#include "tests/ui/ui_fixture.h"
+
+#include "settings/catalogue.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace kestro::test {
+
+void PumpMessages(int ms) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(5);
+    } while (static_cast<int>(end - GetTickCount()) > 0);
+}
+
+namespace {
+
+struct FindBox {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM lParam) {
+    auto* find = reinterpret_cast<FindBox*>(lParam);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t cls[32] = {};
+    GetClassNameW(window, cls, 32);
+    if (process == find->process && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(window)) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t buffer[1024] = {};
+    GetWindowTextW(window, buffer, 1024);
+    return buffer;
+}
+
+}  // namespace
+
+DialogWatcher::DialogWatcher(HWND mainWindow) : main_(mainWindow) {
+    InitializeCriticalSection(&lock_);
+    thread_ = std::thread([this] { Loop(); });
+}
+
+DialogWatcher::~DialogWatcher() {
+    stop_ = true;
+    thread_.join();
+    DeleteCriticalSection(&lock_);
+}
+
+std::vector<DialogWatcher::Seen> DialogWatcher::Seen_() const {
+    EnterCriticalSection(&lock_);
+    std::vector<Seen> copy = seen_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+void DialogWatcher::Loop() {
+    while (!stop_) {
+        FindBox find = {GetCurrentProcessId(), nullptr};
+        EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&find));
+        if (find.found) {
+            Sleep(50);  // let it finish laying out
+            Seen seen;
+            seen.caption = WindowText(find.found);
+            seen.text = WindowText(GetDlgItem(find.found, 0xFFFF));  // the message box's text
+            seen.owner = GetWindow(find.found, GW_OWNER);
+            seen.mainWindowDisabled = main_ && !IsWindowEnabled(main_);
+            EnterCriticalSection(&lock_);
+            seen_.push_back(seen);
+            LeaveCriticalSection(&lock_);
+            PostMessageW(find.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            for (int i = 0; i < 100 && IsWindow(find.found) && IsWindowVisible(find.found); ++i) Sleep(10);
+        }
+        Sleep(20);
+    }
+}
+
+void ResetCatalogueKeys() {
+    for (const Setting& row : kCatalogue) {
+        HKEY root = row.root == kHkeyClassesRoot ? HKEY_CLASSES_ROOT
+                    : row.root == kHkeyLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, row.keyPath, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) continue;
+        if (row.shape == WriteShape::RemoveSubkey) {
+            RegistryCursor cursor;
+            Zfunctions::OpenKeyPath(cursor, row.keyPath);
+            cursor.RemoveKeyTree(row.valueNames[0]);
+        } else {
+            for (std::size_t i = 0; i < row.ValueCount(); ++i) RegDeleteValueA(key, row.valueNames[i]);
+        }
+        RegCloseKey(key);
+    }
+}
+
+void MainWindowTest::SetUpTestSuite() {
+    static bool initialized = false;
+    if (initialized) return;
+    initialized = true;
+    CoInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&controls);
+    ASSERT_TRUE(Application().Initialize(GetModuleHandleW(nullptr)));
+}
+
+void MainWindowTest::SetUp() { ResetCatalogueKeys(); }
+
+void MainWindowTest::TearDown() {
+    DestroyWindows();
+    Application().SetTitle(L"");
+}
+
+void MainWindowTest::CreateWindows(bool realErrorBox) {
+    DestroyWindows();
+    Application().RedirectErrors(realErrorBox ? nullptr : &errors_);
+    main_ = std::make_unique<TfrmMain>();
+    frmMain = main_.get();
+    ASSERT_TRUE(main_->Create(GetModuleHandleW(nullptr), Application().Hwnd()));
+    Application().SetMainWindow(main_->Hwnd());
+    chooser_ = std::make_unique<TfrmChkDir>();
+    frmChkDir = chooser_.get();
+    ASSERT_TRUE(chooser_->Create(GetModuleHandleW(nullptr), main_->Hwnd()));
+    Application().ShowMainWindow();
+    PumpMessages();
+}
+
+void MainWindowTest::DestroyWindows() {
+    chooser_.reset();
+    frmChkDir = nullptr;
+    main_.reset();
+    frmMain = nullptr;
+    Application().SetMainWindow(nullptr);
+    Application().RedirectErrors(nullptr);
+    // The main window's end posted WM_QUIT; the next test must not see it.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+}
+
+std::wstring MainWindowTest::TextOf(HWND window) const { return WindowText(window); }
+
+void MainWindowTest::Click(const char* name) {
+    HWND control = Control(name);
+    RECT rc;
+    GetClientRect(control, &rc);
+    const LPARAM at = MAKELPARAM(rc.right / 2, rc.bottom / 2);
+    SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(control, WM_LBUTTONUP, 0, at);
+    PumpMessages(10);
+}
+
+}  // namespace kestro::test

@@ -1,0 +1,80 @@
+// The real windows, built in the test process under Wine: the application
+// object once per process, a fresh main window (and chooser) per test.
+#pragma once
+
+#include "ui/application.h"
+#include "ui/uChkDir.h"
+#include "ui/uMain.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestro::test {
+
+// Runs the messages that are waiting, for at most `ms` milliseconds.
+void PumpMessages(int ms = 50);
+
+// Records what would have gone into the error box.
+class RecordingPresenter : public IMessagePresenter {
+public:
+    void ShowError(const std::wstring& text) override { errors.push_back(text); }
+    std::vector<std::wstring> errors;
+};
+
+// Watches, on a thread of its own, for message boxes of this process and
+// answers each with its default button after noting its caption, text and
+// the window that owns it.
+class DialogWatcher {
+public:
+    struct Seen {
+        std::wstring caption;
+        std::wstring text;
+        HWND owner;
+        bool mainWindowDisabled;  // whether the main window was disabled meanwhile
+    };
+    explicit DialogWatcher(HWND mainWindow = nullptr);
+    ~DialogWatcher();
+    std::vector<Seen> Seen_() const;
+
+private:
+    void Loop();
+    HWND main_;
+    std::atomic<bool> stop_{false};
+    mutable CRITICAL_SECTION lock_;
+    std::vector<Seen> seen_;
+    std::thread thread_;
+};
+
+// Deletes every value and key of the catalogue (and the search history), so
+// that each case starts from a machine where none of them was ever set.
+void ResetCatalogueKeys();
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    // Builds the windows as the program does (FormCreate included), with
+    // errors recorded instead of shown unless `realErrorBox`.
+    void CreateWindows(bool realErrorBox = false);
+    void DestroyWindows();
+
+    HWND Control(const char* name) const { return main_->Control(name); }
+    bool IsDown(const char* name) const { return SendMessageW(Control(name), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    std::wstring TextOf(HWND window) const;
+    // A click as the mouse gives it: press and release over the control.
+    void Click(const char* name);
+
+    std::unique_ptr<TfrmMain> main_;
+    std::unique_ptr<TfrmChkDir> chooser_;
+    RecordingPresenter errors_;
+};
+
+}  // namespace kestro::test
