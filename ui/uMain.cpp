@@ -267,13 +267,19 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
             hwnd = make(0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
             break;
         case ControlKind::SpinEdit: {
+            // The arrows stand inside the control's width, at its right.
+            const int arrowsWidth = GetSystemMetrics(SM_CXVSCROLL);
+            width = def.width - arrowsWidth;
             hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP);
-            // The arrows step by one, with no bounds: the handler below moves
-            // the number itself, so text that is not a number counts as 0.
-            HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr,
-                                          WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0,
-                                          0, 0, 0, parent, nullptr, instance_, nullptr);
+            // They step by one, with no bounds: the handler of UDN_DELTAPOS
+            // moves the number itself, so text that is not a number counts
+            // as 0.
+            HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | UDS_ARROWKEYS,
+                                          def.left + width, def.top, arrowsWidth, def.height, parent, nullptr,
+                                          instance_, nullptr);
             SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(hwnd), 0);
+            SetWindowPos(arrows, nullptr, def.left + width, def.top, arrowsWidth, def.height,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
             SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
             SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + index + 5000);
             extras_[std::string(def.name) + ".Arrows"] = arrows;

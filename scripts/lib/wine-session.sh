@@ -37,6 +37,14 @@ wine_session_display() {
     return 1
 }
 
+# Windows open inside one virtual desktop that Wine draws itself, title bars
+# included: with no window manager on the display, Wine would otherwise wait
+# for one at every window that hides.
+wine_session_desktop() {
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || true
+}
+
 # Makes PREFIX a Wine prefix with a running, persistent wineserver. With
 # --fresh, or when it does not exist yet, the prefix is made anew.
 wine_session_start() {
@@ -51,9 +59,12 @@ wine_session_start() {
         rm -rf "$prefix"
         echo "=== creating the Wine prefix $prefix"
         wine wineboot -i >/dev/null 2>&1 || { echo "wine-session: wineboot failed" >&2; return 1; }
+        wine_session_desktop
     fi
     # One server for the whole run: each program then starts in milliseconds.
     # Its output goes nowhere, so nothing waits on the pipe it inherited.
-    wineserver -p >/dev/null 2>&1 </dev/null
+    # A server still running from wineboot would refuse a second one.
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1 </dev/null || { echo "wine-session: wineserver did not start" >&2; return 1; }
     _kestro_session_prefix=$prefix
 }
