@@ -3,8 +3,11 @@
 //
 //   kestro_probe wait [ms]         exits 0 once the main window is visible
 //   kestro_probe checked NAME...   prints "NAME 1" or "NAME 0" per toggle (BM_GETCHECK)
+//   kestro_probe page N            shows page N (0-3) of the tab control, as the arrow keys do
+//   kestro_probe rect              prints the main window's screen rectangle: left top width height
 //   kestro_probe close             asks the main window to close
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +62,25 @@ int main(int argc, char** argv) {
     HWND main = FindMain();
     if (!main) {
         std::fprintf(stderr, "kestro_probe: no main window\n");
+        return 1;
+    }
+    if (command == "rect") {
+        RECT rc;
+        GetWindowRect(main, &rc);
+        std::printf("%ld %ld %ld %ld\n", rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+        return 0;
+    }
+    if (command == "page" && argc > 2) {
+        HWND tab = FindWindowExW(main, nullptr, L"SysTabControl32", nullptr);
+        if (!tab) return 1;
+        const int target = std::atoi(argv[2]);
+        for (int step = 0; step < 8; ++step) {
+            const int current = static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0));
+            if (current == target) return 0;
+            const WPARAM key = current < target ? VK_RIGHT : VK_LEFT;
+            SendMessageW(tab, WM_KEYDOWN, key, 0);
+            SendMessageW(tab, WM_KEYUP, key, 0xC0000000);
+        }
         return 1;
     }
     if (command == "close") {

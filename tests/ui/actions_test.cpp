@@ -1,0 +1,204 @@
+// Clicks on the real window, checked in the registry through the API and
+// with reg.exe, and read back by a new window.
+#include "tests/ui/ui_fixture.h"
+
+#include "platform/memory_registry.h"
+#include "platform/text.h"
+#include "settings/catalogue.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace kestro::test {
+namespace {
+
+HKEY SystemRoot(KeyHandle root) {
+    return root == kHkeyClassesRoot ? HKEY_CLASSES_ROOT : root == kHkeyLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+// The value as advapi32 gives it: "<type> <bytes in hex>", or "absent".
+std::string ApiValue(KeyHandle root, const char* path, const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(SystemRoot(root), path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return "absent";
+    BYTE data[512];
+    DWORD type = 0, size = sizeof data;
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, data, &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return "absent";
+    std::ostringstream out;
+    out << type;
+    for (DWORD i = 0; i < size; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02x", data[i]);
+        out << (i == 0 ? " " : "") << hex;
+    }
+    return out.str();
+}
+
+std::string DwordValue(std::uint32_t v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "4 %02x%02x%02x%02x", v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, v >> 24);
+    return text;
+}
+
+// What reg.exe, an independent reader, lists for the value: "REG_DWORD 0x1".
+std::string RegExeValue(KeyHandle root, const char* path, const char* name) {
+    const char* rootText = root == kHkeyClassesRoot ? "HKCR" : root == kHkeyLocalMachine ? "HKLM" : "HKCU";
+    const std::string command =
+        std::string("reg.exe query \"") + rootText + "\\" + path + "\" /v \"" + name + "\" /reg:64 2>nul";
+    FILE* pipe = _popen(command.c_str(), "r");
+    if (!pipe) return "(no reg.exe)";
+    std::string found;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::istringstream in(line);
+        std::string n, type, data;
+        in >> n >> type >> data;
+        if (_stricmp(n.c_str(), name) == 0) found = type + " " + data;
+    }
+    _pclose(pipe);
+    return found;
+}
+
+using ActionsTest = MainWindowTest;
+
+TEST_F(ActionsTest, EveryToggleRoundTripsThroughTheRegistryAndANewWindow) {
+    CreateWindows();
+    for (const Setting& row : kCatalogue) {
+        if (!row.IsToggle()) continue;
+        SCOPED_TRACE(row.control);
+        const bool startsDown = IsDown(row.control);  // only the autorun toggle starts down
+        if (startsDown) Click(row.control);           // bring it up first: that writes its up values
+        Click(row.control);
+        ASSERT_TRUE(IsDown(row.control));
+        for (std::size_t i = 0; i < row.ValueCount(); ++i) {
+            EXPECT_EQ(DwordValue(static_cast<std::uint32_t>(row.down[i])), ApiValue(row.root, row.keyPath, row.valueNames[i]));
+            EXPECT_EQ("REG_DWORD 0x" + std::to_string(row.down[i]), RegExeValue(row.root, row.keyPath, row.valueNames[i]));
+        }
+    }
+    EXPECT_TRUE(errors_.errors.empty());
+
+    CreateWindows();  // a new start reads every toggle back down
+    for (const Setting& row : kCatalogue) {
+        if (!row.IsToggle()) continue;
+        EXPECT_TRUE(IsDown(row.control)) << row.control;
+        Click(row.control);
+        EXPECT_FALSE(IsDown(row.control)) << row.control;
+        for (std::size_t i = 0; i < row.ValueCount(); ++i)
+            EXPECT_EQ(DwordValue(static_cast<std::uint32_t>(row.up[i])), ApiValue(row.root, row.keyPath, row.valueNames[i]))
+                << row.control;
+    }
+
+    CreateWindows();  // and up again
+    for (const Setting& row : kCatalogue) {
+        if (row.IsToggle()) {
+            EXPECT_FALSE(IsDown(row.control)) << row.control;
+        }
+    }
+    EXPECT_TRUE(errors_.errors.empty());
+}
+
+TEST_F(ActionsTest, AutorunAndCdromStartShareOneKey) {
+    CreateWindows();
+    Click("sbDelAutorunCDROM");  // down at start: now up, AutoRun = 1
+    EXPECT_EQ(DwordValue(1), ApiValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\CDRom", "AutoRun"));
+    Click("sbDelAutorunCDROM");
+    Click("sbBanCDROM");
+    EXPECT_EQ("REG_DWORD 0x0", RegExeValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\CDRom", "AutoRun"));
+    EXPECT_EQ("REG_DWORD 0x4", RegExeValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\CDRom", "start"));
+}
+
+TEST_F(ActionsTest, RecentDocumentsCountFromTheSpinEdit) {
+    const char* path = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    CreateWindows();
+    main_->SetText("seNumRemDocuments", L"abc");
+    Click("bbSetNumRemDocuments");
+    EXPECT_EQ(DwordValue(0), ApiValue(kHkeyCurrentUser, path, "MaxRecentDocs"));
+    main_->SetText("seNumRemDocuments", L"-1");
+    SendMessageW(Control("bbSetNumRemDocuments"), BM_CLICK, 0, 0);
+    EXPECT_EQ(DwordValue(0xFFFFFFFF), ApiValue(kHkeyCurrentUser, path, "MaxRecentDocs"));
+    CreateWindows();
+    EXPECT_EQ(L"-1", main_->Text("seNumRemDocuments"));
+}
+
+TEST_F(ActionsTest, RecycleBinTextsGoInUnchangedEmptyAndCyrillicIncluded) {
+    const char* bin = "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
+    CreateWindows();
+    main_->SetText("leTrashName", L"");
+    SendMessageW(Control("bbSetTrashName"), BM_CLICK, 0, 0);
+    EXPECT_EQ("1 00", ApiValue(kHkeyClassesRoot, bin, "LocalizedString"));
+
+    main_->SetText("leTrashName", L"Мусорка");
+    SendMessageW(Control("bbSetTrashName"), BM_CLICK, 0, 0);
+    main_->SetText("leTrashTipText", L"Здесь лежит удалённое");
+    SendMessageW(Control("bbSetTrashTipText"), BM_CLICK, 0, 0);
+    // Stored in the system's code page: Windows-1251 on a Russian system.
+    EXPECT_EQ(ToAnsi(L"Мусорка"), [&] {
+        HKEY key = nullptr;
+        RegOpenKeyExA(HKEY_CLASSES_ROOT, bin, 0, KEY_READ | KEY_WOW64_64KEY, &key);
+        char text[256] = {};
+        DWORD size = sizeof text;
+        RegQueryValueExA(key, "LocalizedString", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+        RegCloseKey(key);
+        return std::string(text);
+    }());
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}", 0,
+                                           KEY_READ | KEY_WOW64_64KEY, &key));
+    wchar_t wide[256] = {};
+    DWORD size = sizeof wide;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"InfoTip", nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size));
+    RegCloseKey(key);
+    EXPECT_STREQ(L"Здесь лежит удалённое", wide);
+    EXPECT_EQ(1251u, GetACP()) << "the test run is meant to be a Russian system";
+}
+
+TEST_F(ActionsTest, ClearingTheSearchHistoryWithATreeAndWithNoKeyAtAll) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\Search Assistant");
+    CreateWindows();
+    Click("sbClearSearch");  // nothing there: silent, the key is made
+    EXPECT_TRUE(errors_.errors.empty());
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Search Assistant", 0, KEY_READ, &key));
+    RegCloseKey(key);
+
+    HKEY deep = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Search Assistant\\ACMru\\5001\\Inner", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, &deep, nullptr);
+    RegSetValueExA(deep, "000", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    RegCloseKey(deep);
+    Click("sbClearSearch");
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Search Assistant\\ACMru", 0, KEY_READ, &key));
+    EXPECT_FALSE(IsDown("sbClearSearch"));
+}
+
+TEST_F(ActionsTest, AFailingWriterShowsItsMessageAndTheToggleKeepsItsNewState) {
+    // A user without administrator rights: HKEY_LOCAL_MACHINE is closed.
+    MemoryRegistryStore store;
+    store.Deny(kHkeyLocalMachine, "");
+    ScopedRegistryStore scope(store);
+    CreateWindows(/*realErrorBox=*/true);
+    main_->SelectPage(3);
+    DialogWatcher watcher(main_->Hwnd());
+    Click("sbBanUSB");
+    for (int i = 0; i < 100 && watcher.Seen_().empty(); ++i) PumpMessages(20);
+    const auto seen = watcher.Seen_();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(L"Kestro", seen[0].caption);
+    EXPECT_EQ(L"Failed to set data for 'start'", seen[0].text);
+    EXPECT_TRUE(seen[0].mainWindowDisabled);
+    EXPECT_TRUE(IsDown("sbBanUSB"));
+    EXPECT_EQ(0, store.OpenHandleCount());
+}
+
+TEST_F(ActionsTest, TheExitButtonClosesTheMainWindow) {
+    CreateWindows();
+    HWND window = main_->Hwnd();
+    Click("bbExit");
+    PumpMessages(100);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+}  // namespace
+}  // namespace kestro::test
