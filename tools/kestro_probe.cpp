@@ -3,7 +3,7 @@
 //
 //   kestro_probe wait [ms]         exits 0 once the main window is visible
 //   kestro_probe checked NAME...   prints "NAME 1" or "NAME 0" per toggle (BM_GETCHECK)
-//   kestro_probe page N            shows page N (0-3) of the tab control, as the arrow keys do
+//   kestro_probe page N            clicks the button of page N (0-3) of the tab control
 //   kestro_probe rect              prints the main window's screen rectangle: left top width height
 //   kestro_probe close             asks the main window to close
 #include <windows.h>
@@ -33,6 +33,24 @@ BOOL CALLBACK FindByCaption(HWND window, LPARAM lParam) {
         return FALSE;
     }
     return TRUE;
+}
+
+// TCM_GETITEMRECT writes into the tab control's own process: lend it a
+// buffer there and read it back.
+bool RemoteItemRect(HWND tab, int index, RECT* out) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tab, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return false;
+    bool ok = false;
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+    if (remote) {
+        if (SendMessageW(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote)))
+            ok = ReadProcessMemory(process, remote, out, sizeof(RECT), nullptr) != FALSE;
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return ok;
 }
 
 std::wstring Widen(const char* utf8) {
@@ -73,15 +91,13 @@ int main(int argc, char** argv) {
     if (command == "page" && argc > 2) {
         HWND tab = FindWindowExW(main, nullptr, L"SysTabControl32", nullptr);
         if (!tab) return 1;
-        const int target = std::atoi(argv[2]);
-        for (int step = 0; step < 8; ++step) {
-            const int current = static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0));
-            if (current == target) return 0;
-            const WPARAM key = current < target ? VK_RIGHT : VK_LEFT;
-            SendMessageW(tab, WM_KEYDOWN, key, 0);
-            SendMessageW(tab, WM_KEYUP, key, 0xC0000000);
-        }
-        return 1;
+        RECT item;
+        if (!RemoteItemRect(tab, std::atoi(argv[2]), &item)) return 1;
+        // A click on the tab's button, as the mouse gives it.
+        const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        SendMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(tab, WM_LBUTTONUP, 0, at);
+        return SendMessageW(tab, TCM_GETCURSEL, 0, 0) == std::atoi(argv[2]) ? 0 : 1;
     }
     if (command == "close") {
         PostMessageW(main, WM_CLOSE, 0, 0);

@@ -119,13 +119,23 @@ HFONT MakeFont(const wchar_t* face, int weight, BYTE charset) {
     return CreateFontIndirectW(&lf);
 }
 
-SIZE TextSize(HWND window, HFONT font, const wchar_t* text) {
-    SIZE size = {0, 0};
-    HDC dc = GetDC(window);
-    HGDIOBJ old = SelectObject(dc, font);
-    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+// Sizes a label to its text on one line, measured in the label's own DC
+// with its own font, plus the room of one average character: hinted glyphs
+// can draw wider than the measure says (Wine's do), and a label must never
+// cut its last letter.
+SIZE FitLabel(HWND label) {
+    wchar_t text[512] = {};
+    const int length = GetWindowTextW(label, text, 512);
+    SIZE extent = {0, 0};
+    TEXTMETRICW metrics = {};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    GetTextMetricsW(dc, &metrics);
     SelectObject(dc, old);
-    ReleaseDC(window, dc);
+    ReleaseDC(label, dc);
+    const SIZE size = {extent.cx + metrics.tmAveCharWidth, extent.cy};
+    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     return size;
 }
 
@@ -244,12 +254,9 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
         case ControlKind::BoldLabel:
         case ControlKind::Label:
             if (def.kind == ControlKind::BoldLabel) font = boldFont_.Get();
-            if (width == 0) {
-                SIZE size = TextSize(parent, font, caption);
-                width = size.cx;
-                height = size.cy;
-            }
-            hwnd = make(0, L"STATIC", SS_LEFT | SS_NOPREFIX);
+            hwnd = make(0, L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX);
+            SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            if (def.width == 0) FitLabel(hwnd);
             break;
         case ControlKind::TabControl:
             hwnd = make(0, WC_TABCONTROLW, TCS_BUTTONS | TCS_FLATBUTTONS | WS_CLIPSIBLINGS | WS_TABSTOP);
@@ -287,11 +294,11 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
         }
         case ControlKind::LabeledEdit: {
             // The label stands above the edit, three pixels apart.
-            SIZE size = TextSize(parent, font, caption);
-            HWND label = CreateWindowExW(0, L"STATIC", caption, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                                         def.left, def.top - size.cy - 3, size.cx, size.cy, parent, nullptr,
-                                         instance_, nullptr);
+            HWND label = CreateWindowExW(0, L"STATIC", caption, WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                                         def.left, def.top, 0, 0, parent, nullptr, instance_, nullptr);
             SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            const SIZE size = FitLabel(label);
+            SetWindowPos(label, nullptr, def.left, def.top - size.cy - 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
             extras_[std::string(def.name) + ".Label"] = label;
             caption = L"";
             hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP);
@@ -388,9 +395,8 @@ void TfrmMain::AppendSystemInfoLine(const std::wstring& line) {
 
 void TfrmMain::SetNoticeCaption(const std::wstring& caption) {
     HWND label = Control("lbInfa");
-    SIZE size = TextSize(label, boldFont_.Get(), caption.c_str());
-    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowTextW(label, caption.c_str());
+    FitLabel(label);
 }
 
 // ---------------------------------------------------------------- handlers

@@ -45,6 +45,17 @@ wine_session_desktop() {
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || true
 }
 
+# Marlett, which draws the title-bar buttons, from Debian's fonts-wine into
+# the prefix's Fonts folder, where this Wine looks for it. The text fonts
+# stay those fontconfig offers (Liberation Sans for the Windows sans-serif
+# faces): Wine's bitmap "MS Sans Serif" has no Cyrillic under a Western code
+# page.
+wine_session_fonts() {
+    local fonts=$WINEPREFIX/drive_c/windows/Fonts
+    mkdir -p "$fonts"
+    cp -n /usr/share/wine/fonts/marlett.ttf "$fonts/" 2>/dev/null || true
+}
+
 # Makes PREFIX a Wine prefix with a running, persistent wineserver. With
 # --fresh, or when it does not exist yet, the prefix is made anew.
 wine_session_start() {
@@ -60,6 +71,7 @@ wine_session_start() {
         echo "=== creating the Wine prefix $prefix"
         wine wineboot -i >/dev/null 2>&1 || { echo "wine-session: wineboot failed" >&2; return 1; }
         wine_session_desktop
+        wine_session_fonts
     fi
     # One server for the whole run: each program then starts in milliseconds.
     # Its output goes nowhere, so nothing waits on the pipe it inherited.
