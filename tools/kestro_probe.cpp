@@ -1,38 +1,69 @@
-// A small inspector for a running kestro.exe, run under the same Wine
-// prefix: waits for its window, reads its toggles' states, closes it.
+// A small inspector for a running kestro.exe, run in the same Wine prefix:
+// an outside program, as accessibility and automation tools are.
 //
-//   kestro_probe wait [ms]         exits 0 once the main window is visible
-//   kestro_probe checked NAME...   prints "NAME 1" or "NAME 0" per toggle (BM_GETCHECK)
-//   kestro_probe page N            clicks the button of page N (0-3) of the tab control
-//   kestro_probe rect              prints the main window's screen rectangle: left top width height
-//   kestro_probe close             asks the main window to close
+//   kestro_probe wait [ms]          exits 0 once the main window (found by its caption) is visible
+//   kestro_probe checked CAPTION..  prints "CAPTION 1" or "CAPTION 0" per toggle (BM_GETCHECK)
+//   kestro_probe spin               prints the recent-documents spin edit's text
+//   kestro_probe origin [PAGE]      prints the screen position of the client area of the
+//                                   main window, or of the page with that caption
+//   kestro_probe page N             clicks the button of page N (0-3) of the tab control
+//   kestro_probe tab N              prints the screen position of the centre of page N's button
+//   kestro_probe rect               prints the main window's screen rectangle: left top width height
+//   kestro_probe answer [ms]        waits for a message box of the program, prints
+//                                   "CAPTION|TEXT|OWNER-TITLE" and presses its OK
+//   kestro_probe close              asks the main window to close
+// Output is UTF-8.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
 
-HWND FindMain() { return FindWindowW(L"TfrmMain", nullptr); }
+const wchar_t kMainCaption[] = L"Настройщик операционной системы WindowsXP";
+
+HWND FindMain() { return FindWindowW(nullptr, kMainCaption); }
+
+
+std::string Narrow(const std::wstring& text) {
+    char buffer[2048] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer, sizeof buffer, nullptr, nullptr);
+    return buffer;
+}
+
+// WM_GETTEXT, which the system carries across processes: GetWindowText
+// would give another process's edit its creation text only.
+std::wstring TextOf(HWND window) {
+    wchar_t buffer[1024] = {};
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &result);
+    return buffer;
+}
 
 struct Search {
     std::wstring caption;
+    const wchar_t* className;
     HWND found;
 };
 
-// Toggles are found by their caption: the only names an outside program has.
-BOOL CALLBACK FindByCaption(HWND window, LPARAM lParam) {
+BOOL CALLBACK FindChild(HWND window, LPARAM lParam) {
     auto* search = reinterpret_cast<Search*>(lParam);
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    if (search->caption == text) {
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if ((search->caption.empty() || search->caption == TextOf(window)) &&
+        (!search->className || lstrcmpiW(cls, search->className) == 0)) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
+}
+
+HWND FindChildOf(HWND parent, const std::wstring& caption, const wchar_t* className = nullptr) {
+    Search search = {caption, className, nullptr};
+    EnumChildWindows(parent, FindChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // TCM_GETITEMRECT writes into the tab control's own process: lend it a
@@ -53,34 +84,89 @@ bool RemoteItemRect(HWND tab, int index, RECT* out) {
     return ok;
 }
 
-std::wstring Widen(const char* utf8) {
-    wchar_t buffer[512] = {};
-    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buffer, 512);
-    return buffer;
+struct BoxSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<BoxSearch*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t cls[32] = {};
+    GetClassNameW(window, cls, 32);
+    if (pid == search->process && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The program's process: the owner of its application window.
+DWORD ProgramProcess() {
+    HWND app = FindWindowW(L"KestroApplication", nullptr);
+    DWORD pid = 0;
+    if (app) GetWindowThreadProcessId(app, &pid);
+    return pid;
+}
+
+bool WaitFor(DWORD limit, bool (*ready)()) {
+    const DWORD start = GetTickCount();
+    while (!ready()) {
+        if (GetTickCount() - start > limit) return false;
+        Sleep(100);
+    }
+    return true;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** wargv) {
+    // Arguments arrive wide, whatever the code page; the command words are ASCII.
+    std::string narrowed[16];
+    const char* argv[16] = {};
+    if (argc > 16) argc = 16;
+    for (int i = 0; i < argc; ++i) {
+        narrowed[i] = Narrow(wargv[i]);
+        argv[i] = narrowed[i].c_str();
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: kestro_probe wait [ms] | checked CAPTION... | close\n");
+        std::fprintf(stderr, "usage: kestro_probe wait|checked|spin|origin|page|rect|answer|close ...\n");
         return 2;
     }
     const std::string command = argv[1];
-    if (command == "wait") {
-        const DWORD limit = argc > 2 ? static_cast<DWORD>(std::atoi(argv[2])) : 30000;
-        const DWORD start = GetTickCount();
-        for (;;) {
-            HWND main = FindMain();
-            if (main && IsWindowVisible(main)) return 0;
-            if (GetTickCount() - start > limit) return 1;
-            Sleep(100);
-        }
+    const DWORD limit = argc > 2 ? static_cast<DWORD>(std::atoi(argv[2])) : 30000;
+    if (command == "wait")
+        return WaitFor(limit, [] {
+                   HWND main = FindMain();
+                   return main && IsWindowVisible(main) && IsWindowEnabled(main);
+               })
+                   ? 0
+                   : 1;
+    if (command == "answer") {
+        static BoxSearch search;
+        if (!WaitFor(limit, [] {
+                search = {ProgramProcess(), nullptr};
+                if (search.process) EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+                return search.found != nullptr;
+            }))
+            return 1;
+        Sleep(200);
+        std::printf("%s|%s|%s\n", Narrow(TextOf(search.found)).c_str(),
+                    Narrow(TextOf(GetDlgItem(search.found, 0xFFFF))).c_str(),
+                    Narrow(TextOf(GetWindow(search.found, GW_OWNER))).c_str());
+        PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return 0;
     }
+
     HWND main = FindMain();
     if (!main) {
         std::fprintf(stderr, "kestro_probe: no main window\n");
         return 1;
+    }
+    if (command == "close") {
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        return 0;
     }
     if (command == "rect") {
         RECT rc;
@@ -88,32 +174,54 @@ int main(int argc, char** argv) {
         std::printf("%ld %ld %ld %ld\n", rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
         return 0;
     }
+    if (command == "origin") {
+        HWND window = argc > 2 ? FindChildOf(main, wargv[2], L"KestroPage") : main;
+        if (!window) return 1;
+        POINT origin = {0, 0};
+        ClientToScreen(window, &origin);
+        std::printf("%ld %ld\n", origin.x, origin.y);
+        return 0;
+    }
+    if (command == "spin") {
+        // The spin edit's arrows stand on a page; the tab control has arrows
+        // of its own for scrolling its buttons.
+        HWND arrows = nullptr;
+        for (HWND page = FindWindowExW(main, nullptr, L"KestroPage", nullptr); page && !arrows;
+             page = FindWindowExW(main, page, L"KestroPage", nullptr))
+            arrows = FindWindowExW(page, nullptr, UPDOWN_CLASSW, nullptr);
+        if (!arrows) return 1;
+        std::printf("%s\n", Narrow(TextOf(reinterpret_cast<HWND>(SendMessageW(arrows, UDM_GETBUDDY, 0, 0)))).c_str());
+        return 0;
+    }
     if (command == "page" && argc > 2) {
-        HWND tab = FindWindowExW(main, nullptr, L"SysTabControl32", nullptr);
-        if (!tab) return 1;
+        HWND tab = FindChildOf(main, L"", WC_TABCONTROLW);
         RECT item;
-        if (!RemoteItemRect(tab, std::atoi(argv[2]), &item)) return 1;
+        if (!tab || !RemoteItemRect(tab, std::atoi(argv[2]), &item)) return 1;
         // A click on the tab's button, as the mouse gives it.
         const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
         SendMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
         SendMessageW(tab, WM_LBUTTONUP, 0, at);
         return SendMessageW(tab, TCM_GETCURSEL, 0, 0) == std::atoi(argv[2]) ? 0 : 1;
     }
-    if (command == "close") {
-        PostMessageW(main, WM_CLOSE, 0, 0);
+    if (command == "tab" && argc > 2) {
+        HWND tab = FindChildOf(main, L"", WC_TABCONTROLW);
+        RECT item;
+        if (!tab || !RemoteItemRect(tab, std::atoi(argv[2]), &item)) return 1;
+        POINT centre = {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+        ClientToScreen(tab, &centre);
+        std::printf("%ld %ld\n", centre.x, centre.y);
         return 0;
     }
     if (command == "checked") {
         int status = 0;
         for (int i = 2; i < argc; ++i) {
-            Search search = {Widen(argv[i]), nullptr};
-            EnumChildWindows(main, FindByCaption, reinterpret_cast<LPARAM>(&search));
-            if (!search.found) {
+            HWND button = FindChildOf(main, wargv[i], L"Button");
+            if (!button) {
                 std::printf("%s ?\n", argv[i]);
                 status = 1;
                 continue;
             }
-            std::printf("%s %d\n", argv[i], SendMessageW(search.found, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+            std::printf("%s %d\n", argv[i], SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
         }
         return status;
     }

@@ -45,15 +45,19 @@ wine_session_desktop() {
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || true
 }
 
-# Marlett, which draws the title-bar buttons, from Debian's fonts-wine into
-# the prefix's Fonts folder, where this Wine looks for it. The text fonts
-# stay those fontconfig offers (Liberation Sans for the Windows sans-serif
-# faces): Wine's bitmap "MS Sans Serif" has no Cyrillic under a Western code
-# page.
+# Fonts of the prefix. Marlett, which draws the title-bar buttons, comes
+# from Debian's fonts-wine into the prefix's Fonts folder, where this Wine
+# looks for it. The text fonts are those fontconfig offers, with "MS Sans
+# Serif" set to DejaVu Sans Condensed: Wine's bitmap "MS Sans Serif" has no
+# Cyrillic under a Western code page, and the 64-bit Uniscribe of Wine 8
+# crashes laying out mixed Latin and Cyrillic lines in Liberation Sans,
+# which fontconfig would give otherwise.
 wine_session_fonts() {
     local fonts=$WINEPREFIX/drive_c/windows/Fonts
     mkdir -p "$fonts"
     cp -n /usr/share/wine/fonts/marlett.ttf "$fonts/" 2>/dev/null || true
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'MS Sans Serif' \
+        /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 || true
 }
 
 # Makes PREFIX a Wine prefix with a running, persistent wineserver. With
