@@ -4,17 +4,101 @@
 
 #include "ui/window.h"
 
+#include <shlobj.h>
+
 #include <string>
+#include <utility>
 
 namespace kestro {
 
+// Owns one reference to a COM object: released with its owner.
+template <typename Interface>
+class ComRef {
+public:
+    ComRef() = default;
+    ComRef(ComRef&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+    ComRef& operator=(ComRef&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            ptr_ = std::exchange(other.ptr_, nullptr);
+        }
+        return *this;
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ~ComRef() { Reset(); }
+
+    Interface* Get() const { return ptr_; }
+    Interface* operator->() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+    // For functions that hand back a new reference.
+    Interface** Out() {
+        Reset();
+        return &ptr_;
+    }
+    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
+    void Reset() {
+        if (ptr_) ptr_->Release();
+        ptr_ = nullptr;
+    }
+
+private:
+    Interface* ptr_ = nullptr;
+};
+
+// Owns an item identifier list that the shell allocated (CoTaskMemAlloc).
+class ItemIdList {
+public:
+    ItemIdList() = default;
+    explicit ItemIdList(LPITEMIDLIST pidl) : pidl_(pidl) {}
+    ItemIdList(ItemIdList&& other) noexcept : pidl_(std::exchange(other.pidl_, nullptr)) {}
+    ItemIdList& operator=(ItemIdList&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.pidl_, nullptr));
+        return *this;
+    }
+    ItemIdList(const ItemIdList&) = delete;
+    ItemIdList& operator=(const ItemIdList&) = delete;
+    ~ItemIdList() { Reset(); }
+
+    LPITEMIDLIST Get() const { return pidl_; }
+    explicit operator bool() const { return pidl_ != nullptr; }
+    LPITEMIDLIST* Out() {
+        Reset();
+        return &pidl_;
+    }
+    void Reset(LPITEMIDLIST pidl = nullptr) {
+        if (pidl_) CoTaskMemFree(pidl_);
+        pidl_ = pidl;
+    }
+
+private:
+    LPITEMIDLIST pidl_ = nullptr;
+};
+
 class TfrmChkDir : public Window {
 public:
+    TfrmChkDir() = default;
+    ~TfrmChkDir() override;
+
+    // Creates the window hidden, with the tree showing the Desktop's
+    // folders.
     bool Create(HINSTANCE instance, HWND owner);
 
     // Shows the chooser without waiting for it; when it is visible already,
     // only brings it to the front.
     void ShowChooser();
+
+    // "ShellTreeView1", "bbOK" or "bbCancel"; null for any other name.
+    HWND Control(const std::string& name) const;
+
+    // Selects a folder in the tree, opening the nodes on the way to it as
+    // a user would. False when the tree holds no such folder.
+    bool SelectFolder(LPCITEMIDLIST absolute);
+    bool SelectPath(const std::wstring& path);
+    // The path of the folder selected in the tree: its full path for a
+    // folder of the file system, its display name for any other; empty
+    // when nothing is selected.
+    std::wstring SelectedPath() const;
 
     const std::wstring& SelectedDir() const { return FSelectedDir; }
 
@@ -22,11 +106,35 @@ public:
     void bbCancelClick();
     void FormClose();
 
+    // Tree nodes alive in the process, each owning its item list.
+    static int LiveNodeCount();
+
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    struct Node;
+
+    void BuildControls();
+    void Centre();
+    HTREEITEM InsertNode(HTREEITEM parent, ItemIdList absolute, bool hasChildren);
+    // Reads a node's sub-folders once; false when they cannot be read.
+    bool FillChildren(HTREEITEM item);
+    static Node* NodeOf(HWND tree, HTREEITEM item);
+    LRESULT OnNotify(const NMHDR& header);
+    void OnCommand(int id, int code);
+    void SetDefaultButton(HWND button);
+    void DeleteAllNodes();
+    // A folder's name as the Desktop gives it (SHGDN_ flags).
+    std::wstring DisplayName(LPCITEMIDLIST absolute, DWORD flags) const;
+
     HINSTANCE instance_ = nullptr;
+    HWND tree_ = nullptr;
+    HWND ok_ = nullptr;
+    HWND cancel_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    GdiObject<HFONT> font_;
+    ComRef<IShellFolder> desktop_;
     std::wstring FSelectedDir;  // survives from one showing to the next
 };
 

@@ -76,6 +76,10 @@ void DialogWatcher::Loop() {
             seen.text = WindowText(GetDlgItem(find.found, 0xFFFF));  // the message box's text
             seen.owner = GetWindow(find.found, GW_OWNER);
             seen.mainWindowDisabled = main_ && !IsWindowEnabled(main_);
+            // Windows numbers the icon 0x14; Wine's box uses stc1.
+            HWND icon = GetDlgItem(find.found, 0x14);
+            if (!icon) icon = GetDlgItem(find.found, 0x440);
+            seen.icon = icon ? reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) : nullptr;
             EnterCriticalSection(&lock_);
             seen_.push_back(seen);
             LeaveCriticalSection(&lock_);
@@ -84,6 +88,63 @@ void DialogWatcher::Loop() {
         }
         Sleep(20);
     }
+}
+
+TempFolder::TempFolder(const std::wstring& name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    wchar_t longTemp[MAX_PATH] = {};
+    if (!GetLongPathNameW(temp, longTemp, MAX_PATH)) lstrcpynW(longTemp, temp, MAX_PATH);
+    path_ = longTemp;
+    if (!path_.empty() && path_.back() == L'\\') path_.pop_back();
+    path_ += L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    RemoveTree(path_);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() { RemoveTree(path_); }
+
+void RemoveTree(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes->clear();
+    char buffer[4096];
+    DWORD read = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr) != FALSE) && read > 0) bytes->append(buffer, read);
+    CloseHandle(file);
+    return ok;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    CloseHandle(file);
+    return ok;
 }
 
 void ResetCatalogueKeys() {

@@ -37,6 +37,7 @@ public:
         std::wstring text;
         HWND owner;
         bool mainWindowDisabled;  // whether the main window was disabled meanwhile
+        HICON icon;               // the box's icon, null when it has none
     };
     explicit DialogWatcher(HWND mainWindow = nullptr);
     ~DialogWatcher();
@@ -50,6 +51,28 @@ private:
     std::vector<Seen> seen_;
     std::thread thread_;
 };
+
+// A folder of its own under %TEMP% for one test (its name made unique with
+// the process id), removed with everything in it at the end.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& name);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& Path() const { return path_; }
+    // The full path of something inside it.
+    std::wstring Child(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// Removes a file or a folder with everything in it, read-only ones too.
+void RemoveTree(const std::wstring& path);
+// The bytes of a file; false when it cannot be read.
+bool ReadFileBytes(const std::wstring& path, std::string* bytes);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // Deletes every value and key of the catalogue (and the search history), so
 // that each case starts from a machine where none of them was ever set.
