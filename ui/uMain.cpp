@@ -455,10 +455,15 @@ void TfrmMain::bbSetPictureBackgroundFolderClick() {
     std::wstring picture = Text("edPicture");
     if (picture == kPicturePlaceholder) picture.clear();
     const std::wstring file = folder + L"\\Desktop.ini";
+    // The writer would take a folder text that is not a full path (the
+    // chooser gives the computer's display name, say) as relative to the
+    // current folder.
+    const bool fullPath = (folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/')) ||
+                          folder.compare(0, 2, L"\\\\") == 0;
     // The system's profile-string writer keeps other sections and keys, and
     // writes the file in the system's code page.
-    if (!WritePrivateProfileStringW(L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image", picture.c_str(),
-                                    file.c_str())) {
+    if (!fullPath || !WritePrivateProfileStringW(L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image",
+                                                 picture.c_str(), file.c_str())) {
         Application().ModalMessageBox(
             L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке",
             L"Error", MB_OK | MB_ICONERROR);

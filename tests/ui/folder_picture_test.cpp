@@ -1,0 +1,187 @@
+// The folder's background picture: Desktop.ini through Wine's real
+// profile-string writer, and the two message boxes of the button.
+#include "tests/ui/ui_fixture.h"
+
+#include "ui/form_layout.h"
+
+namespace kestro::test {
+namespace {
+
+constexpr char kSectionLine[] = "[{BE098140-A513-11D0-A3A4-00C04FD706EC}]\r\n";
+constexpr wchar_t kErrorText[] =
+    L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке";
+
+std::string Ansi(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+    bytes.resize(static_cast<std::size_t>(size - 1));
+    return bytes;
+}
+
+std::string Entry(const std::string& value) { return kSectionLine + std::string("IconArea_Image=") + value + "\r\n"; }
+
+class FolderPictureTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        CreateWindows();
+    }
+    // Fills the two fields as the chooser and the picture dialog would, and
+    // presses the button; the boxes it shows are answered and recorded.
+    std::vector<DialogWatcher::Seen> Set(const std::wstring& folder, const std::wstring& picture) {
+        main_->SetText("edFolder", folder);
+        main_->SetText("edPicture", picture);
+        DialogWatcher watcher(main_->Hwnd());
+        Click("bbSetPictureBackgroundFolder");
+        PumpMessages(20);
+        EXPECT_EQ(folder, main_->Text("edFolder")) << "the handler changed the field";
+        EXPECT_EQ(picture, main_->Text("edPicture")) << "the handler changed the field";
+        return watcher.Seen_();
+    }
+    std::string Bytes(const std::wstring& file) {
+        std::string bytes;
+        EXPECT_TRUE(ReadFileBytes(file, &bytes)) << "no file";
+        return bytes;
+    }
+    void ExpectErrorBox(const std::vector<DialogWatcher::Seen>& seen) {
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(L"Error", seen[0].caption);
+        EXPECT_EQ(kErrorText, seen[0].text);
+        EXPECT_EQ(LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_ERROR)), seen[0].icon);
+        EXPECT_EQ(Application().Hwnd(), seen[0].owner);
+        EXPECT_TRUE(seen[0].mainWindowDisabled);
+    }
+};
+
+TEST_F(FolderPictureTest, ANewFileHoldsExactlyTheSectionAndTheKey) {
+    TempFolder folder(L"kestro-picture");
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\pictures\\sky.bmp").empty()) << "a box after a good write";
+    EXPECT_EQ(Entry("C:\\pictures\\sky.bmp"), Bytes(folder.Child(L"Desktop.ini")));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesW(folder.Path().c_str())) << "attributes changed";
+}
+
+TEST_F(FolderPictureTest, CyrillicNamesGoThroughInTheSystemCodePage) {
+    TempFolder folder(L"Кестро фон папки");
+    const std::wstring picture = folder.Child(L"картинка.jpg");
+    EXPECT_TRUE(Set(folder.Path(), picture).empty());
+    EXPECT_EQ(Entry(Ansi(picture)), Bytes(folder.Child(L"Desktop.ini")));
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, 0, picture.c_str(), -1, nullptr, 0, nullptr, &lost);
+    if (!lost) {
+        wchar_t back[MAX_PATH] = {};
+        GetPrivateProfileStringW(L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image", L"", back, MAX_PATH,
+                                 folder.Child(L"Desktop.ini").c_str());
+        EXPECT_EQ(picture, back);
+    }
+}
+
+TEST_F(FolderPictureTest, OtherSectionsOfAnExistingFileStay) {
+    TempFolder folder(L"kestro-icon");
+    const std::string icon = "[.ShellClassInfo]\r\nIconFile=folder.ico\r\nIconIndex=0\r\n";
+    ASSERT_TRUE(WriteFileBytes(folder.Child(L"Desktop.ini"), icon));
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\sky.bmp").empty());
+    const std::string bytes = Bytes(folder.Child(L"Desktop.ini"));
+    EXPECT_EQ(0u, bytes.find(icon)) << bytes;
+    EXPECT_NE(std::string::npos, bytes.find(Entry("C:\\sky.bmp"), icon.size())) << "appended after them: " << bytes;
+}
+
+TEST_F(FolderPictureTest, ASecondWriteLeavesOneKeyWithTheSecondPicture) {
+    TempFolder folder(L"kestro-twice");
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\first.bmp").empty());
+    EXPECT_TRUE(Set(folder.Path(), L"D:\\second.jpg").empty());
+    EXPECT_EQ(Entry("D:\\second.jpg"), Bytes(folder.Child(L"Desktop.ini")));
+}
+
+TEST_F(FolderPictureTest, ThePicturePlaceholderWritesAnEmptyValue) {
+    TempFolder folder(L"kestro-empty");
+    EXPECT_TRUE(Set(folder.Path(), kPicturePlaceholder).empty());
+    EXPECT_EQ(Entry(""), Bytes(folder.Child(L"Desktop.ini")));
+}
+
+TEST_F(FolderPictureTest, TheFolderPlaceholderAsksForAFolderAndFocusesItsButton) {
+    const auto seen = Set(kFolderPlaceholder, L"C:\\sky.bmp");
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(L"Information", seen[0].caption);
+    EXPECT_EQ(L"выберите папку", seen[0].text);
+    EXPECT_EQ(LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_INFORMATION)), seen[0].icon);
+    EXPECT_EQ(Application().Hwnd(), seen[0].owner);
+    EXPECT_EQ(Control("bbSetFolder"), GetFocus());
+}
+
+TEST_F(FolderPictureTest, AMissingFolderGivesTheErrorBoxAndCreatesNothing) {
+    TempFolder parent(L"kestro-missing");
+    const std::wstring missing = parent.Child(L"нет такой папки");
+    ExpectErrorBox(Set(missing, L"C:\\sky.bmp"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
+}
+
+TEST_F(FolderPictureTest, AReadOnlyFileGivesTheErrorBoxAndStaysAsItWas) {
+    TempFolder folder(L"kestro-readonly");
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    const std::string before = "[.ShellClassInfo]\r\nIconFile=folder.ico\r\n";
+    ASSERT_TRUE(WriteFileBytes(file, before));
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE probe = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        GTEST_SKIP() << "this system lets the file be written despite its read-only attribute (Wine run by root)";
+    }
+    ExpectErrorBox(Set(folder.Path(), L"C:\\sky.bmp"));
+    EXPECT_EQ(before, Bytes(file));
+    EXPECT_TRUE(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(FolderPictureTest, AFileInUseGivesTheErrorBox) {
+    TempFolder folder(L"kestro-locked");
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    ASSERT_TRUE(WriteFileBytes(file, "[.ShellClassInfo]\r\n"));
+    HANDLE locked = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+    ExpectErrorBox(Set(folder.Path(), L"C:\\sky.bmp"));
+    CloseHandle(locked);
+    EXPECT_EQ("[.ShellClassInfo]\r\n", Bytes(file));
+}
+
+// A folder text that is not a full path (the chooser gives a display name
+// for the computer, say) would be taken by the writer as relative to the
+// current folder: it is refused instead.
+TEST_F(FolderPictureTest, ANameThatIsNotAFullPathGivesTheErrorBox) {
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    const std::wstring name = L"kestro-relative-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring there = std::wstring(current) + (current[lstrlenW(current) - 1] == L'\\' ? L"" : L"\\") + name;
+    ASSERT_TRUE(CreateDirectoryW(there.c_str(), nullptr));
+    const auto seen = Set(name, L"C:\\sky.bmp");
+    const DWORD written = GetFileAttributesW((there + L"\\Desktop.ini").c_str());
+    RemoveTree(there);
+    ExpectErrorBox(seen);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, written) << "written into the current folder";
+}
+
+// A drive's root ends in a backslash, so the file name gets two of them
+// before "Desktop.ini"; the system takes that name as it is. The drive is
+// the one Windows is on, in the test run's throw-away prefix.
+TEST_F(FolderPictureTest, ADriveRootIsWrittenThroughTheDoubledBackslash) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring root = std::wstring(windows, 3);
+    ASSERT_EQ(L":\\", root.substr(1));
+    const std::wstring file = root + L"Desktop.ini";
+    std::string earlier;
+    const bool existed = ReadFileBytes(file, &earlier);
+    DeleteFileW(file.c_str());
+
+    const auto seen = Set(root, L"C:\\sky.bmp");
+    std::string bytes;
+    const bool written = ReadFileBytes(file, &bytes);
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(file.c_str());
+    if (existed) WriteFileBytes(file, earlier);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(written);
+    EXPECT_EQ(Entry("C:\\sky.bmp"), bytes);
+}
+
+}  // namespace
+}  // namespace kestro::test
