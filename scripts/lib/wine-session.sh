@@ -60,6 +60,15 @@ wine_session_fonts() {
         /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 || true
 }
 
+# The first programs run under a new server start Wine's services and its
+# desktop, which live on and inherit their output: start them here, writing
+# nowhere, or whoever reads a later program's output (CTest) waits for ever.
+wine_session_warm() {
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    (wine explorer /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
+    sleep 1
+}
+
 # Makes PREFIX a Wine prefix with a running, persistent wineserver. With
 # --fresh, or when it does not exist yet, the prefix is made anew.
 wine_session_start() {
@@ -82,5 +91,6 @@ wine_session_start() {
     # A server still running from wineboot would refuse a second one.
     wineserver -k >/dev/null 2>&1 || true
     wineserver -p >/dev/null 2>&1 </dev/null || { echo "wine-session: wineserver did not start" >&2; return 1; }
+    wine_session_warm
     _kestro_session_prefix=$prefix
 }

@@ -34,7 +34,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wine_session_fonts
     wineserver -k >/dev/null 2>&1
 fi
-wineserver -p >/dev/null 2>&1 </dev/null  # refused, harmlessly, when one runs already
+if wineserver -p >/dev/null 2>&1 </dev/null; then  # refused, harmlessly, when one runs already
+    wine_session_warm
+fi
 
 probe() { wine "$probe" "$@" | tr -d '\r'; }
 
