@@ -5,10 +5,8 @@
 #include "settings/catalogue.h"
 #include "ui/application.h"
 #include "ui/jpeg_picture.h"
+#include "ui/shell_library.h"
 #include "ui/uChkDir.h"
-
-#include <commdlg.h>
-#include <shellapi.h>
 
 #include <stdexcept>
 
@@ -419,7 +417,9 @@ std::wstring TfrmMain::ChooseExistingFile(const wchar_t* filter) {
     ofn.lpstrFile = dialogFile_;
     ofn.nMaxFile = MAX_PATH;  // characters, not bytes
     ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
-    if (!GetOpenFileNameW(&ofn)) return std::wstring();
+    // The dialog shows the shell's namespace, which wants COM.
+    shell::EnsureCom();
+    if (!shell::GetOpenFileNameW(&ofn)) return std::wstring();
     const DWORD attributes = GetFileAttributesW(dialogFile_);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::wstring();
     return dialogFile_;
@@ -471,7 +471,9 @@ void TfrmMain::bbSetPictureBackgroundFolderClick() {
 }
 
 void TfrmMain::imgLogoClick() {
-    ShellExecuteW(nullptr, L"open", kWebSiteAddress, L"", L"", SW_SHOWNORMAL);
+    // Opening an address may run a shell extension, which wants COM.
+    shell::EnsureCom();
+    shell::ShellExecuteW(nullptr, L"open", kWebSiteAddress, L"", L"", SW_SHOWNORMAL);
 }
 
 void TfrmMain::bbExitClick() { PostMessageW(Hwnd(), WM_CLOSE, 0, 0); }
