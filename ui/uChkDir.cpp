@@ -112,11 +112,11 @@ bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
                             rc.bottom - rc.top, owner, instance))
         return false;
     Centre();
-    BuildControls();
-    return tree_ && ok_ && cancel_;
+    return true;
 }
 
-void TfrmChkDir::BuildControls() {
+bool TfrmChkDir::BuildControls() {
+    if (tree_) return true;
     font_.Reset(MakeDialogFont());
     SendMessageW(Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     // No TVS_LINESATROOT: the Desktop at the top has no lines or button.
@@ -130,16 +130,17 @@ void TfrmChkDir::BuildControls() {
     cancel_ = CreateWindowExW(0, L"BUTTON", L"Отмена", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY,
                               176, 192, 155, 25, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)),
                               instance_, nullptr);
-    if (!tree_ || !ok_ || !cancel_) return;
+    if (!tree_ || !ok_ || !cancel_) return false;
     for (HWND control : {tree_, ok_, cancel_})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     lastFocus_ = tree_;
     SendMessageW(tree_, TVM_SETINDENT, 19, 0);
+    return true;
 }
 
 bool TfrmChkDir::FillTree() {
     if (TreeFilled()) return true;
-    if (!tree_ || !shell::EnsureCom()) return false;
+    if (!BuildControls() || !shell::EnsureCom()) return false;
     if (!desktop_ && FAILED(shell::SHGetDesktopFolder(desktop_.Out()))) return false;
     ItemIdList desktop;
     if (FAILED(shell::SHGetSpecialFolderLocation(Hwnd(), CSIDL_DESKTOP, desktop.Out())) || !desktop) return false;

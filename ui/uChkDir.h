@@ -81,8 +81,8 @@ public:
     TfrmChkDir() = default;
     ~TfrmChkDir() override;
 
-    // Creates the window and its controls, hidden. The tree stays empty
-    // until the chooser is first shown: the shell is not asked at start.
+    // Creates the window, hidden. Its controls, and the tree's folders, are
+    // made when it is first shown: nothing of the shell is asked at start.
     bool Create(HINSTANCE instance, HWND owner);
 
     // Shows the chooser without waiting for it; when it is visible already,
@@ -92,7 +92,8 @@ public:
     // Whether the tree holds the shell's folders yet.
     bool TreeFilled() const { return desktop_ && treeFilled_; }
 
-    // "ShellTreeView1", "bbOK" or "bbCancel"; null for any other name.
+    // "ShellTreeView1", "bbOK" or "bbCancel"; null for any other name, and
+    // for all three before the chooser is first shown.
     HWND Control(const std::string& name) const;
 
     // Selects a folder in the tree, opening the nodes on the way to it as
@@ -119,8 +120,9 @@ protected:
 private:
     struct Node;
 
-    void BuildControls();
-    // The Desktop node, its icons and its children, once; false when the
+    // The tree and the buttons, once; false when they cannot be made.
+    bool BuildControls();
+    // The controls, then the Desktop node, its icons and its children, once; false when the
     // shell cannot give them.
     bool FillTree();
     void Centre();

@@ -163,7 +163,8 @@ private:
 TfrmMain::TfrmMain() = default;
 
 TfrmMain::~TfrmMain() {
-    for (HIMAGELIST list : imageLists_) ImageList_Destroy(list);
+    for (const auto& list : imageLists_)
+        if (list.second) ImageList_Destroy(list.second);
 }
 
 bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
@@ -235,7 +236,7 @@ void TfrmMain::BuildControls() {
         const ControlDef& def = kMainControls[i];
         if (def.page != PageId::Window && !pages_[0]) BuildPages();
         HWND hwnd = def.page == PageId::Window ? CreateControl(def, static_cast<int>(i)) : nullptr;
-        Entry entry{&def, hwnd, nullptr};
+        Entry entry{&def, hwnd, nullptr, false, {}};
         if (def.kind == ControlKind::Toggle) entry.toggle = std::make_unique<ButtonToggle>(hwnd);
         entries_.push_back(std::move(entry));
         if (def.kind == ControlKind::TabControl) BuildPages();
@@ -365,12 +366,16 @@ void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
 }
 
 void TfrmMain::SetGlyph(HWND button, const char* glyph) {
-    HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (!bitmap) return;
-    HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
-    ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
-    DeleteObject(bitmap);
-    imageLists_.push_back(list);
+    // Buttons with the same glyph share one list.
+    HIMAGELIST& list = imageLists_[glyph];
+    if (!list) {
+        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+        if (!bitmap) return;
+        list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
+        ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
+        DeleteObject(bitmap);
+    }
+    if (!list) return;
     BUTTON_IMAGELIST images = {};
     images.himl = list;
     images.margin = {4, 0, 0, 0};

@@ -95,7 +95,7 @@ private:
     HWND tooltip_ = nullptr;
     GdiObject<HFONT> font_, boldFont_, tabFont_;
     GdiObject<HBITMAP> logo_, help_;
-    std::vector<HIMAGELIST> imageLists_;
+    std::map<std::string, HIMAGELIST> imageLists_;  // by glyph name
     // The shared open-file dialog's state: what its last use left in it.
     wchar_t dialogFile_[MAX_PATH] = {};
 };
