@@ -119,30 +119,6 @@ TEST_F(FirstShowingTest, AChoiceMadeBeforeTheSecondPageIsShownLandsInTheFolderFi
     EXPECT_EQ(folder.Path(), TextOf(main_->Control("edFolder")));
 }
 
-void CALLBACK EndLoop(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); }
-
-// The tooltip hears of the mouse from the message loop: a rest over a
-// button shows that button's tip.
-TEST_F(FirstShowingTest, TheMessageLoopShowsATooltipOverAButton) {
-    CreateWindows();
-    HWND button = main_->Control("sbDelFind");
-    RECT rc;
-    GetWindowRect(button, &rc);
-    const POINT centre = {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
-    SetCursorPos(centre.x, centre.y);
-    POINT client = centre;
-    ScreenToClient(button, &client);
-    PostMessageW(button, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y));
-    // The loop runs until this timer ends it, long after the tip's delay.
-    const UINT_PTR stop = SetTimer(nullptr, 0, 2000, EndLoop);
-    Application().Run();
-    KillTimer(nullptr, stop);
-    TOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    ASSERT_TRUE(SendMessageW(main_->Tooltip(), TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool)));
-    EXPECT_EQ(reinterpret_cast<UINT_PTR>(button), tool.uId);
-}
-
 // The Desktop's folders as the shell lists them, by display name, sorted.
 std::vector<std::wstring> DesktopFolders() {
     std::vector<std::wstring> names;
