@@ -2,8 +2,6 @@
 
 #include "app/resource.h"
 
-#include <commctrl.h>
-
 #include <vector>
 
 namespace kestro {
@@ -69,10 +67,6 @@ void TApplication::Minimize() {
 int TApplication::Run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        // The tooltip learns where the mouse is from here rather than by
-        // subclassing each of its tools.
-        if (tooltip_ && msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST)
-            SendMessageW(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
         bool handled = false;
         for (HWND dialog : dialogs_)
             if (dialog && IsWindow(dialog) && IsDialogMessageW(dialog, &msg)) {

@@ -28,9 +28,6 @@ public:
     HWND MainWindow() const { return main_; }
     // Windows whose dialog keys (Tab, Enter) the message loop handles.
     void AddDialogWindow(HWND window);
-    // The tooltip control to which the message loop hands every mouse
-    // message (null: none).
-    void RelayMouseTo(HWND tooltip) { tooltip_ = tooltip; }
 
     // Shows the application window and the main window.
     void ShowMainWindow();
@@ -56,7 +53,6 @@ private:
     HICON icon_ = nullptr;
     HWND main_ = nullptr;
     HWND dialogs_[4] = {};
-    HWND tooltip_ = nullptr;
     IMessagePresenter* redirect_ = nullptr;
 };
 

@@ -23,16 +23,9 @@ constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 
 // Toggles and springing buttons take no keyboard focus: they handle the
 // mouse themselves and report BN_CLICKED as the button would.
+constexpr wchar_t kOldProcProp[] = L"KestroButtonProc";
+constexpr wchar_t kToggleProp[] = L"KestroToggle";
 constexpr wchar_t kPressedProp[] = L"KestroPressed";
-
-// The button class's own procedure, the same for every button: kept once,
-// not as a property of each button, which would cost a round trip to the
-// window server for every button made and every message it gets.
-WNDPROC buttonProc = nullptr;
-
-// A toggle is the push-like check button; a springing button is a push
-// button.
-bool IsToggle(HWND button) { return (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX; }
 
 bool CursorInside(HWND button, LPARAM lParam) {
     RECT rc;
@@ -42,7 +35,7 @@ bool CursorInside(HWND button, LPARAM lParam) {
 }
 
 LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    const WNDPROC old = buttonProc;
+    auto old = reinterpret_cast<WNDPROC>(GetPropW(button, kOldProcProp));
     switch (message) {
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
@@ -62,7 +55,7 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
                 SendMessageW(button, BM_SETSTATE, FALSE, 0);
                 if (CursorInside(button, lParam)) {
                     // The state flips first; the handler then sees the new one.
-                    if (IsToggle(button)) {
+                    if (GetPropW(button, kToggleProp)) {
                         LRESULT checked = SendMessageW(button, BM_GETCHECK, 0, 0);
                         SendMessageW(button, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
                     }
@@ -80,6 +73,8 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
         case WM_SETFOCUS:
             return 0;  // never keeps the focus
         case WM_NCDESTROY:
+            RemovePropW(button, kOldProcProp);
+            RemovePropW(button, kToggleProp);
             RemovePropW(button, kPressedProp);
             SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
             break;
@@ -87,10 +82,11 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
     return CallWindowProcW(old, button, message, wParam, lParam);
 }
 
-void MakeFocusless(HWND button) {
-    const auto previous = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FocuslessButtonProc)));
-    if (!buttonProc) buttonProc = previous;
+void MakeFocusless(HWND button, bool toggle) {
+    SetPropW(button, kOldProcProp,
+             reinterpret_cast<HANDLE>(SetWindowLongPtrW(button, GWLP_WNDPROC,
+                                                        reinterpret_cast<LONG_PTR>(FocuslessButtonProc))));
+    if (toggle) SetPropW(button, kToggleProp, reinterpret_cast<HANDLE>(1));
 }
 
 // A page of the tab control: a plain white window that hands what its
@@ -233,7 +229,6 @@ void TfrmMain::BuildControls() {
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Hwnd(), nullptr, instance_,
                                nullptr);
     SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
-    Application().RelayMouseTo(tooltip_);
 
     // The window's own controls now; a page's when it is first shown.
     entries_.reserve(kMainControlCount);
@@ -296,11 +291,11 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
             break;
         case ControlKind::Toggle:
             hwnd = make(0, L"BUTTON", BS_AUTOCHECKBOX | BS_PUSHLIKE);
-            MakeFocusless(hwnd);
+            MakeFocusless(hwnd, true);
             break;
         case ControlKind::SpringButton:
             hwnd = make(0, L"BUTTON", BS_PUSHBUTTON);
-            MakeFocusless(hwnd);
+            MakeFocusless(hwnd, false);
             break;
         case ControlKind::PushButton:
             hwnd = make(0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
@@ -363,8 +358,7 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
 void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
     TOOLINFOW info = {};
     info.cbSize = TTTOOLINFOW_V2_SIZE;  // XP's comctl32 knows no later layout
-    // No TTF_SUBCLASS: the message loop relays the mouse to the tooltip.
-    info.uFlags = TTF_IDISHWND;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     info.hwnd = GetParent(control);
     info.uId = reinterpret_cast<UINT_PTR>(control);
     info.lpszText = const_cast<wchar_t*>(text);
@@ -598,7 +592,6 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_DESTROY:
-            Application().RelayMouseTo(nullptr);
             PostQuitMessage(0);
             return 0;
     }
