@@ -2,39 +2,42 @@
 // every setting back while it is created), the hidden folder chooser, and
 // the message loop until the main window closes.
 #include "ui/application.h"
+#include "ui/shell_library.h"
 #include "ui/uChkDir.h"
 #include "ui/uMain.h"
 
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace kestro;
-    // The shell namespace of the folder chooser wants COM on this thread.
-    CoInitialize(nullptr);
+    // COM starts when the folder chooser or a shell dialog first needs it.
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
 
     TApplication& application = Application();
     if (!application.Initialize(instance)) return 1;
 
-    TfrmMain main;
-    frmMain = &main;
-    if (!main.Create(instance, application.Hwnd())) return 1;
-    application.SetMainWindow(main.Hwnd());
-    application.AddDialogWindow(main.Hwnd());
+    int code = 1;
+    {
+        TfrmMain main;
+        frmMain = &main;
+        if (!main.Create(instance, application.Hwnd())) return 1;
+        application.SetMainWindow(main.Hwnd());
+        application.AddDialogWindow(main.Hwnd());
 
-    TfrmChkDir chooser;
-    frmChkDir = &chooser;
-    chooser.Create(instance, main.Hwnd());
-    application.AddDialogWindow(chooser.Hwnd());
+        TfrmChkDir chooser;
+        frmChkDir = &chooser;
+        chooser.Create(instance, main.Hwnd());
+        application.AddDialogWindow(chooser.Hwnd());
 
-    application.ShowMainWindow();
-    const int code = application.Run();
+        application.ShowMainWindow();
+        code = application.Run();
 
-    frmChkDir = nullptr;
-    frmMain = nullptr;
-    CoUninitialize();
+        frmChkDir = nullptr;
+        frmMain = nullptr;
+    }
+    // The chooser's shell objects went with it.
+    shell::EndCom();
     return code;
 }

@@ -1,7 +1,8 @@
 #include "ui/folder_picture.h"
 
+#include "ui/shell_library.h"
+
 #include <windows.h>
-#include <shlwapi.h>
 
 #include <string>
 #include <vector>
@@ -71,7 +72,7 @@ bool MakeUnicodeFile(const std::wstring& file, bool* created) {
            written == out.size() && SetEndOfFile(handle.Get());
 }
 
-bool MakeSystemFolder(const std::wstring& folder) { return PathMakeSystemFolderW(folder.c_str()) != FALSE; }
+bool MakeSystemFolder(const std::wstring& folder) { return shell::PathMakeSystemFolderW(folder.c_str()) != FALSE; }
 
 FolderMarker activeMarker = MakeSystemFolder;
 

@@ -38,7 +38,7 @@ std::wstring TakeText(STRRET& name, LPCITEMIDLIST pidl) {
     switch (name.uType) {
         case STRRET_WSTR: {
             std::wstring text = name.pOleStr ? name.pOleStr : L"";
-            CoTaskMemFree(name.pOleStr);
+            shell::CoTaskMemFree(name.pOleStr);
             return text;
         }
         case STRRET_OFFSET:
@@ -65,7 +65,7 @@ LPITEMIDLIST CopyFirstItems(LPCITEMIDLIST pidl, int count) {
     auto p = reinterpret_cast<const BYTE*>(pidl);
     for (int i = 0; i < count && reinterpret_cast<LPCITEMIDLIST>(p + size)->mkid.cb; ++i)
         size += reinterpret_cast<LPCITEMIDLIST>(p + size)->mkid.cb;
-    auto copy = static_cast<BYTE*>(CoTaskMemAlloc(size + sizeof(USHORT)));
+    auto copy = static_cast<BYTE*>(shell::CoTaskMemAlloc(size + sizeof(USHORT)));
     if (!copy) return nullptr;
     std::memcpy(copy, p, size);
     std::memset(copy + size, 0, sizeof(USHORT));
@@ -105,7 +105,6 @@ TfrmChkDir::~TfrmChkDir() {
 
 bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
     instance_ = instance;
-    if (FAILED(SHGetDesktopFolder(desktop_.Out()))) return false;
     RegisterWindowClass(instance, kChkDirClass, nullptr);
     RECT rc = {0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&rc, kStyle, FALSE, kExStyle);
@@ -113,11 +112,11 @@ bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
                             rc.bottom - rc.top, owner, instance))
         return false;
     Centre();
-    BuildControls();
-    return tree_ && ok_ && cancel_;
+    return true;
 }
 
-void TfrmChkDir::BuildControls() {
+bool TfrmChkDir::BuildControls() {
+    if (tree_) return true;
     font_.Reset(MakeDialogFont());
     SendMessageW(Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     // No TVS_LINESATROOT: the Desktop at the top has no lines or button.
@@ -131,24 +130,33 @@ void TfrmChkDir::BuildControls() {
     cancel_ = CreateWindowExW(0, L"BUTTON", L"Отмена", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY,
                               176, 192, 155, 25, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)),
                               instance_, nullptr);
-    if (!tree_ || !ok_ || !cancel_) return;
+    if (!tree_ || !ok_ || !cancel_) return false;
     for (HWND control : {tree_, ok_, cancel_})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     lastFocus_ = tree_;
+    SendMessageW(tree_, TVM_SETINDENT, 19, 0);
+    return true;
+}
 
+bool TfrmChkDir::FillTree() {
+    if (TreeFilled()) return true;
+    if (!BuildControls() || !shell::EnsureCom()) return false;
+    if (!desktop_ && FAILED(shell::SHGetDesktopFolder(desktop_.Out()))) return false;
     ItemIdList desktop;
-    if (FAILED(SHGetSpecialFolderLocation(Hwnd(), CSIDL_DESKTOP, desktop.Out())) || !desktop) return;
+    if (FAILED(shell::SHGetSpecialFolderLocation(Hwnd(), CSIDL_DESKTOP, desktop.Out())) || !desktop) return false;
     // The shell's own small icons. The system image list belongs to the
     // shell: the tree never destroys its image lists, and neither do we.
     SHFILEINFOW info = {};
-    auto icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(reinterpret_cast<LPCWSTR>(desktop.Get()), 0, &info,
-                                                             sizeof info,
-                                                             SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    auto icons = reinterpret_cast<HIMAGELIST>(shell::SHGetFileInfoW(reinterpret_cast<LPCWSTR>(desktop.Get()), 0,
+                                                                    &info, sizeof info,
+                                                                    SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
     if (icons) SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(icons));
-    SendMessageW(tree_, TVM_SETINDENT, 19, 0);
 
     HTREEITEM root = InsertNode(TVI_ROOT, std::move(desktop), true);
-    if (root) SendMessageW(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+    if (!root) return false;
+    treeFilled_ = true;
+    SendMessageW(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+    return true;
 }
 
 void TfrmChkDir::Centre() {
@@ -177,8 +185,8 @@ TfrmChkDir::Node* TfrmChkDir::NodeOf(HWND tree, HTREEITEM item) {
 HTREEITEM TfrmChkDir::InsertNode(HTREEITEM parent, ItemIdList absolute, bool hasChildren) {
     const auto pidl = reinterpret_cast<LPCWSTR>(absolute.Get());
     SHFILEINFOW closed = {}, open = {};
-    SHGetFileInfoW(pidl, 0, &closed, sizeof closed, SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_DISPLAYNAME);
-    SHGetFileInfoW(pidl, 0, &open, sizeof open, SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON);
+    shell::SHGetFileInfoW(pidl, 0, &closed, sizeof closed, SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_DISPLAYNAME);
+    shell::SHGetFileInfoW(pidl, 0, &open, sizeof open, SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON);
 
     auto node = std::make_unique<Node>(std::move(absolute));
     TVINSERTSTRUCTW insert = {};
@@ -210,7 +218,7 @@ bool TfrmChkDir::FillChildren(HTREEITEM item) {
 
     // Hidden folders only when Explorer shows them too.
     SHELLFLAGSTATE settings = {};
-    SHGetSettings(&settings, SSF_SHOWALLOBJECTS);
+    shell::SHGetSettings(&settings, SSF_SHOWALLOBJECTS);
     const DWORD flags = SHCONTF_FOLDERS | (settings.fShowAllObjects ? SHCONTF_INCLUDEHIDDEN : 0);
 
     // A drive with no disk in it fails here: the node stays closed and can
@@ -228,7 +236,7 @@ bool TfrmChkDir::FillChildren(HTREEITEM item) {
         // A zip file counts as a folder to the shell, but a picture cannot
         // be set for one.
         if (!(attributes & SFGAO_FOLDER) || (attributes & SFGAO_STREAM)) continue;
-        ItemIdList absolute(ILCombine(node->pidl.Get(), child.Get()));
+        ItemIdList absolute(shell::ILCombine(node->pidl.Get(), child.Get()));
         if (absolute && InsertNode(item, std::move(absolute), (attributes & SFGAO_HASSUBFOLDER) != 0)) ++added;
     }
     if (added == 0) {
@@ -242,8 +250,8 @@ bool TfrmChkDir::FillChildren(HTREEITEM item) {
     struct Sort {
         static int CALLBACK Compare(LPARAM first, LPARAM second, LPARAM context) {
             auto shell = reinterpret_cast<IShellFolder*>(context);
-            const HRESULT result = shell->CompareIDs(0, ILFindLastID(reinterpret_cast<Node*>(first)->pidl.Get()),
-                                                     ILFindLastID(reinterpret_cast<Node*>(second)->pidl.Get()));
+            const HRESULT result = shell->CompareIDs(0, shell::ILFindLastID(reinterpret_cast<Node*>(first)->pidl.Get()),
+                                                     shell::ILFindLastID(reinterpret_cast<Node*>(second)->pidl.Get()));
             return FAILED(result) ? 0 : static_cast<short>(HRESULT_CODE(result));
         }
     };
@@ -256,6 +264,7 @@ bool TfrmChkDir::FillChildren(HTREEITEM item) {
 }
 
 bool TfrmChkDir::SelectFolder(LPCITEMIDLIST absolute) {
+    if (!FillTree()) return false;
     auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     if (!item || !absolute) return false;
     const int depth = ItemCount(absolute);
@@ -288,6 +297,7 @@ bool TfrmChkDir::SelectFolder(LPCITEMIDLIST absolute) {
 }
 
 bool TfrmChkDir::SelectPath(const std::wstring& path) {
+    if (!FillTree()) return false;
     ItemIdList pidl;
     std::wstring name = path;
     if (FAILED(desktop_->ParseDisplayName(Hwnd(), nullptr, &name[0], nullptr, pidl.Out(), nullptr)) || !pidl)
@@ -308,11 +318,12 @@ std::wstring TfrmChkDir::SelectedPath() const {
 
 std::wstring TfrmChkDir::DisplayName(LPCITEMIDLIST absolute, DWORD flags) const {
     STRRET text = {};
-    if (FAILED(desktop_->GetDisplayNameOf(absolute, flags, &text))) return std::wstring();
+    if (!desktop_ || FAILED(desktop_->GetDisplayNameOf(absolute, flags, &text))) return std::wstring();
     return TakeText(text, absolute);
 }
 
 void TfrmChkDir::ShowChooser() {
+    FillTree();
     if (!IsWindowVisible(Hwnd())) {
         Centre();
         ShowWindow(Hwnd(), SW_SHOW);

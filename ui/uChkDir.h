@@ -2,6 +2,7 @@
 // picks the folder whose background picture is to be set.
 #pragma once
 
+#include "ui/shell_library.h"
 #include "ui/window.h"
 
 #include <shlobj.h>
@@ -67,7 +68,7 @@ public:
         return &pidl_;
     }
     void Reset(LPITEMIDLIST pidl = nullptr) {
-        if (pidl_) CoTaskMemFree(pidl_);
+        if (pidl_) shell::CoTaskMemFree(pidl_);
         pidl_ = pidl;
     }
 
@@ -80,15 +81,19 @@ public:
     TfrmChkDir() = default;
     ~TfrmChkDir() override;
 
-    // Creates the window hidden, with the tree showing the Desktop's
-    // folders.
+    // Creates the window, hidden. Its controls, and the tree's folders, are
+    // made when it is first shown: nothing of the shell is asked at start.
     bool Create(HINSTANCE instance, HWND owner);
 
     // Shows the chooser without waiting for it; when it is visible already,
-    // only brings it to the front.
+    // only brings it to the front. The first showing fills the tree with
+    // the Desktop and its folders.
     void ShowChooser();
+    // Whether the tree holds the shell's folders yet.
+    bool TreeFilled() const { return desktop_ && treeFilled_; }
 
-    // "ShellTreeView1", "bbOK" or "bbCancel"; null for any other name.
+    // "ShellTreeView1", "bbOK" or "bbCancel"; null for any other name, and
+    // for all three before the chooser is first shown.
     HWND Control(const std::string& name) const;
 
     // Selects a folder in the tree, opening the nodes on the way to it as
@@ -115,7 +120,11 @@ protected:
 private:
     struct Node;
 
-    void BuildControls();
+    // The tree and the buttons, once; false when they cannot be made.
+    bool BuildControls();
+    // The controls, then the Desktop node, its icons and its children, once; false when the
+    // shell cannot give them.
+    bool FillTree();
     void Centre();
     HTREEITEM InsertNode(HTREEITEM parent, ItemIdList absolute, bool hasChildren);
     // Reads a node's sub-folders once; false when they cannot be read.
@@ -135,6 +144,7 @@ private:
     HWND lastFocus_ = nullptr;
     GdiObject<HFONT> font_;
     ComRef<IShellFolder> desktop_;
+    bool treeFilled_ = false;
     std::wstring FSelectedDir;  // survives from one showing to the next
 };
 

@@ -6,10 +6,8 @@
 #include "ui/application.h"
 #include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
+#include "ui/shell_library.h"
 #include "ui/uChkDir.h"
-
-#include <commdlg.h>
-#include <shellapi.h>
 
 #include <stdexcept>
 
@@ -142,20 +140,32 @@ SIZE FitLabel(HWND label) {
 
 }  // namespace
 
+// A toggle's state, kept here until its button exists, then in the button.
 class TfrmMain::ButtonToggle : public IToggle {
 public:
     explicit ButtonToggle(HWND button) : button_(button) {}
     // BM_SETCHECK sends no BN_CLICKED: setting a state runs no handler.
-    void SetDown(bool down) override { SendMessageW(button_, BM_SETCHECK, down ? BST_CHECKED : BST_UNCHECKED, 0); }
+    void SetDown(bool down) override {
+        down_ = down;
+        if (button_) SendMessageW(button_, BM_SETCHECK, down ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    // The button made when its page is first shown takes the state set
+    // before.
+    void Attach(HWND button) {
+        button_ = button;
+        SetDown(down_);
+    }
 
 private:
     HWND button_;
+    bool down_ = false;
 };
 
 TfrmMain::TfrmMain() = default;
 
 TfrmMain::~TfrmMain() {
-    for (HIMAGELIST list : imageLists_) ImageList_Destroy(list);
+    for (const auto& list : imageLists_)
+        if (list.second) ImageList_Destroy(list.second);
 }
 
 bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
@@ -221,15 +231,32 @@ void TfrmMain::BuildControls() {
                                nullptr);
     SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
 
+    // The window's own controls now; a page's when it is first shown.
     entries_.reserve(kMainControlCount);
     for (std::size_t i = 0; i < kMainControlCount; ++i) {
         const ControlDef& def = kMainControls[i];
         if (def.page != PageId::Window && !pages_[0]) BuildPages();
-        HWND hwnd = CreateControl(def, static_cast<int>(i));
-        Entry entry{&def, hwnd, nullptr};
+        HWND hwnd = def.page == PageId::Window ? CreateControl(def, static_cast<int>(i)) : nullptr;
+        Entry entry{&def, hwnd, nullptr, false, {}};
         if (def.kind == ControlKind::Toggle) entry.toggle = std::make_unique<ButtonToggle>(hwnd);
         entries_.push_back(std::move(entry));
         if (def.kind == ControlKind::TabControl) BuildPages();
+    }
+}
+
+void TfrmMain::BuildPage(int index) {
+    if (index < 0 || index >= 4 || built_[index]) return;
+    built_[index] = true;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        Entry& entry = entries_[i];
+        if (static_cast<int>(entry.def->page) != index) continue;
+        entry.hwnd = CreateControl(*entry.def, static_cast<int>(i));
+        if (entry.toggle) entry.toggle->Attach(entry.hwnd);
+        if (entry.hasText) {
+            SetWindowTextW(entry.hwnd, entry.text.c_str());
+            entry.hasText = false;
+            entry.text.clear();
+        }
     }
 }
 
@@ -340,12 +367,16 @@ void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
 }
 
 void TfrmMain::SetGlyph(HWND button, const char* glyph) {
-    HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (!bitmap) return;
-    HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
-    ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
-    DeleteObject(bitmap);
-    imageLists_.push_back(list);
+    // Buttons with the same glyph share one list.
+    HIMAGELIST& list = imageLists_[glyph];
+    if (!list) {
+        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+        if (!bitmap) return;
+        list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
+        ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
+        DeleteObject(bitmap);
+    }
+    if (!list) return;
     BUTTON_IMAGELIST images = {};
     images.himl = list;
     images.margin = {4, 0, 0, 0};
@@ -361,18 +392,33 @@ HWND TfrmMain::Control(const std::string& name) const {
 }
 
 void TfrmMain::SelectPage(int index) {
+    BuildPage(index);
     SendMessageW(Control("PageControl"), TCM_SETCURSEL, index, 0);
     for (int i = 0; i < 4; ++i) ShowWindow(pages_[i], i == index ? SW_SHOW : SW_HIDE);
 }
 
 std::wstring TfrmMain::Text(const char* control) const {
+    for (const Entry& entry : entries_) {
+        if (entry.hwnd || std::string(control) != entry.def->name) continue;
+        // Not made yet: what was set, or what it will be made with.
+        if (entry.hasText) return entry.text;
+        return entry.def->caption && entry.def->kind != ControlKind::LabeledEdit ? entry.def->caption : L"";
+    }
     HWND hwnd = Control(control);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, &text[0], static_cast<int>(text.size()))));
     return text;
 }
 
-void TfrmMain::SetText(const char* control, const std::wstring& text) { SetWindowTextW(Control(control), text.c_str()); }
+void TfrmMain::SetText(const char* control, const std::wstring& text) {
+    for (Entry& entry : entries_) {
+        if (entry.hwnd || std::string(control) != entry.def->name) continue;
+        entry.hasText = true;
+        entry.text = text;
+        return;
+    }
+    SetWindowTextW(Control(control), text.c_str());
+}
 
 // ---------------------------------------------------------------- the view
 
@@ -420,7 +466,9 @@ std::wstring TfrmMain::ChooseExistingFile(const wchar_t* filter) {
     ofn.lpstrFile = dialogFile_;
     ofn.nMaxFile = MAX_PATH;  // characters, not bytes
     ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
-    if (!GetOpenFileNameW(&ofn)) return std::wstring();
+    // The dialog shows the shell's namespace, which wants COM.
+    shell::EnsureCom();
+    if (!shell::GetOpenFileNameW(&ofn)) return std::wstring();
     const DWORD attributes = GetFileAttributesW(dialogFile_);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::wstring();
     return dialogFile_;
@@ -468,7 +516,9 @@ void TfrmMain::bbSetPictureBackgroundFolderClick() {
 }
 
 void TfrmMain::imgLogoClick() {
-    ShellExecuteW(nullptr, L"open", kWebSiteAddress, L"", L"", SW_SHOWNORMAL);
+    // Opening an address may run a shell extension, which wants COM.
+    shell::EnsureCom();
+    shell::ShellExecuteW(nullptr, L"open", kWebSiteAddress, L"", L"", SW_SHOWNORMAL);
 }
 
 void TfrmMain::bbExitClick() { PostMessageW(Hwnd(), WM_CLOSE, 0, 0); }

@@ -25,9 +25,13 @@ public:
     bool Create(HINSTANCE instance, HWND owner);
 
     // Any control of the table by its name (a labelled edit's label is
-    // "<name>.Label", a spin edit's arrows "<name>.Arrows"); null if none.
+    // "<name>.Label", a spin edit's arrows "<name>.Arrows"); null if none,
+    // and null until its page has first been shown: the first page's
+    // controls are made with the window, those of the others when their
+    // page first appears, with the states and texts set before.
     HWND Control(const std::string& name) const;
     HWND Page(PageId page) const { return pages_[static_cast<int>(page)]; }
+    bool PageBuilt(PageId page) const { return built_[static_cast<int>(page)]; }
     HWND Tooltip() const { return tooltip_; }
     void SelectPage(int index);
 
@@ -62,12 +66,17 @@ private:
     class ButtonToggle;
     struct Entry {
         const ControlDef* def;
-        HWND hwnd;
+        HWND hwnd;  // null until the control's page is built
         std::unique_ptr<ButtonToggle> toggle;
+        // Text set while the control did not exist yet.
+        bool hasText = false;
+        std::wstring text;
     };
 
     void BuildControls();
     void BuildPages();
+    // Makes a page's controls, once, before it is first shown.
+    void BuildPage(int index);
     HWND CreateControl(const ControlDef& def, int index);
     void AddTooltip(HWND control, const wchar_t* text);
     void SetGlyph(HWND button, const char* glyph);
@@ -82,10 +91,11 @@ private:
     std::vector<Entry> entries_;
     std::map<std::string, HWND> extras_;  // labels of labelled edits, spin arrows
     HWND pages_[4] = {};
+    bool built_[4] = {};
     HWND tooltip_ = nullptr;
     GdiObject<HFONT> font_, boldFont_, tabFont_;
     GdiObject<HBITMAP> logo_, help_;
-    std::vector<HIMAGELIST> imageLists_;
+    std::map<std::string, HIMAGELIST> imageLists_;  // by glyph name
     // The shared open-file dialog's state: what its last use left in it.
     wchar_t dialogFile_[MAX_PATH] = {};
 };

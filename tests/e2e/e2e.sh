@@ -160,6 +160,9 @@ settings)
     # A new start shows what the clicks left.
     start_program
     probe wait 60000 || { fail "the window did not open again"; exit 1; }
+    # The pages are opened first, as a user would to see their controls.
+    click_tab 3
+    click_tab 1
     states=$(probe checked "убрать Выполнить" "отключить autorun" "быстрое открытие папок" \
         "сглаживание экранных шрифтов" "Откл. Flash" "убрать Найти" | tr '\n' ';')
     expect "states after the restart" \

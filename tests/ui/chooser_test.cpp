@@ -112,6 +112,7 @@ TEST_F(ChooserTest, WindowHasItsCaptionFrameAndSizeAndOpensCentred) {
 
 TEST_F(ChooserTest, ControlsStandInTheirPlacesWithTheTreeFirst) {
     CreateWindows();
+    Click("bbSetFolder");
     ExpectPlace(Tree(), 8, 0, 321, 185);
     ExpectPlace(chooser_->Control("bbOK"), 8, 192, 155, 25);
     ExpectPlace(chooser_->Control("bbCancel"), 176, 192, 155, 25);
@@ -141,6 +142,7 @@ TEST_F(ChooserTest, TreeStartsAtTheDesktopAndShowsOnlyFoldersOnceOpened) {
     SetFileAttributesW(folder.Child(L"Скрытая").c_str(), FILE_ATTRIBUTE_HIDDEN);
     ASSERT_TRUE(WriteFileBytes(folder.Child(L"файл.txt"), "text"));
     CreateWindows();
+    Click("bbSetFolder");
 
     HTREEITEM root = Next(nullptr, TVGN_ROOT);
     SHFILEINFOW desktop = {};

@@ -150,6 +150,7 @@ TEST_F(LayoutTest, TheFourPagesWithTheFirstShown) {
 
 TEST_F(LayoutTest, TabOrderOfTheSecondPage) {
     CreateWindows();
+    main_->SelectPage(1);
     const char* order[] = {"seNumRemDocuments", "bbSetNumRemDocuments", "leTrashName", "bbSetTrashName",
                            "leTrashTipText", "bbSetTrashTipText", "edFolder", "edPicture",
                            "bbSetPictureBackgroundFolder", "bbSetFolder", "bbSetPicture"};
@@ -183,7 +184,7 @@ TEST_F(LayoutTest, TogglesFlipOnEachClickWithoutTakingTheFocusAndSpringButtonsSp
 TEST_F(LayoutTest, TheSpinEditsArrowsStepByOneWithoutBounds) {
     CreateWindows();
     main_->SetText("seNumRemDocuments", L"0");
-    HWND arrows = main_->Control("seNumRemDocuments.Arrows");
+    HWND arrows = Control("seNumRemDocuments.Arrows");
     NMUPDOWN change = {};
     change.hdr.hwndFrom = arrows;
     change.hdr.idFrom = GetDlgCtrlID(arrows);

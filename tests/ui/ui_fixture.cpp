@@ -208,6 +208,15 @@ void MainWindowTest::DestroyWindows() {
     }
 }
 
+HWND MainWindowTest::Control(const char* name) const {
+    if (HWND control = main_->Control(name)) return control;
+    // "seNumRemDocuments.Arrows" lives on the page of "seNumRemDocuments".
+    const std::string row = std::string(name).substr(0, std::string(name).find('.'));
+    const ControlDef* def = FindControlDef(row.c_str());
+    if (def && def->page != PageId::Window) main_->SelectPage(static_cast<int>(def->page));
+    return main_->Control(name);
+}
+
 std::wstring MainWindowTest::TextOf(HWND window) const { return WindowText(window); }
 
 void MainWindowTest::Click(const char* name) {

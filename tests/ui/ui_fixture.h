@@ -89,7 +89,9 @@ protected:
     void CreateWindows(bool realErrorBox = false);
     void DestroyWindows();
 
-    HWND Control(const char* name) const { return main_->Control(name); }
+    // The control; when its page has not been shown yet, the page is opened
+    // first, as a user would to reach it.
+    HWND Control(const char* name) const;
     bool IsDown(const char* name) const { return SendMessageW(Control(name), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     std::wstring TextOf(HWND window) const;
     // A click as the mouse gives it: press and release over the control.
