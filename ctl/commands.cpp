@@ -3,6 +3,7 @@
 #include "ctl/current_state.h"
 #include "ctl/files.h"
 #include "ctl/utf8.h"
+#include "platform/text.h"
 #include "ctl/writes.h"
 #include "settings/uFunctions.h"
 #include "ui/form_layout.h"
@@ -65,7 +66,7 @@ std::string Caption(const Setting& row) {
     if (!def || !def->caption) return std::string();
     std::wstring caption = def->caption;
     while (!caption.empty() && (caption.back() == L':' || caption.back() == L' ')) caption.pop_back();
-    return Utf8FromWide(caption);
+    return WideToUtf8(caption);
 }
 
 const Setting* LookUp(Context& context, const std::string& name, int* code) {
@@ -85,12 +86,12 @@ const Setting* LookUp(Context& context, const std::string& name, int* code) {
 // as in the window, is an existing file, and is stored with its full path.
 bool Prepare(const Setting& row, SettingValue* value, std::string* error) {
     if (&row != &CatalogueRow(SettingId::Wallpaper)) return true;
-    const std::string path = Utf8FromWide(value->text);
+    const std::string path = WideToUtf8(value->text);
     if (!IsExistingFile(path)) {
         *error = "Wallpaper: no such file: " + path;
         return false;
     }
-    value->text = WideFromUtf8(FullPath(path));
+    value->text = Utf8ToWide(FullPath(path));
     return true;
 }
 
@@ -124,7 +125,7 @@ int RunList(Context& context) {
                     item["status"] = "ok";
                     if (state.value.kind == ValueKind::Toggle) item["value"] = state.value.on ? "on" : "off";
                     else if (state.value.kind == ValueKind::Number) item["value"] = state.value.number;
-                    else item["value"] = Utf8FromWide(state.value.text);
+                    else item["value"] = WideToUtf8(state.value.text);
                     break;
                 case SettingState::Status::NotSet:
                     item["status"] = "not-set";

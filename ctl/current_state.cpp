@@ -8,7 +8,6 @@ namespace kestro {
 
 namespace {
 
-constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
 
 struct Failure {
@@ -47,20 +46,39 @@ UniqueKey OpenForReading(RegistryStore& store, const Setting& row, const std::st
     }
 }
 
-// The value's type and bytes; false when it is absent.
+// The value's type and bytes (a text's as UTF-16LE); false when it is absent.
 bool QueryRaw(RegistryStore& store, KeyHandle key, const std::string& name, std::uint32_t* type,
               std::vector<std::uint8_t>* data) {
     std::uint32_t size = 0;
-    RegResult rc = store.QueryValue(key, name, type, nullptr, &size);
+    RegResult rc = store.QueryValueW(key, name, type, nullptr, &size);
     if (rc == kErrorFileNotFound) return false;
     if (rc == kErrorSuccess) {
         data->assign(size, 0);
-        rc = store.QueryValue(key, name, type, data->empty() ? nullptr : data->data(), &size);
+        rc = store.QueryValueW(key, name, type, data->empty() ? nullptr : data->data(), &size);
         if (rc == kErrorSuccess) data->resize(size);
     }
     if (rc != kErrorSuccess)
         throw Failure{SettingState::Status::Unreadable, ErrorText(rc), "Failed to get data for '" + name + "'"};
     return true;
+}
+
+// UTF-16LE up to the first zero (a stored text may lack its own); where
+// wchar_t is wider, surrogate pairs become one character.
+std::wstring FromUtf16(const std::vector<std::uint8_t>& data) {
+    std::wstring text;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+        std::uint32_t unit = data[i] | static_cast<std::uint32_t>(data[i + 1]) << 8;
+        if (unit == 0) break;
+        if (sizeof(wchar_t) > 2 && unit >= 0xD800 && unit <= 0xDBFF && i + 3 < data.size()) {
+            const std::uint32_t low = data[i + 2] | static_cast<std::uint32_t>(data[i + 3]) << 8;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        text += static_cast<wchar_t>(unit);
+    }
+    return text;
 }
 
 std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::string& name) {
@@ -121,10 +139,7 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
                 if (type != kRegSz && type != kRegExpandSz)
                     throw Failure{SettingState::Status::WrongType, first + " is " + RegTypeName(type) + ", not REG_SZ",
                                   "Invalid data type for '" + first + "'"};
-                std::string text(data.begin(), data.end());
-                const std::size_t zero = text.find('\0');
-                if (zero != std::string::npos) text.resize(zero);
-                state.value = SettingValue::Text(FromAnsi(text));
+                state.value = SettingValue::Text(FromUtf16(data));
                 break;
             }
             case ValueKind::Action:

@@ -1,6 +1,7 @@
 #include "ctl/files.h"
 
 #include "ctl/utf8.h"
+#include "platform/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -31,7 +32,7 @@ std::string LastErrorText() {
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.')) text.pop_back();
     if (text.empty()) text = L"error " + std::to_wstring(code);
-    return Utf8FromWide(text);
+    return WideToUtf8(text);
 }
 
 struct Handle {
@@ -47,7 +48,7 @@ struct Handle {
 #ifdef _WIN32
 
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
-    Handle file{CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    Handle file{CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.h == INVALID_HANDLE_VALUE) {
         *error = LastErrorText();
@@ -67,7 +68,7 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
-    const std::wstring target = WideFromUtf8(path);
+    const std::wstring target = Utf8ToWide(path);
     const std::wstring temporary = target + L".kestroctl-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
     bool written = false;
     {
@@ -90,19 +91,19 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
 }
 
 bool IsExistingFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+    const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::string FullPath(const std::string& path) {
-    const std::wstring wide = WideFromUtf8(path);
+    const std::wstring wide = Utf8ToWide(path);
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return path;
     std::wstring full(needed, L'\0');
     const DWORD length = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
     if (length == 0 || length >= needed) return path;
     full.resize(length);
-    return Utf8FromWide(full);
+    return WideToUtf8(full);
 }
 
 #else

@@ -2,6 +2,7 @@
 // a console that shows Cyrillic wherever the output goes.
 #include "ctl/commands.h"
 #include "ctl/utf8.h"
+#include "platform/text.h"
 
 #ifdef _WIN32
 #include "platform/win_registry.h"
@@ -37,14 +38,14 @@ private:
         }
         DWORD mode = 0, done = 0;
         if (GetConsoleMode(handle, &mode)) {
-            const std::wstring wide = WideFromUtf8(text);
+            const std::wstring wide = Utf8ToWide(text);
             WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
             return;
         }
         if (!utf8Bytes) {
             UINT codePage = GetConsoleOutputCP();
             if (codePage == 0) codePage = GetOEMCP();  // no console at all
-            const std::wstring wide = WideFromUtf8(text);
+            const std::wstring wide = Utf8ToWide(text);
             const int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                                  nullptr, nullptr);
             std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
@@ -90,7 +91,7 @@ public:
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) arguments.push_back(Utf8FromWide(argv[i]));
+    for (int i = 1; i < argc; ++i) arguments.push_back(WideToUtf8(argv[i]));
     WindowsConsole console;
     SystemRegistry stores;
     return RunKestroctl(arguments, stores, console);

@@ -1,6 +1,7 @@
 #include "ctl/setting_value.h"
 
 #include "ctl/utf8.h"
+#include "platform/text.h"
 
 #include <cctype>
 
@@ -78,7 +79,7 @@ bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue
             }
             std::string text = utf8;
             if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
-            *value = SettingValue::Text(WideFromUtf8(text));
+            *value = SettingValue::Text(Utf8ToWide(text));
             return true;
         }
         case ValueKind::Action:
@@ -92,14 +93,14 @@ std::string DisplaySettingValue(const SettingValue& value) {
     switch (value.kind) {
         case ValueKind::Toggle: return value.on ? "on" : "off";
         case ValueKind::Number: return std::to_string(value.number);
-        case ValueKind::Text: return Utf8FromWide(value.text);
+        case ValueKind::Text: return WideToUtf8(value.text);
         case ValueKind::Action: break;
     }
     return std::string();
 }
 
 std::string FormatSettingValue(const SettingValue& value) {
-    if (value.kind == ValueKind::Text) return "\"" + Utf8FromWide(value.text) + "\"";
+    if (value.kind == ValueKind::Text) return "\"" + WideToUtf8(value.text) + "\"";
     return DisplaySettingValue(value);
 }
 

@@ -1,14 +1,13 @@
-// UTF-8, the console tool's text inside, and the wide texts of Windows and
-// of the window's tables.
+// Whether bytes are well-formed UTF-8: profiles and arguments are refused
+// rather than guessed at.
 #pragma once
 
 #include <string>
 
 namespace kestro {
 
-// Invalid UTF-8 becomes U+FFFD, one per bad byte.
-std::wstring WideFromUtf8(const std::string& text);
-std::string Utf8FromWide(const std::wstring& text);
+// Overlong forms, surrogates, code points past U+10FFFF and cut-short
+// sequences are all malformed.
 bool IsValidUtf8(const std::string& text);
 
 }  // namespace kestro

@@ -98,9 +98,14 @@ TEST_F(CommandsTest, SetStoresWhatTheWindowsButtonStoresAndGetReadsItBack) {
 
     ASSERT_EQ(kExitOk, Run({"set", "MaxRecentDocs", "-1"}));
     EXPECT_EQ(-1, Dword(kHkeyCurrentUser, kExplorer, "MaxRecentDocs"));
-    ASSERT_EQ(kExitOk, Run({"set", "RecycleBinName", "Trash bin"}));
+    ASSERT_EQ(kExitOk, Run({"set", "RecycleBinName", "Корзина класса"}));
+    MemoryRegistryStore::Value stored;
+    ASSERT_TRUE(store_.GetValueW(kHkeyClassesRoot, "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}", "LocalizedString",
+                                 &stored));
+    EXPECT_EQ(kRegSz, stored.type);
+    EXPECT_EQ((std::vector<std::uint8_t>{0x1A, 0x04, 0x3E, 0x04}), std::vector<std::uint8_t>(stored.data.begin(), stored.data.begin() + 4));
     ASSERT_EQ(kExitOk, Run({"get", "RecycleBinName"}));
-    EXPECT_EQ("Trash bin\n", console_.out);
+    EXPECT_EQ("Корзина класса\n", console_.out);
 }
 
 TEST_F(CommandsTest, RefusedCommandLinesWriteNothingAndExitTwo) {
@@ -289,6 +294,14 @@ TEST(RegistryValues, AreWhatTheWritersStore) {
     EXPECT_EQ(kHkeyClassesRoot, values[5].root);
     EXPECT_EQ(kRegSz, values[5].type);
     EXPECT_EQ((std::vector<std::uint8_t>{'B', 0, 'i', 0, 'n', 0, 0, 0}), values[5].data);
+}
+
+TEST(RegistryValues, KeepTextsAsUtf16) {
+    Profile profile;
+    profile.entries = {{FindSettingByName("RecycleBinInfoTip"), SettingValue::Text(L"Ёж \U0001F600"), 0}};
+    const std::vector<RegValue> values = RegistryValuesFor(profile);
+    ASSERT_EQ(1u, values.size());
+    EXPECT_EQ((std::vector<std::uint8_t>{0x01, 0x04, 0x36, 0x04, ' ', 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0}), values[0].data);
 }
 
 }  // namespace

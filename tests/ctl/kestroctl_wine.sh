@@ -29,7 +29,9 @@ expect() {  # expect LABEL WANTED ACTUAL
 
 source "$here/../../scripts/lib/wine-session.sh"
 
-# A prefix of its own; made when missing (or always, with "fresh").
+# A prefix of its own, set up as the window's end-to-end suite sets up its
+# own; made when missing (or always, with "fresh"), with a persistent server
+# whose services write nowhere, so that nothing waits on our pipes.
 use_prefix() {  # use_prefix DIR [fresh]
     export WINEPREFIX=$1
     if [ "${2:-}" = fresh ]; then
@@ -40,6 +42,12 @@ use_prefix() {  # use_prefix DIR [fresh]
         if file "$ctl" | grep -q x86-64; then version=winxp64; else version=winxp; fi
         wine wineboot -i >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null
+        wine_session_desktop
+        wine_session_fonts
+        wineserver -k >/dev/null 2>&1
+    fi
+    if wineserver -p >/dev/null 2>&1 </dev/null; then  # refused, harmlessly, when one runs already
+        wine_session_warm
     fi
 }
 
@@ -81,16 +89,27 @@ catalogue_values() {
     echo "$bin InfoTip"
     echo 'HKCU\Control Panel\Desktop Wallpaper'
 }
+# "KEY NAME = TYPE DATA" for every catalogue value, one reg query per key.
 dump_values() {
-    catalogue_values | while read -r line; do
+    local keys line key n=0
+    mkdir -p "$work/q"
+    keys=$(catalogue_values | sed 's/ [^ ]*$//' | sort -u)
+    declare -A file=()
+    while IFS= read -r key; do
+        n=$((n + 1))
+        wine reg query "$key" /reg:64 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$work/q/$n"
+        file[$key]=$work/q/$n
+    done <<<"$keys"
+    catalogue_values | while IFS= read -r line; do
         key=${line% *}
-        echo "$line = $(reg_value "$key" "${line##* }")"
+        echo "$line = $(awk -v n="${line##* }" '/^    / && tolower($1) == tolower(n) { $1 = ""; sub(/^ +/, ""); print }' "${file[$key]}")"
     done
 }
 
-# Every catalogue value deleted, so that cases do not lean on each other.
+# Every catalogue value deleted, so that cases do not lean on each other;
+# but the wallpaper, which Wine's desktop puts back as it pleases.
 reset_values() {
-    catalogue_values | while read -r line; do
+    catalogue_values | grep -v ' Wallpaper$' | while read -r line; do
         wine reg delete "${line% *}" /v "${line##* }" /f /reg:64 >/dev/null 2>&1
     done
 }
@@ -178,6 +197,8 @@ refusals)
     ctl set NoSuchThing on; expect "set of an unknown name" 2 $?
     ctl set Wallpaper 'C:\no\such.bmp'; expect "set of a missing wallpaper" 2 $?
     expect "refused commands wrote nothing" "$before" "$(dump_values)"
+    ctl save 'C:\no\such\folder\profile.ini'; expect "save where it cannot write" 1 $?
+    expect "save says why" 1 "$(ctl_err | grep -c 'cannot write C:\\no\\such\\folder\\profile.ini')"
 
     # A value of the wrong type: list shows it and goes on; get and save
     # fail with the engine's message.
