@@ -2,9 +2,8 @@
 
 #include "ctl/current_state.h"
 #include "ctl/files.h"
-#include "ctl/utf8.h"
-#include "platform/text.h"
 #include "ctl/writes.h"
+#include "platform/text.h"
 #include "settings/uFunctions.h"
 #include "ui/form_layout.h"
 

@@ -1,6 +1,5 @@
 #include "ctl/files.h"
 
-#include "ctl/utf8.h"
 #include "platform/text.h"
 
 #include <cerrno>

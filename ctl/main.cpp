@@ -1,7 +1,6 @@
 // kestroctl's entry: the arguments as UTF-8, the store of this system, and
 // a console that shows Cyrillic wherever the output goes.
 #include "ctl/commands.h"
-#include "ctl/utf8.h"
 #include "platform/text.h"
 
 #ifdef _WIN32

@@ -2,7 +2,6 @@
 // and the message and line of everything it must not.
 #include "ctl/profile.h"
 #include "ctl/utf8.h"
-#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
