@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace kestro::test {
 namespace {
 
@@ -108,6 +110,19 @@ TEST(ProfileReader, ReadsBackWhatItWrote) {
         EXPECT_EQ(written.entries[i].row, r.profile.entries[i].row);
         EXPECT_EQ(written.entries[i].value, r.profile.entries[i].value) << written.entries[i].row->name;
     }
+}
+
+TEST(SettingNames, EachNamesItsOwnRowInAnyCase) {
+    for (const Setting& row : kCatalogue) {
+        ASSERT_NE(nullptr, row.name) << row.control;
+        std::string lower = row.name, upper = row.name;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(&row, FindSettingByName(lower)) << row.name;
+        EXPECT_EQ(&row, FindSettingByName(upper)) << row.name;
+    }
+    EXPECT_EQ(nullptr, FindSettingByName("NoRu"));
+    EXPECT_EQ(nullptr, FindSettingByName("NoRunX"));
 }
 
 TEST(Utf8, RefusesMalformedBytes) {
