@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -335,6 +336,16 @@ TEST_P(StoreContract, AHandleOpenedForReadingRefusesWrites) {
     EXPECT_EQ(kErrorSuccess, store_->QueryValue(reader, "Kept", nullptr, nullptr, nullptr));
     EXPECT_EQ(kErrorSuccess, store_->CloseKey(reader));
 }
+
+#ifdef _WIN32
+// The text cases run under more than one code page; each run must really
+// have the one it was started for, or it proves nothing.
+TEST(CodePageOfTheRun, IsTheOneTheLocaleGives) {
+    const char* expected = std::getenv("KESTRO_EXPECT_ACP");
+    if (!expected) GTEST_SKIP() << "not started by the test runner";
+    EXPECT_EQ(std::strtoul(expected, nullptr, 10), GetACP());
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, ::testing::ValuesIn(Kinds()),
                          [](const ::testing::TestParamInfo<StoreKind>& info) { return std::string(info.param.name); });

@@ -1,6 +1,7 @@
 #include "ui/folder_picture.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <string>
 #include <vector>
@@ -70,7 +71,25 @@ bool MakeUnicodeFile(const std::wstring& file, bool* created) {
            written == out.size() && SetEndOfFile(handle.Get());
 }
 
+bool MakeSystemFolder(const std::wstring& folder) { return PathMakeSystemFolderW(folder.c_str()) != FALSE; }
+
+FolderMarker activeMarker = MakeSystemFolder;
+
+// A folder that is already read-only or system keeps its attributes:
+// PathMakeSystemFolder would replace them with its own choice, and a drive
+// root's (hidden and system on NTFS) belong to the volume.
+bool MarkFolder(const std::wstring& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM)))
+        return true;
+    return activeMarker(folder);
+}
+
 }  // namespace
+
+ScopedFolderMarker::ScopedFolderMarker(FolderMarker marker) : previous_(activeMarker) { activeMarker = marker; }
+
+ScopedFolderMarker::~ScopedFolderMarker() { activeMarker = previous_; }
 
 bool FitsAnsiCodePage(const std::wstring& text) {
     if (text.empty()) return true;
@@ -83,12 +102,18 @@ bool FitsAnsiCodePage(const std::wstring& text) {
 
 bool WriteFolderPicture(const std::wstring& folder, const std::wstring& picture) {
     const std::wstring file = folder + L"\\Desktop.ini";
+    const bool existed = GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool created = false;
-    if ((FitsAnsiCodePage(picture) || MakeUnicodeFile(file, &created)) &&
-        WritePrivateProfileStringW(kSection, kKey, picture.c_str(), file.c_str()))
-        return true;
-    if (created) DeleteFileW(file.c_str());  // no file with only a byte-order mark left behind
-    return false;
+    if (!(FitsAnsiCodePage(picture) || MakeUnicodeFile(file, &created)) ||
+        !WritePrivateProfileStringW(kSection, kKey, picture.c_str(), file.c_str())) {
+        if (created) DeleteFileW(file.c_str());  // no file with only a byte-order mark left behind
+        return false;
+    }
+    // Only now that the entry is there: a marked folder without it would
+    // be customised for nothing. The file's own attributes only keep it out
+    // of sight, so failing to set them does not stop the picture.
+    if (!existed) SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    return MarkFolder(folder);
 }
 
 }  // namespace kestro

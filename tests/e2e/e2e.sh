@@ -99,6 +99,17 @@ reg_value() {  # reg_value KEY NAME: "REG_DWORD 0x1"
         awk -v n="$2" 'tolower($1) == tolower(n) { $1 = ""; sub(/^ +/, ""); print }'
 }
 
+# A text value as reg.exe exports it: the export is UTF-16, so this reads
+# what the registry holds whatever the code page of the console.
+exported_value() {  # exported_value KEY NAME
+    local file=kestro-e2e-export.reg
+    rm -f "$WINEPREFIX/drive_c/$file"
+    wine reg export "$1" "C:\\$file" /y /reg:64 >/dev/null 2>&1
+    iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/drive_c/$file" 2>/dev/null | tr -d '\r' |
+        awk -v n="\"$2\"" 'index($0, n "=\"") == 1 { v = substr($0, length(n) + 3); sub(/"$/, "", v); print v }'
+    rm -f "$WINEPREFIX/drive_c/$file"
+}
+
 explorer='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
 services='HKLM\SYSTEM\CurrentControlSet\Services'
 main_page='Основные настройки'
@@ -167,6 +178,20 @@ error-box)
     states=$(probe checked "убрать Сетевые подключения" "убрать Выполнить" "отключить autorun" | tr '\n' ';')
     # Read before the bad value: down. The failing one and those after it: as designed (up).
     expect "states" "убрать Сетевые подключения 1;убрать Выполнить 0;отключить autorun 0;" "$states"
+    stop_program_with_exit_button
+    reset_values
+    ;;
+western-text)
+    # Russian typed on a Western Windows (run with an en_US locale: code
+    # page 1252, which has no Cyrillic) is stored as typed.
+    reset_values
+    start_program
+    probe wait 60000 || { fail "the window did not open"; exit 1; }
+    click_tab 1
+    type_into "$more_page" $((8 + 60)) $((80 + 10)) "Корзина"  # leTrashName
+    click_page "$more_page" $((136 + 56)) $((80 + 12))        # its "Установить"
+    expect "LocalizedString" "Корзина" \
+        "$(exported_value 'HKEY_CLASSES_ROOT\CLSID\{645FF040-5081-101B-9F08-00AA002F954E}' LocalizedString)"
     stop_program_with_exit_button
     reset_values
     ;;

@@ -5,6 +5,8 @@
 #include "ui/folder_picture.h"
 #include "ui/form_layout.h"
 
+#include <shlwapi.h>
+
 namespace kestro::test {
 namespace {
 
@@ -42,6 +44,18 @@ std::wstring ReadBack(const std::wstring& file, const wchar_t* section, const wc
     return back;
 }
 
+constexpr DWORD kMarks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
+constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+// A folder that refuses to be marked, as one on a read-only medium or
+// without the right would.
+bool RefuseToMark(const std::wstring&) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
 class FolderPictureTest : public MainWindowTest {
 protected:
     void SetUp() override {
@@ -75,11 +89,70 @@ protected:
     }
 };
 
-TEST_F(FolderPictureTest, ANewFileHoldsExactlyTheSectionAndTheKey) {
+// Explorer reads Desktop.ini only in a read-only or system folder: the
+// folder is marked, and the new file kept out of sight, as Explorer's own
+// customisation leaves them.
+TEST_F(FolderPictureTest, ANewFileHoldsExactlyTheSectionAndTheKeyAndTheFolderIsMarked) {
     TempFolder folder(L"kestro-picture");
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    ASSERT_EQ(0u, Attributes(folder.Path()) & kMarks);
     EXPECT_TRUE(Set(folder.Path(), L"C:\\pictures\\sky.bmp").empty()) << "a box after a good write";
-    EXPECT_EQ(Entry("C:\\pictures\\sky.bmp"), Bytes(folder.Child(L"Desktop.ini")));
-    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesW(folder.Path().c_str())) << "attributes changed";
+    EXPECT_EQ(Entry("C:\\pictures\\sky.bmp"), Bytes(file));
+    EXPECT_NE(0u, Attributes(folder.Path()) & kMarks) << std::hex << Attributes(folder.Path());
+    EXPECT_EQ(kHiddenSystem, Attributes(file) & kHiddenSystem) << std::hex << Attributes(file);
+    EXPECT_TRUE(PathIsSystemFolderW(folder.Path().c_str(), 0));
+
+    // A second write changes the entry and nothing else.
+    const DWORD folderBefore = Attributes(folder.Path()), fileBefore = Attributes(file);
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\pictures\\sea.bmp").empty());
+    EXPECT_EQ(Entry("C:\\pictures\\sea.bmp"), Bytes(file));
+    EXPECT_EQ(folderBefore, Attributes(folder.Path()));
+    EXPECT_EQ(fileBefore, Attributes(file));
+}
+
+TEST_F(FolderPictureTest, AnExistingFileKeepsItsAttributes) {
+    TempFolder folder(L"kestro-keeps");
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    const std::string icon = "[.ShellClassInfo]\r\nIconFile=folder.ico\r\n";
+    ASSERT_TRUE(WriteFileBytes(file, icon));
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\sky.bmp").empty());
+    EXPECT_EQ(icon + Entry("C:\\sky.bmp"), Bytes(file));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(file) & (kHiddenSystem | FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(0u, Attributes(folder.Path()) & kMarks);
+}
+
+// PathMakeSystemFolder would replace a marked folder's attributes with its
+// own choice: one that is marked already is left as it is.
+TEST_F(FolderPictureTest, AFolderMarkedAlreadyKeepsItsAttributes) {
+    TempFolder folder(L"kestro-marked");
+    ASSERT_TRUE(SetFileAttributesW(folder.Path().c_str(), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN));
+    const DWORD before = Attributes(folder.Path());
+    ASSERT_EQ(kHiddenSystem, before & kHiddenSystem) << "this system does not keep a folder's attributes";
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\sky.bmp").empty());
+    EXPECT_EQ(before, Attributes(folder.Path()));
+}
+
+// The entry is written first, so a folder that cannot be marked is never
+// marked without it; the picture would not show, so the error box says so.
+TEST_F(FolderPictureTest, AFolderThatCannotBeMarkedGivesTheErrorBox) {
+    ScopedFolderMarker refuse(RefuseToMark);
+    TempFolder folder(L"kestro-unmarkable");
+    ExpectErrorBox(Set(folder.Path(), L"C:\\sky.bmp"));
+    EXPECT_EQ(Entry("C:\\sky.bmp"), Bytes(folder.Child(L"Desktop.ini")));
+    EXPECT_EQ(0u, Attributes(folder.Path()) & kMarks);
+}
+
+// A failed write marks nothing.
+TEST_F(FolderPictureTest, AFailedWriteLeavesTheFolderUnmarked) {
+    TempFolder folder(L"kestro-locked-unmarked");
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    ASSERT_TRUE(WriteFileBytes(file, "[.ShellClassInfo]\r\n"));
+    HANDLE locked = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+    ExpectErrorBox(Set(folder.Path(), L"C:\\sky.bmp"));
+    CloseHandle(locked);
+    EXPECT_EQ(0u, Attributes(folder.Path()) & kMarks);
 }
 
 // In the system's code page when it holds the path (a Russian system), in
@@ -103,6 +176,8 @@ TEST_F(FolderPictureTest, APathOutsideTheCodePageMakesANewFileUnicode) {
     EXPECT_TRUE(Set(folder.Path(), picture).empty());
     EXPECT_EQ(Utf16File(WideEntry(picture)), Bytes(file));
     EXPECT_EQ(picture, ReadBack(file, L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image"));
+    EXPECT_EQ(kHiddenSystem, Attributes(file) & kHiddenSystem);
+    EXPECT_NE(0u, Attributes(folder.Path()) & kMarks);
 }
 
 TEST_F(FolderPictureTest, AnAnsiFileIsConvertedOnlyWhenThePathNeedsIt) {
@@ -223,17 +298,29 @@ TEST_F(FolderPictureTest, ADriveRootIsWrittenThroughTheDoubledBackslash) {
     const std::wstring file = root + L"Desktop.ini";
     std::string earlier;
     const bool existed = ReadFileBytes(file, &earlier);
+    const DWORD rootBefore = Attributes(root);
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(file.c_str());
 
     const auto seen = Set(root, L"C:\\sky.bmp");
     std::string bytes;
     const bool written = ReadFileBytes(file, &bytes);
+    const DWORD fileAttributes = Attributes(file), rootAfter = Attributes(root);
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(file.c_str());
+    SetFileAttributesW(root.c_str(), rootBefore & ~FILE_ATTRIBUTE_DIRECTORY);
     if (existed) WriteFileBytes(file, earlier);
     EXPECT_TRUE(seen.empty());
     EXPECT_TRUE(written);
     EXPECT_EQ(Entry("C:\\sky.bmp"), bytes);
+    EXPECT_EQ(kHiddenSystem, fileAttributes & kHiddenSystem);
+    // A root that is marked already (an NTFS root is hidden and system)
+    // keeps its attributes; Wine's is a plain folder, and is marked.
+    if (rootBefore & kMarks) {
+        EXPECT_EQ(rootBefore, rootAfter);
+    } else {
+        EXPECT_NE(0u, rootAfter & kMarks);
+    }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ import xml.etree.ElementTree as ET
 # Windows) would be missing on a plain XP machine.
 XP_SYSTEM_DLLS = {
     "kernel32", "user32", "gdi32", "advapi32", "comctl32", "comdlg32",
-    "shell32", "ole32", "msvcrt",
+    "shell32", "shlwapi", "ole32", "msvcrt",
 }
 
 MACHINES = {"i686": 0x014C, "x86_64": 0x8664}
