@@ -158,6 +158,9 @@ agree)
         wine "$exe" >/dev/null 2>&1 &
         app=$!
         if wine "$probe" wait 60000 >/dev/null 2>&1; then
+            # Pages make their controls when first opened, so open them as a user would.
+            wine "$probe" page 3 >/dev/null 2>&1
+            wine "$probe" page 1 >/dev/null 2>&1
             expect "the window's toggles" \
                 "убрать Выполнить 1;убрать Диспетчер задач 1;отключить autorun 0;Откл. Flash 1;сглаживание экранных шрифтов 1;убрать Найти 0;" \
                 "$(wine "$probe" checked "убрать Выполнить" "убрать Диспетчер задач" "отключить autorun" "Откл. Flash" \
