@@ -139,6 +139,18 @@ RegValue ToPolicyLocation(RegValue value) {
     return value;
 }
 
+bool TattoosWhenRemoved(const RegValue& value) {
+    static const char* const kPolicyKeys[] = {"Software\\Policies", "Software\\Microsoft\\Windows\\CurrentVersion\\Policies"};
+    const std::string& path = ToPolicyLocation(value).keyPath;
+    for (const char* key : kPolicyKeys) {
+        std::string prefix(key);
+        if (path.size() >= prefix.size() && SameNameIgnoringCase(path.substr(0, prefix.size()), prefix) &&
+            (path.size() == prefix.size() || path[prefix.size()] == '\\'))
+            return false;
+    }
+    return true;
+}
+
 PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values) {
     if (values.size() > layout::kMaxEntries)
         throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " values");

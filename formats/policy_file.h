@@ -24,6 +24,11 @@ struct PolicyFiles {
 // HKEY_LOCAL_MACHINE\Software\Classes\X; every other value is unchanged.
 RegValue ToPolicyLocation(RegValue value);
 
+// Whether the value stays behind ("tattoos" the machine) when its GPO is
+// removed: Group Policy removes only what lies under its policy keys,
+// Software\Policies and Software\Microsoft\Windows\CurrentVersion\Policies.
+bool TattoosWhenRemoved(const RegValue& value);
+
 // Both files' bytes, each with the header even when it holds no value, and
 // entries in export order (SortedForExport over their places in the file).
 // Throws FormatError for a value the reader would refuse: a type other than

@@ -232,6 +232,17 @@ TEST(PolicyFileRead, EveryCutOfAFileReadsAsAPrefixOrFails) {
     EXPECT_EQ(prefixes, all.size());
 }
 
+TEST(PolicyFileTattoo, OnlyValuesUnderThePolicyKeysAreRemovedWithTheGpo) {
+    EXPECT_FALSE(TattoosWhenRemoved(
+        Dword(kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer", "NoRun", 1)));
+    EXPECT_FALSE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "SOFTWARE\\policies\\X", "v", 1)));
+    EXPECT_FALSE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "Software\\Policies", "v", 1)));
+    EXPECT_TRUE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "Software\\PoliciesX\\Y", "v", 1)));
+    EXPECT_TRUE(TattoosWhenRemoved(Dword(kHkeyCurrentUser, "Control Panel\\Desktop", "PaintDesktopVersion", 1)));
+    EXPECT_TRUE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "system\\currentcontrolset\\services\\usbstor", "start", 4)));
+    EXPECT_TRUE(TattoosWhenRemoved(Text(kHkeyClassesRoot, "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}", "InfoTip", u"")));
+}
+
 TEST(PolicyFileRead, TooManyEntriesOrBytesAreRefused) {
     Bytes many = kHeader;
     Bytes one = Entry(u"K", u"v", 4, {1, 0, 0, 0}, 4);
