@@ -40,7 +40,9 @@ PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values);
 // path as the file spells it. Checks the header itself (signature and
 // version), every delimiter, every size against the data and the limits of
 // formats/layout.h; REG_DWORD data must be 4 bytes and REG_SZ data one text
-// ending in a zero. Throws FormatError naming the byte offset.
-std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope);
+// ending in a zero. Throws FormatError naming the byte offset. With
+// `offsets`, it also gets the offset of each entry's '['.
+std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope,
+                                     std::vector<std::size_t>* offsets = nullptr);
 
 }  // namespace kestro

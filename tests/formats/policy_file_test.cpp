@@ -133,11 +133,13 @@ TEST(PolicyFileRead, AcceptsOtherTypesAndDirectivesForTheCallerToJudge) {
     Put16(data, std::u16string(u" ") + u'\0');
     Bytes expand;
     Put16(expand, std::u16string(u"%windir%") + u'\0');
+    Bytes first = Entry(u"Software\\Policies\\X", u"**del.Foo", 1, data, 4);
+    std::vector<std::size_t> offsets;
     std::vector<RegValue> got = ReadPolicyFile(
-        File({Entry(u"Software\\Policies\\X", u"**del.Foo", 1, data, 4),
-              Entry(u"Software\\Policies\\X", u"Path", 2, expand, static_cast<std::uint32_t>(expand.size()))}),
-        PolicyScope::Machine);
+        File({first, Entry(u"Software\\Policies\\X", u"Path", 2, expand, static_cast<std::uint32_t>(expand.size()))}),
+        PolicyScope::Machine, &offsets);
     ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(offsets, (std::vector<std::size_t>{8, 8 + first.size()}));
     EXPECT_EQ(got[0].name, "**del.Foo");
     EXPECT_EQ(got[0].root, kHkeyLocalMachine);
     EXPECT_EQ(got[1].type, 2u);
