@@ -43,6 +43,32 @@ int RootIndex(KeyHandle key) {
 
 const char* const kRootNames[3] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"};
 
+// The rights that change a key (winnt.h): KEY_SET_VALUE, KEY_CREATE_SUB_KEY,
+// KEY_CREATE_LINK, DELETE, WRITE_DAC and WRITE_OWNER.
+constexpr std::uint32_t kChangeRights = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
+constexpr std::uint32_t kKeySetValue = 0x0002;
+
+bool IsString(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
+
+// UTF-16LE bytes to code units; an odd last byte is no character and is
+// dropped, as Windows' size conversion drops it.
+std::u16string Utf16FromBytes(const std::vector<std::uint8_t>& bytes) {
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return text;
+}
+
+std::vector<std::uint8_t> BytesFromUtf16(const std::u16string& text) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return bytes;
+}
+
 }  // namespace
 
 struct MemoryRegistryStore::Node {
@@ -61,7 +87,7 @@ struct MemoryRegistryStore::Node {
     }
 };
 
-MemoryRegistryStore::MemoryRegistryStore() {
+MemoryRegistryStore::MemoryRegistryStore(CodePage codePage) : codePage_(codePage) {
     for (int i = 0; i < 3; ++i) {
         roots_[i] = std::make_shared<Node>();
         roots_[i]->name = kRootNames[i];
@@ -85,12 +111,19 @@ MemoryRegistryStore::NodePtr MemoryRegistryStore::Resolve(KeyHandle key) const {
     int root = RootIndex(key);
     if (root >= 0) return roots_[root];
     auto it = handles_.find(key);
-    return it == handles_.end() ? nullptr : it->second;
+    return it == handles_.end() ? nullptr : it->second.node;
 }
 
-bool MemoryRegistryStore::IsDenied(const std::string& path) const {
+bool MemoryRegistryStore::MayWrite(KeyHandle key, const NodePtr& node) const {
+    if (IsWriteDenied(node->FullPath())) return false;
+    // A predefined root carries every right its key grants.
+    auto it = handles_.find(key);
+    return it == handles_.end() || (it->second.access & kKeySetValue) != 0;
+}
+
+bool MemoryRegistryStore::Covers(const std::vector<std::string>& prefixes, const std::string& path) {
     std::string upper = Upper(path);
-    for (const std::string& denied : denied_) {
+    for (const std::string& denied : prefixes) {
         if (upper == denied) return true;
         if (upper.size() > denied.size() && upper.compare(0, denied.size(), denied) == 0 &&
             upper[denied.size()] == '\\')
@@ -99,14 +132,14 @@ bool MemoryRegistryStore::IsDenied(const std::string& path) const {
     return false;
 }
 
-KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node) {
+KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node, std::uint32_t access) {
     KeyHandle handle = nextHandle_;
     nextHandle_ += 4;
-    handles_[handle] = node;
+    handles_[handle] = OpenHandle{node, access};
     return handle;
 }
 
-RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t,
+RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                          KeyHandle* result) {
     RegResult error;
     if (Fails(Op::CreateKey, name, false, &error)) return error;
@@ -118,11 +151,18 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
     // Check the rights on the whole way first, so that a denied level
     // creates nothing below it.
     std::string path = node->FullPath();
+    const Node* existing = node.get();
     for (const std::string& n : names) {
         path += "\\" + n;
         if (IsDenied(path)) return kErrorAccessDenied;
+        if (existing) {
+            auto it = existing->children.find(Upper(n));
+            existing = it == existing->children.end() ? nullptr : it->second.get();
+        }
+        if (!existing && IsWriteDenied(path)) return kErrorAccessDenied;  // would be created
     }
     if (names.empty() && IsDenied(path)) return kErrorAccessDenied;
+    if ((access & kChangeRights) && IsWriteDenied(path)) return kErrorAccessDenied;
     for (const std::string& n : names) {
         auto& child = node->children[Upper(n)];
         if (!child) {
@@ -132,11 +172,11 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
         }
         node = child;
     }
-    *result = NewHandle(node);
+    *result = NewHandle(node, access);
     return kErrorSuccess;
 }
 
-RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t,
+RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                        KeyHandle* result) {
     RegResult error;
     if (Fails(Op::OpenKey, name, false, &error)) return error;
@@ -149,20 +189,40 @@ RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, 
         node = it->second;
     }
     if (IsDenied(node->FullPath())) return kErrorAccessDenied;
-    *result = NewHandle(node);
+    if ((access & kChangeRights) && IsWriteDenied(node->FullPath())) return kErrorAccessDenied;
+    *result = NewHandle(node, access);
     return kErrorSuccess;
 }
 
-RegResult MemoryRegistryStore::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                                          std::uint8_t* data, std::uint32_t* size) {
+MemoryRegistryStore::Value MemoryRegistryStore::ToAnsiView(const Value& kept) const {
+    if (!IsString(kept.type)) return kept;
+    Value view;
+    view.type = kept.type;
+    std::string ansi = Utf16ToAnsi(Utf16FromBytes(kept.data), codePage_);
+    view.data.assign(ansi.begin(), ansi.end());
+    return view;
+}
+
+MemoryRegistryStore::Value MemoryRegistryStore::FromAnsiView(std::uint32_t type, const std::uint8_t* data,
+                                                             std::uint32_t size) const {
+    Value kept;
+    kept.type = type;
+    if (size) kept.data.assign(data, data + size);
+    if (IsString(type))
+        kept.data = BytesFromUtf16(AnsiToUtf16(std::string(kept.data.begin(), kept.data.end()), codePage_));
+    return kept;
+}
+
+RegResult MemoryRegistryStore::Query(Op op, KeyHandle key, const std::string& name, std::uint32_t* type,
+                                     std::uint8_t* data, std::uint32_t* size) {
     RegResult error;
-    if (Fails(Op::QueryValue, name, data != nullptr, &error)) return error;
+    if (Fails(op, name, data != nullptr, &error)) return error;
     NodePtr node = Resolve(key);
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     auto it = node->values.find(Upper(name));
     if (it == node->values.end()) return kErrorFileNotFound;
-    const Value& value = it->second.value;
+    const Value value = op == Op::QueryValue ? ToAnsiView(it->second.value) : it->second.value;
     if (data && !size) return kErrorInvalidParameter;
     if (type) *type = value.type;
     std::uint32_t needed = static_cast<std::uint32_t>(value.data.size());
@@ -177,19 +237,44 @@ RegResult MemoryRegistryStore::QueryValue(KeyHandle key, const std::string& name
     return kErrorSuccess;
 }
 
-RegResult MemoryRegistryStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                                        const std::uint8_t* data, std::uint32_t size) {
+RegResult MemoryRegistryStore::Set(Op op, KeyHandle key, const std::string& name, std::uint32_t type,
+                                   const std::uint8_t* data, std::uint32_t size) {
     RegResult error;
-    if (Fails(Op::SetValue, name, true, &error)) return error;
+    if (Fails(op, name, true, &error)) return error;
     NodePtr node = Resolve(key);
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     if (size && !data) return kErrorInvalidParameter;
+    if (!MayWrite(key, node)) return kErrorAccessDenied;
     auto& slot = node->values[Upper(name)];
     if (slot.name.empty()) slot.name = name;
-    slot.value.type = type;
-    slot.value.data.assign(data, data + size);
+    if (op == Op::SetValue) {
+        slot.value = FromAnsiView(type, data, size);
+    } else {
+        slot.value.type = type;
+        slot.value.data.assign(data, data + size);
+    }
     return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                          std::uint8_t* data, std::uint32_t* size) {
+    return Query(Op::QueryValue, key, name, type, data, size);
+}
+
+RegResult MemoryRegistryStore::QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                           std::uint8_t* data, std::uint32_t* size) {
+    return Query(Op::QueryValueW, key, name, type, data, size);
+}
+
+RegResult MemoryRegistryStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                                        const std::uint8_t* data, std::uint32_t size) {
+    return Set(Op::SetValue, key, name, type, data, size);
+}
+
+RegResult MemoryRegistryStore::SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
+                                         const std::uint8_t* data, std::uint32_t size) {
+    return Set(Op::SetValueW, key, name, type, data, size);
 }
 
 RegResult MemoryRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) {
@@ -236,7 +321,7 @@ RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name
         target = it->second;
     }
     if (!target->parent) return kErrorAccessDenied;  // a root cannot be deleted
-    if (IsDenied(target->FullPath())) return kErrorAccessDenied;
+    if (IsDenied(target->FullPath()) || IsWriteDenied(target->FullPath())) return kErrorAccessDenied;
     if (!target->children.empty()) return kErrorAccessDenied;
     Node* parent = target->parent;
     target->deleted = true;
@@ -261,6 +346,14 @@ void MemoryRegistryStore::Deny(KeyHandle root, const std::string& path) {
     std::string full = kRootNames[index];
     for (const std::string& n : SplitPath(path)) full += "\\" + n;
     denied_.push_back(Upper(full));
+}
+
+void MemoryRegistryStore::DenyWrite(KeyHandle root, const std::string& path) {
+    int index = RootIndex(root);
+    if (index < 0) return;
+    std::string full = kRootNames[index];
+    for (const std::string& n : SplitPath(path)) full += "\\" + n;
+    writeDenied_.push_back(Upper(full));
 }
 
 void MemoryRegistryStore::FailCall(Op op, int n, RegResult error) {
@@ -317,8 +410,8 @@ bool MemoryRegistryStore::KeyExists(KeyHandle root, const std::string& path) con
     return Walk(root, path) != nullptr;
 }
 
-bool MemoryRegistryStore::GetValue(KeyHandle root, const std::string& path, const std::string& name,
-                                   Value* value) const {
+bool MemoryRegistryStore::GetValueW(KeyHandle root, const std::string& path, const std::string& name,
+                                    Value* value) const {
     NodePtr node = Walk(root, path);
     if (!node) return false;
     auto it = node->values.find(Upper(name));
@@ -327,14 +420,28 @@ bool MemoryRegistryStore::GetValue(KeyHandle root, const std::string& path, cons
     return true;
 }
 
-void MemoryRegistryStore::PutValue(KeyHandle root, const std::string& path, const std::string& name,
-                                   std::uint32_t type, const std::vector<std::uint8_t>& data) {
+void MemoryRegistryStore::PutValueW(KeyHandle root, const std::string& path, const std::string& name,
+                                    std::uint32_t type, const std::vector<std::uint8_t>& data) {
     NodePtr node = WalkOrCreate(root, path);
     if (!node) return;
     auto& slot = node->values[Upper(name)];
     if (slot.name.empty()) slot.name = name;
     slot.value.type = type;
     slot.value.data = data;
+}
+
+bool MemoryRegistryStore::GetValue(KeyHandle root, const std::string& path, const std::string& name,
+                                   Value* value) const {
+    Value kept;
+    if (!GetValueW(root, path, name, &kept)) return false;
+    if (value) *value = ToAnsiView(kept);
+    return true;
+}
+
+void MemoryRegistryStore::PutValue(KeyHandle root, const std::string& path, const std::string& name,
+                                   std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    Value kept = FromAnsiView(type, data.data(), static_cast<std::uint32_t>(data.size()));
+    PutValueW(root, path, name, kept.type, kept.data);
 }
 
 std::string MemoryRegistryStore::Dump() const {
