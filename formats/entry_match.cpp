@@ -93,7 +93,7 @@ EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<
                 continue;
             }
             try {
-                result.settings.push_back({shape.name, Utf16ToUtf8(text)});
+                result.settings.push_back({shape.name, StrictUtf16ToUtf8(text)});
             } catch (const std::invalid_argument&) {
                 result.errors.push_back(at + shape.name + ": the text holds an unpaired surrogate");
             }

@@ -27,7 +27,7 @@ UniqueFile Open(const std::string& path, const char* mode) {
 #ifdef _WIN32
     std::u16string wide, wideMode;
     try {
-        wide = Utf8ToUtf16(path);
+        wide = StrictUtf8ToUtf16(path);
     } catch (const std::invalid_argument&) {
         throw FileError(path + ": the name is not UTF-8");
     }
@@ -42,7 +42,7 @@ UniqueFile Open(const std::string& path, const char* mode) {
 #ifdef _WIN32
 std::wstring Wide(const std::string& path) {
     try {
-        std::u16string w = Utf8ToUtf16(path);
+        std::u16string w = StrictUtf8ToUtf16(path);
         return std::wstring(w.begin(), w.end());
     } catch (const std::invalid_argument&) {
         throw FileError(path + ": the name is not UTF-8");

@@ -29,8 +29,8 @@ private:
 
 // UTF-8 <-> UTF-16 (host order). Both throw std::invalid_argument on
 // malformed input: a bad UTF-8 sequence, an unpaired surrogate.
-std::u16string Utf8ToUtf16(const std::string& text);
-std::string Utf16ToUtf8(const std::u16string& text);
+std::u16string StrictUtf8ToUtf16(const std::string& text);
+std::string StrictUtf16ToUtf8(const std::u16string& text);
 
 // Value data as Windows stores it.
 std::vector<std::uint8_t> DwordData(std::uint32_t value);

@@ -52,7 +52,7 @@ std::vector<SettingShape> Shapes() {
          }},
         {"RecycleBinName", Kind::Text,
          [](const std::string& s) {
-             return std::vector<RegValue>{Text(kHkeyClassesRoot, kBin, "LocalizedString", Utf8ToUtf16(s))};
+             return std::vector<RegValue>{Text(kHkeyClassesRoot, kBin, "LocalizedString", StrictUtf8ToUtf16(s))};
          }},
     };
 }
