@@ -42,6 +42,10 @@ use_prefix() {  # use_prefix DIR [fresh]
         if file "$ctl" | grep -q x86-64; then version=winxp64; else version=winxp; fi
         wine wineboot -i >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null
+        # As the end-to-end prefix: a virtual desktop, and fonts the 64-bit
+        # build's window survives.
+        wine_session_desktop
+        wine_session_fonts
     fi
 }
 
