@@ -46,15 +46,19 @@ UniqueKey OpenForReading(RegistryStore& store, const Setting& row, const std::st
     }
 }
 
-// The value's type and bytes (a text's as UTF-16LE); false when it is absent.
+// The value's type and bytes; false when it is absent. `wide` reads texts
+// as UTF-16, as they are stored, so that none is lost to the code page.
 bool QueryRaw(RegistryStore& store, KeyHandle key, const std::string& name, std::uint32_t* type,
-              std::vector<std::uint8_t>* data) {
+              std::vector<std::uint8_t>* data, bool wide = false) {
+    const auto query = [&](std::uint8_t* bytes, std::uint32_t* size) {
+        return wide ? store.QueryValueW(key, name, type, bytes, size) : store.QueryValue(key, name, type, bytes, size);
+    };
     std::uint32_t size = 0;
-    RegResult rc = store.QueryValueW(key, name, type, nullptr, &size);
+    RegResult rc = query(nullptr, &size);
     if (rc == kErrorFileNotFound) return false;
     if (rc == kErrorSuccess) {
         data->assign(size, 0);
-        rc = store.QueryValueW(key, name, type, data->empty() ? nullptr : data->data(), &size);
+        rc = query(data->empty() ? nullptr : data->data(), &size);
         if (rc == kErrorSuccess) data->resize(size);
     }
     if (rc != kErrorSuccess)
@@ -131,7 +135,7 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
             case ValueKind::Text: {
                 std::uint32_t type = 0;
                 std::vector<std::uint8_t> data;
-                if (!key || !QueryRaw(store, key.Get(), first, &type, &data)) {
+                if (!key || !QueryRaw(store, key.Get(), first, &type, &data, true)) {
                     state.status = SettingState::Status::NotSet;
                     state.value = SettingValue::Text(std::wstring());
                     break;

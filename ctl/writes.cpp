@@ -32,11 +32,12 @@ void WriteSetting(const Setting& row, const SettingValue& value) {
             row.write(value.number);
             return;
         case ValueKind::Text: {
-            const std::string text = WideToUtf8(value.text);
+            // The writers take UTF-8 and store UTF-16, as the window's handlers do.
+            const std::string utf8 = WideToUtf8(value.text);
             switch (IdOf(row)) {
-                case SettingId::RecycleBinName: Zfunctions::SetRecycleBinName(text); return;
-                case SettingId::RecycleBinInfoTip: Zfunctions::SetRecycleBinInfoTip(text); return;
-                case SettingId::Wallpaper: Zfunctions::SetWallpaper(text); return;
+                case SettingId::RecycleBinName: Zfunctions::SetRecycleBinName(utf8); return;
+                case SettingId::RecycleBinInfoTip: Zfunctions::SetRecycleBinInfoTip(utf8); return;
+                case SettingId::Wallpaper: Zfunctions::SetWallpaper(utf8); return;
                 default: break;
             }
             break;
@@ -57,8 +58,8 @@ std::vector<RegValue> RegistryValuesFor(const Profile& profile) {
     for (const ProfileEntry& entry : profile.entries) {
         const Setting& row = *entry.row;
         for (std::size_t i = 0; i < row.ValueCount(); ++i) {
+            // As stored: texts in UTF-16, which is what both export formats hold.
             MemoryRegistryStore::Value stored;
-            // The wide form keeps texts as the store does: UTF-16LE.
             if (!scratch.GetValueW(row.root, row.keyPath, row.valueNames[i], &stored)) continue;
             RegValue value{row.root, row.keyPath, row.valueNames[i], stored.type, stored.data};
             // One registry value, however many entries wrote it.
