@@ -63,6 +63,12 @@ reg_value() {  # reg_value KEY NAME: "REG_DWORD 0x1", empty when absent; reg.exe
         awk -v n="$2" 'tolower($1) == tolower(n) { $1 = ""; sub(/^ +/, ""); print }'
 }
 key_exists() { wine reg query "$1" /reg:64 >/dev/null 2>&1 && echo yes || echo no; }
+# Pages other than the first make their controls when first opened: open
+# them, as a user would, before reading their toggles from outside.
+open_later_pages() {
+    wine "$probe" page 3 >/dev/null 2>&1
+    wine "$probe" page 1 >/dev/null 2>&1
+}
 
 explorer='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
 system='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\System'
@@ -160,9 +166,7 @@ agree)
         wine "$exe" >/dev/null 2>&1 &
         app=$!
         if wine "$probe" wait 60000 >/dev/null 2>&1; then
-            # Pages make their controls when first opened, so open them as a user would.
-            wine "$probe" page 3 >/dev/null 2>&1
-            wine "$probe" page 1 >/dev/null 2>&1
+            open_later_pages
             expect "the window's toggles" \
                 "убрать Выполнить 1;убрать Диспетчер задач 1;отключить autorun 0;Откл. Flash 1;сглаживание экранных шрифтов 1;убрать Найти 0;" \
                 "$(wine "$probe" checked "убрать Выполнить" "убрать Диспетчер задач" "отключить autorun" "Откл. Flash" \
@@ -292,6 +296,7 @@ exports)
         wine "$exe" >/dev/null 2>&1 &
         app=$!
         if wine "$probe" wait 60000 >/dev/null 2>&1; then
+            open_later_pages
             expect "the window shows the imported toggles" \
                 "убрать Выполнить 1;убрать Найти 1;отключить autorun 1;быстрое открытие папок 1;сглаживание экранных шрифтов 1;Откл. CD-ROM 1;Откл. Flash 1;" \
                 "$(wine "$probe" checked "убрать Выполнить" "убрать Найти" "отключить autorun" "быстрое открытие папок" \
