@@ -116,7 +116,7 @@ void WriteEmptyHive(const std::string& path) {
     WriteFile(path, hive);
 }
 
-std::string Run(const std::string& command, int* status) {
+std::string Shell(const std::string& command, int* status) {
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) {
@@ -135,7 +135,7 @@ bool MergeReg(const std::string& hive, const std::string& regText) {
     std::string reg = hive + ".merge.reg";
     WriteFile(reg, regText);
     int status = 0;
-    Run("hivexregedit --merge " + Quote(hive) + " " + Quote(reg) + " 2>&1", &status);
+    Shell("hivexregedit --merge " + Quote(hive) + " " + Quote(reg) + " 2>&1", &status);
     ::unlink(reg.c_str());
     return status == 0;
 }
@@ -149,7 +149,7 @@ TempDir::TempDir() {
     path_ = name.data();
 }
 
-TempDir::~TempDir() { Run("chmod -R u+w " + Quote(path_) + " && rm -rf " + Quote(path_)); }
+TempDir::~TempDir() { Shell("chmod -R u+w " + Quote(path_) + " && rm -rf " + Quote(path_)); }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -181,7 +181,7 @@ namespace {
 std::vector<std::vector<std::string>> ReglookupRows(const std::string& hive, const std::string& keyPath) {
     std::string prefix = "/";
     for (char c : keyPath) prefix += c == '\\' ? '/' : c;
-    std::string out = Run("reglookup -H -i -p " + Quote(prefix) + " " + Quote(hive) + " 2>/dev/null");
+    std::string out = Shell("reglookup -H -i -p " + Quote(prefix) + " " + Quote(hive) + " 2>/dev/null");
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(out);
     std::string line;
@@ -231,14 +231,14 @@ std::string MakeOfflineWindows(const std::string& root, const std::string& syste
                                const std::string& userReg) {
     std::string windir = root + "/WINDOWS";
     std::string config = windir + "/system32/config";
-    Run("mkdir -p '" + config + "'");
+    Shell("mkdir -p '" + config + "'");
     WriteEmptyHive(config + "/system");
     WriteEmptyHive(config + "/software");
     EXPECT_TRUE(MergeReg(config + "/system", systemReg));
     EXPECT_TRUE(MergeReg(config + "/software", softwareReg));
     for (const std::string& user : users) {
         std::string dir = root + "/Documents and Settings/" + user;
-        Run("mkdir -p " + Quote(dir));
+        Shell("mkdir -p " + Quote(dir));
         WriteEmptyHive(dir + "/NTUSER.DAT");
         EXPECT_TRUE(MergeReg(dir + "/NTUSER.DAT", userReg));
     }

@@ -45,7 +45,7 @@ std::map<std::string, std::string> ReglookupValues(const std::string& hive, cons
 bool ReglookupHasKey(const std::string& hive, const std::string& keyPath);
 
 // Runs a shell command; its standard output, and *status its exit status.
-std::string Run(const std::string& command, int* status = nullptr);
+std::string Shell(const std::string& command, int* status = nullptr);
 
 // A Windows folder tree under `root`: WINDOWS/system32/config/{software,
 // system} (lower case, as XP writes them) filled from `systemReg` and
