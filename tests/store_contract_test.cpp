@@ -1,8 +1,12 @@
 // One contract for every registry store: the in-memory store must answer as
-// advapi32 does (checked under Wine) wherever the engine depends on it.
+// advapi32 does (checked under Wine) wherever the engine depends on it, and
+// so must the store on the hive files of a Windows that is not running.
 #include "platform/memory_registry.h"
 #ifdef _WIN32
 #include "platform/win_registry.h"
+#else
+#include "platform/hive_registry.h"
+#include "tests/offline/hive_fixture.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -27,6 +31,21 @@ std::vector<StoreKind> Kinds() {
     std::vector<StoreKind> kinds = {{"Memory", [] { return std::make_unique<MemoryRegistryStore>(); }}};
 #ifdef _WIN32
     kinds.push_back({"Advapi32", [] { return std::make_unique<WinRegistryStore>(); }});
+#else
+    // HKEY_CURRENT_USER on a fresh, empty NTUSER.DAT. The hive is loaded
+    // into memory and checked before its folder goes: the contract never
+    // writes a hive back to disk (the offline tests do).
+    kinds.push_back({"Hive", [] {
+                         test::TempDir dir;
+                         test::WriteEmptyHive(dir / "NTUSER.DAT");
+                         std::string error;
+                         auto hive = HiveFile::Open(dir / "NTUSER.DAT", HiveFile::Mode::Write, &error);
+                         EXPECT_TRUE(hive) << error;
+                         EXPECT_EQ("", hive->WriteRefusal());
+                         auto store = std::make_unique<HiveRegistryStore>();
+                         store->Mount(HiveRegistryStore::Slot::User, std::move(hive));
+                         return std::unique_ptr<RegistryStore>(std::move(store));
+                     }});
 #endif
     return kinds;
 }
