@@ -1,11 +1,13 @@
 // Writes the seed corpora of the .reg and Registry.pol targets: the files
 // the project's own writers make of every setting of the catalogue, and the
-// malformed files the readers' tests refuse. Run it again after a change to
-// the layout:  fuzz_seed_writer tests/fuzz/corpus
+// malformed files the readers' tests refuse; and hives as the offline tests
+// make them, sound and damaged. Run it again after a change to a layout:
+//   fuzz_seed_writer tests/fuzz/corpus
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
 #include "settings/catalogue.h"
+#include "tests/offline/hive_fixture.h"
 
 #include <cstdio>
 #include <fstream>
@@ -153,5 +155,28 @@ int main(int argc, char** argv) {
         {"header-only.pol", PolFile({})},
     };
     for (const auto& c : polCases) Save(pol, c.first, c.second);
+
+    // Hives: empty, the offline tests' three, and the damage they refuse.
+    const std::string hive = std::string(argv[1]) + "/hive";
+    test::TempDir tmp;
+    auto make = [&](const std::string& name, const char* fixture) {
+        std::string file = tmp / name;
+        test::WriteEmptyHive(file);
+        if (fixture && !test::MergeReg(file, test::ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/" + fixture)))
+            std::fprintf(stderr, "hivexregedit refused %s\n", fixture);
+        return test::ReadFile(file);
+    };
+    auto save = [&](const std::string& name, const std::string& bytes) { Save(hive, name, Bytes(bytes.begin(), bytes.end())); };
+    save("empty.dat", make("empty", nullptr));
+    save("system.dat", make("system", "system.reg"));
+    save("software.dat", make("software", "software.reg"));
+    std::string user = make("ntuser", "ntuser.reg");
+    save("ntuser.dat", user);
+    std::string dirty = user;
+    dirty[8] = static_cast<char>(dirty[8] + 1);
+    save("dirty.dat", dirty);
+    save("truncated.dat", user.substr(0, user.size() - 0x1000));
+    save("base-block-only.dat", user.substr(0, 0x1000));
+    save("short.dat", user.substr(0, 0x20));
     return 0;
 }
