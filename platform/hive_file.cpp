@@ -107,9 +107,9 @@ bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, std::string*
     bool ok = true;
     for (hive_value_h* v = values; ok && *v; ++v) {
         char* name = hivex_value_key(h, *v);
-        hive_type type;
+        std::uint32_t type = 0;
         std::size_t len = 0;
-        char* data = hivex_value_value(h, *v, &type, &len);
+        char* data = HiveValueData(h, *v, &type, &len);
         if (!name || !data) {
             ok = false;
         } else {
@@ -138,6 +138,16 @@ bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, std::string*
 }
 
 }  // namespace
+
+char* HiveValueData(hive_h* h, std::size_t value, std::uint32_t* type, std::size_t* len) {
+    // Read into storage of the enum's size and take it as a number, rather
+    // than load an enum object holding a value outside its range.
+    static_assert(sizeof(hive_type) == sizeof(std::uint32_t), "hive_type is a 32-bit field");
+    hive_type raw;
+    char* data = hivex_value_value(h, value, &raw, len);
+    std::memcpy(type, &raw, sizeof raw);
+    return data;
+}
 
 bool DumpHive(hive_h* h, std::string* out) {
     out->clear();

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -81,6 +83,12 @@ private:
     timespec mtime_ = {};   // another writer before we replace it
     int failAfterStep_ = 0;
 };
+
+// A value's data (malloc'd, for the caller to free) and its type, as
+// hivex_value_value gives them. hivex hands the type over as its enum, but a
+// hive from elsewhere may hold any 32-bit number there, which that enum
+// cannot carry: here it is the number as stored.
+char* HiveValueData(hive_h* h, std::size_t value, std::uint32_t* type, std::size_t* len);
 
 // A canonical listing of every key and value of an open hive (names, types,
 // raw data), for comparing two hives' contents.

@@ -236,13 +236,13 @@ bool HiveRegistryStore::ReadValues(const Location& at, std::vector<Value>* value
         Value value;
         errno = 0;
         char* key = hivex_value_key(h, *v);
-        hive_type type;
+        std::uint32_t type = 0;
         std::size_t len = 0;
-        char* data = hivex_value_value(h, *v, &type, &len);
+        char* data = HiveValueData(h, *v, &type, &len);
         ok = key && data;
         if (ok) {
             value.name = key;
-            value.type = static_cast<std::uint32_t>(type);
+            value.type = type;
             value.data.assign(data, data + len);
             values->push_back(std::move(value));
         }
@@ -267,12 +267,12 @@ RegResult HiveRegistryStore::FindValue(const Location& at, const std::string& na
     errno = 0;
     hive_value_h v = hivex_node_get_value(h, at.node, name.c_str());
     if (!v) return errno ? kErrorBadDb : kErrorFileNotFound;
-    hive_type type;
+    std::uint32_t type = 0;
     std::size_t len = 0;
-    char* data = hivex_value_value(h, v, &type, &len);
+    char* data = HiveValueData(h, v, &type, &len);
     if (!data) return kErrorBadDb;
     value->name = Take(hivex_value_key(h, v));
-    value->type = static_cast<std::uint32_t>(type);
+    value->type = type;
     value->data.assign(data, data + len);
     std::free(data);
     return kErrorSuccess;

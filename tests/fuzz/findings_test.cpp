@@ -1,0 +1,68 @@
+// What fuzzing found, kept as ordinary cases: each is the smallest file or
+// state that showed the fault, and what the sound behaviour is.
+#include "platform/hive_file.h"
+#include "platform/hive_registry.h"
+#include "settings/readback.h"
+#include "tests/fakes.h"
+#include "tests/offline/hive_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace kestro::test {
+namespace {
+
+constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+
+// A user hive filled from .reg text, opened read-only as HKEY_CURRENT_USER.
+class UserHive {
+public:
+    explicit UserHive(const std::string& regText) {
+        WriteEmptyHive(path_);
+        EXPECT_TRUE(MergeReg(path_, regText));
+        std::string error;
+        auto hive = HiveFile::Open(path_, HiveFile::Mode::ReadOnly, &error);
+        EXPECT_TRUE(hive) << error;
+        store_.Mount(HiveRegistryStore::Slot::User, std::move(hive));
+    }
+    HiveRegistryStore& store() { return store_; }
+    const std::string& path() const { return path_; }
+
+private:
+    TempDir dir_;
+    std::string path_ = dir_ / "NTUSER.DAT";
+    HiveRegistryStore store_;
+};
+
+TEST(HiveFindings, AValueTypeBeyondTheKnownOnesIsTheNumberStored) {
+    // hivex gives the type as its enum; a number beyond the enum's range
+    // must come through as the number, not as an enum that cannot hold it.
+    UserHive hive("Windows Registry Editor Version 5.00\n\n[\\Software]\n\n[\\Software\\Microsoft]\n\n"
+                  "[\\Software\\Microsoft\\Windows]\n\n[\\Software\\Microsoft\\Windows\\CurrentVersion]\n\n"
+                  "[\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies]\n\n"
+                  "[\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer]\n"
+                  "\"NoRun\"=hex(b70004):01,00,00,00\n");
+    EXPECT_EQ("", HiveFile::CheckFile(hive.path()));
+    KeyHandle key = 0;
+    ASSERT_EQ(kErrorSuccess, hive.store().OpenKey(kHkeyCurrentUser, kExplorer, kKeyRead, &key));
+    UniqueKey owner(hive.store(), key);
+    std::uint32_t type = 0, size = 0;
+    ASSERT_EQ(kErrorSuccess, hive.store().QueryValue(key, "NoRun", &type, nullptr, &size));
+    EXPECT_EQ(0xB70004u, type);
+    EXPECT_EQ(4u, size);
+    owner.Reset();
+
+    // The window shows it as what it is: not a REG_DWORD.
+    ScopedRegistryStore scope(hive.store());
+    FakeView view;
+    std::string error;
+    try {
+        LoadSettingsState(view);
+    } catch (const ERegistryException& e) {
+        error = e.what();
+    }
+    EXPECT_EQ("Invalid data type for 'NoRun'", error);
+    EXPECT_EQ(0, hive.store().OpenHandleCount());
+}
+
+}  // namespace
+}  // namespace kestro::test
