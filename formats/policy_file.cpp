@@ -139,6 +139,18 @@ RegValue ToPolicyLocation(RegValue value) {
     return value;
 }
 
+bool TattoosWhenRemoved(const RegValue& value) {
+    static const char* const kPolicyKeys[] = {"Software\\Policies", "Software\\Microsoft\\Windows\\CurrentVersion\\Policies"};
+    const std::string& path = ToPolicyLocation(value).keyPath;
+    for (const char* key : kPolicyKeys) {
+        std::string prefix(key);
+        if (path.size() >= prefix.size() && SameNameIgnoringCase(path.substr(0, prefix.size()), prefix) &&
+            (path.size() == prefix.size() || path[prefix.size()] == '\\'))
+            return false;
+    }
+    return true;
+}
+
 PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values) {
     if (values.size() > layout::kMaxEntries)
         throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " values");
@@ -155,7 +167,9 @@ PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values) {
     return files;
 }
 
-std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope) {
+std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope,
+                                     std::vector<std::size_t>* offsets) {
+    if (offsets) offsets->clear();
     if (bytes.size() > layout::kMaxFileBytes)
         throw FormatError(Place::None, 0,
                           "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
@@ -175,6 +189,7 @@ std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, Pol
             in.Fail(in.pos(), "more than " + std::to_string(layout::kMaxEntries) + " entries");
         RegValue value;
         value.root = root;
+        std::size_t entryAt = in.pos();
         in.Expect(layout::kPolOpen, "[ at the start of an entry");
         std::size_t keyAt = in.pos();
         std::u16string path = in.Text(layout::kMaxKeyPathChars, "key path");
@@ -220,6 +235,7 @@ std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, Pol
                 in.Fail(sizeAt, "the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
         }
         values.push_back(std::move(value));
+        if (offsets) offsets->push_back(entryAt);
     }
     return values;
 }

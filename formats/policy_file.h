@@ -24,6 +24,11 @@ struct PolicyFiles {
 // HKEY_LOCAL_MACHINE\Software\Classes\X; every other value is unchanged.
 RegValue ToPolicyLocation(RegValue value);
 
+// Whether the value stays behind ("tattoos" the machine) when its GPO is
+// removed: Group Policy removes only what lies under its policy keys,
+// Software\Policies and Software\Microsoft\Windows\CurrentVersion\Policies.
+bool TattoosWhenRemoved(const RegValue& value);
+
 // Both files' bytes, each with the header even when it holds no value, and
 // entries in export order (SortedForExport over their places in the file).
 // Throws FormatError for a value the reader would refuse: a type other than
@@ -35,7 +40,9 @@ PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values);
 // path as the file spells it. Checks the header itself (signature and
 // version), every delimiter, every size against the data and the limits of
 // formats/layout.h; REG_DWORD data must be 4 bytes and REG_SZ data one text
-// ending in a zero. Throws FormatError naming the byte offset.
-std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope);
+// ending in a zero. Throws FormatError naming the byte offset. With
+// `offsets`, it also gets the offset of each entry's '['.
+std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope,
+                                     std::vector<std::size_t>* offsets = nullptr);
 
 }  // namespace kestro

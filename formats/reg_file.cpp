@@ -252,7 +252,8 @@ std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values) {
     return out;
 }
 
-std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes) {
+std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines) {
+    if (lines) lines->clear();
     if (bytes.size() > layout::kMaxFileBytes)
         throw FormatError(Place::None, 0,
                           "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
@@ -279,6 +280,7 @@ std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes) {
                 throw FormatError(Place::Line, number,
                                   "more than " + std::to_string(layout::kMaxEntries) + " values");
             values.push_back(ParseValueLine(line, number, key));
+            if (lines) lines->push_back(number);
         } else {
             throw FormatError(Place::Line, number, "expected a [key] line, a \"value\"= line or a comment");
         }

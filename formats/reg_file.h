@@ -23,7 +23,9 @@ std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values);
 // other than text or dword, a last line without its line end (a file cut
 // short), anything past the limits of formats/layout.h
 // throws FormatError naming the line (or, for a file cut inside a character,
-// the byte offset).
-std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes);
+// the byte offset). With `lines`, it also gets each value's line number,
+// for messages about a value that reads but is not wanted.
+std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes,
+                                  std::vector<std::size_t>* lines = nullptr);
 
 }  // namespace kestro

@@ -133,11 +133,13 @@ TEST(PolicyFileRead, AcceptsOtherTypesAndDirectivesForTheCallerToJudge) {
     Put16(data, std::u16string(u" ") + u'\0');
     Bytes expand;
     Put16(expand, std::u16string(u"%windir%") + u'\0');
+    Bytes first = Entry(u"Software\\Policies\\X", u"**del.Foo", 1, data, 4);
+    std::vector<std::size_t> offsets;
     std::vector<RegValue> got = ReadPolicyFile(
-        File({Entry(u"Software\\Policies\\X", u"**del.Foo", 1, data, 4),
-              Entry(u"Software\\Policies\\X", u"Path", 2, expand, static_cast<std::uint32_t>(expand.size()))}),
-        PolicyScope::Machine);
+        File({first, Entry(u"Software\\Policies\\X", u"Path", 2, expand, static_cast<std::uint32_t>(expand.size()))}),
+        PolicyScope::Machine, &offsets);
     ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(offsets, (std::vector<std::size_t>{8, 8 + first.size()}));
     EXPECT_EQ(got[0].name, "**del.Foo");
     EXPECT_EQ(got[0].root, kHkeyLocalMachine);
     EXPECT_EQ(got[1].type, 2u);
@@ -230,6 +232,17 @@ TEST(PolicyFileRead, EveryCutOfAFileReadsAsAPrefixOrFails) {
     // Only the cuts at entry boundaries read: the header alone and each
     // complete entry before the last.
     EXPECT_EQ(prefixes, all.size());
+}
+
+TEST(PolicyFileTattoo, OnlyValuesUnderThePolicyKeysAreRemovedWithTheGpo) {
+    EXPECT_FALSE(TattoosWhenRemoved(
+        Dword(kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer", "NoRun", 1)));
+    EXPECT_FALSE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "SOFTWARE\\policies\\X", "v", 1)));
+    EXPECT_FALSE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "Software\\Policies", "v", 1)));
+    EXPECT_TRUE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "Software\\PoliciesX\\Y", "v", 1)));
+    EXPECT_TRUE(TattoosWhenRemoved(Dword(kHkeyCurrentUser, "Control Panel\\Desktop", "PaintDesktopVersion", 1)));
+    EXPECT_TRUE(TattoosWhenRemoved(Dword(kHkeyLocalMachine, "system\\currentcontrolset\\services\\usbstor", "start", 4)));
+    EXPECT_TRUE(TattoosWhenRemoved(Text(kHkeyClassesRoot, "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}", "InfoTip", u"")));
 }
 
 TEST(PolicyFileRead, TooManyEntriesOrBytesAreRefused) {

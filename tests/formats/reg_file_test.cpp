@@ -113,6 +113,7 @@ TEST(RegFileRoundTrip, ReadsBackExactlyWhatWasWritten) {
 }
 
 TEST(RegFileRead, AcceptsWhatRegImportAccepts) {
+    std::vector<std::size_t> lines;
     std::vector<RegValue> values = ReadRegFile(Utf16File(
         u"Windows Registry Editor Version 5.00\n"
         u"; a comment\n"
@@ -120,8 +121,10 @@ TEST(RegFileRead, AcceptsWhatRegImportAccepts) {
         u"[hkey_local_machine\\SYSTEM\\x]\r\n"
         u"\"start\"=dword:4\n"
         u"\"Text\"=\"\"\r\n"
-        u"@=dword:FFFFFFFF\n"));
+        u"\n"
+        u"@=dword:FFFFFFFF\n"), &lines);
     ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(lines, (std::vector<std::size_t>{5, 6, 8}));
     EXPECT_EQ(values[0], Dword(kHkeyLocalMachine, "SYSTEM\\x", "start", 4));
     EXPECT_EQ(values[1], Text(kHkeyLocalMachine, "SYSTEM\\x", "Text", u""));
     EXPECT_EQ(values[2], Dword(kHkeyLocalMachine, "SYSTEM\\x", "", 0xFFFFFFFFu));
