@@ -239,7 +239,7 @@ TEST_F(OfflineHives, ClassesRootIsTheSoftwareHivesClassesAndTextIsUtf16) {
     EXPECT_EQ(name, std::string(text));
     std::uint8_t wide[32] = {};
     size = sizeof wide;
-    ASSERT_EQ(kErrorSuccess, store_->QueryValueRaw(key.Get(), "LocalizedString", &type, wide, &size));
+    ASSERT_EQ(kErrorSuccess, store_->QueryValueW(key.Get(), "LocalizedString", &type, wide, &size));
     EXPECT_EQ(2 * (name.size() + 1), size);
     EXPECT_EQ(0x1A, wide[0]);  // U+041A
     EXPECT_EQ(0x04, wide[1]);
