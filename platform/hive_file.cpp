@@ -153,7 +153,11 @@ HiveFile::~HiveFile() {
     if (h_) hivex_close(h_);
 }
 
-std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std::string* error) {
+std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, std::string* error) {
+    // The file itself, not a link to it: the commit renames over it.
+    char* real = ::realpath(given.c_str(), nullptr);
+    const std::string path = real ? real : given;
+    std::free(real);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
         *error = path + ": " + Errno(errno);

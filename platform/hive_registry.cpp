@@ -383,10 +383,13 @@ RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* n
     RegResult rc = Resolve(key, false, &at);
     if (rc != kErrorSuccess) return rc;
     if (!name || !nameLen) return kErrorInvalidParameter;
-    std::vector<std::string> names;
+    std::string child;
     if (at.slot < 0) {
-        if (Hive(kSoftware)) names.push_back("SOFTWARE");
-        if (Hive(kSystem)) names.push_back("SYSTEM");
+        std::vector<std::string> mounted;
+        if (Hive(kSoftware)) mounted.push_back("SOFTWARE");
+        if (Hive(kSystem)) mounted.push_back("SYSTEM");
+        if (index >= mounted.size()) return kErrorNoMoreItems;
+        child = mounted[index];
     } else {
         hive_h* h = Hive(at.slot)->Handle();
         errno = 0;
@@ -394,13 +397,10 @@ RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* n
         if (!children) return kErrorBadDb;
         std::size_t count = 0;
         while (children[count]) ++count;
-        if (index < count) names.push_back(Utf8ToAnsi(Take(hivex_node_name(h, children[index]))));
+        if (index < count) child = Utf8ToAnsi(Take(hivex_node_name(h, children[index])));
         std::free(children);
         if (index >= count) return kErrorNoMoreItems;
-        index = 0;
     }
-    if (index >= names.size()) return kErrorNoMoreItems;
-    const std::string& child = names[index];
     if (child.size() + 1 > *nameLen) return kErrorMoreData;
     std::memcpy(name, child.c_str(), child.size() + 1);
     *nameLen = static_cast<std::uint32_t>(child.size());
