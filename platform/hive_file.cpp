@@ -163,7 +163,11 @@ HiveFile::~HiveFile() {
     if (h_) hivex_close(h_);
 }
 
-std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std::string* error) {
+std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, std::string* error) {
+    // The file itself, not a link to it: the commit renames over it.
+    char* real = ::realpath(given.c_str(), nullptr);
+    const std::string path = real ? real : given;
+    std::free(real);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
         *error = path + ": " + Errno(errno);
@@ -174,7 +178,9 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std
         return nullptr;
     }
     errno = 0;
-    hive_h* h = hivex_open(path.c_str(), mode == Mode::Write ? HIVEX_OPEN_WRITE : 0);
+    // hivex reads a hive it may change into memory through a read-only
+    // descriptor: the file itself is written only by Commit.
+    hive_h* h = hivex_open(path.c_str(), mode == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
     if (!h) {
         int e = errno;
         *error = path + ": not a registry hive that can be read (" + Errno(e) + ")";
@@ -222,7 +228,7 @@ std::string HiveFile::CheckFile(const std::string& path) {
 const std::string& HiveFile::WriteRefusal() {
     if (!checked_) {
         checked_ = true;
-        if (mode_ != Mode::Write) {
+        if (mode_ == Mode::ReadOnly) {
             refusal_ = path_ + ": opened read-only; nothing is written to it.";
         } else {
             std::string why = CheckFile(path_);
@@ -243,6 +249,7 @@ std::string HiveFile::Commit(const CommitOptions& options) {
     backupPath_.clear();
     if (!changed_) return std::string();
     if (!WriteRefusal().empty()) return WriteRefusal();
+    if (mode_ == Mode::DryRun) return std::string();
     std::string temp;
     bool madeBackup = false;
     std::string error = CommitSteps(options, &temp, &madeBackup);

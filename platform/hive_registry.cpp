@@ -1,6 +1,6 @@
 #include "platform/hive_registry.h"
 
-#include "platform/cp1251.h"
+#include "platform/utf.h"
 
 #include <hivex.h>
 
@@ -47,10 +47,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
     return names;
 }
 
-std::string AnsiToUtf8(const std::string& text) { return Utf16ToUtf8(Cp1251ToUtf16(text)); }
-std::string Utf8ToAnsi(const std::string& text) { return Utf16ToCp1251(Utf8ToUtf16(text)); }
-
-bool IsText(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }  // SZ, EXPAND_SZ, MULTI_SZ
+bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
 // Takes ownership of a string hivex allocated.
 std::string Take(char* s) {
@@ -77,7 +74,7 @@ RegResult CopyOut(const std::vector<std::uint8_t>& bytes, std::uint32_t storedTy
 
 }  // namespace
 
-HiveRegistryStore::HiveRegistryStore() = default;
+HiveRegistryStore::HiveRegistryStore(CodePage codePage) : codePage_(codePage) {}
 HiveRegistryStore::~HiveRegistryStore() = default;
 
 void HiveRegistryStore::Mount(Slot slot, std::unique_ptr<HiveFile> hive) {
@@ -278,14 +275,22 @@ RegResult HiveRegistryStore::FindValue(const Location& at, const std::string& na
     return kErrorSuccess;
 }
 
-RegResult HiveRegistryStore::QueryValueRaw(KeyHandle key, const std::string& name, std::uint32_t* type,
-                                           std::uint8_t* data, std::uint32_t* size) {
+std::string HiveRegistryStore::AnsiToUtf8(const std::string& text) const {
+    return Utf16ToUtf8(AnsiToUtf16(text, codePage_));
+}
+
+std::string HiveRegistryStore::Utf8ToAnsi(const std::string& text) const {
+    return Utf16ToAnsi(Utf8ToUtf16(text), codePage_);
+}
+
+RegResult HiveRegistryStore::QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                         std::uint8_t* data, std::uint32_t* size) {
     Location at;
     RegResult rc = Resolve(key, false, &at);
     if (rc != kErrorSuccess) return rc;
     if (at.slot < 0) return kErrorFileNotFound;  // HKEY_LOCAL_MACHINE holds no values
     Value value;
-    rc = FindValue(at, name, &value);
+    rc = FindValue(at, AnsiToUtf8(name), &value);
     if (rc != kErrorSuccess) return rc;
     return CopyOut(value.data, value.type, type, data, size);
 }
@@ -300,14 +305,20 @@ RegResult HiveRegistryStore::QueryValue(KeyHandle key, const std::string& name, 
     rc = FindValue(at, AnsiToUtf8(name), &value);
     if (rc != kErrorSuccess) return rc;
     if (IsText(value.type)) {
-        std::string ansi = Utf16ToCp1251(BytesToUtf16(std::string(value.data.begin(), value.data.end())));
+        std::string ansi = Utf16ToAnsi(BytesToUtf16(std::string(value.data.begin(), value.data.end())), codePage_);
         value.data.assign(ansi.begin(), ansi.end());
     }
     return CopyOut(value.data, value.type, type, data, size);
 }
 
-RegResult HiveRegistryStore::SetValueRaw(KeyHandle key, const std::string& name, std::uint32_t type,
-                                         const std::uint8_t* data, std::uint32_t size) {
+RegResult HiveRegistryStore::SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
+                                       const std::uint8_t* data, std::uint32_t size) {
+    if (size && !data) return kErrorInvalidParameter;
+    return Store(key, AnsiToUtf8(name), type, data, size);
+}
+
+RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::uint32_t type,
+                                   const std::uint8_t* data, std::uint32_t size) {
     if (size && !data) return kErrorInvalidParameter;
     Location at;
     RegResult rc = Resolve(key, true, &at);
@@ -336,11 +347,11 @@ RegResult HiveRegistryStore::SetValue(KeyHandle key, const std::string& name, st
                                       const std::uint8_t* data, std::uint32_t size) {
     if (size && !data) return kErrorInvalidParameter;
     if (IsText(type)) {
-        std::string wide = Utf16ToBytes(Cp1251ToUtf16(std::string(data, data + size)));
-        return SetValueRaw(key, AnsiToUtf8(name), type, reinterpret_cast<const std::uint8_t*>(wide.data()),
-                           static_cast<std::uint32_t>(wide.size()));
+        std::string wide = Utf16ToBytes(AnsiToUtf16(std::string(data, data + size), codePage_));
+        return Store(key, AnsiToUtf8(name), type, reinterpret_cast<const std::uint8_t*>(wide.data()),
+                     static_cast<std::uint32_t>(wide.size()));
     }
-    return SetValueRaw(key, AnsiToUtf8(name), type, data, size);
+    return Store(key, AnsiToUtf8(name), type, data, size);
 }
 
 RegResult HiveRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) {
@@ -372,10 +383,13 @@ RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* n
     RegResult rc = Resolve(key, false, &at);
     if (rc != kErrorSuccess) return rc;
     if (!name || !nameLen) return kErrorInvalidParameter;
-    std::vector<std::string> names;
+    std::string child;
     if (at.slot < 0) {
-        if (Hive(kSoftware)) names.push_back("SOFTWARE");
-        if (Hive(kSystem)) names.push_back("SYSTEM");
+        std::vector<std::string> mounted;
+        if (Hive(kSoftware)) mounted.push_back("SOFTWARE");
+        if (Hive(kSystem)) mounted.push_back("SYSTEM");
+        if (index >= mounted.size()) return kErrorNoMoreItems;
+        child = mounted[index];
     } else {
         hive_h* h = Hive(at.slot)->Handle();
         errno = 0;
@@ -383,13 +397,10 @@ RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* n
         if (!children) return kErrorBadDb;
         std::size_t count = 0;
         while (children[count]) ++count;
-        if (index < count) names.push_back(Utf8ToAnsi(Take(hivex_node_name(h, children[index]))));
+        if (index < count) child = Utf8ToAnsi(Take(hivex_node_name(h, children[index])));
         std::free(children);
         if (index >= count) return kErrorNoMoreItems;
-        index = 0;
     }
-    if (index >= names.size()) return kErrorNoMoreItems;
-    const std::string& child = names[index];
     if (child.size() + 1 > *nameLen) return kErrorMoreData;
     std::memcpy(name, child.c_str(), child.size() + 1);
     *nameLen = static_cast<std::uint32_t>(child.size());
@@ -478,7 +489,7 @@ bool HiveRegistryStore::Commit(const HiveFile::CommitOptions& options, std::stri
                                std::vector<std::string>* written, std::vector<std::string>* backups) {
     for (int slot : {kSystem, kSoftware, kUser}) {
         HiveFile* hive = Hive(slot);
-        if (!hive || !hive->Changed()) continue;
+        if (!hive || !hive->Changed() || hive->GetMode() == HiveFile::Mode::DryRun) continue;
         if (!FlushValues(slot, error)) return false;
         std::string why = hive->Commit(options);
         if (!why.empty()) {

@@ -9,12 +9,14 @@
 // Changes stay in memory until Commit, and the values of one key are written
 // in one batch there, because hivex never reuses the space it frees.
 //
-// The 8-bit operations speak Windows-1251, the ANSI code page of the Russian
-// Windows these hives come from: REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ data
-// are converted to and from the UTF-16LE the hive holds, as RegSetValueExA
-// and RegQueryValueExA do; names are converted the same way.
+// A hive holds text as UTF-16LE, which the wide value calls pass through
+// unchanged. The 8-bit calls convert REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ
+// data through an ANSI code page, as RegSetValueExA and RegQueryValueExA do:
+// by default Windows-1251, that of the Russian Windows these hives come
+// from. Key and value names go through the same code page.
 #pragma once
 
+#include "platform/code_page.h"
 #include "platform/hive_file.h"
 #include "platform/registry_store.h"
 
@@ -33,7 +35,7 @@ class HiveRegistryStore final : public RegistryStore {
 public:
     enum class Slot { Software, System, User };
 
-    HiveRegistryStore();
+    explicit HiveRegistryStore(CodePage codePage = CodePage::Windows1251);
     ~HiveRegistryStore() override;
 
     // Makes `hive` the file behind `slot`. A slot with no hive answers as a
@@ -54,12 +56,10 @@ public:
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
     RegResult CloseKey(KeyHandle key) override;
 
-    // The same without any conversion of names or data: REG_SZ as the
-    // UTF-16LE the hive holds.
-    RegResult QueryValueRaw(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
-                            std::uint32_t* size);
-    RegResult SetValueRaw(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
-                          std::uint32_t size);
+    RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                        std::uint32_t size) override;
+    RegResult QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                          std::uint32_t* size) override;
 
     // Why changes to a hive were refused (its checks failed, or it is open
     // read-only), one line per hive; empty when nothing was refused.
@@ -70,7 +70,8 @@ public:
     // The files that Commit would write.
     std::vector<std::string> ChangedFiles() const;
 
-    // Writes every changed hive safely (see HiveFile::Commit), SYSTEM, then
+    // Writes every changed hive safely (see HiveFile::Commit; a dry run's
+    // hives are left alone), SYSTEM, then
     // SOFTWARE, then the user's. Stops at the first failure: *error says
     // which file and why; the hives written before it stay written, and are
     // named in *written, with their backups in *backups.
@@ -109,6 +110,12 @@ private:
     RegResult FindValue(const Location& at, const std::string& name, Value* value);
     bool FlushValues(int slot, std::string* error);
     KeyHandle NewHandle(const Location& at);
+    RegResult Store(KeyHandle key, const std::string& utf8Name, std::uint32_t type, const std::uint8_t* data,
+                    std::uint32_t size);
+    std::string AnsiToUtf8(const std::string& text) const;
+    std::string Utf8ToAnsi(const std::string& text) const;
+
+    CodePage codePage_;
 
     std::unique_ptr<HiveFile> hives_[3];
     std::map<KeyHandle, Handle> handles_;

@@ -43,6 +43,27 @@ int RootIndex(KeyHandle key) {
 
 const char* const kRootNames[3] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"};
 
+bool IsString(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
+
+// UTF-16LE bytes to code units; an odd last byte is no character and is
+// dropped, as Windows' size conversion drops it.
+std::u16string Utf16FromBytes(const std::vector<std::uint8_t>& bytes) {
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return text;
+}
+
+std::vector<std::uint8_t> BytesFromUtf16(const std::u16string& text) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return bytes;
+}
+
 }  // namespace
 
 struct MemoryRegistryStore::Node {
@@ -61,7 +82,7 @@ struct MemoryRegistryStore::Node {
     }
 };
 
-MemoryRegistryStore::MemoryRegistryStore() {
+MemoryRegistryStore::MemoryRegistryStore(CodePage codePage) : codePage_(codePage) {
     for (int i = 0; i < 3; ++i) {
         roots_[i] = std::make_shared<Node>();
         roots_[i]->name = kRootNames[i];
@@ -153,16 +174,35 @@ RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, 
     return kErrorSuccess;
 }
 
-RegResult MemoryRegistryStore::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                                          std::uint8_t* data, std::uint32_t* size) {
+MemoryRegistryStore::Value MemoryRegistryStore::ToAnsiView(const Value& kept) const {
+    if (!IsString(kept.type)) return kept;
+    Value view;
+    view.type = kept.type;
+    std::string ansi = Utf16ToAnsi(Utf16FromBytes(kept.data), codePage_);
+    view.data.assign(ansi.begin(), ansi.end());
+    return view;
+}
+
+MemoryRegistryStore::Value MemoryRegistryStore::FromAnsiView(std::uint32_t type, const std::uint8_t* data,
+                                                             std::uint32_t size) const {
+    Value kept;
+    kept.type = type;
+    if (size) kept.data.assign(data, data + size);
+    if (IsString(type))
+        kept.data = BytesFromUtf16(AnsiToUtf16(std::string(kept.data.begin(), kept.data.end()), codePage_));
+    return kept;
+}
+
+RegResult MemoryRegistryStore::Query(Op op, KeyHandle key, const std::string& name, std::uint32_t* type,
+                                     std::uint8_t* data, std::uint32_t* size) {
     RegResult error;
-    if (Fails(Op::QueryValue, name, data != nullptr, &error)) return error;
+    if (Fails(op, name, data != nullptr, &error)) return error;
     NodePtr node = Resolve(key);
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     auto it = node->values.find(Upper(name));
     if (it == node->values.end()) return kErrorFileNotFound;
-    const Value& value = it->second.value;
+    const Value value = op == Op::QueryValue ? ToAnsiView(it->second.value) : it->second.value;
     if (data && !size) return kErrorInvalidParameter;
     if (type) *type = value.type;
     std::uint32_t needed = static_cast<std::uint32_t>(value.data.size());
@@ -177,19 +217,43 @@ RegResult MemoryRegistryStore::QueryValue(KeyHandle key, const std::string& name
     return kErrorSuccess;
 }
 
-RegResult MemoryRegistryStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                                        const std::uint8_t* data, std::uint32_t size) {
+RegResult MemoryRegistryStore::Set(Op op, KeyHandle key, const std::string& name, std::uint32_t type,
+                                   const std::uint8_t* data, std::uint32_t size) {
     RegResult error;
-    if (Fails(Op::SetValue, name, true, &error)) return error;
+    if (Fails(op, name, true, &error)) return error;
     NodePtr node = Resolve(key);
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     if (size && !data) return kErrorInvalidParameter;
     auto& slot = node->values[Upper(name)];
     if (slot.name.empty()) slot.name = name;
-    slot.value.type = type;
-    slot.value.data.assign(data, data + size);
+    if (op == Op::SetValue) {
+        slot.value = FromAnsiView(type, data, size);
+    } else {
+        slot.value.type = type;
+        slot.value.data.assign(data, data + size);
+    }
     return kErrorSuccess;
+}
+
+RegResult MemoryRegistryStore::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                          std::uint8_t* data, std::uint32_t* size) {
+    return Query(Op::QueryValue, key, name, type, data, size);
+}
+
+RegResult MemoryRegistryStore::QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                           std::uint8_t* data, std::uint32_t* size) {
+    return Query(Op::QueryValueW, key, name, type, data, size);
+}
+
+RegResult MemoryRegistryStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                                        const std::uint8_t* data, std::uint32_t size) {
+    return Set(Op::SetValue, key, name, type, data, size);
+}
+
+RegResult MemoryRegistryStore::SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
+                                         const std::uint8_t* data, std::uint32_t size) {
+    return Set(Op::SetValueW, key, name, type, data, size);
 }
 
 RegResult MemoryRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) {
@@ -317,8 +381,8 @@ bool MemoryRegistryStore::KeyExists(KeyHandle root, const std::string& path) con
     return Walk(root, path) != nullptr;
 }
 
-bool MemoryRegistryStore::GetValue(KeyHandle root, const std::string& path, const std::string& name,
-                                   Value* value) const {
+bool MemoryRegistryStore::GetValueW(KeyHandle root, const std::string& path, const std::string& name,
+                                    Value* value) const {
     NodePtr node = Walk(root, path);
     if (!node) return false;
     auto it = node->values.find(Upper(name));
@@ -327,14 +391,28 @@ bool MemoryRegistryStore::GetValue(KeyHandle root, const std::string& path, cons
     return true;
 }
 
-void MemoryRegistryStore::PutValue(KeyHandle root, const std::string& path, const std::string& name,
-                                   std::uint32_t type, const std::vector<std::uint8_t>& data) {
+void MemoryRegistryStore::PutValueW(KeyHandle root, const std::string& path, const std::string& name,
+                                    std::uint32_t type, const std::vector<std::uint8_t>& data) {
     NodePtr node = WalkOrCreate(root, path);
     if (!node) return;
     auto& slot = node->values[Upper(name)];
     if (slot.name.empty()) slot.name = name;
     slot.value.type = type;
     slot.value.data = data;
+}
+
+bool MemoryRegistryStore::GetValue(KeyHandle root, const std::string& path, const std::string& name,
+                                   Value* value) const {
+    Value kept;
+    if (!GetValueW(root, path, name, &kept)) return false;
+    if (value) *value = ToAnsiView(kept);
+    return true;
+}
+
+void MemoryRegistryStore::PutValue(KeyHandle root, const std::string& path, const std::string& name,
+                                   std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    Value kept = FromAnsiView(type, data.data(), static_cast<std::uint32_t>(data.size()));
+    PutValueW(root, path, name, kept.type, kept.data);
 }
 
 std::string MemoryRegistryStore::Dump() const {

@@ -1,8 +1,14 @@
 // A registry kept in memory that behaves as Windows' does wherever the engine
 // depends on it, with the means tests need: denied keys, a failure injected
 // at the Nth call, and a count of open handles.
+//
+// As on Windows, string values (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) are kept
+// as UTF-16LE; the 8-bit calls convert through the ANSI code page the store
+// is made with, so their byte counts are the ANSI counts and a character that
+// code page lacks reads back as '?'.
 #pragma once
 
+#include "platform/code_page.h"
 #include "platform/registry_store.h"
 
 #include <cstdint>
@@ -15,9 +21,14 @@ namespace kestro {
 
 class MemoryRegistryStore final : public RegistryStore {
 public:
-    enum class Op { Any, CreateKey, OpenKey, QueryValue, SetValue, QueryInfoKey, EnumKey, DeleteKey, CloseKey };
+    enum class Op {
+        Any, CreateKey, OpenKey, QueryValue, SetValue, QueryInfoKey, EnumKey, DeleteKey, CloseKey,
+        SetValueW, QueryValueW
+    };
 
-    MemoryRegistryStore();
+    // Windows-1251 by default: the ANSI code page of the Russian Windows the
+    // program is made for.
+    explicit MemoryRegistryStore(CodePage codePage = CodePage::Windows1251);
     ~MemoryRegistryStore() override;
 
     RegResult CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
@@ -28,6 +39,10 @@ public:
                          std::uint8_t* data, std::uint32_t* size) override;
     RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                        const std::uint8_t* data, std::uint32_t size) override;
+    RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
+                        const std::uint8_t* data, std::uint32_t size) override;
+    RegResult QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type,
+                          std::uint8_t* data, std::uint32_t* size) override;
     RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
     RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
@@ -57,7 +72,11 @@ public:
     };
     const std::vector<Call>& Journal() const { return journal_; }
 
-    // Test helpers that bypass handles, counting and injection.
+    CodePage codePage() const { return codePage_; }
+
+    // Test helpers that bypass handles, counting and injection. GetValue and
+    // PutValue see string data as the 8-bit calls do; the W forms see the
+    // UTF-16LE that the store keeps.
     struct Value {
         std::uint32_t type = kRegNone;
         std::vector<std::uint8_t> data;
@@ -66,8 +85,12 @@ public:
     bool GetValue(KeyHandle root, const std::string& path, const std::string& name, Value* value) const;
     void PutValue(KeyHandle root, const std::string& path, const std::string& name, std::uint32_t type,
                   const std::vector<std::uint8_t>& data);
+    bool GetValueW(KeyHandle root, const std::string& path, const std::string& name, Value* value) const;
+    void PutValueW(KeyHandle root, const std::string& path, const std::string& name, std::uint32_t type,
+                   const std::vector<std::uint8_t>& data);
     // Every key and value below the three roots, one line each, in a stable
-    // order: a snapshot for "nothing else changed" checks.
+    // order, string data as kept (UTF-16LE): a snapshot for "nothing else
+    // changed" checks.
     std::string Dump() const;
 
 private:
@@ -75,12 +98,20 @@ private:
     using NodePtr = std::shared_ptr<Node>;
 
     bool Fails(Op op, const std::string& name, bool withData, RegResult* error);
+    // The 8-bit view of a kept value and back.
+    Value ToAnsiView(const Value& kept) const;
+    Value FromAnsiView(std::uint32_t type, const std::uint8_t* data, std::uint32_t size) const;
+    RegResult Query(Op op, KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size);
+    RegResult Set(Op op, KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                  std::uint32_t size);
     NodePtr Resolve(KeyHandle key) const;
     bool IsDenied(const std::string& fullPath) const;
     KeyHandle NewHandle(const NodePtr& node);
     NodePtr Walk(KeyHandle root, const std::string& path) const;
     NodePtr WalkOrCreate(KeyHandle root, const std::string& path);
 
+    CodePage codePage_;
     NodePtr roots_[3];
     std::map<KeyHandle, NodePtr> handles_;
     KeyHandle nextHandle_ = 0x1000;

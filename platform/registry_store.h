@@ -1,4 +1,4 @@
-// The registry as the settings engine sees it: the eight Windows registry
+// The registry as the settings engine sees it: the Windows registry
 // operations it needs, with Windows' own error codes and 8-bit names.
 // Nothing above this interface knows which store it runs on.
 #pragma once
@@ -28,8 +28,10 @@ constexpr RegResult kErrorKeyDeleted = 1018;
 // Value type codes (winnt.h values).
 constexpr std::uint32_t kRegNone = 0;
 constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::uint32_t kRegBinary = 3;
 constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegMultiSz = 7;
 
 // Access rights (winnt.h values).
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
@@ -58,6 +60,15 @@ public:
     // RegSetValueExA with reserved 0: creates or replaces the value.
     virtual RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                                const std::uint8_t* data, std::uint32_t size) = 0;
+    // RegSetValueExW with reserved 0. The name is 8-bit (all of the program's
+    // names are ASCII); REG_SZ data is UTF-16LE text with its terminating zero
+    // character, and `size` counts bytes.
+    virtual RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
+                                const std::uint8_t* data, std::uint32_t size) = 0;
+    // RegQueryValueExW: as QueryValue, but REG_SZ data comes back as UTF-16LE
+    // and sizes count the UTF-16 bytes.
+    virtual RegResult QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                  std::uint8_t* data, std::uint32_t* size) = 0;
     // RegQueryInfoKeyA: number of sub-keys and the longest sub-key name's
     // length in characters, without its terminating zero.
     virtual RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys,

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace kestro {
 
 namespace {
@@ -19,6 +21,9 @@ HKEY Base(KeyHandle key) {
         default: return ToHkey(key);
     }
 }
+
+// The program's value names are ASCII, so widening each byte is exact.
+std::wstring WideName(const std::string& name) { return std::wstring(name.begin(), name.end()); }
 
 }  // namespace
 
@@ -53,6 +58,22 @@ RegResult WinRegistryStore::QueryValue(KeyHandle key, const std::string& name, s
 RegResult WinRegistryStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                                      const std::uint8_t* data, std::uint32_t size) {
     return RegSetValueExA(Base(key), name.c_str(), 0, type, data, size);
+}
+
+RegResult WinRegistryStore::SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
+                                      const std::uint8_t* data, std::uint32_t size) {
+    return RegSetValueExW(Base(key), WideName(name).c_str(), 0, type, data, size);
+}
+
+RegResult WinRegistryStore::QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                        std::uint8_t* data, std::uint32_t* size) {
+    DWORD t = 0;
+    DWORD s = size ? *size : 0;
+    LONG rc = RegQueryValueExW(Base(key), WideName(name).c_str(), nullptr, type ? &t : nullptr, data,
+                               size ? &s : nullptr);
+    if (type && (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA)) *type = t;
+    if (size) *size = s;
+    return rc;
 }
 
 RegResult WinRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) {

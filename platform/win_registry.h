@@ -1,4 +1,5 @@
-// The registry of Windows (and Wine), through advapi32's 8-bit functions.
+// The registry of Windows (and Wine), through advapi32's 8-bit functions,
+// and its wide ones for texts.
 #pragma once
 
 #include "platform/registry_store.h"
@@ -15,6 +16,10 @@ public:
                          std::uint8_t* data, std::uint32_t* size) override;
     RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                        const std::uint8_t* data, std::uint32_t size) override;
+    RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
+                        const std::uint8_t* data, std::uint32_t size) override;
+    RegResult QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type,
+                          std::uint8_t* data, std::uint32_t* size) override;
     RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
     RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;

@@ -4,6 +4,8 @@
 #include "platform/memory_registry.h"
 #ifdef _WIN32
 #include "platform/win_registry.h"
+
+#include <windows.h>
 #else
 #include "platform/hive_registry.h"
 #include "tests/offline/hive_fixture.h"
@@ -23,19 +25,27 @@ namespace {
 struct StoreKind {
     const char* name;
     std::function<std::unique_ptr<RegistryStore>()> make;
+    // The ANSI code page its 8-bit calls convert through (0: another one).
+    unsigned codePage;
 };
 
 void PrintTo(const StoreKind& kind, std::ostream* os) { *os << kind.name; }
 
 std::vector<StoreKind> Kinds() {
-    std::vector<StoreKind> kinds = {{"Memory", [] { return std::make_unique<MemoryRegistryStore>(); }}};
+    std::vector<StoreKind> kinds = {
+        {"Memory", [] { return std::make_unique<MemoryRegistryStore>(); }, 1251},
+        {"Memory1252", [] { return std::make_unique<MemoryRegistryStore>(CodePage::Windows1252); }, 1252}};
 #ifdef _WIN32
-    kinds.push_back({"Advapi32", [] { return std::make_unique<WinRegistryStore>(); }});
+    const unsigned acp = GetACP();
+    kinds.push_back({"Advapi32", [] { return std::make_unique<WinRegistryStore>(); },
+                     acp == 1251 || acp == 1252 ? acp : 0});
 #else
     // HKEY_CURRENT_USER on a fresh, empty NTUSER.DAT. The hive is loaded
     // into memory and checked before its folder goes: the contract never
-    // writes a hive back to disk (the offline tests do).
-    kinds.push_back({"Hive", [] {
+    // writes a hive back to disk (the offline tests do). Its 8-bit calls
+    // speak Windows-1251.
+    kinds.push_back({"Hive",
+                     [] {
                          test::TempDir dir;
                          test::WriteEmptyHive(dir / "NTUSER.DAT");
                          std::string error;
@@ -45,7 +55,8 @@ std::vector<StoreKind> Kinds() {
                          auto store = std::make_unique<HiveRegistryStore>();
                          store->Mount(HiveRegistryStore::Slot::User, std::move(hive));
                          return std::unique_ptr<RegistryStore>(std::move(store));
-                     }});
+                     },
+                     1251});
 #endif
     return kinds;
 }
@@ -259,6 +270,80 @@ TEST_P(StoreContract, InfoAndEnumerationListSubKeys) {
         if (store_->EnumKey(area_, i, tiny, &length) == kErrorMoreData) sawTooSmall = true;
     }
     EXPECT_TRUE(sawTooSmall);  // "Longest-Name" does not fit five characters
+}
+
+// "Корзина" and its zero, as UTF-16LE.
+const std::string kCyrillicW("\x1A\x04\x3E\x04\x40\x04\x37\x04\x38\x04\x3D\x04\x30\x04\0\0", 16);
+
+std::string QueryW(RegistryStore& store, KeyHandle key, const std::string& name, std::uint32_t* type) {
+    std::uint8_t buffer[64] = {};
+    std::uint32_t size = sizeof buffer;
+    EXPECT_EQ(kErrorSuccess, store.QueryValueW(key, name, type, buffer, &size)) << name;
+    return std::string(reinterpret_cast<const char*>(buffer), std::min<std::uint32_t>(size, sizeof buffer));
+}
+
+std::string QueryA(RegistryStore& store, KeyHandle key, const std::string& name, std::uint32_t* type) {
+    std::uint8_t buffer[64] = {};
+    std::uint32_t size = sizeof buffer;
+    EXPECT_EQ(kErrorSuccess, store.QueryValue(key, name, type, buffer, &size)) << name;
+    return std::string(reinterpret_cast<const char*>(buffer), std::min<std::uint32_t>(size, sizeof buffer));
+}
+
+TEST_P(StoreContract, WideTextRoundTripsExactlyThroughTheWideCalls) {
+    ASSERT_EQ(kErrorSuccess, store_->SetValueW(area_, "Name", kRegSz,
+                                               reinterpret_cast<const std::uint8_t*>(kCyrillicW.data()),
+                                               static_cast<std::uint32_t>(kCyrillicW.size())));
+    std::uint32_t type = 0;
+    EXPECT_EQ(kCyrillicW, QueryW(*store_, area_, "NAME", &type));
+    EXPECT_EQ(kRegSz, type);
+
+    // Too small a buffer: MORE_DATA and the UTF-16 size, as for the 8-bit call.
+    std::uint8_t small[8];
+    std::uint32_t size = sizeof small;
+    EXPECT_EQ(kErrorMoreData, store_->QueryValueW(area_, "Name", &type, small, &size));
+    EXPECT_EQ(16u, size);
+    size = 0;
+    ASSERT_EQ(kErrorSuccess, store_->QueryValueW(area_, "Name", nullptr, nullptr, &size));
+    EXPECT_EQ(16u, size);
+    EXPECT_EQ(kErrorFileNotFound, store_->QueryValueW(area_, "Absent", &type, nullptr, &size));
+}
+
+TEST_P(StoreContract, AnEightBitReadConvertsWideTextThroughTheCodePage) {
+    if (GetParam().codePage == 0) GTEST_SKIP() << "the system's code page is neither 1251 nor 1252";
+    ASSERT_EQ(kErrorSuccess, store_->SetValueW(area_, "Name", kRegSz,
+                                               reinterpret_cast<const std::uint8_t*>(kCyrillicW.data()),
+                                               static_cast<std::uint32_t>(kCyrillicW.size())));
+    // The 8-bit size counts the code page's bytes, not the UTF-16 ones.
+    std::uint32_t type = 0, size = 0;
+    ASSERT_EQ(kErrorSuccess, store_->QueryValue(area_, "Name", &type, nullptr, &size));
+    EXPECT_EQ(8u, size);
+    const std::string expected = GetParam().codePage == 1251 ? std::string("\xCA\xEE\xF0\xE7\xE8\xED\xE0\0", 8)
+                                                             : std::string("???????\0", 8);
+    EXPECT_EQ(expected, QueryA(*store_, area_, "Name", &type));
+    EXPECT_EQ(kRegSz, type);
+}
+
+TEST_P(StoreContract, EightBitTextReadsBackThroughTheWideCall) {
+    if (GetParam().codePage == 0) GTEST_SKIP() << "the system's code page is neither 1251 nor 1252";
+    Set(area_, "Text", kRegSz, std::string("A\xC0\xE9\0", 4));
+    std::uint32_t type = 0;
+    // 0xC0 and 0xE9 are letters in both code pages, different ones.
+    const std::string expected = GetParam().codePage == 1251 ? std::string("A\0\x10\x04\x39\x04\0\0", 8)
+                                                             : std::string("A\0\xC0\0\xE9\0\0\0", 8);
+    EXPECT_EQ(expected, QueryW(*store_, area_, "Text", &type));
+    EXPECT_EQ(kRegSz, type);
+    EXPECT_EQ(std::string("A\xC0\xE9\0", 4), QueryA(*store_, area_, "Text", &type));
+}
+
+TEST_P(StoreContract, DataOfOtherTypesIsTheSameThroughBothCalls) {
+    const std::uint8_t dword[4] = {0x2a, 0, 0, 0};
+    ASSERT_EQ(kErrorSuccess, store_->SetValueW(area_, "Dword", kRegDword, dword, 4));
+    std::uint32_t type = 0;
+    EXPECT_EQ(std::string("\x2a\0\0\0", 4), QueryA(*store_, area_, "Dword", &type));
+    EXPECT_EQ(kRegDword, type);
+    Set(area_, "Blob", kRegBinary, std::string("\xC0\xE9\x01", 3));
+    EXPECT_EQ(std::string("\xC0\xE9\x01", 3), QueryW(*store_, area_, "Blob", &type));
+    EXPECT_EQ(kRegBinary, type);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, ::testing::ValuesIn(Kinds()),

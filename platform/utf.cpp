@@ -1,70 +1,7 @@
-#include "platform/cp1251.h"
+#include "platform/utf.h"
 
-#include <iconv.h>
-
-#include <array>
-#include <map>
 
 namespace kestro {
-
-namespace {
-
-// The upper half of the code page, built once from the C library's own
-// table rather than typed in by hand.
-struct Tables {
-    std::array<char16_t, 256> toUnicode{};
-    std::map<char16_t, char> fromUnicode;
-
-    Tables() {
-        iconv_t cd = iconv_open("UTF-16LE", "CP1251");
-        for (int b = 0; b < 256; ++b) {
-            char16_t unit = static_cast<char16_t>(b);
-            if (b >= 0x80 && cd != reinterpret_cast<iconv_t>(-1)) {
-                char in[1] = {static_cast<char>(b)};
-                unsigned char out[4] = {};
-                char* ip = in;
-                char* op = reinterpret_cast<char*>(out);
-                std::size_t il = 1, ol = sizeof out;
-                if (iconv(cd, &ip, &il, &op, &ol) != static_cast<std::size_t>(-1) && ol == 2)
-                    unit = static_cast<char16_t>(out[0] | out[1] << 8);
-                else
-                    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            }
-            toUnicode[static_cast<std::size_t>(b)] = unit;
-            fromUnicode.emplace(unit, static_cast<char>(b));
-        }
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-    }
-};
-
-const Tables& Table() {
-    static const Tables tables;
-    return tables;
-}
-
-}  // namespace
-
-std::u16string Cp1251ToUtf16(const std::string& text) {
-    const Tables& t = Table();
-    std::u16string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) out.push_back(t.toUnicode[c]);
-    return out;
-}
-
-std::string Utf16ToCp1251(const std::u16string& text) {
-    const Tables& t = Table();
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t u = text[i];
-        auto it = t.fromUnicode.find(u);
-        out.push_back(it == t.fromUnicode.end() ? '?' : it->second);
-        // A surrogate pair is one character: one '?'.
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) ++i;
-    }
-    return out;
-}
 
 std::string Utf16ToUtf8(const std::u16string& text) {
     std::string out;

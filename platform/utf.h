@@ -1,0 +1,16 @@
+// UTF-16 against UTF-8 (the names hivex speaks) and against the little-endian
+// bytes a hive holds.
+#pragma once
+
+#include <string>
+
+namespace kestro {
+
+std::string Utf16ToUtf8(const std::u16string& text);
+std::u16string Utf8ToUtf16(const std::string& text);  // invalid bytes become U+FFFD
+
+// Little-endian bytes, no terminator added or removed.
+std::string Utf16ToBytes(const std::u16string& text);
+std::u16string BytesToUtf16(const std::string& bytes);  // an odd last byte is dropped
+
+}  // namespace kestro
