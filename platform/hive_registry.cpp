@@ -471,9 +471,14 @@ bool HiveRegistryStore::FlushValues(int slot, std::string* error) {
         }
         // One batch per key: hivex rewrites the whole value list anyway.
         std::vector<hive_set_value> batch;
-        for (Value& v : it->second)
-            batch.push_back(hive_set_value{&v.name[0], static_cast<hive_type>(v.type), v.data.size(),
-                                           reinterpret_cast<char*>(v.data.data())});
+        for (Value& v : it->second) {
+            hive_set_value entry{&v.name[0], hive_t_none, v.data.size(), reinterpret_cast<char*>(v.data.data())};
+            // A value kept from the hive may have a type beyond hivex's enum:
+            // it goes back as the same number, not through an enum cast.
+            static_assert(sizeof entry.t == sizeof v.type, "hive_type is a 32-bit field");
+            std::memcpy(&entry.t, &v.type, sizeof v.type);
+            batch.push_back(entry);
+        }
         errno = 0;
         if (hivex_node_set_values(h, it->first.second, batch.size(), batch.data(), 0) != 0) {
             *error = Hive(slot)->Path() + ": cannot store the new values (" + std::strerror(errno ? errno : EIO) +
