@@ -247,7 +247,7 @@ void DeclareApply(CLI::App& command, Options& options) {
 int RunApply(Context& context) {
     const std::string& file = context.options.file;
     std::string bytes, error;
-    if (!ReadWholeFile(file, &bytes, &error)) return context.Fail(kExitUsage, "cannot read " + file + ": " + error);
+    if (!ReadWholeFile(file, kMaxProfileBytes, &bytes, &error)) return context.Fail(kExitUsage, "cannot read " + file + ": " + error);
     Profile profile;
     ProfileError fault;
     if (!ReadProfile(bytes, &profile, &fault))

@@ -8,7 +8,6 @@ namespace kestro {
 
 namespace {
 
-constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
 
 struct Failure {

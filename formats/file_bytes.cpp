@@ -22,7 +22,7 @@ UniqueFile Open(const std::string& path, const char* mode) {
 #ifdef _WIN32
     std::u16string wide, wideMode;
     try {
-        wide = Utf8ToUtf16(path);
+        wide = StrictUtf8ToUtf16(path);
     } catch (const std::invalid_argument&) {
         throw FileError(path + ": the name is not UTF-8");
     }

@@ -37,8 +37,8 @@ void PutEntry(std::vector<std::uint8_t>& out, const RegValue& value) {
     };
     std::u16string path, name;
     try {
-        path = Utf8ToUtf16(value.keyPath);
-        name = Utf8ToUtf16(value.name);
+        path = StrictUtf8ToUtf16(value.keyPath);
+        name = StrictUtf8ToUtf16(value.name);
     } catch (const std::invalid_argument&) {
         fail("the key path or value name is not UTF-8");
     }
@@ -201,12 +201,12 @@ std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, Pol
         problem = ValueNameProblem(name);
         if (!problem.empty()) in.Fail(nameAt, problem);
         try {
-            value.keyPath = Utf16ToUtf8(path);
+            value.keyPath = StrictUtf16ToUtf8(path);
         } catch (const std::invalid_argument&) {
             in.Fail(keyAt, "the key path holds an unpaired surrogate");
         }
         try {
-            value.name = Utf16ToUtf8(name);
+            value.name = StrictUtf16ToUtf8(name);
         } catch (const std::invalid_argument&) {
             in.Fail(nameAt, "the value name holds an unpaired surrogate");
         }

@@ -36,7 +36,7 @@ std::u16string ValueLine(const RegValue& value) {
     };
     std::u16string name;
     try {
-        name = Utf8ToUtf16(value.name);
+        name = StrictUtf8ToUtf16(value.name);
     } catch (const std::invalid_argument&) {
         fail("the value name is not UTF-8");
     }
@@ -71,7 +71,7 @@ std::u16string KeyLine(const RegValue& value) {
     if (root.empty()) throw FormatError(Place::None, 0, DescribeValue(value) + ": not a root key a .reg file names");
     std::u16string path;
     try {
-        path = Utf8ToUtf16(value.keyPath);
+        path = StrictUtf8ToUtf16(value.keyPath);
     } catch (const std::invalid_argument&) {
         throw FormatError(Place::None, 0, DescribeValue(value) + ": the key path is not UTF-8");
     }
@@ -168,7 +168,7 @@ CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number) {
     std::string problem = KeyPathProblem(path);
     if (!problem.empty()) return fail(problem);
     try {
-        key.path = Utf16ToUtf8(path);
+        key.path = StrictUtf16ToUtf8(path);
     } catch (const std::invalid_argument&) {
         return fail("the key path holds an unpaired surrogate");
     }
@@ -190,7 +190,7 @@ RegValue ParseValueLine(const std::u16string& line, std::size_t number, const Cu
         if (!problem.empty()) p.Fail(problem);
     }
     try {
-        value.name = Utf16ToUtf8(name);
+        value.name = StrictUtf16ToUtf8(name);
     } catch (const std::invalid_argument&) {
         p.Fail("the value name holds an unpaired surrogate");
     }

@@ -14,7 +14,7 @@ FormatError::FormatError(Place place, std::size_t position, const std::string& w
       place_(place),
       position_(position) {}
 
-std::u16string Utf8ToUtf16(const std::string& text) {
+std::u16string StrictUtf8ToUtf16(const std::string& text) {
     std::u16string out;
     std::size_t i = 0;
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -60,7 +60,7 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     return out;
 }
 
-std::string Utf16ToUtf8(const std::u16string& text) {
+std::string StrictUtf16ToUtf8(const std::u16string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t cp = text[i];
@@ -156,7 +156,7 @@ std::u16string RootName(KeyHandle root) {
 }
 
 std::string DescribeValue(const RegValue& value) {
-    std::string root = Utf16ToUtf8(RootName(value.root));
+    std::string root = StrictUtf16ToUtf8(RootName(value.root));
     if (root.empty()) root = "(unknown root)";
     return root + "\\" + value.keyPath + "\\\"" + value.name + "\"";
 }

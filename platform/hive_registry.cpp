@@ -14,6 +14,8 @@ namespace kestro {
 
 namespace {
 
+constexpr std::uint32_t kKeySetValue = 0x0002;  // KEY_SET_VALUE
+
 constexpr RegResult kErrorBadPathname = 161;
 constexpr int kSoftware = static_cast<int>(HiveRegistryStore::Slot::Software);
 constexpr int kSystem = static_cast<int>(HiveRegistryStore::Slot::System);
@@ -86,10 +88,10 @@ void HiveRegistryStore::Mount(Slot slot, std::unique_ptr<HiveFile> hive) {
 
 HiveFile* HiveRegistryStore::Mounted(Slot slot) const { return Hive(static_cast<int>(slot)); }
 
-KeyHandle HiveRegistryStore::NewHandle(const Location& at) {
+KeyHandle HiveRegistryStore::NewHandle(const Location& at, std::uint32_t access) {
     KeyHandle handle = nextHandle_;
     nextHandle_ += 4;
-    handles_[handle] = Handle{at, false};
+    handles_[handle] = Handle{at, false, access};
     return handle;
 }
 
@@ -204,22 +206,24 @@ RegResult HiveRegistryStore::Walk(const Location& from, const std::string& path,
     return kErrorSuccess;
 }
 
-RegResult HiveRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t, KeyHandle* result) {
+RegResult HiveRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                                       KeyHandle* result) {
     if (!name.empty() && name[0] == '\\') return kErrorBadPathname;
     Location at;
     RegResult rc = Resolve(base, true, &at);
     if (rc == kErrorSuccess) rc = Walk(at, name, true, &at);
     if (rc != kErrorSuccess) return rc;
-    *result = NewHandle(at);
+    *result = NewHandle(at, access);
     return kErrorSuccess;
 }
 
-RegResult HiveRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t, KeyHandle* result) {
+RegResult HiveRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                                     KeyHandle* result) {
     Location at;
     RegResult rc = Resolve(base, false, &at);
     if (rc == kErrorSuccess) rc = Walk(at, name, false, &at);
     if (rc != kErrorSuccess) return rc;
-    *result = NewHandle(at);
+    *result = NewHandle(at, access);
     return kErrorSuccess;
 }
 
@@ -320,6 +324,10 @@ RegResult HiveRegistryStore::SetValueW(KeyHandle key, const std::string& name, s
 RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::uint32_t type,
                                    const std::uint8_t* data, std::uint32_t size) {
     if (size && !data) return kErrorInvalidParameter;
+    // As Windows does: a value is set only through a handle opened with the
+    // right to set values (the predefined roots have every right).
+    auto handle = handles_.find(key);
+    if (handle != handles_.end() && !(handle->second.access & kKeySetValue)) return kErrorAccessDenied;
     Location at;
     RegResult rc = Resolve(key, true, &at);
     if (rc != kErrorSuccess) return rc;

@@ -2,12 +2,13 @@
 // bytes a hive holds.
 #pragma once
 
+#include "platform/text.h"  // Utf8ToUtf16, the engine's one: invalid bytes become U+FFFD
+
 #include <string>
 
 namespace kestro {
 
 std::string Utf16ToUtf8(const std::u16string& text);
-std::u16string Utf8ToUtf16(const std::string& text);  // invalid bytes become U+FFFD
 
 // Little-endian bytes, no terminator added or removed.
 std::string Utf16ToBytes(const std::u16string& text);

@@ -2,6 +2,8 @@
 // stores, reads and prints, and that a refused command writes nothing.
 #include "ctl/commands.h"
 #include "ctl/current_state.h"
+#include "ctl/profile.h"
+#include "ctl/setting_value.h"
 #include "ctl/writes.h"
 #include "platform/memory_registry.h"
 
@@ -183,6 +185,29 @@ TEST_F(CommandsTest, ListAsJsonDescribesEverySetting) {
     EXPECT_EQ("Количество документов в ПУСК->Документы", byName["MaxRecentDocs"]["caption"]);
     EXPECT_EQ("not-set", byName["Wallpaper"]["status"]);
     EXPECT_TRUE(byName["Wallpaper"]["value"].is_null());
+}
+
+TEST_F(CommandsTest, AProfileBeyondTheLimitsIsRefusedWithExitTwoAndNothingWritten) {
+    const std::string before = store_.Dump();
+    // Past the size limit, even when all of it is comment: refused as read.
+    const std::string big = TempFile("[Kestro]\nNoRun = on\n" + std::string(kMaxProfileBytes, ';') + "\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", big}));
+    EXPECT_NE(std::string::npos, console_.err.find("cannot read " + big + ": the file is larger than 65536 bytes"))
+        << console_.err;
+    const std::string line = TempFile("[Kestro]\nNoRun = on\n;" + std::string(kMaxProfileLineBytes, 'x') + "\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", line}));
+    EXPECT_NE(std::string::npos, console_.err.find(line + ":3: the line is longer than 16384 bytes")) << console_.err;
+    const std::string text =
+        TempFile("[Kestro]\nNoRun = on\nRecycleBinName = " + std::string(kMaxProfileTextChars + 1, 'x') + "\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", text}));
+    EXPECT_NE(std::string::npos, console_.err.find(text + ":3: the value of RecycleBinName is longer than 4096"))
+        << console_.err;
+    EXPECT_EQ(before, store_.Dump());
+
+    // At the limits themselves a profile is taken.
+    const std::string longest =
+        TempFile("[Kestro]\nRecycleBinName = \"" + std::string(kMaxProfileTextChars, 'x') + "\"\n");
+    EXPECT_EQ(kExitOk, Run({"apply", longest})) << console_.err;
 }
 
 TEST_F(CommandsTest, ApplyChecksTheWholeProfileBeforeWriting) {

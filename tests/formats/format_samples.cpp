@@ -39,7 +39,7 @@ std::string Hex(const std::vector<std::uint8_t>& data) {
 }
 
 std::string Line(const RegValue& v) {
-    return Utf16ToUtf8(RootName(v.root)) + "\t" + v.keyPath + "\t" + v.name + "\t" + std::to_string(v.type) + "\t" +
+    return StrictUtf16ToUtf8(RootName(v.root)) + "\t" + v.keyPath + "\t" + v.name + "\t" + std::to_string(v.type) + "\t" +
            Hex(v.data) + "\n";
 }
 

@@ -18,8 +18,8 @@ inline void CheckReadValue(const RegValue& value, bool anyPolicyType) {
                       "root %#lx", static_cast<unsigned long>(value.root));
     std::u16string path, name;
     try {
-        path = Utf8ToUtf16(value.keyPath);
-        name = Utf8ToUtf16(value.name);
+        path = StrictUtf8ToUtf16(value.keyPath);
+        name = StrictUtf8ToUtf16(value.name);
     } catch (const std::invalid_argument&) {
         KESTRO_FUZZ_CHECK(false, "a key path or value name read is not UTF-8");
     }

@@ -3,6 +3,7 @@
 // malformed files the readers' tests refuse; and hives as the offline tests
 // make them, sound and damaged. Run it again after a change to a layout:
 //   fuzz_seed_writer tests/fuzz/corpus
+#include "ctl/profile.h"
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
@@ -155,6 +156,40 @@ int main(int argc, char** argv) {
         {"header-only.pol", PolFile({})},
     };
     for (const auto& c : polCases) Save(pol, c.first, c.second);
+
+    // Profiles as kestroctl save writes them, and the faults its reader names.
+    const std::string prof = std::string(argv[1]) + "/profile";
+    auto saveText = [&](const std::string& name, const std::string& text) {
+        Save(prof, name, Bytes(text.begin(), text.end()));
+    };
+    for (bool down : {true, false}) {
+        Profile profile;
+        for (const Setting& row : kCatalogue) {
+            if (!row.HasState()) continue;
+            SettingValue value = KindOf(row) == ValueKind::Toggle   ? SettingValue::Toggle(down)
+                                 : KindOf(row) == ValueKind::Number ? SettingValue::Number(down ? -2 : 15)
+                                                                    : SettingValue::Text(down ? L" Корзина \"x\" " : L"");
+            profile.entries.push_back({&row, value, 0});
+        }
+        saveText(down ? "saved-all-on.ini" : "saved-all-off.ini", WriteProfile(profile, {"Wallpaper is not set"}));
+    }
+    const std::pair<const char*, std::string> profileCases[] = {
+        {"lenient.ini", "\xEF\xBB\xBF; a comment\r\n  # another\r\n\r\n[kestro]\r\n  norun=ON  \r\n"
+                        "MaxRecentDocs = -1\r\nRecycleBinName = \"  two spaces each side  \"\r\n"
+                        "RecycleBinInfoTip = a=b; c\r\nusbstorageoff = off"},
+        {"unknown-setting.ini", "[Kestro]\nNoRun = on\nNoSuchThing = on\n"},
+        {"not-on-off.ini", "[Kestro]\nNoRun = yes\n"},
+        {"number-too-big.ini", "[Kestro]\nMaxRecentDocs = 2147483648\n"},
+        {"entry-before-section.ini", "NoRun = on\n[Kestro]\n"},
+        {"second-section.ini", "[Kestro]\n[Kestro]\n"},
+        {"open-section.ini", "[Kestro\n"},
+        {"given-twice.ini", "[Kestro]\nNoRun = on\r\nnorun = off\n"},
+        {"action.ini", "[Kestro]\nSearchHistory = on\n"},
+        {"not-utf8.ini", "[Kestro]\nRecycleBinName = \xC0\xAF\n"},
+        {"utf16.ini", std::string("\xFF\xFE[\0K\0", 6)},
+        {"long-text.ini", "[Kestro]\nWallpaper = \"" + std::string(kMaxProfileTextChars + 1, 'w') + "\"\n"},
+    };
+    for (const auto& c : profileCases) saveText(c.first, c.second);
 
     // Hives: empty, the offline tests' three, and the damage they refuse.
     const std::string hive = std::string(argv[1]) + "/hive";

@@ -214,7 +214,7 @@ TEST_F(OfflineHives, EverySettingRoundTripsThroughTheFiles) {
 TEST_F(OfflineHives, ClassesRootIsTheSoftwareHivesClassesAndTextIsUtf16) {
     Use(HiveFile::Mode::Write);
     const std::string name = "\xCA\xEE\xF0\xE7\xE8\xED\xE0";  // "Корзина" in Windows-1251
-    Zfunctions::SetRecycleBinName(name);
+    Zfunctions::SetRecycleBinName("Корзина");                  // the engine's texts are UTF-8
     Zfunctions::SetRecycleBinInfoTip("");
     ASSERT_TRUE(Commit());
 
