@@ -4,9 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 
 #ifdef _WIN32
 #include "formats/values.h"
+
+#include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace kestro {
@@ -34,6 +39,33 @@ UniqueFile Open(const std::string& path, const char* mode) {
 #endif
 }
 
+#ifdef _WIN32
+std::wstring Wide(const std::string& path) {
+    try {
+        std::u16string w = StrictUtf8ToUtf16(path);
+        return std::wstring(w.begin(), w.end());
+    } catch (const std::invalid_argument&) {
+        throw FileError(path + ": the name is not UTF-8");
+    }
+}
+#endif
+
+bool Replace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+void Remove(const std::string& path) {
+#ifdef _WIN32
+    DeleteFileW(Wide(path).c_str());
+#else
+    unlink(path.c_str());
+#endif
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t limit) {
@@ -53,11 +85,35 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t lim
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    UniqueFile file = Open(path, "wb");
-    if (!file) throw FileError(path + ": cannot create: " + std::strerror(errno));
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-        throw FileError(path + ": cannot write");
-    if (std::fclose(file.release()) != 0) throw FileError(path + ": cannot write");
+    const std::string temporary = path + ".kestro-new";
+    {
+        UniqueFile file = Open(temporary, "wb");
+        if (!file) throw FileError(path + ": cannot create: " + std::strerror(errno));
+        bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+        written = std::fclose(file.release()) == 0 && written;
+        if (!written) {
+            Remove(temporary);
+            throw FileError(path + ": cannot write");
+        }
+    }
+    if (!Replace(temporary, path)) {
+        Remove(temporary);
+        throw FileError(path + ": cannot replace it");
+    }
+}
+
+void MakeDirectory(const std::string& path) {
+#ifdef _WIN32
+    if (CreateDirectoryW(Wide(path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+        DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    }
+#else
+    struct stat info;
+    if (mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
+        return;
+#endif
+    throw FileError(path + ": cannot create the folder");
 }
 
 }  // namespace kestro

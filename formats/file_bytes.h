@@ -20,7 +20,13 @@ public:
 // than `limit` bytes.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t limit);
 
-// Writes the whole file, replacing it; throws FileError on failure.
+// Writes the whole file, replacing it; throws FileError on failure. The
+// bytes go to a temporary file beside it first, renamed over the target
+// only once complete, so a failure leaves no partial file and an existing
+// file is kept whole.
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Creates the folder unless it exists; throws FileError when it cannot.
+void MakeDirectory(const std::string& path);
 
 }  // namespace kestro

@@ -78,18 +78,19 @@ public:
     }
     std::size_t pos() const { return pos_; }
     bool AtEnd() const { return pos_ == bytes_.size(); }
-    // `missing` completes "the file is cut short: ...".
-    void Need(std::size_t n, const std::string& missing) const {
-        if (bytes_.size() - pos_ < n) Fail(pos_, "the file is cut short: " + missing);
+    // The parts complete "the file is cut short: ..."; the message is built
+    // only when it is needed, as this runs for every character.
+    void Need(std::size_t n, const char* a, const char* b = "", const char* d = "") const {
+        if (bytes_.size() - pos_ < n) Fail(pos_, std::string("the file is cut short: ") + a + b + d);
     }
-    char16_t Unit(const std::string& missing) {
-        Need(2, missing);
+    char16_t Unit(const char* a, const char* b = "", const char* d = "") {
+        Need(2, a, b, d);
         char16_t c = static_cast<char16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
         pos_ += 2;
         return c;
     }
     std::uint32_t U32(const char* what) {
-        Need(4, std::string("no room for ") + what);
+        Need(4, "no room for ", what);
         std::uint32_t n = 0;
         for (int i = 3; i >= 0; --i) n = (n << 8) | bytes_[pos_ + i];
         pos_ += 4;
@@ -97,7 +98,7 @@ public:
     }
     void Expect(char16_t delimiter, const char* what) {
         std::size_t at = pos_;
-        char16_t c = Unit(std::string("expected ") + what);
+        char16_t c = Unit("expected ", what);
         if (c != delimiter)
             Fail(at, std::string("expected ") + what + " (UTF-16LE '" + static_cast<char>(delimiter) + "')");
     }
@@ -106,7 +107,7 @@ public:
         std::u16string out;
         for (;;) {
             std::size_t at = pos_;
-            char16_t c = Unit(std::string("the ") + what + " has no terminating zero");
+            char16_t c = Unit("the ", what, " has no terminating zero");
             if (c == 0) return out;
             if (out.size() == limit)
                 Fail(at, std::string("the ") + what + " is longer than " + std::to_string(limit) + " characters");

@@ -151,6 +151,13 @@ def main():
             check("%s: our reader refuses it with an offset" % label,
                   ours.returncode == 2 and re.search(r": offset \d+: ", ours.stderr) is not None,
                   "exit %d: %s" % (ours.returncode, ours.stderr))
+        # A file with no entries (a profile without machine values gives one).
+        path = os.path.join(tmp, "empty.pol")
+        with open(path, "wb") as f:
+            f.write(data[:8])
+        check("header only: Samba reads no entry", ndr.ndr_unpack(preg.file, data[:8]).num_entries == 0)
+        ours = read_ours(reader, path, "Machine")
+        check("header only: our reader reads no entry", ours.returncode == 0 and ours.stdout == "", ours.stderr)
         # The header Samba does not look at: ours must.
         for label, bad in {"signature PRex": b"PRex" + data[4:], "version 2": data[:4] + b"\x02" + data[5:]}.items():
             path = os.path.join(tmp, "bad.pol")
