@@ -1,5 +1,5 @@
 # Windows XP readiness of the shipped program, checked on the built
-# kestro.exe of each Windows build (tests/xp/check_pe.py): the OS and
+# kestro.exe and kestroctl.exe of each Windows build (tests/xp/check_pe.py): the OS and
 # subsystem versions in its header, every import against
 # tests/xp/xp-imports.txt, the manifest, the icon and the version resource.
 # Included at the end of tests/CMakeLists.txt.
@@ -25,6 +25,13 @@ add_test(NAME xp.kestro-exe
                  --arch ${KESTRO_XP_ARCH} --version ${PROJECT_VERSION}
                  --imports ${KESTRO_XP_DIR}/xp-imports.txt --objdump ${CMAKE_OBJDUMP}
                  $<TARGET_FILE:kestro>)
+
+# The console tool, by the same checks.
+add_test(NAME xp.kestroctl-exe
+         COMMAND ${KESTRO_PYTHON3} ${KESTRO_XP_DIR}/check_pe.py --console
+                 --arch ${KESTRO_XP_ARCH} --version ${PROJECT_VERSION}
+                 --imports ${KESTRO_XP_DIR}/xp-imports.txt --objdump ${CMAKE_OBJDUMP}
+                 $<TARGET_FILE:kestroctl>)
 
 # The checker itself, on copies of kestro.exe with one fault each.
 add_test(NAME xp.checker-finds-faults

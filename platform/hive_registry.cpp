@@ -1,5 +1,6 @@
 #include "platform/hive_registry.h"
 
+#include "platform/text.h"
 #include "platform/utf.h"
 
 #include <hivex.h>
@@ -15,6 +16,7 @@ namespace kestro {
 namespace {
 
 constexpr RegResult kErrorBadPathname = 161;
+constexpr std::uint32_t kKeySetValue = 0x0002;
 constexpr int kSoftware = static_cast<int>(HiveRegistryStore::Slot::Software);
 constexpr int kSystem = static_cast<int>(HiveRegistryStore::Slot::System);
 constexpr int kUser = static_cast<int>(HiveRegistryStore::Slot::User);
@@ -86,10 +88,10 @@ void HiveRegistryStore::Mount(Slot slot, std::unique_ptr<HiveFile> hive) {
 
 HiveFile* HiveRegistryStore::Mounted(Slot slot) const { return Hive(static_cast<int>(slot)); }
 
-KeyHandle HiveRegistryStore::NewHandle(const Location& at) {
+KeyHandle HiveRegistryStore::NewHandle(const Location& at, std::uint32_t access) {
     KeyHandle handle = nextHandle_;
     nextHandle_ += 4;
-    handles_[handle] = Handle{at, false};
+    handles_[handle] = Handle{at, access, false};
     return handle;
 }
 
@@ -204,22 +206,24 @@ RegResult HiveRegistryStore::Walk(const Location& from, const std::string& path,
     return kErrorSuccess;
 }
 
-RegResult HiveRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t, KeyHandle* result) {
+RegResult HiveRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                                       KeyHandle* result) {
     if (!name.empty() && name[0] == '\\') return kErrorBadPathname;
     Location at;
     RegResult rc = Resolve(base, true, &at);
     if (rc == kErrorSuccess) rc = Walk(at, name, true, &at);
     if (rc != kErrorSuccess) return rc;
-    *result = NewHandle(at);
+    *result = NewHandle(at, access);
     return kErrorSuccess;
 }
 
-RegResult HiveRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t, KeyHandle* result) {
+RegResult HiveRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                                     KeyHandle* result) {
     Location at;
     RegResult rc = Resolve(base, false, &at);
     if (rc == kErrorSuccess) rc = Walk(at, name, false, &at);
     if (rc != kErrorSuccess) return rc;
-    *result = NewHandle(at);
+    *result = NewHandle(at, access);
     return kErrorSuccess;
 }
 
@@ -324,6 +328,10 @@ RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::
     RegResult rc = Resolve(key, true, &at);
     if (rc != kErrorSuccess) return rc;
     if (at.slot < 0) return kErrorAccessDenied;
+    // As on Windows, a handle opened without KEY_SET_VALUE cannot write;
+    // a predefined root carries every right.
+    auto handle = handles_.find(key);
+    if (handle != handles_.end() && (handle->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
     rc = Writable(at.slot);
     if (rc != kErrorSuccess) return rc;
     auto& values = pending_[NodeKey(at.slot, at.node)];

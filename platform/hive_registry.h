@@ -89,6 +89,7 @@ private:
     };
     struct Handle {
         Location at;
+        std::uint32_t access = 0;
         bool deleted = false;
     };
     struct Value {
@@ -109,7 +110,7 @@ private:
     bool ReadValues(const Location& at, std::vector<Value>* values);
     RegResult FindValue(const Location& at, const std::string& name, Value* value);
     bool FlushValues(int slot, std::string* error);
-    KeyHandle NewHandle(const Location& at);
+    KeyHandle NewHandle(const Location& at, std::uint32_t access);
     RegResult Store(KeyHandle key, const std::string& utf8Name, std::uint32_t type, const std::uint8_t* data,
                     std::uint32_t size);
     std::string AnsiToUtf8(const std::string& text) const;

@@ -43,6 +43,11 @@ int RootIndex(KeyHandle key) {
 
 const char* const kRootNames[3] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"};
 
+// The rights that change a key (winnt.h): KEY_SET_VALUE, KEY_CREATE_SUB_KEY,
+// KEY_CREATE_LINK, DELETE, WRITE_DAC and WRITE_OWNER.
+constexpr std::uint32_t kChangeRights = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
+constexpr std::uint32_t kKeySetValue = 0x0002;
+
 bool IsString(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
 // UTF-16LE bytes to code units; an odd last byte is no character and is
@@ -106,12 +111,19 @@ MemoryRegistryStore::NodePtr MemoryRegistryStore::Resolve(KeyHandle key) const {
     int root = RootIndex(key);
     if (root >= 0) return roots_[root];
     auto it = handles_.find(key);
-    return it == handles_.end() ? nullptr : it->second;
+    return it == handles_.end() ? nullptr : it->second.node;
 }
 
-bool MemoryRegistryStore::IsDenied(const std::string& path) const {
+bool MemoryRegistryStore::MayWrite(KeyHandle key, const NodePtr& node) const {
+    if (IsWriteDenied(node->FullPath())) return false;
+    // A predefined root carries every right its key grants.
+    auto it = handles_.find(key);
+    return it == handles_.end() || (it->second.access & kKeySetValue) != 0;
+}
+
+bool MemoryRegistryStore::Covers(const std::vector<std::string>& prefixes, const std::string& path) {
     std::string upper = Upper(path);
-    for (const std::string& denied : denied_) {
+    for (const std::string& denied : prefixes) {
         if (upper == denied) return true;
         if (upper.size() > denied.size() && upper.compare(0, denied.size(), denied) == 0 &&
             upper[denied.size()] == '\\')
@@ -120,14 +132,14 @@ bool MemoryRegistryStore::IsDenied(const std::string& path) const {
     return false;
 }
 
-KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node) {
+KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node, std::uint32_t access) {
     KeyHandle handle = nextHandle_;
     nextHandle_ += 4;
-    handles_[handle] = node;
+    handles_[handle] = OpenHandle{node, access};
     return handle;
 }
 
-RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t,
+RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                          KeyHandle* result) {
     RegResult error;
     if (Fails(Op::CreateKey, name, false, &error)) return error;
@@ -139,11 +151,18 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
     // Check the rights on the whole way first, so that a denied level
     // creates nothing below it.
     std::string path = node->FullPath();
+    const Node* existing = node.get();
     for (const std::string& n : names) {
         path += "\\" + n;
         if (IsDenied(path)) return kErrorAccessDenied;
+        if (existing) {
+            auto it = existing->children.find(Upper(n));
+            existing = it == existing->children.end() ? nullptr : it->second.get();
+        }
+        if (!existing && IsWriteDenied(path)) return kErrorAccessDenied;  // would be created
     }
     if (names.empty() && IsDenied(path)) return kErrorAccessDenied;
+    if ((access & kChangeRights) && IsWriteDenied(path)) return kErrorAccessDenied;
     for (const std::string& n : names) {
         auto& child = node->children[Upper(n)];
         if (!child) {
@@ -153,11 +172,11 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
         }
         node = child;
     }
-    *result = NewHandle(node);
+    *result = NewHandle(node, access);
     return kErrorSuccess;
 }
 
-RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t,
+RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                        KeyHandle* result) {
     RegResult error;
     if (Fails(Op::OpenKey, name, false, &error)) return error;
@@ -170,7 +189,8 @@ RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, 
         node = it->second;
     }
     if (IsDenied(node->FullPath())) return kErrorAccessDenied;
-    *result = NewHandle(node);
+    if ((access & kChangeRights) && IsWriteDenied(node->FullPath())) return kErrorAccessDenied;
+    *result = NewHandle(node, access);
     return kErrorSuccess;
 }
 
@@ -225,6 +245,7 @@ RegResult MemoryRegistryStore::Set(Op op, KeyHandle key, const std::string& name
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     if (size && !data) return kErrorInvalidParameter;
+    if (!MayWrite(key, node)) return kErrorAccessDenied;
     auto& slot = node->values[Upper(name)];
     if (slot.name.empty()) slot.name = name;
     if (op == Op::SetValue) {
@@ -300,7 +321,7 @@ RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name
         target = it->second;
     }
     if (!target->parent) return kErrorAccessDenied;  // a root cannot be deleted
-    if (IsDenied(target->FullPath())) return kErrorAccessDenied;
+    if (IsDenied(target->FullPath()) || IsWriteDenied(target->FullPath())) return kErrorAccessDenied;
     if (!target->children.empty()) return kErrorAccessDenied;
     Node* parent = target->parent;
     target->deleted = true;
@@ -325,6 +346,14 @@ void MemoryRegistryStore::Deny(KeyHandle root, const std::string& path) {
     std::string full = kRootNames[index];
     for (const std::string& n : SplitPath(path)) full += "\\" + n;
     denied_.push_back(Upper(full));
+}
+
+void MemoryRegistryStore::DenyWrite(KeyHandle root, const std::string& path) {
+    int index = RootIndex(root);
+    if (index < 0) return;
+    std::string full = kRootNames[index];
+    for (const std::string& n : SplitPath(path)) full += "\\" + n;
+    writeDenied_.push_back(Upper(full));
 }
 
 void MemoryRegistryStore::FailCall(Op op, int n, RegResult error) {

@@ -52,6 +52,12 @@ public:
     // below it, as HKEY_LOCAL_MACHINE is for a user without administrator
     // rights. An empty path denies everything below the root.
     void Deny(KeyHandle root, const std::string& path);
+    // The key at `path` and every key below it can be opened for reading
+    // only: opening or creating it with any right to change it, creating a
+    // key below it, deleting it and writing a value fail with
+    // kErrorAccessDenied. An empty path covers everything below the root,
+    // as HKEY_LOCAL_MACHINE is for a user without administrator rights.
+    void DenyWrite(KeyHandle root, const std::string& path);
 
     // The `n`th call (1-based, counted from now) of `op` fails with `error`.
     // An injected failure of CloseKey still frees the handle: a caller has
@@ -106,16 +112,24 @@ private:
     RegResult Set(Op op, KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                   std::uint32_t size);
     NodePtr Resolve(KeyHandle key) const;
-    bool IsDenied(const std::string& fullPath) const;
-    KeyHandle NewHandle(const NodePtr& node);
+    static bool Covers(const std::vector<std::string>& prefixes, const std::string& fullPath);
+    bool IsDenied(const std::string& fullPath) const { return Covers(denied_, fullPath); }
+    bool IsWriteDenied(const std::string& fullPath) const { return Covers(writeDenied_, fullPath); }
+    bool MayWrite(KeyHandle key, const NodePtr& node) const;
+    KeyHandle NewHandle(const NodePtr& node, std::uint32_t access);
     NodePtr Walk(KeyHandle root, const std::string& path) const;
     NodePtr WalkOrCreate(KeyHandle root, const std::string& path);
 
     CodePage codePage_;
     NodePtr roots_[3];
-    std::map<KeyHandle, NodePtr> handles_;
+    struct OpenHandle {
+        NodePtr node;
+        std::uint32_t access;
+    };
+    std::map<KeyHandle, OpenHandle> handles_;
     KeyHandle nextHandle_ = 0x1000;
-    std::vector<std::string> denied_;  // "ROOT\PATH" in upper case
+    std::vector<std::string> denied_;       // "ROOT\PATH" in upper case
+    std::vector<std::string> writeDenied_;  // likewise
     std::map<Op, int> calls_;
     std::vector<Call> journal_;
     Op failOp_ = Op::Any;

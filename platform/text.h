@@ -11,4 +11,11 @@ namespace kestro {
 std::wstring FromAnsi(const std::string& text);
 std::string ToAnsi(const std::wstring& text);
 
+// The engine's texts are UTF-8; the registry's and the window's are UTF-16
+// (wchar_t is UTF-16 on Windows, UTF-32 elsewhere). A malformed UTF-8
+// sequence becomes U+FFFD rather than being guessed at.
+std::u16string Utf8ToUtf16(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const std::string& text);
+
 }  // namespace kestro

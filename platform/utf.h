@@ -1,5 +1,5 @@
-// UTF-16 against UTF-8 (the names hivex speaks) and against the little-endian
-// bytes a hive holds.
+// UTF-16 to UTF-8 (the names hivex speaks; the other way is in text.h), and
+// UTF-16 against the little-endian bytes a hive holds.
 #pragma once
 
 #include <string>
@@ -7,7 +7,6 @@
 namespace kestro {
 
 std::string Utf16ToUtf8(const std::u16string& text);
-std::u16string Utf8ToUtf16(const std::string& text);  // invalid bytes become U+FFFD
 
 // Little-endian bytes, no terminator added or removed.
 std::string Utf16ToBytes(const std::u16string& text);

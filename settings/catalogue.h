@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kestro {
 
@@ -32,6 +33,14 @@ enum class ReadRule {
     DiffersFromUp,  // down when the value is not its "up" value
 };
 
+// When Windows acts on a stored value.
+enum class Effect {
+    AtOnce,        // the next time anything looks
+    ProgramStart,  // at the next start of the program concerned
+    NextLogon,     // at the next logon
+    Restart,       // after a restart of Windows
+};
+
 struct Setting {
     const char* control;   // main-window control whose click stores it
     const char* handler;   // the control's click handler
@@ -47,6 +56,20 @@ struct Setting {
     WriteShape shape;
     ValueMapping mapping;
     ReadRule readBack;
+    // The stable English name the console tool and its profiles use: for a
+    // toggle it says what "on" (the toggle down) means.
+    const char* name = nullptr;
+    Effect effect = Effect::NextLogon;
+    // The control whose caption names the setting in the window, when that
+    // is not `control` (a "Установить" button says nothing by itself).
+    const char* captionControl = nullptr;
+
+    // Keys outside HKEY_CURRENT_USER belong to the machine and need an
+    // administrator.
+    bool IsMachineWide() const { return root != kHkeyCurrentUser; }
+    const char* CaptionControl() const { return captionControl ? captionControl : control; }
+    // Settings that hold a value rather than an action.
+    bool HasState() const { return shape != WriteShape::RemoveSubkey; }
 
     std::size_t ValueCount() const {
         std::size_t n = 0;
@@ -77,5 +100,19 @@ inline const Setting& CatalogueRow(SettingId id) { return kCatalogue[static_cast
 
 // The row whose control has this name, or null.
 const Setting* FindSettingByControl(const char* control);
+
+// The row of this stable name, in any letter case, or null.
+const Setting* FindSettingByName(const std::string& name);
+
+// The toggle state that stored values give, by the row's read-back rule:
+// `read(i)` gives the row's i-th value (0 when absent), and is not called
+// for values after the first that decides.
+template <typename Read>
+bool IsDownFromValues(const Setting& row, Read&& read) {
+    if (row.readBack == ReadRule::DiffersFromUp) return read(std::size_t{0}) != row.up[0];
+    for (std::size_t i = 0; i < row.ValueCount(); ++i)
+        if (read(i) != row.down[i]) return false;
+    return true;
+}
 
 }  // namespace kestro

@@ -24,15 +24,9 @@ void LoadSettingsState(ISettingsView& view) {
             case ReadRule::PlainToggle:
                 Zfunctions::SyncButtonFromDwordValue(row.keyPath, row.valueNames[0], view.Toggle(row.control));
                 break;
-            case ReadRule::EqualsDown: {
-                // Later values are not read once one differs.
-                bool down = true;
-                for (std::size_t i = 0; i < row.ValueCount() && down; ++i) down = ReadValue(row, i) == row.down[i];
-                view.Toggle(row.control).SetDown(down);
-                break;
-            }
+            case ReadRule::EqualsDown:
             case ReadRule::DiffersFromUp:
-                view.Toggle(row.control).SetDown(ReadValue(row, 0) != row.up[0]);
+                view.Toggle(row.control).SetDown(IsDownFromValues(row, [&](std::size_t i) { return ReadValue(row, i); }));
                 break;
         }
     }

@@ -1,6 +1,7 @@
 #include "settings/uFunctions.h"
 
 #include "platform/environment.h"
+#include "platform/text.h"
 #include "settings/catalogue.h"
 
 #include <vector>
@@ -27,13 +28,18 @@ void RegistryCursor::Strand() {
     stranded_ = true;
 }
 
-bool RegistryCursor::EnterKey(const std::string& name) {
+bool RegistryCursor::EnterKey(const std::string& name) { return Enter(name, false); }
+
+bool RegistryCursor::EnterKeyForReading(const std::string& name) { return Enter(name, true); }
+
+bool RegistryCursor::Enter(const std::string& name, bool readOnlyFallback) {
     if (stranded_) return false;
     KeyHandle key = 0;
     // An empty name cannot be created; opening it gives a new handle on the
     // base itself, so the walk stays where it is.
     RegResult rc = name.empty() ? store_.OpenKey(Base(), name, kAccess, &key)
                                 : store_.CreateKey(Base(), name, kAccess, &key);
+    if (rc != kErrorSuccess && readOnlyFallback) rc = store_.OpenKey(Base(), name, kReadAccess, &key);
     if (rc != kErrorSuccess) return false;
     // The new key was opened through the old handle: close that only now.
     openKey_ = UniqueKey(store_, key);
@@ -67,10 +73,18 @@ void RegistryCursor::PutDword(const std::string& name, std::int32_t value) {
 }
 
 void RegistryCursor::PutText(const std::string& name, const std::string& text) {
-    // The text and its terminating zero.
-    const auto* data = reinterpret_cast<const std::uint8_t*>(text.c_str());
-    auto size = static_cast<std::uint32_t>(text.size() + 1);
-    if (!openKey_ || store_.SetValue(openKey_.Get(), name, kRegSz, data, size) != kErrorSuccess)
+    // The text and its terminating zero, as UTF-16LE.
+    const std::u16string wide = Utf8ToUtf16(text);
+    std::vector<std::uint8_t> data;
+    data.reserve((wide.size() + 1) * 2);
+    for (char16_t c : wide) {
+        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        data.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    if (!openKey_ || store_.SetValueW(openKey_.Get(), name, kRegSz, data.data(),
+                                      static_cast<std::uint32_t>(data.size())) != kErrorSuccess)
         throw ERegistryException("Failed to set data for '" + name + "'");
 }
 
@@ -104,7 +118,9 @@ void RegistryCursor::LeaveKey() { openKey_.Reset(); }
 
 // ---------------------------------------------------------------- helpers
 
-void Zfunctions::OpenKeyPath(RegistryCursor& cursor, const std::string& keyPath) {
+namespace {
+
+void WalkKeyPath(RegistryCursor& cursor, const std::string& keyPath, bool forReading) {
     // Every backslash separates two names, so a leading, trailing or doubled
     // one gives an empty name, which stays on the current key. A level that
     // cannot be opened or created ends the walk with the cursor stranded:
@@ -113,7 +129,7 @@ void Zfunctions::OpenKeyPath(RegistryCursor& cursor, const std::string& keyPath)
     for (;;) {
         std::size_t end = keyPath.find('\\', start);
         std::string name = keyPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!cursor.EnterKey(name)) {
+        if (!(forReading ? cursor.EnterKeyForReading(name) : cursor.EnterKey(name))) {
             cursor.Strand();
             return;
         }
@@ -122,11 +138,21 @@ void Zfunctions::OpenKeyPath(RegistryCursor& cursor, const std::string& keyPath)
     }
 }
 
+}  // namespace
+
+void Zfunctions::OpenKeyPath(RegistryCursor& cursor, const std::string& keyPath) {
+    WalkKeyPath(cursor, keyPath, false);
+}
+
+void Zfunctions::OpenKeyPathForReading(RegistryCursor& cursor, const std::string& keyPath) {
+    WalkKeyPath(cursor, keyPath, true);
+}
+
 std::int32_t Zfunctions::ReadDwordValueAt(const std::string& keyPath, const std::string& valueName,
                                           KeyHandle root) {
     RegistryCursor cursor;
     cursor.SelectRoot(root);
-    OpenKeyPath(cursor, keyPath);
+    OpenKeyPathForReading(cursor, keyPath);
     return cursor.HasValue(valueName) ? cursor.GetDword(valueName) : 0;
 }
 

@@ -33,6 +33,9 @@ public:
     // the 64-bit shell reads (the Recycle Bin's class key lives there);
     // 32-bit Windows ignores it.
     static constexpr std::uint32_t kAccess = kKeyAllAccess | kKeyWow64_64Key;
+    // What a read falls back to where full access is refused (HKEY_LOCAL_MACHINE
+    // for a user without administrator rights), in the same registry view.
+    static constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
 
     RegistryCursor();
     explicit RegistryCursor(RegistryStore& store);
@@ -52,15 +55,21 @@ public:
 
     void SelectRoot(KeyHandle root);
     bool EnterKey(const std::string& name);
+    // As EnterKey, but a key that can be neither opened nor created with full
+    // access is opened for reading. It is never created that way.
+    bool EnterKeyForReading(const std::string& name);
     bool HasValue(const std::string& name);
     std::int32_t GetDword(const std::string& name);
     void PutDword(const std::string& name, std::int32_t value);
+    // REG_SZ through the wide call: UTF-8 `text` is stored as UTF-16, so that
+    // it arrives as typed whatever the system's ANSI code page.
     void PutText(const std::string& name, const std::string& text);
     bool RemoveKeyTree(const std::string& name);
     void LeaveKey();
 
 private:
     KeyHandle Base() const { return openKey_ ? openKey_.Get() : root_; }
+    bool Enter(const std::string& name, bool readOnlyFallback);
 
     RegistryStore& store_;
     UniqueKey openKey_;
@@ -75,6 +84,8 @@ public:
 
     // Registry helpers.
     static void OpenKeyPath(RegistryCursor& cursor, const std::string& keyPath);
+    // The walk of a read: levels refused full access are opened for reading.
+    static void OpenKeyPathForReading(RegistryCursor& cursor, const std::string& keyPath);
     static void WriteDwordValue(const std::string& keyPath, const std::string& valueName, std::int32_t value);
     static std::int32_t ReadDwordValue(const std::string& keyPath, const std::string& valueName);
     static std::int32_t ReadDwordValueAt(const std::string& keyPath, const std::string& valueName, KeyHandle root);
@@ -114,7 +125,7 @@ public:
     static void SetParportStart(std::int32_t startType);
     static void SetUsbstorStart(std::int32_t startType);
 
-    // The other settings.
+    // The other settings. Texts are UTF-8.
     static void SetMaxRecentDocs(std::int32_t count);
     static void SetRecycleBinName(const std::string& text);
     static void SetRecycleBinInfoTip(const std::string& text);

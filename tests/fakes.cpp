@@ -13,16 +13,41 @@ std::vector<std::uint8_t> TextBytes(const std::string& text) {
     return bytes;
 }
 
-StoredValue Stored(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
-                   const std::string& name) {
+std::vector<std::uint8_t> Utf16Bytes(const std::u16string& text) {
+    std::vector<std::uint8_t> bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes;
+}
+
+namespace {
+
+StoredValue Fetch(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
+                  const std::string& name, bool wide) {
     MemoryRegistryStore::Value value;
     StoredValue out;
-    if (store.GetValue(root, path, name, &value)) {
+    if (wide ? store.GetValueW(root, path, name, &value) : store.GetValue(root, path, name, &value)) {
         out.present = true;
         out.type = value.type;
         out.data = value.data;
     }
     return out;
+}
+
+}  // namespace
+
+StoredValue Stored(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
+                   const std::string& name) {
+    return Fetch(store, root, path, name, false);
+}
+
+StoredValue StoredW(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
+                    const std::string& name) {
+    return Fetch(store, root, path, name, true);
 }
 
 std::int32_t StoredDword(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,

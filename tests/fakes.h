@@ -47,6 +47,7 @@ private:
 
 std::vector<std::uint8_t> DwordBytes(std::uint32_t value);
 std::vector<std::uint8_t> TextBytes(const std::string& text);  // with its terminating zero
+std::vector<std::uint8_t> Utf16Bytes(const std::u16string& text);  // UTF-16LE, with its terminating zero
 
 // A value as the in-memory store holds it, for readable expectations.
 struct StoredValue {
@@ -54,8 +55,11 @@ struct StoredValue {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
 };
+// Stored: string data as the 8-bit calls read it; StoredW: as kept (UTF-16LE).
 StoredValue Stored(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
                    const std::string& name);
+StoredValue StoredW(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
+                    const std::string& name);
 std::int32_t StoredDword(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
                          const std::string& name);  // -9999 when absent or not a DWORD
 

@@ -115,6 +115,40 @@ TEST_F(ReadBackTest, AValueOfTheWrongTypeStopsTheReadBackThere) {
     EXPECT_FALSE(view_.WasSet("sbDelAutorunCDROM"));  // stays up, as designed
 }
 
+// A user without administrator rights may read HKEY_LOCAL_MACHINE but not
+// change it.
+TEST_F(ReadBackTest, ALimitedAccountSeesWhatIsStoredUnderTheMachineKey) {
+    PutDword(HKLM, kCdrom, "AutoRun", 1);
+    PutDword(HKLM, kFileSystem, "NtfsDisableLastAccessUpdate", 1);
+    PutDword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\cdrom", "start", 4);
+    PutDword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start", 4);
+    PutDword(HKCU, kExplorer, "NoRun", 1);
+    store_.DenyWrite(HKLM, "");
+    const std::string before = store_.Dump();
+    EXPECT_EQ("(no error)", Load());
+    EXPECT_FALSE(view_.Down("sbDelAutorunCDROM"));
+    EXPECT_TRUE(view_.Down("sbFastOpenDir"));
+    EXPECT_TRUE(view_.Down("sbBanCDROM"));
+    EXPECT_TRUE(view_.Down("sbBanUSB"));
+    EXPECT_TRUE(view_.Down("sbDelDoing"));
+    // A missing machine key is not made, and counts as 0.
+    EXPECT_FALSE(view_.Down("sbBanFDD"));
+    EXPECT_FALSE(store_.KeyExists(HKLM, "SYSTEM\\CurrentControlSet\\Services\\flpydisk"));
+    const std::string after = store_.Dump();
+    EXPECT_EQ(before.substr(before.find("[HKEY_LOCAL_MACHINE]")), after.substr(after.find("[HKEY_LOCAL_MACHINE]")));
+
+    // Writes still need the rights, and fail as before.
+    EXPECT_EQ("Failed to set data for 'start'", ErrorOf([] { Zfunctions::SetUsbstorStart(3); }));
+    EXPECT_EQ(4, Dword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start"));
+}
+
+TEST_F(ReadBackTest, AKeyNeitherReadableNorWritableStillCountsAsZero) {
+    PutDword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start", 4);
+    store_.Deny(HKLM, "SYSTEM\\CurrentControlSet\\Services\\usbstor");
+    EXPECT_EQ("(no error)", Load());
+    EXPECT_FALSE(view_.Down("sbBanUSB"));
+}
+
 TEST_F(ReadBackTest, ReadsInTheDocumentedOrder) {
     LoadSettingsState(view_);
     std::vector<std::string> names;

@@ -346,6 +346,18 @@ TEST_P(StoreContract, DataOfOtherTypesIsTheSameThroughBothCalls) {
     EXPECT_EQ(kRegBinary, type);
 }
 
+TEST_P(StoreContract, AHandleOpenedForReadingRefusesWrites) {
+    Set(area_, "Kept", kRegSz, std::string("x\0", 2));
+    KeyHandle reader = 0;
+    ASSERT_EQ(kErrorSuccess, store_->OpenKey(kHkeyCurrentUser, kArea, kKeyRead, &reader));
+    const std::uint8_t one[4] = {1, 0, 0, 0};
+    EXPECT_EQ(kErrorAccessDenied, store_->SetValue(reader, "V", kRegDword, one, 4));
+    EXPECT_EQ(kErrorAccessDenied, store_->SetValueW(reader, "V", kRegDword, one, 4));
+    EXPECT_EQ(kErrorFileNotFound, store_->QueryValue(area_, "V", nullptr, nullptr, nullptr));
+    EXPECT_EQ(kErrorSuccess, store_->QueryValue(reader, "Kept", nullptr, nullptr, nullptr));
+    EXPECT_EQ(kErrorSuccess, store_->CloseKey(reader));
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, ::testing::ValuesIn(Kinds()),
                          [](const ::testing::TestParamInfo<StoreKind>& info) { return std::string(info.param.name); });
 

@@ -162,21 +162,44 @@ TEST_F(WriterTest, RecentDocsCountIsStoredUnchanged) {
     EXPECT_EQ(15, Dword(HKCU, kExplorer, "MaxRecentDocs"));
 }
 
-TEST_F(WriterTest, TextWritersStoreTheirTextAndOneZero) {
+TEST_F(WriterTest, TextWritersStoreUtf16AndOneZero) {
     const char* bin = "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
     Zfunctions::SetRecycleBinName("");
-    StoredValue name = Stored(store_, kHkeyClassesRoot, bin, "LocalizedString");
+    StoredValue name = StoredW(store_, kHkeyClassesRoot, bin, "LocalizedString");
     EXPECT_EQ(kRegSz, name.type);
-    EXPECT_EQ(std::vector<std::uint8_t>{0}, name.data);
+    EXPECT_EQ((std::vector<std::uint8_t>{0, 0}), name.data);
 
-    const std::string cyrillic = "\xCA\xEE\xF0\xE7\xE8\xED\xE0";  // "Корзина" in Windows-1251
-    Zfunctions::SetRecycleBinInfoTip(cyrillic);
-    EXPECT_EQ(TextBytes(cyrillic), Stored(store_, kHkeyClassesRoot, bin, "InfoTip").data);
+    Zfunctions::SetRecycleBinInfoTip("Корзина");
+    EXPECT_EQ(Utf16Bytes(u"Корзина"), StoredW(store_, kHkeyClassesRoot, bin, "InfoTip").data);
+    // An 8-bit reader on a Russian system sees the bytes an 8-bit write gave.
+    EXPECT_EQ(TextBytes("\xCA\xEE\xF0\xE7\xE8\xED\xE0"), Stored(store_, kHkeyClassesRoot, bin, "InfoTip").data);
 
     Zfunctions::SetWallpaper("C:\\windows\\Kestro.bmp");
     StoredValue wallpaper = Stored(store_, HKCU, "Control Panel\\Desktop", "Wallpaper");
     EXPECT_EQ(kRegSz, wallpaper.type);
     EXPECT_EQ(TextBytes("C:\\windows\\Kestro.bmp"), wallpaper.data);
+}
+
+TEST(TextWriterCodePageTest, CyrillicArrivesAsTypedOnAWesternSystem) {
+    MemoryRegistryStore store(CodePage::Windows1252);
+    ScopedRegistryStore scope(store);
+    const char* bin = "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
+    Zfunctions::SetRecycleBinName("Корзина");
+    Zfunctions::SetRecycleBinInfoTip("Здесь лежит удалённое");
+    Zfunctions::SetWallpaper("C:\\Картинки\\фон.bmp");
+    EXPECT_EQ(Utf16Bytes(u"Корзина"), StoredW(store, kHkeyClassesRoot, bin, "LocalizedString").data);
+    EXPECT_EQ(Utf16Bytes(u"Здесь лежит удалённое"), StoredW(store, kHkeyClassesRoot, bin, "InfoTip").data);
+    EXPECT_EQ(Utf16Bytes(u"C:\\Картинки\\фон.bmp"), StoredW(store, HKCU, "Control Panel\\Desktop", "Wallpaper").data);
+    // What an 8-bit write of the same text would have stored instead.
+    EXPECT_EQ(TextBytes("???????"), Stored(store, kHkeyClassesRoot, bin, "LocalizedString").data);
+    EXPECT_EQ(0, store.OpenHandleCount());
+}
+
+TEST(TextWriterCodePageTest, MalformedUtf8BecomesTheReplacementCharacter) {
+    MemoryRegistryStore store;
+    ScopedRegistryStore scope(store);
+    Zfunctions::SetWallpaper("a\xFF" "b\xD0");  // a byte that never starts a character; a cut-off one
+    EXPECT_EQ(Utf16Bytes(u"a\uFFFDb\uFFFD"), StoredW(store, HKCU, "Control Panel\\Desktop", "Wallpaper").data);
 }
 
 TEST_F(WriterTest, ClearingSearchHistoryRemovesTheWholeTreeAndNothingElse) {

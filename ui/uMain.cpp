@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "settings/catalogue.h"
 #include "ui/application.h"
+#include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
 #include "ui/uChkDir.h"
 
@@ -427,14 +428,14 @@ std::wstring TfrmMain::ChooseExistingFile(const wchar_t* filter) {
 
 void TfrmMain::sbSetWallpaperClick() {
     const std::wstring file = ChooseExistingFile(L"*.bmp\0*.bmp\0");
-    if (!file.empty()) Zfunctions::SetWallpaper(ToAnsi(file));
+    if (!file.empty()) Zfunctions::SetWallpaper(WideToUtf8(file));
 }
 
 void TfrmMain::bbSetNumRemDocumentsClick() { Zfunctions::SetMaxRecentDocs(ParseWholeNumber(Text("seNumRemDocuments"))); }
 
-void TfrmMain::bbSetTrashNameClick() { Zfunctions::SetRecycleBinName(ToAnsi(Text("leTrashName"))); }
+void TfrmMain::bbSetTrashNameClick() { Zfunctions::SetRecycleBinName(WideToUtf8(Text("leTrashName"))); }
 
-void TfrmMain::bbSetTrashTipTextClick() { Zfunctions::SetRecycleBinInfoTip(ToAnsi(Text("leTrashTipText"))); }
+void TfrmMain::bbSetTrashTipTextClick() { Zfunctions::SetRecycleBinInfoTip(WideToUtf8(Text("leTrashTipText"))); }
 
 void TfrmMain::bbSetFolderClick() {
     if (frmChkDir) frmChkDir->ShowChooser();
@@ -454,16 +455,12 @@ void TfrmMain::bbSetPictureBackgroundFolderClick() {
     }
     std::wstring picture = Text("edPicture");
     if (picture == kPicturePlaceholder) picture.clear();
-    const std::wstring file = folder + L"\\Desktop.ini";
     // The writer would take a folder text that is not a full path (the
     // chooser gives the computer's display name, say) as relative to the
     // current folder.
     const bool fullPath = (folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/')) ||
                           folder.compare(0, 2, L"\\\\") == 0;
-    // The system's profile-string writer keeps other sections and keys, and
-    // writes the file in the system's code page.
-    if (!fullPath || !WritePrivateProfileStringW(L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image",
-                                                 picture.c_str(), file.c_str())) {
+    if (!fullPath || !WriteFolderPicture(folder, picture)) {
         Application().ModalMessageBox(
             L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке",
             L"Error", MB_OK | MB_ICONERROR);

@@ -121,36 +121,39 @@ TEST_F(ActionsTest, RecentDocumentsCountFromTheSpinEdit) {
     EXPECT_EQ(L"-1", main_->Text("seNumRemDocuments"));
 }
 
+// The value's UTF-16 text as the wide call reads it.
+std::wstring WideValue(const wchar_t* path, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return L"(no key)";
+    wchar_t wide[256] = {};
+    DWORD size = sizeof wide - sizeof(wchar_t);
+    const LONG rc = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? std::wstring(wide, size / sizeof(wchar_t)) : L"(absent)";
+}
+
+// Whatever the system's code page: the registry's UTF-16 is the text typed.
 TEST_F(ActionsTest, RecycleBinTextsGoInUnchangedEmptyAndCyrillicIncluded) {
     const char* bin = "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
+    const wchar_t* wideBin = L"CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
     CreateWindows();
     main_->SetText("leTrashName", L"");
     SendMessageW(Control("bbSetTrashName"), BM_CLICK, 0, 0);
     EXPECT_EQ("1 00", ApiValue(kHkeyClassesRoot, bin, "LocalizedString"));
+    EXPECT_EQ(std::wstring(L"\0", 1), WideValue(wideBin, L"LocalizedString"));
 
     main_->SetText("leTrashName", L"Мусорка");
     SendMessageW(Control("bbSetTrashName"), BM_CLICK, 0, 0);
     main_->SetText("leTrashTipText", L"Здесь лежит удалённое");
     SendMessageW(Control("bbSetTrashTipText"), BM_CLICK, 0, 0);
-    // Stored in the system's code page: Windows-1251 on a Russian system.
-    EXPECT_EQ(ToAnsi(L"Мусорка"), [&] {
-        HKEY key = nullptr;
-        RegOpenKeyExA(HKEY_CLASSES_ROOT, bin, 0, KEY_READ | KEY_WOW64_64KEY, &key);
-        char text[256] = {};
-        DWORD size = sizeof text;
-        RegQueryValueExA(key, "LocalizedString", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
-        RegCloseKey(key);
-        return std::string(text);
-    }());
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}", 0,
-                                           KEY_READ | KEY_WOW64_64KEY, &key));
-    wchar_t wide[256] = {};
-    DWORD size = sizeof wide;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"InfoTip", nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size));
-    RegCloseKey(key);
-    EXPECT_STREQ(L"Здесь лежит удалённое", wide);
-    EXPECT_EQ(1251u, GetACP()) << "the test run is meant to be a Russian system";
+    EXPECT_EQ(std::wstring(L"Мусорка", 8), WideValue(wideBin, L"LocalizedString"));  // with its zero
+    EXPECT_EQ(std::wstring(L"Здесь лежит удалённое", 22), WideValue(wideBin, L"InfoTip"));
+    EXPECT_TRUE(errors_.errors.empty());
+
+    // Latin text: what an 8-bit reader sees is byte for byte what it was.
+    main_->SetText("leTrashName", L"Trash 1");
+    SendMessageW(Control("bbSetTrashName"), BM_CLICK, 0, 0);
+    EXPECT_EQ("1 5472617368203100", ApiValue(kHkeyClassesRoot, bin, "LocalizedString"));
 }
 
 TEST_F(ActionsTest, ClearingTheSearchHistoryWithATreeAndWithNoKeyAtAll) {
@@ -189,6 +192,38 @@ TEST_F(ActionsTest, AFailingWriterShowsItsMessageAndTheToggleKeepsItsNewState) {
     EXPECT_EQ(L"Failed to set data for 'start'", seen[0].text);
     EXPECT_TRUE(seen[0].mainWindowDisabled);
     EXPECT_TRUE(IsDown("sbBanUSB"));
+    EXPECT_EQ(0, store.OpenHandleCount());
+}
+
+// A user without administrator rights may read HKEY_LOCAL_MACHINE but not
+// change it: the window shows what is stored, and a click says it failed.
+TEST_F(ActionsTest, ALimitedAccountSeesTheTrueStateAndIsToldWhenAWriteFails) {
+    MemoryRegistryStore store;
+    store.PutValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start", kRegDword, {4, 0, 0, 0});
+    store.PutValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\CDRom", "AutoRun", kRegDword, {1, 0, 0, 0});
+    store.PutValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\FileSystem", "NtfsDisableLastAccessUpdate",
+                   kRegDword, {1, 0, 0, 0});
+    store.DenyWrite(kHkeyLocalMachine, "");
+    ScopedRegistryStore scope(store);
+    CreateWindows(/*realErrorBox=*/true);
+    EXPECT_TRUE(IsDown("sbBanUSB"));
+    EXPECT_FALSE(IsDown("sbDelAutorunCDROM"));
+    EXPECT_TRUE(IsDown("sbFastOpenDir"));
+    EXPECT_FALSE(IsDown("sbBanFDD"));  // its key is missing, and is not made
+    EXPECT_FALSE(store.KeyExists(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\flpydisk"));
+    EXPECT_EQ(0, store.OpenHandleCount());
+
+    main_->SelectPage(3);
+    DialogWatcher watcher(main_->Hwnd());
+    Click("sbBanUSB");
+    for (int i = 0; i < 100 && watcher.Seen_().empty(); ++i) PumpMessages(20);
+    const auto seen = watcher.Seen_();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(L"Failed to set data for 'start'", seen[0].text);
+    EXPECT_FALSE(IsDown("sbBanUSB"));  // as the click left it
+    MemoryRegistryStore::Value value;
+    ASSERT_TRUE(store.GetValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start", &value));
+    EXPECT_EQ((std::vector<std::uint8_t>{4, 0, 0, 0}), value.data);
     EXPECT_EQ(0, store.OpenHandleCount());
 }
 

@@ -146,6 +146,18 @@ TEST_F(FileDialogTest, TheWallpaperChoiceStoresTheBitmapsFullPath) {
     EXPECT_EQ(bitmap, stored);
 }
 
+// A picture in a folder with a Cyrillic name is stored as typed, whatever
+// the system's code page.
+TEST_F(FileDialogTest, ACyrillicWallpaperPathIsStoredExactly) {
+    TempFolder folder(L"Кестро обои");
+    const std::wstring bitmap = folder.Child(L"небо.bmp");
+    ASSERT_TRUE(WriteFileBytes(bitmap, "BM"));
+    Use("sbSetWallpaper", bitmap);
+    std::wstring stored;
+    ASSERT_TRUE(ReadWallpaper(&stored)) << "nothing stored";
+    EXPECT_EQ(bitmap, stored);
+}
+
 TEST_F(FileDialogTest, ASecondUseCancelledLeavesTheFirstChoice) {
     TempFolder folder(L"kestro-wallpaper");
     const std::wstring first = folder.Child(L"first.bmp");

@@ -2,6 +2,7 @@
 // profile-string writer, and the two message boxes of the button.
 #include "tests/ui/ui_fixture.h"
 
+#include "ui/folder_picture.h"
 #include "ui/form_layout.h"
 
 namespace kestro::test {
@@ -20,6 +21,26 @@ std::string Ansi(const std::wstring& text) {
 }
 
 std::string Entry(const std::string& value) { return kSectionLine + std::string("IconArea_Image=") + value + "\r\n"; }
+
+// A text as a UTF-16LE file holds it, after its byte-order mark.
+std::string Utf16File(const std::wstring& text) {
+    std::string bytes("\xFF\xFE", 2);
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
+std::wstring WideEntry(const std::wstring& value) {
+    return L"[{BE098140-A513-11D0-A3A4-00C04FD706EC}]\r\nIconArea_Image=" + value + L"\r\n";
+}
+
+std::wstring ReadBack(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
+    wchar_t back[MAX_PATH] = {};
+    GetPrivateProfileStringW(section, key, L"(none)", back, MAX_PATH, file.c_str());
+    return back;
+}
 
 class FolderPictureTest : public MainWindowTest {
 protected:
@@ -61,19 +82,51 @@ TEST_F(FolderPictureTest, ANewFileHoldsExactlyTheSectionAndTheKey) {
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesW(folder.Path().c_str())) << "attributes changed";
 }
 
-TEST_F(FolderPictureTest, CyrillicNamesGoThroughInTheSystemCodePage) {
+// In the system's code page when it holds the path (a Russian system), in
+// UTF-16 when it does not (a Western one): read back as typed either way.
+TEST_F(FolderPictureTest, CyrillicNamesGoThroughAsTyped) {
     TempFolder folder(L"Кестро фон папки");
     const std::wstring picture = folder.Child(L"картинка.jpg");
+    const std::wstring file = folder.Child(L"Desktop.ini");
     EXPECT_TRUE(Set(folder.Path(), picture).empty());
-    EXPECT_EQ(Entry(Ansi(picture)), Bytes(folder.Child(L"Desktop.ini")));
-    BOOL lost = FALSE;
-    WideCharToMultiByte(CP_ACP, 0, picture.c_str(), -1, nullptr, 0, nullptr, &lost);
-    if (!lost) {
-        wchar_t back[MAX_PATH] = {};
-        GetPrivateProfileStringW(L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image", L"", back, MAX_PATH,
-                                 folder.Child(L"Desktop.ini").c_str());
-        EXPECT_EQ(picture, back);
-    }
+    const bool fits = FitsAnsiCodePage(picture);
+    EXPECT_EQ(GetACP() == 1251, fits);
+    EXPECT_EQ(fits ? Entry(Ansi(picture)) : Utf16File(WideEntry(picture)), Bytes(file));
+    EXPECT_EQ(picture, ReadBack(file, L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image"));
+}
+
+// Greek is in neither Windows-1251 nor Windows-1252.
+TEST_F(FolderPictureTest, APathOutsideTheCodePageMakesANewFileUnicode) {
+    TempFolder folder(L"kestro-unicode");
+    const std::wstring picture = L"C:\\Ωμέγα\\фон.jpg";
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    EXPECT_TRUE(Set(folder.Path(), picture).empty());
+    EXPECT_EQ(Utf16File(WideEntry(picture)), Bytes(file));
+    EXPECT_EQ(picture, ReadBack(file, L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image"));
+}
+
+TEST_F(FolderPictureTest, AnAnsiFileIsConvertedOnlyWhenThePathNeedsIt) {
+    TempFolder folder(L"kestro-convert");
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    const std::string icon = "[.ShellClassInfo]\r\nIconFile=folder.ico\r\n";
+    ASSERT_TRUE(WriteFileBytes(file, icon));
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\sky.bmp").empty());
+    EXPECT_EQ(icon + Entry("C:\\sky.bmp"), Bytes(file));
+
+    const std::wstring picture = L"C:\\Ωμέγα.jpg";
+    EXPECT_TRUE(Set(folder.Path(), picture).empty());
+    EXPECT_EQ(Utf16File(L"[.ShellClassInfo]\r\nIconFile=folder.ico\r\n" + WideEntry(picture)), Bytes(file));
+    EXPECT_EQ(L"folder.ico", ReadBack(file, L".ShellClassInfo", L"IconFile"));
+    EXPECT_EQ(picture, ReadBack(file, L"{BE098140-A513-11D0-A3A4-00C04FD706EC}", L"IconArea_Image"));
+}
+
+TEST_F(FolderPictureTest, AUnicodeFileStaysUnicode) {
+    TempFolder folder(L"kestro-stays");
+    const std::wstring file = folder.Child(L"Desktop.ini");
+    ASSERT_TRUE(WriteFileBytes(file, Utf16File(L"[.ShellClassInfo]\r\nIconFile=Ωμέγα.ico\r\n")));
+    EXPECT_TRUE(Set(folder.Path(), L"C:\\sky.bmp").empty());
+    EXPECT_EQ(Utf16File(L"[.ShellClassInfo]\r\nIconFile=Ωμέγα.ico\r\n" + WideEntry(L"C:\\sky.bmp")), Bytes(file));
+    EXPECT_EQ(L"Ωμέγα.ico", ReadBack(file, L".ShellClassInfo", L"IconFile"));
 }
 
 TEST_F(FolderPictureTest, OtherSectionsOfAnExistingFileStay) {

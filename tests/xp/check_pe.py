@@ -16,7 +16,7 @@ Reads the PE file itself (no Windows, no Wine) and reports every problem:
 With --objdump, the imports read here are compared with the ones binutils
 lists, so that a fault in this reader cannot hide an import.
 
-Usage: check_pe.py --arch i686|x86_64 --imports LIST [--version X.Y.Z]
+Usage: check_pe.py --arch i686|x86_64 --imports LIST [--version X.Y.Z] [--console]
                    [--objdump PATH] program.exe
 Exit status 0 when everything holds, 1 when anything does not (each
 problem on its own line, beginning with "FAIL").
@@ -41,6 +41,7 @@ MACHINES = {"i686": 0x014C, "x86_64": 0x8664}
 # (major, minor) of the oldest Windows each build is for.
 XP_VERSION = {"i686": (5, 1), "x86_64": (5, 2)}
 SUBSYSTEM_WINDOWS_GUI = 2
+SUBSYSTEM_WINDOWS_CUI = 3
 
 RT_ICON = 3
 RT_GROUP_ICON = 14
@@ -397,7 +398,7 @@ def check_icon(resources):
     return problems
 
 
-def check(data, arch, import_list, version=None, objdump_set=None):
+def check(data, arch, import_list, version=None, objdump_set=None, console=False):
     """Every problem found, as lines beginning with FAIL; empty when all holds."""
     problems = []
     try:
@@ -415,7 +416,9 @@ def check(data, arch, import_list, version=None, objdump_set=None):
                             "--major/minor-%s-version)" % (
                                 what, got[0], got[1], want[0], want[1],
                                 "os" if what.startswith("operating") else "subsystem"))
-    if image.subsystem != SUBSYSTEM_WINDOWS_GUI:
+    if console and image.subsystem != SUBSYSTEM_WINDOWS_CUI:
+        problems.append("FAIL subsystem %d, want Windows console (3)" % image.subsystem)
+    elif not console and image.subsystem != SUBSYSTEM_WINDOWS_GUI:
         problems.append("FAIL subsystem %d, want Windows GUI (2)" % image.subsystem)
 
     allowed, list_problems = import_list
@@ -478,6 +481,8 @@ def main(argv=None):
     parser.add_argument("--imports", required=True, help="the import list")
     parser.add_argument("--version", help="the version the resource must carry")
     parser.add_argument("--objdump", help="binutils objdump for this target")
+    parser.add_argument("--console", action="store_true",
+                        help="a console program (kestroctl.exe), not a windowed one")
     parser.add_argument("exe")
     args = parser.parse_args(argv)
 
@@ -485,7 +490,7 @@ def main(argv=None):
         data = f.read()
     import_list = read_import_list(args.imports)
     objdump_set = objdump_imports(args.objdump, args.exe) if args.objdump else None
-    problems = check(data, args.arch, import_list, args.version, objdump_set)
+    problems = check(data, args.arch, import_list, args.version, objdump_set, args.console)
     try:
         imports = PeImage(data).imports()
         print("%s: %d imports from %s" % (

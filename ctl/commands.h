@@ -1,0 +1,47 @@
+// The console tool's commands over one registry store, whatever store the
+// program chose at start. Every command is registered in commands.cpp's
+// one table.
+#pragma once
+
+#include "platform/registry_store.h"
+
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace kestro {
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // a write (or a read) of the registry or a file failed
+constexpr int kExitUsage = 2;   // a wrong command line or profile: nothing was written
+
+// Where the output goes; every text is UTF-8 and ends with its own "\n".
+class Console {
+public:
+    virtual ~Console() = default;
+    virtual void Out(const std::string& text) = 0;   // for people
+    virtual void Json(const std::string& text) = 0;  // --json: always UTF-8
+    virtual void Err(const std::string& text) = 0;
+};
+
+// Chooses the store the commands work on.
+class StoreProvider {
+public:
+    virtual ~StoreProvider() = default;
+    // Options of its own (where a store lives, say), before the command.
+    virtual void AddOptions(CLI::App&) {}
+    // The store, or null with the reason why there is none (exit 2).
+    virtual RegistryStore* Open(std::string* why) = 0;
+    // After the command: false with the reason when what was written could
+    // not be kept (exit 1).
+    virtual bool Close(std::string*) { return true; }
+};
+
+// `arguments` without the program's name; "/?" stands for --help.
+int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& stores, Console& console);
+
+}  // namespace kestro

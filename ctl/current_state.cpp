@@ -1,0 +1,174 @@
+#include "ctl/current_state.h"
+
+#include "platform/text.h"
+
+#include <vector>
+
+namespace kestro {
+
+namespace {
+
+constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
+
+struct Failure {
+    SettingState::Status status;
+    std::string detail;
+    std::string message;
+};
+
+std::string ErrorText(RegResult rc) {
+    switch (rc) {
+        case kErrorAccessDenied: return "access denied";
+        case kErrorFileNotFound: return "not found";
+        default: return "error " + std::to_string(rc);
+    }
+}
+
+// The row's key, opened level by level for reading; an empty key when a
+// level is missing, since then no value below it exists.
+UniqueKey OpenForReading(RegistryStore& store, const Setting& row, const std::string& valueName) {
+    UniqueKey key;
+    KeyHandle base = row.root;
+    std::string path = row.keyPath;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find('\\', start);
+        const std::string name = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        KeyHandle next = 0;
+        const RegResult rc = store.OpenKey(base, name, kReadAccess, &next);
+        if (rc == kErrorFileNotFound) return UniqueKey();
+        if (rc != kErrorSuccess)
+            throw Failure{SettingState::Status::Unreadable, ErrorText(rc), "Failed to get data for '" + valueName + "'"};
+        key = UniqueKey(store, next);
+        base = next;
+        if (end == std::string::npos) return key;
+        start = end + 1;
+    }
+}
+
+// The value's type and bytes; false when it is absent.
+bool QueryRaw(RegistryStore& store, KeyHandle key, const std::string& name, std::uint32_t* type,
+              std::vector<std::uint8_t>* data) {
+    std::uint32_t size = 0;
+    RegResult rc = store.QueryValue(key, name, type, nullptr, &size);
+    if (rc == kErrorFileNotFound) return false;
+    if (rc == kErrorSuccess) {
+        data->assign(size, 0);
+        rc = store.QueryValue(key, name, type, data->empty() ? nullptr : data->data(), &size);
+        if (rc == kErrorSuccess) data->resize(size);
+    }
+    if (rc != kErrorSuccess)
+        throw Failure{SettingState::Status::Unreadable, ErrorText(rc), "Failed to get data for '" + name + "'"};
+    return true;
+}
+
+std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::string& name) {
+    if (!key) return 0;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (!QueryRaw(store, key.Get(), name, &type, &data)) return 0;
+    if (type != kRegDword)
+        throw Failure{SettingState::Status::WrongType, name + " is " + RegTypeName(type) + ", not REG_DWORD",
+                      "Invalid data type for '" + name + "'"};
+    // The engine reads through a 4-byte buffer: a longer value fails there.
+    if (data.size() != 4)
+        throw Failure{SettingState::Status::WrongType,
+                      name + " is a REG_DWORD of " + std::to_string(data.size()) + " bytes",
+                      data.size() > 4 ? "Failed to get data for '" + name + "'" : "Invalid data type for '" + name + "'"};
+    const std::uint32_t bits = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+                               static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+    return static_cast<std::int32_t>(bits);
+}
+
+}  // namespace
+
+std::string RegTypeName(std::uint32_t type) {
+    switch (type) {
+        case kRegNone: return "REG_NONE";
+        case kRegSz: return "REG_SZ";
+        case kRegExpandSz: return "REG_EXPAND_SZ";
+        case kRegBinary: return "REG_BINARY";
+        case kRegDword: return "REG_DWORD";
+        case 5: return "REG_DWORD_BIG_ENDIAN";
+        case 7: return "REG_MULTI_SZ";
+        case 11: return "REG_QWORD";
+        default: return "type " + std::to_string(type);
+    }
+}
+
+SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
+    SettingState state;
+    try {
+        const std::string first = row.valueNames[0];
+        UniqueKey key = OpenForReading(store, row, first);
+        switch (KindOf(row)) {
+            case ValueKind::Toggle:
+                state.value = SettingValue::Toggle(IsDownFromValues(
+                    row, [&](std::size_t i) { return ReadNumber(store, key, row.valueNames[i]); }));
+                break;
+            case ValueKind::Number:
+                state.value = SettingValue::Number(ReadNumber(store, key, first));
+                break;
+            case ValueKind::Text: {
+                std::uint32_t type = 0;
+                std::vector<std::uint8_t> data;
+                if (!key || !QueryRaw(store, key.Get(), first, &type, &data)) {
+                    state.status = SettingState::Status::NotSet;
+                    state.value = SettingValue::Text(std::wstring());
+                    break;
+                }
+                if (type != kRegSz && type != kRegExpandSz)
+                    throw Failure{SettingState::Status::WrongType, first + " is " + RegTypeName(type) + ", not REG_SZ",
+                                  "Invalid data type for '" + first + "'"};
+                std::string text(data.begin(), data.end());
+                const std::size_t zero = text.find('\0');
+                if (zero != std::string::npos) text.resize(zero);
+                state.value = SettingValue::Text(FromAnsi(text));
+                break;
+            }
+            case ValueKind::Action:
+                state.value.kind = ValueKind::Action;
+                break;
+        }
+    } catch (const Failure& failure) {
+        state.status = failure.status;
+        state.detail = failure.detail;
+        state.message = failure.message;
+    }
+    return state;
+}
+
+}  // namespace kestro
+
+namespace kestro {
+
+bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes) {
+    bool complete = true;
+    profile->entries.clear();
+    for (const Setting& row : kCatalogue) {
+        if (!row.HasState()) continue;
+        const SettingState state = ReadSettingState(store, row);
+        switch (state.status) {
+            case SettingState::Status::Ok:
+                if (state.value.kind == ValueKind::Text &&
+                    state.value.text.find_first_of(L"\r\n") != std::wstring::npos) {
+                    notes->push_back(std::string(row.name) + " is left out: its text has a line break");
+                    complete = false;
+                    break;
+                }
+                profile->entries.push_back({&row, state.value, 0});
+                break;
+            case SettingState::Status::NotSet:
+                notes->push_back(std::string(row.name) + " is not set");
+                break;
+            case SettingState::Status::WrongType:
+            case SettingState::Status::Unreadable:
+                notes->push_back(std::string(row.name) + " is left out: " + state.detail);
+                complete = false;
+                break;
+        }
+    }
+    return complete;
+}
+
+}  // namespace kestro

@@ -1,0 +1,44 @@
+// What the registry holds for a setting, read without changing anything:
+// keys are opened for reading only, so a missing key stays missing.
+#pragma once
+
+#include "ctl/setting_value.h"
+#include "platform/registry_store.h"
+
+#include <string>
+
+namespace kestro {
+
+struct SettingState {
+    enum class Status {
+        Ok,          // `value` holds the state (a missing number counts as 0)
+        NotSet,      // a text that is not stored at all
+        WrongType,   // a value of another type or size than the setting's
+        Unreadable,  // the registry refused
+    };
+    Status status = Status::Ok;
+    SettingValue value;
+    std::string detail;   // WrongType: "REG_SZ, not REG_DWORD"; Unreadable: why
+    std::string message;  // what the engine says when it meets the same value
+};
+
+SettingState ReadSettingState(RegistryStore& store, const Setting& row);
+
+// "REG_SZ", "REG_DWORD", ... or "type 123".
+std::string RegTypeName(std::uint32_t type);
+
+}  // namespace kestro
+
+#include "ctl/profile.h"
+
+#include <vector>
+
+namespace kestro {
+
+// Every setting's state as a profile, in the catalogue's order. What a
+// profile cannot carry (a text not set, a value of the wrong type, a text
+// with a line break) is left out and said in `notes`; false when something
+// could not be read.
+bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes);
+
+}  // namespace kestro

@@ -1,0 +1,105 @@
+// kestroctl's entry: the arguments as UTF-8, the store of this system, and
+// a console that shows Cyrillic wherever the output goes.
+#include "ctl/commands.h"
+#include "ctl/utf8.h"
+
+#ifdef _WIN32
+#include "platform/win_registry.h"
+
+#include <windows.h>
+#else
+#include <cstdio>
+#endif
+
+namespace {
+
+using namespace kestro;
+
+#ifdef _WIN32
+
+// On a console, wide text through WriteConsoleW: right under any code page,
+// 866 included. Redirected, text for people in the console's code page (what
+// `type` and `more` then show right) and --json in UTF-8, with CRLF line ends.
+class WindowsConsole final : public Console {
+public:
+    void Out(const std::string& text) override { Write(STD_OUTPUT_HANDLE, text, false); }
+    void Json(const std::string& text) override { Write(STD_OUTPUT_HANDLE, text, true); }
+    void Err(const std::string& text) override { Write(STD_ERROR_HANDLE, text, false); }
+
+private:
+    static void Write(DWORD which, const std::string& utf8, bool utf8Bytes) {
+        HANDLE handle = GetStdHandle(which);
+        if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+        std::string text;
+        for (char c : utf8) {
+            if (c == '\n') text += '\r';
+            text += c;
+        }
+        DWORD mode = 0, done = 0;
+        if (GetConsoleMode(handle, &mode)) {
+            const std::wstring wide = WideFromUtf8(text);
+            WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
+            return;
+        }
+        if (!utf8Bytes) {
+            UINT codePage = GetConsoleOutputCP();
+            if (codePage == 0) codePage = GetOEMCP();  // no console at all
+            const std::wstring wide = WideFromUtf8(text);
+            const int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                                 nullptr, nullptr);
+            std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+            if (size > 0)
+                WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], size, nullptr,
+                                    nullptr);
+            text = bytes;
+        }
+        WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+    }
+};
+
+class SystemRegistry final : public StoreProvider {
+public:
+    RegistryStore* Open(std::string*) override { return &store_; }
+
+private:
+    WinRegistryStore store_;
+};
+
+#else
+
+class StdioConsole final : public Console {
+public:
+    void Out(const std::string& text) override { std::fputs(text.c_str(), stdout); }
+    void Json(const std::string& text) override { std::fputs(text.c_str(), stdout); }
+    void Err(const std::string& text) override { std::fputs(text.c_str(), stderr); }
+};
+
+// Off Windows there is no live registry to work on.
+class NoRegistry final : public StoreProvider {
+public:
+    RegistryStore* Open(std::string* why) override {
+        *why = "this system has no Windows registry to work on";
+        return nullptr;
+    }
+};
+
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.push_back(Utf8FromWide(argv[i]));
+    WindowsConsole console;
+    SystemRegistry stores;
+    return RunKestroctl(arguments, stores, console);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    StdioConsole console;
+    NoRegistry stores;
+    return RunKestroctl(arguments, stores, console);
+}
+#endif

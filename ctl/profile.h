@@ -1,0 +1,45 @@
+// A profile: settings and the values to give them, in the order given.
+// The model is apart from the file format, so that readers of other
+// formats produce the same thing.
+//
+// The file: UTF-8 text, a UTF-8 byte-order mark allowed, CRLF or LF.
+//   ; a comment (also # ...), on a line of its own
+//   [Kestro]
+//   NoRun = on
+//   MaxRecentDocs = 15
+//   RecycleBinName = "Корзина"
+// Names ignore case; each at most once; every entry below [Kestro], the
+// only section. Spaces around names and values are dropped; a text keeps
+// them inside double quotes.
+#pragma once
+
+#include "ctl/setting_value.h"
+
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+struct ProfileEntry {
+    const Setting* row = nullptr;
+    SettingValue value;
+    int line = 0;  // in the file it came from; 0 when it came from elsewhere
+};
+
+struct Profile {
+    std::vector<ProfileEntry> entries;
+};
+
+struct ProfileError {
+    int line = 0;  // 0: the file as a whole
+    std::string message;
+};
+
+// Reads all of it; false with the first fault when any line is wrong.
+bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error);
+
+// The file text: a heading comment, [Kestro], one line per entry and then
+// `notes` as comment lines. CRLF line ends, for XP's Notepad.
+std::string WriteProfile(const Profile& profile, const std::vector<std::string>& notes);
+
+}  // namespace kestro

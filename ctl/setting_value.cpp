@@ -1,0 +1,106 @@
+#include "ctl/setting_value.h"
+
+#include "ctl/utf8.h"
+
+#include <cctype>
+
+namespace kestro {
+
+ValueKind KindOf(const Setting& row) {
+    if (!row.HasState()) return ValueKind::Action;
+    if (row.IsToggle()) return ValueKind::Toggle;
+    if (row.shape == WriteShape::RootedText) return ValueKind::Text;
+    return ValueKind::Number;
+}
+
+bool operator==(const SettingValue& a, const SettingValue& b) {
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+        case ValueKind::Toggle: return a.on == b.on;
+        case ValueKind::Number: return a.number == b.number;
+        case ValueKind::Text: return a.text == b.text;
+        case ValueKind::Action: return true;
+    }
+    return false;
+}
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool ParseWhole(const std::string& s, std::int32_t* out) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+    if (i == s.size()) return false;
+    long long n = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        n = n * 10 + (s[i] - '0');
+        if (n > 2147483648LL) return false;
+    }
+    if (negative) n = -n;
+    if (n > 2147483647LL || n < -2147483648LL) return false;
+    *out = static_cast<std::int32_t>(n);
+    return true;
+}
+
+}  // namespace
+
+bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue* value, std::string* error) {
+    switch (KindOf(row)) {
+        case ValueKind::Toggle: {
+            const std::string word = Lower(utf8);
+            if (word != "on" && word != "off") {
+                *error = "'" + utf8 + "' is not a value of " + row.name + ": give on or off";
+                return false;
+            }
+            *value = SettingValue::Toggle(word == "on");
+            return true;
+        }
+        case ValueKind::Number: {
+            std::int32_t n = 0;
+            if (!ParseWhole(utf8, &n)) {
+                *error = "'" + utf8 + "' is not a value of " + row.name +
+                         ": give a whole number from -2147483648 to 2147483647";
+                return false;
+            }
+            *value = SettingValue::Number(n);
+            return true;
+        }
+        case ValueKind::Text: {
+            if (!IsValidUtf8(utf8)) {
+                *error = std::string("the value of ") + row.name + " is not UTF-8 text";
+                return false;
+            }
+            std::string text = utf8;
+            if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+            *value = SettingValue::Text(WideFromUtf8(text));
+            return true;
+        }
+        case ValueKind::Action:
+            break;
+    }
+    *error = std::string(row.name) + " is an action, not a setting";
+    return false;
+}
+
+std::string DisplaySettingValue(const SettingValue& value) {
+    switch (value.kind) {
+        case ValueKind::Toggle: return value.on ? "on" : "off";
+        case ValueKind::Number: return std::to_string(value.number);
+        case ValueKind::Text: return Utf8FromWide(value.text);
+        case ValueKind::Action: break;
+    }
+    return std::string();
+}
+
+std::string FormatSettingValue(const SettingValue& value) {
+    if (value.kind == ValueKind::Text) return "\"" + Utf8FromWide(value.text) + "\"";
+    return DisplaySettingValue(value);
+}
+
+}  // namespace kestro

@@ -1,0 +1,22 @@
+// Setting values through the engine's writers, and the registry values
+// those writers store.
+#pragma once
+
+#include "ctl/profile.h"
+#include "formats/reg_value.h"
+
+#include <vector>
+
+namespace kestro {
+
+// Calls the writer that the window's handler for the row calls, with the
+// argument the handler would pass, on the active store. Throws what the
+// writer throws (ERegistryException).
+void WriteSetting(const Setting& row, const SettingValue& value);
+
+// Exactly the values the writers store for these entries, in the order
+// they store them: the writers run against an empty in-memory registry and
+// what they wrote is collected. Later entries for the same value win.
+std::vector<RegValue> RegistryValuesFor(const Profile& profile);
+
+}  // namespace kestro

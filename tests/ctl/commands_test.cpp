@@ -1,0 +1,295 @@
+// The console tool's commands on the in-memory registry: what each one
+// stores, reads and prints, and that a refused command writes nothing.
+#include "ctl/commands.h"
+#include "ctl/current_state.h"
+#include "ctl/writes.h"
+#include "platform/memory_registry.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace kestro::test {
+namespace {
+
+constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+constexpr const char* kCdrom = "SYSTEM\\CurrentControlSet\\Services\\CDRom";
+constexpr const char* kUsb = "system\\currentcontrolset\\services\\usbstor";
+
+class CapturingConsole final : public Console {
+public:
+    void Out(const std::string& text) override { out += text; }
+    void Json(const std::string& text) override { json += text; }
+    void Err(const std::string& text) override { err += text; }
+    std::string out, json, err;
+};
+
+class FixedStore final : public StoreProvider {
+public:
+    explicit FixedStore(RegistryStore& store) : store_(store) {}
+    RegistryStore* Open(std::string*) override { return &store_; }
+
+private:
+    RegistryStore& store_;
+};
+
+class CommandsTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(0, store_.OpenHandleCount()) << "a handle was left open";
+        for (const std::string& file : files_) std::remove(file.c_str());
+    }
+
+    int Run(std::vector<std::string> arguments, MemoryRegistryStore* store = nullptr) {
+        console_ = CapturingConsole();
+        FixedStore provider(store ? *store : store_);
+        return RunKestroctl(arguments, provider, console_);
+    }
+
+    std::string TempFile(const std::string& contents) {
+        std::string path = "kestroctl-test-" + std::to_string(getpid()) + "-" + std::to_string(files_.size()) + ".ini";
+        files_.push_back(path);
+        if (!contents.empty()) std::ofstream(path, std::ios::binary) << contents;
+        return path;
+    }
+
+    static std::int64_t Dword(const MemoryRegistryStore& store, KeyHandle root, const std::string& path,
+                              const std::string& name) {
+        MemoryRegistryStore::Value value;
+        if (!store.GetValue(root, path, name, &value)) return -1000;  // absent
+        if (value.type != kRegDword || value.data.size() != 4) return -2000;
+        return static_cast<std::int32_t>(value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+                                         static_cast<std::uint32_t>(value.data[3]) << 24);
+    }
+    std::int64_t Dword(KeyHandle root, const std::string& path, const std::string& name) const {
+        return Dword(store_, root, path, name);
+    }
+
+    MemoryRegistryStore store_;
+    CapturingConsole console_;
+    std::vector<std::string> files_;
+};
+
+TEST_F(CommandsTest, SetStoresWhatTheWindowsButtonStoresAndGetReadsItBack) {
+    ASSERT_EQ(kExitOk, Run({"set", "norun", "on"}));
+    EXPECT_EQ(1, Dword(kHkeyCurrentUser, kExplorer, "NoRun"));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on\n", console_.out);
+
+    // "on" is the button down: autorun off stores AutoRun = 0, a device off
+    // its start type 4, and off again 3.
+    ASSERT_EQ(kExitOk, Run({"set", "CdAutorunOff", "on"}));
+    EXPECT_EQ(0, Dword(kHkeyLocalMachine, kCdrom, "AutoRun"));
+    ASSERT_EQ(kExitOk, Run({"set", "UsbStorageOff", "on"}));
+    EXPECT_EQ(4, Dword(kHkeyLocalMachine, kUsb, "start"));
+    ASSERT_EQ(kExitOk, Run({"set", "UsbStorageOff", "off"}));
+    EXPECT_EQ(3, Dword(kHkeyLocalMachine, kUsb, "start"));
+    ASSERT_EQ(kExitOk, Run({"get", "usbstorageoff"}));
+    EXPECT_EQ("off\n", console_.out);
+
+    ASSERT_EQ(kExitOk, Run({"set", "FontSmoothing", "on"}));
+    EXPECT_EQ(2, Dword(kHkeyCurrentUser, "DEFAULT\\Control Panel\\Desktop", "FontSmoothingType"));
+    EXPECT_EQ(1, Dword(kHkeyCurrentUser, "DEFAULT\\Control Panel\\Desktop", "FontSmoothingOrientation"));
+
+    ASSERT_EQ(kExitOk, Run({"set", "MaxRecentDocs", "-1"}));
+    EXPECT_EQ(-1, Dword(kHkeyCurrentUser, kExplorer, "MaxRecentDocs"));
+    ASSERT_EQ(kExitOk, Run({"set", "RecycleBinName", "Trash bin"}));
+    ASSERT_EQ(kExitOk, Run({"get", "RecycleBinName"}));
+    EXPECT_EQ("Trash bin\n", console_.out);
+}
+
+TEST_F(CommandsTest, RefusedCommandLinesWriteNothingAndExitTwo) {
+    store_.PutValue(kHkeyCurrentUser, kExplorer, "NoRun", kRegDword, {1, 0, 0, 0});
+    const std::string before = store_.Dump();
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* words;
+    };
+    const Case cases[] = {
+        {{"set", "NoSuchThing", "on"}, "unknown setting 'NoSuchThing'"},
+        {{"set", "NoRun", "maybe"}, "give on or off"},
+        {{"set", "MaxRecentDocs", "ten"}, "whole number"},
+        {{"set", "SearchHistory", "on"}, "clear-search-history"},
+        {{"set", "Wallpaper", "/no/such/file.bmp"}, "no such file: /no/such/file.bmp"},
+        {{"set", "NoRun"}, "VALUE is required"},
+        {{"get", "NoSuchThing"}, "unknown setting"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{}, "kestroctl --help"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kExitUsage, Run(c.arguments)) << c.words;
+        EXPECT_NE(std::string::npos, console_.err.find(c.words)) << console_.err;
+    }
+    EXPECT_EQ(before, store_.Dump());
+}
+
+TEST_F(CommandsTest, ADeniedWriteExitsOneWithTheEnginesMessage) {
+    store_.Deny(kHkeyLocalMachine, "");
+    EXPECT_EQ(kExitFailed, Run({"set", "UsbStorageOff", "on"}));
+    EXPECT_EQ("kestroctl: UsbStorageOff: Failed to set data for 'start'\n", console_.err);
+}
+
+TEST_F(CommandsTest, ListCreatesNoKeyAndShowsAWrongTypedValueAndGoesOn) {
+    const std::string empty = store_.Dump();
+    ASSERT_EQ(kExitOk, Run({"list"}));
+    EXPECT_EQ(empty, store_.Dump()) << "reading created keys or values";
+    EXPECT_NE(std::string::npos, console_.out.find("CdAutorunOff")) << console_.out;
+
+    store_.PutValue(kHkeyCurrentUser, kExplorer, "NoRun", kRegSz, {'1', 0});
+    store_.PutValue(kHkeyCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                    "DisableRegistryTools", kRegDword, {1, 0, 0, 0});
+    const std::string before = store_.Dump();
+    ASSERT_EQ(kExitOk, Run({"list"}));
+    EXPECT_EQ(before, store_.Dump());
+    std::istringstream lines(console_.out);
+    std::string line, noRun, tools;
+    while (std::getline(lines, line)) {
+        if (line.rfind("NoRun ", 0) == 0) noRun = line;
+        if (line.rfind("DisableRegistryTools ", 0) == 0) tools = line;
+    }
+    EXPECT_NE(std::string::npos, noRun.find("wrong type: NoRun is REG_SZ, not REG_DWORD")) << noRun;
+    EXPECT_NE(std::string::npos, tools.find(" on ")) << tools;
+    EXPECT_NE(std::string::npos, tools.find("запрет входа в реестр")) << tools;
+
+    EXPECT_EQ(kExitFailed, Run({"get", "NoRun"}));
+    EXPECT_NE(std::string::npos, console_.err.find("Invalid data type for 'NoRun'")) << console_.err;
+}
+
+TEST_F(CommandsTest, ListAsJsonDescribesEverySetting) {
+    store_.PutValue(kHkeyLocalMachine, kCdrom, "AutoRun", kRegDword, {1, 0, 0, 0});
+    ASSERT_EQ(kExitOk, Run({"list", "--json"}));
+    EXPECT_EQ("", console_.out);
+    const nlohmann::json list = nlohmann::json::parse(console_.json);
+    ASSERT_TRUE(list.is_array());
+    EXPECT_EQ(kSettingCount - 1, list.size()) << "every setting but the search-history action";
+    std::map<std::string, nlohmann::json> byName;
+    for (const auto& item : list) {
+        byName[item["name"]] = item;
+        EXPECT_FALSE(item["caption"].get<std::string>().empty()) << item["name"];
+    }
+    EXPECT_EQ("off", byName["CdAutorunOff"]["value"]);
+    EXPECT_EQ("off", byName["LastAccessUpdateOff"]["value"]);
+    EXPECT_EQ("machine", byName["CdAutorunOff"]["scope"]);
+    EXPECT_EQ(true, byName["CdAutorunOff"]["admin"]);
+    EXPECT_EQ("restart", byName["CdAutorunOff"]["effect"]);
+    EXPECT_EQ("user", byName["DisableTaskMgr"]["scope"]);
+    EXPECT_EQ("program", byName["DisableTaskMgr"]["effect"]);
+    EXPECT_EQ(0, byName["MaxRecentDocs"]["value"]);
+    EXPECT_EQ("Количество документов в ПУСК->Документы", byName["MaxRecentDocs"]["caption"]);
+    EXPECT_EQ("not-set", byName["Wallpaper"]["status"]);
+    EXPECT_TRUE(byName["Wallpaper"]["value"].is_null());
+}
+
+TEST_F(CommandsTest, ApplyChecksTheWholeProfileBeforeWriting) {
+    const std::string before = store_.Dump();
+    const std::string bad = TempFile("[Kestro]\nNoRun = on\nNoFind = on\nMaxRecentDocs = lots\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", bad}));
+    EXPECT_NE(std::string::npos, console_.err.find(bad + ":4: ")) << console_.err;
+    const std::string unknown = TempFile("[Kestro]\nNoRun = on\nNoSuch = on\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", unknown}));
+    EXPECT_NE(std::string::npos, console_.err.find(unknown + ":3: unknown setting 'NoSuch'")) << console_.err;
+    const std::string wallpaper = TempFile("[Kestro]\nNoRun = on\nWallpaper = /no/such.bmp\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", wallpaper}));
+    EXPECT_NE(std::string::npos, console_.err.find(wallpaper + ":3: Wallpaper: no such file")) << console_.err;
+    EXPECT_EQ(kExitUsage, Run({"apply", "/no/such/profile.ini"}));
+    EXPECT_NE(std::string::npos, console_.err.find("cannot read /no/such/profile.ini")) << console_.err;
+    EXPECT_EQ(before, store_.Dump());
+}
+
+TEST_F(CommandsTest, DryRunSaysWhatWouldChangeAndWritesNothing) {
+    store_.PutValue(kHkeyCurrentUser, kExplorer, "NoRun", kRegDword, {1, 0, 0, 0});
+    const std::string before = store_.Dump();
+    const std::string profile = TempFile("[Kestro]\nNoRun = on\nNoFind = on\nMaxRecentDocs = 7\n");
+    ASSERT_EQ(kExitOk, Run({"apply", profile, "--dry-run"}));
+    EXPECT_EQ("NoFind: off -> on\nMaxRecentDocs: 0 -> 7\n2 of 3 settings would change; nothing was written\n",
+              console_.out);
+    EXPECT_EQ(before, store_.Dump());
+}
+
+TEST_F(CommandsTest, ApplyWritesEveryEntryAndReportsEachFailure) {
+    store_.Deny(kHkeyLocalMachine, "");
+    const std::string profile =
+        TempFile("[Kestro]\nUsbStorageOff = on\nNoRun = on\nCdAutorunOff = on\nMaxRecentDocs = 9\n");
+    EXPECT_EQ(kExitFailed, Run({"apply", profile}));
+    EXPECT_EQ(1, Dword(kHkeyCurrentUser, kExplorer, "NoRun"));
+    EXPECT_EQ(9, Dword(kHkeyCurrentUser, kExplorer, "MaxRecentDocs"));
+    EXPECT_NE(std::string::npos, console_.err.find(profile + ":2: UsbStorageOff: Failed to set data for 'start'"));
+    EXPECT_NE(std::string::npos, console_.err.find(profile + ":4: CdAutorunOff: Failed to set data for 'AutoRun'"));
+    EXPECT_NE(std::string::npos, console_.err.find("2 of 4 settings were not written"));
+}
+
+TEST_F(CommandsTest, SaveThenApplyOnAnotherMachineGivesTheSameValues) {
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"NoRun", "on"}, {"DisableTaskMgr", "on"}, {"CdAutorunOff", "on"}, {"LastAccessUpdateOff", "on"},
+             {"FontSmoothing", "on"}, {"FloppyOff", "on"}, {"UsbStorageOff", "off"}, {"MaxRecentDocs", "-5"},
+             {"RecycleBinName", "  Bin  "}, {"RecycleBinInfoTip", ""}})
+        ASSERT_EQ(kExitOk, Run({"set", name, value})) << name << console_.err;
+    const std::string profile = TempFile("");
+    ASSERT_EQ(kExitOk, Run({"save", profile})) << console_.err;
+
+    MemoryRegistryStore other;
+    ASSERT_EQ(kExitOk, Run({"apply", profile}, &other)) << console_.err;
+    for (const Setting& row : kCatalogue) {
+        if (!row.HasState()) continue;
+        const SettingState here = ReadSettingState(store_, row), there = ReadSettingState(other, row);
+        EXPECT_EQ(here.status, there.status) << row.name;
+        EXPECT_EQ(here.value, there.value) << row.name;
+    }
+    // The values set above are stored alike, byte for byte.
+    Profile mine, theirs;
+    std::vector<std::string> notes;
+    CurrentProfile(store_, &mine, &notes);
+    for (const RegValue& value : RegistryValuesFor(mine)) {
+        MemoryRegistryStore::Value stored;
+        if (!store_.GetValue(value.root, value.keyPath, value.name, &stored)) continue;  // absent here: off
+        MemoryRegistryStore::Value copied;
+        ASSERT_TRUE(other.GetValue(value.root, value.keyPath, value.name, &copied)) << value.name;
+        EXPECT_EQ(stored.type, copied.type) << value.name;
+        EXPECT_EQ(stored.data, copied.data) << value.name;
+    }
+    EXPECT_EQ(0, other.OpenHandleCount());
+}
+
+TEST_F(CommandsTest, SaveLeavesNoPartialFileWhenItCannotWrite) {
+    EXPECT_EQ(kExitFailed, Run({"save", "/no/such/folder/profile.ini"}));
+    EXPECT_NE(std::string::npos, console_.err.find("cannot write /no/such/folder/profile.ini")) << console_.err;
+
+    // An unreadable value is said, and the rest is saved.
+    store_.PutValue(kHkeyCurrentUser, kExplorer, "NoFind", kRegBinary, {1});
+    const std::string profile = TempFile("");
+    EXPECT_EQ(kExitFailed, Run({"save", profile}));
+    EXPECT_NE(std::string::npos, console_.err.find("NoFind is left out: NoFind is REG_BINARY")) << console_.err;
+    std::ifstream in(profile, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, text.find("NoRun = off\r\n"));
+    EXPECT_EQ(std::string::npos, text.find("NoFind ="));
+}
+
+TEST(RegistryValues, AreWhatTheWritersStore) {
+    Profile profile;
+    profile.entries = {
+        {FindSettingByName("CdAutorunOff"), SettingValue::Toggle(true), 0},
+        {FindSettingByName("FontSmoothing"), SettingValue::Toggle(true), 0},
+        {FindSettingByName("ParallelPortOff"), SettingValue::Toggle(false), 0},
+        {FindSettingByName("RecycleBinName"), SettingValue::Text(L"Bin"), 0},
+    };
+    const std::vector<RegValue> values = RegistryValuesFor(profile);
+    ASSERT_EQ(6u, values.size());
+    EXPECT_EQ("AutoRun", values[0].name);
+    EXPECT_EQ(kHkeyLocalMachine, values[0].root);
+    EXPECT_EQ((std::vector<std::uint8_t>{0, 0, 0, 0}), values[0].data);
+    EXPECT_EQ("FontSmoothingOrientation", values[3].name);
+    EXPECT_EQ((std::vector<std::uint8_t>{1, 0, 0, 0}), values[3].data);
+    EXPECT_EQ((std::vector<std::uint8_t>{3, 0, 0, 0}), values[4].data);
+    EXPECT_EQ(kHkeyClassesRoot, values[5].root);
+    EXPECT_EQ(kRegSz, values[5].type);
+    EXPECT_EQ((std::vector<std::uint8_t>{'B', 0, 'i', 0, 'n', 0, 0, 0}), values[5].data);
+}
+
+}  // namespace
+}  // namespace kestro::test

@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# The real kestroctl.exe under Wine, checked from outside with Wine's reg.exe
+# and, for the toggles, with kestro.exe itself read by kestro_probe.
+#
+#   kestroctl_wine.sh CASE KESTROCTL_EXE KESTRO_EXE PROBE_EXE
+#
+# CASE: agree (set, get, list, reg.exe and the window agree), refusals
+# (what must write nothing), carry (list on a fresh prefix creates no key;
+# save there and apply on another fresh one). The prefixes live next to the
+# programs' build folder; scripts/test removes them before each run.
+set -uo pipefail
+case_name=$1
+ctl=$2
+exe=$3
+probe=$4
+build=$(cd "$(dirname "$ctl")/.." && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=${KESTRO_WINE_LOCALE:-ru_RU.UTF-8}
+failures=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect() {  # expect LABEL WANTED ACTUAL
+    if [ "$2" = "$3" ]; then echo "ok: $1"; else fail "$1: wanted [$2], got [$3]"; fi
+}
+
+source "$here/../../scripts/lib/wine-session.sh"
+
+# A prefix of its own; made when missing (or always, with "fresh").
+use_prefix() {  # use_prefix DIR [fresh]
+    export WINEPREFIX=$1
+    if [ "${2:-}" = fresh ]; then
+        wineserver -k >/dev/null 2>&1
+        rm -rf "$WINEPREFIX"
+    fi
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        if file "$ctl" | grep -q x86-64; then version=winxp64; else version=winxp; fi
+        wine wineboot -i >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null
+    fi
+}
+
+# Output as bytes, code page 866 (what a redirected kestroctl writes on a
+# Russian system) turned into UTF-8, without CRs.
+ctl() { wine "$ctl" "$@" 2>"$work/err" | iconv -f CP866 -t UTF-8 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+ctl_err() { iconv -f CP866 -t UTF-8 <"$work/err" | tr -d '\r'; }
+
+reg_value() {  # reg_value KEY NAME: "REG_DWORD 0x1", empty when absent; reg.exe too writes code page 866
+    wine reg query "$1" /v "$2" /reg:64 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r' |
+        awk -v n="$2" 'tolower($1) == tolower(n) { $1 = ""; sub(/^ +/, ""); print }'
+}
+key_exists() { wine reg query "$1" /reg:64 >/dev/null 2>&1 && echo yes || echo no; }
+
+explorer='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
+system='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\System'
+services='HKLM\SYSTEM\CurrentControlSet\Services'
+filesystem='HKLM\SYSTEM\CurrentControlSet\Control\FileSystem'
+fonts='HKCU\DEFAULT\Control Panel\Desktop'
+bin='HKCR\CLSID\{645FF040-5081-101B-9F08-00AA002F954E}'
+
+# Every value of the catalogue, one "KEY NAME" per line.
+catalogue_values() {
+    for v in MaxRecentDocs NoNetworkConnections StartmenuLogoff NoFavoritesMenu NoRecentDocsMenu \
+             ClearRecentDocsOnExit NoRecentDocsHistory NoSMMyPictures NoSetTaskbar NoAddPrinter NoFind NoSMHelp \
+             NoRun NoStartMenuMorePrograms NoChangeStartMenu NoThemesTab; do
+        echo "$explorer $v"
+    done
+    echo 'HKCU\Control Panel\Desktop PaintDesktopVersion'
+    echo 'HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Uninstall NoAddRemovePrograms'
+    for v in NoDispCPL NoDispBackgroundPage NoDispScrSavPage NoDispAppearancePage DisableTaskMgr DisableRegistryTools; do
+        echo "$system $v"
+    done
+    echo "$services\\CDRom AutoRun"
+    echo "$filesystem NtfsDisableLastAccessUpdate"
+    for v in FontSmoothing FontSmoothingType FontSmoothingOrientation; do echo "$fonts $v"; done
+    for d in cdrom flpydisk parport usbstor; do echo "$services\\$d start"; done
+    echo "$bin LocalizedString"
+    echo "$bin InfoTip"
+    echo 'HKCU\Control Panel\Desktop Wallpaper'
+}
+dump_values() {
+    catalogue_values | while read -r line; do
+        key=${line% *}
+        echo "$line = $(reg_value "$key" "${line##* }")"
+    done
+}
+
+# Every catalogue value deleted, so that cases do not lean on each other.
+reset_values() {
+    catalogue_values | while read -r line; do
+        wine reg delete "${line% *}" /v "${line##* }" /f /reg:64 >/dev/null 2>&1
+    done
+}
+
+list_state() {  # list_state NAME: the STATE column of kestroctl list
+    ctl list | awk -v n="$1" '$1 == n { print $2 }'
+}
+
+case "$case_name" in
+agree)
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    ctl set NoRun on; expect "set NoRun on" 0 $?
+    ctl set disabletaskmgr ON; expect "set in other letter case" 0 $?
+    ctl set CdAutorunOff off; expect "set CdAutorunOff off" 0 $?
+    ctl set UsbStorageOff on; expect "set UsbStorageOff on" 0 $?
+    ctl set FontSmoothing on; expect "set FontSmoothing on" 0 $?
+    ctl set MaxRecentDocs -1; expect "set MaxRecentDocs -1" 0 $?
+    ctl set RecycleBinName "Корзина класса"; expect "set RecycleBinName" 0 $?
+
+    expect "reg: NoRun" "REG_DWORD 0x1" "$(reg_value "$explorer" NoRun)"
+    expect "reg: DisableTaskMgr" "REG_DWORD 0x1" "$(reg_value "$system" DisableTaskMgr)"
+    expect "reg: AutoRun (autorun left on)" "REG_DWORD 0x1" "$(reg_value "$services\\CDRom" AutoRun)"
+    expect "reg: usbstor start" "REG_DWORD 0x4" "$(reg_value "$services\\usbstor" start)"
+    expect "reg: FontSmoothingOrientation" "REG_DWORD 0x1" "$(reg_value "$fonts" FontSmoothingOrientation)"
+    expect "reg: MaxRecentDocs" "REG_DWORD 0xffffffff" "$(reg_value "$explorer" MaxRecentDocs)"
+    expect "reg: LocalizedString" "REG_SZ Корзина класса" "$(reg_value "$bin" LocalizedString)"
+
+    expect "get NoRun" on "$(ctl get NoRun)"
+    expect "get CdAutorunOff" off "$(ctl get CdAutorunOff)"
+    expect "get UsbStorageOff" on "$(ctl get usbstorageoff)"
+    expect "get MaxRecentDocs" -1 "$(ctl get MaxRecentDocs)"
+    expect "get RecycleBinName" "Корзина класса" "$(ctl get RecycleBinName)"
+    expect "list NoRun" on "$(list_state NoRun)"
+    expect "list NoFind" off "$(list_state NoFind)"
+    expect "list FontSmoothing" on "$(list_state FontSmoothing)"
+    expect "list CdAutorunOff" off "$(list_state CdAutorunOff)"
+    expect "list the caption" "NoRun on user logon no убрать Выполнить" \
+        "$(ctl list | awk '$1 == "NoRun" { $1 = $1; print }')"
+    json=$(wine "$ctl" list --json 2>/dev/null | tr -d '\r')
+    expect "list --json is UTF-8" "Корзина класса" \
+        "$(printf '%s' "$json" | /usr/bin/python3 -c 'import json, sys; print([i["value"] for i in json.load(sys.stdin) if i["name"] == "RecycleBinName"][0])')"
+
+    # The window, started afterwards, shows what kestroctl set.
+    if [ -n "${DISPLAY:-}" ]; then
+        wine "$exe" >/dev/null 2>&1 &
+        app=$!
+        if wine "$probe" wait 60000 >/dev/null 2>&1; then
+            expect "the window's toggles" \
+                "убрать Выполнить 1;убрать Диспетчер задач 1;отключить autorun 0;Откл. Flash 1;сглаживание экранных шрифтов 1;убрать Найти 0;" \
+                "$(wine "$probe" checked "убрать Выполнить" "убрать Диспетчер задач" "отключить autorun" "Откл. Flash" \
+                    "сглаживание экранных шрифтов" "убрать Найти" | tr -d '\r' | tr '\n' ';')"
+            expect "the window's recent documents" -1 "$(wine "$probe" spin | tr -d '\r')"
+            wine "$probe" close >/dev/null 2>&1
+        else
+            fail "kestro.exe did not open"
+        fi
+        for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.2; done
+        kill "$app" 2>/dev/null
+    else
+        fail "no display for kestro.exe"
+    fi
+    ;;
+
+refusals)
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    wine reg add "$explorer" /v NoFind /t REG_DWORD /d 0 /f >/dev/null
+    before=$(dump_values)
+    printf '[Kestro]\r\nNoFind = on\r\nNoRun = on\r\n' >"$work/change.ini"
+    out=$(ctl apply "$(winepath -w "$work/change.ini")" --dry-run); code=$?
+    expect "dry run exit" 0 $code
+    expect "dry run says the change" "NoFind: off -> on" "$(echo "$out" | grep '^NoFind')"
+    expect "dry run writes nothing" "$before" "$(dump_values)"
+
+    printf '\xEF\xBB\xBF[Kestro]\r\nNoFind = on\r\nNoSuchThing = on\r\n' >"$work/unknown.ini"
+    ctl apply "$(winepath -w "$work/unknown.ini")"; code=$?
+    expect "unknown name exit" 2 $code
+    expect "unknown name message" 1 "$(ctl_err | grep -c ":3: unknown setting 'NoSuchThing'")"
+    printf '[Kestro]\r\nNoFind = on\r\nUsbStorageOff = maybe\r\n' >"$work/bad.ini"
+    ctl apply "$(winepath -w "$work/bad.ini")"; code=$?
+    expect "bad value exit" 2 $code
+    expect "bad value message" 1 "$(ctl_err | grep -c ":3: 'maybe' is not a value of UsbStorageOff")"
+    ctl set NoFind maybe; expect "set with a bad value" 2 $?
+    ctl set NoSuchThing on; expect "set of an unknown name" 2 $?
+    ctl set Wallpaper 'C:\no\such.bmp'; expect "set of a missing wallpaper" 2 $?
+    expect "refused commands wrote nothing" "$before" "$(dump_values)"
+
+    # A value of the wrong type: list shows it and goes on; get and save
+    # fail with the engine's message.
+    wine reg add "$explorer" /v NoRun /t REG_SZ /d 1 /f >/dev/null
+    expect "list shows the wrong type" "NoRun (wrong type: NoRun is REG_SZ, not REG_DWORD)" \
+        "$(ctl list | awk '$1 == "NoRun" { $1 = $1; print $1, $2, $3, $4, $5, $6, $7, $8 }')"
+    expect "list goes on after it" off "$(list_state NoFind)"
+    ctl get NoRun >/dev/null; expect "get of a wrong type exits" 1 $?
+    expect "get of a wrong type says" "kestroctl: NoRun: Invalid data type for 'NoRun' (NoRun is REG_SZ, not REG_DWORD)" \
+        "$(ctl_err)"
+    wine reg delete "$explorer" /v NoRun /f >/dev/null
+
+    ctl /? >"$work/help"; expect "/? exit" 0 $?
+    expect "/? lists the commands" 1 "$(grep -c '^  apply ' "$work/help")"
+    ;;
+
+carry)
+    # The source: every setting given a value that is not the default.
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    for s in NoNetworkConnections StartmenuLogoff NoFavoritesMenu NoRecentDocsMenu ClearRecentDocsOnExit \
+             NoRecentDocsHistory NoSMMyPictures NoSetTaskbar NoAddPrinter NoFind NoSMHelp NoRun \
+             NoStartMenuMorePrograms NoChangeStartMenu PaintDesktopVersion NoAddRemovePrograms NoDispCPL NoThemesTab \
+             NoDispBackgroundPage NoDispScrSavPage NoDispAppearancePage DisableTaskMgr DisableRegistryTools \
+             CdAutorunOff LastAccessUpdateOff FontSmoothing CdromOff FloppyOff ParallelPortOff UsbStorageOff; do
+        ctl set "$s" on || fail "set $s on: $(ctl_err)"
+    done
+    ctl set MaxRecentDocs 12 || fail "set MaxRecentDocs"
+    ctl set RecycleBinName "Корзина" || fail "set RecycleBinName"
+    ctl set RecycleBinInfoTip "  с пробелами  " || fail "set RecycleBinInfoTip"
+    ctl set Wallpaper 'C:\windows\win.ini' || fail "set Wallpaper: $(ctl_err)"
+    ctl save "$(winepath -w "$work/profile.ini")"; expect "save exit" 0 $?
+    source_values=$(dump_values)
+    expect "every value is stored on the source" 0 "$(echo "$source_values" | grep -c '= $')"
+    wineserver -k >/dev/null 2>&1
+
+    use_prefix "$build/ctl-fresh-wineprefix" fresh
+    keys_before=$(for k in "$explorer" "$system" "$fonts" "$services\\parport" "$filesystem" "$bin"; do
+        echo "$k $(key_exists "$k")"; done)
+    wine reg export HKCU "$(winepath -w "$work/before.reg")" /y >/dev/null 2>&1
+    ctl list >/dev/null; expect "list on a fresh prefix" 0 $?
+    expect "list created no key" "$keys_before" "$(for k in "$explorer" "$system" "$fonts" "$services\\parport" "$filesystem" "$bin"; do
+        echo "$k $(key_exists "$k")"; done)"
+    wine reg export HKCU "$(winepath -w "$work/after.reg")" /y >/dev/null 2>&1
+    cmp -s "$work/before.reg" "$work/after.reg" || fail "list changed HKEY_CURRENT_USER: $(diff "$work/before.reg" "$work/after.reg" | head -5)"
+
+    ctl apply "$(winepath -w "$work/profile.ini")" >/dev/null; expect "apply exit" 0 $?
+    expect "the same values for every setting" "$source_values" "$(dump_values)"
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$build/ctl-fresh-wineprefix"
+    ;;
+
+*)
+    echo "unknown case $case_name"; exit 2 ;;
+esac
+
+wineserver -k >/dev/null 2>&1
+echo "$case_name: $failures failure(s)"
+[ "$failures" -eq 0 ]

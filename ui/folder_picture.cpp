@@ -1,0 +1,94 @@
+#include "ui/folder_picture.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+namespace {
+
+constexpr wchar_t kSection[] = L"{BE098140-A513-11D0-A3A4-00C04FD706EC}";
+constexpr wchar_t kKey[] = L"IconArea_Image";
+
+// Owns a file handle.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
+
+bool ReadAll(HANDLE file, std::string* bytes) {
+    const DWORD size = GetFileSize(file, nullptr);
+    if (size == INVALID_FILE_SIZE) return false;
+    bytes->assign(size, '\0');
+    DWORD read = 0;
+    return size == 0 || (ReadFile(file, &(*bytes)[0], size, &read, nullptr) && read == size);
+}
+
+// The profile-string writer keeps a file in UTF-16 when it starts with a
+// byte-order mark, and writes ANSI otherwise. A new file gets the mark; an
+// ANSI file is converted, since all it holds came from the code page and
+// converts without loss; a file with any byte-order mark is left alone.
+// `created` tells whether the file is new.
+bool MakeUnicodeFile(const std::wstring& file, bool* created) {
+    FileHandle handle(CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return false;
+    *created = GetLastError() != ERROR_ALREADY_EXISTS;
+    std::string bytes;
+    if (!ReadAll(handle.Get(), &bytes)) return false;
+    const bool marked = (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                               (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) ||
+                        bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    if (marked) return true;
+    std::wstring text;
+    if (!bytes.empty()) {
+        const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        if (length <= 0) return false;
+        text.assign(static_cast<std::size_t>(length), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    }
+    std::string out("\xFF\xFE", 2);
+    for (wchar_t c : text) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>((c >> 8) & 0xFF);
+    }
+    DWORD written = 0;
+    return SetFilePointer(handle.Get(), 0, nullptr, FILE_BEGIN) == 0 &&
+           WriteFile(handle.Get(), out.data(), static_cast<DWORD>(out.size()), &written, nullptr) &&
+           written == out.size() && SetEndOfFile(handle.Get());
+}
+
+}  // namespace
+
+bool FitsAnsiCodePage(const std::wstring& text) {
+    if (text.empty()) return true;
+    BOOL usedDefault = FALSE;
+    // No best fit: a look-alike letter would be a different path.
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, &usedDefault);
+    return length > 0 && !usedDefault;
+}
+
+bool WriteFolderPicture(const std::wstring& folder, const std::wstring& picture) {
+    const std::wstring file = folder + L"\\Desktop.ini";
+    bool created = false;
+    if ((FitsAnsiCodePage(picture) || MakeUnicodeFile(file, &created)) &&
+        WritePrivateProfileStringW(kSection, kKey, picture.c_str(), file.c_str()))
+        return true;
+    if (created) DeleteFileW(file.c_str());  // no file with only a byte-order mark left behind
+    return false;
+}
+
+}  // namespace kestro
