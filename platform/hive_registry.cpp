@@ -497,7 +497,7 @@ bool HiveRegistryStore::Commit(const HiveFile::CommitOptions& options, std::stri
                                std::vector<std::string>* written, std::vector<std::string>* backups) {
     for (int slot : {kSystem, kSoftware, kUser}) {
         HiveFile* hive = Hive(slot);
-        if (!hive || !hive->Changed() || hive->GetMode() == HiveFile::Mode::DryRun) continue;
+        if (!hive || !hive->Changed()) continue;
         if (!FlushValues(slot, error)) return false;
         std::string why = hive->Commit(options);
         if (!why.empty()) {
