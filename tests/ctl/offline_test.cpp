@@ -83,6 +83,18 @@ TEST_F(OfflineTool, AMachineSettingNeedsNoUserButTheUsersSettingsDo) {
               console_.out);
 }
 
+TEST_F(OfflineTool, ClearingTheSearchHistoryRemovesItsWholeTree) {
+    ASSERT_TRUE(MergeReg(ntuser_, "Windows Registry Editor Version 5.00\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant]\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant\\ACMru]\n\"a\"=\"x\"\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant\\ACMru\\5001]\n\"000\"=\"cats\"\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant\\ACMru\\5001\\Deeper]\n\n"));
+    ASSERT_TRUE(ReglookupHasKey(ntuser_, "Software\\Microsoft\\Search Assistant\\ACMru\\5001\\Deeper"));
+    ASSERT_EQ(kExitOk, Run({"clear-search-history"})) << console_.err;
+    EXPECT_FALSE(ReglookupHasKey(ntuser_, "Software\\Microsoft\\Search Assistant\\ACMru"));
+    EXPECT_TRUE(ReglookupHasKey(ntuser_, "Software\\Microsoft\\Search Assistant"));
+}
+
 TEST_F(OfflineTool, ReadingCommandsChangeNoByte) {
     const std::string before = Bytes();
     struct stat st {};
