@@ -4,6 +4,11 @@
 #include "ctl/files.h"
 #include "ctl/utf8.h"
 #include "ctl/writes.h"
+#include "formats/entry_match.h"
+#include "formats/file_bytes.h"
+#include "formats/layout.h"
+#include "formats/policy_file.h"
+#include "formats/reg_file.h"
 #include "settings/uFunctions.h"
 #include "ui/form_layout.h"
 
@@ -24,6 +29,10 @@ struct Options {
     std::string file;
     bool json = false;
     bool dryRun = false;
+    std::string profile;    // export: the profile to export instead of this machine's state
+    std::string format;     // export: "reg" or "pol"
+    std::string scope;      // apply: "user" or "machine" for a policy file outside User/Machine
+    bool ignoreUnknown = false;
 };
 
 struct Context {
@@ -95,6 +104,12 @@ bool Prepare(const Setting& row, SettingValue* value, std::string* error) {
     return true;
 }
 
+// Whether Group Policy leaves the setting behind when its GPO is removed:
+// every value outside the policy keys stays.
+bool Tattoos(const Setting& row) {
+    return TattoosWhenRemoved(RegValue{row.root, row.keyPath, row.valueNames[0], kRegNone, {}});
+}
+
 std::string StateText(const SettingState& state) {
     switch (state.status) {
         case SettingState::Status::Ok: return FormatSettingValue(state.value);
@@ -119,7 +134,7 @@ int RunList(Context& context) {
             const SettingState state = ReadSettingState(context.store, row);
             nlohmann::json item = {{"name", row.name},     {"caption", Caption(row)},
                                    {"scope", ScopeName(row)}, {"effect", EffectName(row.effect)},
-                                   {"admin", row.IsMachineWide()}};
+                                   {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)}};
             switch (state.status) {
                 case SettingState::Status::Ok:
                     item["status"] = "ok";
@@ -144,14 +159,16 @@ int RunList(Context& context) {
         return kExitOk;
     }
 
+    // TATTOO: stays behind when a GPO that set it is removed.
     struct Line {
-        std::string name, state, scope, effect, admin, caption;
+        std::string name, state, scope, effect, admin, tattoo, caption;
     };
-    std::vector<Line> lines = {{"NAME", "STATE", "SCOPE", "EFFECT", "ADMIN", "CAPTION"}};
+    std::vector<Line> lines = {{"NAME", "STATE", "SCOPE", "EFFECT", "ADMIN", "TATTOO", "CAPTION"}};
     for (const Setting& row : kCatalogue) {
         if (!row.HasState()) continue;
         lines.push_back({row.name, StateText(ReadSettingState(context.store, row)), ScopeName(row),
-                         EffectName(row.effect), row.IsMachineWide() ? "yes" : "no", Caption(row)});
+                         EffectName(row.effect), row.IsMachineWide() ? "yes" : "no", Tattoos(row) ? "yes" : "no",
+                         Caption(row)});
     }
     // Columns as wide as their longest entry; a long text value only
     // pushes its own line's caption along.
@@ -165,7 +182,7 @@ int RunList(Context& context) {
     };
     for (const Line& line : lines)
         context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.scope, 7) +
-                            pad(line.effect, 7) + pad(line.admin, 5) + line.caption + "\n");
+                            pad(line.effect, 7) + pad(line.admin, 5) + pad(line.tattoo, 6) + line.caption + "\n");
     return kExitOk;
 }
 
@@ -241,23 +258,126 @@ int RunSave(Context& context) {
 }
 
 void DeclareApply(CLI::App& command, Options& options) {
-    command.add_option("FILE", options.file, "the profile to read")->required();
+    command.add_option("FILE", options.file, "a profile, or a .reg or Registry.pol file that export wrote")->required();
     command.add_flag("--dry-run", options.dryRun, "say what would change, write nothing");
+    command.add_flag("--ignore-unknown", options.ignoreUnknown,
+                     ".reg/.pol: pass over values that are not Kestro settings instead of refusing the file");
+    command.add_option("--scope", options.scope, "a .pol file outside a User or Machine folder: user or machine")
+        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
+}
+
+bool EndsWithIgnoringCase(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && SameNameIgnoringCase(text.substr(text.size() - end.size()), end);
+}
+
+// The folder a policy file lies in says whose it is, as in a GPO.
+bool PolicyScopeOf(const std::string& file, const std::string& given, PolicyScope* scope) {
+    if (!given.empty()) {
+        *scope = SameNameIgnoringCase(given, "user") ? PolicyScope::User : PolicyScope::Machine;
+        return true;
+    }
+    const std::size_t end = file.find_last_of("/\\");
+    if (end == std::string::npos || end == 0) return false;
+    const std::size_t start = file.find_last_of("/\\", end - 1);
+    const std::string folder = file.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+    if (SameNameIgnoringCase(folder, layout::kPolUserFolder)) *scope = PolicyScope::User;
+    else if (SameNameIgnoringCase(folder, layout::kPolMachineFolder)) *scope = PolicyScope::Machine;
+    else return false;
+    return true;
+}
+
+// Every setting as the match sees it: the values its writer stores for a
+// state, computed by the writers themselves.
+std::vector<SettingShape> SettingShapes() {
+    std::vector<SettingShape> shapes;
+    for (const Setting& row : kCatalogue) {
+        const ValueKind kind = KindOf(row);
+        if (kind == ValueKind::Action) continue;
+        const Setting* r = &row;
+        shapes.push_back({row.name,
+                          kind == ValueKind::Toggle   ? SettingShape::Kind::Toggle
+                          : kind == ValueKind::Number ? SettingShape::Kind::Number
+                                                      : SettingShape::Kind::Text,
+                          [r, kind](const std::string& state) {
+                              Profile one;
+                              SettingValue value = kind == ValueKind::Toggle   ? SettingValue::Toggle(state == "on")
+                                                   : kind == ValueKind::Number ? SettingValue::Number(std::stoi(state))
+                                                                               : SettingValue::Text(WideFromUtf8(state));
+                              one.entries.push_back({r, value, 0});
+                              return RegistryValuesFor(one);
+                          }});
+    }
+    return shapes;
+}
+
+// A .reg or Registry.pol file as a profile: only Kestro's settings, each in
+// a state its writer gives. False, having said why, when the file is
+// malformed or holds something else.
+bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vector<std::string>* labels, int* code) {
+    const std::string& file = context.options.file;
+    PolicyScope scope = PolicyScope::User;
+    if (policy && !PolicyScopeOf(file, context.options.scope, &scope)) {
+        *code = context.Fail(kExitUsage, file + ": not in a User or Machine folder; say whose it is with --scope user|machine");
+        return false;
+    }
+    std::vector<RegValue> entries;
+    std::vector<std::size_t> places;
+    try {
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(file, layout::kMaxFileBytes);
+        entries = policy ? ReadPolicyFile(bytes, scope, &places) : ReadRegFile(bytes, &places);
+    } catch (const FileError& e) {
+        *code = context.Fail(kExitUsage, std::string("cannot read ") + e.what());
+        return false;
+    } catch (const FormatError& e) {
+        *code = context.Fail(kExitUsage, file + ": " + e.what() + "; nothing was written");
+        return false;
+    }
+    const EntryMatch match =
+        MatchEntries(entries, places, policy ? "offset" : "line", SettingShapes(), context.options.ignoreUnknown);
+    for (const std::string& ignored : match.ignored) context.console.Err("kestroctl: " + file + ": " + ignored + ", passed over\n");
+    if (!match.errors.empty()) {
+        for (const std::string& error : match.errors) context.console.Err("kestroctl: " + file + ": " + error + "\n");
+        *code = context.Fail(kExitUsage, file + ": " + std::to_string(match.errors.size()) +
+                                             " entries are not Kestro settings as its writers store them" +
+                                             (context.options.ignoreUnknown ? "" : " (--ignore-unknown passes over other values)") +
+                                             "; nothing was written");
+        return false;
+    }
+    for (const FoundSetting& found : match.settings) {
+        const Setting* row = FindSettingByName(found.name);
+        const ValueKind kind = KindOf(*row);
+        profile->entries.push_back({row,
+                                    kind == ValueKind::Toggle   ? SettingValue::Toggle(found.state == "on")
+                                    : kind == ValueKind::Number ? SettingValue::Number(std::stoi(found.state))
+                                                                : SettingValue::Text(WideFromUtf8(found.state)),
+                                    0});
+        labels->push_back(file);
+    }
+    return true;
 }
 
 int RunApply(Context& context) {
     const std::string& file = context.options.file;
     std::string bytes, error;
-    if (!ReadWholeFile(file, &bytes, &error)) return context.Fail(kExitUsage, "cannot read " + file + ": " + error);
     Profile profile;
-    ProfileError fault;
-    if (!ReadProfile(bytes, &profile, &fault))
-        return context.Fail(kExitUsage, file + (fault.line ? ":" + std::to_string(fault.line) : std::string()) + ": " +
-                                            fault.message);
+    // Where each entry came from, for messages.
+    std::vector<std::string> labels;
+    const bool policy = EndsWithIgnoringCase(file, ".pol");
+    if (policy || EndsWithIgnoringCase(file, ".reg")) {
+        int code = kExitOk;
+        if (!ReadExportedFile(context, policy, &profile, &labels, &code)) return code;
+    } else {
+        if (!ReadWholeFile(file, &bytes, &error)) return context.Fail(kExitUsage, "cannot read " + file + ": " + error);
+        ProfileError fault;
+        if (!ReadProfile(bytes, &profile, &fault))
+            return context.Fail(kExitUsage, file + (fault.line ? ":" + std::to_string(fault.line) : std::string()) +
+                                                ": " + fault.message);
+        for (const ProfileEntry& entry : profile.entries) labels.push_back(file + ":" + std::to_string(entry.line));
+    }
     // All of it is checked before anything is written.
-    for (ProfileEntry& entry : profile.entries)
-        if (!Prepare(*entry.row, &entry.value, &error))
-            return context.Fail(kExitUsage, file + ":" + std::to_string(entry.line) + ": " + error);
+    for (std::size_t i = 0; i < profile.entries.size(); ++i)
+        if (!Prepare(*profile.entries[i].row, &profile.entries[i].value, &error))
+            return context.Fail(kExitUsage, labels[i] + ": " + error);
 
     if (context.options.dryRun) {
         int changes = 0;
@@ -274,19 +394,89 @@ int RunApply(Context& context) {
     }
 
     int failures = 0;
-    for (const ProfileEntry& entry : profile.entries) {
+    for (std::size_t i = 0; i < profile.entries.size(); ++i) {
+        const ProfileEntry& entry = profile.entries[i];
         try {
             WriteSetting(*entry.row, entry.value);
             context.console.Out(std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n");
         } catch (const std::exception& failure) {
             ++failures;
-            context.Fail(kExitFailed, file + ":" + std::to_string(entry.line) + ": " + entry.row->name + ": " +
-                                          failure.what());
+            context.Fail(kExitFailed, labels[i] + ": " + entry.row->name + ": " + failure.what());
         }
     }
     if (failures == 0) return kExitOk;
     return context.Fail(kExitFailed, std::to_string(failures) + " of " + std::to_string(profile.entries.size()) +
                                          " settings were not written");
+}
+
+// ---------------------------------------------------------------- export
+
+std::string TattooNames() {
+    std::string names;
+    for (const Setting& row : kCatalogue)
+        if (row.HasState() && Tattoos(row)) names += std::string(names.empty() ? "" : ", ") + row.name;
+    return names;
+}
+
+void DeclareExport(CLI::App& command, Options& options) {
+    command.require_subcommand(1);
+    CLI::App* reg = command.add_subcommand("reg", "a .reg file for regedit and reg import (UTF-16LE)");
+    reg->add_option("FILE", options.file, "the .reg file to write")->required();
+    reg->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    reg->callback([&options] { options.format = "reg"; });
+    CLI::App* pol = command.add_subcommand("pol", "Group Policy: DIR/User/Registry.pol and DIR/Machine/Registry.pol");
+    pol->add_option("DIR", options.file, "the folder to write into, as a GPO's folder in SYSVOL")->required();
+    pol->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    pol->callback([&options] { options.format = "pol"; });
+    command.footer(
+        "The values are exactly those the window's writers store. The search history is an action, not a\n"
+        "setting, and is not exported. HKEY_CLASSES_ROOT values go to the machine's Registry.pol under\n"
+        "Software\\Classes. These settings stay behind (\"tattoo\") when their GPO is removed, as they lie\n"
+        "outside the Policies keys: " + TattooNames() + ".");
+}
+
+int RunExport(Context& context) {
+    const Options& options = context.options;
+    Profile profile;
+    if (!options.profile.empty()) {
+        std::string bytes, error;
+        if (!ReadWholeFile(options.profile, &bytes, &error))
+            return context.Fail(kExitUsage, "cannot read " + options.profile + ": " + error);
+        ProfileError fault;
+        if (!ReadProfile(bytes, &profile, &fault))
+            return context.Fail(kExitUsage, options.profile +
+                                                (fault.line ? ":" + std::to_string(fault.line) : std::string()) + ": " +
+                                                fault.message);
+    } else {
+        std::vector<std::string> notes;
+        const bool complete = CurrentProfile(context.store, &profile, &notes);
+        for (const std::string& note : notes) context.console.Err("kestroctl: " + note + "\n");
+        // A part of the state is not this machine's state: write nothing.
+        if (!complete) return context.Fail(kExitFailed, "not every setting could be read; nothing was exported");
+    }
+    const std::vector<RegValue> values = RegistryValuesFor(profile);
+    try {
+        if (options.format == "reg") {
+            WriteFileBytes(options.file, WriteRegFile(values));
+            context.console.Out(std::to_string(values.size()) + " values written to " + options.file + "\n");
+        } else {
+            const PolicyFiles files = WritePolicyFiles(values);
+            const std::string user = options.file + "/" + layout::kPolUserFolder;
+            const std::string machine = options.file + "/" + layout::kPolMachineFolder;
+            MakeDirectory(options.file);
+            MakeDirectory(user);
+            MakeDirectory(machine);
+            WriteFileBytes(user + "/" + layout::kPolFileName, files.user);
+            WriteFileBytes(machine + "/" + layout::kPolFileName, files.machine);
+            context.console.Out(std::to_string(values.size()) + " values written to " + user + "/" +
+                                layout::kPolFileName + " and " + machine + "/" + layout::kPolFileName + "\n");
+        }
+    } catch (const FormatError& e) {
+        return context.Fail(kExitUsage, std::string("cannot export: ") + e.what());
+    } catch (const FileError& e) {
+        return context.Fail(kExitFailed, e.what());
+    }
+    return kExitOk;
 }
 
 // ---------------------------------------------------------------- the table
@@ -297,7 +487,10 @@ const Command kCommands[] = {
     {"set", "sets one setting through the window's own writer", DeclareSet, RunSet, true},
     {"clear-search-history", "deletes the search assistant's history", nullptr, RunClearSearchHistory, true},
     {"save", "writes every setting's state to a profile", DeclareSave, RunSave, false},
-    {"apply", "sets every setting of a profile; checks all of it first", DeclareApply, RunApply, true},
+    {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply,
+     true},
+    {"export", "writes the settings as a .reg file or as Group Policy Registry.pol files", DeclareExport, RunExport,
+     false},
 };
 
 const char kFooter[] =
@@ -306,8 +499,9 @@ const char kFooter[] =
     "  NoRun = on\n"
     "  MaxRecentDocs = 15\n"
     "  RecycleBinName = \"Trash\"\n"
-    "with ; or # comments. Exit codes: 0 done, 1 a write failed, 2 a wrong command line or profile\n"
-    "(nothing written). kestroctl COMMAND --help (or /?) tells more.";
+    "with ; or # comments. Exit codes: 0 done, 1 a write failed, 2 a wrong command line, profile or\n"
+    ".reg/.pol file (nothing written). kestroctl COMMAND --help (or /?) tells more; list's TATTOO column\n"
+    "marks the settings a removed GPO leaves behind.";
 
 }  // namespace
 

@@ -46,15 +46,19 @@ UniqueKey OpenForReading(RegistryStore& store, const Setting& row, const std::st
     }
 }
 
-// The value's type and bytes; false when it is absent.
+// The value's type and bytes; false when it is absent. `wide` reads texts
+// as UTF-16, as they are stored, so that none is lost to the code page.
 bool QueryRaw(RegistryStore& store, KeyHandle key, const std::string& name, std::uint32_t* type,
-              std::vector<std::uint8_t>* data) {
+              std::vector<std::uint8_t>* data, bool wide = false) {
+    const auto query = [&](std::uint8_t* bytes, std::uint32_t* size) {
+        return wide ? store.QueryValueW(key, name, type, bytes, size) : store.QueryValue(key, name, type, bytes, size);
+    };
     std::uint32_t size = 0;
-    RegResult rc = store.QueryValue(key, name, type, nullptr, &size);
+    RegResult rc = query(nullptr, &size);
     if (rc == kErrorFileNotFound) return false;
     if (rc == kErrorSuccess) {
         data->assign(size, 0);
-        rc = store.QueryValue(key, name, type, data->empty() ? nullptr : data->data(), &size);
+        rc = query(data->empty() ? nullptr : data->data(), &size);
         if (rc == kErrorSuccess) data->resize(size);
     }
     if (rc != kErrorSuccess)
@@ -78,6 +82,24 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
     const std::uint32_t bits = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
                                static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
     return static_cast<std::int32_t>(bits);
+}
+
+// UTF-16LE up to its first zero, as a wide text (UTF-32 off Windows).
+std::wstring WideFromUtf16Le(const std::vector<std::uint8_t>& data) {
+    std::wstring out;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+        char32_t c = static_cast<char32_t>(data[i] | (data[i + 1] << 8));
+        if (c == 0) break;
+        if (sizeof(wchar_t) == 4 && c >= 0xD800 && c <= 0xDBFF && i + 3 < data.size()) {
+            const char32_t low = static_cast<char32_t>(data[i + 2] | (data[i + 3] << 8));
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        out += static_cast<wchar_t>(c);
+    }
+    return out;
 }
 
 }  // namespace
@@ -112,7 +134,7 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
             case ValueKind::Text: {
                 std::uint32_t type = 0;
                 std::vector<std::uint8_t> data;
-                if (!key || !QueryRaw(store, key.Get(), first, &type, &data)) {
+                if (!key || !QueryRaw(store, key.Get(), first, &type, &data, true)) {
                     state.status = SettingState::Status::NotSet;
                     state.value = SettingValue::Text(std::wstring());
                     break;
@@ -120,10 +142,7 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
                 if (type != kRegSz && type != kRegExpandSz)
                     throw Failure{SettingState::Status::WrongType, first + " is " + RegTypeName(type) + ", not REG_SZ",
                                   "Invalid data type for '" + first + "'"};
-                std::string text(data.begin(), data.end());
-                const std::size_t zero = text.find('\0');
-                if (zero != std::string::npos) text.resize(zero);
-                state.value = SettingValue::Text(FromAnsi(text));
+                state.value = SettingValue::Text(WideFromUtf16Le(data));
                 break;
             }
             case ValueKind::Action:

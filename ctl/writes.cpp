@@ -13,23 +13,6 @@ namespace {
 
 SettingId IdOf(const Setting& row) { return static_cast<SettingId>(&row - kCatalogue); }
 
-// REG_SZ as the export formats hold it: UTF-16LE with its zero.
-std::vector<std::uint8_t> Utf16Text(const std::vector<std::uint8_t>& ansi) {
-    std::string text(ansi.begin(), ansi.end());
-    const std::size_t zero = text.find('\0');
-    if (zero != std::string::npos) text.resize(zero);
-    const std::wstring wide = FromAnsi(text);
-    std::vector<std::uint8_t> out;
-    for (wchar_t c : wide) {
-        const auto unit = static_cast<std::uint32_t>(c);
-        out.push_back(static_cast<std::uint8_t>(unit));
-        out.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
-    return out;
-}
-
 // Registry names ignore case.
 bool SameName(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -49,11 +32,12 @@ void WriteSetting(const Setting& row, const SettingValue& value) {
             row.write(value.number);
             return;
         case ValueKind::Text: {
-            const std::string ansi = ToAnsi(value.text);
+            // The writers take UTF-8 and store UTF-16, as the window's handlers do.
+            const std::string utf8 = WideToUtf8(value.text);
             switch (IdOf(row)) {
-                case SettingId::RecycleBinName: Zfunctions::SetRecycleBinName(ansi); return;
-                case SettingId::RecycleBinInfoTip: Zfunctions::SetRecycleBinInfoTip(ansi); return;
-                case SettingId::Wallpaper: Zfunctions::SetWallpaper(ansi); return;
+                case SettingId::RecycleBinName: Zfunctions::SetRecycleBinName(utf8); return;
+                case SettingId::RecycleBinInfoTip: Zfunctions::SetRecycleBinInfoTip(utf8); return;
+                case SettingId::Wallpaper: Zfunctions::SetWallpaper(utf8); return;
                 default: break;
             }
             break;
@@ -74,10 +58,10 @@ std::vector<RegValue> RegistryValuesFor(const Profile& profile) {
     for (const ProfileEntry& entry : profile.entries) {
         const Setting& row = *entry.row;
         for (std::size_t i = 0; i < row.ValueCount(); ++i) {
+            // As stored: texts in UTF-16, which is what both export formats hold.
             MemoryRegistryStore::Value stored;
-            if (!scratch.GetValue(row.root, row.keyPath, row.valueNames[i], &stored)) continue;
-            RegValue value{row.root, row.keyPath, row.valueNames[i], stored.type,
-                           stored.type == kRegSz ? Utf16Text(stored.data) : stored.data};
+            if (!scratch.GetValueW(row.root, row.keyPath, row.valueNames[i], &stored)) continue;
+            RegValue value{row.root, row.keyPath, row.valueNames[i], stored.type, stored.data};
             // One registry value, however many entries wrote it.
             bool known = false;
             for (const RegValue& earlier : values)

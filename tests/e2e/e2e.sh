@@ -3,7 +3,9 @@
 # its own that reports Windows XP, clicked with xdotool at the layout's
 # positions, checked from outside with `wine reg query` and kestro_probe.
 #
-#   e2e.sh CASE KESTRO_EXE PROBE_EXE
+#   e2e.sh CASE KESTRO_EXE PROBE_EXE [EXPORTER_EXE]
+#
+# reg-import needs EXPORTER_EXE, the program that writes the .reg file.
 #
 # Needs a display (scripts/test starts Xvfb). The prefix is made on first
 # use, next to the program: scripts/test removes it before each run.
@@ -11,6 +13,7 @@ set -uo pipefail
 case_name=$1
 exe=$2
 probe=$3
+exporter=${4:-}
 build=$(cd "$(dirname "$exe")/.." && pwd)
 
 export WINEPREFIX=$build/e2e-wineprefix
@@ -95,7 +98,8 @@ stop_program_with_exit_button() {
 }
 
 reg_value() {  # reg_value KEY NAME: "REG_DWORD 0x1"
-    wine reg query "$1" /v "$2" /reg:64 2>/dev/null | tr -d '\r' |
+    # reg.exe writes the console's code page (866 on a Russian system) when redirected.
+    wine reg query "$1" /v "$2" /reg:64 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r' |
         awk -v n="$2" 'tolower($1) == tolower(n) { $1 = ""; sub(/^ +/, ""); print }'
 }
 
@@ -169,6 +173,50 @@ error-box)
     expect "states" "убрать Сетевые подключения 1;убрать Выполнить 0;отключить autorun 0;" "$states"
     stop_program_with_exit_button
     reset_values
+    ;;
+reg-import)
+    # A .reg file of ours through Wine's own reg.exe: every value lands as
+    # written, Cyrillic and escapes included, and the window shows it.
+    [ -n "$exporter" ] || { fail "reg-import needs the exporter"; exit 1; }
+    out=$build/reg-import
+    rm -rf "$out"
+    wine "$exporter" write "$(winepath -w "$out")" >/dev/null 2>&1 || fail "the exporter failed"
+    bin='HKCR\CLSID\{645FF040-5081-101B-9F08-00AA002F954E}'
+    values=("$explorer|NoRun|REG_DWORD 0x1" "$explorer|NoFind|REG_DWORD 0x0"
+            "$explorer|MaxRecentDocs|REG_DWORD 0xffffffff"
+            'HKCU\DEFAULT\Control Panel\Desktop|FontSmoothing|REG_DWORD 0x2'
+            'HKCU\DEFAULT\Control Panel\Desktop|FontSmoothingType|REG_DWORD 0x2'
+            'HKCU\DEFAULT\Control Panel\Desktop|FontSmoothingOrientation|REG_DWORD 0x1'
+            'HKCU\Control Panel\Desktop|Wallpaper|REG_SZ C:\Мои рисунки\закат.bmp'
+            "$services\\CDRom|AutoRun|REG_DWORD 0x0" "$services\\cdrom|start|REG_DWORD 0x4"
+            "$services\\usbstor|start|REG_DWORD 0x3"
+            "$bin|LocalizedString|REG_SZ Корзина \"для\" мусора \\ 100%" "$bin|InfoTip|REG_SZ")
+    for v in "${values[@]}"; do
+        IFS='|' read -r key name _ <<<"$v"
+        wine reg delete "$key" /v "$name" /f /reg:64 >/dev/null 2>&1
+    done
+    if wine reg import "$(winepath -w "$out/sample.reg")" /reg:64 >/dev/null 2>&1; then
+        echo "ok: reg import"
+    else
+        fail "reg import refused the file"
+    fi
+    for v in "${values[@]}"; do
+        IFS='|' read -r key name want <<<"$v"
+        expect "$name under $key" "$want" "$(reg_value "$key" "$name")"
+    done
+    start_program
+    probe wait 60000 || { fail "the window did not open"; exit 1; }
+    states=$(probe checked "убрать Выполнить" "убрать Найти" "отключить autorun" "сглаживание экранных шрифтов" \
+        "Откл. CD-ROM" "Откл. Flash" | tr '\n' ';')
+    expect "states after the import" \
+        "убрать Выполнить 1;убрать Найти 0;отключить autorun 1;сглаживание экранных шрифтов 1;Откл. CD-ROM 1;Откл. Flash 0;" \
+        "$states"
+    expect "recent documents after the import" "-1" "$(probe spin)"
+    stop_program_with_exit_button
+    for v in "${values[@]}"; do
+        IFS='|' read -r key name _ <<<"$v"
+        wine reg delete "$key" /v "$name" /f /reg:64 >/dev/null 2>&1
+    done
     ;;
 *)
     echo "e2e: unknown case $case_name"

@@ -1,0 +1,110 @@
+#include "formats/entry_match.h"
+
+#include "formats/policy_file.h"
+#include "formats/values.h"
+
+#include <cstring>
+
+namespace kestro {
+
+namespace {
+
+bool SamePlace(const RegValue& a, const RegValue& b) {
+    RegValue x = ToPolicyLocation(a), y = ToPolicyLocation(b);
+    return x.root == y.root && SameNameIgnoringCase(x.keyPath, y.keyPath) && SameNameIgnoringCase(x.name, y.name);
+}
+
+std::string Where(const std::vector<std::size_t>& places, const std::string& kind, std::size_t i) {
+    return kind + " " + std::to_string(i < places.size() ? places[i] : 0) + ": ";
+}
+
+std::int32_t DwordOf(const std::vector<std::uint8_t>& data) {
+    std::uint32_t n = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+    std::int32_t s;
+    std::memcpy(&s, &n, sizeof s);
+    return s;
+}
+
+}  // namespace
+
+EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<std::size_t>& places,
+                        const std::string& placeKind, const std::vector<SettingShape>& shapes, bool ignoreUnknown) {
+    EntryMatch result;
+    std::vector<bool> claimed(entries.size(), false);
+    for (const SettingShape& shape : shapes) {
+        // Where the writer writes: the places of one state's values (every
+        // state writes the same places).
+        std::vector<RegValue> places0 =
+            shape.valuesFor(shape.kind == SettingShape::Kind::Toggle ? "off" : shape.kind == SettingShape::Kind::Number ? "0" : "");
+        std::vector<std::size_t> mine;  // entry indices, in file order
+        std::string problem;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            for (const RegValue& place : places0) {
+                if (!SamePlace(entries[i], place)) continue;
+                mine.push_back(i);
+                claimed[i] = true;
+                if (entries[i].type != place.type && problem.empty())
+                    problem = Where(places, placeKind, i) + shape.name + ": " + DescribeValue(entries[i]) +
+                              " has type " + std::to_string(entries[i].type) + ", not " + std::to_string(place.type);
+                break;
+            }
+        }
+        if (mine.empty()) continue;
+        const std::string at = Where(places, placeKind, mine.front());
+        if (!problem.empty()) {
+            result.errors.push_back(problem);
+            continue;
+        }
+        if (mine.size() > places0.size()) {
+            result.errors.push_back(Where(places, placeKind, mine.back()) + shape.name + ": " +
+                                    DescribeValue(entries[mine.back()]) + " is given more than once");
+            continue;
+        }
+        if (shape.kind == SettingShape::Kind::Toggle) {
+            std::string state;
+            for (const char* candidate : {"on", "off"}) {
+                std::vector<RegValue> want = shape.valuesFor(candidate);
+                if (want.size() != mine.size()) continue;
+                bool all = true;
+                for (const RegValue& w : want) {
+                    bool found = false;
+                    for (std::size_t i : mine)
+                        if (SamePlace(entries[i], w) && entries[i].data == w.data) found = true;
+                    all = all && found;
+                }
+                if (all) state = candidate;
+            }
+            if (state.empty()) {
+                result.errors.push_back(at + shape.name + ": the values are neither those of on nor of off" +
+                                        (mine.size() < places0.size() ? " (some are missing)" : ""));
+                continue;
+            }
+            result.settings.push_back({shape.name, state});
+        } else if (shape.kind == SettingShape::Kind::Number) {
+            if (entries[mine.front()].data.size() != 4) {
+                result.errors.push_back(at + shape.name + ": a REG_DWORD needs 4 bytes of data");
+                continue;
+            }
+            result.settings.push_back({shape.name, std::to_string(DwordOf(entries[mine.front()].data))});
+        } else {
+            std::u16string text;
+            if (!TextFromData(entries[mine.front()].data, &text)) {
+                result.errors.push_back(at + shape.name + ": the text is not one UTF-16 text ending in a zero");
+                continue;
+            }
+            try {
+                result.settings.push_back({shape.name, StrictUtf16ToUtf8(text)});
+            } catch (const std::invalid_argument&) {
+                result.errors.push_back(at + shape.name + ": the text holds an unpaired surrogate");
+            }
+        }
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (claimed[i]) continue;
+        std::string message = Where(places, placeKind, i) + DescribeValue(entries[i]) + " is not a Kestro setting";
+        (ignoreUnknown ? result.ignored : result.errors).push_back(message);
+    }
+    return result;
+}
+
+}  // namespace kestro

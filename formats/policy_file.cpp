@@ -1,0 +1,244 @@
+#include "formats/policy_file.h"
+
+#include "formats/layout.h"
+
+#include <algorithm>
+
+namespace kestro {
+
+namespace {
+
+using Place = FormatError::Place;
+
+void PutUnit(std::vector<std::uint8_t>& out, char16_t c) {
+    out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+}
+
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t n) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+}
+
+void PutText(std::vector<std::uint8_t>& out, const std::u16string& text) {
+    for (char16_t c : text) PutUnit(out, c);
+    PutUnit(out, 0);
+}
+
+std::vector<std::uint8_t> Header() {
+    std::vector<std::uint8_t> out(std::begin(layout::kPolSignature), std::end(layout::kPolSignature));
+    PutU32(out, layout::kPolVersion);
+    return out;
+}
+
+// Checks a value as the reader will, and appends its entry.
+void PutEntry(std::vector<std::uint8_t>& out, const RegValue& value) {
+    auto fail = [&](const std::string& why) {
+        throw FormatError(Place::None, 0, DescribeValue(value) + ": " + why);
+    };
+    std::u16string path, name;
+    try {
+        path = StrictUtf8ToUtf16(value.keyPath);
+        name = StrictUtf8ToUtf16(value.name);
+    } catch (const std::invalid_argument&) {
+        fail("the key path or value name is not UTF-8");
+    }
+    std::string problem = KeyPathProblem(path);
+    if (problem.empty()) problem = ValueNameProblem(name);
+    if (!problem.empty()) fail(problem);
+    if (value.type == kRegDword) {
+        if (value.data.size() != 4) fail("a REG_DWORD needs 4 bytes of data");
+    } else if (value.type == kRegSz) {
+        std::u16string text;
+        if (!TextFromData(value.data, &text)) fail("REG_SZ data is not one UTF-16 text ending in a zero");
+        if (text.size() > layout::kMaxTextChars)
+            fail("the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
+    } else {
+        fail("only REG_SZ and REG_DWORD values can be written");
+    }
+    PutUnit(out, layout::kPolOpen);
+    PutText(out, path);
+    PutUnit(out, layout::kPolSeparator);
+    PutText(out, name);
+    PutUnit(out, layout::kPolSeparator);
+    PutU32(out, value.type);
+    PutUnit(out, layout::kPolSeparator);
+    PutU32(out, static_cast<std::uint32_t>(value.data.size()));
+    PutUnit(out, layout::kPolSeparator);
+    out.insert(out.end(), value.data.begin(), value.data.end());
+    PutUnit(out, layout::kPolClose);
+}
+
+// A cursor over the file's bytes that knows its offset for every message.
+class Reader {
+public:
+    explicit Reader(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+
+    [[noreturn]] void Fail(std::size_t at, const std::string& what) const {
+        throw FormatError(Place::Offset, at, what);
+    }
+    std::size_t pos() const { return pos_; }
+    bool AtEnd() const { return pos_ == bytes_.size(); }
+    // The parts complete "the file is cut short: ..."; the message is built
+    // only when it is needed, as this runs for every character.
+    void Need(std::size_t n, const char* a, const char* b = "", const char* d = "") const {
+        if (bytes_.size() - pos_ < n) Fail(pos_, std::string("the file is cut short: ") + a + b + d);
+    }
+    char16_t Unit(const char* a, const char* b = "", const char* d = "") {
+        Need(2, a, b, d);
+        char16_t c = static_cast<char16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
+        pos_ += 2;
+        return c;
+    }
+    std::uint32_t U32(const char* what) {
+        Need(4, "no room for ", what);
+        std::uint32_t n = 0;
+        for (int i = 3; i >= 0; --i) n = (n << 8) | bytes_[pos_ + i];
+        pos_ += 4;
+        return n;
+    }
+    void Expect(char16_t delimiter, const char* what) {
+        std::size_t at = pos_;
+        char16_t c = Unit("expected ", what);
+        if (c != delimiter)
+            Fail(at, std::string("expected ") + what + " (UTF-16LE '" + static_cast<char>(delimiter) + "')");
+    }
+    // A text up to its zero, of at most `limit` characters.
+    std::u16string Text(std::size_t limit, const char* what) {
+        std::u16string out;
+        for (;;) {
+            std::size_t at = pos_;
+            char16_t c = Unit("the ", what, " has no terminating zero");
+            if (c == 0) return out;
+            if (out.size() == limit)
+                Fail(at, std::string("the ") + what + " is longer than " + std::to_string(limit) + " characters");
+            out += c;
+        }
+    }
+    std::vector<std::uint8_t> Data(std::size_t n) {
+        std::vector<std::uint8_t> out(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                                      bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+        pos_ += n;
+        return out;
+    }
+    std::size_t Remaining() const { return bytes_.size() - pos_; }
+
+private:
+    const std::vector<std::uint8_t>& bytes_;
+    std::size_t pos_ = 0;
+};
+
+// Registry value types that Group Policy carries, by their winnt.h codes.
+bool KnownType(std::uint32_t type) { return type <= 11 && type != 6 && type != 8 && type != 9 && type != 10; }
+
+}  // namespace
+
+RegValue ToPolicyLocation(RegValue value) {
+    if (value.root == kHkeyClassesRoot) {
+        value.root = kHkeyLocalMachine;
+        value.keyPath = layout::kPolClassesPrefix + value.keyPath;
+    }
+    return value;
+}
+
+bool TattoosWhenRemoved(const RegValue& value) {
+    static const char* const kPolicyKeys[] = {"Software\\Policies", "Software\\Microsoft\\Windows\\CurrentVersion\\Policies"};
+    const std::string& path = ToPolicyLocation(value).keyPath;
+    for (const char* key : kPolicyKeys) {
+        std::string prefix(key);
+        if (path.size() >= prefix.size() && SameNameIgnoringCase(path.substr(0, prefix.size()), prefix) &&
+            (path.size() == prefix.size() || path[prefix.size()] == '\\'))
+            return false;
+    }
+    return true;
+}
+
+PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values) {
+    if (values.size() > layout::kMaxEntries)
+        throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " values");
+    std::vector<RegValue> placed;
+    placed.reserve(values.size());
+    for (const RegValue& value : values) {
+        if (value.root != kHkeyCurrentUser && value.root != kHkeyLocalMachine && value.root != kHkeyClassesRoot)
+            throw FormatError(Place::None, 0, DescribeValue(value) + ": not a root a policy file can carry");
+        placed.push_back(ToPolicyLocation(value));
+    }
+    PolicyFiles files{Header(), Header()};
+    for (const RegValue& value : SortedForExport(std::move(placed)))
+        PutEntry(value.root == kHkeyCurrentUser ? files.user : files.machine, value);
+    return files;
+}
+
+std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope,
+                                     std::vector<std::size_t>* offsets) {
+    if (offsets) offsets->clear();
+    if (bytes.size() > layout::kMaxFileBytes)
+        throw FormatError(Place::None, 0,
+                          "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
+    Reader in(bytes);
+    in.Need(layout::kPolHeaderBytes, "the header is 8 bytes, \"PReg\" and the version");
+    if (!std::equal(std::begin(layout::kPolSignature), std::end(layout::kPolSignature), bytes.begin()))
+        in.Fail(0, "not a Registry.pol file: the signature is not \"PReg\"");
+    in.Data(4);
+    std::uint32_t version = in.U32("the header");
+    if (version != layout::kPolVersion)
+        in.Fail(4, "unsupported version " + std::to_string(version) + "; only version 1 exists");
+
+    const KeyHandle root = scope == PolicyScope::User ? kHkeyCurrentUser : kHkeyLocalMachine;
+    std::vector<RegValue> values;
+    while (!in.AtEnd()) {
+        if (values.size() == layout::kMaxEntries)
+            in.Fail(in.pos(), "more than " + std::to_string(layout::kMaxEntries) + " entries");
+        RegValue value;
+        value.root = root;
+        std::size_t entryAt = in.pos();
+        in.Expect(layout::kPolOpen, "[ at the start of an entry");
+        std::size_t keyAt = in.pos();
+        std::u16string path = in.Text(layout::kMaxKeyPathChars, "key path");
+        std::string problem = KeyPathProblem(path);
+        if (!problem.empty()) in.Fail(keyAt, problem);
+        in.Expect(layout::kPolSeparator, "; after the key path");
+        std::size_t nameAt = in.pos();
+        std::u16string name = in.Text(layout::kMaxValueNameChars, "value name");
+        problem = ValueNameProblem(name);
+        if (!problem.empty()) in.Fail(nameAt, problem);
+        try {
+            value.keyPath = StrictUtf16ToUtf8(path);
+        } catch (const std::invalid_argument&) {
+            in.Fail(keyAt, "the key path holds an unpaired surrogate");
+        }
+        try {
+            value.name = StrictUtf16ToUtf8(name);
+        } catch (const std::invalid_argument&) {
+            in.Fail(nameAt, "the value name holds an unpaired surrogate");
+        }
+        in.Expect(layout::kPolSeparator, "; after the value name");
+        std::size_t typeAt = in.pos();
+        value.type = in.U32("the value type");
+        if (!KnownType(value.type)) in.Fail(typeAt, "unknown value type " + std::to_string(value.type));
+        in.Expect(layout::kPolSeparator, "; after the value type");
+        std::size_t sizeAt = in.pos();
+        std::uint32_t size = in.U32("the data size");
+        if (size > layout::kPolMaxDataBytes)
+            in.Fail(sizeAt, "the data size " + std::to_string(size) + " is above " +
+                                std::to_string(layout::kPolMaxDataBytes));
+        in.Expect(layout::kPolSeparator, "; after the data size");
+        if (size > in.Remaining())
+            in.Fail(sizeAt, "the data size " + std::to_string(size) + " runs past the end of the file");
+        value.data = in.Data(size);
+        in.Expect(layout::kPolClose, "] after the data: the size does not match the data");
+        if (value.type == kRegDword && size != 4)
+            in.Fail(sizeAt, "a REG_DWORD entry has " + std::to_string(size) + " bytes of data, not 4");
+        std::u16string text;
+        if (value.type == kRegSz) {
+            if (!TextFromData(value.data, &text))
+                in.Fail(sizeAt, "REG_SZ data is not one UTF-16 text ending in a zero");
+            if (text.size() > layout::kMaxTextChars)
+                in.Fail(sizeAt, "the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
+        }
+        values.push_back(std::move(value));
+        if (offsets) offsets->push_back(entryAt);
+    }
+    return values;
+}
+
+}  // namespace kestro

@@ -1,0 +1,319 @@
+#include "formats/reg_file.h"
+
+#include "formats/layout.h"
+
+#include <cstdio>
+
+namespace kestro {
+
+namespace {
+
+using Place = FormatError::Place;
+
+void Append(std::vector<std::uint8_t>& out, const std::u16string& text) {
+    for (char16_t c : text) {
+        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+}
+
+std::u16string Quoted(const std::u16string& text) {
+    std::u16string out = u"\"";
+    for (char16_t c : text) {
+        if (c == u'\\' || c == u'"') out += u'\\';
+        out += c;
+    }
+    out += u'"';
+    return out;
+}
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+// The value's line without its line end; throws when it cannot be written.
+std::u16string ValueLine(const RegValue& value) {
+    auto fail = [&](const std::string& why) {
+        throw FormatError(Place::None, 0, DescribeValue(value) + ": " + why);
+    };
+    std::u16string name;
+    try {
+        name = StrictUtf8ToUtf16(value.name);
+    } catch (const std::invalid_argument&) {
+        fail("the value name is not UTF-8");
+    }
+    std::string problem = ValueNameProblem(name);
+    if (!problem.empty()) fail(problem);
+    std::u16string line = name.empty() ? std::u16string(u"@") : Quoted(name);
+    line += u'=';
+    if (value.type == kRegDword) {
+        if (value.data.size() != 4) fail("a REG_DWORD needs 4 bytes of data");
+        std::uint32_t n = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                          (static_cast<std::uint32_t>(value.data[3]) << 24);
+        char digits[9];
+        std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(n));
+        line += layout::kRegDwordPrefix;
+        line += Ascii(digits);
+    } else if (value.type == kRegSz) {
+        std::u16string text;
+        if (!TextFromData(value.data, &text)) fail("REG_SZ data is not one UTF-16 text ending in a zero");
+        if (text.size() > layout::kMaxTextChars)
+            fail("the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
+        for (char16_t c : text)
+            if (c < 0x20) fail("the text holds a control character, which a .reg line cannot carry");
+        line += Quoted(text);
+    } else {
+        fail("only REG_SZ and REG_DWORD values can be written");
+    }
+    return line;
+}
+
+std::u16string KeyLine(const RegValue& value) {
+    std::u16string root = RootName(value.root);
+    if (root.empty()) throw FormatError(Place::None, 0, DescribeValue(value) + ": not a root key a .reg file names");
+    std::u16string path;
+    try {
+        path = StrictUtf8ToUtf16(value.keyPath);
+    } catch (const std::invalid_argument&) {
+        throw FormatError(Place::None, 0, DescribeValue(value) + ": the key path is not UTF-8");
+    }
+    std::string problem = KeyPathProblem(path);
+    if (!problem.empty()) throw FormatError(Place::None, 0, DescribeValue(value) + ": " + problem);
+    return u"[" + root + u"\\" + path + u"]";
+}
+
+// ---- reading ----
+
+bool IsBlank(const std::u16string& line) {
+    for (char16_t c : line)
+        if (c != u' ' && c != u'\t') return false;
+    return true;
+}
+
+char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+bool EqualIgnoringCase(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != Upper(b[i])) return false;
+    return true;
+}
+
+class LineParser {
+public:
+    LineParser(const std::u16string& line, std::size_t number) : line_(line), number_(number) {}
+
+    [[noreturn]] void Fail(const std::string& what) const { throw FormatError(Place::Line, number_, what); }
+
+    bool AtEnd() const { return pos_ == line_.size(); }
+    char16_t Peek() const { return AtEnd() ? 0 : line_[pos_]; }
+    void Expect(char16_t c, const char* what) {
+        if (Peek() != c) Fail(std::string("expected ") + what);
+        ++pos_;
+    }
+    bool Take(const char16_t* prefix) {
+        std::u16string p(prefix);
+        if (line_.compare(pos_, p.size(), p) != 0) return false;
+        pos_ += p.size();
+        return true;
+    }
+
+    // A quoted text with \\ and \" escapes; `limit` in characters.
+    std::u16string Quoted(std::size_t limit, const char* what) {
+        Expect(u'"', "a quotation mark");
+        std::u16string out;
+        for (;;) {
+            if (AtEnd()) Fail(std::string("the ") + what + " has no closing quotation mark");
+            char16_t c = line_[pos_++];
+            if (c == u'"') break;
+            if (c == u'\\') {
+                if (AtEnd() || (line_[pos_] != u'\\' && line_[pos_] != u'"'))
+                    Fail(std::string("in the ") + what + ", a backslash must be followed by \\ or \"");
+                c = line_[pos_++];
+            } else if (c < 0x20) {
+                Fail(std::string("the ") + what + " holds a control character");
+            }
+            if (out.size() == limit)
+                Fail(std::string("the ") + what + " is longer than " + std::to_string(limit) + " characters");
+            out += c;
+        }
+        return out;
+    }
+
+    void Skip() { ++pos_; }
+
+private:
+    const std::u16string& line_;
+    std::size_t number_;
+    std::size_t pos_ = 0;
+};
+
+struct CurrentKey {
+    KeyHandle root = 0;
+    std::string path;
+};
+
+CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number) {
+    auto fail = [&](const std::string& what) -> CurrentKey { throw FormatError(Place::Line, number, what); };
+    if (line.size() < 2 || line.back() != u']') return fail("a key line must end with ]");
+    std::u16string inside = line.substr(1, line.size() - 2);
+    if (!inside.empty() && inside[0] == u'-') return fail("deleting keys is not supported");
+    std::size_t slash = inside.find(u'\\');
+    std::u16string rootName = inside.substr(0, slash);
+    CurrentKey key;
+    for (const auto& r : layout::kRegRoots)
+        if (EqualIgnoringCase(rootName, r.name)) key.root = r.root;
+    if (key.root == 0)
+        return fail("unknown root key; expected HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT");
+    if (slash == std::u16string::npos) return fail("a root key alone: values must lie below a key");
+    std::u16string path = inside.substr(slash + 1);
+    std::string problem = KeyPathProblem(path);
+    if (!problem.empty()) return fail(problem);
+    try {
+        key.path = StrictUtf16ToUtf8(path);
+    } catch (const std::invalid_argument&) {
+        return fail("the key path holds an unpaired surrogate");
+    }
+    return key;
+}
+
+RegValue ParseValueLine(const std::u16string& line, std::size_t number, const CurrentKey& key) {
+    LineParser p(line, number);
+    if (key.root == 0) p.Fail("a value before any [key] line");
+    RegValue value;
+    value.root = key.root;
+    value.keyPath = key.path;
+    std::u16string name;
+    if (p.Peek() == u'@') {
+        p.Expect(u'@', "@");
+    } else {
+        name = p.Quoted(layout::kMaxValueNameChars, "value name");
+        std::string problem = ValueNameProblem(name);
+        if (!problem.empty()) p.Fail(problem);
+    }
+    try {
+        value.name = StrictUtf16ToUtf8(name);
+    } catch (const std::invalid_argument&) {
+        p.Fail("the value name holds an unpaired surrogate");
+    }
+    p.Expect(u'=', "= after the value name");
+    if (p.Peek() == u'"') {
+        value.type = kRegSz;
+        value.data = TextData(p.Quoted(layout::kMaxTextChars, "text"));
+    } else if (p.Take(layout::kRegDwordPrefix)) {
+        std::uint32_t n = 0;
+        int digits = 0;
+        while (!p.AtEnd()) {
+            char16_t c = p.Peek();
+            int d = c >= u'0' && c <= u'9' ? c - u'0'
+                    : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                    : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                             : -1;
+            if (d < 0) p.Fail("a dword takes hexadecimal digits only");
+            if (++digits > 8) p.Fail("a dword takes at most 8 hexadecimal digits");
+            n = (n << 4) | static_cast<std::uint32_t>(d);
+            p.Skip();
+        }
+        if (digits == 0) p.Fail("a dword needs hexadecimal digits");
+        value.type = kRegDword;
+        value.data = DwordData(n);
+    } else if (p.Peek() == u'-') {
+        p.Fail("deleting values is not supported");
+    } else if (p.Take(u"hex")) {
+        p.Fail("binary (hex) values are not supported; only text and dword");
+    } else {
+        p.Fail("expected a quoted text or dword: after =");
+    }
+    if (!p.AtEnd()) p.Fail("unexpected characters after the value");
+    return value;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values) {
+    if (values.size() > layout::kMaxEntries)
+        throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " values");
+    std::vector<std::uint8_t> out(std::begin(layout::kRegBom), std::end(layout::kRegBom));
+    Append(out, layout::kRegHeader);
+    Append(out, layout::kRegLineEnd);
+    std::u16string currentKey;
+    for (const RegValue& value : SortedForExport(values)) {
+        std::u16string keyLine = KeyLine(value);
+        std::u16string valueLine = ValueLine(value);
+        if (keyLine != currentKey) {
+            Append(out, layout::kRegLineEnd);
+            Append(out, keyLine);
+            Append(out, layout::kRegLineEnd);
+            currentKey = keyLine;
+        }
+        Append(out, valueLine);
+        Append(out, layout::kRegLineEnd);
+    }
+    // regedit ends its files with an empty line after the last value.
+    Append(out, layout::kRegLineEnd);
+    return out;
+}
+
+std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines) {
+    if (lines) lines->clear();
+    if (bytes.size() > layout::kMaxFileBytes)
+        throw FormatError(Place::None, 0,
+                          "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
+    if (bytes.size() < 2 || bytes[0] != layout::kRegBom[0] || bytes[1] != layout::kRegBom[1])
+        throw FormatError(Place::Line, 1, "not a UTF-16LE file: the byte-order mark FF FE is missing");
+    if (bytes.size() % 2 != 0)
+        throw FormatError(Place::Offset, bytes.size() - 1, "the file ends inside a UTF-16 character");
+
+    std::vector<RegValue> values;
+    CurrentKey key;
+    std::u16string line;
+    std::size_t number = 1;
+    auto finishLine = [&]() {
+        if (number == 1) {
+            if (line != layout::kRegHeader)
+                throw FormatError(Place::Line, 1,
+                                  "the first line must be \"Windows Registry Editor Version 5.00\"");
+        } else if (IsBlank(line) || line[0] == u';') {
+            // blank lines and comments
+        } else if (line[0] == u'[') {
+            key = ParseKeyLine(line, number);
+        } else if (line[0] == u'"' || line[0] == u'@') {
+            if (values.size() == layout::kMaxEntries)
+                throw FormatError(Place::Line, number,
+                                  "more than " + std::to_string(layout::kMaxEntries) + " values");
+            values.push_back(ParseValueLine(line, number, key));
+            if (lines) lines->push_back(number);
+        } else {
+            throw FormatError(Place::Line, number, "expected a [key] line, a \"value\"= line or a comment");
+        }
+        line.clear();
+        ++number;
+    };
+    bool pendingCr = false;
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+        char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (pendingCr && c != u'\n')
+            throw FormatError(Place::Line, number, "a carriage return without a line feed");
+        if (c == u'\r') {
+            pendingCr = true;
+            continue;
+        }
+        pendingCr = false;
+        if (c == u'\n') {
+            finishLine();
+            continue;
+        }
+        if (c == 0) throw FormatError(Place::Line, number, "a zero character");
+        if (line.size() == layout::kRegMaxLineChars)
+            throw FormatError(Place::Line, number,
+                              "the line is longer than " + std::to_string(layout::kRegMaxLineChars) + " characters");
+        line += c;
+    }
+    if (pendingCr) throw FormatError(Place::Line, number, "a carriage return without a line feed");
+    // Every line regedit writes ends with a line end; a last line without one
+    // is what a cut-off copy looks like, and "dword:0000" cut from
+    // "dword:00000004" would otherwise read as another number.
+    if (!line.empty()) throw FormatError(Place::Line, number, "the last line has no line end: the file is cut short");
+    if (number == 1) finishLine();
+    return values;
+}
+
+}  // namespace kestro

@@ -1,0 +1,62 @@
+// What the .reg and Registry.pol writers and readers share besides the byte
+// layout: the error they raise, text conversions, the checks every value
+// must pass in both directions, and the order of an export.
+#pragma once
+
+#include "formats/reg_value.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+// A file that cannot be read, or values that cannot be written. The message
+// already names the place: "line N: ..." or "offset N: ...".
+class FormatError : public std::runtime_error {
+public:
+    enum class Place { None, Line, Offset };
+    FormatError(Place place, std::size_t position, const std::string& what);
+    Place place() const { return place_; }
+    std::size_t position() const { return position_; }
+
+private:
+    Place place_;
+    std::size_t position_;
+};
+
+// UTF-8 <-> UTF-16 (host order). Both throw std::invalid_argument on
+// malformed input: a bad UTF-8 sequence, an unpaired surrogate.
+std::u16string StrictUtf8ToUtf16(const std::string& text);
+std::string StrictUtf16ToUtf8(const std::u16string& text);
+
+// Value data as Windows stores it.
+std::vector<std::uint8_t> DwordData(std::uint32_t value);
+std::vector<std::uint8_t> TextData(const std::u16string& text);  // adds the zero
+// Whether the data is a whole REG_SZ: UTF-16LE units, the last one zero and
+// no other; then `text` gets it without the zero.
+bool TextFromData(const std::vector<std::uint8_t>& data, std::u16string* text);
+
+// Why a key path cannot be written or read back (empty when it can): empty
+// names, a leading or trailing backslash, control characters, too long or
+// too deep.
+std::string KeyPathProblem(const std::u16string& path);
+std::string ValueNameProblem(const std::u16string& name);
+
+// Root names as regedit writes them; empty for any other handle.
+std::u16string RootName(KeyHandle root);
+// "HKEY_CURRENT_USER\path\"name\"", for messages.
+std::string DescribeValue(const RegValue& value);
+
+// Case-insensitive (ASCII) comparison, as the registry compares names.
+bool SameNameIgnoringCase(const std::string& a, const std::string& b);
+
+// The order of every export: by root (user, machine, classes), key path and
+// value name, ignoring case; values that compare equal keep their order. A
+// file written twice from one state is the same file, and two exports diff
+// line by line.
+std::vector<RegValue> SortedForExport(std::vector<RegValue> values);
+
+}  // namespace kestro

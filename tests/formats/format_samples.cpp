@@ -1,0 +1,105 @@
+// Sample files for the outside consumers of our exports (Samba's parser, a
+// Samba domain controller, Wine's reg.exe), and our own readers as a command
+// so that a script can hold them against those consumers.
+//
+//   kestro_format_samples write DIR         sample.reg, User/ and Machine/Registry.pol, expected.tsv
+//   kestro_format_samples read-pol FILE user|machine
+//   kestro_format_samples read-reg FILE
+//
+// The readers print one line per value: root, key path, value name, type and
+// data in hexadecimal, separated by tabs. A file they refuse gives its
+// message on stderr and exit code 2.
+#include "formats/file_bytes.h"
+#include "formats/layout.h"
+#include "formats/policy_file.h"
+#include "formats/reg_file.h"
+#include "tests/formats/format_test_values.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <direct.h>
+#endif
+
+namespace {
+
+using namespace kestro;
+
+std::string Hex(const std::vector<std::uint8_t>& data) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : data) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::string Line(const RegValue& v) {
+    return StrictUtf16ToUtf8(RootName(v.root)) + "\t" + v.keyPath + "\t" + v.name + "\t" + std::to_string(v.type) + "\t" +
+           Hex(v.data) + "\n";
+}
+
+void MakeDir(const std::string& path) {
+#ifdef _WIN32
+    _mkdir(path.c_str());
+#else
+    mkdir(path.c_str(), 0755);
+#endif
+}
+
+void Put(const std::string& path, const std::string& text) {
+    WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+int Write(const std::string& dir) {
+    std::vector<RegValue> values = testing::SampleValues();
+    MakeDir(dir);
+    MakeDir(dir + "/User");
+    MakeDir(dir + "/Machine");
+    WriteFileBytes(dir + "/sample.reg", WriteRegFile(values));
+    PolicyFiles pol = WritePolicyFiles(values);
+    WriteFileBytes(dir + "/User/Registry.pol", pol.user);
+    WriteFileBytes(dir + "/Machine/Registry.pol", pol.machine);
+    // What each file must hold, in file order: .reg lines first, then each
+    // policy file's, tagged with the file's name.
+    std::string expected;
+    for (const RegValue& v : SortedForExport(values)) expected += "reg\t" + Line(v);
+    std::vector<RegValue> placed;
+    for (const RegValue& v : values) placed.push_back(ToPolicyLocation(v));
+    for (const RegValue& v : SortedForExport(placed))
+        expected += std::string(v.root == kHkeyCurrentUser ? "User" : "Machine") + "\t" + Line(v);
+    Put(dir + "/expected.tsv", expected);
+    return 0;
+}
+
+int Read(const std::string& path, const std::string& kind) {
+    try {
+        std::vector<std::uint8_t> bytes = ReadFileBytes(path, layout::kMaxFileBytes);
+        std::vector<RegValue> values;
+        if (kind == "reg")
+            values = ReadRegFile(bytes);
+        else
+            values = ReadPolicyFile(bytes, kind == "user" ? PolicyScope::User : PolicyScope::Machine);
+        for (const RegValue& v : values) std::cout << Line(v);
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << path << ": " << e.what() << "\n";
+        return 2;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string command = argc > 1 ? argv[1] : "";
+    if (command == "write" && argc == 3) return Write(argv[2]);
+    if (command == "read-pol" && argc == 4 && (std::string(argv[3]) == "user" || std::string(argv[3]) == "machine"))
+        return Read(argv[2], argv[3]);
+    if (command == "read-reg" && argc == 3) return Read(argv[2], "reg");
+    std::cerr << "usage: kestro_format_samples write DIR | read-pol FILE user|machine | read-reg FILE\n";
+    return 1;
+}
