@@ -249,7 +249,6 @@ std::string HiveFile::Commit(const CommitOptions& options) {
     backupPath_.clear();
     if (!changed_) return std::string();
     if (!WriteRefusal().empty()) return WriteRefusal();
-    if (mode_ == Mode::DryRun) return std::string();
     std::string temp;
     bool madeBackup = false;
     std::string error = CommitSteps(options, &temp, &madeBackup);

@@ -21,7 +21,6 @@ public:
     enum class Mode {
         ReadOnly,  // the file is only read: every change is refused
         Write,     // loaded into memory; changes reach the file at Commit
-        DryRun,    // as Write, checks included, but Commit writes nothing
     };
 
     // Opens `path`; null and *error when hivex cannot read it.

@@ -1,5 +1,6 @@
 #include "platform/hive_registry.h"
 
+#include "platform/text.h"
 #include "platform/utf.h"
 
 #include <hivex.h>
@@ -14,9 +15,8 @@ namespace kestro {
 
 namespace {
 
-constexpr std::uint32_t kKeySetValue = 0x0002;  // KEY_SET_VALUE
-
 constexpr RegResult kErrorBadPathname = 161;
+constexpr std::uint32_t kKeySetValue = 0x0002;
 constexpr int kSoftware = static_cast<int>(HiveRegistryStore::Slot::Software);
 constexpr int kSystem = static_cast<int>(HiveRegistryStore::Slot::System);
 constexpr int kUser = static_cast<int>(HiveRegistryStore::Slot::User);
@@ -91,7 +91,7 @@ HiveFile* HiveRegistryStore::Mounted(Slot slot) const { return Hive(static_cast<
 KeyHandle HiveRegistryStore::NewHandle(const Location& at, std::uint32_t access) {
     KeyHandle handle = nextHandle_;
     nextHandle_ += 4;
-    handles_[handle] = Handle{at, false, access};
+    handles_[handle] = Handle{at, access, false};
     return handle;
 }
 
@@ -324,14 +324,14 @@ RegResult HiveRegistryStore::SetValueW(KeyHandle key, const std::string& name, s
 RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::uint32_t type,
                                    const std::uint8_t* data, std::uint32_t size) {
     if (size && !data) return kErrorInvalidParameter;
-    // As Windows does: a value is set only through a handle opened with the
-    // right to set values (the predefined roots have every right).
-    auto handle = handles_.find(key);
-    if (handle != handles_.end() && !(handle->second.access & kKeySetValue)) return kErrorAccessDenied;
     Location at;
     RegResult rc = Resolve(key, true, &at);
     if (rc != kErrorSuccess) return rc;
     if (at.slot < 0) return kErrorAccessDenied;
+    // As on Windows, a handle opened without KEY_SET_VALUE cannot write;
+    // a predefined root carries every right.
+    auto handle = handles_.find(key);
+    if (handle != handles_.end() && (handle->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
     rc = Writable(at.slot);
     if (rc != kErrorSuccess) return rc;
     auto& values = pending_[NodeKey(at.slot, at.node)];
@@ -502,7 +502,7 @@ bool HiveRegistryStore::Commit(const HiveFile::CommitOptions& options, std::stri
                                std::vector<std::string>* written, std::vector<std::string>* backups) {
     for (int slot : {kSystem, kSoftware, kUser}) {
         HiveFile* hive = Hive(slot);
-        if (!hive || !hive->Changed() || hive->GetMode() == HiveFile::Mode::DryRun) continue;
+        if (!hive || !hive->Changed()) continue;
         if (!FlushValues(slot, error)) return false;
         std::string why = hive->Commit(options);
         if (!why.empty()) {

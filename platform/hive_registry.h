@@ -70,8 +70,7 @@ public:
     // The files that Commit would write.
     std::vector<std::string> ChangedFiles() const;
 
-    // Writes every changed hive safely (see HiveFile::Commit; a dry run's
-    // hives are left alone), SYSTEM, then
+    // Writes every changed hive safely (see HiveFile::Commit), SYSTEM, then
     // SOFTWARE, then the user's. Stops at the first failure: *error says
     // which file and why; the hives written before it stay written, and are
     // named in *written, with their backups in *backups.
@@ -89,8 +88,8 @@ private:
     };
     struct Handle {
         Location at;
+        std::uint32_t access = 0;
         bool deleted = false;
-        std::uint32_t access = 0;  // as asked for: a handle opened to read writes no value
     };
     struct Value {
         std::string name;  // UTF-8, as hivex gives it

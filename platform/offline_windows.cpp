@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <ostream>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -152,53 +151,6 @@ std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode
     }
     if (profile) store->Mount(HiveRegistryStore::Slot::User, open(profile->hivePath));
     return store;
-}
-
-int RunOffline(const OfflineRun& run, bool writes, bool needsUser,
-               const std::function<int(RegistryStore&)>& command, std::ostream& err) {
-    std::unique_ptr<HiveRegistryStore> store;
-    try {
-        HiveFile::Mode mode = !writes ? HiveFile::Mode::ReadOnly
-                              : run.dryRun ? HiveFile::Mode::DryRun
-                                           : HiveFile::Mode::Write;
-        store = OfflineWindows(run.windir).OpenStore(mode, run.user, needsUser);
-    } catch (const OfflineError& e) {
-        err << "kestroctl: " << e.what() << "\n";
-        return e.ExitCode();
-    }
-    int rc = 1;
-    {
-        ScopedRegistryStore scope(*store);
-        try {
-            rc = command(*store);
-        } catch (const std::exception& e) {
-            // Whatever it changed before is dropped with the store.
-            err << "kestroctl: " << e.what() << "\n";
-            rc = 1;
-        }
-    }
-    std::vector<std::string> refusals = store->Refusals();
-    for (const std::string& why : refusals) err << "kestroctl: " << why << "\n";
-    if (!refusals.empty() && rc == 0) rc = 1;
-    if (rc != 0) {
-        if (store->HasChanges() && !run.dryRun) err << "kestroctl: nothing was written to the hives\n";
-        return rc;
-    }
-    if (run.dryRun) {
-        for (const std::string& file : store->ChangedFiles())
-            err << "kestroctl: dry run: " << file << " would change; nothing was written\n";
-        return 0;
-    }
-    std::string error;
-    std::vector<std::string> written, backups;
-    bool ok = store->Commit(HiveFile::CommitOptions{run.backup}, &error, &written, &backups);
-    for (const std::string& file : written) err << "kestroctl: wrote " << file << "\n";
-    for (const std::string& file : backups) err << "kestroctl: the original is kept as " << file << "\n";
-    if (!ok) {
-        err << "kestroctl: " << error << "\n";
-        return 1;
-    }
-    return 0;
 }
 
 }  // namespace kestro

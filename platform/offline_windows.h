@@ -5,8 +5,6 @@
 
 #include "platform/hive_registry.h"
 
-#include <functional>
-#include <iosfwd>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -65,24 +63,6 @@ private:
     std::string system_;
     std::vector<UserProfile> users_;
 };
-
-// One command of a command-line tool on an offline Windows.
-struct OfflineRun {
-    std::string windir;  // the Windows folder of the mounted installation
-    std::string user;    // the profile for HKEY_CURRENT_USER; empty: the only one
-    bool dryRun = false;  // changes are made and checked in memory, never written
-    bool backup = true;   // keep each changed hive's original as NAME.kestro-bak
-};
-
-// Opens the hives (read-only unless the command `writes`), makes their store
-// the active one, runs `command` on it, and writes what it changed: only
-// when it returns 0 and no hive refused a change, so that a command that
-// fails half-way (or throws) leaves every file as it was. Returns the exit code: the
-// command's own, 2 for a path, hive or user that cannot be found, 1 for a
-// hive that cannot be read, was refused or cannot be written. Messages go to
-// `err`, one line each.
-int RunOffline(const OfflineRun& run, bool writes, bool needsUser,
-               const std::function<int(RegistryStore&)>& command, std::ostream& err);
 
 // The entry of `dir` named `name` without regard to case (an exact match
 // first), or empty.

@@ -1,5 +1,5 @@
-// UTF-16 against UTF-8 (the names hivex speaks) and against the little-endian
-// bytes a hive holds.
+// UTF-16 to UTF-8 (the names hivex speaks; the other way is in text.h), and
+// UTF-16 against the little-endian bytes a hive holds.
 #pragma once
 
 #include "platform/text.h"  // Utf8ToUtf16, the engine's one: invalid bytes become U+FFFD

@@ -34,7 +34,7 @@ public:
 class FixedStore final : public StoreProvider {
 public:
     explicit FixedStore(RegistryStore& store) : store_(store) {}
-    RegistryStore* Open(std::string*) override { return &store_; }
+    RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
 
 private:
     RegistryStore& store_;
