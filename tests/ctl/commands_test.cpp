@@ -5,6 +5,7 @@
 #include "ctl/profile.h"
 #include "ctl/setting_value.h"
 #include "ctl/writes.h"
+#include "formats/layout.h"
 #include "platform/memory_registry.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +209,36 @@ TEST_F(CommandsTest, AProfileBeyondTheLimitsIsRefusedWithExitTwoAndNothingWritte
     const std::string longest =
         TempFile("[Kestro]\nRecycleBinName = \"" + std::string(kMaxProfileTextChars, 'x') + "\"\n");
     EXPECT_EQ(kExitOk, Run({"apply", longest})) << console_.err;
+}
+
+TEST_F(CommandsTest, ExportedFilesBeyondTheLimitsAreRefusedWithExitTwoAndNothingWritten) {
+    const std::string before = store_.Dump();
+    const std::string stem = "kestroctl-test-" + std::to_string(getpid());
+    const std::string reg = stem + "-big.reg", pol = stem + "-deep.pol";
+    files_.push_back(reg);
+    files_.push_back(pol);
+    std::ofstream(reg, std::ios::binary) << "\xFF\xFE" << std::string(layout::kMaxFileBytes, ' ');
+    EXPECT_EQ(kExitUsage, Run({"apply", reg}));
+    EXPECT_NE(std::string::npos, console_.err.find("larger than 1048576 bytes")) << console_.err;
+
+    // One entry whose key path is one level deeper than the readers take.
+    std::u16string key = u"k";
+    for (std::size_t i = 1; i <= layout::kMaxKeyDepth; ++i) key += u"\\k";
+    std::string bytes = std::string("PReg\x01\0\0\0", 8);
+    auto put = [&](const std::u16string& text) {
+        for (char16_t c : text) bytes += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    };
+    put(u"[" + key + std::u16string(1, u'\0') + u";NoRun" + std::u16string(1, u'\0') + u";");
+    bytes += std::string("\x04\0\0\0", 4);
+    put(u";");
+    bytes += std::string("\x04\0\0\0", 4);
+    put(u";");
+    bytes += std::string("\x01\0\0\0", 4);
+    put(u"]");
+    std::ofstream(pol, std::ios::binary) << bytes;
+    EXPECT_EQ(kExitUsage, Run({"apply", pol, "--scope", "user"}));
+    EXPECT_NE(std::string::npos, console_.err.find("deeper than 32 levels")) << console_.err;
+    EXPECT_EQ(before, store_.Dump());
 }
 
 TEST_F(CommandsTest, ApplyChecksTheWholeProfileBeforeWriting) {
