@@ -15,13 +15,20 @@ namespace {
 
 void Check(const std::vector<std::uint8_t>& bytes, PolicyScope scope) {
     std::vector<RegValue> values;
+    std::vector<std::size_t> offsets;
     try {
-        values = ReadPolicyFile(bytes, scope);
+        values = ReadPolicyFile(bytes, scope, &offsets);
     } catch (const FormatError& e) {
         fuzz::CheckRefusal(e, bytes.size());
         return;
     }
     KESTRO_FUZZ_CHECK(values.size() <= layout::kMaxEntries, "%zu values", values.size());
+    // Each entry's '[': after the header, in file order, inside the file.
+    KESTRO_FUZZ_CHECK(offsets.size() == values.size(), "%zu offsets for %zu values", offsets.size(), values.size());
+    for (std::size_t i = 0; i < offsets.size(); ++i)
+        KESTRO_FUZZ_CHECK(offsets[i] >= layout::kPolHeaderBytes && offsets[i] < bytes.size() &&
+                              (i == 0 || offsets[i] > offsets[i - 1]),
+                          "entry %zu at offset %zu", i, offsets[i]);
     const KeyHandle root = scope == PolicyScope::User ? kHkeyCurrentUser : kHkeyLocalMachine;
     bool writable = true;
     for (const RegValue& value : values) {
