@@ -1,6 +1,9 @@
 // What fuzzing found, kept as ordinary cases: each is the smallest file or
 // state that showed the fault, and what the sound behaviour is.
+#include "ctl/current_state.h"
+#include "ctl/profile.h"
 #include "platform/hive_file.h"
+#include "platform/memory_registry.h"
 #include "platform/hive_registry.h"
 #include "settings/readback.h"
 #include "settings/uFunctions.h"
@@ -95,6 +98,66 @@ TEST(HiveFindings, AValueOfATypeBeyondTheKnownOnesSurvivesAWriteBesideIt) {
     EXPECT_EQ(1, data[0]);
     ASSERT_EQ(kErrorSuccess, reread.QueryValue(key, "NoFind", &type, data, &size));
     EXPECT_EQ(kRegDword, type);
+}
+
+// kestroctl lists what the window would show of the same values, and says
+// the window's own message where the window would stop.
+TEST(ListingFindings, ANumberReadsAsTheWindowReadsIt) {
+    struct Case {
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+        const char* message;  // empty: read, as on
+    } cases[] = {
+        {kRegBinary, std::vector<std::uint8_t>(9, 1), "Failed to get data for 'NoRun'"},
+        {kRegSz, TextBytes("enabled"), "Failed to get data for 'NoRun'"},
+        {kRegSz, TextBytes("1"), "Invalid data type for 'NoRun'"},
+        {kRegDword, {1, 0, 0, 0, 0}, "Failed to get data for 'NoRun'"},
+        {kRegDword, {1, 0}, ""},
+        {kRegDword, {1}, ""},
+    };
+    for (const Case& c : cases) {
+        MemoryRegistryStore store;
+        store.PutValue(kHkeyCurrentUser, kExplorer, "NoRun", c.type, c.data);
+        ScopedRegistryStore scope(store);
+        FakeView view;
+        std::string windowSays;
+        try {
+            LoadSettingsState(view);
+        } catch (const ERegistryException& e) {
+            windowSays = e.what();
+        }
+        EXPECT_EQ(c.message, windowSays) << c.type << "/" << c.data.size();
+        const SettingState state = ReadSettingState(store, *FindSettingByName("NoRun"));
+        EXPECT_EQ(c.message, state.message) << c.type << "/" << c.data.size();
+        if (!*c.message) {
+            EXPECT_EQ(SettingState::Status::Ok, state.status);
+            EXPECT_TRUE(state.value.on);
+            EXPECT_TRUE(view.Down("sbDelDoing"));
+        }
+    }
+}
+
+TEST(ListingFindings, ASavedProfileIsOneThatApplyTakes) {
+    // A text longer than a profile may carry is left out, with a note,
+    // rather than saved into a file that apply refuses.
+    MemoryRegistryStore store;
+    const std::string clsid = "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
+    // The in-memory store keeps texts as the 8-bit calls see them.
+    store.PutValue(kHkeyClassesRoot, clsid, "LocalizedString", kRegSz,
+                   TextBytes(std::string(kMaxProfileTextChars + 1, 'x')));
+    store.PutValue(kHkeyClassesRoot, clsid, "InfoTip", kRegSz, TextBytes("t"));
+
+    Profile saved;
+    std::vector<std::string> notes;
+    EXPECT_FALSE(CurrentProfile(store, &saved, &notes));
+    bool noted = false;
+    for (const std::string& note : notes) noted |= note.find("RecycleBinName is left out") != std::string::npos;
+    EXPECT_TRUE(noted);
+    Profile reread;
+    ProfileError error;
+    ASSERT_TRUE(ReadProfile(WriteProfile(saved, notes), &reread, &error)) << error.line << ": " << error.message;
+    EXPECT_EQ(saved.entries.size(), reread.entries.size());
+    for (const ProfileEntry& e : reread.entries) EXPECT_STRNE("RecycleBinName", e.row->name);
 }
 
 }  // namespace

@@ -3,15 +3,20 @@
 // user may not open, and a store operation that fails at its Nth call. The
 // window either shows a state or shows the error box with one of the
 // cursor's read errors; nothing else may happen, no handle may stay open,
-// and no value may be created, changed or deleted.
+// and no value may be created, changed or deleted. kestroctl's reader of the
+// same state must agree with what the window shows, and the profile it
+// saves of that state must read back.
 //
 // Input: records until the bytes run out; the first byte of each says which.
 //   value:   slot, flags, [type u32 LE], length u16 LE, data
+//            (slots past the read-back's are the texts kestroctl lists)
 //            (length bit 15: (length & 0x7fff) * 2 copies of one byte)
 //   deny:    slot, depth       - no right below the first `depth` levels
 //   failure: op, n, error      - the nth call of op fails with error
 //   noise:   slot, name length, name, type, data length, data
 //            - a value the read-back does not read, under a key it does
+#include "ctl/current_state.h"
+#include "ctl/profile.h"
 #include "platform/memory_registry.h"
 #include "settings/catalogue.h"
 #include "tests/fakes.h"
@@ -65,6 +70,14 @@ std::vector<Slot> ReadSlots() {
         if (row.readBack == ReadRule::None) continue;
         for (std::size_t i = 0; i < row.ValueCount(); ++i) slots.push_back({row.root, row.keyPath, row.valueNames[i]});
     }
+    return slots;
+}
+
+// The texts, which the window does not read back but kestroctl lists.
+std::vector<Slot> TextSlots() {
+    std::vector<Slot> slots;
+    for (const Setting& row : kCatalogue)
+        if (row.shape == WriteShape::RootedText) slots.push_back({row.root, row.keyPath, row.valueNames[0]});
     return slots;
 }
 
@@ -126,13 +139,15 @@ std::int32_t DwordOf(const std::vector<std::uint8_t>& data) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::vector<Slot> slots = ReadSlots();
+    static const std::vector<Slot> texts = TextSlots();
     Input in(data, size);
     MemoryRegistryStore store;
     bool disturbed = false;  // a denial or an injected failure: the oracle below does not apply
 
     while (!in.Empty()) {
         std::uint8_t kind = in.Byte() % 4;
-        const Slot& slot = slots[in.Byte() % slots.size()];
+        const std::size_t pick = in.Byte() % (slots.size() + texts.size());
+        const Slot& slot = pick < slots.size() ? slots[pick] : texts[pick - slots.size()];
         if (kind == 0) {
             std::uint8_t flags = in.Byte();
             std::uint32_t type = (flags & 2) ? in.Le(4) : (flags >> 2) % 12;
@@ -202,6 +217,59 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         KESTRO_FUZZ_CHECK(allowed.count(message) == 1, "unexpected error \"%s\"", message.c_str());
     }
+    // kestroctl reads the same state as the window: where the window
+    // stopped, the same message; where it showed a state, the same state.
+    {
+        std::size_t failedRow = kSettingCount;
+        for (std::size_t r = 0; r < kSettingCount && !message.empty(); ++r) {
+            const Setting& row = kCatalogue[r];
+            if (row.readBack == ReadRule::None) continue;
+            for (std::size_t i = 0; i < row.ValueCount(); ++i)
+                if (message.find("'" + std::string(row.valueNames[i]) + "'") != std::string::npos && failedRow == kSettingCount)
+                    failedRow = r;
+        }
+        for (std::size_t r = 0; r < kSettingCount && !disturbed; ++r) {
+            const Setting& row = kCatalogue[r];
+            if (row.readBack == ReadRule::None || r > failedRow) continue;
+            const SettingState state = ReadSettingState(store, row);
+            if (r == failedRow) {
+                KESTRO_FUZZ_CHECK(state.status != SettingState::Status::Ok && state.message == message,
+                                  "the window stopped at %s with \"%s\"; kestroctl says \"%s\"", row.name,
+                                  message.c_str(), state.message.c_str());
+                continue;
+            }
+            KESTRO_FUZZ_CHECK(state.status == SettingState::Status::Ok, "the window showed %s; kestroctl: %s", row.name,
+                              state.detail.c_str());
+            if (row.readBack == ReadRule::IntoCount) {
+                KESTRO_FUZZ_CHECK(state.value.number == view.count_, "%s: window %d, kestroctl %d", row.name,
+                                  view.count_, state.value.number);
+            } else {
+                KESTRO_FUZZ_CHECK(state.value.on == view.toggles_[row.control].down(), "%s: window %s, kestroctl %s",
+                                  row.name, view.toggles_[row.control].down() ? "on" : "off",
+                                  state.value.on ? "on" : "off");
+            }
+        }
+        KESTRO_FUZZ_CHECK(store.OpenHandleCount() == 0, "kestroctl's reader left %d handles open",
+                          store.OpenHandleCount());
+    }
+
+    // What `kestroctl save` writes of this state, `kestroctl apply` takes.
+    if (!disturbed) {
+        Profile saved;
+        std::vector<std::string> notes;
+        CurrentProfile(store, &saved, &notes);
+        Profile reread;
+        ProfileError error;
+        KESTRO_FUZZ_CHECK(ReadProfile(WriteProfile(saved, notes), &reread, &error),
+                          "the saved profile is refused: line %d: %s", error.line, error.message.c_str());
+        KESTRO_FUZZ_CHECK(reread.entries.size() == saved.entries.size(), "%zu entries saved, %zu read",
+                          saved.entries.size(), reread.entries.size());
+        for (std::size_t i = 0; i < saved.entries.size(); ++i)
+            KESTRO_FUZZ_CHECK(reread.entries[i].row == saved.entries[i].row &&
+                                  reread.entries[i].value == saved.entries[i].value,
+                              "%s changed between save and apply", saved.entries[i].row->name);
+    }
+
     if (disturbed) return 0;
 
     // On an undisturbed store the stored values alone decide the outcome.
