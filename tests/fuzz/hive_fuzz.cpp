@@ -1,8 +1,10 @@
 // A hive file from elsewhere: the pre-flight check first, and only for a
-// hive it passes, every setting listed from it, mounted as the SOFTWARE,
+// hive it passes, every setting listed from it (as the registry calls and
+// as kestroctl lists them), mounted as the SOFTWARE,
 // SYSTEM and user hive at once. The check may refuse anything; what it
 // passes must then be listed with nothing worse than a registry error:
 // no crash, no hang, no handle left open, and sizes that agree.
+#include "ctl/current_state.h"
 #include "platform/hive_file.h"
 #include "platform/hive_registry.h"
 #include "settings/catalogue.h"
@@ -90,6 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         store.Mount(slot, std::move(hive));
     }
     ListSettings(store);
+    // kestroctl's own listing of it: a state or a reason for every setting.
+    for (const Setting& row : kCatalogue) {
+        if (!row.HasState()) continue;
+        const SettingState state = ReadSettingState(store, row);
+        KESTRO_FUZZ_CHECK(state.status == SettingState::Status::Ok || state.status == SettingState::Status::NotSet ||
+                              !state.detail.empty(),
+                          "%s cannot be listed, and no reason is given", row.name);
+    }
 
     // The window's read-back on it, as a start on that Windows would show it.
     {
