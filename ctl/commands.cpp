@@ -51,6 +51,7 @@ struct Command {
     const char* summary;
     void (*declare)(CLI::App&, Options&);
     int (*run)(Context&);
+    bool writes;  // may change the registry
 };
 
 // ---------------------------------------------------------------- shared
@@ -366,7 +367,8 @@ int RunApply(Context& context) {
         int code = kExitOk;
         if (!ReadExportedFile(context, policy, &profile, &labels, &code)) return code;
     } else {
-        if (!ReadWholeFile(file, &bytes, &error)) return context.Fail(kExitUsage, "cannot read " + file + ": " + error);
+        if (!ReadWholeFile(file, kMaxProfileBytes, &bytes, &error))
+            return context.Fail(kExitUsage, "cannot read " + file + ": " + error);
         ProfileError fault;
         if (!ReadProfile(bytes, &profile, &fault))
             return context.Fail(kExitUsage, file + (fault.line ? ":" + std::to_string(fault.line) : std::string()) +
@@ -439,7 +441,7 @@ int RunExport(Context& context) {
     Profile profile;
     if (!options.profile.empty()) {
         std::string bytes, error;
-        if (!ReadWholeFile(options.profile, &bytes, &error))
+        if (!ReadWholeFile(options.profile, kMaxProfileBytes, &bytes, &error))
             return context.Fail(kExitUsage, "cannot read " + options.profile + ": " + error);
         ProfileError fault;
         if (!ReadProfile(bytes, &profile, &fault))
@@ -486,13 +488,15 @@ int RunExport(Context& context) {
 // ---------------------------------------------------------------- the table
 
 const Command kCommands[] = {
-    {"list", "every setting: name, state, scope, when it takes effect, admin, caption", DeclareList, RunList},
-    {"get", "one setting's state: on or off, a number, or a text", DeclareGet, RunGet},
-    {"set", "sets one setting through the window's own writer", DeclareSet, RunSet},
-    {"clear-search-history", "deletes the search assistant's history", nullptr, RunClearSearchHistory},
-    {"save", "writes every setting's state to a profile", DeclareSave, RunSave},
-    {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply},
-    {"export", "writes the settings as a .reg file or as Group Policy Registry.pol files", DeclareExport, RunExport},
+    {"list", "every setting: name, state, scope, when it takes effect, admin, caption", DeclareList, RunList, false},
+    {"get", "one setting's state: on or off, a number, or a text", DeclareGet, RunGet, false},
+    {"set", "sets one setting through the window's own writer", DeclareSet, RunSet, true},
+    {"clear-search-history", "deletes the search assistant's history", nullptr, RunClearSearchHistory, true},
+    {"save", "writes every setting's state to a profile", DeclareSave, RunSave, false},
+    {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply,
+     true},
+    {"export", "writes the settings as a .reg file or as Group Policy Registry.pol files", DeclareExport, RunExport,
+     false},
 };
 
 const char kFooter[] =
@@ -519,11 +523,16 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
         if (command.declare) command.declare(*sub, options);
         sub->callback([&chosen, &command] { chosen = &command; });
     }
+    const std::vector<OwnCommand> own = stores.OwnCommands();
+    const OwnCommand* chosenOwn = nullptr;
+    for (const OwnCommand& command : own)
+        app.add_subcommand(command.name, command.summary)->callback([&chosenOwn, &command] { chosenOwn = &command; });
 
     // A misspelt command is named as such, not taken for a missing one.
     if (!arguments.empty() && !arguments[0].empty() && arguments[0][0] != '-' && arguments[0] != "/?" &&
         std::none_of(std::begin(kCommands), std::end(kCommands),
-                     [&](const Command& command) { return arguments[0] == command.name; })) {
+                     [&](const Command& command) { return arguments[0] == command.name; }) &&
+        std::none_of(own.begin(), own.end(), [&](const OwnCommand& command) { return arguments[0] == command.name; })) {
         console.Err("kestroctl: unknown command '" + arguments[0] + "'\nkestroctl --help lists the commands.\n");
         return kExitUsage;
     }
@@ -542,13 +551,23 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
         console.Err("kestroctl: " + std::string(error.what()) + "\nkestroctl --help lists the commands.\n");
         return kExitUsage;
     }
+    if (chosenOwn) return chosenOwn->run(console);
     if (!chosen) return kExitUsage;
 
+    StoreUse use;
+    use.writes = chosen->writes && !options.dryRun;
+    if (!options.name.empty()) {
+        // One named setting: HKEY_CURRENT_USER only for a user's setting (a
+        // name that is none is reported by the command itself).
+        const Setting* row = FindSettingByName(options.name);
+        use.userKeys = row && !row->IsMachineWide();
+    }
     std::string why;
-    RegistryStore* store = stores.Open(&why);
+    int openFailure = kExitUsage;
+    RegistryStore* store = stores.Open(use, &why, &openFailure);
     if (!store) {
         console.Err("kestroctl: " + why + "\n");
-        return kExitUsage;
+        return openFailure;
     }
     // The engine's writers work on the active store.
     int code;
@@ -561,7 +580,7 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
             code = context.Fail(kExitFailed, failure.what());
         }
     }
-    if (!stores.Close(&why)) {
+    if (!stores.Close(code == kExitOk, &why)) {
         console.Err("kestroctl: " + why + "\n");
         if (code == kExitOk) code = kExitFailed;
     }

@@ -5,6 +5,7 @@
 
 #include "platform/registry_store.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,17 +29,35 @@ public:
     virtual void Err(const std::string& text) = 0;
 };
 
+// What the chosen command does with the store, so that a store can be
+// opened for no more than that.
+struct StoreUse {
+    bool writes = false;   // it may change the registry (apply --dry-run does not)
+    bool userKeys = true;  // it may read or write HKEY_CURRENT_USER
+};
+
+// A command that a store provider brings itself and that needs no store.
+struct OwnCommand {
+    std::string name;
+    std::string summary;
+    std::function<int(Console&)> run;
+};
+
 // Chooses the store the commands work on.
 class StoreProvider {
 public:
     virtual ~StoreProvider() = default;
     // Options of its own (where a store lives, say), before the command.
     virtual void AddOptions(CLI::App&) {}
-    // The store, or null with the reason why there is none (exit 2).
-    virtual RegistryStore* Open(std::string* why) = 0;
-    // After the command: false with the reason when what was written could
-    // not be kept (exit 1).
-    virtual bool Close(std::string*) { return true; }
+    // Commands of its own, offered beside the table's.
+    virtual std::vector<OwnCommand> OwnCommands() { return {}; }
+    // The store for a command that uses it as `use` says, or null with the
+    // reason why there is none and, in *code, the exit code for that (2
+    // unless the provider says otherwise).
+    virtual RegistryStore* Open(const StoreUse& use, std::string* why, int* code) = 0;
+    // After the command, told whether it succeeded: false with the reason
+    // when what was written could not be kept (exit 1).
+    virtual bool Close(bool /*succeeded*/, std::string*) { return true; }
 };
 
 // `arguments` without the program's name; "/?" stands for --help.

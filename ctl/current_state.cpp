@@ -90,16 +90,18 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     if (!QueryRaw(store, key.Get(), name, &type, &data)) return 0;
+    // The engine reads through a 4-byte buffer: data that does not fit fails
+    // there first, whatever its type; then the type; a shorter REG_DWORD
+    // reads as the bytes it has, the rest zero.
     if (type != kRegDword)
         throw Failure{SettingState::Status::WrongType, name + " is " + RegTypeName(type) + ", not REG_DWORD",
-                      "Invalid data type for '" + name + "'"};
-    // The engine reads through a 4-byte buffer: a longer value fails there.
-    if (data.size() != 4)
+                      (data.size() > 4 ? "Failed to get data for '" : "Invalid data type for '") + name + "'"};
+    if (data.size() > 4)
         throw Failure{SettingState::Status::WrongType,
                       name + " is a REG_DWORD of " + std::to_string(data.size()) + " bytes",
-                      data.size() > 4 ? "Failed to get data for '" + name + "'" : "Invalid data type for '" + name + "'"};
-    const std::uint32_t bits = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
-                               static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+                      "Failed to get data for '" + name + "'"};
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) bits |= static_cast<std::uint32_t>(data[i]) << (8 * i);
     return static_cast<std::int32_t>(bits);
 }
 
@@ -173,6 +175,13 @@ bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::str
                 if (state.value.kind == ValueKind::Text &&
                     state.value.text.find_first_of(L"\r\n") != std::wstring::npos) {
                     notes->push_back(std::string(row.name) + " is left out: its text has a line break");
+                    complete = false;
+                    break;
+                }
+                if (state.value.kind == ValueKind::Text && state.value.text.size() > kMaxProfileTextChars) {
+                    // A profile with it would be refused when applied.
+                    notes->push_back(std::string(row.name) + " is left out: its text is longer than " +
+                                     std::to_string(kMaxProfileTextChars) + " characters");
                     complete = false;
                     break;
                 }

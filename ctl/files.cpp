@@ -20,6 +20,10 @@ namespace kestro {
 
 namespace {
 
+std::string LargerThan(std::size_t limit) {
+    return "the file is larger than " + std::to_string(limit) + " bytes";
+}
+
 #ifdef _WIN32
 std::string LastErrorText() {
     const DWORD code = GetLastError();
@@ -46,7 +50,7 @@ struct Handle {
 
 #ifdef _WIN32
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* bytes, std::string* error) {
     Handle file{CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.h == INVALID_HANDLE_VALUE) {
@@ -62,6 +66,10 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
             return false;
         }
         if (got == 0) return true;
+        if (got > limit - bytes->size()) {
+            *error = LargerThan(limit);
+            return false;
+        }
         bytes->append(chunk, got);
     }
 }
@@ -107,7 +115,7 @@ std::string FullPath(const std::string& path) {
 
 #else
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* bytes, std::string* error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         *error = std::strerror(errno);
@@ -116,9 +124,19 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
     bytes->clear();
     char chunk[65536];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
-    const bool ok = !std::ferror(file);
-    if (!ok) *error = std::strerror(errno);
+    bool tooLarge = false;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (got > limit - bytes->size()) {
+            tooLarge = true;
+            break;
+        }
+        bytes->append(chunk, got);
+    }
+    const bool ok = !tooLarge && !std::ferror(file);
+    if (tooLarge)
+        *error = LargerThan(limit);
+    else if (!ok)
+        *error = std::strerror(errno);
     std::fclose(file);
     return ok;
 }

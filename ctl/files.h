@@ -1,11 +1,14 @@
 // The files the console tool reads and writes; names are UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace kestro {
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
+// The whole file, but never more than `limit` bytes in memory: a larger file
+// is an error that says so.
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string* bytes, std::string* error);
 
 // Writes a temporary file beside `path` and renames it over `path`, so that
 // a failure leaves either the old file or none, never a part of the new one.

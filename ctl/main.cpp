@@ -8,6 +8,8 @@
 
 #include <windows.h>
 #else
+#include "ctl/offline_store.h"
+
 #include <cstdio>
 #endif
 
@@ -59,7 +61,7 @@ private:
 
 class SystemRegistry final : public StoreProvider {
 public:
-    RegistryStore* Open(std::string*) override { return &store_; }
+    RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
 
 private:
     WinRegistryStore store_;
@@ -72,15 +74,6 @@ public:
     void Out(const std::string& text) override { std::fputs(text.c_str(), stdout); }
     void Json(const std::string& text) override { std::fputs(text.c_str(), stdout); }
     void Err(const std::string& text) override { std::fputs(text.c_str(), stderr); }
-};
-
-// Off Windows there is no live registry to work on.
-class NoRegistry final : public StoreProvider {
-public:
-    RegistryStore* Open(std::string* why) override {
-        *why = "this system has no Windows registry to work on";
-        return nullptr;
-    }
 };
 
 #endif
@@ -99,7 +92,8 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     StdioConsole console;
-    NoRegistry stores;
+    // Off Windows there is no live registry: only the hives of an offline one.
+    OfflineStoreProvider stores(console);
     return RunKestroctl(arguments, stores, console);
 }
 #endif

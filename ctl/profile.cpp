@@ -30,6 +30,8 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
         error->message = std::move(message);
         return false;
     };
+    if (bytes.size() > kMaxProfileBytes)
+        return fail(0, "the file is larger than " + std::to_string(kMaxProfileBytes) + " bytes: not a profile");
     std::string text = bytes;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
     if (text.find('\0') != std::string::npos) return fail(0, "not a text file (it holds zero bytes; UTF-16?)");
@@ -45,6 +47,8 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
         start = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > kMaxProfileLineBytes)
+            return fail(number, "the line is longer than " + std::to_string(kMaxProfileLineBytes) + " bytes");
         if (!IsValidUtf8(line)) return fail(number, "not UTF-8 text");
         line = Trim(line);
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;

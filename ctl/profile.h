@@ -15,10 +15,16 @@
 
 #include "ctl/setting_value.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace kestro {
+
+// What a profile may be; anything beyond is refused with a message, and a
+// larger file is never read whole. A full profile is about 1.5 KiB.
+constexpr std::size_t kMaxProfileBytes = 64 * 1024;
+constexpr std::size_t kMaxProfileLineBytes = 16 * 1024;  // room for the longest text in Cyrillic
 
 struct ProfileEntry {
     const Setting* row = nullptr;

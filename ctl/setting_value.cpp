@@ -79,7 +79,13 @@ bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue
             }
             std::string text = utf8;
             if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
-            *value = SettingValue::Text(Utf8ToWide(text));
+            std::wstring wide = Utf8ToWide(text);
+            if (wide.size() > kMaxProfileTextChars) {
+                *error = std::string("the value of ") + row.name + " is longer than " +
+                         std::to_string(kMaxProfileTextChars) + " characters";
+                return false;
+            }
+            *value = SettingValue::Text(std::move(wide));
             return true;
         }
         case ValueKind::Action:

@@ -5,12 +5,17 @@
 
 #include "settings/catalogue.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace kestro {
 
 enum class ValueKind { Toggle, Number, Text, Action };
+
+// The longest text a setting takes, in characters: what the .reg and
+// Registry.pol files carry, and far beyond any path or caption.
+constexpr std::size_t kMaxProfileTextChars = 4096;
 
 ValueKind KindOf(const Setting& row);
 

@@ -29,6 +29,8 @@ private:
 
 // UTF-8 <-> UTF-16 (host order). Both throw std::invalid_argument on
 // malformed input: a bad UTF-8 sequence, an unpaired surrogate.
+// (Strict, unlike the engine's Utf8ToUtf16, which replaces what it cannot
+// read: a file that does not say exactly what it means is refused.)
 std::u16string StrictUtf8ToUtf16(const std::string& text);
 std::string StrictUtf16ToUtf8(const std::u16string& text);
 

@@ -1,10 +1,14 @@
 // One contract for every registry store: the in-memory store must answer as
-// advapi32 does (checked under Wine) wherever the engine depends on it.
+// advapi32 does (checked under Wine) wherever the engine depends on it, and
+// so must the store on the hive files of a Windows that is not running.
 #include "platform/memory_registry.h"
 #ifdef _WIN32
 #include "platform/win_registry.h"
 
 #include <windows.h>
+#else
+#include "platform/hive_registry.h"
+#include "tests/offline/hive_fixture.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -36,6 +40,24 @@ std::vector<StoreKind> Kinds() {
     const unsigned acp = GetACP();
     kinds.push_back({"Advapi32", [] { return std::make_unique<WinRegistryStore>(); },
                      acp == 1251 || acp == 1252 ? acp : 0});
+#else
+    // HKEY_CURRENT_USER on a fresh, empty NTUSER.DAT. The hive is loaded
+    // into memory and checked before its folder goes: the contract never
+    // writes a hive back to disk (the offline tests do). Its 8-bit calls
+    // speak Windows-1251.
+    kinds.push_back({"Hive",
+                     [] {
+                         test::TempDir dir;
+                         test::WriteEmptyHive(dir / "NTUSER.DAT");
+                         std::string error;
+                         auto hive = HiveFile::Open(dir / "NTUSER.DAT", HiveFile::Mode::Write, &error);
+                         EXPECT_TRUE(hive) << error;
+                         EXPECT_EQ("", hive->WriteRefusal());
+                         auto store = std::make_unique<HiveRegistryStore>();
+                         store->Mount(HiveRegistryStore::Slot::User, std::move(hive));
+                         return std::unique_ptr<RegistryStore>(std::move(store));
+                     },
+                     1251});
 #endif
     return kinds;
 }

@@ -2,7 +2,10 @@
 // stores, reads and prints, and that a refused command writes nothing.
 #include "ctl/commands.h"
 #include "ctl/current_state.h"
+#include "ctl/profile.h"
+#include "ctl/setting_value.h"
 #include "ctl/writes.h"
+#include "formats/layout.h"
 #include "platform/memory_registry.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +35,7 @@ public:
 class FixedStore final : public StoreProvider {
 public:
     explicit FixedStore(RegistryStore& store) : store_(store) {}
-    RegistryStore* Open(std::string*) override { return &store_; }
+    RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
 
 private:
     RegistryStore& store_;
@@ -188,6 +191,59 @@ TEST_F(CommandsTest, ListAsJsonDescribesEverySetting) {
     EXPECT_EQ("Количество документов в ПУСК->Документы", byName["MaxRecentDocs"]["caption"]);
     EXPECT_EQ("not-set", byName["Wallpaper"]["status"]);
     EXPECT_TRUE(byName["Wallpaper"]["value"].is_null());
+}
+
+TEST_F(CommandsTest, AProfileBeyondTheLimitsIsRefusedWithExitTwoAndNothingWritten) {
+    const std::string before = store_.Dump();
+    // Past the size limit, even when all of it is comment: refused as read.
+    const std::string big = TempFile("[Kestro]\nNoRun = on\n" + std::string(kMaxProfileBytes, ';') + "\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", big}));
+    EXPECT_NE(std::string::npos, console_.err.find("cannot read " + big + ": the file is larger than 65536 bytes"))
+        << console_.err;
+    const std::string line = TempFile("[Kestro]\nNoRun = on\n;" + std::string(kMaxProfileLineBytes, 'x') + "\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", line}));
+    EXPECT_NE(std::string::npos, console_.err.find(line + ":3: the line is longer than 16384 bytes")) << console_.err;
+    const std::string text =
+        TempFile("[Kestro]\nNoRun = on\nRecycleBinName = " + std::string(kMaxProfileTextChars + 1, 'x') + "\n");
+    EXPECT_EQ(kExitUsage, Run({"apply", text}));
+    EXPECT_NE(std::string::npos, console_.err.find(text + ":3: the value of RecycleBinName is longer than 4096"))
+        << console_.err;
+    EXPECT_EQ(before, store_.Dump());
+
+    // At the limits themselves a profile is taken.
+    const std::string longest =
+        TempFile("[Kestro]\nRecycleBinName = \"" + std::string(kMaxProfileTextChars, 'x') + "\"\n");
+    EXPECT_EQ(kExitOk, Run({"apply", longest})) << console_.err;
+}
+
+TEST_F(CommandsTest, ExportedFilesBeyondTheLimitsAreRefusedWithExitTwoAndNothingWritten) {
+    const std::string before = store_.Dump();
+    const std::string stem = "kestroctl-test-" + std::to_string(getpid());
+    const std::string reg = stem + "-big.reg", pol = stem + "-deep.pol";
+    files_.push_back(reg);
+    files_.push_back(pol);
+    std::ofstream(reg, std::ios::binary) << "\xFF\xFE" << std::string(layout::kMaxFileBytes, ' ');
+    EXPECT_EQ(kExitUsage, Run({"apply", reg}));
+    EXPECT_NE(std::string::npos, console_.err.find("larger than 1048576 bytes")) << console_.err;
+
+    // One entry whose key path is one level deeper than the readers take.
+    std::u16string key = u"k";
+    for (std::size_t i = 1; i <= layout::kMaxKeyDepth; ++i) key += u"\\k";
+    std::string bytes = std::string("PReg\x01\0\0\0", 8);
+    auto put = [&](const std::u16string& text) {
+        for (char16_t c : text) bytes += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    };
+    put(u"[" + key + std::u16string(1, u'\0') + u";NoRun" + std::u16string(1, u'\0') + u";");
+    bytes += std::string("\x04\0\0\0", 4);
+    put(u";");
+    bytes += std::string("\x04\0\0\0", 4);
+    put(u";");
+    bytes += std::string("\x01\0\0\0", 4);
+    put(u"]");
+    std::ofstream(pol, std::ios::binary) << bytes;
+    EXPECT_EQ(kExitUsage, Run({"apply", pol, "--scope", "user"}));
+    EXPECT_NE(std::string::npos, console_.err.find("deeper than 32 levels")) << console_.err;
+    EXPECT_EQ(before, store_.Dump());
 }
 
 TEST_F(CommandsTest, ApplyChecksTheWholeProfileBeforeWriting) {

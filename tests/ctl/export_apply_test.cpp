@@ -38,7 +38,7 @@ public:
 class Fixed final : public StoreProvider {
 public:
     explicit Fixed(RegistryStore& store) : store_(store) {}
-    RegistryStore* Open(std::string*) override { return &store_; }
+    RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
 
 private:
     RegistryStore& store_;

@@ -92,6 +92,32 @@ TEST(ProfileReader, NamesTheLineOfEachFault) {
     }
 }
 
+TEST(ProfileReader, LimitsOnTheFileItsLinesAndItsTexts) {
+    // Cyrillic takes two bytes a character: the longest text fits a line.
+    std::string cyrillic;
+    for (std::size_t i = 0; i < kMaxProfileTextChars; ++i) cyrillic += "\xD0\x96";
+    Read r = Parse("[Kestro]\nWallpaper = \"" + cyrillic + "\"\n");
+    ASSERT_TRUE(r.ok) << r.error.line << ": " << r.error.message;
+    EXPECT_EQ(kMaxProfileTextChars, r.profile.entries[0].value.text.size());
+
+    r = Parse("[Kestro]\nWallpaper = \"" + cyrillic + "\xD0\x96\"\n");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(2, r.error.line);
+    EXPECT_NE(std::string::npos, r.error.message.find("longer than 4096 characters")) << r.error.message;
+
+    r = Parse("[Kestro]\n" + std::string(kMaxProfileLineBytes + 1, ';') + "\n");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(2, r.error.line);
+
+    std::string big = "[Kestro]\n" + std::string(kMaxProfileBytes, '\n');
+    r = Parse(big);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(0, r.error.line);
+    EXPECT_NE(std::string::npos, r.error.message.find("larger than 65536 bytes")) << r.error.message;
+    big.resize(kMaxProfileBytes);
+    EXPECT_TRUE(Parse(big).ok);
+}
+
 TEST(ProfileReader, ReadsBackWhatItWrote) {
     Profile written;
     written.entries = {

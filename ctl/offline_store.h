@@ -1,0 +1,37 @@
+// kestroctl on a Windows that is not running: the store is the hive files of
+// the installation whose Windows folder --offline names.
+#pragma once
+
+#include "ctl/commands.h"
+#include "platform/hive_registry.h"
+
+#include <memory>
+#include <string>
+
+namespace kestro {
+
+class OfflineStoreProvider final : public StoreProvider {
+public:
+    // Notes on what was written go to `console`'s error stream.
+    explicit OfflineStoreProvider(Console& console) : console_(console) {}
+
+    // --offline WINDIR, --user NAME, --no-backup.
+    void AddOptions(CLI::App& app) override;
+    // list-users: the profiles that hold an NTUSER.DAT.
+    std::vector<OwnCommand> OwnCommands() override;
+    // The hives, read-only unless the command writes; exit 2 for what cannot
+    // be found, 1 for a hive that cannot be read.
+    RegistryStore* Open(const StoreUse& use, std::string* why, int* code) override;
+    // Writes what a successful command changed, every hive safely; after a
+    // failed command, or when a hive refused a change, nothing at all.
+    bool Close(bool succeeded, std::string* why) override;
+
+private:
+    Console& console_;
+    std::string windir_;
+    std::string user_;
+    bool noBackup_ = false;
+    std::unique_ptr<HiveRegistryStore> store_;
+};
+
+}  // namespace kestro

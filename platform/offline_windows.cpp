@@ -1,0 +1,156 @@
+#include "platform/offline_windows.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+namespace kestro {
+
+namespace {
+
+bool IsDir(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Follows `names` down from `dir`, each without regard to case; empty when
+// one is missing.
+std::string FindPathNoCase(std::string dir, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        std::string found = FindEntryNoCase(dir, name);
+        if (found.empty()) return std::string();
+        dir = found;
+    }
+    return dir;
+}
+
+std::string Parent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::size_t slash = p.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : p.substr(0, slash);
+}
+
+// Profiles that no person logs on to: the template for new users and the
+// service accounts.
+bool IsSystemProfile(const std::string& name) {
+    for (const char* s : {"Default User", "Default", "LocalService", "NetworkService", "All Users", "Public",
+                          "systemprofile"})
+        if (::strcasecmp(name.c_str(), s) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
+    std::string exact = dir + "/" + name;
+    struct stat st;
+    if (::lstat(exact.c_str(), &st) == 0) return exact;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return std::string();
+    std::string found;
+    while (dirent* e = ::readdir(d)) {
+        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+            found = dir + "/" + e->d_name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+OfflineWindows::OfflineWindows(const std::string& windir) : windir_(windir) {
+    while (windir_.size() > 1 && windir_.back() == '/') windir_.pop_back();
+    if (!IsDir(windir_))
+        throw OfflineError(2, windir + ": no such folder; give the Windows folder of the mounted installation, "
+                                       "for example /mnt/windows/WINDOWS");
+    std::string config = FindPathNoCase(windir_, {"system32", "config"});
+    if (config.empty() || !IsDir(config))
+        throw OfflineError(2, windir_ + ": no system32/config folder here; is this the Windows folder?");
+    software_ = FindEntryNoCase(config, "software");
+    system_ = FindEntryNoCase(config, "system");
+    if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
+        throw OfflineError(2, config + ": the SOFTWARE and SYSTEM hives are not both here");
+
+    std::string volume = Parent(windir_);
+    for (const char* folder : {"Documents and Settings", "Users"}) {
+        std::string profiles = FindEntryNoCase(volume, folder);
+        if (profiles.empty() || !IsDir(profiles)) continue;
+        DIR* d = ::opendir(profiles.c_str());
+        if (!d) continue;
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            std::string dir = profiles + "/" + name;
+            if (!IsDir(dir)) continue;
+            std::string hive = FindEntryNoCase(dir, "NTUSER.DAT");
+            if (hive.empty() || !IsFile(hive)) continue;
+            users_.push_back(UserProfile{name, hive, IsSystemProfile(name)});
+        }
+        ::closedir(d);
+    }
+    std::sort(users_.begin(), users_.end(),
+              [](const UserProfile& a, const UserProfile& b) { return ::strcasecmp(a.name.c_str(), b.name.c_str()) < 0; });
+}
+
+const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& name) const {
+    auto names = [this] {
+        std::string list;
+        for (const UserProfile& u : users_) list += (list.empty() ? "" : ", ") + u.name;
+        return list.empty() ? std::string("none") : list;
+    };
+    if (!name.empty()) {
+        for (const UserProfile& u : users_)
+            if (u.name == name) return u;
+        for (const UserProfile& u : users_)
+            if (::strcasecmp(u.name.c_str(), name.c_str()) == 0) return u;
+        throw OfflineError(2, "no user profile \"" + name + "\" with an NTUSER.DAT beside " + windir_ +
+                                  " (profiles: " + names() + ")");
+    }
+    const UserProfile* only = nullptr;
+    int people = 0;
+    for (const UserProfile& u : users_)
+        if (!u.systemProfile) {
+            only = &u;
+            ++people;
+        }
+    if (people == 1) return *only;
+    throw OfflineError(2, std::string(people == 0 ? "no user profile" : "more than one user profile") +
+                              " beside " + windir_ + "; choose one with --user NAME (profiles: " + names() + ")");
+}
+
+std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
+                                                             bool requireUser) const {
+    auto open = [mode](const std::string& path) {
+        std::string error;
+        std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error);
+        if (!hive) throw OfflineError(1, error);
+        return hive;
+    };
+    auto store = std::make_unique<HiveRegistryStore>();
+    store->Mount(HiveRegistryStore::Slot::Software, open(software_));
+    store->Mount(HiveRegistryStore::Slot::System, open(system_));
+    const UserProfile* profile = nullptr;
+    if (!user.empty() || requireUser) {
+        profile = &FindUser(user);
+    } else {
+        try {
+            profile = &FindUser(user);
+        } catch (const OfflineError&) {
+            profile = nullptr;  // HKEY_CURRENT_USER stays absent
+        }
+    }
+    if (profile) store->Mount(HiveRegistryStore::Slot::User, open(profile->hivePath));
+    return store;
+}
+
+}  // namespace kestro

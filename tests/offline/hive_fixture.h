@@ -1,0 +1,58 @@
+// Real hive files made by the tests themselves: an empty hive written here,
+// filled by hivexregedit from .reg text, and read back by reglookup, a
+// reader that is not hivex.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestro::test {
+
+// An empty hive: the base block and one bin holding the root key and its
+// security cell.
+void WriteEmptyHive(const std::string& path);
+
+// Merges .reg text (REGEDIT4 or "Windows Registry Editor Version 5.00",
+// every parent key as a section of its own) into the hive; false when
+// hivexregedit refuses it.
+bool MergeReg(const std::string& hive, const std::string& regText);
+
+// A folder under the system's temporary folder, removed with everything in
+// it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::vector<std::string> ListDir(const std::string& dir);  // sorted, without . and ..
+
+// The values of one key as reglookup reads them: name -> "TYPE:DATA", with
+// DWORDs as reglookup prints them (0x00000004) and strings as text.
+std::map<std::string, std::string> ReglookupValues(const std::string& hive, const std::string& keyPath);
+// Whether reglookup finds the key.
+bool ReglookupHasKey(const std::string& hive, const std::string& keyPath);
+
+// Runs a shell command; its standard output, and *status its exit status.
+std::string Shell(const std::string& command, int* status = nullptr);
+
+// A Windows folder tree under `root`: WINDOWS/system32/config/{software,
+// system} (lower case, as XP writes them) filled from `systemReg` and
+// `softwareReg`, and one NTUSER.DAT per user under "Documents and
+// Settings", each filled from `userReg`. Returns the Windows folder.
+std::string MakeOfflineWindows(const std::string& root, const std::string& systemReg,
+                               const std::string& softwareReg, const std::vector<std::string>& users,
+                               const std::string& userReg);
+
+}  // namespace kestro::test
