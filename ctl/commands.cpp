@@ -461,15 +461,20 @@ int RunExport(Context& context) {
             context.console.Out(std::to_string(values.size()) + " values written to " + options.file + "\n");
         } else {
             const PolicyFiles files = WritePolicyFiles(values);
-            const std::string user = options.file + "/" + layout::kPolUserFolder;
-            const std::string machine = options.file + "/" + layout::kPolMachineFolder;
+#ifdef _WIN32
+            const std::string slash = "\\";
+#else
+            const std::string slash = "/";
+#endif
+            const std::string user = options.file + slash + layout::kPolUserFolder;
+            const std::string machine = options.file + slash + layout::kPolMachineFolder;
             MakeDirectory(options.file);
             MakeDirectory(user);
             MakeDirectory(machine);
-            WriteFileBytes(user + "/" + layout::kPolFileName, files.user);
-            WriteFileBytes(machine + "/" + layout::kPolFileName, files.machine);
-            context.console.Out(std::to_string(values.size()) + " values written to " + user + "/" +
-                                layout::kPolFileName + " and " + machine + "/" + layout::kPolFileName + "\n");
+            WriteFileBytes(user + slash + layout::kPolFileName, files.user);
+            WriteFileBytes(machine + slash + layout::kPolFileName, files.machine);
+            context.console.Out(std::to_string(values.size()) + " values written to " + user + slash +
+                                layout::kPolFileName + " and " + machine + slash + layout::kPolFileName + "\n");
         }
     } catch (const FormatError& e) {
         return context.Fail(kExitUsage, std::string("cannot export: ") + e.what());

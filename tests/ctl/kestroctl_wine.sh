@@ -6,7 +6,9 @@
 #
 # CASE: agree (set, get, list, reg.exe and the window agree), refusals
 # (what must write nothing), carry (list on a fresh prefix creates no key;
-# save there and apply on another fresh one). The prefixes live next to the
+# save there and apply on another fresh one), exports (export reg through
+# Wine's reg import into a fresh prefix, and both exports back through
+# apply, malformed ones refused). The prefixes live next to the
 # programs' build folder; scripts/test removes them before each run.
 set -uo pipefail
 case_name=$1
@@ -128,7 +130,7 @@ agree)
     expect "list NoFind" off "$(list_state NoFind)"
     expect "list FontSmoothing" on "$(list_state FontSmoothing)"
     expect "list CdAutorunOff" off "$(list_state CdAutorunOff)"
-    expect "list the caption" "NoRun on user logon no убрать Выполнить" \
+    expect "list the caption" "NoRun on user logon no no убрать Выполнить" \
         "$(ctl list | awk '$1 == "NoRun" { $1 = $1; print }')"
     json=$(wine "$ctl" list --json 2>/dev/null | tr -d '\r')
     expect "list --json is UTF-8" "Корзина класса" \
@@ -226,6 +228,84 @@ carry)
 
     ctl apply "$(winepath -w "$work/profile.ini")" >/dev/null; expect "apply exit" 0 $?
     expect "the same values for every setting" "$source_values" "$(dump_values)"
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$build/ctl-fresh-wineprefix"
+    ;;
+
+exports)
+    # The source: every setting away from its default, texts with Cyrillic,
+    # quotes and backslashes.
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    for s in NoNetworkConnections StartmenuLogoff NoFavoritesMenu NoRecentDocsMenu ClearRecentDocsOnExit \
+             NoRecentDocsHistory NoSMMyPictures NoSetTaskbar NoAddPrinter NoFind NoSMHelp NoRun \
+             NoStartMenuMorePrograms NoChangeStartMenu PaintDesktopVersion NoAddRemovePrograms NoDispCPL NoThemesTab \
+             NoDispBackgroundPage NoDispScrSavPage NoDispAppearancePage DisableTaskMgr DisableRegistryTools \
+             CdAutorunOff LastAccessUpdateOff FontSmoothing CdromOff FloppyOff ParallelPortOff UsbStorageOff; do
+        ctl set "$s" on || fail "set $s on: $(ctl_err)"
+    done
+    ctl set MaxRecentDocs -1 || fail "set MaxRecentDocs"
+    ctl set RecycleBinName 'Корзина "для" C:\мусора' || fail "set RecycleBinName"
+    ctl set RecycleBinInfoTip "  с пробелами  " || fail "set RecycleBinInfoTip"
+    ctl set Wallpaper 'C:\windows\win.ini' || fail "set Wallpaper: $(ctl_err)"
+    source_values=$(dump_values)
+    expect "every value is stored on the source" 0 "$(echo "$source_values" | grep -c '= $')"
+    ctl export reg "$(winepath -w "$work/kestro.reg")"; expect "export reg exit" 0 $?
+    ctl export pol "$(winepath -w "$work/gpo")"; expect "export pol exit" 0 $?
+    expect "the policy files" "$work/gpo/Machine/Registry.pol $work/gpo/User/Registry.pol" \
+        "$(ls "$work"/gpo/*/Registry.pol | tr '\n' ' ' | sed 's/ $//')"
+    ctl export /? >"$work/help"; expect "export /? exit" 0 $?
+    expect "export's help names the tattooing settings" 1 "$(grep -c 'UsbStorageOff' "$work/help")"
+    expect "list marks them" "NoRun no;UsbStorageOff yes;" \
+        "$(ctl list | awk '$1 == "NoRun" || $1 == "UsbStorageOff" { printf "%s %s;", $1, $6 }')"
+    wineserver -k >/dev/null 2>&1
+
+    # reg import of the .reg into a fresh prefix: exactly the values set above.
+    use_prefix "$build/ctl-fresh-wineprefix" fresh
+    wine reg import "$(winepath -w "$work/kestro.reg")" /reg:64 >/dev/null 2>&1; expect "reg import exit" 0 $?
+    expect "reg import gives the values kestroctl set gave" "$source_values" "$(dump_values)"
+    if [ -n "${DISPLAY:-}" ]; then
+        wine "$exe" >/dev/null 2>&1 &
+        app=$!
+        if wine "$probe" wait 60000 >/dev/null 2>&1; then
+            expect "the window shows the imported toggles" \
+                "убрать Выполнить 1;убрать Найти 1;отключить autorun 1;быстрое открытие папок 1;сглаживание экранных шрифтов 1;Откл. CD-ROM 1;Откл. Flash 1;" \
+                "$(wine "$probe" checked "убрать Выполнить" "убрать Найти" "отключить autorun" "быстрое открытие папок" \
+                    "сглаживание экранных шрифтов" "Откл. CD-ROM" "Откл. Flash" | tr -d '\r' | tr '\n' ';')"
+            expect "the window's recent documents" -1 "$(wine "$probe" spin | tr -d '\r')"
+            wine "$probe" close >/dev/null 2>&1
+        else
+            fail "kestro.exe did not open"
+        fi
+        for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.2; done
+        kill "$app" 2>/dev/null
+    else
+        fail "no display for kestro.exe"
+    fi
+
+    # Both exports back through apply, on the emptied prefix.
+    reset_values
+    ctl apply "$(winepath -w "$work/kestro.reg")" >/dev/null; expect "apply .reg exit" 0 $?
+    expect "apply .reg gives the same values" "$source_values" "$(dump_values)"
+    reset_values
+    ctl apply "$(winepath -w "$work/gpo/User/Registry.pol")" >/dev/null; expect "apply User/Registry.pol exit" 0 $?
+    ctl apply "$(winepath -w "$work/gpo/Machine/Registry.pol")" >/dev/null; expect "apply Machine/Registry.pol exit" 0 $?
+    expect "apply .pol gives the same values" "$source_values" "$(dump_values)"
+
+    # Malformed: exit 2, the place named, nothing applied.
+    reset_values
+    before=$(dump_values)
+    mkdir -p "$work/bad/Machine"
+    head -c -3 "$work/gpo/Machine/Registry.pol" >"$work/bad/Machine/Registry.pol"
+    ctl apply "$(winepath -w "$work/bad/Machine/Registry.pol")"; expect "a cut .pol exits" 2 $?
+    expect "a cut .pol names its offset" 1 "$(ctl_err | grep -c 'Registry.pol: offset [0-9]*: .*; nothing was written')"
+    { printf 'PRex'; tail -c +5 "$work/gpo/Machine/Registry.pol"; } >"$work/bad/Machine/Registry.pol"
+    ctl apply "$(winepath -w "$work/bad/Machine/Registry.pol")"; expect "a bad signature exits" 2 $?
+    expect "a bad signature is named" 1 "$(ctl_err | grep -c ': offset 0: not a Registry.pol file')"
+    head -c -8 "$work/kestro.reg" >"$work/bad/cut.reg"
+    ctl apply "$(winepath -w "$work/bad/cut.reg")"; expect "a cut .reg exits" 2 $?
+    expect "a cut .reg names its line" 1 "$(ctl_err | grep -c ': line [0-9]*: ')"
+    expect "nothing was applied" "$before" "$(dump_values)"
     wineserver -k >/dev/null 2>&1
     rm -rf "$build/ctl-fresh-wineprefix"
     ;;

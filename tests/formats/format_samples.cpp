@@ -1,6 +1,8 @@
 // Sample files for the outside consumers of our exports (Samba's parser, a
 // Samba domain controller, Wine's reg.exe), and our own readers as a command
-// so that a script can hold them against those consumers.
+// so that a script can hold them against those consumers. The values are
+// those kestroctl exports for a profile: the writers' own, collected from
+// an in-memory registry.
 //
 //   kestro_format_samples write DIR         sample.reg, User/ and Machine/Registry.pol, expected.tsv
 //   kestro_format_samples read-pol FILE user|machine
@@ -9,11 +11,13 @@
 // The readers print one line per value: root, key path, value name, type and
 // data in hexadecimal, separated by tabs. A file they refuse gives its
 // message on stderr and exit code 2.
+#include "ctl/profile.h"
+#include "ctl/writes.h"
 #include "formats/file_bytes.h"
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
-#include "tests/formats/format_test_values.h"
+#include "formats/values.h"
 
 #include <cstdio>
 #include <iostream>
@@ -55,8 +59,29 @@ void Put(const std::string& path, const std::string& text) {
     WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+// Every shape of setting: plain toggles on and off, the font-smoothing
+// triple, the inverted AutoRun, device start types 4 and 3, a negative
+// number, and Cyrillic texts with quotes, backslashes, or nothing at all.
+std::vector<RegValue> SampleProfileValues() {
+    Profile profile;
+    const auto add = [&](const char* name, SettingValue value) {
+        profile.entries.push_back({FindSettingByName(name), std::move(value), 0});
+    };
+    add("NoRun", SettingValue::Toggle(true));
+    add("NoFind", SettingValue::Toggle(false));
+    add("MaxRecentDocs", SettingValue::Number(-1));
+    add("FontSmoothing", SettingValue::Toggle(true));
+    add("Wallpaper", SettingValue::Text(L"C:\\Мои рисунки\\закат.bmp"));
+    add("CdAutorunOff", SettingValue::Toggle(true));
+    add("CdromOff", SettingValue::Toggle(true));
+    add("UsbStorageOff", SettingValue::Toggle(false));
+    add("RecycleBinName", SettingValue::Text(L"Корзина \"для\" мусора \\ 100%"));
+    add("RecycleBinInfoTip", SettingValue::Text(L""));
+    return RegistryValuesFor(profile);
+}
+
 int Write(const std::string& dir) {
-    std::vector<RegValue> values = testing::SampleValues();
+    std::vector<RegValue> values = SampleProfileValues();
     MakeDir(dir);
     MakeDir(dir + "/User");
     MakeDir(dir + "/Machine");
