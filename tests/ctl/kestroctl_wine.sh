@@ -42,6 +42,9 @@ use_prefix() {  # use_prefix DIR [fresh]
         if file "$ctl" | grep -q x86-64; then version=winxp64; else version=winxp; fi
         wine wineboot -i >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null
+        # The fonts the window needs to open at all under 64-bit Wine.
+        wine_session_desktop
+        wine_session_fonts
     fi
 }
 
