@@ -1,6 +1,8 @@
 #include "platform/offline_windows.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <set>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -82,7 +84,8 @@ OfflineWindows::OfflineWindows(const std::string& windir) : windir_(windir) {
         throw OfflineError(2, config + ": the SOFTWARE and SYSTEM hives are not both here");
 
     std::string volume = Parent(windir_);
-    for (const char* folder : {"Documents and Settings", "Users"}) {
+    std::set<std::string> seen;
+    for (const char* folder : {"Users", "Documents and Settings"}) {
         std::string profiles = FindEntryNoCase(volume, folder);
         if (profiles.empty() || !IsDir(profiles)) continue;
         DIR* d = ::opendir(profiles.c_str());
@@ -94,6 +97,12 @@ OfflineWindows::OfflineWindows(const std::string& windir) : windir_(windir) {
             if (!IsDir(dir)) continue;
             std::string hive = FindEntryNoCase(dir, "NTUSER.DAT");
             if (hive.empty() || !IsFile(hive)) continue;
+            // Vista's "Documents and Settings" is a junction to "Users":
+            // one profile seen through both is one profile.
+            char* real = ::realpath(hive.c_str(), nullptr);
+            std::string identity = real ? real : hive;
+            std::free(real);
+            if (!seen.insert(identity).second) continue;
             users_.push_back(UserProfile{name, hive, IsSystemProfile(name)});
         }
         ::closedir(d);

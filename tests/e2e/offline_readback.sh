@@ -85,6 +85,10 @@ wine_session_warm
 wine "$exe" >/dev/null 2>&1 &
 app=$!
 wine "$probe" wait 60000 >/dev/null 2>&1 || { fail "the window did not open"; kill "$app" 2>/dev/null; exit 1; }
+# Pages other than the first make their controls when first opened: open
+# them, as a user would, before reading their toggles from outside.
+wine "$probe" page 3 >/dev/null 2>&1
+wine "$probe" page 1 >/dev/null 2>&1
 
 captions=()
 while IFS=$'\t' read -r caption _; do captions+=("$caption"); done <"$work/expected.txt"

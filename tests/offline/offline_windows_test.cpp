@@ -41,10 +41,14 @@ TEST(OfflineLayout, FindsHivesAndProfilesWhateverTheCase) {
     WriteEmptyHive(dir.Path() + "/USERS/Anna/ntuser.dat");
     WriteEmptyHive(dir.Path() + "/USERS/Default/NTUSER.DAT");
 
+    // Vista's junction from the old profile folder to the new one.
+    ASSERT_EQ(0, ::symlink("USERS", (dir.Path() + "/Documents and Settings").c_str()));
+
     OfflineWindows windows(dir.Path() + "/Windows/");
     EXPECT_EQ(dir.Path() + "/Windows/SYSTEM32/CONFIG/SOFTWARE", windows.SoftwareHive());
     EXPECT_EQ(dir.Path() + "/Windows/SYSTEM32/CONFIG/SYSTEM", windows.SystemHive());
-    // Public has no NTUSER.DAT; Default is listed, but is no one's own.
+    // Public has no NTUSER.DAT; Default is listed, but is no one's own;
+    // each profile once, though two folders lead to it.
     EXPECT_EQ((std::vector<std::string>{"Anna", "Default"}), Names(windows));
     EXPECT_EQ("Anna", windows.FindUser("").name);
     EXPECT_EQ(dir.Path() + "/USERS/Anna/ntuser.dat", windows.FindUser("ANNA").hivePath);
