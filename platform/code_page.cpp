@@ -1,5 +1,7 @@
 #include "platform/code_page.h"
 
+#include <vector>
+
 namespace kestro {
 
 namespace {
@@ -49,6 +51,22 @@ const char16_t* Table(CodePage codePage) {
     return codePage == CodePage::Windows1251 ? kWindows1251 : kWindows1252;
 }
 
+// The byte for every UTF-16 unit, 0 where the code page has none (every
+// byte of the upper half is 0x80 or more), so that a long text converts in
+// one pass rather than one table search per character. The lowest byte wins
+// where two bytes map to one unit.
+std::vector<unsigned char> Reversed(const char16_t* table) {
+    std::vector<unsigned char> bytes(0x10000, 0);
+    for (int i = 127; i >= 0; --i) bytes[table[i]] = static_cast<unsigned char>(0x80 + i);
+    return bytes;
+}
+
+const std::vector<unsigned char>& ReverseTable(CodePage codePage) {
+    static const std::vector<unsigned char> windows1251 = Reversed(kWindows1251);
+    static const std::vector<unsigned char> windows1252 = Reversed(kWindows1252);
+    return codePage == CodePage::Windows1251 ? windows1251 : windows1252;
+}
+
 }  // namespace
 
 std::u16string AnsiToUtf16(const std::string& text, CodePage codePage) {
@@ -60,7 +78,7 @@ std::u16string AnsiToUtf16(const std::string& text, CodePage codePage) {
 }
 
 std::string Utf16ToAnsi(const std::u16string& text, CodePage codePage, bool* lossy) {
-    const char16_t* table = Table(codePage);
+    const std::vector<unsigned char>& reverse = ReverseTable(codePage);
     std::string out;
     out.reserve(text.size());
     bool lost = false;
@@ -69,11 +87,9 @@ std::string Utf16ToAnsi(const std::u16string& text, CodePage codePage, bool* los
             out += static_cast<char>(c);
             continue;
         }
-        int found = -1;
-        for (int i = 0; i < 128 && found < 0; ++i)
-            if (table[i] == c) found = i;
-        if (found < 0) lost = true;
-        out += found < 0 ? '?' : static_cast<char>(0x80 + found);
+        const unsigned char byte = reverse[c];
+        if (byte == 0) lost = true;
+        out += byte == 0 ? '?' : static_cast<char>(byte);
     }
     if (lossy) *lossy = lost;
     return out;
