@@ -1,6 +1,7 @@
 #include "formats/values.h"
 
 #include "formats/layout.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -72,21 +73,7 @@ std::string StrictUtf16ToUtf8(const std::u16string& text) {
         } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
             throw std::invalid_argument("unpaired surrogate");
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(out, cp);
     }
     return out;
 }

@@ -34,20 +34,6 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
-std::vector<std::string> SplitPath(const std::string& path) {
-    std::vector<std::string> names;
-    std::string current;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!current.empty()) names.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) names.push_back(current);
-    return names;
-}
 
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
@@ -195,7 +181,7 @@ RegResult HiveRegistryStore::Step(const Location& from, const std::string& name,
 RegResult HiveRegistryStore::Walk(const Location& from, const std::string& path, bool create, Location* to,
                                   std::string* lastName) {
     Location at = from;
-    for (const std::string& name : SplitPath(path)) {
+    for (const std::string& name : SplitKeyPath(path)) {
         Location next;
         RegResult rc = Step(at, name, create, &next);
         if (rc != kErrorSuccess) return rc;

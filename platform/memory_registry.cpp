@@ -17,20 +17,6 @@ std::string Upper(const std::string& s) {
     return out;
 }
 
-std::vector<std::string> SplitPath(const std::string& path) {
-    std::vector<std::string> names;
-    std::string current;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!current.empty()) names.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) names.push_back(current);
-    return names;
-}
 
 int RootIndex(KeyHandle key) {
     switch (key) {
@@ -147,7 +133,7 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     if (!name.empty() && name[0] == '\\') return 161;  // ERROR_BAD_PATHNAME
-    std::vector<std::string> names = SplitPath(name);
+    std::vector<std::string> names = SplitKeyPath(name);
     // Check the rights on the whole way first, so that a denied level
     // creates nothing below it.
     std::string path = node->FullPath();
@@ -183,7 +169,7 @@ RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, 
     NodePtr node = Resolve(base);
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
-    for (const std::string& n : SplitPath(name)) {
+    for (const std::string& n : SplitKeyPath(name)) {
         auto it = node->children.find(Upper(n));
         if (it == node->children.end()) return kErrorFileNotFound;
         node = it->second;
@@ -315,7 +301,7 @@ RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     NodePtr target = node;
-    for (const std::string& n : SplitPath(name)) {
+    for (const std::string& n : SplitKeyPath(name)) {
         auto it = target->children.find(Upper(n));
         if (it == target->children.end()) return kErrorFileNotFound;
         target = it->second;
@@ -344,7 +330,7 @@ void MemoryRegistryStore::Deny(KeyHandle root, const std::string& path) {
     int index = RootIndex(root);
     if (index < 0) return;
     std::string full = kRootNames[index];
-    for (const std::string& n : SplitPath(path)) full += "\\" + n;
+    for (const std::string& n : SplitKeyPath(path)) full += "\\" + n;
     denied_.push_back(Upper(full));
 }
 
@@ -352,7 +338,7 @@ void MemoryRegistryStore::DenyWrite(KeyHandle root, const std::string& path) {
     int index = RootIndex(root);
     if (index < 0) return;
     std::string full = kRootNames[index];
-    for (const std::string& n : SplitPath(path)) full += "\\" + n;
+    for (const std::string& n : SplitKeyPath(path)) full += "\\" + n;
     writeDenied_.push_back(Upper(full));
 }
 
@@ -382,7 +368,7 @@ MemoryRegistryStore::NodePtr MemoryRegistryStore::Walk(KeyHandle root, const std
     int index = RootIndex(root);
     if (index < 0) return nullptr;
     NodePtr node = roots_[index];
-    for (const std::string& n : SplitPath(path)) {
+    for (const std::string& n : SplitKeyPath(path)) {
         auto it = node->children.find(Upper(n));
         if (it == node->children.end()) return nullptr;
         node = it->second;
@@ -394,7 +380,7 @@ MemoryRegistryStore::NodePtr MemoryRegistryStore::WalkOrCreate(KeyHandle root, c
     int index = RootIndex(root);
     if (index < 0) return nullptr;
     NodePtr node = roots_[index];
-    for (const std::string& n : SplitPath(path)) {
+    for (const std::string& n : SplitKeyPath(path)) {
         auto& child = node->children[Upper(n)];
         if (!child) {
             child = std::make_shared<Node>();

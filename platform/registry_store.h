@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestro {
 
@@ -39,6 +40,10 @@ constexpr std::uint32_t kKeyRead = 0x20019;
 // Asks a 32-bit process on 64-bit Windows for the registry view the 64-bit
 // shell reads; 32-bit Windows XP ignores it.
 constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
+
+// The names of a key path, without the empty ones that a leading, trailing
+// or doubled backslash would give.
+std::vector<std::string> SplitKeyPath(const std::string& path);
 
 class RegistryStore {
 public:

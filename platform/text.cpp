@@ -91,6 +91,8 @@ void AppendUtf16(String& out, char32_t cp) {
     }
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -108,8 +110,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-}  // namespace
 
 std::u16string Utf8ToUtf16(const std::string& text) {
     std::u16string out;

@@ -18,4 +18,7 @@ std::u16string Utf8ToUtf16(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
 
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
 }  // namespace kestro
