@@ -23,10 +23,15 @@ constexpr int kFirstControlId = 1000;
 constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 // Toggles and springing buttons take no keyboard focus: they handle the
-// mouse themselves and report BN_CLICKED as the button would.
-constexpr wchar_t kOldProcProp[] = L"KestroButtonProc";
+// mouse themselves and report BN_CLICKED as the button would. Every message
+// of the page's buttons passes here, so the common path asks the window
+// server nothing: the button class's own procedure is kept in the button's
+// user data slot, and the tooltip gets the mouse messages from here rather
+// than through a subclass of its own. Properties (a server request each)
+// only serve the clicks.
 constexpr wchar_t kToggleProp[] = L"KestroToggle";
 constexpr wchar_t kPressedProp[] = L"KestroPressed";
+constexpr wchar_t kTooltipProp[] = L"KestroTooltip";
 
 bool CursorInside(HWND button, LPARAM lParam) {
     RECT rc;
@@ -35,9 +40,31 @@ bool CursorInside(HWND button, LPARAM lParam) {
     return PtInRect(&rc, pt) != FALSE;
 }
 
+void RelayToTooltip(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND tooltip = static_cast<HWND>(GetPropW(button, kTooltipProp));
+    if (!tooltip) return;
+    MSG msg = {button, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
+    const DWORD pos = GetMessagePos();
+    msg.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+    SendMessageW(tooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+}
+
 LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto old = reinterpret_cast<WNDPROC>(GetPropW(button, kOldProcProp));
+    auto old = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(button, GWLP_USERDATA));
     switch (message) {
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+            RelayToTooltip(button, message, wParam, lParam);
+            break;
+    }
+    switch (message) {
+        case WM_NCPAINT:
+            return 0;  // a button has no border: there is no frame to draw
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
             if (!IsWindowEnabled(button)) return 0;
@@ -74,26 +101,32 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
         case WM_SETFOCUS:
             return 0;  // never keeps the focus
         case WM_NCDESTROY:
-            RemovePropW(button, kOldProcProp);
             RemovePropW(button, kToggleProp);
             RemovePropW(button, kPressedProp);
+            RemovePropW(button, kTooltipProp);
             SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+            SetWindowLongPtrW(button, GWLP_USERDATA, 0);
             break;
     }
     return CallWindowProcW(old, button, message, wParam, lParam);
 }
 
 void MakeFocusless(HWND button, bool toggle) {
-    SetPropW(button, kOldProcProp,
-             reinterpret_cast<HANDLE>(SetWindowLongPtrW(button, GWLP_WNDPROC,
-                                                        reinterpret_cast<LONG_PTR>(FocuslessButtonProc))));
+    SetWindowLongPtrW(button, GWLP_USERDATA, GetWindowLongPtrW(button, GWLP_WNDPROC));
+    SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FocuslessButtonProc));
     if (toggle) SetPropW(button, kToggleProp, reinterpret_cast<HANDLE>(1));
+}
+
+bool IsFocusless(HWND control) {
+    return GetWindowLongPtrW(control, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(FocuslessButtonProc);
 }
 
 // A page of the tab control: a plain white window that hands what its
 // controls report to the main window.
 LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_NCPAINT:
+            return 0;  // no border either
         case WM_COMMAND:
         case WM_NOTIFY:
         case WM_CTLCOLORSTATIC:
@@ -150,10 +183,10 @@ public:
         if (button_) SendMessageW(button_, BM_SETCHECK, down ? BST_CHECKED : BST_UNCHECKED, 0);
     }
     // The button made when its page is first shown takes the state set
-    // before.
+    // before; a new button is up already.
     void Attach(HWND button) {
         button_ = button;
-        SetDown(down_);
+        if (down_) SetDown(true);
     }
 
 private:
@@ -359,7 +392,13 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
 void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
     TOOLINFOW info = {};
     info.cbSize = TTTOOLINFOW_V2_SIZE;  // XP's comctl32 knows no later layout
-    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    // A focusless button passes the mouse on itself; any other control is
+    // watched by the tooltip's own subclass.
+    info.uFlags = TTF_IDISHWND;
+    if (IsFocusless(control))
+        SetPropW(control, kTooltipProp, tooltip_);
+    else
+        info.uFlags |= TTF_SUBCLASS;
     info.hwnd = GetParent(control);
     info.uId = reinterpret_cast<UINT_PTR>(control);
     info.lpszText = const_cast<wchar_t*>(text);

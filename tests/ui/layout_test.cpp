@@ -110,6 +110,39 @@ TEST_F(LayoutTest, PicturesAreSizedToTheirBitmapsAndTheLogoNamesTheSite) {
     EXPECT_EQ(std::wstring(L"перейти на сайт ") + kWebSiteAddress, TooltipOf(main_->Tooltip(), Control("imgLogo")));
 }
 
+// The mouse resting on a control brings up its tooltip: over a toggle,
+// which passes its mouse messages on itself, and over the exit button,
+// which the tooltip watches through its own subclass.
+TEST_F(LayoutTest, TheMouseRestingOnAControlShowsItsTooltip) {
+    CreateWindows();
+    HWND tooltip = main_->Tooltip();
+    for (const char* name : {"sbBanRegEdit", "bbExit"}) {
+        SCOPED_TRACE(name);
+        HWND control = Control(name);
+        SendMessageW(tooltip, TTM_POP, 0, 0);
+        RECT rc;
+        GetClientRect(control, &rc);
+        POINT centre = {rc.right / 2, rc.bottom / 2};
+        ClientToScreen(control, &centre);
+        ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
+        ASSERT_EQ(control, WindowFromPoint(centre));
+        // What the system sends when the mouse moves onto the control.
+        SendMessageW(control, WM_MOUSEMOVE, 0, MAKELPARAM(rc.right / 2, rc.bottom / 2));
+        for (int i = 0; i < 100 && !IsWindowVisible(tooltip); ++i) PumpMessages(30);
+        ASSERT_TRUE(IsWindowVisible(tooltip));
+        TOOLINFOW info = {};
+        info.cbSize = TTTOOLINFOW_V2_SIZE;
+        ASSERT_TRUE(SendMessageW(tooltip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&info)));
+        EXPECT_EQ(reinterpret_cast<UINT_PTR>(control), info.uId);
+        const ControlDef* def = nullptr;
+        for (std::size_t i = 0; i < kMainControlCount; ++i)
+            if (std::string(kMainControls[i].name) == name) def = &kMainControls[i];
+        ASSERT_NE(nullptr, def);
+        EXPECT_EQ(std::wstring(def->tooltip), TooltipOf(tooltip, control));
+    }
+    SendMessageW(tooltip, TTM_POP, 0, 0);
+}
+
 TEST_F(LayoutTest, FontsOfTheWindowAndOfTheTabs) {
     CreateWindows();
     LOGFONTW font = {};
