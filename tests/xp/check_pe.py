@@ -23,6 +23,7 @@ problem on its own line, beginning with "FAIL").
 """
 
 import argparse
+import os
 import re
 import struct
 import subprocess
@@ -246,8 +247,10 @@ def read_import_list(path):
 
 def objdump_imports(objdump, path):
     """The imports as binutils lists them: {(dll, function)}."""
+    # Its headings in English whatever the locale, which may translate them.
+    env = dict(os.environ, LC_ALL="C")
     out = subprocess.run([objdump, "-p", path], check=True, capture_output=True,
-                         text=True, errors="replace").stdout
+                         text=True, errors="replace", env=env).stdout
     found, dll, listed = set(), None, 0
     for line in out.splitlines():
         m = re.match(r"\s*DLL Name: (\S+)", line)
