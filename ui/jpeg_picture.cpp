@@ -3,7 +3,6 @@
 #include <climits>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
-#include <cstring>
 #include <new>
 #include <utility>
 
@@ -67,12 +66,19 @@ void CmykRowToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, int width, bool invert
     }
 }
 
+// Where the decoder puts its rows: `make` is told the picture's size once it
+// is known and gives memory for all of it (stride × height bytes, zeroed),
+// or null when there is none.
+struct RowSink {
+    std::uint8_t* (*make)(void* context, int width, int height, std::size_t bytes);
+    void* context;
+};
+
 // Only pointers that never change and no objects with destructors: a longjmp
 // from libjpeg lands at the setjmp here and returns false. The caller always
-// destroys the decompressor, whichever way this ends. Allocation failures of
-// image->bgr throw past libjpeg-free frames only.
-bool RunDecoder(DecoderState* state, const unsigned char* data, unsigned long size,
-                DecodedImage* image) {
+// destroys the decompressor, whichever way this ends. A sink that throws
+// (std::bad_alloc) throws past libjpeg-free frames only.
+bool RunDecoder(DecoderState* state, const unsigned char* data, unsigned long size, RowSink sink) {
     jpeg_decompress_struct* info = &state->info;
     info->err = jpeg_std_error(&state->errors.base);
     state->errors.base.error_exit = OnFatal;
@@ -95,10 +101,14 @@ bool RunDecoder(DecoderState* state, const unsigned char* data, unsigned long si
                       info->output_height);
         return false;
     }
-    image->width = static_cast<int>(info->output_width);
-    image->height = static_cast<int>(info->output_height);
-    const std::size_t stride = image->Stride();
-    image->bgr.assign(stride * static_cast<std::size_t>(image->height), 0);
+    const int width = static_cast<int>(info->output_width);
+    const int height = static_cast<int>(info->output_height);
+    const std::size_t stride = DibStride(width);
+    std::uint8_t* const rows = sink.make(sink.context, width, height, stride * static_cast<std::size_t>(height));
+    if (!rows) {
+        std::snprintf(state->errors.message, sizeof state->errors.message, "No memory for the picture's rows");
+        return false;
+    }
 
     // CMYK rows go through a row in libjpeg's own pool, freed with the decompressor.
     JSAMPARRAY cmykRow = nullptr;
@@ -107,14 +117,14 @@ bool RunDecoder(DecoderState* state, const unsigned char* data, unsigned long si
                                           info->output_width * 4, 1);
     }
     while (info->output_scanline < info->output_height) {
-        std::uint8_t* target = image->bgr.data() + info->output_scanline * stride;
+        std::uint8_t* target = rows + info->output_scanline * stride;
         JSAMPROW row = cmyk ? cmykRow[0] : target;
         if (jpeg_read_scanlines(info, &row, 1) != 1) {
             std::snprintf(state->errors.message, sizeof state->errors.message,
                           "libjpeg gave no row %u", info->output_scanline);
             return false;
         }
-        if (cmyk) CmykRowToBgr(cmykRow[0], target, image->width, info->saw_Adobe_marker != 0);
+        if (cmyk) CmykRowToBgr(cmykRow[0], target, width, info->saw_Adobe_marker != 0);
     }
     jpeg_finish_decompress(info);
     return true;
@@ -144,11 +154,10 @@ std::size_t DibStride(int width) {
 
 std::size_t DecodedImage::Stride() const { return DibStride(width); }
 
-bool DecodeJpeg(const void* data, std::size_t size, DecodedImage* out, std::string* error) {
-    if (!out) {
-        SetError(error, "No place for the decoded picture");
-        return false;
-    }
+namespace {
+
+// Decodes into whatever the sink gives; on failure the message is in *error.
+bool DecodeInto(const void* data, std::size_t size, RowSink sink, std::string* error) {
     if (!data && size != 0) {
         SetError(error, "No JPEG data");
         return false;
@@ -159,13 +168,12 @@ bool DecodeJpeg(const void* data, std::size_t size, DecodedImage* out, std::stri
     }
     // Zeroed, so that destroying it is safe even if creating it failed.
     DecoderState state{};
-    DecodedImage image;
     bool decoded = false;
     {
         DecoderGuard guard(&state);
         try {
             decoded = RunDecoder(&state, static_cast<const unsigned char*>(data),
-                                 static_cast<unsigned long>(size), &image);
+                                 static_cast<unsigned long>(size), sink);
         } catch (const std::bad_alloc&) {
             std::snprintf(state.errors.message, sizeof state.errors.message,
                           "Not enough memory for the picture");
@@ -175,6 +183,26 @@ bool DecodeJpeg(const void* data, std::size_t size, DecodedImage* out, std::stri
         SetError(error, state.errors.message[0] ? state.errors.message : "JPEG decoding failed");
         return false;
     }
+    return true;
+}
+
+std::uint8_t* MakeImageRows(void* context, int width, int height, std::size_t bytes) {
+    DecodedImage* image = static_cast<DecodedImage*>(context);
+    image->width = width;
+    image->height = height;
+    image->bgr.assign(bytes, 0);
+    return image->bgr.data();
+}
+
+}  // namespace
+
+bool DecodeJpeg(const void* data, std::size_t size, DecodedImage* out, std::string* error) {
+    if (!out) {
+        SetError(error, "No place for the decoded picture");
+        return false;
+    }
+    DecodedImage image;
+    if (!DecodeInto(data, size, {MakeImageRows, &image}, error)) return false;
     *out = std::move(image);
     return true;
 }
@@ -187,28 +215,42 @@ std::string WithSystemError(const char* what) {
     return std::string(what) + " (error " + std::to_string(GetLastError()) + ")";
 }
 
-}  // namespace
+// The rows go straight into the bitmap's own memory: no second copy of the
+// picture is ever made.
+struct BitmapRows {
+    HBITMAP bitmap = nullptr;
+    DWORD failure = 0;
+};
 
-HBITMAP CreateBitmapFromJpeg(const void* data, std::size_t size, std::string* error) {
-    DecodedImage image;
-    if (!DecodeJpeg(data, size, &image, error)) return nullptr;
-
+std::uint8_t* MakeBitmapRows(void* context, int width, int height, std::size_t) {
+    BitmapRows* target = static_cast<BitmapRows*>(context);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = image.width;
-    info.bmiHeader.biHeight = -image.height;  // negative: rows top-down
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // negative: rows top-down
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap || !bits) {
-        if (error) *error = WithSystemError("CreateDIBSection failed");
-        if (bitmap) DeleteObject(bitmap);
-        return nullptr;
+    target->bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (target->bitmap && bits) return static_cast<std::uint8_t*>(bits);  // a new section is zeroed
+    target->failure = GetLastError();
+    if (target->bitmap) DeleteObject(target->bitmap);
+    target->bitmap = nullptr;
+    return nullptr;
+}
+
+}  // namespace
+
+HBITMAP CreateBitmapFromJpeg(const void* data, std::size_t size, std::string* error) {
+    BitmapRows target;
+    if (DecodeInto(data, size, {MakeBitmapRows, &target}, error)) return target.bitmap;
+    if (target.bitmap) DeleteObject(target.bitmap);
+    if (target.failure && error) {
+        SetLastError(target.failure);
+        *error = WithSystemError("CreateDIBSection failed");
     }
-    std::memcpy(bits, image.bgr.data(), image.bgr.size());
-    return bitmap;
+    return nullptr;
 }
 
 HBITMAP LoadJpegResource(HINSTANCE instance, int resourceId, std::string* error) {
