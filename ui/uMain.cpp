@@ -383,7 +383,7 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
         SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logo_.Get()));
     } else if (std::string(def.name) == "imgHelp") {
         help_.Reset(static_cast<HBITMAP>(
-            LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+            LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
         SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(help_.Get()));
     }
     return hwnd;
@@ -409,7 +409,11 @@ void TfrmMain::SetGlyph(HWND button, const char* glyph) {
     // Buttons with the same glyph share one list.
     HIMAGELIST& list = imageLists_[glyph];
     if (!list) {
-        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+        // The program's bitmaps are loaded as DIB sections, in its own
+        // memory: a bitmap compatible with the screen may live in the display
+        // server (Wine keeps it as an X pixmap), and every step of making the
+        // mask would then be a round trip to it.
+        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (!bitmap) return;
         list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
         ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
