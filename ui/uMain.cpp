@@ -26,12 +26,14 @@ constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 // mouse themselves and report BN_CLICKED as the button would. Every message
 // of the page's buttons passes here, so the common path asks the window
 // server nothing: the button class's own procedure is kept in the button's
-// user data slot, and the tooltip gets the mouse messages from here rather
-// than through a subclass of its own. Properties (a server request each)
-// only serve the clicks.
-constexpr wchar_t kToggleProp[] = L"KestroToggle";
+// user data slot, a toggle is known by its style, and the tooltip gets the
+// mouse messages from here rather than through a subclass of its own.
+// Properties (a server request each) only serve the mouse: the button being
+// pressed, and the main window's tooltip, kept once on the main window.
 constexpr wchar_t kPressedProp[] = L"KestroPressed";
 constexpr wchar_t kTooltipProp[] = L"KestroTooltip";
+
+bool IsToggle(HWND button) { return (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX; }
 
 bool CursorInside(HWND button, LPARAM lParam) {
     RECT rc;
@@ -41,7 +43,7 @@ bool CursorInside(HWND button, LPARAM lParam) {
 }
 
 void RelayToTooltip(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    HWND tooltip = static_cast<HWND>(GetPropW(button, kTooltipProp));
+    HWND tooltip = static_cast<HWND>(GetPropW(GetAncestor(button, GA_ROOT), kTooltipProp));
     if (!tooltip) return;
     MSG msg = {button, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
     const DWORD pos = GetMessagePos();
@@ -83,7 +85,7 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
                 SendMessageW(button, BM_SETSTATE, FALSE, 0);
                 if (CursorInside(button, lParam)) {
                     // The state flips first; the handler then sees the new one.
-                    if (GetPropW(button, kToggleProp)) {
+                    if (IsToggle(button)) {
                         LRESULT checked = SendMessageW(button, BM_GETCHECK, 0, 0);
                         SendMessageW(button, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
                     }
@@ -101,9 +103,7 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
         case WM_SETFOCUS:
             return 0;  // never keeps the focus
         case WM_NCDESTROY:
-            RemovePropW(button, kToggleProp);
             RemovePropW(button, kPressedProp);
-            RemovePropW(button, kTooltipProp);
             SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
             SetWindowLongPtrW(button, GWLP_USERDATA, 0);
             break;
@@ -111,10 +111,9 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
     return CallWindowProcW(old, button, message, wParam, lParam);
 }
 
-void MakeFocusless(HWND button, bool toggle) {
+void MakeFocusless(HWND button) {
     SetWindowLongPtrW(button, GWLP_USERDATA, GetWindowLongPtrW(button, GWLP_WNDPROC));
     SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FocuslessButtonProc));
-    if (toggle) SetPropW(button, kToggleProp, reinterpret_cast<HANDLE>(1));
 }
 
 bool IsFocusless(HWND control) {
@@ -263,6 +262,7 @@ void TfrmMain::BuildControls() {
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Hwnd(), nullptr, instance_,
                                nullptr);
     SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
+    SetPropW(Hwnd(), kTooltipProp, tooltip_);  // for the focusless buttons' mouse messages
 
     // The window's own controls now; a page's when it is first shown.
     entries_.reserve(kMainControlCount);
@@ -325,11 +325,11 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
             break;
         case ControlKind::Toggle:
             hwnd = make(0, L"BUTTON", BS_AUTOCHECKBOX | BS_PUSHLIKE);
-            MakeFocusless(hwnd, true);
+            MakeFocusless(hwnd);
             break;
         case ControlKind::SpringButton:
             hwnd = make(0, L"BUTTON", BS_PUSHBUTTON);
-            MakeFocusless(hwnd, false);
+            MakeFocusless(hwnd);
             break;
         case ControlKind::PushButton:
             hwnd = make(0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
@@ -394,11 +394,7 @@ void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
     info.cbSize = TTTOOLINFOW_V2_SIZE;  // XP's comctl32 knows no later layout
     // A focusless button passes the mouse on itself; any other control is
     // watched by the tooltip's own subclass.
-    info.uFlags = TTF_IDISHWND;
-    if (IsFocusless(control))
-        SetPropW(control, kTooltipProp, tooltip_);
-    else
-        info.uFlags |= TTF_SUBCLASS;
+    info.uFlags = IsFocusless(control) ? TTF_IDISHWND : TTF_IDISHWND | TTF_SUBCLASS;
     info.hwnd = GetParent(control);
     info.uId = reinterpret_cast<UINT_PTR>(control);
     info.lpszText = const_cast<wchar_t*>(text);
@@ -632,6 +628,7 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_DESTROY:
+            RemovePropW(Hwnd(), kTooltipProp);
             PostQuitMessage(0);
             return 0;
     }
