@@ -267,21 +267,21 @@ void DeclareApply(CLI::App& command, Options& options) {
 }
 
 bool EndsWithIgnoringCase(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && SameNameIgnoringCase(text.substr(text.size() - end.size()), end);
+    return text.size() >= end.size() && SameAsciiNoCase(text.substr(text.size() - end.size()), end);
 }
 
 // The folder a policy file lies in says whose it is, as in a GPO.
 bool PolicyScopeOf(const std::string& file, const std::string& given, PolicyScope* scope) {
     if (!given.empty()) {
-        *scope = SameNameIgnoringCase(given, "user") ? PolicyScope::User : PolicyScope::Machine;
+        *scope = SameAsciiNoCase(given, "user") ? PolicyScope::User : PolicyScope::Machine;
         return true;
     }
     const std::size_t end = file.find_last_of("/\\");
     if (end == std::string::npos || end == 0) return false;
     const std::size_t start = file.find_last_of("/\\", end - 1);
     const std::string folder = file.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
-    if (SameNameIgnoringCase(folder, layout::kPolUserFolder)) *scope = PolicyScope::User;
-    else if (SameNameIgnoringCase(folder, layout::kPolMachineFolder)) *scope = PolicyScope::Machine;
+    if (SameAsciiNoCase(folder, layout::kPolUserFolder)) *scope = PolicyScope::User;
+    else if (SameAsciiNoCase(folder, layout::kPolMachineFolder)) *scope = PolicyScope::Machine;
     else return false;
     return true;
 }

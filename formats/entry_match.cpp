@@ -1,4 +1,5 @@
 #include "formats/entry_match.h"
+#include "platform/text.h"
 
 #include "formats/policy_file.h"
 #include "formats/values.h"
@@ -11,7 +12,7 @@ namespace {
 
 bool SamePlace(const RegValue& a, const RegValue& b) {
     RegValue x = ToPolicyLocation(a), y = ToPolicyLocation(b);
-    return x.root == y.root && SameNameIgnoringCase(x.keyPath, y.keyPath) && SameNameIgnoringCase(x.name, y.name);
+    return x.root == y.root && SameAsciiNoCase(x.keyPath, y.keyPath) && SameAsciiNoCase(x.name, y.name);
 }
 
 std::string Where(const std::vector<std::size_t>& places, const std::string& kind, std::size_t i) {

@@ -1,4 +1,5 @@
 #include "formats/policy_file.h"
+#include "platform/text.h"
 
 #include "formats/layout.h"
 
@@ -145,7 +146,7 @@ bool TattoosWhenRemoved(const RegValue& value) {
     const std::string& path = ToPolicyLocation(value).keyPath;
     for (const char* key : kPolicyKeys) {
         std::string prefix(key);
-        if (path.size() >= prefix.size() && SameNameIgnoringCase(path.substr(0, prefix.size()), prefix) &&
+        if (path.size() >= prefix.size() && SameAsciiNoCase(path.substr(0, prefix.size()), prefix) &&
             (path.size() == prefix.size() || path[prefix.size()] == '\\'))
             return false;
     }

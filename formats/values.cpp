@@ -4,7 +4,6 @@
 #include "platform/text.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace kestro {
 
@@ -150,16 +149,6 @@ std::string DescribeValue(const RegValue& value) {
 
 namespace {
 
-int CompareIgnoringCase(const std::string& a, const std::string& b) {
-    std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        int x = std::tolower(static_cast<unsigned char>(a[i]));
-        int y = std::tolower(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 int RootRank(KeyHandle root) {
     if (root == kHkeyCurrentUser) return 0;
     if (root == kHkeyLocalMachine) return 1;
@@ -169,16 +158,12 @@ int RootRank(KeyHandle root) {
 
 }  // namespace
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return CompareIgnoringCase(a, b) == 0;
-}
-
 std::vector<RegValue> SortedForExport(std::vector<RegValue> values) {
     std::stable_sort(values.begin(), values.end(), [](const RegValue& a, const RegValue& b) {
         if (RootRank(a.root) != RootRank(b.root)) return RootRank(a.root) < RootRank(b.root);
-        int byKey = CompareIgnoringCase(a.keyPath, b.keyPath);
+        int byKey = CompareAsciiNoCase(a.keyPath, b.keyPath);
         if (byKey != 0) return byKey < 0;
-        return CompareIgnoringCase(a.name, b.name) < 0;
+        return CompareAsciiNoCase(a.name, b.name) < 0;
     });
     return values;
 }

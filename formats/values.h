@@ -52,9 +52,6 @@ std::u16string RootName(KeyHandle root);
 // "HKEY_CURRENT_USER\path\"name\"", for messages.
 std::string DescribeValue(const RegValue& value);
 
-// Case-insensitive (ASCII) comparison, as the registry compares names.
-bool SameNameIgnoringCase(const std::string& a, const std::string& b);
-
 // The order of every export: by root (user, machine, classes), key path and
 // value name, ignoring case; values that compare equal keep their order. A
 // file written twice from one state is the same file, and two exports diff

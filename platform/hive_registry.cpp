@@ -21,20 +21,6 @@ constexpr int kSoftware = static_cast<int>(HiveRegistryStore::Slot::Software);
 constexpr int kSystem = static_cast<int>(HiveRegistryStore::Slot::System);
 constexpr int kUser = static_cast<int>(HiveRegistryStore::Slot::User);
 
-// Registry names compare without regard to case; like hivex, only ASCII
-// letters fold.
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
 // Takes ownership of a string hivex allocated.
@@ -141,7 +127,7 @@ RegResult HiveRegistryStore::CurrentControlSet(Location* to) {
 RegResult HiveRegistryStore::Step(const Location& from, const std::string& name, bool create, Location* to) {
     if (from.slot < 0) {
         // HKEY_LOCAL_MACHINE holds the two mounted hives and nothing else.
-        int slot = SameName(name, "SOFTWARE") ? kSoftware : SameName(name, "SYSTEM") ? kSystem : -1;
+        int slot = SameAsciiNoCase(name, "SOFTWARE") ? kSoftware : SameAsciiNoCase(name, "SYSTEM") ? kSystem : -1;
         if (slot >= 0 && Hive(slot)) {
             *to = Location{slot, hivex_root(Hive(slot)->Handle())};
             return kErrorSuccess;
@@ -150,7 +136,7 @@ RegResult HiveRegistryStore::Step(const Location& from, const std::string& name,
     }
     HiveFile* hive = Hive(from.slot);
     hive_h* h = hive->Handle();
-    if (from.slot == kSystem && from.node == hivex_root(h) && SameName(name, "CurrentControlSet"))
+    if (from.slot == kSystem && from.node == hivex_root(h) && SameAsciiNoCase(name, "CurrentControlSet"))
         return CurrentControlSet(to);
 
     std::string utf8 = AnsiToUtf8(name);
@@ -244,7 +230,7 @@ RegResult HiveRegistryStore::FindValue(const Location& at, const std::string& na
     auto pending = pending_.find(NodeKey(at.slot, at.node));
     if (pending != pending_.end()) {
         for (const Value& v : pending->second)
-            if (SameName(v.name, name)) {
+            if (SameAsciiNoCase(v.name, name)) {
                 *value = v;
                 return kErrorSuccess;
             }
@@ -325,7 +311,7 @@ RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::
         pending_.erase(NodeKey(at.slot, at.node));
         return kErrorBadDb;
     }
-    auto it = std::find_if(values.begin(), values.end(), [&](const Value& v) { return SameName(v.name, name); });
+    auto it = std::find_if(values.begin(), values.end(), [&](const Value& v) { return SameAsciiNoCase(v.name, name); });
     if (it == values.end()) {
         values.push_back(Value{name, type, {}});
         it = values.end() - 1;
@@ -411,7 +397,7 @@ RegResult HiveRegistryStore::DeleteKey(KeyHandle base, const std::string& name) 
     // Neither a hive's root, nor HKEY_CLASSES_ROOT itself, nor the control
     // set Windows boots from, whatever it is called.
     if (target.slot < 0 || last.empty() || target.node == hivex_root(Hive(target.slot)->Handle()) ||
-        SameName(last, "CurrentControlSet"))
+        SameAsciiNoCase(last, "CurrentControlSet"))
         return kErrorAccessDenied;
     hive_h* h = Hive(target.slot)->Handle();
     errno = 0;

@@ -1,5 +1,7 @@
 #include "platform/memory_registry.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstring>
 #include <sstream>
@@ -7,16 +9,6 @@
 namespace kestro {
 
 namespace {
-
-// Registry names compare without regard to case. Only ASCII letters fold,
-// which covers every name the program uses.
-std::string Upper(const std::string& s) {
-    std::string out = s;
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
 
 int RootIndex(KeyHandle key) {
     switch (key) {
@@ -108,7 +100,7 @@ bool MemoryRegistryStore::MayWrite(KeyHandle key, const NodePtr& node) const {
 }
 
 bool MemoryRegistryStore::Covers(const std::vector<std::string>& prefixes, const std::string& path) {
-    std::string upper = Upper(path);
+    std::string upper = AsciiUpper(path);
     for (const std::string& denied : prefixes) {
         if (upper == denied) return true;
         if (upper.size() > denied.size() && upper.compare(0, denied.size(), denied) == 0 &&
@@ -142,7 +134,7 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
         path += "\\" + n;
         if (IsDenied(path)) return kErrorAccessDenied;
         if (existing) {
-            auto it = existing->children.find(Upper(n));
+            auto it = existing->children.find(AsciiUpper(n));
             existing = it == existing->children.end() ? nullptr : it->second.get();
         }
         if (!existing && IsWriteDenied(path)) return kErrorAccessDenied;  // would be created
@@ -150,7 +142,7 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
     if (names.empty() && IsDenied(path)) return kErrorAccessDenied;
     if ((access & kChangeRights) && IsWriteDenied(path)) return kErrorAccessDenied;
     for (const std::string& n : names) {
-        auto& child = node->children[Upper(n)];
+        auto& child = node->children[AsciiUpper(n)];
         if (!child) {
             child = std::make_shared<Node>();
             child->name = n;
@@ -170,7 +162,7 @@ RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, 
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     for (const std::string& n : SplitKeyPath(name)) {
-        auto it = node->children.find(Upper(n));
+        auto it = node->children.find(AsciiUpper(n));
         if (it == node->children.end()) return kErrorFileNotFound;
         node = it->second;
     }
@@ -206,7 +198,7 @@ RegResult MemoryRegistryStore::Query(Op op, KeyHandle key, const std::string& na
     NodePtr node = Resolve(key);
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
-    auto it = node->values.find(Upper(name));
+    auto it = node->values.find(AsciiUpper(name));
     if (it == node->values.end()) return kErrorFileNotFound;
     const Value value = op == Op::QueryValue ? ToAnsiView(it->second.value) : it->second.value;
     if (data && !size) return kErrorInvalidParameter;
@@ -232,7 +224,7 @@ RegResult MemoryRegistryStore::Set(Op op, KeyHandle key, const std::string& name
     if (node->deleted) return kErrorKeyDeleted;
     if (size && !data) return kErrorInvalidParameter;
     if (!MayWrite(key, node)) return kErrorAccessDenied;
-    auto& slot = node->values[Upper(name)];
+    auto& slot = node->values[AsciiUpper(name)];
     if (slot.name.empty()) slot.name = name;
     if (op == Op::SetValue) {
         slot.value = FromAnsiView(type, data, size);
@@ -302,7 +294,7 @@ RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name
     if (node->deleted) return kErrorKeyDeleted;
     NodePtr target = node;
     for (const std::string& n : SplitKeyPath(name)) {
-        auto it = target->children.find(Upper(n));
+        auto it = target->children.find(AsciiUpper(n));
         if (it == target->children.end()) return kErrorFileNotFound;
         target = it->second;
     }
@@ -312,7 +304,7 @@ RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name
     Node* parent = target->parent;
     target->deleted = true;
     target->parent = nullptr;
-    parent->children.erase(Upper(target->name));
+    parent->children.erase(AsciiUpper(target->name));
     return kErrorSuccess;
 }
 
@@ -331,7 +323,7 @@ void MemoryRegistryStore::Deny(KeyHandle root, const std::string& path) {
     if (index < 0) return;
     std::string full = kRootNames[index];
     for (const std::string& n : SplitKeyPath(path)) full += "\\" + n;
-    denied_.push_back(Upper(full));
+    denied_.push_back(AsciiUpper(full));
 }
 
 void MemoryRegistryStore::DenyWrite(KeyHandle root, const std::string& path) {
@@ -339,7 +331,7 @@ void MemoryRegistryStore::DenyWrite(KeyHandle root, const std::string& path) {
     if (index < 0) return;
     std::string full = kRootNames[index];
     for (const std::string& n : SplitKeyPath(path)) full += "\\" + n;
-    writeDenied_.push_back(Upper(full));
+    writeDenied_.push_back(AsciiUpper(full));
 }
 
 void MemoryRegistryStore::FailCall(Op op, int n, RegResult error) {
@@ -369,7 +361,7 @@ MemoryRegistryStore::NodePtr MemoryRegistryStore::Walk(KeyHandle root, const std
     if (index < 0) return nullptr;
     NodePtr node = roots_[index];
     for (const std::string& n : SplitKeyPath(path)) {
-        auto it = node->children.find(Upper(n));
+        auto it = node->children.find(AsciiUpper(n));
         if (it == node->children.end()) return nullptr;
         node = it->second;
     }
@@ -381,7 +373,7 @@ MemoryRegistryStore::NodePtr MemoryRegistryStore::WalkOrCreate(KeyHandle root, c
     if (index < 0) return nullptr;
     NodePtr node = roots_[index];
     for (const std::string& n : SplitKeyPath(path)) {
-        auto& child = node->children[Upper(n)];
+        auto& child = node->children[AsciiUpper(n)];
         if (!child) {
             child = std::make_shared<Node>();
             child->name = n;
@@ -400,7 +392,7 @@ bool MemoryRegistryStore::GetValueW(KeyHandle root, const std::string& path, con
                                     Value* value) const {
     NodePtr node = Walk(root, path);
     if (!node) return false;
-    auto it = node->values.find(Upper(name));
+    auto it = node->values.find(AsciiUpper(name));
     if (it == node->values.end()) return false;
     if (value) *value = it->second.value;
     return true;
@@ -410,7 +402,7 @@ void MemoryRegistryStore::PutValueW(KeyHandle root, const std::string& path, con
                                     std::uint32_t type, const std::vector<std::uint8_t>& data) {
     NodePtr node = WalkOrCreate(root, path);
     if (!node) return;
-    auto& slot = node->values[Upper(name)];
+    auto& slot = node->values[AsciiUpper(name)];
     if (slot.name.empty()) slot.name = name;
     slot.value.type = type;
     slot.value.data = data;

@@ -21,4 +21,12 @@ std::wstring Utf8ToWide(const std::string& text);
 // Appends one code point as UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);
 
+// Registry names, and the names in the files that carry registry values,
+// compare without regard to case. Only ASCII letters fold, as hivex folds
+// them; that covers every name the program itself uses. The comparison
+// orders as if both texts were lower case.
+int CompareAsciiNoCase(const std::string& a, const std::string& b);
+bool SameAsciiNoCase(const std::string& a, const std::string& b);
+std::string AsciiUpper(std::string text);
+
 }  // namespace kestro

@@ -57,5 +57,22 @@ TEST(CodePageTest, LettersMapToTheirCodePagesAndOthersBecomeQuestionMarks) {
     EXPECT_TRUE(lossy);
 }
 
+TEST(AsciiCaseTest, OnlyAsciiLettersFoldAndTheOrderIsThatOfLowerCase) {
+    EXPECT_TRUE(SameAsciiNoCase("Software\\Policies", "SOFTWARE\\policies"));
+    EXPECT_FALSE(SameAsciiNoCase("NoRun", "NoRun "));
+    // Cyrillic (UTF-8 or code-page bytes) is compared as it is.
+    EXPECT_FALSE(SameAsciiNoCase("\xd0\x9a\xd0\xbe", "\xd0\xba\xd0\xbe"));  // "Ко", "ко"
+    EXPECT_FALSE(SameAsciiNoCase("\xca", "\xea"));                  // 1251 "К", "к"
+    // '_' sorts between the upper-case and the lower-case letters: folding
+    // to lower case puts it before every letter.
+    EXPECT_LT(CompareAsciiNoCase("_x", "Ax"), 0);
+    EXPECT_LT(CompareAsciiNoCase("_x", "ax"), 0);
+    EXPECT_LT(CompareAsciiNoCase("a", "B"), 0);
+    EXPECT_GT(CompareAsciiNoCase("b", "A"), 0);
+    EXPECT_LT(CompareAsciiNoCase("ab", "ABC"), 0);
+    EXPECT_EQ(0, CompareAsciiNoCase("MaxRecentDocs", "maxrecentdocs"));
+    EXPECT_EQ("NOTEPAD_2\xd0\x9a", AsciiUpper("notepad_2\xd0\x9a"));
+}
+
 }  // namespace
 }  // namespace kestro
