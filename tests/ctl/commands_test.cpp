@@ -7,6 +7,7 @@
 #include "ctl/writes.h"
 #include "formats/layout.h"
 #include "platform/memory_registry.h"
+#include "tests/ctl/ctl_fakes.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -23,23 +24,6 @@ namespace {
 constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 constexpr const char* kCdrom = "SYSTEM\\CurrentControlSet\\Services\\CDRom";
 constexpr const char* kUsb = "system\\currentcontrolset\\services\\usbstor";
-
-class CapturingConsole final : public Console {
-public:
-    void Out(const std::string& text) override { out += text; }
-    void Json(const std::string& text) override { json += text; }
-    void Err(const std::string& text) override { err += text; }
-    std::string out, json, err;
-};
-
-class FixedStore final : public StoreProvider {
-public:
-    explicit FixedStore(RegistryStore& store) : store_(store) {}
-    RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
-
-private:
-    RegistryStore& store_;
-};
 
 class CommandsTest : public ::testing::Test {
 protected:

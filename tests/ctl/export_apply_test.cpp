@@ -9,6 +9,7 @@
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
 #include "platform/memory_registry.h"
+#include "tests/ctl/ctl_fakes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -27,23 +28,6 @@ using ::testing::Not;
 
 constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 
-class Capture final : public Console {
-public:
-    void Out(const std::string& text) override { out += text; }
-    void Json(const std::string& text) override { json += text; }
-    void Err(const std::string& text) override { err += text; }
-    std::string out, json, err;
-};
-
-class Fixed final : public StoreProvider {
-public:
-    explicit Fixed(RegistryStore& store) : store_(store) {}
-    RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
-
-private:
-    RegistryStore& store_;
-};
-
 class ExportApplyTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,8 +43,8 @@ protected:
     }
 
     int Run(std::vector<std::string> arguments, MemoryRegistryStore& store) {
-        console_ = Capture();
-        Fixed provider(store);
+        console_ = CapturingConsole();
+        FixedStore provider(store);
         return RunKestroctl(arguments, provider, console_);
     }
     int Run(std::vector<std::string> arguments) { return Run(std::move(arguments), store_); }
@@ -109,7 +93,7 @@ protected:
     }
 
     MemoryRegistryStore store_;
-    Capture console_;
+    CapturingConsole console_;
     std::string dir_;
 };
 

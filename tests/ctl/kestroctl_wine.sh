@@ -122,6 +122,26 @@ reset_values() {
     done
 }
 
+# Every toggle of the catalogue put down, through kestroctl set.
+set_every_toggle_on() {
+    local s
+    for s in NoNetworkConnections StartmenuLogoff NoFavoritesMenu NoRecentDocsMenu ClearRecentDocsOnExit \
+             NoRecentDocsHistory NoSMMyPictures NoSetTaskbar NoAddPrinter NoFind NoSMHelp NoRun \
+             NoStartMenuMorePrograms NoChangeStartMenu PaintDesktopVersion NoAddRemovePrograms NoDispCPL NoThemesTab \
+             NoDispBackgroundPage NoDispScrSavPage NoDispAppearancePage DisableTaskMgr DisableRegistryTools \
+             CdAutorunOff LastAccessUpdateOff FontSmoothing CdromOff FloppyOff ParallelPortOff UsbStorageOff; do
+        ctl set "$s" on || fail "set $s on: $(ctl_err)"
+    done
+}
+
+# Whether each key that the read-back would create exists: "KEY yes|no" lines.
+key_states() {
+    local k
+    for k in "$explorer" "$system" "$fonts" "$services\\parport" "$filesystem" "$bin"; do
+        echo "$k $(key_exists "$k")"
+    done
+}
+
 list_state() {  # list_state NAME: the STATE column of kestroctl list
     ctl list | awk -v n="$1" '$1 == n { print $2 }'
 }
@@ -228,13 +248,7 @@ carry)
     # The source: every setting given a value that is not the default.
     use_prefix "$build/ctl-wineprefix"
     reset_values
-    for s in NoNetworkConnections StartmenuLogoff NoFavoritesMenu NoRecentDocsMenu ClearRecentDocsOnExit \
-             NoRecentDocsHistory NoSMMyPictures NoSetTaskbar NoAddPrinter NoFind NoSMHelp NoRun \
-             NoStartMenuMorePrograms NoChangeStartMenu PaintDesktopVersion NoAddRemovePrograms NoDispCPL NoThemesTab \
-             NoDispBackgroundPage NoDispScrSavPage NoDispAppearancePage DisableTaskMgr DisableRegistryTools \
-             CdAutorunOff LastAccessUpdateOff FontSmoothing CdromOff FloppyOff ParallelPortOff UsbStorageOff; do
-        ctl set "$s" on || fail "set $s on: $(ctl_err)"
-    done
+    set_every_toggle_on
     ctl set MaxRecentDocs 12 || fail "set MaxRecentDocs"
     ctl set RecycleBinName "Корзина" || fail "set RecycleBinName"
     ctl set RecycleBinInfoTip "  с пробелами  " || fail "set RecycleBinInfoTip"
@@ -245,12 +259,10 @@ carry)
     wineserver -k >/dev/null 2>&1
 
     use_prefix "$build/ctl-fresh-wineprefix" fresh
-    keys_before=$(for k in "$explorer" "$system" "$fonts" "$services\\parport" "$filesystem" "$bin"; do
-        echo "$k $(key_exists "$k")"; done)
+    keys_before=$(key_states)
     wine reg export HKCU "$(winepath -w "$work/before.reg")" /y >/dev/null 2>&1
     ctl list >/dev/null; expect "list on a fresh prefix" 0 $?
-    expect "list created no key" "$keys_before" "$(for k in "$explorer" "$system" "$fonts" "$services\\parport" "$filesystem" "$bin"; do
-        echo "$k $(key_exists "$k")"; done)"
+    expect "list created no key" "$keys_before" "$(key_states)"
     wine reg export HKCU "$(winepath -w "$work/after.reg")" /y >/dev/null 2>&1
     cmp -s "$work/before.reg" "$work/after.reg" || fail "list changed HKEY_CURRENT_USER: $(diff "$work/before.reg" "$work/after.reg" | head -5)"
 
@@ -265,13 +277,7 @@ exports)
     # quotes and backslashes.
     use_prefix "$build/ctl-wineprefix"
     reset_values
-    for s in NoNetworkConnections StartmenuLogoff NoFavoritesMenu NoRecentDocsMenu ClearRecentDocsOnExit \
-             NoRecentDocsHistory NoSMMyPictures NoSetTaskbar NoAddPrinter NoFind NoSMHelp NoRun \
-             NoStartMenuMorePrograms NoChangeStartMenu PaintDesktopVersion NoAddRemovePrograms NoDispCPL NoThemesTab \
-             NoDispBackgroundPage NoDispScrSavPage NoDispAppearancePage DisableTaskMgr DisableRegistryTools \
-             CdAutorunOff LastAccessUpdateOff FontSmoothing CdromOff FloppyOff ParallelPortOff UsbStorageOff; do
-        ctl set "$s" on || fail "set $s on: $(ctl_err)"
-    done
+    set_every_toggle_on
     ctl set MaxRecentDocs -1 || fail "set MaxRecentDocs"
     ctl set RecycleBinName 'Корзина "для" C:\мусора' || fail "set RecycleBinName"
     ctl set RecycleBinInfoTip "  с пробелами  " || fail "set RecycleBinInfoTip"

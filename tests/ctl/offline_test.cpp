@@ -3,6 +3,7 @@
 // reglookup, and every file left as it was whenever a command fails.
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
+#include "tests/ctl/ctl_fakes.h"
 #include "tests/offline/hive_fixture.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +16,6 @@ namespace {
 std::string Fixture(const std::string& name) { return ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/" + name); }
 
 constexpr const char* kSystemPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-
-class CapturingConsole final : public Console {
-public:
-    void Out(const std::string& text) override { out += text; }
-    void Json(const std::string& text) override { json += text; }
-    void Err(const std::string& text) override { err += text; }
-    std::string out, json, err;
-};
 
 class OfflineTool : public ::testing::Test {
 protected:
@@ -136,19 +129,11 @@ TEST_F(OfflineTool, NoBackupKeepsNoCopyAndADirtyHiveIsRefused) {
     ASSERT_EQ(kExitOk, Run({"--no-backup", "set", "NoRun", "off"})) << console_.err;
     EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT"}), ListDir(dir_.Path() + "/Documents and Settings/Owner"));
 
-    std::string bytes = ReadFile(system_);
-    bytes[4] = static_cast<char>(bytes[4] + 1);  // sequence numbers now differ...
-    std::uint32_t sum = 0;                       // ...under a good checksum
-    for (std::size_t i = 0; i < 0x1FC; i += 4)
-        sum ^= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 2])) << 16 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 3])) << 24;
-    for (int i = 0; i < 4; ++i) bytes[0x1FC + i] = static_cast<char>(sum >> (8 * i));
-    WriteFile(system_, bytes);
+    MakeDirty(system_);
+    const std::string dirty = ReadFile(system_);
     EXPECT_EQ(kExitFailed, Run({"set", "CdromOff", "on"}));
     EXPECT_NE(std::string::npos, console_.err.find("dirty")) << console_.err;
-    EXPECT_EQ(bytes, ReadFile(system_));
+    EXPECT_EQ(dirty, ReadFile(system_));  // left as it was
 }
 
 }  // namespace

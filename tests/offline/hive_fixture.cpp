@@ -33,6 +33,25 @@ std::string Quote(const std::string& s) {
 
 }  // namespace
 
+void SetBaseBlockChecksum(std::string& hive) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < 0x1FC; i += 4)
+        sum ^= static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i])) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 1])) << 8 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 2])) << 16 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 3])) << 24;
+    if (sum == 0) sum = 1;
+    if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
+    Put32(hive, 0x1FC, sum);
+}
+
+void MakeDirty(const std::string& path) {
+    std::string bytes = ReadFile(path);
+    bytes[8] = static_cast<char>(bytes[8] + 1);  // the second sequence number
+    SetBaseBlockChecksum(bytes);
+    WriteFile(path, bytes);
+}
+
 void WriteEmptyHive(const std::string& path) {
     std::string hive(0x2000, '\0');
     // Base block.
@@ -46,15 +65,7 @@ void WriteEmptyHive(const std::string& path) {
     Put32(hive, 0x24, 0x20);    // the root key's cell
     Put32(hive, 0x28, 0x1000);  // the size of the hive bins
     Put32(hive, 0x2C, 1);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 0x1FC; i += 4)
-        sum ^= static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 1])) << 8 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 2])) << 16 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 3])) << 24;
-    if (sum == 0) sum = 1;
-    if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
-    Put32(hive, 0x1FC, sum);
+    SetBaseBlockChecksum(hive);
 
     // One bin.
     const std::size_t bin = 0x1000;

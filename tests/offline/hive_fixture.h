@@ -14,6 +14,13 @@ namespace kestro::test {
 // security cell.
 void WriteEmptyHive(const std::string& path);
 
+// The base block's checksum (the XOR of its first 127 words, never 0 or
+// ~0), written into its place.
+void SetBaseBlockChecksum(std::string& hive);
+// Marks a hive file as a Windows that stopped in the middle of writing it
+// leaves it: its two sequence numbers differ, under a good checksum.
+void MakeDirty(const std::string& path);
+
 // Merges .reg text (REGEDIT4 or "Windows Registry Editor Version 5.00",
 // every parent key as a section of its own) into the hive; false when
 // hivexregedit refuses it.

@@ -38,21 +38,6 @@ mode_t ModeOf(const std::string& path) {
     return st.st_mode & 07777;
 }
 
-// Rewrites the second sequence number and the checksum, as a Windows that
-// stopped in the middle of writing its hive leaves them.
-void MakeDirty(const std::string& path) {
-    std::string bytes = ReadFile(path);
-    bytes[8] = static_cast<char>(bytes[8] + 1);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 0x1FC; i += 4)
-        sum ^= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 2])) << 16 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 3])) << 24;
-    for (int i = 0; i < 4; ++i) bytes[0x1FC + i] = static_cast<char>(sum >> (8 * i));
-    WriteFile(path, bytes);
-}
-
 class OfflineHives : public ::testing::Test {
 protected:
     void SetUp() override {
