@@ -327,9 +327,8 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, st
             logs.push_back(std::move(log));
         }
         if (problem.empty()) {
-            HiveReplay replay = ReplayHiveLogs(primary, logs);
-            primary.clear();
-            primary.shrink_to_fit();
+            HiveReplay replay = ReplayHiveLogs(std::move(primary), logs);
+            logs.clear();
             if (!replay.recovered) {
                 problem = replay.problem;
             } else if ((imageFd = MemoryFile(replay.image)) < 0) {

@@ -251,7 +251,7 @@ std::uint64_t Marvin32(const unsigned char* data, std::size_t size, std::uint64_
     return static_cast<std::uint64_t>(hi) << 32 | lo;
 }
 
-HiveReplay ReplayHiveLogs(const std::string& primaryBytes, const std::vector<HiveLog>& given) {
+HiveReplay ReplayHiveLogs(std::string primaryBytes, const std::vector<HiveLog>& given) {
     HiveReplay result;
     if (primaryBytes.size() < kBaseBlock || std::memcmp(primaryBytes.data(), "regf", 4) != 0) {
         result.problem = "the file is not a registry hive";
@@ -317,7 +317,7 @@ HiveReplay ReplayHiveLogs(const std::string& primaryBytes, const std::vector<Hiv
         }
     }
 
-    std::string image = primaryBytes;
+    std::string image = std::move(primaryBytes);
     // A damaged base block comes back from the log's copy of it.
     auto restoreBase = [&image](const std::string& log) { image.replace(0, kSector, log, 0, kSector); };
 

@@ -59,12 +59,13 @@ struct HiveReplay {
     std::size_t pageBytes = 0;      // bytes of dirty pages written into the hive
 };
 
-// Replays `logs` into `primary` (the whole primary file) as Windows does when
+// Replays `logs` into `primary` (the whole primary file, which becomes the
+// image: move it in to spare a copy) as Windows does when
 // it loads the hive: the old format from the most recent log that belongs
 // to this primary; the new format entry by entry in sequence order from the
 // primary's own sequence number, the log with the earlier entries first and
 // the other continuing it, an entry failing its hash ending a log's valid
 // part. Never throws for what the bytes hold.
-HiveReplay ReplayHiveLogs(const std::string& primary, const std::vector<HiveLog>& logs);
+HiveReplay ReplayHiveLogs(std::string primary, const std::vector<HiveLog>& logs);
 
 }  // namespace kestro
