@@ -49,6 +49,26 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         *code = e.ExitCode();
         return nullptr;
     }
+    // One line for each hive Windows left dirty, before anything is shown.
+    unrecovered_ = 0;
+    for (HiveRegistryStore::Slot slot :
+         {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
+        const HiveFile* hive = store_->Mounted(slot);
+        if (!hive || !hive->Dirty()) continue;
+        if (hive->Recovered()) {
+            std::string logs;
+            for (const std::string& log : hive->LogsUsed()) logs += (logs.empty() ? "" : ", ") + log;
+            console_.Err("kestroctl: " + hive->Path() +
+                         ": the hive was dirty (Windows was not shut down cleanly); it was read as recovered "
+                         "from its logs (" + logs + ")\n");
+        } else if (!use.writes) {
+            ++unrecovered_;
+            console_.Err("kestroctl: warning: " + hive->Path() + ": the hive is dirty and its logs cannot be used (" +
+                         hive->LogProblem() +
+                         "); what is shown is what the file holds, which may be older than what Windows would "
+                         "load\n");
+        }
+    }
     return store_.get();
 }
 
@@ -62,6 +82,11 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
         if (store->HasChanges()) *why += "\nkestroctl: nothing was written to the other hives either";
         return false;
     }
+    if (unrecovered_ > 0) {
+        *why = std::to_string(unrecovered_) + (unrecovered_ == 1 ? " hive was" : " hives were") +
+               " read without the changes in its logs (see above)";
+        return false;
+    }
     if (!store->HasChanges()) return true;
     if (!succeeded) {
         // Half a command is not written: every file stays as it was.
@@ -72,6 +97,13 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     bool ok = store->Commit(HiveFile::CommitOptions{!noBackup_}, why, &written, &backups);
     for (const std::string& file : written) console_.Err("kestroctl: wrote " + file + "\n");
     for (const std::string& file : backups) console_.Err("kestroctl: the original is kept as " + file + "\n");
+    for (HiveRegistryStore::Slot slot :
+         {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
+        const HiveFile* hive = store->Mounted(slot);
+        if (!hive) continue;
+        for (const std::string& log : hive->EmptiedLogs())
+            console_.Err("kestroctl: emptied " + log + ": what it held is in the new hive\n");
+    }
     return ok;
 }
 

@@ -20,7 +20,10 @@ public:
     // list-users: the profiles that hold an NTUSER.DAT.
     std::vector<OwnCommand> OwnCommands() override;
     // The hives, read-only unless the command writes; exit 2 for what cannot
-    // be found, 1 for a hive that cannot be read.
+    // be found, 1 for a hive that cannot be read. A hive Windows left dirty
+    // is read as recovered from its logs, and says so on the error stream;
+    // where its logs cannot be used, a reading command shows what the file
+    // holds, with a warning, and exits 1.
     RegistryStore* Open(const StoreUse& use, std::string* why, int* code) override;
     // Writes what a successful command changed, every hive safely; after a
     // failed command, or when a hive refused a change, nothing at all.
@@ -31,6 +34,7 @@ private:
     std::string windir_;
     std::string user_;
     bool noBackup_ = false;
+    int unrecovered_ = 0;  // dirty hives read as the file holds them
     std::unique_ptr<HiveRegistryStore> store_;
 };
 

@@ -2,6 +2,10 @@
 // hivex. A hive belongs to a Windows that must still boot afterwards, so a
 // change reaches the disk only through Commit: checked before, written to a
 // new file beside the original, verified, and only then renamed over it.
+//
+// A hive that Windows left dirty is read as Windows would load it: its logs
+// are replayed in memory (platform/hive_log.h) and hivex is given the
+// recovered image, never the files. The files change only at Commit.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +15,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct hive_h;
 
@@ -23,7 +28,9 @@ public:
         Write,     // loaded into memory; changes reach the file at Commit
     };
 
-    // Opens `path`; null and *error when hivex cannot read it.
+    // Opens `path`; null and *error when hivex cannot read it. A dirty
+    // hive is opened as recovered from its logs where they can be used, else
+    // as the file holds it (see Dirty and LogProblem).
     static std::unique_ptr<HiveFile> Open(const std::string& path, Mode mode, std::string* error);
 
     ~HiveFile();
@@ -42,35 +49,71 @@ public:
     bool Refused() const { return checked_ && !refusal_.empty(); }
 
     // The checks a hive must pass before anything may be written into it:
-    // the base block's magic, equal sequence numbers (a hive left dirty by an
-    // unclean shutdown has log data that only Windows can replay), a size
-    // that covers the hive bins, a file that is not marked read-only, and a
-    // walk of the whole tree without error. Empty when it passes.
+    // the base block's magic, equal sequence numbers (a dirty hive is
+    // checked as recovered from its logs, and refused where they cannot be
+    // used), a size that covers the hive bins, a file that is not marked
+    // read-only, and a walk of the whole tree without error. Empty when it
+    // passes.
     static std::string CheckFile(const std::string& path);
+
+    // The file was left dirty (its sequence numbers differ, or its base
+    // block's checksum is wrong): its newest changes were in its logs.
+    bool Dirty() const { return dirty_; }
+    // A dirty hive that is held as recovered from its logs.
+    bool Recovered() const { return recovered_; }
+    // A dirty hive whose logs could not be used: why. What is held is then
+    // the file as it is, maybe older than what Windows would load.
+    const std::string& LogProblem() const { return logProblem_; }
+    // The names of the logs that were replayed, in order.
+    const std::vector<std::string>& LogsUsed() const { return logsUsed_; }
+    // Every log file beside a dirty hive (NAME.LOG, .LOG1, .LOG2).
+    std::vector<std::string> LogPaths() const;
 
     void MarkChanged() { changed_ = true; }
     bool Changed() const { return changed_; }
 
     struct CommitOptions {
-        bool backup = true;  // keep the original as NAME.kestro-bak
+        bool backup = true;  // keep the original as NAME.kestro-bak, and its logs beside it
     };
     // Writes the changes: to a new file beside the original, flushed,
     // reopened and compared with what is in memory; then the backup; then
-    // the rename over the original, with the original's mode and owner. Any
-    // failure leaves the original as it was. Empty on success, else why.
+    // the rename over the original, with the original's mode and owner.
+    // For a hive recovered from its logs, every log is also copied byte for
+    // byte beside the backup before the rename, and emptied after it: the
+    // new hive is clean and holds all they held, and an empty log is one no
+    // Windows replays. Any failure leaves the original and every log as they
+    // were. Empty on success, else why.
     std::string Commit(const CommitOptions& options);
     // Where the last Commit kept the original, or empty.
     const std::string& BackupPath() const { return backupPath_; }
+    // Where the last Commit kept the logs, and the logs it emptied.
+    const std::vector<std::string>& LogBackupPaths() const { return logBackups_; }
+    const std::vector<std::string>& EmptiedLogs() const { return emptiedLogs_; }
 
     // For tests: the step of the next Commit (1 written, 2 flushed, 3
-    // verified, 4 backed up, 5 renamed) after which it fails as if that
-    // step had gone wrong. 0: none.
-    void FailCommitAfterStepForTesting(int step) { failAfterStep_ = step; }
+    // verified, 4 backed up, 5 logs backed up, 6 renamed, 7 logs emptied)
+    // after which it fails as if that step had gone wrong; for steps 5 and
+    // 7, after the log `log` (counted from 0) of that step. 0: none.
+    void FailCommitAfterStepForTesting(int step, int log = 0) {
+        failAfterStep_ = step;
+        failAfterLog_ = log;
+    }
 
 private:
     HiveFile(hive_h* h, std::string path, Mode mode);
 
+    struct LogFile {
+        std::string path;
+        off_t size = 0;
+        timespec mtime = {};
+        std::string backup;  // during and after a commit
+        bool emptied = false;
+    };
+
     std::string CommitSteps(const CommitOptions& options, std::string* temp, bool* madeBackup);
+    // Puts the original and its logs back after a failure past the rename.
+    bool RollBack();
+    std::string CheckLogsUnchanged() const;
 
     hive_h* h_;
     std::string path_;
@@ -82,7 +125,23 @@ private:
     off_t size_ = 0;        // the file as it was read, to notice
     timespec mtime_ = {};   // another writer before we replace it
     int failAfterStep_ = 0;
+    int failAfterLog_ = 0;
+
+    bool dirty_ = false;
+    bool recovered_ = false;
+    std::string logProblem_;
+    std::vector<std::string> logsUsed_;
+    std::vector<LogFile> logs_;
+    int imageFd_ = -1;       // the recovered image, in memory
+    std::string imagePath_;  // and its name for hivex
+    bool renamed_ = false;   // the commit under way got past its rename
+    std::vector<std::string> logBackups_;
+    std::vector<std::string> emptiedLogs_;
 };
+
+// NAME.LOG1, NAME.LOG2 and NAME.LOG beside the hive `path`, without regard to
+// case: those that are regular files.
+std::vector<std::string> FindHiveLogs(const std::string& path);
 
 // A value's data (malloc'd, for the caller to free) and its type, as
 // hivex_value_value gives them. hivex hands the type over as its enum, but a

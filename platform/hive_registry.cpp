@@ -483,6 +483,8 @@ bool HiveRegistryStore::Commit(const HiveFile::CommitOptions& options, std::stri
         }
         if (written) written->push_back(hive->Path());
         if (backups && !hive->BackupPath().empty()) backups->push_back(hive->BackupPath());
+        if (backups)
+            for (const std::string& log : hive->LogBackupPaths()) backups->push_back(log);
     }
     return true;
 }

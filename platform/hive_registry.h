@@ -73,7 +73,8 @@ public:
     // Writes every changed hive safely (see HiveFile::Commit), SYSTEM, then
     // SOFTWARE, then the user's. Stops at the first failure: *error says
     // which file and why; the hives written before it stay written, and are
-    // named in *written, with their backups in *backups.
+    // named in *written, with their backups (and those of their logs) in
+    // *backups.
     bool Commit(const HiveFile::CommitOptions& options, std::string* error,
                 std::vector<std::string>* written = nullptr, std::vector<std::string>* backups = nullptr);
 

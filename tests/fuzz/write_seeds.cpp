@@ -1,14 +1,20 @@
 // Writes the seed corpora of the .reg and Registry.pol targets: the files
 // the project's own writers make of every setting of the catalogue, and the
 // malformed files the readers' tests refuse; and hives as the offline tests
-// make them, sound and damaged. Run it again after a change to a layout:
+// make them, sound and damaged; and dirty hives with logs of our own making.
+// Run it again after a change to a layout:
 //   fuzz_seed_writer tests/fuzz/corpus
+// With a folder of hives Windows left dirty (../shared/testdata/dirty-hives)
+// and a second folder, it writes those as hive_log inputs there instead:
+//   fuzz_seed_writer --windows-logs DIRTY-HIVES FOLDER
 #include "ctl/profile.h"
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
 #include "settings/catalogue.h"
+#include "platform/bytes.h"
 #include "tests/offline/hive_fixture.h"
+#include "tests/offline/log_fixture.h"
 
 #include <cstdio>
 #include <fstream>
@@ -89,9 +95,37 @@ Bytes PolFile(const std::vector<Bytes>& entries) {
 
 }  // namespace
 
+// One hive_log input: the lengths of the primary, LOG1 and LOG2, then
+// those, then NAME.LOG.
+Bytes LogInput(const std::string& primary, const std::string& log1, const std::string& log2, const std::string& log) {
+    std::string out(12, '\0');
+    StoreLe32(&out[0], static_cast<std::uint32_t>(primary.size()));
+    StoreLe32(&out[4], static_cast<std::uint32_t>(log1.size()));
+    StoreLe32(&out[8], static_cast<std::uint32_t>(log2.size()));
+    out += primary + log1 + log2 + log;
+    return Bytes(out.begin(), out.end());
+}
+
+int WindowsLogs(const std::string& from, const std::string& to) {
+    auto read = [&from](const std::string& name) { return test::ReadFile(from + "/" + name); };
+    Save(to, "windows-old-format.bin",
+         LogInput(read("OldDirtyHive/OldDirtyHive"), read("OldDirtyHive/OldDirtyHive.LOG1"), "", ""));
+    Save(to, "windows-new-format.bin",
+         LogInput(read("NewDirtyHive1/NewDirtyHive"), read("NewDirtyHive1/NewDirtyHive.LOG1"),
+                  read("NewDirtyHive1/NewDirtyHive.LOG2"), ""));
+    for (const char* bad : {"BadLogHive1", "BadLogHive2", "BadLogHive3"}) {
+        const std::string dir = std::string(bad) + "/BadLogHive";
+        Save(to, std::string("windows-") + bad + ".bin",
+             LogInput(read(dir), read(dir + ".LOG1"), read(dir + ".LOG2"), ""));
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--windows-logs") return WindowsLogs(argv[2], argv[3]);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CORPUS-FOLDER\n       %s --windows-logs DIRTY-HIVES FOLDER\n", argv[0],
+                     argv[0]);
         return 2;
     }
     const std::string reg = std::string(argv[1]) + "/reg_file", pol = std::string(argv[1]) + "/policy_file";
@@ -213,5 +247,27 @@ int main(int argc, char** argv) {
     save("truncated.dat", user.substr(0, user.size() - 0x1000));
     save("base-block-only.dat", user.substr(0, 0x1000));
     save("short.dat", user.substr(0, 0x20));
+
+    // Dirty hives whose logs carry DisableTaskMgr=1 over a file holding 0.
+    const std::string logs = std::string(argv[1]) + "/hive_log";
+    std::string newer = user;
+    test::SetSequence(newer, 5, 5);
+    std::string older = newer;
+    test::PatchDword(older, "disabletaskmgr", 0);
+    std::string newest = newer;
+    test::PatchDword(newest, "NoRun", 0);
+    std::string primary = older;
+    test::SetSequence(primary, 6, 5);
+    const std::string oldLog = test::MakeOldFormatLog(older, newer, 6);
+    const std::string log1 = test::MakeNewFormatLog(newer, {{6, newest}});
+    const std::string log2 = test::MakeNewFormatLog(older, {{5, newer}});
+    Save(logs, "old-format-xp.bin", LogInput(primary, "", "", oldLog));
+    Save(logs, "old-format-vista.bin", LogInput(primary, oldLog, "", ""));
+    Save(logs, "new-format-two-logs.bin", LogInput(primary, log1, log2, ""));
+    Save(logs, "new-format-torn-entry.bin", LogInput(primary, log1.substr(0, log1.size() - 512), log2, ""));
+    Save(logs, "clean-hive.bin", LogInput(newer, log1, log2, oldLog));
+    std::string damagedBase = primary;
+    damagedBase[0x40] ^= 1;
+    Save(logs, "damaged-base-block.bin", LogInput(damagedBase, log1, log2, ""));
     return 0;
 }

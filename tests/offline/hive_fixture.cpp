@@ -1,5 +1,7 @@
 #include "tests/offline/hive_fixture.h"
 
+#include "platform/bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,13 +19,8 @@ namespace kestro::test {
 
 namespace {
 
-void Put32(std::string& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i) & 0xFF);
-}
-void Put16(std::string& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<char>(v & 0xFF);
-    b[at + 1] = static_cast<char>(v >> 8);
-}
+void Put32(std::string& b, std::size_t at, std::uint32_t v) { StoreLe32(&b[at], v); }
+void Put16(std::string& b, std::size_t at, std::uint16_t v) { StoreLe16(&b[at], v); }
 
 std::string Quote(const std::string& s) {
     std::string out = "'";
@@ -35,11 +32,7 @@ std::string Quote(const std::string& s) {
 
 void SetBaseBlockChecksum(std::string& hive) {
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 0x1FC; i += 4)
-        sum ^= static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 1])) << 8 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 2])) << 16 |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(hive[i + 3])) << 24;
+    for (std::size_t i = 0; i < 0x1FC; i += 4) sum ^= LoadLe32(&hive[i]);
     if (sum == 0) sum = 1;
     if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
     Put32(hive, 0x1FC, sum);

@@ -343,7 +343,7 @@ TEST_F(OfflineHives, TheOriginalIsKeptAsABackupThatIsNeverOverwritten) {
 
 TEST_F(OfflineHives, AFailureAtAnyStepOfTheCommitLeavesTheOriginal) {
     const std::string original = ReadFile(ntuser_);
-    for (int step = 1; step <= 5; ++step) {
+    for (int step = 1; step <= 7; ++step) {
         Use(HiveFile::Mode::Write);
         Zfunctions::SetDisableTaskMgr(0);
         store_->Mounted(HiveRegistryStore::Slot::User)->FailCommitAfterStepForTesting(step);

@@ -1,0 +1,340 @@
+// Log replay: on hives real Windows left dirty, against what Windows itself
+// made of them, and on logs the tests make; then the commit of a recovered
+// hive, and its undoing at every step.
+#include "platform/bytes.h"
+#include "platform/hive_file.h"
+#include "platform/hive_log.h"
+#include "platform/hive_registry.h"
+#include "tests/offline/hive_fixture.h"
+#include "tests/offline/log_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace kestro::test {
+namespace {
+
+std::string Fixture(const std::string& name) { return ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/" + name); }
+
+constexpr const char* kSystemPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+
+struct Opened {
+    std::unique_ptr<HiveFile> hive;
+    std::string error;
+    std::string dump;
+};
+
+Opened Open(const std::string& path) {
+    Opened o;
+    o.hive = HiveFile::Open(path, HiveFile::Mode::ReadOnly, &o.error);
+    if (o.hive && !DumpHive(o.hive->Handle(), &o.dump)) o.dump = "(does not read to the end)";
+    return o;
+}
+
+std::string DumpOf(const std::string& path) {
+    Opened o = Open(path);
+    EXPECT_TRUE(o.hive) << o.error;
+    EXPECT_FALSE(o.hive && o.hive->Dirty()) << path;
+    return o.dump;
+}
+
+void Copy(const std::string& from, const std::string& to) { WriteFile(to, ReadFile(from)); }
+
+TEST(WindowsMadeLogs, TheOldFormatReplaysToWhatWindows7Made) {
+    REQUIRE_DIRTY_HIVES(dir);
+    const std::string expected = DumpOf(dir + "/OldDirtyHive/RecoveredHive_Windows7");
+    Opened replayed = Open(dir + "/OldDirtyHive/OldDirtyHive");
+    ASSERT_TRUE(replayed.hive) << replayed.error;
+    EXPECT_TRUE(replayed.hive->Dirty());
+    EXPECT_TRUE(replayed.hive->Recovered()) << replayed.hive->LogProblem();
+    EXPECT_EQ((std::vector<std::string>{"OldDirtyHive.LOG1"}), replayed.hive->LogsUsed());
+    EXPECT_TRUE(SameDump(expected, replayed.dump));
+
+    // The primary alone is the older state the issue is about.
+    TempDir temp;
+    Copy(dir + "/OldDirtyHive/OldDirtyHive", temp / "OldDirtyHive");
+    Opened alone = Open(temp / "OldDirtyHive");
+    ASSERT_TRUE(alone.hive) << alone.error;
+    EXPECT_TRUE(alone.hive->Dirty());
+    EXPECT_FALSE(alone.hive->Recovered());
+    EXPECT_NE(std::string::npos, alone.hive->LogProblem().find("no log")) << alone.hive->LogProblem();
+    EXPECT_FALSE(SameDump(expected, alone.dump));
+}
+
+TEST(WindowsMadeLogs, TheNewFormatChainsBothLogsToWhatWindows10Made) {
+    REQUIRE_DIRTY_HIVES(dir);
+    Opened replayed = Open(dir + "/NewDirtyHive1/NewDirtyHive");
+    ASSERT_TRUE(replayed.hive) << replayed.error;
+    EXPECT_TRUE(replayed.hive->Recovered()) << replayed.hive->LogProblem();
+    // LOG1 holds entry 2, LOG2 entries 3 to 5.
+    EXPECT_EQ((std::vector<std::string>{"NewDirtyHive.LOG1", "NewDirtyHive.LOG2"}), replayed.hive->LogsUsed());
+    EXPECT_TRUE(SameDump(DumpOf(dir + "/NewDirtyHive1/RecoveredHive_Windows10"), replayed.dump));
+}
+
+TEST(WindowsMadeLogs, LogsAreFoundByXpsNamesAndInAnyCase) {
+    REQUIRE_DIRTY_HIVES(dir);
+    TempDir temp;
+    Copy(dir + "/OldDirtyHive/OldDirtyHive", temp / "NTUSER.DAT");
+    Copy(dir + "/OldDirtyHive/OldDirtyHive.LOG1", temp / "ntuser.dat.LOG");  // XP's one log
+    Opened xp = Open(temp / "NTUSER.DAT");
+    ASSERT_TRUE(xp.hive) << xp.error;
+    EXPECT_EQ((std::vector<std::string>{"ntuser.dat.LOG"}), xp.hive->LogsUsed());
+    EXPECT_TRUE(SameDump(DumpOf(dir + "/OldDirtyHive/RecoveredHive_Windows7"), xp.dump));
+
+    Copy(dir + "/NewDirtyHive1/NewDirtyHive", temp / "SYSTEM");
+    Copy(dir + "/NewDirtyHive1/NewDirtyHive.LOG1", temp / "system.log1");
+    Copy(dir + "/NewDirtyHive1/NewDirtyHive.LOG2", temp / "System.Log2");
+    Opened system = Open(temp / "SYSTEM");
+    ASSERT_TRUE(system.hive) << system.error;
+    EXPECT_EQ((std::vector<std::string>{"system.log1", "System.Log2"}), system.hive->LogsUsed());
+    EXPECT_TRUE(SameDump(DumpOf(dir + "/NewDirtyHive1/RecoveredHive_Windows10"), system.dump));
+}
+
+TEST(WindowsMadeLogs, DamagedAndForeignLogsAreNotUsed) {
+    REQUIRE_DIRTY_HIVES(dir);
+    struct Case {
+        const char* hive;
+        const char* why;
+    };
+    for (const Case& c : {Case{"BadLogHive1/BadLogHive", "checksum"}, Case{"BadLogHive2/BadLogHive", "DIRT"},
+                          Case{"BadLogHive3/BadLogHive", "checksum"}, Case{"TruncatedDirtyHive", "no log"}}) {
+        Opened o = Open(dir + "/" + c.hive);
+        if (!o.hive) {
+            // hivex cannot read the file itself either: the error says why.
+            EXPECT_NE(std::string::npos, o.error.find(c.why)) << c.hive << ": " << o.error;
+            continue;
+        }
+        EXPECT_TRUE(o.hive->Dirty()) << c.hive;
+        EXPECT_FALSE(o.hive->Recovered()) << c.hive;
+        EXPECT_NE(std::string::npos, o.hive->LogProblem().find(c.why)) << c.hive << ": " << o.hive->LogProblem();
+    }
+
+    // Windows 10's logs beside Windows 7's hive: another hive's logs.
+    std::vector<HiveLog> foreign = {
+        {HiveLog::Kind::Log1, "NewDirtyHive.LOG1", ReadFile(dir + "/NewDirtyHive1/NewDirtyHive.LOG1")},
+        {HiveLog::Kind::Log2, "NewDirtyHive.LOG2", ReadFile(dir + "/NewDirtyHive1/NewDirtyHive.LOG2")}};
+    HiveReplay replay = ReplayHiveLogs(ReadFile(dir + "/OldDirtyHive/OldDirtyHive"), foreign);
+    EXPECT_FALSE(replay.recovered);
+    EXPECT_NE(std::string::npos, replay.problem.find("another hive")) << replay.problem;
+}
+
+// ---------------------------------------------------------------- own logs
+
+// A user hive from the fixtures whose file says DisableTaskMgr=0 while the
+// newer states the logs carry say 1, and then also NoRun=0.
+class OwnLogs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string path = dir_ / "made";
+        WriteEmptyHive(path);
+        ASSERT_TRUE(MergeReg(path, Fixture("ntuser.reg")));
+        newer_ = ReadFile(path);
+        ASSERT_TRUE(PatchDword(newer_, "disabletaskmgr", 1));
+        SetSequence(newer_, 7, 7);
+        older_ = newer_;
+        ASSERT_TRUE(PatchDword(older_, "disabletaskmgr", 0));
+        newest_ = newer_;
+        ASSERT_TRUE(PatchDword(newest_, "NoRun", 0));
+        primary_ = older_;
+        SetSequence(primary_, 8, 7);  // Windows stopped while writing it
+    }
+
+    // The DisableTaskMgr and NoRun a replay leaves, as reglookup reads them.
+    std::string Values(const HiveReplay& replay) {
+        EXPECT_TRUE(replay.recovered) << replay.problem;
+        if (!replay.recovered) return "";
+        EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(replay.image.data()), replay.image.size()));
+        WriteFile(dir_ / "replayed", replay.image);
+        return ReglookupValues(dir_ / "replayed", kSystemPolicies)["disabletaskmgr"] + " " +
+               ReglookupValues(dir_ / "replayed",
+                               "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"];
+    }
+
+    TempDir dir_;
+    std::string older_, newer_, newest_, primary_;
+};
+
+TEST_F(OwnLogs, AnOldFormatLogCarriesItsPages) {
+    const std::string log = MakeOldFormatLog(older_, newer_, 8);
+    HiveReplay replay = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log, "NTUSER.DAT.LOG", log}});
+    EXPECT_EQ("DWORD:0x00000001 DWORD:0x00000001", Values(replay));
+    EXPECT_EQ(512u, replay.pageBytes);  // one dirty page
+
+    // Cut short in its pages, with a damaged "DIRT", or from before the
+    // primary's last write: not used.
+    for (const std::string& bad : {log.substr(0, log.size() - 1), std::string(log).replace(512, 4, "DIRt")}) {
+        HiveReplay r = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log, "NTUSER.DAT.LOG", bad}});
+        EXPECT_FALSE(r.recovered);
+        EXPECT_NE(std::string::npos, r.problem.find("NTUSER.DAT.LOG: ")) << r.problem;
+    }
+    HiveReplay stale = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log, "L", MakeOldFormatLog(older_, newer_, 6)}});
+    EXPECT_NE(std::string::npos, stale.problem.find("older than the hive")) << stale.problem;
+
+    // With two, the later one: Windows switched to it after a failed write.
+    HiveReplay two = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log1, "L1", MakeOldFormatLog(older_, newer_, 8)},
+                                               {HiveLog::Kind::Log2, "L2", MakeOldFormatLog(older_, newest_, 9)}});
+    EXPECT_EQ("DWORD:0x00000001 DWORD:0x00000000", Values(two));
+    EXPECT_EQ((std::vector<std::string>{"L2"}), two.used);
+}
+
+TEST_F(OwnLogs, NewFormatEntriesApplyInSequenceAcrossTheTwoLogs) {
+    // LOG2 holds the earlier entry: the order is by sequence, not by name.
+    const std::string log2 = MakeNewFormatLog(older_, {{7, newer_}});
+    const std::string log1 = MakeNewFormatLog(newer_, {{8, newest_}});
+    HiveReplay both = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log1, "LOG1", log1}, {HiveLog::Kind::Log2, "LOG2", log2}});
+    EXPECT_EQ("DWORD:0x00000001 DWORD:0x00000000", Values(both));
+    EXPECT_EQ((std::vector<std::string>{"LOG2", "LOG1"}), both.used);
+    EXPECT_EQ(2u, both.entries);
+    // Above every number seen, so no entry here can ever follow the hive.
+    EXPECT_EQ(8u, SequenceOf(both.image, 1));
+    EXPECT_EQ(8u, SequenceOf(both.image, 2));
+
+    // An entry failing its hash ends its log's valid part, not the replay.
+    std::string torn = log1;
+    torn[EntryAt(torn, 0) + 100] ^= 1;
+    HiveReplay first = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log1, "LOG1", torn}, {HiveLog::Kind::Log2, "LOG2", log2}});
+    EXPECT_EQ("DWORD:0x00000001 DWORD:0x00000001", Values(first));
+    EXPECT_EQ((std::vector<std::string>{"LOG2"}), first.used);
+
+    // A gap in the sequence ends the chain.
+    const std::string later = MakeNewFormatLog(newer_, {{9, newest_}});
+    HiveReplay gap = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log1, "LOG1", later}, {HiveLog::Kind::Log2, "LOG2", log2}});
+    EXPECT_EQ("DWORD:0x00000001 DWORD:0x00000001", Values(gap));
+
+    // Entries the hive already holds are not replayed over it.
+    std::string ahead = primary_;
+    SetSequence(ahead, 9, 8);
+    HiveReplay stale = ReplayHiveLogs(ahead, {{HiveLog::Kind::Log2, "LOG2", log2}});
+    EXPECT_FALSE(stale.recovered);
+    EXPECT_NE(std::string::npos, stale.problem.find("older than the hive")) << stale.problem;
+}
+
+TEST_F(OwnLogs, ALogThatWouldBreakTheHiveIsNotUsed) {
+    // An entry claiming a hive far larger than the pages it brings.
+    std::string grows = MakeNewFormatLog(older_, {{7, newer_}});
+    StoreLe32(&grows[EntryAt(grows, 0) + 16], LoadLe32(&newer_[40]) + (64u << 20));
+    RehashEntry(grows, EntryAt(grows, 0));
+    HiveReplay r = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log1, "LOG1", grows}});
+    EXPECT_FALSE(r.recovered);
+
+    // A page that overwrites a bin's header.
+    std::string broken = newer_;
+    std::memcpy(&broken[4096], "XXXX", 4);
+    r = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log, "LOG", MakeOldFormatLog(older_, broken, 8)}});
+    EXPECT_FALSE(r.recovered);
+    EXPECT_NE(std::string::npos, r.problem.find("hive bin")) << r.problem;
+
+    // A log whose time stamp is another hive's.
+    std::string foreign = MakeOldFormatLog(older_, newer_, 8);
+    foreign[12] ^= 1;
+    StoreLe32(&foreign[508], BaseBlockChecksum(reinterpret_cast<const unsigned char*>(foreign.data())));
+    r = ReplayHiveLogs(primary_, {{HiveLog::Kind::Log, "LOG", foreign}});
+    EXPECT_NE(std::string::npos, r.problem.find("another hive")) << r.problem;
+}
+
+TEST_F(OwnLogs, AHiveWithADamagedBaseBlockTakesItFromItsLog) {
+    std::string damaged = primary_;
+    damaged[0x30] ^= 0x55;  // in the checksummed part: the checksum is now wrong
+    HiveReplay r = ReplayHiveLogs(damaged, {{HiveLog::Kind::Log1, "LOG1", MakeNewFormatLog(older_, {{7, newer_}})}});
+    EXPECT_EQ("DWORD:0x00000001 DWORD:0x00000001", Values(r));
+    EXPECT_EQ(older_.substr(0x30, 16), r.image.substr(0x30, 16));
+}
+
+// ---------------------------------------------------------------- commit
+
+class RecoveredCommit : public OwnLogs {
+protected:
+    void SetUp() override {
+        OwnLogs::SetUp();
+        hive_ = dir_ / "NTUSER.DAT";
+        WriteFile(hive_, primary_);
+        WriteFile(dir_ / "NTUSER.DAT.LOG1", MakeNewFormatLog(newer_, {{8, newest_}}));
+        WriteFile(dir_ / "NTUSER.DAT.LOG2", MakeNewFormatLog(older_, {{7, newer_}}));
+        WriteFile(dir_ / "NTUSER.DAT.LOG", "");  // an installation's leftover
+    }
+
+    // Every file of the hive's, by name.
+    std::map<std::string, std::string> Files() {
+        std::map<std::string, std::string> all;
+        for (const std::string& name : ListDir(dir_.Path()))
+            if (name.rfind("NTUSER", 0) == 0) all[name] = ReadFile(dir_ / name);
+        return all;
+    }
+
+    // Sets DisableRegistryTools=0 in the hive and commits.
+    std::string Change(bool backup, int failStep = 0, int failLog = 0) {
+        std::string error;
+        HiveRegistryStore store;
+        auto file = HiveFile::Open(hive_, HiveFile::Mode::Write, &error);
+        EXPECT_TRUE(file && file->Recovered()) << error;
+        if (!file) return error;
+        file->FailCommitAfterStepForTesting(failStep, failLog);
+        store.Mount(HiveRegistryStore::Slot::User, std::move(file));
+        KeyHandle key = 0;
+        EXPECT_EQ(kErrorSuccess, store.OpenKey(kHkeyCurrentUser, kSystemPolicies, kKeyAllAccess, &key));
+        const std::uint8_t zero[4] = {};
+        EXPECT_EQ(kErrorSuccess, store.SetValue(key, "DisableRegistryTools", kRegDword, zero, 4));
+        store.CloseKey(key);
+        std::vector<std::string> written, backups;
+        store.Commit(HiveFile::CommitOptions{backup}, &error, &written, &backups);
+        backups_ = backups;
+        return error;
+    }
+
+    std::string hive_;
+    std::vector<std::string> backups_;
+};
+
+TEST_F(RecoveredCommit, WritesACleanHiveEmptiesTheLogsAndKeepsThemAll) {
+    const auto before = Files();
+    ASSERT_EQ("", Change(true));
+    const std::string written = ReadFile(hive_);
+    EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(written.data()), written.size()));
+    EXPECT_EQ(9u, SequenceOf(written, 1));  // past every entry the logs held
+    EXPECT_EQ((std::map<std::string, std::string>{{"disabletaskmgr", "DWORD:0x00000001"},
+                                                  {"DisableRegistryTools", "DWORD:0x00000000"}}),
+              ReglookupValues(hive_, kSystemPolicies));
+    EXPECT_EQ("DWORD:0x00000000",
+              ReglookupValues(hive_, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"]);
+    for (const char* log : {"NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
+        EXPECT_EQ("", ReadFile(dir_ / log)) << log;
+
+    // Each original, byte for byte, under the same suffix.
+    EXPECT_EQ(4u, backups_.size());
+    for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
+        EXPECT_TRUE(before.at(name) == ReadFile(dir_ / (name + std::string(".kestro-bak")))) << name;
+
+    // Read again with the logs as they were left: nothing to replay.
+    Opened again = Open(hive_);
+    ASSERT_TRUE(again.hive) << again.error;
+    EXPECT_FALSE(again.hive->Dirty());
+}
+
+TEST_F(RecoveredCommit, WithoutBackupsNoCopyStays) {
+    ASSERT_EQ("", Change(false));
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2", "made"}),
+              ListDir(dir_.Path()));
+    EXPECT_EQ("", ReadFile(dir_ / "NTUSER.DAT.LOG2"));
+}
+
+TEST_F(RecoveredCommit, AFailureAtAnyStepLeavesTheHiveAndEveryLog) {
+    const auto before = Files();
+    const std::vector<std::string> listing = ListDir(dir_.Path());
+    for (bool backup : {true, false}) {
+        for (int step = 1; step <= 7; ++step) {
+            for (int log = 0; log < (step == 5 || step == 7 ? 3 : 1); ++log) {
+                const std::string error = Change(backup, step, log);
+                const std::string at = "step " + std::to_string(step) + " log " + std::to_string(log);
+                EXPECT_NE(std::string::npos, error.find("its logs were left as they were")) << at << ": " << error;
+                EXPECT_TRUE(before == Files()) << at;
+                EXPECT_EQ(listing, ListDir(dir_.Path())) << at;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestro::test
