@@ -93,8 +93,9 @@ const Setting* LookUp(Context& context, const std::string& name, int* code) {
 
 // What must hold on this machine before a value is written: the wallpaper,
 // as in the window, is an existing file, and is stored with its full path.
+// The empty text is no wallpaper (XP's "(None)"), stored as it is.
 bool Prepare(const Setting& row, SettingValue* value, std::string* error) {
-    if (&row != &CatalogueRow(SettingId::Wallpaper)) return true;
+    if (&row != &CatalogueRow(SettingId::Wallpaper) || value->text.empty()) return true;
     const std::string path = WideToUtf8(value->text);
     if (!IsExistingFile(path)) {
         *error = "Wallpaper: no such file: " + path;
