@@ -2,6 +2,7 @@
 
 #include "ctl/current_state.h"
 #include "ctl/files.h"
+#include "ctl/notify.h"
 #include "ctl/writes.h"
 #include "platform/text.h"
 #include "formats/entry_match.h"
@@ -33,6 +34,7 @@ struct Options {
     std::string format;     // export: "reg" or "pol"
     std::string scope;      // apply: "user" or "machine" for a policy file outside User/Machine
     bool ignoreUnknown = false;
+    bool noNotify = false;  // set, apply, clear-search-history: no WM_SETTINGCHANGE afterwards
 };
 
 struct Context {
@@ -522,6 +524,9 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     for (const Command& command : kCommands) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
         if (command.declare) command.declare(*sub, options);
+        if (command.writes)
+            sub->add_flag("--no-notify", options.noNotify,
+                          "do not broadcast WM_SETTINGCHANGE \"Policy\" after writing (never sent offline)");
         sub->callback([&chosen, &command] { chosen = &command; });
     }
     const std::vector<OwnCommand> own = stores.OwnCommands();
@@ -570,11 +575,13 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
         console.Err("kestroctl: " + why + "\n");
         return openFailure;
     }
-    // The engine's writers work on the active store.
+    // The engine's writers work on the active store; what they change is
+    // noted for the notification.
+    WriteRecordingStore recorder(*store);
     int code;
     {
-        ScopedRegistryStore active(*store);
-        Context context{*store, console, options};
+        ScopedRegistryStore active(recorder);
+        Context context{recorder, console, options};
         try {
             code = chosen->run(context);
         } catch (const std::exception& failure) {
@@ -584,6 +591,9 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     if (!stores.Close(code == kExitOk, &why)) {
         console.Err("kestroctl: " + why + "\n");
         if (code == kExitOk) code = kExitFailed;
+    } else if (use.writes && !options.noNotify) {
+        // Also after a failure: what was written before it has changed.
+        NotifyWritten(recorder.Written(), stores.Broadcaster());
     }
     return code;
 }
