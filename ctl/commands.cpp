@@ -510,7 +510,9 @@ const char kFooter[] =
     "  RecycleBinName = \"Trash\"\n"
     "with ; or # comments. Exit codes: 0 done, 1 a write failed, 2 a wrong command line, profile or\n"
     ".reg/.pol file (nothing written). kestroctl COMMAND --help (or /?) tells more; list's TATTOO column\n"
-    "marks the settings a removed GPO leaves behind.";
+    "marks the settings a removed GPO leaves behind. On a running Windows, once set, apply or\n"
+    "clear-search-history has changed a value, the running programs are told as after Group Policy\n"
+    "(WM_SETTINGCHANGE \"Policy\"); --no-notify after the command does not tell them.";
 
 }  // namespace
 
