@@ -2,6 +2,7 @@
 
 #include "ctl/current_state.h"
 #include "ctl/files.h"
+#include "ctl/notify.h"
 #include "ctl/writes.h"
 #include "platform/text.h"
 #include "formats/entry_match.h"
@@ -33,6 +34,7 @@ struct Options {
     std::string format;     // export: "reg" or "pol"
     std::string scope;      // apply: "user" or "machine" for a policy file outside User/Machine
     bool ignoreUnknown = false;
+    bool noNotify = false;  // set, apply, clear-search-history: no WM_SETTINGCHANGE afterwards
 };
 
 struct Context {
@@ -93,8 +95,9 @@ const Setting* LookUp(Context& context, const std::string& name, int* code) {
 
 // What must hold on this machine before a value is written: the wallpaper,
 // as in the window, is an existing file, and is stored with its full path.
+// The empty text is no wallpaper (XP's "(None)"), stored as it is.
 bool Prepare(const Setting& row, SettingValue* value, std::string* error) {
-    if (&row != &CatalogueRow(SettingId::Wallpaper)) return true;
+    if (&row != &CatalogueRow(SettingId::Wallpaper) || value->text.empty()) return true;
     const std::string path = WideToUtf8(value->text);
     if (!IsExistingFile(path)) {
         *error = "Wallpaper: no such file: " + path;
@@ -507,7 +510,9 @@ const char kFooter[] =
     "  RecycleBinName = \"Trash\"\n"
     "with ; or # comments. Exit codes: 0 done, 1 a write failed, 2 a wrong command line, profile or\n"
     ".reg/.pol file (nothing written). kestroctl COMMAND --help (or /?) tells more; list's TATTOO column\n"
-    "marks the settings a removed GPO leaves behind.";
+    "marks the settings a removed GPO leaves behind. On a running Windows, once set, apply or\n"
+    "clear-search-history has changed a value, the running programs are told as after Group Policy\n"
+    "(WM_SETTINGCHANGE \"Policy\"); --no-notify after the command does not tell them.";
 
 }  // namespace
 
@@ -521,6 +526,9 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     for (const Command& command : kCommands) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
         if (command.declare) command.declare(*sub, options);
+        if (command.writes)
+            sub->add_flag("--no-notify", options.noNotify,
+                          "do not broadcast WM_SETTINGCHANGE \"Policy\" after writing (never sent offline)");
         sub->callback([&chosen, &command] { chosen = &command; });
     }
     const std::vector<OwnCommand> own = stores.OwnCommands();
@@ -569,11 +577,13 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
         console.Err("kestroctl: " + why + "\n");
         return openFailure;
     }
-    // The engine's writers work on the active store.
+    // The engine's writers work on the active store; what they change is
+    // noted for the notification.
+    WriteRecordingStore recorder(*store);
     int code;
     {
-        ScopedRegistryStore active(*store);
-        Context context{*store, console, options};
+        ScopedRegistryStore active(recorder);
+        Context context{recorder, console, options};
         try {
             code = chosen->run(context);
         } catch (const std::exception& failure) {
@@ -583,6 +593,9 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     if (!stores.Close(code == kExitOk, &why)) {
         console.Err("kestroctl: " + why + "\n");
         if (code == kExitOk) code = kExitFailed;
+    } else if (use.writes && !options.noNotify) {
+        // Also after a failure: what was written before it has changed.
+        NotifyWritten(recorder.Written(), stores.Broadcaster());
     }
     return code;
 }

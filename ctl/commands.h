@@ -15,6 +15,8 @@ class App;
 
 namespace kestro {
 
+class PolicyBroadcaster;
+
 // Exit codes.
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;  // a write (or a read) of the registry or a file failed
@@ -58,6 +60,10 @@ public:
     // After the command, told whether it succeeded: false with the reason
     // when what was written could not be kept (exit 1).
     virtual bool Close(bool /*succeeded*/, std::string*) { return true; }
+    // Who tells the running system that policy values changed, after a
+    // command that wrote some: the running Windows' provider gives one;
+    // a store of files (offline hives) has nobody to tell.
+    virtual PolicyBroadcaster* Broadcaster() { return nullptr; }
 };
 
 // `arguments` without the program's name; "/?" stands for --help.

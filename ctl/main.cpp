@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 #ifdef _WIN32
+#include "ctl/policy_broadcast_win.h"
 #include "platform/win_registry.h"
 
 #include <windows.h>
@@ -62,9 +63,11 @@ private:
 class SystemRegistry final : public StoreProvider {
 public:
     RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
+    PolicyBroadcaster* Broadcaster() override { return &broadcaster_; }
 
 private:
     WinRegistryStore store_;
+    SystemPolicyBroadcaster broadcaster_;
 };
 
 #else

@@ -315,6 +315,41 @@ TEST_F(CommandsTest, SaveLeavesNoPartialFileWhenItCannotWrite) {
     EXPECT_EQ(std::string::npos, text.find("NoFind ="));
 }
 
+// A machine without a wallpaper keeps the empty text (XP's "(None)"):
+// save, then apply of what it saved, is the way back there too.
+TEST_F(CommandsTest, NoWallpaperIsTheEmptyTextAndSurvivesSaveAndApply) {
+    const char* desktop = "Control Panel\\Desktop";
+    const MemoryRegistryStore::Value none{kRegSz, {0, 0}};
+    store_.PutValueW(kHkeyCurrentUser, desktop, "Wallpaper", none.type, none.data);
+    const std::string profile = TempFile("");
+    ASSERT_EQ(kExitOk, Run({"save", profile})) << console_.err;
+    std::ifstream in(profile, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, text.find("Wallpaper = \"\"\r\n")) << text;
+
+    ASSERT_EQ(kExitOk, Run({"apply", profile, "--dry-run"})) << console_.err;
+    EXPECT_EQ(std::string::npos, console_.out.find("Wallpaper:")) << "no change: " << console_.out;
+    ASSERT_EQ(kExitOk, Run({"apply", profile})) << console_.err;
+    MemoryRegistryStore::Value stored;
+    ASSERT_TRUE(store_.GetValueW(kHkeyCurrentUser, desktop, "Wallpaper", &stored));
+    EXPECT_EQ(none.type, stored.type);
+    EXPECT_EQ(none.data, stored.data);
+
+    // From a wallpaper back to none, by the profile and by set.
+    const std::string picture = TempFile("not a picture, but a file");
+    ASSERT_EQ(kExitOk, Run({"set", "Wallpaper", picture})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"apply", profile})) << console_.err;
+    ASSERT_TRUE(store_.GetValueW(kHkeyCurrentUser, desktop, "Wallpaper", &stored));
+    EXPECT_EQ(none.type, stored.type);
+    EXPECT_EQ(none.data, stored.data);
+    ASSERT_EQ(kExitOk, Run({"set", "Wallpaper", picture})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"set", "Wallpaper", ""})) << console_.err;
+    ASSERT_TRUE(store_.GetValueW(kHkeyCurrentUser, desktop, "Wallpaper", &stored));
+    EXPECT_EQ(none.data, stored.data);
+    ASSERT_EQ(kExitOk, Run({"get", "Wallpaper"}));
+    EXPECT_EQ("\n", console_.out);
+}
+
 TEST(RegistryValues, AreWhatTheWritersStore) {
     Profile profile;
     profile.entries = {

@@ -2,19 +2,22 @@
 # The real kestroctl.exe under Wine, checked from outside with Wine's reg.exe
 # and, for the toggles, with kestro.exe itself read by kestro_probe.
 #
-#   kestroctl_wine.sh CASE KESTROCTL_EXE KESTRO_EXE PROBE_EXE
+#   kestroctl_wine.sh CASE KESTROCTL_EXE KESTRO_EXE PROBE_EXE [RECORDER_EXE]
 #
 # CASE: agree (set, get, list, reg.exe and the window agree), refusals
 # (what must write nothing), carry (list on a fresh prefix creates no key;
 # save there and apply on another fresh one), exports (export reg through
 # Wine's reg import into a fresh prefix, and both exports back through
-# apply, malformed ones refused). The prefixes live next to the
+# apply, malformed ones refused), notify (the WM_SETTINGCHANGE "Policy"
+# broadcast, as another program's window hears it: settingchange_recorder
+# is RECORDER_EXE). The prefixes live next to the
 # programs' build folder; scripts/test removes them before each run.
 set -uo pipefail
 case_name=$1
 ctl=$2
 exe=$3
 probe=$4
+recorder=${5:-}
 build=$(cd "$(dirname "$ctl")/.." && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -266,8 +269,21 @@ carry)
     wine reg export HKCU "$(winepath -w "$work/after.reg")" /y >/dev/null 2>&1
     cmp -s "$work/before.reg" "$work/after.reg" || fail "list changed HKEY_CURRENT_USER: $(diff "$work/before.reg" "$work/after.reg" | head -5)"
 
+    # No wallpaper is the empty text, as on a new machine: save keeps it,
+    # and apply of that profile, dry or not, takes it.
+    expect "a fresh prefix has no wallpaper" "REG_SZ" "$(reg_value 'HKCU\Control Panel\Desktop' Wallpaper)"
+    ctl save "$(winepath -w "$work/fresh.ini")"; expect "save without a wallpaper" 0 $?
+    expect "saved as the empty text" 1 "$(grep -c '^Wallpaper = ""' "$work/fresh.ini")"
+    ctl apply "$(winepath -w "$work/fresh.ini")" --dry-run >/dev/null; expect "its dry run" 0 $?
+    ctl apply "$(winepath -w "$work/fresh.ini")" >/dev/null; code=$?
+    expect "its apply $(ctl_err)" 0 $code
+    expect "still no wallpaper" "REG_SZ" "$(reg_value 'HKCU\Control Panel\Desktop' Wallpaper)"
+
     ctl apply "$(winepath -w "$work/profile.ini")" >/dev/null; expect "apply exit" 0 $?
     expect "the same values for every setting" "$source_values" "$(dump_values)"
+    # And back to none with the profile saved before.
+    ctl apply "$(winepath -w "$work/fresh.ini")" >/dev/null; expect "apply of the saved profile" 0 $?
+    expect "no wallpaper again" "REG_SZ" "$(reg_value 'HKCU\Control Panel\Desktop' Wallpaper)"
     wineserver -k >/dev/null 2>&1
     rm -rf "$build/ctl-fresh-wineprefix"
     ;;
@@ -343,6 +359,68 @@ exports)
     expect "nothing was applied" "$before" "$(dump_values)"
     wineserver -k >/dev/null 2>&1
     rm -rf "$build/ctl-fresh-wineprefix"
+    ;;
+
+notify)
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    wine reg delete 'HKCU\Software\Microsoft\Search Assistant' /f >/dev/null 2>&1
+    messages=$work/messages
+    wine "$recorder" record "$(winepath -w "$messages")" >/dev/null 2>&1 &
+    listener=$!
+    wine "$recorder" wait || fail "the recorder's window did not open"
+    # The "Policy" messages since the last call, "WPARAM Policy;" each;
+    # whatever else the system broadcasts is not ours.
+    heard() { grep -a ' Policy$' "$messages" 2>/dev/null | tr '\n' ';'; : >"$messages"; }
+    heard >/dev/null
+
+    ctl set NoRun on; expect "set NoRun on" 0 $?
+    expect "a user setting: wParam 0" "0 Policy;" "$(heard)"
+    ctl set UsbStorageOff on; expect "set UsbStorageOff on" 0 $?
+    expect "a machine setting: wParam 1" "1 Policy;" "$(heard)"
+    ctl set RecycleBinName "Корзина"; expect "set RecycleBinName" 0 $?
+    expect "HKEY_CLASSES_ROOT is the machine's" "1 Policy;" "$(heard)"
+    printf '[Kestro]\r\nNoFind = on\r\nCdromOff = on\r\n' >"$work/both.ini"
+    ctl apply "$(winepath -w "$work/both.ini")" >/dev/null; expect "apply of both scopes" 0 $?
+    expect "both scopes: the machine's, then the user's" "1 Policy;0 Policy;" "$(heard)"
+
+    ctl set NoRun off --no-notify; expect "set --no-notify" 0 $?
+    expect "--no-notify still writes" "REG_DWORD 0x0" "$(reg_value "$explorer" NoRun)"
+    expect "--no-notify: nothing sent" "" "$(heard)"
+    ctl apply "$(winepath -w "$work/both.ini")" --no-notify >/dev/null; expect "apply --no-notify" 0 $?
+    expect "apply --no-notify: nothing sent" "" "$(heard)"
+    ctl apply "$(winepath -w "$work/both.ini")" --dry-run >/dev/null; expect "apply --dry-run" 0 $?
+    expect "--dry-run: nothing sent" "" "$(heard)"
+    printf '[Kestro]\r\nNoRun = on\r\nNoSuchThing = on\r\n' >"$work/refused.ini"
+    ctl apply "$(winepath -w "$work/refused.ini")"; expect "a refused profile" 2 $?
+    expect "a refused profile: nothing sent" "" "$(heard)"
+    ctl list >/dev/null; ctl get NoRun >/dev/null; ctl save "$(winepath -w "$work/saved.ini")"
+    expect "list, get and save: nothing sent" "" "$(heard)"
+
+    # The search history: cleared when there is one, nothing to tell when not.
+    wine reg add 'HKCU\Software\Microsoft\Search Assistant\ACMru\5603' /v 000 /d x /f >/dev/null
+    ctl clear-search-history; expect "clear-search-history" 0 $?
+    expect "a history cleared: wParam 0" "0 Policy;" "$(heard)"
+    ctl clear-search-history; expect "clear-search-history again" 0 $?
+    expect "no history: nothing sent" "" "$(heard)"
+
+    # A write that fails before anything is written: the user's policy key
+    # cannot be made below a volatile one.
+    policies='Software\Microsoft\Windows\CurrentVersion\Policies'
+    wine reg delete "HKCU\\$policies" /f >/dev/null 2>&1
+    wine "$recorder" volatile "$policies" || fail "no volatile key"
+    ctl set NoRun on; expect "a failed write" 1 $?
+    expect "the failed write's message" 1 "$(ctl_err | grep -c '^kestroctl: NoRun: ')"
+    expect "a failed write: nothing sent" "" "$(heard)"
+    # Written before the failure: the machine's setting is told, the user's not.
+    printf '[Kestro]\r\nUsbStorageOff = off\r\nNoRun = on\r\n' >"$work/partial.ini"
+    ctl apply "$(winepath -w "$work/partial.ini")" >/dev/null; expect "a partly failed apply" 1 $?
+    expect "a partly failed apply: what it wrote" "1 Policy;" "$(heard)"
+    wine reg delete "HKCU\\$policies" /f >/dev/null 2>&1
+
+    wine "$recorder" stop || fail "the recorder did not stop"
+    for _ in $(seq 50); do kill -0 "$listener" 2>/dev/null || break; sleep 0.2; done
+    kill "$listener" 2>/dev/null
     ;;
 
 *)

@@ -1,0 +1,83 @@
+// After a command has changed values of the running system's registry,
+// kestroctl tells the running programs as Group Policy does once it has
+// applied: WM_SETTINGCHANGE with the text "Policy", wParam 1 for the
+// machine's values and 0 for the user's. Explorer then drops its cache of
+// restrictions. What was written is decided here, portably, over any
+// store; the broadcast itself is behind PolicyBroadcaster.
+#pragma once
+
+#include "platform/registry_store.h"
+
+#include <map>
+
+namespace kestro {
+
+// Whose values a command changed.
+struct WrittenScopes {
+    bool user = false;     // HKEY_CURRENT_USER
+    bool machine = false;  // HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT
+    bool Any() const { return user || machine; }
+};
+
+// Passes every call on to another store, unchanged, and notes whose values
+// each successful value write or key deletion changed. A key that is only
+// opened or created changes no value and is not noted; a failed call
+// changed nothing. So a run that failed before its first write notes
+// nothing, and one that failed half-way notes what it wrote before.
+class WriteRecordingStore final : public RegistryStore {
+public:
+    explicit WriteRecordingStore(RegistryStore& store) : store_(store) {}
+
+    WrittenScopes Written() const { return written_; }
+
+    RegResult CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                        KeyHandle* result) override;
+    RegResult OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                      KeyHandle* result) override;
+    RegResult QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                         std::uint32_t* size) override {
+        return store_.QueryValue(key, name, type, data, size);
+    }
+    RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                       std::uint32_t size) override;
+    RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                        std::uint32_t size) override;
+    RegResult QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                          std::uint32_t* size) override {
+        return store_.QueryValueW(key, name, type, data, size);
+    }
+    RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
+        return store_.QueryInfoKey(key, subKeys, maxSubKeyLen);
+    }
+    RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override {
+        return store_.EnumKey(key, index, name, nameLen);
+    }
+    RegResult DeleteKey(KeyHandle base, const std::string& name) override;
+    RegResult CloseKey(KeyHandle key) override;
+
+private:
+    // The predefined root a handle was opened below.
+    KeyHandle RootOf(KeyHandle key) const;
+    void Note(RegResult result, KeyHandle key);
+
+    RegistryStore& store_;
+    std::map<KeyHandle, KeyHandle> roots_;  // open handle -> its root
+    WrittenScopes written_;
+};
+
+// Sends the notification. The system's broadcaster is Windows code of
+// kestroctl.exe alone (ctl/policy_broadcast_win.cpp); an offline store has
+// none, and the window sends nothing.
+class PolicyBroadcaster {
+public:
+    virtual ~PolicyBroadcaster() = default;
+    // "Policy" with wParam 1 when machine values were written, then with
+    // wParam 0 when user values were; called only when something was.
+    virtual void Broadcast(const WrittenScopes& written) = 0;
+};
+
+// Tells `broadcaster`, if there is one, of what a command wrote, if it
+// wrote anything.
+void NotifyWritten(const WrittenScopes& written, PolicyBroadcaster* broadcaster);
+
+}  // namespace kestro
