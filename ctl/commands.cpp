@@ -3,6 +3,7 @@
 #include "ctl/current_state.h"
 #include "ctl/files.h"
 #include "ctl/writes.h"
+#include "form/form_layout.h"
 #include "platform/text.h"
 #include "formats/entry_match.h"
 #include "formats/file_bytes.h"
@@ -10,7 +11,6 @@
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
 #include "settings/uFunctions.h"
-#include "ui/form_layout.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>

@@ -2,7 +2,7 @@
 // start-up read-back into them, and their click handlers.
 #pragma once
 
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 #include "ui/startup.h"
 #include "ui/window.h"
 

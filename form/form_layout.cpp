@@ -1,4 +1,4 @@
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 
 #include <cstring>
 
