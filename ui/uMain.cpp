@@ -1,7 +1,7 @@
 #include "ui/uMain.h"
 
-#include "app/resource.h"
 #include "platform/text.h"
+#include "resources/resource.h"
 #include "settings/catalogue.h"
 #include "ui/application.h"
 #include "ui/folder_picture.h"
