@@ -13,8 +13,6 @@
 
 namespace kestro {
 
-TfrmMain* frmMain = nullptr;
-
 namespace {
 
 constexpr wchar_t kMainClass[] = L"TfrmMain";
@@ -430,6 +428,11 @@ HWND TfrmMain::Control(const std::string& name) const {
     return it == extras_.end() ? nullptr : it->second;
 }
 
+void TfrmMain::ConnectChooser(TfrmChkDir* chooser) {
+    chooser_ = chooser;
+    if (chooser) chooser->OnFolderChosen([this](const std::wstring& folder) { SetText("edFolder", folder); });
+}
+
 void TfrmMain::SelectPage(int index) {
     BuildPage(index);
     SendMessageW(Control("PageControl"), TCM_SETCURSEL, index, 0);
@@ -525,7 +528,7 @@ void TfrmMain::bbSetTrashNameClick() { Zfunctions::SetRecycleBinName(WideToUtf8(
 void TfrmMain::bbSetTrashTipTextClick() { Zfunctions::SetRecycleBinInfoTip(WideToUtf8(Text("leTrashTipText"))); }
 
 void TfrmMain::bbSetFolderClick() {
-    if (frmChkDir) frmChkDir->ShowChooser();
+    if (chooser_) chooser_->ShowChooser();
 }
 
 void TfrmMain::bbSetPictureClick() {

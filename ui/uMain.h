@@ -15,6 +15,8 @@
 
 namespace kestro {
 
+class TfrmChkDir;
+
 class TfrmMain : public Window, public IMainFormView {
 public:
     TfrmMain();
@@ -34,6 +36,9 @@ public:
     bool PageBuilt(PageId page) const { return built_[static_cast<int>(page)]; }
     HWND Tooltip() const { return tooltip_; }
     void SelectPage(int index);
+    // The folder chooser that "bbSetFolder" shows; the folder it gives back
+    // goes into "edFolder". Without one the button does nothing.
+    void ConnectChooser(TfrmChkDir* chooser);
 
     // IMainFormView
     IToggle& Toggle(const char* control) override;
@@ -98,9 +103,7 @@ private:
     std::map<std::string, HIMAGELIST> imageLists_;  // by glyph name
     // The shared open-file dialog's state: what its last use left in it.
     wchar_t dialogFile_[MAX_PATH] = {};
+    TfrmChkDir* chooser_ = nullptr;
 };
-
-// The program's two windows, reachable from every handler.
-extern TfrmMain* frmMain;
 
 }  // namespace kestro
