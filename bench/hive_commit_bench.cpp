@@ -6,7 +6,7 @@
 //
 //   kestro_hive_commit_bench [KEYS]   (default 20000)
 #include "platform/hive_registry.h"
-#include "tests/offline/hive_fixture.h"
+#include "tests/support/hive_files.h"
 
 #include <sys/resource.h>
 

@@ -8,7 +8,7 @@
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
 #include "settings/catalogue.h"
-#include "tests/offline/hive_fixture.h"
+#include "tests/support/hive_files.h"
 
 #include <cstdio>
 #include <fstream>
