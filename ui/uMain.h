@@ -82,7 +82,20 @@ private:
     void BuildPages();
     // Makes a page's controls, once, before it is first shown.
     void BuildPage(int index);
+    struct Site;
     HWND CreateControl(const ControlDef& def, int index);
+    HWND BuildControl(const Site& site);
+    HFONT FontOf(ControlKind kind) const;
+    // A child window of the row's place and height; by default with the
+    // row's caption and width.
+    HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption, int width);
+    HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style);
+    HWND MakeLabel(const Site& site);
+    HWND MakeFocuslessButton(const Site& site, DWORD style);
+    HWND MakeSpinEdit(const Site& site);  // the edit; its arrows are "<name>.Arrows"
+    HWND MakeLabeledEdit(const Site& site);  // the edit; its label is "<name>.Label"
+    // Loads the picture and keeps it for the window's life.
+    HBITMAP LoadPicture(PictureId picture);
     void AddTooltip(HWND control, const wchar_t* text);
     void SetGlyph(HWND button, const char* glyph);
     HWND ParentOf(const ControlDef& def) const;
