@@ -21,21 +21,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int code = 1;
     {
         TfrmMain main;
-        frmMain = &main;
         if (!main.Create(instance, application.Hwnd())) return 1;
         application.SetMainWindow(main.Hwnd());
         application.AddDialogWindow(main.Hwnd());
 
         TfrmChkDir chooser;
-        frmChkDir = &chooser;
         chooser.Create(instance, main.Hwnd());
+        main.ConnectChooser(&chooser);
         application.AddDialogWindow(chooser.Hwnd());
 
         application.ShowMainWindow();
         code = application.Run();
-
-        frmChkDir = nullptr;
-        frmMain = nullptr;
     }
     // The chooser's shell objects went with it.
     shell::EndCom();

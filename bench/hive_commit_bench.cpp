@@ -11,8 +11,8 @@
 #include "platform/bytes.h"
 #include "platform/hive_log.h"
 #include "platform/hive_registry.h"
-#include "tests/offline/hive_fixture.h"
-#include "tests/offline/log_fixture.h"
+#include "tests/support/hive_files.h"
+#include "tests/support/log_files.h"
 
 #include <sys/resource.h>
 

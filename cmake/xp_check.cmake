@@ -39,7 +39,7 @@ add_test(NAME xp.checker-finds-faults
                  --arch ${KESTRO_XP_ARCH} --version ${PROJECT_VERSION}
                  --imports ${KESTRO_XP_DIR}/xp-imports.txt $<TARGET_FILE:kestro>)
 
-# The stand-in for GetTickCount64 (app/xp_tick_count.cpp), under Wine.
-add_executable(kestro_xp_tests ${KESTRO_XP_DIR}/tick_count_test.cpp ${PROJECT_SOURCE_DIR}/app/xp_tick_count.cpp)
+# The stand-in for GetTickCount64 (platform/xp_tick_count.cpp), under Wine.
+add_executable(kestro_xp_tests ${KESTRO_XP_DIR}/tick_count_test.cpp ${PROJECT_SOURCE_DIR}/platform/xp_tick_count.cpp)
 target_link_libraries(kestro_xp_tests PRIVATE kestro_options ${KESTRO_GTEST_MAIN})
 gtest_discover_tests(kestro_xp_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 180)

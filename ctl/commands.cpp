@@ -4,6 +4,7 @@
 #include "ctl/files.h"
 #include "ctl/notify.h"
 #include "ctl/writes.h"
+#include "form/form_layout.h"
 #include "platform/text.h"
 #include "formats/entry_match.h"
 #include "formats/file_bytes.h"
@@ -11,7 +12,6 @@
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
 #include "settings/uFunctions.h"
-#include "ui/form_layout.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -129,39 +129,40 @@ void DeclareList(CLI::App& command, Options& options) {
     command.add_flag("--json", options.json, "one JSON array, UTF-8");
 }
 
-int RunList(Context& context) {
-    if (context.options.json) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const Setting& row : kCatalogue) {
-            if (!row.HasState()) continue;
-            const SettingState state = ReadSettingState(context.store, row);
-            nlohmann::json item = {{"name", row.name},     {"caption", Caption(row)},
-                                   {"scope", ScopeName(row)}, {"effect", EffectName(row.effect)},
-                                   {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)}};
-            switch (state.status) {
-                case SettingState::Status::Ok:
-                    item["status"] = "ok";
-                    if (state.value.kind == ValueKind::Toggle) item["value"] = state.value.on ? "on" : "off";
-                    else if (state.value.kind == ValueKind::Number) item["value"] = state.value.number;
-                    else item["value"] = WideToUtf8(state.value.text);
-                    break;
-                case SettingState::Status::NotSet:
-                    item["status"] = "not-set";
-                    item["value"] = nullptr;
-                    break;
-                case SettingState::Status::WrongType:
-                case SettingState::Status::Unreadable:
-                    item["status"] = state.status == SettingState::Status::WrongType ? "wrong-type" : "unreadable";
-                    item["value"] = nullptr;
-                    item["error"] = state.detail;
-                    break;
-            }
-            list.push_back(std::move(item));
-        }
-        context.console.Json(list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
-        return kExitOk;
+nlohmann::json JsonItem(const Setting& row, const SettingState& state) {
+    nlohmann::json item = {{"name", row.name},     {"caption", Caption(row)},
+                           {"scope", ScopeName(row)}, {"effect", EffectName(row.effect)},
+                           {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)}};
+    switch (state.status) {
+        case SettingState::Status::Ok:
+            item["status"] = "ok";
+            if (state.value.kind == ValueKind::Toggle) item["value"] = state.value.on ? "on" : "off";
+            else if (state.value.kind == ValueKind::Number) item["value"] = state.value.number;
+            else item["value"] = WideToUtf8(state.value.text);
+            break;
+        case SettingState::Status::NotSet:
+            item["status"] = "not-set";
+            item["value"] = nullptr;
+            break;
+        case SettingState::Status::WrongType:
+        case SettingState::Status::Unreadable:
+            item["status"] = state.status == SettingState::Status::WrongType ? "wrong-type" : "unreadable";
+            item["value"] = nullptr;
+            item["error"] = state.detail;
+            break;
     }
+    return item;
+}
 
+int ListJson(Context& context) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const Setting& row : kCatalogue)
+        if (row.HasState()) list.push_back(JsonItem(row, ReadSettingState(context.store, row)));
+    context.console.Json(list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    return kExitOk;
+}
+
+int ListTable(Context& context) {
     // TATTOO: stays behind when a GPO that set it is removed.
     struct Line {
         std::string name, state, scope, effect, admin, tattoo, caption;
@@ -188,6 +189,8 @@ int RunList(Context& context) {
                             pad(line.effect, 7) + pad(line.admin, 5) + pad(line.tattoo, 6) + line.caption + "\n");
     return kExitOk;
 }
+
+int RunList(Context& context) { return context.options.json ? ListJson(context) : ListTable(context); }
 
 // ---------------------------------------------------------------- get, set
 
@@ -359,44 +362,50 @@ bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vect
     return true;
 }
 
-int RunApply(Context& context) {
-    const std::string& file = context.options.file;
+// A profile file; false, having said why, when it cannot be read or is
+// malformed.
+bool ReadProfileFile(Context& context, const std::string& file, Profile* profile, int* code) {
     std::string bytes, error;
-    Profile profile;
-    // Where each entry came from, for messages.
-    std::vector<std::string> labels;
+    if (!ReadWholeFile(file, kMaxProfileBytes, &bytes, &error)) {
+        *code = context.Fail(kExitUsage, "cannot read " + file + ": " + error);
+        return false;
+    }
+    ProfileError fault;
+    if (!ReadProfile(bytes, profile, &fault)) {
+        *code = context.Fail(kExitUsage,
+                             file + (fault.line ? ":" + std::to_string(fault.line) : std::string()) + ": " + fault.message);
+        return false;
+    }
+    return true;
+}
+
+// What apply is to set, by the file's name: a .reg, a .pol or a profile,
+// each entry labelled with where it came from, for messages.
+bool ReadApplyFile(Context& context, Profile* profile, std::vector<std::string>* labels, int* code) {
+    const std::string& file = context.options.file;
     const bool policy = EndsWithIgnoringCase(file, ".pol");
-    if (policy || EndsWithIgnoringCase(file, ".reg")) {
-        int code = kExitOk;
-        if (!ReadExportedFile(context, policy, &profile, &labels, &code)) return code;
-    } else {
-        if (!ReadWholeFile(file, kMaxProfileBytes, &bytes, &error))
-            return context.Fail(kExitUsage, "cannot read " + file + ": " + error);
-        ProfileError fault;
-        if (!ReadProfile(bytes, &profile, &fault))
-            return context.Fail(kExitUsage, file + (fault.line ? ":" + std::to_string(fault.line) : std::string()) +
-                                                ": " + fault.message);
-        for (const ProfileEntry& entry : profile.entries) labels.push_back(file + ":" + std::to_string(entry.line));
-    }
-    // All of it is checked before anything is written.
-    for (std::size_t i = 0; i < profile.entries.size(); ++i)
-        if (!Prepare(*profile.entries[i].row, &profile.entries[i].value, &error))
-            return context.Fail(kExitUsage, labels[i] + ": " + error);
+    if (policy || EndsWithIgnoringCase(file, ".reg")) return ReadExportedFile(context, policy, profile, labels, code);
+    if (!ReadProfileFile(context, file, profile, code)) return false;
+    for (const ProfileEntry& entry : profile->entries) labels->push_back(file + ":" + std::to_string(entry.line));
+    return true;
+}
 
-    if (context.options.dryRun) {
-        int changes = 0;
-        for (const ProfileEntry& entry : profile.entries) {
-            const SettingState state = ReadSettingState(context.store, *entry.row);
-            if (state.status == SettingState::Status::Ok && state.value == entry.value) continue;
-            ++changes;
-            context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + " -> " +
-                                DisplaySettingValue(entry.value) + "\n");
-        }
-        context.console.Out(std::to_string(changes) + " of " + std::to_string(profile.entries.size()) +
-                            " settings would change; nothing was written\n");
-        return kExitOk;
+int ReportDryRun(Context& context, const Profile& profile) {
+    int changes = 0;
+    for (const ProfileEntry& entry : profile.entries) {
+        const SettingState state = ReadSettingState(context.store, *entry.row);
+        if (state.status == SettingState::Status::Ok && state.value == entry.value) continue;
+        ++changes;
+        context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + " -> " +
+                            DisplaySettingValue(entry.value) + "\n");
     }
+    context.console.Out(std::to_string(changes) + " of " + std::to_string(profile.entries.size()) +
+                        " settings would change; nothing was written\n");
+    return kExitOk;
+}
 
+// Every entry through its writer; one that fails does not stop the others.
+int WriteEntries(Context& context, const Profile& profile, const std::vector<std::string>& labels) {
     int failures = 0;
     for (std::size_t i = 0; i < profile.entries.size(); ++i) {
         const ProfileEntry& entry = profile.entries[i];
@@ -411,6 +420,19 @@ int RunApply(Context& context) {
     if (failures == 0) return kExitOk;
     return context.Fail(kExitFailed, std::to_string(failures) + " of " + std::to_string(profile.entries.size()) +
                                          " settings were not written");
+}
+
+int RunApply(Context& context) {
+    Profile profile;
+    std::vector<std::string> labels;
+    int code = kExitOk;
+    if (!ReadApplyFile(context, &profile, &labels, &code)) return code;
+    // All of it is checked before anything is written.
+    std::string error;
+    for (std::size_t i = 0; i < profile.entries.size(); ++i)
+        if (!Prepare(*profile.entries[i].row, &profile.entries[i].value, &error))
+            return context.Fail(kExitUsage, labels[i] + ": " + error);
+    return context.options.dryRun ? ReportDryRun(context, profile) : WriteEntries(context, profile, labels);
 }
 
 // ---------------------------------------------------------------- export
@@ -443,14 +465,8 @@ int RunExport(Context& context) {
     const Options& options = context.options;
     Profile profile;
     if (!options.profile.empty()) {
-        std::string bytes, error;
-        if (!ReadWholeFile(options.profile, kMaxProfileBytes, &bytes, &error))
-            return context.Fail(kExitUsage, "cannot read " + options.profile + ": " + error);
-        ProfileError fault;
-        if (!ReadProfile(bytes, &profile, &fault))
-            return context.Fail(kExitUsage, options.profile +
-                                                (fault.line ? ":" + std::to_string(fault.line) : std::string()) + ": " +
-                                                fault.message);
+        int code = kExitOk;
+        if (!ReadProfileFile(context, options.profile, &profile, &code)) return code;
     } else {
         std::vector<std::string> notes;
         const bool complete = CurrentProfile(context.store, &profile, &notes);
@@ -514,6 +530,86 @@ const char kFooter[] =
     "clear-search-history has changed a value, the running programs are told as after Group Policy\n"
     "(WM_SETTINGCHANGE \"Policy\"); --no-notify after the command does not tell them.";
 
+// A misspelt command is named as such, not taken for a missing one.
+bool IsUnknownCommand(const std::vector<std::string>& arguments, const std::vector<OwnCommand>& own) {
+    if (arguments.empty() || arguments[0].empty() || arguments[0][0] == '-' || arguments[0] == "/?") return false;
+    const std::string& word = arguments[0];
+    return std::none_of(std::begin(kCommands), std::end(kCommands),
+                        [&](const Command& command) { return word == command.name; }) &&
+           std::none_of(own.begin(), own.end(), [&](const OwnCommand& command) { return word == command.name; });
+}
+
+// Parses the arguments, "/?" taken for --help. False when that ends the
+// run (help shown, or a wrong command line), with *code its exit code.
+bool ParseArguments(CLI::App& app, const std::vector<std::string>& arguments, Console& console, int* code) {
+    std::vector<std::string> words = {"kestroctl"};
+    for (const std::string& argument : arguments) words.push_back(argument == "/?" ? "--help" : argument);
+    std::vector<const char*> argv;
+    for (const std::string& word : words) argv.push_back(word.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+        return true;
+    } catch (const CLI::ParseError& error) {
+        std::ostringstream out, err;
+        const int exit = app.exit(error, out, err);
+        if (!out.str().empty()) console.Out(out.str());
+        if (exit == 0) {
+            *code = kExitOk;
+            return false;
+        }
+        console.Err("kestroctl: " + std::string(error.what()) + "\nkestroctl --help lists the commands.\n");
+        *code = kExitUsage;
+        return false;
+    }
+}
+
+// Which parts of the registry the command needs, and whether it writes.
+StoreUse UseOf(const Command& command, const Options& options) {
+    StoreUse use;
+    use.writes = command.writes && !options.dryRun;
+    if (!options.name.empty()) {
+        // One named setting: HKEY_CURRENT_USER only for a user's setting (a
+        // name that is none is reported by the command itself).
+        const Setting* row = FindSettingByName(options.name);
+        use.userKeys = row && !row->IsMachineWide();
+    }
+    return use;
+}
+
+// Runs the command on the store it needs, which keeps its changes only
+// when the command succeeded.
+int RunOnStore(const Command& command, const Options& options, StoreProvider& stores, Console& console) {
+    std::string why;
+    int openFailure = kExitUsage;
+    const StoreUse use = UseOf(command, options);
+    RegistryStore* store = stores.Open(use, &why, &openFailure);
+    if (!store) {
+        console.Err("kestroctl: " + why + "\n");
+        return openFailure;
+    }
+    // The engine's writers work on the active store; what they change is
+    // noted for the notification.
+    WriteRecordingStore recorder(*store);
+    int code;
+    {
+        ScopedRegistryStore active(recorder);
+        Context context{recorder, console, options};
+        try {
+            code = command.run(context);
+        } catch (const std::exception& failure) {
+            code = context.Fail(kExitFailed, failure.what());
+        }
+    }
+    if (!stores.Close(code == kExitOk, &why)) {
+        console.Err("kestroctl: " + why + "\n");
+        if (code == kExitOk) code = kExitFailed;
+    } else if (use.writes && !options.noNotify) {
+        // Also after a failure: what was written before it has changed.
+        NotifyWritten(recorder.Written(), stores.Broadcaster());
+    }
+    return code;
+}
+
 }  // namespace
 
 int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& stores, Console& console) {
@@ -536,68 +632,15 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     for (const OwnCommand& command : own)
         app.add_subcommand(command.name, command.summary)->callback([&chosenOwn, &command] { chosenOwn = &command; });
 
-    // A misspelt command is named as such, not taken for a missing one.
-    if (!arguments.empty() && !arguments[0].empty() && arguments[0][0] != '-' && arguments[0] != "/?" &&
-        std::none_of(std::begin(kCommands), std::end(kCommands),
-                     [&](const Command& command) { return arguments[0] == command.name; }) &&
-        std::none_of(own.begin(), own.end(), [&](const OwnCommand& command) { return arguments[0] == command.name; })) {
+    if (IsUnknownCommand(arguments, own)) {
         console.Err("kestroctl: unknown command '" + arguments[0] + "'\nkestroctl --help lists the commands.\n");
         return kExitUsage;
     }
-
-    std::vector<std::string> words = {"kestroctl"};
-    for (const std::string& argument : arguments) words.push_back(argument == "/?" ? "--help" : argument);
-    std::vector<const char*> argv;
-    for (const std::string& word : words) argv.push_back(word.c_str());
-    try {
-        app.parse(static_cast<int>(argv.size()), argv.data());
-    } catch (const CLI::ParseError& error) {
-        std::ostringstream out, err;
-        const int code = app.exit(error, out, err);
-        if (!out.str().empty()) console.Out(out.str());
-        if (code == 0) return kExitOk;
-        console.Err("kestroctl: " + std::string(error.what()) + "\nkestroctl --help lists the commands.\n");
-        return kExitUsage;
-    }
+    int code = kExitOk;
+    if (!ParseArguments(app, arguments, console, &code)) return code;
     if (chosenOwn) return chosenOwn->run(console);
     if (!chosen) return kExitUsage;
-
-    StoreUse use;
-    use.writes = chosen->writes && !options.dryRun;
-    if (!options.name.empty()) {
-        // One named setting: HKEY_CURRENT_USER only for a user's setting (a
-        // name that is none is reported by the command itself).
-        const Setting* row = FindSettingByName(options.name);
-        use.userKeys = row && !row->IsMachineWide();
-    }
-    std::string why;
-    int openFailure = kExitUsage;
-    RegistryStore* store = stores.Open(use, &why, &openFailure);
-    if (!store) {
-        console.Err("kestroctl: " + why + "\n");
-        return openFailure;
-    }
-    // The engine's writers work on the active store; what they change is
-    // noted for the notification.
-    WriteRecordingStore recorder(*store);
-    int code;
-    {
-        ScopedRegistryStore active(recorder);
-        Context context{recorder, console, options};
-        try {
-            code = chosen->run(context);
-        } catch (const std::exception& failure) {
-            code = context.Fail(kExitFailed, failure.what());
-        }
-    }
-    if (!stores.Close(code == kExitOk, &why)) {
-        console.Err("kestroctl: " + why + "\n");
-        if (code == kExitOk) code = kExitFailed;
-    } else if (use.writes && !options.noNotify) {
-        // Also after a failure: what was written before it has changed.
-        NotifyWritten(recorder.Written(), stores.Broadcaster());
-    }
-    return code;
+    return RunOnStore(*chosen, options, stores, console);
 }
 
 }  // namespace kestro

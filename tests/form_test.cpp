@@ -2,7 +2,7 @@
 // the error box's text, the spin edit's number, and the control table.
 #include "settings/catalogue.h"
 #include "tests/engine_fixture.h"
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 #include "ui/startup.h"
 #include "platform/text.h"
 

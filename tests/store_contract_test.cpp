@@ -8,7 +8,7 @@
 #include <windows.h>
 #else
 #include "platform/hive_registry.h"
-#include "tests/offline/hive_fixture.h"
+#include "tests/support/hive_files.h"
 #endif
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "ui/application.h"
 
-#include "app/resource.h"
+#include "resources/resource.h"
 
 #include <vector>
 

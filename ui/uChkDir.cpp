@@ -1,7 +1,6 @@
 #include "ui/uChkDir.h"
 
 #include "ui/application.h"
-#include "ui/uMain.h"
 
 #include <commctrl.h>
 
@@ -9,8 +8,6 @@
 #include <memory>
 
 namespace kestro {
-
-TfrmChkDir* frmChkDir = nullptr;
 
 namespace {
 
@@ -344,7 +341,7 @@ void TfrmChkDir::bbCancelClick() {
 }
 
 void TfrmChkDir::FormClose() {
-    if (!FSelectedDir.empty() && frmMain) frmMain->SetText("edFolder", FSelectedDir);
+    if (!FSelectedDir.empty() && folderChosen_) folderChosen_(FSelectedDir);
 }
 
 void TfrmChkDir::SetDefaultButton(HWND button) {

@@ -7,6 +7,7 @@
 
 #include <shlobj.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -107,6 +108,10 @@ public:
 
     const std::wstring& SelectedDir() const { return FSelectedDir; }
 
+    // Called with the chosen folder when the chooser closes on one; the
+    // chooser knows nothing of who asked.
+    void OnFolderChosen(std::function<void(const std::wstring&)> handler) { folderChosen_ = std::move(handler); }
+
     void bbOKClick();
     void bbCancelClick();
     void FormClose();
@@ -146,8 +151,7 @@ private:
     ComRef<IShellFolder> desktop_;
     bool treeFilled_ = false;
     std::wstring FSelectedDir;  // survives from one showing to the next
+    std::function<void(const std::wstring&)> folderChosen_;
 };
-
-extern TfrmChkDir* frmChkDir;
 
 }  // namespace kestro

@@ -1,7 +1,7 @@
 #include "ui/uMain.h"
 
-#include "app/resource.h"
 #include "platform/text.h"
+#include "resources/resource.h"
 #include "settings/catalogue.h"
 #include "ui/application.h"
 #include "ui/folder_picture.h"
@@ -12,8 +12,6 @@
 #include <stdexcept>
 
 namespace kestro {
-
-TfrmMain* frmMain = nullptr;
 
 namespace {
 
@@ -51,8 +49,7 @@ void RelayToTooltip(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
     SendMessageW(tooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }
 
-LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto old = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(button, GWLP_USERDATA));
+bool IsMouseButtonOrMove(UINT message) {
     switch (message) {
         case WM_MOUSEMOVE:
         case WM_LBUTTONDOWN:
@@ -61,38 +58,51 @@ LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, L
         case WM_MBUTTONUP:
         case WM_RBUTTONDOWN:
         case WM_RBUTTONUP:
-            RelayToTooltip(button, message, wParam, lParam);
-            break;
+            return true;
     }
+    return false;
+}
+
+// Whether the left button went down on this button and is still held.
+bool HeldDown(HWND button) { return GetCapture() == button && GetPropW(button, kPressedProp); }
+
+void Press(HWND button) {
+    SetCapture(button);
+    SetPropW(button, kPressedProp, reinterpret_cast<HANDLE>(1));
+    SendMessageW(button, BM_SETSTATE, TRUE, 0);
+}
+
+// The left button comes up: a click when the cursor is still over the
+// button, as the button class would report it.
+void Release(HWND button, LPARAM lParam) {
+    RemovePropW(button, kPressedProp);
+    ReleaseCapture();
+    SendMessageW(button, BM_SETSTATE, FALSE, 0);
+    if (!CursorInside(button, lParam)) return;
+    // The state flips first; the handler then sees the new one.
+    if (IsToggle(button)) {
+        LRESULT checked = SendMessageW(button, BM_GETCHECK, 0, 0);
+        SendMessageW(button, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
+    }
+    SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+}
+
+LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto old = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(button, GWLP_USERDATA));
+    if (IsMouseButtonOrMove(message)) RelayToTooltip(button, message, wParam, lParam);
     switch (message) {
         case WM_NCPAINT:
             return 0;  // a button has no border: there is no frame to draw
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
-            if (!IsWindowEnabled(button)) return 0;
-            SetCapture(button);
-            SetPropW(button, kPressedProp, reinterpret_cast<HANDLE>(1));
-            SendMessageW(button, BM_SETSTATE, TRUE, 0);
+            if (IsWindowEnabled(button)) Press(button);
             return 0;
         case WM_MOUSEMOVE:
-            if (GetCapture() == button && GetPropW(button, kPressedProp))
-                SendMessageW(button, BM_SETSTATE, CursorInside(button, lParam), 0);
+            if (HeldDown(button)) SendMessageW(button, BM_SETSTATE, CursorInside(button, lParam), 0);
             return 0;
         case WM_LBUTTONUP:
-            if (GetCapture() == button && GetPropW(button, kPressedProp)) {
-                RemovePropW(button, kPressedProp);
-                ReleaseCapture();
-                SendMessageW(button, BM_SETSTATE, FALSE, 0);
-                if (CursorInside(button, lParam)) {
-                    // The state flips first; the handler then sees the new one.
-                    if (IsToggle(button)) {
-                        LRESULT checked = SendMessageW(button, BM_GETCHECK, 0, 0);
-                        SendMessageW(button, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
-                    }
-                    SendMessageW(GetParent(button), WM_COMMAND,
-                                 MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
-                }
-            }
+            if (HeldDown(button)) Release(button, lParam);
             return 0;
         case WM_CAPTURECHANGED:
             if (GetPropW(button, kPressedProp)) {
@@ -297,96 +307,134 @@ HWND TfrmMain::ParentOf(const ControlDef& def) const {
     return def.page == PageId::Window ? Hwnd() : pages_[static_cast<int>(def.page)];
 }
 
+// Where a control goes: its row, its parent and its command id.
+struct TfrmMain::Site {
+    const ControlDef& def;
+    HWND parent;
+    int index;
+    HMENU Id() const { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)); }
+};
+
 HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
-    HWND parent = ParentOf(def);
-    const HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index));
-    const wchar_t* caption = def.caption ? def.caption : L"";
-    int width = def.width, height = def.height;
-    HFONT font = font_.Get();
-    HWND hwnd = nullptr;
-    auto make = [&](DWORD exStyle, const wchar_t* cls, DWORD style) {
-        return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, def.left, def.top, width,
-                               height, parent, id, instance_, nullptr);
-    };
-    switch (def.kind) {
-        case ControlKind::Picture:
-            hwnd = make(0, L"STATIC", SS_BITMAP | SS_NOTIFY);
-            break;
-        case ControlKind::BoldLabel:
-        case ControlKind::Label:
-            if (def.kind == ControlKind::BoldLabel) font = boldFont_.Get();
-            hwnd = make(0, L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX);
-            SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-            if (def.width == 0) FitLabel(hwnd);
-            break;
-        case ControlKind::TabControl:
-            hwnd = make(0, WC_TABCONTROLW, TCS_BUTTONS | TCS_FLATBUTTONS | WS_CLIPSIBLINGS | WS_TABSTOP);
-            font = tabFont_.Get();
-            break;
-        case ControlKind::Toggle:
-            hwnd = make(0, L"BUTTON", BS_AUTOCHECKBOX | BS_PUSHLIKE);
-            MakeFocusless(hwnd);
-            break;
-        case ControlKind::SpringButton:
-            hwnd = make(0, L"BUTTON", BS_PUSHBUTTON);
-            MakeFocusless(hwnd);
-            break;
-        case ControlKind::PushButton:
-            hwnd = make(0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
-            break;
-        case ControlKind::SpinEdit: {
-            // The arrows stand inside the control's width, at its right.
-            const int arrowsWidth = GetSystemMetrics(SM_CXVSCROLL);
-            width = def.width - arrowsWidth;
-            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP);
-            // They step by one, with no bounds: the handler of UDN_DELTAPOS
-            // moves the number itself, so text that is not a number counts
-            // as 0.
-            HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | UDS_ARROWKEYS,
-                                          def.left + width, def.top, arrowsWidth, def.height, parent, nullptr,
-                                          instance_, nullptr);
-            SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(hwnd), 0);
-            SetWindowPos(arrows, nullptr, def.left + width, def.top, arrowsWidth, def.height,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-            SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
-            SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + index + 5000);
-            extras_[std::string(def.name) + ".Arrows"] = arrows;
-            break;
-        }
-        case ControlKind::LabeledEdit: {
-            // The label stands above the edit, three pixels apart.
-            HWND label = CreateWindowExW(0, L"STATIC", caption, WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-                                         def.left, def.top, 0, 0, parent, nullptr, instance_, nullptr);
-            SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-            const SIZE size = FitLabel(label);
-            SetWindowPos(label, nullptr, def.left, def.top - size.cy - 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-            extras_[std::string(def.name) + ".Label"] = label;
-            caption = L"";
-            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP);
-            break;
-        }
-        case ControlKind::ReadOnlyEdit:
-            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP);
-            break;
-        case ControlKind::Memo:
-            hwnd = make(WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_TABSTOP);
-            break;
-    }
+    HWND hwnd = BuildControl(Site{def, ParentOf(def), index});
     if (!hwnd) throw std::runtime_error(std::string("Cannot create the control ") + def.name);
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
     if (def.tooltip) AddTooltip(hwnd, def.tooltip);
     if (def.glyph) SetGlyph(hwnd, def.glyph);
-
-    if (std::string(def.name) == "imgLogo") {
-        std::string error;
-        logo_.Reset(LoadJpegResource(instance_, IDR_LOGO, &error));
-        SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logo_.Get()));
-    } else if (std::string(def.name) == "imgHelp") {
-        help_.Reset(static_cast<HBITMAP>(
-            LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-        SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(help_.Get()));
-    }
+    if (def.picture != PictureId::None)
+        SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(LoadPicture(def.picture)));
     return hwnd;
+}
+
+// One builder for each kind of control.
+HWND TfrmMain::BuildControl(const Site& site) {
+    switch (site.def.kind) {
+        case ControlKind::Picture:
+            return MakeChild(site, 0, L"STATIC", SS_BITMAP | SS_NOTIFY);
+        case ControlKind::BoldLabel:
+        case ControlKind::Label:
+            return MakeLabel(site);
+        case ControlKind::TabControl:
+            return MakeChild(site, 0, WC_TABCONTROLW, TCS_BUTTONS | TCS_FLATBUTTONS | WS_CLIPSIBLINGS | WS_TABSTOP);
+        case ControlKind::Toggle:
+            return MakeFocuslessButton(site, BS_AUTOCHECKBOX | BS_PUSHLIKE);
+        case ControlKind::SpringButton:
+            return MakeFocuslessButton(site, BS_PUSHBUTTON);
+        case ControlKind::PushButton:
+            return MakeChild(site, 0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
+        case ControlKind::SpinEdit:
+            return MakeSpinEdit(site);
+        case ControlKind::LabeledEdit:
+            return MakeLabeledEdit(site);
+        case ControlKind::ReadOnlyEdit:
+            return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP);
+        case ControlKind::Memo:
+            return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT",
+                             ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_TABSTOP);
+    }
+    return nullptr;
+}
+
+HFONT TfrmMain::FontOf(ControlKind kind) const {
+    if (kind == ControlKind::BoldLabel) return boldFont_.Get();
+    if (kind == ControlKind::TabControl) return tabFont_.Get();
+    return font_.Get();
+}
+
+HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption,
+                         int width) {
+    const ControlDef& def = site.def;
+    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, def.left, def.top, width, def.height,
+                           site.parent, site.Id(), instance_, nullptr);
+}
+
+HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style) {
+    return MakeChild(site, exStyle, cls, style, site.def.caption ? site.def.caption : L"", site.def.width);
+}
+
+HWND TfrmMain::MakeLabel(const Site& site) {
+    HWND label = MakeChild(site, 0, L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX);
+    // Measured in its own font.
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(site.def.kind)), FALSE);
+    if (site.def.width == 0) FitLabel(label);
+    return label;
+}
+
+HWND TfrmMain::MakeFocuslessButton(const Site& site, DWORD style) {
+    HWND button = MakeChild(site, 0, L"BUTTON", style);
+    MakeFocusless(button);
+    return button;
+}
+
+HWND TfrmMain::MakeSpinEdit(const Site& site) {
+    const ControlDef& def = site.def;
+    // The arrows stand inside the control's width, at its right.
+    const int arrowsWidth = GetSystemMetrics(SM_CXVSCROLL);
+    const int width = def.width - arrowsWidth;
+    HWND edit = MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP,
+                          def.caption ? def.caption : L"", width);
+    // They step by one, with no bounds: the handler of UDN_DELTAPOS
+    // moves the number itself, so text that is not a number counts
+    // as 0.
+    HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | UDS_ARROWKEYS, def.left + width,
+                                  def.top, arrowsWidth, def.height, site.parent, nullptr, instance_, nullptr);
+    SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
+    SetWindowPos(arrows, nullptr, def.left + width, def.top, arrowsWidth, def.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
+    SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + site.index + 5000);
+    extras_[std::string(def.name) + ".Arrows"] = arrows;
+    return edit;
+}
+
+HWND TfrmMain::MakeLabeledEdit(const Site& site) {
+    const ControlDef& def = site.def;
+    // The label, with the row's caption, stands above the edit, three
+    // pixels apart.
+    HWND label = CreateWindowExW(0, L"STATIC", def.caption ? def.caption : L"",
+                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
+                                 site.parent, nullptr, instance_, nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
+    const SIZE size = FitLabel(label);
+    SetWindowPos(label, nullptr, def.left, def.top - size.cy - 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    extras_[std::string(def.name) + ".Label"] = label;
+    return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, L"", def.width);
+}
+
+HBITMAP TfrmMain::LoadPicture(PictureId picture) {
+    switch (picture) {
+        case PictureId::Logo: {
+            std::string error;
+            logo_.Reset(LoadJpegResource(instance_, IDR_LOGO, &error));
+            return logo_.Get();
+        }
+        case PictureId::Help:
+            help_.Reset(static_cast<HBITMAP>(
+                LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+            return help_.Get();
+        case PictureId::None:
+            break;
+    }
+    return nullptr;
 }
 
 void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
@@ -428,6 +476,11 @@ HWND TfrmMain::Control(const std::string& name) const {
         if (name == entry.def->name) return entry.hwnd;
     auto it = extras_.find(name);
     return it == extras_.end() ? nullptr : it->second;
+}
+
+void TfrmMain::ConnectChooser(TfrmChkDir* chooser) {
+    chooser_ = chooser;
+    if (chooser) chooser->OnFolderChosen([this](const std::wstring& folder) { SetText("edFolder", folder); });
 }
 
 void TfrmMain::SelectPage(int index) {
@@ -525,7 +578,7 @@ void TfrmMain::bbSetTrashNameClick() { Zfunctions::SetRecycleBinName(WideToUtf8(
 void TfrmMain::bbSetTrashTipTextClick() { Zfunctions::SetRecycleBinInfoTip(WideToUtf8(Text("leTrashTipText"))); }
 
 void TfrmMain::bbSetFolderClick() {
-    if (frmChkDir) frmChkDir->ShowChooser();
+    if (chooser_) chooser_->ShowChooser();
 }
 
 void TfrmMain::bbSetPictureClick() {

@@ -2,7 +2,7 @@
 // start-up read-back into them, and their click handlers.
 #pragma once
 
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 #include "ui/startup.h"
 #include "ui/window.h"
 
@@ -14,6 +14,8 @@
 #include <vector>
 
 namespace kestro {
+
+class TfrmChkDir;
 
 class TfrmMain : public Window, public IMainFormView {
 public:
@@ -34,6 +36,9 @@ public:
     bool PageBuilt(PageId page) const { return built_[static_cast<int>(page)]; }
     HWND Tooltip() const { return tooltip_; }
     void SelectPage(int index);
+    // The folder chooser that "bbSetFolder" shows; the folder it gives back
+    // goes into "edFolder". Without one the button does nothing.
+    void ConnectChooser(TfrmChkDir* chooser);
 
     // IMainFormView
     IToggle& Toggle(const char* control) override;
@@ -77,7 +82,20 @@ private:
     void BuildPages();
     // Makes a page's controls, once, before it is first shown.
     void BuildPage(int index);
+    struct Site;
     HWND CreateControl(const ControlDef& def, int index);
+    HWND BuildControl(const Site& site);
+    HFONT FontOf(ControlKind kind) const;
+    // A child window of the row's place and height; by default with the
+    // row's caption and width.
+    HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption, int width);
+    HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style);
+    HWND MakeLabel(const Site& site);
+    HWND MakeFocuslessButton(const Site& site, DWORD style);
+    HWND MakeSpinEdit(const Site& site);  // the edit; its arrows are "<name>.Arrows"
+    HWND MakeLabeledEdit(const Site& site);  // the edit; its label is "<name>.Label"
+    // Loads the picture and keeps it for the window's life.
+    HBITMAP LoadPicture(PictureId picture);
     void AddTooltip(HWND control, const wchar_t* text);
     void SetGlyph(HWND button, const char* glyph);
     HWND ParentOf(const ControlDef& def) const;
@@ -98,9 +116,7 @@ private:
     std::map<std::string, HIMAGELIST> imageLists_;  // by glyph name
     // The shared open-file dialog's state: what its last use left in it.
     wchar_t dialogFile_[MAX_PATH] = {};
+    TfrmChkDir* chooser_ = nullptr;
 };
-
-// The program's two windows, reachable from every handler.
-extern TfrmMain* frmMain;
 
 }  // namespace kestro

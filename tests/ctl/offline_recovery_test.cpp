@@ -8,7 +8,7 @@
 #include "platform/hive_file.h"
 #include "platform/hive_log.h"
 #include "tests/ctl/ctl_fakes.h"
-#include "tests/offline/hive_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 #include "tests/offline/log_fixture.h"
 
 #include <gtest/gtest.h>

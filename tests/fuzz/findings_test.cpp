@@ -8,7 +8,7 @@
 #include "settings/readback.h"
 #include "settings/uFunctions.h"
 #include "tests/fakes.h"
-#include "tests/offline/hive_fixture.h"
+#include "tests/support/hive_files.h"
 
 #include <gtest/gtest.h>
 

@@ -13,8 +13,8 @@
 #include "formats/reg_file.h"
 #include "settings/catalogue.h"
 #include "platform/bytes.h"
-#include "tests/offline/hive_fixture.h"
-#include "tests/offline/log_fixture.h"
+#include "tests/support/hive_files.h"
+#include "tests/support/log_files.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,6 +1,6 @@
 // Writes an empty hive to each path given: test hives for scripts, filled
 // afterwards with hivexregedit --merge.
-#include "tests/offline/hive_fixture.h"
+#include "tests/support/hive_files.h"
 
 #include <cstdio>
 

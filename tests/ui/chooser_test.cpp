@@ -2,7 +2,7 @@
 // and what OK, Cancel and the title bar's close hand to the main window.
 #include "tests/ui/ui_fixture.h"
 
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 
 #include <commctrl.h>
 #include <shlobj.h>

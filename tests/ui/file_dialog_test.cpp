@@ -2,7 +2,7 @@
 // thread as a user would: a file name typed in, then Open or Cancel.
 #include "tests/ui/ui_fixture.h"
 
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 
 namespace kestro::test {
 namespace {

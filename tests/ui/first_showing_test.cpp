@@ -110,7 +110,7 @@ TEST_F(FirstShowingTest, TextsSetAtStartAreInTheControlsWhenTheirPagesFirstOpen)
 TEST_F(FirstShowingTest, AChoiceMadeBeforeTheSecondPageIsShownLandsInTheFolderField) {
     TempFolder folder(L"Кестро до показа");
     CreateWindows();
-    frmChkDir->ShowChooser();
+    chooser_->ShowChooser();
     ASSERT_TRUE(chooser_->SelectPath(folder.Path()));
     SendMessageW(chooser_->Control("bbOK"), BM_CLICK, 0, 0);
     PumpMessages(10);

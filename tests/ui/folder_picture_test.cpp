@@ -3,7 +3,7 @@
 #include "tests/ui/ui_fixture.h"
 
 #include "ui/folder_picture.h"
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 
 #include <shlwapi.h>
 

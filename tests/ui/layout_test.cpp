@@ -2,7 +2,7 @@
 // with its caption and tooltip, and the window's own frame.
 #include "tests/ui/ui_fixture.h"
 
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 
 #include <commctrl.h>
 

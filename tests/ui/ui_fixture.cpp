@@ -185,21 +185,19 @@ void MainWindowTest::CreateWindows(bool realErrorBox) {
     DestroyWindows();
     Application().RedirectErrors(realErrorBox ? nullptr : &errors_);
     main_ = std::make_unique<TfrmMain>();
-    frmMain = main_.get();
     ASSERT_TRUE(main_->Create(GetModuleHandleW(nullptr), Application().Hwnd()));
     Application().SetMainWindow(main_->Hwnd());
     chooser_ = std::make_unique<TfrmChkDir>();
-    frmChkDir = chooser_.get();
     ASSERT_TRUE(chooser_->Create(GetModuleHandleW(nullptr), main_->Hwnd()));
+    main_->ConnectChooser(chooser_.get());
     Application().ShowMainWindow();
     PumpMessages();
 }
 
 void MainWindowTest::DestroyWindows() {
+    if (main_) main_->ConnectChooser(nullptr);
     chooser_.reset();
-    frmChkDir = nullptr;
     main_.reset();
-    frmMain = nullptr;
     Application().SetMainWindow(nullptr);
     Application().RedirectErrors(nullptr);
     // The main window's end posted WM_QUIT; the next test must not see it.

@@ -1,6 +1,6 @@
-// The stand-in for kernel32's GetTickCount64 (app/xp_tick_count.cpp), which
+// The stand-in for kernel32's GetTickCount64 (platform/xp_tick_count.cpp), which
 // keeps that Vista function out of the program's imports.
-#include "app/xp_tick_count.h"
+#include "platform/xp_tick_count.h"
 
 #include <gmock/gmock.h>
 

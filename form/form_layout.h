@@ -7,7 +7,7 @@
 namespace kestro {
 
 enum class ControlKind {
-    Picture,       // a bitmap; the logo and the help icon
+    Picture,       // a bitmap: the one its row names
     BoldLabel,
     Label,
     TabControl,
@@ -30,6 +30,13 @@ enum class HandlerId {
     SetFolder, SetPicture, SetPictureBackgroundFolder, Logo, Exit,
 };
 
+// The image a picture shows, among the program's resources.
+enum class PictureId {
+    None,
+    Logo,  // the banner, a JPEG
+    Help,  // the help icon, a bitmap
+};
+
 struct ControlDef {
     const char* name;
     ControlKind kind;
@@ -40,6 +47,7 @@ struct ControlDef {
     const char* glyph;             // resource name of the button's glyph, null: none
     int group;                     // toggles: group number; 0 elsewhere
     HandlerId handler;
+    PictureId picture = PictureId::None;  // pictures: the image shown
 };
 
 struct PageDef {

@@ -1,6 +1,7 @@
-// Real hive files made by the tests themselves: an empty hive written here,
-// filled by hivexregedit from .reg text, and read back by reglookup, a
-// reader that is not hivex.
+// Real hive files made by the tests and benchmarks themselves: an empty
+// hive written here, filled by hivexregedit from .reg text, and read back by
+// reglookup, a reader that is not hivex. No GoogleTest here: the benchmarks
+// and the fuzz seed writer use it too.
 #pragma once
 
 #include <cstdint>
@@ -53,13 +54,7 @@ bool ReglookupHasKey(const std::string& hive, const std::string& keyPath);
 
 // Runs a shell command; its standard output, and *status its exit status.
 std::string Shell(const std::string& command, int* status = nullptr);
-
-// A Windows folder tree under `root`: WINDOWS/system32/config/{software,
-// system} (lower case, as XP writes them) filled from `systemReg` and
-// `softwareReg`, and one NTUSER.DAT per user under "Documents and
-// Settings", each filled from `userReg`. Returns the Windows folder.
-std::string MakeOfflineWindows(const std::string& root, const std::string& systemReg,
-                               const std::string& softwareReg, const std::vector<std::string>& users,
-                               const std::string& userReg);
+// `s` as one word of a shell command, in single quotes.
+std::string Quote(const std::string& s);
 
 }  // namespace kestro::test

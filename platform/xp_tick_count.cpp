@@ -1,4 +1,4 @@
-#include "app/xp_tick_count.h"
+#include "platform/xp_tick_count.h"
 
 #include <atomic>
 

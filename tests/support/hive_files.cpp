@@ -1,8 +1,6 @@
-#include "tests/offline/hive_fixture.h"
+#include "tests/support/hive_files.h"
 
 #include "platform/bytes.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,13 +20,13 @@ namespace {
 void Put32(std::string& b, std::size_t at, std::uint32_t v) { StoreLe32(&b[at], v); }
 void Put16(std::string& b, std::size_t at, std::uint16_t v) { StoreLe16(&b[at], v); }
 
+}  // namespace
+
 std::string Quote(const std::string& s) {
     std::string out = "'";
     for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
-
-}  // namespace
 
 void SetBaseBlockChecksum(std::string& hive) {
     std::uint32_t sum = 0;
@@ -229,24 +227,4 @@ bool ReglookupHasKey(const std::string& hive, const std::string& keyPath) {
         if (row[1] == "KEY" && row[0] == prefix) return true;
     return false;
 }
-
-std::string MakeOfflineWindows(const std::string& root, const std::string& systemReg,
-                               const std::string& softwareReg, const std::vector<std::string>& users,
-                               const std::string& userReg) {
-    std::string windir = root + "/WINDOWS";
-    std::string config = windir + "/system32/config";
-    Shell("mkdir -p '" + config + "'");
-    WriteEmptyHive(config + "/system");
-    WriteEmptyHive(config + "/software");
-    EXPECT_TRUE(MergeReg(config + "/system", systemReg));
-    EXPECT_TRUE(MergeReg(config + "/software", softwareReg));
-    for (const std::string& user : users) {
-        std::string dir = root + "/Documents and Settings/" + user;
-        Shell("mkdir -p " + Quote(dir));
-        WriteEmptyHive(dir + "/NTUSER.DAT");
-        EXPECT_TRUE(MergeReg(dir + "/NTUSER.DAT", userReg));
-    }
-    return windir;
-}
-
 }  // namespace kestro::test

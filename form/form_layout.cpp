@@ -1,4 +1,4 @@
-#include "ui/form_layout.h"
+#include "form/form_layout.h"
 
 #include <cstring>
 
@@ -42,8 +42,8 @@ constexpr ControlDef Device(const char* name, int top, int group, const wchar_t*
 // their text where width and height are 0.
 const ControlDef kMainControls[] = {
     {"imgLogo", K::Picture, P::Window, 24, 0, 500, 90, nullptr,
-     L"перейти на сайт " KESTRO_WEB_SITE, nullptr, 0, H::Logo},
-    {"imgHelp", K::Picture, P::Window, 8, 488, 40, 35, nullptr, nullptr, nullptr, 0, H::None},
+     L"перейти на сайт " KESTRO_WEB_SITE, nullptr, 0, H::Logo, PictureId::Logo},
+    {"imgHelp", K::Picture, P::Window, 8, 488, 40, 35, nullptr, nullptr, nullptr, 0, H::None, PictureId::Help},
     {"lbInfa", K::BoldLabel, P::Window, 57, 500, 0, 0, L"lbInfa", nullptr, nullptr, 0, H::None},
     {"PageControl", K::TabControl, P::Window, 8, 96, 521, 385, nullptr, nullptr, nullptr, 0, H::None},
     {"bbExit", K::PushButton, P::Window, 168, 552, 193, 25, L"Выход",
