@@ -1,7 +1,7 @@
 #include "ctl/commands.h"
 
 #include "ctl/current_state.h"
-#include "ctl/files.h"
+#include "platform/files.h"
 #include "ctl/writes.h"
 #include "platform/text.h"
 #include "formats/entry_match.h"
