@@ -3,7 +3,6 @@
 #include "platform/text.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -16,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #endif
@@ -50,10 +50,9 @@ bool Fail(FileFault* fault, FileStep step, std::string reason) {
 // a count within it, and bits of the clock, for a file that a crashed
 // process of the same number left behind. (Creating refuses an existing
 // name as well, and then the next name is tried.)
-std::string TemporaryTail(unsigned long process) {
+std::string TemporaryTail(unsigned long process, unsigned long long ticks) {
     static std::atomic<unsigned> count{0};
     const unsigned n = count++;
-    const auto ticks = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     const unsigned long long mixed = (ticks ^ (static_cast<unsigned long long>(n) << 40)) * 0x9E3779B97F4A7C15ull;
     char tail[64];
     std::snprintf(tail, sizeof tail, ".kestro-%lu-%u-%08lx.tmp", process, n,
@@ -153,6 +152,13 @@ public:
         return WideName(path, &wide) ? std::string() : kNotUtf8;
     }
     static unsigned long Process() { return GetCurrentProcessId(); }
+    // The performance counter, which XP has (std::chrono's clocks would
+    // import what it has not).
+    static unsigned long long Ticks() {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<unsigned long long>(now.QuadPart);
+    }
     static std::string LastReason() { return LastErrorText(); }
 
 private:
@@ -225,6 +231,9 @@ public:
     }
     static std::string NameProblem(const std::string&) { return std::string(); }  // any bytes name a file
     static unsigned long Process() { return static_cast<unsigned long>(getpid()); }
+    static unsigned long long Ticks() {
+        return static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
     static std::string LastReason() { return ErrnoText(errno); }
 
 private:
@@ -261,7 +270,7 @@ bool WriteFileDurably(const std::string& path, const void* data, std::size_t siz
     bool created = false;
     for (int attempt = 0; attempt < kNameAttempts && !created; ++attempt) {
         if (Injected(FileStep::Create)) return Fail(fault, FileStep::Create, kInjected);
-        temporary = path + TemporaryTail(NewFile::Process());
+        temporary = path + TemporaryTail(NewFile::Process(), NewFile::Ticks());
         created = file.Create(temporary);
         if (!created && !file.NameTaken()) break;
     }

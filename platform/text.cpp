@@ -97,6 +97,20 @@ void DecodeUtf8(const std::string& text, Emit emit) {
     }
 }
 
+// Code points of well-formed UTF-8 text, one by one; false at the first
+// malformed sequence.
+template <typename Emit>
+bool DecodeUtf8Strictly(const std::string& text, Emit emit) {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        std::size_t length = 0;
+        if (!DecodeUtf8At(text, i, &cp, &length)) return false;
+        emit(cp);
+        i += length;
+    }
+    return true;
+}
+
 // Code points of UTF-16 text; a surrogate pair is joined, a lone surrogate is
 // handed on as it is, for the caller's rule. Units wider than 16 bits (wchar_t
 // off Windows) are code points already.
@@ -174,24 +188,12 @@ std::string WideToUtf8(const std::wstring& text) {
 }
 
 bool IsValidUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        std::size_t length = 0;
-        if (!DecodeUtf8At(text, i, &cp, &length)) return false;
-        i += length;
-    }
-    return true;
+    return DecodeUtf8Strictly(text, [](char32_t) {});
 }
 
 std::u16string StrictUtf8ToUtf16(const std::string& text) {
     std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        std::size_t length = 0;
-        if (!DecodeUtf8At(text, i, &cp, &length)) throw std::invalid_argument("not UTF-8");
-        AppendUtf16(out, cp);
-        i += length;
-    }
+    if (!DecodeUtf8Strictly(text, [&](char32_t cp) { AppendUtf16(out, cp); })) throw std::invalid_argument("not UTF-8");
     return out;
 }
 
