@@ -137,9 +137,11 @@ void AppendUtf16(String& out, char32_t cp) {
     }
 }
 
-void AppendWide(std::wstring& out, char32_t cp) {
-    if (sizeof(wchar_t) == 2) AppendUtf16(out, cp);
-    else out += static_cast<wchar_t>(cp);
+// One code point onto UTF-16 text, or onto wchar_t text that is UTF-32.
+template <typename String>
+void AppendCodePoint(String& out, char32_t cp) {
+    if (sizeof(typename String::value_type) == 2) AppendUtf16(out, cp);
+    else out += static_cast<typename String::value_type>(cp);
 }
 
 }  // namespace
@@ -163,29 +165,29 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-std::u16string Utf8ToUtf16(const std::string& text) {
-    std::u16string out;
-    DecodeUtf8(text, [&](char32_t cp) { AppendUtf16(out, cp); });
+namespace {
+
+// The lenient conversions, for either kind of UTF-16 string.
+template <typename String>
+String FromUtf8(const std::string& text) {
+    String out;
+    DecodeUtf8(text, [&](char32_t cp) { AppendCodePoint(out, cp); });
     return out;
 }
 
-std::wstring Utf8ToWide(const std::string& text) {
-    std::wstring out;
-    DecodeUtf8(text, [&](char32_t cp) { AppendWide(out, cp); });
-    return out;
-}
-
-std::string Utf16ToUtf8(const std::u16string& text) {
+template <typename String>
+std::string ToUtf8(const String& text) {
     std::string out;
     DecodeUtf16(text, [&](char32_t cp) { AppendUtf8(out, cp); });
     return out;
 }
 
-std::string WideToUtf8(const std::wstring& text) {
-    std::string out;
-    DecodeUtf16(text, [&](char32_t cp) { AppendUtf8(out, cp); });
-    return out;
-}
+}  // namespace
+
+std::u16string Utf8ToUtf16(const std::string& text) { return FromUtf8<std::u16string>(text); }
+std::wstring Utf8ToWide(const std::string& text) { return FromUtf8<std::wstring>(text); }
+std::string Utf16ToUtf8(const std::u16string& text) { return ToUtf8(text); }
+std::string WideToUtf8(const std::wstring& text) { return ToUtf8(text); }
 
 bool IsValidUtf8(const std::string& text) {
     return DecodeUtf8Strictly(text, [](char32_t) {});
@@ -210,7 +212,7 @@ std::wstring Utf16ToWide(const std::u16string& text) {
     std::wstring out;
     DecodeUtf16(text, [&](char32_t cp) {
         if (IsSurrogate(cp)) out += static_cast<wchar_t>(cp);
-        else AppendWide(out, cp);
+        else AppendCodePoint(out, cp);
     });
     return out;
 }
