@@ -1,8 +1,8 @@
 #include "ctl/commands.h"
 
 #include "ctl/current_state.h"
-#include "ctl/files.h"
 #include "ctl/notify.h"
+#include "platform/files.h"
 #include "ctl/writes.h"
 #include "form/form_layout.h"
 #include "platform/text.h"

@@ -1,7 +1,9 @@
 #include "ctl/current_state.h"
 
+#include "platform/bytes.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kestro {
@@ -66,23 +68,11 @@ bool QueryRaw(RegistryStore& store, KeyHandle key, const std::string& name, std:
     return true;
 }
 
-// UTF-16LE up to the first zero (a stored text may lack its own); where
-// wchar_t is wider, surrogate pairs become one character.
+// UTF-16LE up to the first zero (a stored text may lack its own).
 std::wstring FromUtf16(const std::vector<std::uint8_t>& data) {
-    std::wstring text;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-        std::uint32_t unit = data[i] | static_cast<std::uint32_t>(data[i + 1]) << 8;
-        if (unit == 0) break;
-        if (sizeof(wchar_t) > 2 && unit >= 0xD800 && unit <= 0xDBFF && i + 3 < data.size()) {
-            const std::uint32_t low = data[i + 2] | static_cast<std::uint32_t>(data[i + 3]) << 8;
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        text += static_cast<wchar_t>(unit);
-    }
-    return text;
+    std::u16string units = Utf16FromLeBytes(data);
+    units.resize(std::min(units.size(), units.find(u'\0')));
+    return Utf16ToWide(units);
 }
 
 std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::string& name) {
@@ -100,9 +90,9 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
         throw Failure{SettingState::Status::WrongType,
                       name + " is a REG_DWORD of " + std::to_string(data.size()) + " bytes",
                       "Failed to get data for '" + name + "'"};
-    std::uint32_t bits = 0;
-    for (std::size_t i = 0; i < data.size(); ++i) bits |= static_cast<std::uint32_t>(data[i]) << (8 * i);
-    return static_cast<std::int32_t>(bits);
+    std::uint8_t bytes[4] = {};
+    std::copy(data.begin(), data.end(), bytes);
+    return static_cast<std::int32_t>(LoadLe32(bytes));
 }
 
 }  // namespace
@@ -114,9 +104,9 @@ std::string RegTypeName(std::uint32_t type) {
         case kRegExpandSz: return "REG_EXPAND_SZ";
         case kRegBinary: return "REG_BINARY";
         case kRegDword: return "REG_DWORD";
-        case 5: return "REG_DWORD_BIG_ENDIAN";
-        case 7: return "REG_MULTI_SZ";
-        case 11: return "REG_QWORD";
+        case kRegDwordBigEndian: return "REG_DWORD_BIG_ENDIAN";
+        case kRegMultiSz: return "REG_MULTI_SZ";
+        case kRegQword: return "REG_QWORD";
         default: return "type " + std::to_string(type);
     }
 }

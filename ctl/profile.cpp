@@ -1,8 +1,6 @@
 #include "ctl/profile.h"
 
-#include "ctl/utf8.h"
-
-#include <cctype>
+#include "platform/text.h"
 
 namespace kestro {
 
@@ -13,13 +11,6 @@ std::string Trim(const std::string& s) {
     while (begin < end && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
     while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
     return s.substr(begin, end - begin);
-}
-
-bool SameLetters(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return i == a.size() && !b[i];
 }
 
 }  // namespace
@@ -55,7 +46,7 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
         if (line[0] == '[') {
             if (line.back() != ']') return fail(number, "a section name must end with ]");
             const std::string section = Trim(line.substr(1, line.size() - 2));
-            if (!SameLetters(section, "Kestro")) return fail(number, "unknown section [" + section + "]: only [Kestro]");
+            if (!SameAsciiNoCase(section, "Kestro")) return fail(number, "unknown section [" + section + "]: only [Kestro]");
             if (sawSection) return fail(number, "a second [Kestro] section");
             inSection = sawSection = true;
             continue;

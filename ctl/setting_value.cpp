@@ -1,9 +1,6 @@
 #include "ctl/setting_value.h"
 
-#include "ctl/utf8.h"
 #include "platform/text.h"
-
-#include <cctype>
 
 namespace kestro {
 
@@ -27,11 +24,6 @@ bool operator==(const SettingValue& a, const SettingValue& b) {
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool ParseWhole(const std::string& s, std::int32_t* out) {
     std::size_t i = 0;
     bool negative = false;
@@ -54,7 +46,7 @@ bool ParseWhole(const std::string& s, std::int32_t* out) {
 bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue* value, std::string* error) {
     switch (KindOf(row)) {
         case ValueKind::Toggle: {
-            const std::string word = Lower(utf8);
+            const std::string word = AsciiLower(utf8);
             if (word != "on" && word != "off") {
                 *error = "'" + utf8 + "' is not a value of " + row.name + ": give on or off";
                 return false;

@@ -1,8 +1,9 @@
 #include "formats/entry_match.h"
-#include "platform/text.h"
 
 #include "formats/policy_file.h"
 #include "formats/values.h"
+#include "platform/bytes.h"
+#include "platform/text.h"
 
 #include <cstring>
 
@@ -20,7 +21,7 @@ std::string Where(const std::vector<std::size_t>& places, const std::string& kin
 }
 
 std::int32_t DwordOf(const std::vector<std::uint8_t>& data) {
-    std::uint32_t n = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+    const std::uint32_t n = LoadLe32(data.data());
     std::int32_t s;
     std::memcpy(&s, &n, sizeof s);
     return s;

@@ -1,6 +1,6 @@
-// Whole files in and out, bounded: a reader never takes more than `limit`
-// bytes into memory, however large the file. Paths are UTF-8 (on Windows
-// they are opened through the wide API, so any name works).
+// The exports' files, through platform/files.h, with their faults as
+// exceptions: bounded reads, and writes that replace a file whole or not at
+// all and are on the disk when they return. Paths are UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -20,10 +20,8 @@ public:
 // than `limit` bytes.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::size_t limit);
 
-// Writes the whole file, replacing it; throws FileError on failure. The
-// bytes go to a temporary file beside it first, renamed over the target
-// only once complete, so a failure leaves no partial file and an existing
-// file is kept whole.
+// Writes the whole file, replacing it; throws FileError on failure, and then
+// leaves no partial file and an existing file as it was.
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Creates the folder unless it exists; throws FileError when it cannot.

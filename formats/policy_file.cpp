@@ -1,7 +1,8 @@
 #include "formats/policy_file.h"
-#include "platform/text.h"
 
 #include "formats/layout.h"
+#include "platform/bytes.h"
+#include "platform/text.h"
 
 #include <algorithm>
 
@@ -12,16 +13,17 @@ namespace {
 using Place = FormatError::Place;
 
 void PutUnit(std::vector<std::uint8_t>& out, char16_t c) {
-    out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
+    out.resize(out.size() + 2);
+    StoreLe16(&out[out.size() - 2], c);
 }
 
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t n) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    out.resize(out.size() + 4);
+    StoreLe32(&out[out.size() - 4], n);
 }
 
 void PutText(std::vector<std::uint8_t>& out, const std::u16string& text) {
-    for (char16_t c : text) PutUnit(out, c);
+    AppendUtf16Le(out, text);
     PutUnit(out, 0);
 }
 
@@ -33,33 +35,13 @@ std::vector<std::uint8_t> Header() {
 
 // Checks a value as the reader will, and appends its entry.
 void PutEntry(std::vector<std::uint8_t>& out, const RegValue& value) {
-    auto fail = [&](const std::string& why) {
-        throw FormatError(Place::None, 0, DescribeValue(value) + ": " + why);
-    };
-    std::u16string path, name;
-    try {
-        path = StrictUtf8ToUtf16(value.keyPath);
-        name = StrictUtf8ToUtf16(value.name);
-    } catch (const std::invalid_argument&) {
-        fail("the key path or value name is not UTF-8");
-    }
-    std::string problem = KeyPathProblem(path);
-    if (problem.empty()) problem = ValueNameProblem(name);
-    if (!problem.empty()) fail(problem);
-    if (value.type == kRegDword) {
-        if (value.data.size() != 4) fail("a REG_DWORD needs 4 bytes of data");
-    } else if (value.type == kRegSz) {
-        std::u16string text;
-        if (!TextFromData(value.data, &text)) fail("REG_SZ data is not one UTF-16 text ending in a zero");
-        if (text.size() > layout::kMaxTextChars)
-            fail("the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
-    } else {
-        fail("only REG_SZ and REG_DWORD values can be written");
-    }
+    ExportedValue form;
+    const std::string problem = ExportProblem(value, &form);
+    if (!problem.empty()) throw FormatError(Place::None, 0, DescribeValue(value) + ": " + problem);
     PutUnit(out, layout::kPolOpen);
-    PutText(out, path);
+    PutText(out, form.path);
     PutUnit(out, layout::kPolSeparator);
-    PutText(out, name);
+    PutText(out, form.name);
     PutUnit(out, layout::kPolSeparator);
     PutU32(out, value.type);
     PutUnit(out, layout::kPolSeparator);
@@ -86,14 +68,13 @@ public:
     }
     char16_t Unit(const char* a, const char* b = "", const char* d = "") {
         Need(2, a, b, d);
-        char16_t c = static_cast<char16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
+        const char16_t c = LoadLe16(&bytes_[pos_]);
         pos_ += 2;
         return c;
     }
     std::uint32_t U32(const char* what) {
         Need(4, "no room for ", what);
-        std::uint32_t n = 0;
-        for (int i = 3; i >= 0; --i) n = (n << 8) | bytes_[pos_ + i];
+        const std::uint32_t n = LoadLe32(&bytes_[pos_]);
         pos_ += 4;
         return n;
     }
@@ -128,8 +109,11 @@ private:
     std::size_t pos_ = 0;
 };
 
-// Registry value types that Group Policy carries, by their winnt.h codes.
-bool KnownType(std::uint32_t type) { return type <= 11 && type != 6 && type != 8 && type != 9 && type != 10; }
+// Registry value types that Group Policy carries: not the link and the
+// hardware resource lists, which only the system writes.
+bool KnownType(std::uint32_t type) {
+    return type <= kRegDwordBigEndian || type == kRegMultiSz || type == kRegQword;
+}
 
 }  // namespace
 

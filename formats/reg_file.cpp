@@ -1,6 +1,7 @@
 #include "formats/reg_file.h"
 
 #include "formats/layout.h"
+#include "platform/bytes.h"
 
 #include <cstdio>
 
@@ -9,13 +10,6 @@ namespace kestro {
 namespace {
 
 using Place = FormatError::Place;
-
-void Append(std::vector<std::uint8_t>& out, const std::u16string& text) {
-    for (char16_t c : text) {
-        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-}
 
 std::u16string Quoted(const std::u16string& text) {
     std::u16string out = u"\"";
@@ -29,55 +23,31 @@ std::u16string Quoted(const std::u16string& text) {
 
 std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-// The value's line without its line end; throws when it cannot be written.
-std::u16string ValueLine(const RegValue& value) {
+// The value's key line and value line, without line ends; throws when it
+// cannot be written.
+void Lines(const RegValue& value, std::u16string* keyLine, std::u16string* valueLine) {
     auto fail = [&](const std::string& why) {
         throw FormatError(Place::None, 0, DescribeValue(value) + ": " + why);
     };
-    std::u16string name;
-    try {
-        name = StrictUtf8ToUtf16(value.name);
-    } catch (const std::invalid_argument&) {
-        fail("the value name is not UTF-8");
-    }
-    std::string problem = ValueNameProblem(name);
+    const std::u16string root = RootName(value.root);
+    if (root.empty()) fail("not a root key a .reg file names");
+    ExportedValue form;
+    const std::string problem = ExportProblem(value, &form);
     if (!problem.empty()) fail(problem);
-    std::u16string line = name.empty() ? std::u16string(u"@") : Quoted(name);
+    *keyLine = u"[" + root + u"\\" + form.path + u"]";
+    std::u16string& line = *valueLine;
+    line = form.name.empty() ? std::u16string(u"@") : Quoted(form.name);
     line += u'=';
     if (value.type == kRegDword) {
-        if (value.data.size() != 4) fail("a REG_DWORD needs 4 bytes of data");
-        std::uint32_t n = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
-                          (static_cast<std::uint32_t>(value.data[3]) << 24);
         char digits[9];
-        std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(n));
+        std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(LoadLe32(value.data.data())));
         line += layout::kRegDwordPrefix;
         line += Ascii(digits);
-    } else if (value.type == kRegSz) {
-        std::u16string text;
-        if (!TextFromData(value.data, &text)) fail("REG_SZ data is not one UTF-16 text ending in a zero");
-        if (text.size() > layout::kMaxTextChars)
-            fail("the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
-        for (char16_t c : text)
-            if (c < 0x20) fail("the text holds a control character, which a .reg line cannot carry");
-        line += Quoted(text);
     } else {
-        fail("only REG_SZ and REG_DWORD values can be written");
+        for (char16_t c : form.text)
+            if (c < 0x20) fail("the text holds a control character, which a .reg line cannot carry");
+        line += Quoted(form.text);
     }
-    return line;
-}
-
-std::u16string KeyLine(const RegValue& value) {
-    std::u16string root = RootName(value.root);
-    if (root.empty()) throw FormatError(Place::None, 0, DescribeValue(value) + ": not a root key a .reg file names");
-    std::u16string path;
-    try {
-        path = StrictUtf8ToUtf16(value.keyPath);
-    } catch (const std::invalid_argument&) {
-        throw FormatError(Place::None, 0, DescribeValue(value) + ": the key path is not UTF-8");
-    }
-    std::string problem = KeyPathProblem(path);
-    if (!problem.empty()) throw FormatError(Place::None, 0, DescribeValue(value) + ": " + problem);
-    return u"[" + root + u"\\" + path + u"]";
 }
 
 // ---- reading ----
@@ -85,15 +55,6 @@ std::u16string KeyLine(const RegValue& value) {
 bool IsBlank(const std::u16string& line) {
     for (char16_t c : line)
         if (c != u' ' && c != u'\t') return false;
-    return true;
-}
-
-char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
-
-bool EqualIgnoringCase(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Upper(a[i]) != Upper(b[i])) return false;
     return true;
 }
 
@@ -160,7 +121,7 @@ CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number) {
     std::u16string rootName = inside.substr(0, slash);
     CurrentKey key;
     for (const auto& r : layout::kRegRoots)
-        if (EqualIgnoringCase(rootName, r.name)) key.root = r.root;
+        if (SameAsciiNoCase(rootName, std::u16string(r.name))) key.root = r.root;
     if (key.root == 0)
         return fail("unknown root key; expected HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT");
     if (slash == std::u16string::npos) return fail("a root key alone: values must lie below a key");
@@ -232,23 +193,23 @@ std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values) {
     if (values.size() > layout::kMaxEntries)
         throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " values");
     std::vector<std::uint8_t> out(std::begin(layout::kRegBom), std::end(layout::kRegBom));
-    Append(out, layout::kRegHeader);
-    Append(out, layout::kRegLineEnd);
+    AppendUtf16Le(out, layout::kRegHeader);
+    AppendUtf16Le(out, layout::kRegLineEnd);
     std::u16string currentKey;
     for (const RegValue& value : SortedForExport(values)) {
-        std::u16string keyLine = KeyLine(value);
-        std::u16string valueLine = ValueLine(value);
+        std::u16string keyLine, valueLine;
+        Lines(value, &keyLine, &valueLine);
         if (keyLine != currentKey) {
-            Append(out, layout::kRegLineEnd);
-            Append(out, keyLine);
-            Append(out, layout::kRegLineEnd);
+            AppendUtf16Le(out, layout::kRegLineEnd);
+            AppendUtf16Le(out, keyLine);
+            AppendUtf16Le(out, layout::kRegLineEnd);
             currentKey = keyLine;
         }
-        Append(out, valueLine);
-        Append(out, layout::kRegLineEnd);
+        AppendUtf16Le(out, valueLine);
+        AppendUtf16Le(out, layout::kRegLineEnd);
     }
     // regedit ends its files with an empty line after the last value.
-    Append(out, layout::kRegLineEnd);
+    AppendUtf16Le(out, layout::kRegLineEnd);
     return out;
 }
 
@@ -289,7 +250,7 @@ std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::v
     };
     bool pendingCr = false;
     for (std::size_t i = 2; i < bytes.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        const char16_t c = LoadLe16(&bytes[i]);
         if (pendingCr && c != u'\n')
             throw FormatError(Place::Line, number, "a carriage return without a line feed");
         if (c == u'\r') {

@@ -1,7 +1,7 @@
 #include "formats/values.h"
 
 #include "formats/layout.h"
-#include "platform/text.h"
+#include "platform/bytes.h"
 
 #include <algorithm>
 
@@ -14,95 +14,25 @@ FormatError::FormatError(Place place, std::size_t position, const std::string& w
       place_(place),
       position_(position) {}
 
-std::u16string StrictUtf8ToUtf16(const std::string& text) {
-    std::u16string out;
-    std::size_t i = 0;
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    while (i < text.size()) {
-        unsigned char lead = byte(i);
-        std::uint32_t cp;
-        std::size_t extra;
-        if (lead < 0x80) {
-            cp = lead;
-            extra = 0;
-        } else if ((lead & 0xE0) == 0xC0) {
-            cp = lead & 0x1F;
-            extra = 1;
-        } else if ((lead & 0xF0) == 0xE0) {
-            cp = lead & 0x0F;
-            extra = 2;
-        } else if ((lead & 0xF8) == 0xF0) {
-            cp = lead & 0x07;
-            extra = 3;
-        } else {
-            throw std::invalid_argument("not UTF-8");
-        }
-        if (i + extra >= text.size())
-            throw std::invalid_argument("not UTF-8: cut short");
-        for (std::size_t k = 1; k <= extra; ++k) {
-            unsigned char c = byte(i + k);
-            if ((c & 0xC0) != 0x80) throw std::invalid_argument("not UTF-8");
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        // Overlong forms, surrogates and values past Unicode are not text.
-        static const std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            throw std::invalid_argument("not UTF-8");
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += extra + 1;
-    }
-    return out;
-}
-
-std::string StrictUtf16ToUtf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-                throw std::invalid_argument("unpaired surrogate");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            throw std::invalid_argument("unpaired surrogate");
-        }
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
-
 std::vector<std::uint8_t> DwordData(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    std::vector<std::uint8_t> data(4);
+    StoreLe32(data.data(), value);
+    return data;
 }
 
 std::vector<std::uint8_t> TextData(const std::u16string& text) {
     std::vector<std::uint8_t> data;
     data.reserve(2 * (text.size() + 1));
-    for (char16_t c : text) {
-        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
+    AppendUtf16Le(data, text);
+    AppendUtf16Le(data, std::u16string(1, u'\0'));
     return data;
 }
 
 bool TextFromData(const std::vector<std::uint8_t>& data, std::u16string* text) {
     if (data.size() < 2 || data.size() % 2 != 0) return false;
-    std::u16string out;
-    for (std::size_t i = 0; i + 2 < data.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (c == 0) return false;
-        out += c;
-    }
-    if (data[data.size() - 2] != 0 || data[data.size() - 1] != 0) return false;
+    std::u16string out = Utf16FromLeBytes(data);
+    if (out.find(u'\0') != out.size() - 1) return false;
+    out.pop_back();
     *text = std::move(out);
     return true;
 }
@@ -133,6 +63,44 @@ std::string ValueNameProblem(const std::u16string& name) {
     for (char16_t c : name)
         if (c < 0x20 || c == 0x7F) return "the value name holds a control character";
     return std::string();
+}
+
+std::string PlaceProblem(const RegValue& value, ExportedValue* out) {
+    ExportedValue mine;
+    ExportedValue& to = out ? *out : mine;
+    try {
+        to.path = StrictUtf8ToUtf16(value.keyPath);
+    } catch (const std::invalid_argument&) {
+        return "the key path is not UTF-8";
+    }
+    std::string problem = KeyPathProblem(to.path);
+    if (!problem.empty()) return problem;
+    try {
+        to.name = StrictUtf8ToUtf16(value.name);
+    } catch (const std::invalid_argument&) {
+        return "the value name is not UTF-8";
+    }
+    return ValueNameProblem(to.name);
+}
+
+std::string DataProblem(const RegValue& value, ExportedValue* out) {
+    if (value.type == kRegDword) {
+        if (value.data.size() != 4) return "a REG_DWORD needs 4 bytes of data";
+    } else if (value.type == kRegSz) {
+        std::u16string text;
+        if (!TextFromData(value.data, &text)) return "REG_SZ data is not one UTF-16 text ending in a zero";
+        if (text.size() > layout::kMaxTextChars)
+            return "the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters";
+        if (out) out->text = std::move(text);
+    } else {
+        return "only REG_SZ and REG_DWORD values can be written";
+    }
+    return std::string();
+}
+
+std::string ExportProblem(const RegValue& value, ExportedValue* out) {
+    std::string problem = PlaceProblem(value, out);
+    return problem.empty() ? DataProblem(value, out) : problem;
 }
 
 std::u16string RootName(KeyHandle root) {

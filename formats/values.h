@@ -1,9 +1,10 @@
 // What the .reg and Registry.pol writers and readers share besides the byte
-// layout: the error they raise, text conversions, the checks every value
+// layout: the error they raise, value data, the checks every value
 // must pass in both directions, and the order of an export.
 #pragma once
 
 #include "formats/reg_value.h"
+#include "platform/text.h"  // StrictUtf8ToUtf16 and StrictUtf16ToUtf8: a file that does not say exactly what it means is refused
 
 #include <cstddef>
 #include <cstdint>
@@ -27,13 +28,6 @@ private:
     std::size_t position_;
 };
 
-// UTF-8 <-> UTF-16 (host order). Both throw std::invalid_argument on
-// malformed input: a bad UTF-8 sequence, an unpaired surrogate.
-// (Strict, unlike the engine's Utf8ToUtf16, which replaces what it cannot
-// read: a file that does not say exactly what it means is refused.)
-std::u16string StrictUtf8ToUtf16(const std::string& text);
-std::string StrictUtf16ToUtf8(const std::u16string& text);
-
 // Value data as Windows stores it.
 std::vector<std::uint8_t> DwordData(std::uint32_t value);
 std::vector<std::uint8_t> TextData(const std::u16string& text);  // adds the zero
@@ -46,6 +40,23 @@ bool TextFromData(const std::vector<std::uint8_t>& data, std::u16string* text);
 // too deep.
 std::string KeyPathProblem(const std::u16string& path);
 std::string ValueNameProblem(const std::u16string& name);
+
+// A value as an export file carries it, in UTF-16: key path, value name
+// and, for a REG_SZ, its text without the zero.
+struct ExportedValue {
+    std::u16string path, name, text;
+};
+// Why a value cannot be written to a .reg or Registry.pol file, the first
+// reason found (empty when it can), so that every export reads back:
+// - PlaceProblem: the key path (UTF-8, then KeyPathProblem), then the value
+//   name (UTF-8, then ValueNameProblem);
+// - DataProblem: a REG_DWORD of 4 bytes, or a REG_SZ that is one text ending
+//   in a zero and within the limit; no other type;
+// - ExportProblem: both, in that order.
+// `out`, when given, gets what was converted.
+std::string PlaceProblem(const RegValue& value, ExportedValue* out = nullptr);
+std::string DataProblem(const RegValue& value, ExportedValue* out = nullptr);
+std::string ExportProblem(const RegValue& value, ExportedValue* out = nullptr);
 
 // Root names as regedit writes them; empty for any other handle.
 std::u16string RootName(KeyHandle root);

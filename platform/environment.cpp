@@ -5,7 +5,7 @@
 #else
 #include <unistd.h>
 
-#include <cctype>
+#include "platform/text.h"
 #endif
 
 namespace kestro {
@@ -46,11 +46,7 @@ std::string ExpandEnvironment(const char* text) {
             std::string entry = *env;
             size_t eq = entry.find('=');
             if (eq != name.size()) continue;
-            bool same = true;
-            for (size_t k = 0; k < eq && same; ++k)
-                same = std::tolower(static_cast<unsigned char>(entry[k])) ==
-                       std::tolower(static_cast<unsigned char>(name[k]));
-            if (same) value = *env + eq + 1;
+            if (SameAsciiNoCase(entry.substr(0, eq), name)) value = *env + eq + 1;
         }
         if (value && !name.empty()) {
             out += value;

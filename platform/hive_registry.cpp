@@ -1,7 +1,7 @@
 #include "platform/hive_registry.h"
 
+#include "platform/bytes.h"
 #include "platform/text.h"
-#include "platform/utf.h"
 
 #include <hivex.h>
 
@@ -15,13 +15,9 @@ namespace kestro {
 
 namespace {
 
-constexpr RegResult kErrorBadPathname = 161;
-constexpr std::uint32_t kKeySetValue = 0x0002;
 constexpr int kSoftware = static_cast<int>(HiveRegistryStore::Slot::Software);
 constexpr int kSystem = static_cast<int>(HiveRegistryStore::Slot::System);
 constexpr int kUser = static_cast<int>(HiveRegistryStore::Slot::User);
-
-bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
 // Takes ownership of a string hivex allocated.
 std::string Take(char* s) {
@@ -112,8 +108,7 @@ RegResult HiveRegistryStore::CurrentControlSet(Location* to) {
     RegResult rc = FindValue(Location{kSystem, select}, "Current", &current);
     if (rc != kErrorSuccess) return rc;
     if (current.type != kRegDword || current.data.size() != 4) return kErrorFileNotFound;
-    std::uint32_t n = current.data[0] | current.data[1] << 8 | current.data[2] << 16 |
-                      static_cast<std::uint32_t>(current.data[3]) << 24;
+    const std::uint32_t n = LoadLe32(current.data.data());
     if (n == 0 || n > 999) return kErrorFileNotFound;
     char name[16];
     std::snprintf(name, sizeof name, "ControlSet%03u", n);
@@ -280,8 +275,8 @@ RegResult HiveRegistryStore::QueryValue(KeyHandle key, const std::string& name, 
     Value value;
     rc = FindValue(at, AnsiToUtf8(name), &value);
     if (rc != kErrorSuccess) return rc;
-    if (IsText(value.type)) {
-        std::string ansi = Utf16ToAnsi(BytesToUtf16(std::string(value.data.begin(), value.data.end())), codePage_);
+    if (IsTextType(value.type)) {
+        std::string ansi = Utf16ToAnsi(Utf16FromLeBytes(value.data), codePage_);
         value.data.assign(ansi.begin(), ansi.end());
     }
     return CopyOut(value.data, value.type, type, data, size);
@@ -326,10 +321,9 @@ RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::
 RegResult HiveRegistryStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                                       const std::uint8_t* data, std::uint32_t size) {
     if (size && !data) return kErrorInvalidParameter;
-    if (IsText(type)) {
-        std::string wide = Utf16ToBytes(AnsiToUtf16(std::string(data, data + size), codePage_));
-        return Store(key, AnsiToUtf8(name), type, reinterpret_cast<const std::uint8_t*>(wide.data()),
-                     static_cast<std::uint32_t>(wide.size()));
+    if (IsTextType(type)) {
+        const std::vector<std::uint8_t> wide = Utf16LeBytes(AnsiToUtf16(std::string(data, data + size), codePage_));
+        return Store(key, AnsiToUtf8(name), type, wide.data(), static_cast<std::uint32_t>(wide.size()));
     }
     return Store(key, AnsiToUtf8(name), type, data, size);
 }

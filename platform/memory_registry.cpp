@@ -23,29 +23,7 @@ const char* const kRootNames[3] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HK
 
 // The rights that change a key (winnt.h): KEY_SET_VALUE, KEY_CREATE_SUB_KEY,
 // KEY_CREATE_LINK, DELETE, WRITE_DAC and WRITE_OWNER.
-constexpr std::uint32_t kChangeRights = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
-constexpr std::uint32_t kKeySetValue = 0x0002;
-
-bool IsString(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
-
-// UTF-16LE bytes to code units; an odd last byte is no character and is
-// dropped, as Windows' size conversion drops it.
-std::u16string Utf16FromBytes(const std::vector<std::uint8_t>& bytes) {
-    std::u16string text(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-    return text;
-}
-
-std::vector<std::uint8_t> BytesFromUtf16(const std::u16string& text) {
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return bytes;
-}
+constexpr std::uint32_t kChangeRights = kKeySetValue | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
 
 }  // namespace
 
@@ -124,7 +102,7 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
     NodePtr node = Resolve(base);
     if (!node) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
-    if (!name.empty() && name[0] == '\\') return 161;  // ERROR_BAD_PATHNAME
+    if (!name.empty() && name[0] == '\\') return kErrorBadPathname;
     std::vector<std::string> names = SplitKeyPath(name);
     // Check the rights on the whole way first, so that a denied level
     // creates nothing below it.
@@ -173,10 +151,10 @@ RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, 
 }
 
 MemoryRegistryStore::Value MemoryRegistryStore::ToAnsiView(const Value& kept) const {
-    if (!IsString(kept.type)) return kept;
+    if (!IsTextType(kept.type)) return kept;
     Value view;
     view.type = kept.type;
-    std::string ansi = Utf16ToAnsi(Utf16FromBytes(kept.data), codePage_);
+    std::string ansi = Utf16ToAnsi(Utf16FromLeBytes(kept.data), codePage_);
     view.data.assign(ansi.begin(), ansi.end());
     return view;
 }
@@ -186,8 +164,8 @@ MemoryRegistryStore::Value MemoryRegistryStore::FromAnsiView(std::uint32_t type,
     Value kept;
     kept.type = type;
     if (size) kept.data.assign(data, data + size);
-    if (IsString(type))
-        kept.data = BytesFromUtf16(AnsiToUtf16(std::string(kept.data.begin(), kept.data.end()), codePage_));
+    if (IsTextType(type))
+        kept.data = Utf16LeBytes(AnsiToUtf16(std::string(kept.data.begin(), kept.data.end()), codePage_));
     return kept;
 }
 

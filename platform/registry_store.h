@@ -22,6 +22,7 @@ constexpr RegResult kErrorFileNotFound = 2;
 constexpr RegResult kErrorAccessDenied = 5;
 constexpr RegResult kErrorInvalidHandle = 6;
 constexpr RegResult kErrorInvalidParameter = 87;
+constexpr RegResult kErrorBadPathname = 161;
 constexpr RegResult kErrorMoreData = 234;
 constexpr RegResult kErrorNoMoreItems = 259;
 constexpr RegResult kErrorKeyDeleted = 1018;
@@ -32,11 +33,16 @@ constexpr std::uint32_t kRegSz = 1;
 constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::uint32_t kRegBinary = 3;
 constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegDwordBigEndian = 5;
 constexpr std::uint32_t kRegMultiSz = 7;
+constexpr std::uint32_t kRegQword = 11;
+// The types whose data the 8-bit calls convert through the code page.
+constexpr bool IsTextType(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
 // Access rights (winnt.h values).
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 constexpr std::uint32_t kKeyRead = 0x20019;
+constexpr std::uint32_t kKeySetValue = 0x0002;
 // Asks a 32-bit process on 64-bit Windows for the registry view the 64-bit
 // shell reads; 32-bit Windows XP ignores it.
 constexpr std::uint32_t kKeyWow64_64Key = 0x0100;

@@ -8,6 +8,7 @@
 #include "formats/file_bytes.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
+#include "platform/files.h"
 #include "platform/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 
@@ -15,7 +16,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include <unistd.h>
@@ -152,6 +155,42 @@ TEST_F(ExportApplyTest, ExportOfAnUnreadableStateWritesNothing) {
     EXPECT_EQ(kExitFailed, Run({"export", "reg", Path("/a.reg")}));
     EXPECT_THAT(console_.err, HasSubstr("nothing was exported"));
     EXPECT_THROW(ReadFileBytes(Path("/a.reg"), 1 << 20), FileError);
+}
+
+// An export that fails half way, after its temporary file was made and
+// part of the new file written, leaves the previous export byte for byte
+// and nothing beside it: an administrator copying it meanwhile gets a whole
+// file.
+TEST_F(ExportApplyTest, AnExportThatFailsHalfWayLeavesThePreviousExportAndNoTemporaryFile) {
+    namespace fs = std::filesystem;
+    SetSome();
+    ASSERT_EQ(kExitOk, Run({"export", "reg", Path("/a.reg")})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"export", "pol", Path("/gpo")})) << console_.err;
+    const std::vector<std::uint8_t> reg = ReadFileBytes(Path("/a.reg"), 1 << 20);
+    const std::vector<std::uint8_t> user = ReadFileBytes(Path("/gpo/User/Registry.pol"), 1 << 20);
+    ASSERT_EQ(kExitOk, Run({"set", "NoFind", "on"}));  // the next export differs
+    const auto names = [](const std::string& folder) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    {
+        ScopedFileWriteFailure failure(FileStep::Write);
+        EXPECT_EQ(kExitFailed, Run({"export", "reg", Path("/a.reg")}));
+        EXPECT_THAT(console_.err, HasSubstr(Path("/a.reg") + ": cannot write"));
+    }
+    EXPECT_EQ(reg, ReadFileBytes(Path("/a.reg"), 1 << 20));
+    EXPECT_EQ((std::vector<std::string>{"a.reg", "gpo"}), names(dir_));
+    {
+        ScopedFileWriteFailure failure(FileStep::Write);
+        EXPECT_EQ(kExitFailed, Run({"export", "pol", Path("/gpo")}));
+    }
+    EXPECT_EQ(user, ReadFileBytes(Path("/gpo/User/Registry.pol"), 1 << 20));
+    EXPECT_EQ(std::vector<std::string>{"Registry.pol"}, names(Path("/gpo/User")));
+    // Without the failure the same export goes through.
+    ASSERT_EQ(kExitOk, Run({"export", "reg", Path("/a.reg")})) << console_.err;
+    EXPECT_NE(reg, ReadFileBytes(Path("/a.reg"), 1 << 20));
 }
 
 TEST_F(ExportApplyTest, MalformedFilesExitTwoWithTheirPlaceAndWriteNothing) {
