@@ -153,13 +153,10 @@ PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values) {
     return files;
 }
 
-std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope,
-                                     std::vector<std::size_t>* offsets) {
-    if (offsets) offsets->clear();
-    if (bytes.size() > layout::kMaxFileBytes)
-        throw FormatError(Place::None, 0,
-                          "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
-    Reader in(bytes);
+namespace {
+
+// The 8 bytes before the first entry: "PReg" and version 1.
+void ReadHeader(Reader& in, const std::vector<std::uint8_t>& bytes) {
     in.Need(layout::kPolHeaderBytes, "the header is 8 bytes, \"PReg\" and the version");
     if (!std::equal(std::begin(layout::kPolSignature), std::end(layout::kPolSignature), bytes.begin()))
         in.Fail(0, "not a Registry.pol file: the signature is not \"PReg\"");
@@ -167,60 +164,85 @@ std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, Pol
     std::uint32_t version = in.U32("the header");
     if (version != layout::kPolVersion)
         in.Fail(4, "unsupported version " + std::to_string(version) + "; only version 1 exists");
+}
 
+// A key path or value name, refused where it is not a valid name.
+std::u16string ReadName(Reader& in, std::size_t maxChars, const char* what, std::size_t* at,
+                        std::string (*problemOf)(const std::u16string&)) {
+    *at = in.pos();
+    std::u16string name = in.Text(maxChars, what);
+    const std::string problem = problemOf(name);
+    if (!problem.empty()) in.Fail(*at, problem);
+    return name;
+}
+
+std::string ToUtf8(Reader& in, const std::u16string& name, std::size_t at, const char* unpaired) {
+    try {
+        return StrictUtf16ToUtf8(name);
+    } catch (const std::invalid_argument&) {
+        in.Fail(at, unpaired);
+    }
+}
+
+// The data of a DWORD or a text must be what its type says.
+void CheckData(Reader& in, const RegValue& value, std::size_t sizeAt) {
+    const std::size_t size = value.data.size();
+    if (value.type == kRegDword && size != 4)
+        in.Fail(sizeAt, "a REG_DWORD entry has " + std::to_string(size) + " bytes of data, not 4");
+    if (value.type != kRegSz) return;
+    std::u16string text;
+    if (!TextFromData(value.data, &text)) in.Fail(sizeAt, "REG_SZ data is not one UTF-16 text ending in a zero");
+    if (text.size() > layout::kMaxTextChars)
+        in.Fail(sizeAt, "the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
+}
+
+// One entry: [key;name;type;size;data]
+RegValue ReadEntry(Reader& in, KeyHandle root) {
+    RegValue value;
+    value.root = root;
+    in.Expect(layout::kPolOpen, "[ at the start of an entry");
+    std::size_t keyAt = 0, nameAt = 0;
+    const std::u16string path = ReadName(in, layout::kMaxKeyPathChars, "key path", &keyAt, KeyPathProblem);
+    in.Expect(layout::kPolSeparator, "; after the key path");
+    const std::u16string name = ReadName(in, layout::kMaxValueNameChars, "value name", &nameAt, ValueNameProblem);
+    value.keyPath = ToUtf8(in, path, keyAt, "the key path holds an unpaired surrogate");
+    value.name = ToUtf8(in, name, nameAt, "the value name holds an unpaired surrogate");
+    in.Expect(layout::kPolSeparator, "; after the value name");
+    const std::size_t typeAt = in.pos();
+    value.type = in.U32("the value type");
+    if (!KnownType(value.type)) in.Fail(typeAt, "unknown value type " + std::to_string(value.type));
+    in.Expect(layout::kPolSeparator, "; after the value type");
+    const std::size_t sizeAt = in.pos();
+    const std::uint32_t size = in.U32("the data size");
+    if (size > layout::kPolMaxDataBytes)
+        in.Fail(sizeAt, "the data size " + std::to_string(size) + " is above " +
+                            std::to_string(layout::kPolMaxDataBytes));
+    in.Expect(layout::kPolSeparator, "; after the data size");
+    if (size > in.Remaining())
+        in.Fail(sizeAt, "the data size " + std::to_string(size) + " runs past the end of the file");
+    value.data = in.Data(size);
+    in.Expect(layout::kPolClose, "] after the data: the size does not match the data");
+    CheckData(in, value, sizeAt);
+    return value;
+}
+
+}  // namespace
+
+std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, PolicyScope scope,
+                                     std::vector<std::size_t>* offsets) {
+    if (offsets) offsets->clear();
+    if (bytes.size() > layout::kMaxFileBytes)
+        throw FormatError(Place::None, 0,
+                          "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
+    Reader in(bytes);
+    ReadHeader(in, bytes);
     const KeyHandle root = scope == PolicyScope::User ? kHkeyCurrentUser : kHkeyLocalMachine;
     std::vector<RegValue> values;
     while (!in.AtEnd()) {
         if (values.size() == layout::kMaxEntries)
             in.Fail(in.pos(), "more than " + std::to_string(layout::kMaxEntries) + " entries");
-        RegValue value;
-        value.root = root;
-        std::size_t entryAt = in.pos();
-        in.Expect(layout::kPolOpen, "[ at the start of an entry");
-        std::size_t keyAt = in.pos();
-        std::u16string path = in.Text(layout::kMaxKeyPathChars, "key path");
-        std::string problem = KeyPathProblem(path);
-        if (!problem.empty()) in.Fail(keyAt, problem);
-        in.Expect(layout::kPolSeparator, "; after the key path");
-        std::size_t nameAt = in.pos();
-        std::u16string name = in.Text(layout::kMaxValueNameChars, "value name");
-        problem = ValueNameProblem(name);
-        if (!problem.empty()) in.Fail(nameAt, problem);
-        try {
-            value.keyPath = StrictUtf16ToUtf8(path);
-        } catch (const std::invalid_argument&) {
-            in.Fail(keyAt, "the key path holds an unpaired surrogate");
-        }
-        try {
-            value.name = StrictUtf16ToUtf8(name);
-        } catch (const std::invalid_argument&) {
-            in.Fail(nameAt, "the value name holds an unpaired surrogate");
-        }
-        in.Expect(layout::kPolSeparator, "; after the value name");
-        std::size_t typeAt = in.pos();
-        value.type = in.U32("the value type");
-        if (!KnownType(value.type)) in.Fail(typeAt, "unknown value type " + std::to_string(value.type));
-        in.Expect(layout::kPolSeparator, "; after the value type");
-        std::size_t sizeAt = in.pos();
-        std::uint32_t size = in.U32("the data size");
-        if (size > layout::kPolMaxDataBytes)
-            in.Fail(sizeAt, "the data size " + std::to_string(size) + " is above " +
-                                std::to_string(layout::kPolMaxDataBytes));
-        in.Expect(layout::kPolSeparator, "; after the data size");
-        if (size > in.Remaining())
-            in.Fail(sizeAt, "the data size " + std::to_string(size) + " runs past the end of the file");
-        value.data = in.Data(size);
-        in.Expect(layout::kPolClose, "] after the data: the size does not match the data");
-        if (value.type == kRegDword && size != 4)
-            in.Fail(sizeAt, "a REG_DWORD entry has " + std::to_string(size) + " bytes of data, not 4");
-        std::u16string text;
-        if (value.type == kRegSz) {
-            if (!TextFromData(value.data, &text))
-                in.Fail(sizeAt, "REG_SZ data is not one UTF-16 text ending in a zero");
-            if (text.size() > layout::kMaxTextChars)
-                in.Fail(sizeAt, "the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
-        }
-        values.push_back(std::move(value));
+        const std::size_t entryAt = in.pos();
+        values.push_back(ReadEntry(in, root));
         if (offsets) offsets->push_back(entryAt);
     }
     return values;

@@ -1,5 +1,6 @@
 #include "ui/folder_picture.h"
 
+#include "platform/bytes.h"
 #include "ui/shell_library.h"
 
 #include <windows.h>
@@ -61,11 +62,10 @@ bool MakeUnicodeFile(const std::wstring& file, bool* created) {
         text.assign(static_cast<std::size_t>(length), L'\0');
         MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
     }
+    // UTF-16LE with its byte-order mark: wchar_t is UTF-16 on Windows.
     std::string out("\xFF\xFE", 2);
-    for (wchar_t c : text) {
-        out += static_cast<char>(c & 0xFF);
-        out += static_cast<char>((c >> 8) & 0xFF);
-    }
+    out.resize(2 + 2 * text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) StoreLe16(&out[2 + 2 * i], static_cast<std::uint16_t>(text[i]));
     DWORD written = 0;
     return SetFilePointer(handle.Get(), 0, nullptr, FILE_BEGIN) == 0 &&
            WriteFile(handle.Get(), out.data(), static_cast<DWORD>(out.size()), &written, nullptr) &&
