@@ -1,6 +1,7 @@
 #include "ctl/current_state.h"
 
 #include "platform/text.h"
+#include "settings/uFunctions.h"
 
 #include <vector>
 
@@ -38,7 +39,7 @@ UniqueKey OpenForReading(RegistryStore& store, const Setting& row, const std::st
         const RegResult rc = store.OpenKey(base, name, kReadAccess, &next);
         if (rc == kErrorFileNotFound) return UniqueKey();
         if (rc != kErrorSuccess)
-            throw Failure{SettingState::Status::Unreadable, ErrorText(rc), "Failed to get data for '" + valueName + "'"};
+            throw Failure{SettingState::Status::Unreadable, ErrorText(rc), FailedToGetMessage(valueName)};
         key = UniqueKey(store, next);
         base = next;
         if (end == std::string::npos) return key;
@@ -62,7 +63,7 @@ bool QueryRaw(RegistryStore& store, KeyHandle key, const std::string& name, std:
         if (rc == kErrorSuccess) data->resize(size);
     }
     if (rc != kErrorSuccess)
-        throw Failure{SettingState::Status::Unreadable, ErrorText(rc), "Failed to get data for '" + name + "'"};
+        throw Failure{SettingState::Status::Unreadable, ErrorText(rc), FailedToGetMessage(name)};
     return true;
 }
 
@@ -95,11 +96,11 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
     // reads as the bytes it has, the rest zero.
     if (type != kRegDword)
         throw Failure{SettingState::Status::WrongType, name + " is " + RegTypeName(type) + ", not REG_DWORD",
-                      (data.size() > 4 ? "Failed to get data for '" : "Invalid data type for '") + name + "'"};
+                      data.size() > 4 ? FailedToGetMessage(name) : InvalidDataTypeMessage(name)};
     if (data.size() > 4)
         throw Failure{SettingState::Status::WrongType,
                       name + " is a REG_DWORD of " + std::to_string(data.size()) + " bytes",
-                      "Failed to get data for '" + name + "'"};
+                      FailedToGetMessage(name)};
     std::uint32_t bits = 0;
     for (std::size_t i = 0; i < data.size(); ++i) bits |= static_cast<std::uint32_t>(data[i]) << (8 * i);
     return static_cast<std::int32_t>(bits);
@@ -144,7 +145,7 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
                 }
                 if (type != kRegSz && type != kRegExpandSz)
                     throw Failure{SettingState::Status::WrongType, first + " is " + RegTypeName(type) + ", not REG_SZ",
-                                  "Invalid data type for '" + first + "'"};
+                                  InvalidDataTypeMessage(first)};
                 state.value = SettingValue::Text(FromUtf16(data));
                 break;
             }

@@ -44,8 +44,7 @@ enum class Effect {
 struct Setting {
     const char* control;   // main-window control whose click stores it
     const char* handler;   // the control's click handler
-    const char* writer;    // the Zfunctions operation...
-    void (*write)(std::int32_t);  // ...itself, for the writers that take a number
+    const char* writer;    // the Zfunctions operation that stores it
     KeyHandle root;
     const char* keyPath;
     const char* valueNames[3];  // unused entries are null
@@ -77,6 +76,8 @@ struct Setting {
         return n;
     }
     bool IsToggle() const { return readBack != ReadRule::None && readBack != ReadRule::IntoCount; }
+    // What the toggle's click handler passes to the writer.
+    std::int32_t HandlerArgument(bool down) const { return down ? argDown : argUp; }
 };
 
 enum class SettingId : std::size_t {

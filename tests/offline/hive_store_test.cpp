@@ -167,7 +167,7 @@ TEST_F(OfflineHives, ManyWritesToOneKeyCostNoMoreThanOne) {
 TEST_F(OfflineHives, EverySettingRoundTripsThroughTheFiles) {
     Use(HiveFile::Mode::Write);
     for (const Setting& row : kCatalogue)
-        if (row.IsToggle() && row.write) row.write(row.argDown);
+        if (row.IsToggle()) Zfunctions::WriteSetting(row, SettingArgument::Number(row.argDown));
     Zfunctions::SetMaxRecentDocs(-1);
     ASSERT_TRUE(Commit());
 
@@ -175,7 +175,7 @@ TEST_F(OfflineHives, EverySettingRoundTripsThroughTheFiles) {
     FakeView view;
     LoadSettingsState(view);
     for (const Setting& row : kCatalogue)
-        if (row.IsToggle() && row.write) {
+        if (row.IsToggle()) {
             EXPECT_TRUE(view.Down(row.control)) << row.control;
         }
     EXPECT_EQ(-1, view.count());
@@ -185,13 +185,13 @@ TEST_F(OfflineHives, EverySettingRoundTripsThroughTheFiles) {
     // And back up again.
     Use(HiveFile::Mode::Write);
     for (const Setting& row : kCatalogue)
-        if (row.IsToggle() && row.write) row.write(row.argUp);
+        if (row.IsToggle()) Zfunctions::WriteSetting(row, SettingArgument::Number(row.argUp));
     ASSERT_TRUE(Commit());
     Use(HiveFile::Mode::ReadOnly);
     FakeView after;
     LoadSettingsState(after);
     for (const Setting& row : kCatalogue)
-        if (row.IsToggle() && row.write) {
+        if (row.IsToggle()) {
             EXPECT_FALSE(after.Down(row.control)) << row.control;
         }
 }
