@@ -106,6 +106,30 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
     return static_cast<std::int32_t>(bits);
 }
 
+// What the window's read-back asks: the system parameters of this store,
+// which never open a key for writing.
+SettingState ReadFontSmoothingState(RegistryStore& store) {
+    SettingState state;
+    bool down = false;
+    const char* value = nullptr;
+    switch (Zfunctions::ReadFontSmoothing(*store.OpenSystemParameters(), &down, &value)) {
+        case SystemParameters::Read::Ok:
+            state.value = SettingValue::Toggle(down);
+            break;
+        case SystemParameters::Read::Failed:
+            state.status = SettingState::Status::Unreadable;
+            state.detail = std::string(value) + " cannot be read";
+            state.message = FailedToGetMessage(value);
+            break;
+        case SystemParameters::Read::WrongType:
+            state.status = SettingState::Status::WrongType;
+            state.detail = std::string(value) + " is not of the type Windows keeps it in";
+            state.message = InvalidDataTypeMessage(value);
+            break;
+    }
+    return state;
+}
+
 }  // namespace
 
 std::string RegTypeName(std::uint32_t type) {
@@ -124,6 +148,7 @@ std::string RegTypeName(std::uint32_t type) {
 
 SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
     SettingState state;
+    if (row.readBack == ReadRule::FontSmoothing) return ReadFontSmoothingState(store);
     try {
         const std::string first = row.valueNames[0];
         UniqueKey key = OpenForReading(store, row, first);

@@ -1,5 +1,6 @@
 #include "settings/catalogue.h"
 
+#include "platform/system_parameters.h"
 #include "platform/text.h"
 
 #include <cstring>
@@ -11,7 +12,7 @@ namespace {
 constexpr const char* kExplorerPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 constexpr const char* kSystemPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr const char* kUninstallPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Uninstall";
-constexpr const char* kDesktop = "Control Panel\\Desktop";
+constexpr const char* kDesktop = kDesktopKeyPath;
 constexpr const char* kRecycleBinClass = "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
 
 constexpr KeyHandle HKCU = kHkeyCurrentUser;
@@ -100,10 +101,12 @@ constexpr Setting kCatalogue[kSettingCount] = {
     {"sbFastOpenDir", "sbFastOpenDirClick", "SetNtfsDisableLastAccessUpdate", HKLM,
      "SYSTEM\\CurrentControlSet\\Control\\FileSystem", {"NtfsDisableLastAccessUpdate", nullptr, nullptr},
      1, 0, {1, 0, 0}, {0, 0, 0}, kRootedDword, kAsGiven, ReadRule::DiffersFromUp, "LastAccessUpdateOff", Effect::Restart},
-    // A key "DEFAULT" directly below HKEY_CURRENT_USER, not HKEY_USERS\.DEFAULT.
+    // Where and as SystemParametersInfo keeps it: "2" or "0" as text, and
+    // when on, ClearType in RGB order.
     {"sbClearTypeStyle", "sbClearTypeStyleClick", "SetFontSmoothing", HKCU,
-     "DEFAULT\\Control Panel\\Desktop", {"FontSmoothing", "FontSmoothingType", "FontSmoothingOrientation"},
-     1, 0, {2, 2, 1}, {0, 0, 0}, kHkcuDword, kByState, ReadRule::EqualsDown, "FontSmoothing", Effect::NextLogon},
+     kDesktopKeyPath, {kFontSmoothingValue, kFontSmoothingTypeValue, kFontSmoothingOrientationValue},
+     1, 0, {2, kFontSmoothingClearType, kFontSmoothingOrientationRgb}, {0, 0, 0}, WriteShape::SystemParameters,
+     kByState, ReadRule::FontSmoothing, "FontSmoothing", Effect::AtOnceWhenRunning},
 
     // The CD-ROM key is spelt in two ways; key names ignore case, so both
     // rows address one key.

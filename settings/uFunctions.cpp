@@ -5,6 +5,7 @@
 #include "platform/text.h"
 #include "settings/catalogue.h"
 
+#include <memory>
 #include <vector>
 
 namespace kestro {
@@ -176,9 +177,39 @@ std::int32_t StoredValue(const Setting& row, std::size_t i, std::int32_t argumen
     return argument == 1 ? row.down[i] : row.up[i];
 }
 
+
+void WriteFontSmoothing(const Setting& row, std::int32_t argument) {
+    const std::unique_ptr<SystemParameters> parameters = ActiveRegistryStore().OpenSystemParameters();
+    const bool on = argument == 1;
+    if (!parameters->SetFontSmoothing(on)) throw ERegistryException(FailedToSetMessage(row.valueNames[0]));
+    if (!on) return;
+    if (!parameters->SetFontSmoothingType(kFontSmoothingClearType))
+        throw ERegistryException(FailedToSetMessage(row.valueNames[1]));
+    // Windows XP before Service Pack 2 knows no orientation, and draws
+    // ClearType in RGB order without it.
+    parameters->SetFontSmoothingOrientation(kFontSmoothingOrientationRgb);
+}
+
 }  // namespace
 
+SystemParameters::Read Zfunctions::ReadFontSmoothing(SystemParameters& parameters, bool* down, const char** value) {
+    *down = false;
+    bool on = false;
+    *value = kFontSmoothingValue;
+    SystemParameters::Read read = parameters.GetFontSmoothing(&on);
+    if (read != SystemParameters::Read::Ok || !on) return read;
+    std::uint32_t type = 0;
+    *value = kFontSmoothingTypeValue;
+    read = parameters.GetFontSmoothingType(&type);
+    *down = read == SystemParameters::Read::Ok && type == kFontSmoothingClearType;
+    return read;
+}
+
 void Zfunctions::WriteSetting(const Setting& row, const SettingArgument& argument) {
+    if (row.shape == WriteShape::SystemParameters) {
+        WriteFontSmoothing(row, argument.number);
+        return;
+    }
     if (row.shape == WriteShape::CurrentUserDword) {
         // One cursor per value: a failure stops the writes after it.
         for (std::size_t i = 0; i < row.ValueCount(); ++i)
@@ -190,6 +221,7 @@ void Zfunctions::WriteSetting(const Setting& row, const SettingArgument& argumen
     OpenKeyPath(cursor, row.keyPath);
     switch (row.shape) {
         case WriteShape::CurrentUserDword:
+        case WriteShape::SystemParameters:
             break;
         case WriteShape::RootedDword:
             cursor.PutDword(row.valueNames[0], StoredValue(row, 0, argument.number));

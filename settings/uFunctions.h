@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/registry_store.h"
+#include "platform/system_parameters.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -115,6 +116,12 @@ public:
     // window's handlers, kestroctl and the exports alike. The named writers
     // below are entry points into it.
     static void WriteSetting(const Setting& row, const SettingArgument& argument);
+
+    // Font smoothing as its toggle shows it: down exactly when smoothing is
+    // on and of the ClearType kind (the kind is asked only when it is on).
+    // On a failed read, the failure, and in `value` the name of the value
+    // that could not be read.
+    static SystemParameters::Read ReadFontSmoothing(SystemParameters& parameters, bool* down, const char** value);
 
     // Plain toggles: 1 down, 0 up, stored unchanged.
     static void SetNoNetworkConnections(std::int32_t state);

@@ -179,8 +179,11 @@ TEST_F(OfflineHives, EverySettingRoundTripsThroughTheFiles) {
             EXPECT_TRUE(view.Down(row.control)) << row.control;
         }
     EXPECT_EQ(-1, view.count());
-    // The font smoothing key lives under HKEY_CURRENT_USER's own DEFAULT.
-    EXPECT_EQ("DWORD:0x00000002", ReglookupValues(ntuser_, "DEFAULT\\Control Panel\\Desktop")["FontSmoothing"]);
+    // Font smoothing where and as Windows keeps it, read by a reader that is not hivex.
+    auto desktop = ReglookupValues(ntuser_, "Control Panel\\Desktop");
+    EXPECT_EQ("SZ:2", desktop["FontSmoothing"]);
+    EXPECT_EQ("DWORD:0x00000002", desktop["FontSmoothingType"]);
+    EXPECT_EQ("DWORD:0x00000001", desktop["FontSmoothingOrientation"]);
 
     // And back up again.
     Use(HiveFile::Mode::Write);
