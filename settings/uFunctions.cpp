@@ -177,7 +177,6 @@ std::int32_t StoredValue(const Setting& row, std::size_t i, std::int32_t argumen
     return argument == 1 ? row.down[i] : row.up[i];
 }
 
-
 void WriteFontSmoothing(const Setting& row, std::int32_t argument) {
     const std::unique_ptr<SystemParameters> parameters = ActiveRegistryStore().OpenSystemParameters();
     const bool on = argument == 1;
