@@ -66,6 +66,11 @@ const char* EffectName(Effect effect) {
         case Effect::ProgramStart: return "program";
         case Effect::NextLogon: return "logon";
         case Effect::Restart: return "restart";
+#ifdef _WIN32
+        case Effect::AtOnceWhenRunning: return "now";  // through user32, on the running Windows
+#else
+        case Effect::AtOnceWhenRunning: return "logon";  // written into the files of a Windows at rest
+#endif
     }
     return "";
 }

@@ -2,6 +2,7 @@
 
 #include "platform/bytes.h"
 #include "platform/text.h"
+#include "settings/uFunctions.h"
 
 #include <algorithm>
 #include <vector>
@@ -40,7 +41,7 @@ UniqueKey OpenForReading(RegistryStore& store, const Setting& row, const std::st
         const RegResult rc = store.OpenKey(base, name, kReadAccess, &next);
         if (rc == kErrorFileNotFound) return UniqueKey();
         if (rc != kErrorSuccess)
-            throw Failure{SettingState::Status::Unreadable, ErrorText(rc), "Failed to get data for '" + valueName + "'"};
+            throw Failure{SettingState::Status::Unreadable, ErrorText(rc), FailedToGetMessage(valueName)};
         key = UniqueKey(store, next);
         base = next;
         if (end == std::string::npos) return key;
@@ -64,7 +65,7 @@ bool QueryRaw(RegistryStore& store, KeyHandle key, const std::string& name, std:
         if (rc == kErrorSuccess) data->resize(size);
     }
     if (rc != kErrorSuccess)
-        throw Failure{SettingState::Status::Unreadable, ErrorText(rc), "Failed to get data for '" + name + "'"};
+        throw Failure{SettingState::Status::Unreadable, ErrorText(rc), FailedToGetMessage(name)};
     return true;
 }
 
@@ -85,14 +86,38 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
     // reads as the bytes it has, the rest zero.
     if (type != kRegDword)
         throw Failure{SettingState::Status::WrongType, name + " is " + RegTypeName(type) + ", not REG_DWORD",
-                      (data.size() > 4 ? "Failed to get data for '" : "Invalid data type for '") + name + "'"};
+                      data.size() > 4 ? FailedToGetMessage(name) : InvalidDataTypeMessage(name)};
     if (data.size() > 4)
         throw Failure{SettingState::Status::WrongType,
                       name + " is a REG_DWORD of " + std::to_string(data.size()) + " bytes",
-                      "Failed to get data for '" + name + "'"};
+                      FailedToGetMessage(name)};
     std::uint8_t bytes[4] = {};
     std::copy(data.begin(), data.end(), bytes);
     return static_cast<std::int32_t>(LoadLe32(bytes));
+}
+
+// What the window's read-back asks: the system parameters of this store,
+// which never open a key for writing.
+SettingState ReadFontSmoothingState(RegistryStore& store) {
+    SettingState state;
+    bool down = false;
+    const char* value = nullptr;
+    switch (Zfunctions::ReadFontSmoothing(*store.OpenSystemParameters(), &down, &value)) {
+        case SystemParameters::Read::Ok:
+            state.value = SettingValue::Toggle(down);
+            break;
+        case SystemParameters::Read::Failed:
+            state.status = SettingState::Status::Unreadable;
+            state.detail = std::string(value) + " cannot be read";
+            state.message = FailedToGetMessage(value);
+            break;
+        case SystemParameters::Read::WrongType:
+            state.status = SettingState::Status::WrongType;
+            state.detail = std::string(value) + " is not of the type Windows keeps it in";
+            state.message = InvalidDataTypeMessage(value);
+            break;
+    }
+    return state;
 }
 
 }  // namespace
@@ -113,6 +138,7 @@ std::string RegTypeName(std::uint32_t type) {
 
 SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
     SettingState state;
+    if (row.readBack == ReadRule::FontSmoothing) return ReadFontSmoothingState(store);
     try {
         const std::string first = row.valueNames[0];
         UniqueKey key = OpenForReading(store, row, first);
@@ -134,7 +160,7 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
                 }
                 if (type != kRegSz && type != kRegExpandSz)
                     throw Failure{SettingState::Status::WrongType, first + " is " + RegTypeName(type) + ", not REG_SZ",
-                                  "Invalid data type for '" + first + "'"};
+                                  InvalidDataTypeMessage(first)};
                 state.value = SettingValue::Text(FromUtf16(data));
                 break;
             }

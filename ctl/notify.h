@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/registry_store.h"
+#include "platform/system_parameters.h"
 
 #include <map>
 
@@ -54,6 +55,9 @@ public:
     }
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
     RegResult CloseKey(KeyHandle key) override;
+    // The store's own: on a running Windows, font smoothing goes through
+    // user32, which tells the system itself (SPIF_SENDCHANGE).
+    std::unique_ptr<SystemParameters> OpenSystemParameters() override { return store_.OpenSystemParameters(); }
 
 private:
     // The predefined root a handle was opened below.

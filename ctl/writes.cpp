@@ -4,44 +4,22 @@
 #include "platform/text.h"
 #include "settings/uFunctions.h"
 
-#include <cctype>
 #include <stdexcept>
 
 namespace kestro {
 
-namespace {
-
-SettingId IdOf(const Setting& row) { return static_cast<SettingId>(&row - kCatalogue); }
-
-// Registry names ignore case.
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
-}  // namespace
-
 void WriteSetting(const Setting& row, const SettingValue& value) {
     switch (value.kind) {
         case ValueKind::Toggle:
-            row.write(value.on ? row.argDown : row.argUp);
+            Zfunctions::WriteSetting(row, SettingArgument::Number(row.HandlerArgument(value.on)));
             return;
         case ValueKind::Number:
-            row.write(value.number);
+            Zfunctions::WriteSetting(row, SettingArgument::Number(value.number));
             return;
-        case ValueKind::Text: {
+        case ValueKind::Text:
             // The writers take UTF-8 and store UTF-16, as the window's handlers do.
-            const std::string utf8 = WideToUtf8(value.text);
-            switch (IdOf(row)) {
-                case SettingId::RecycleBinName: Zfunctions::SetRecycleBinName(utf8); return;
-                case SettingId::RecycleBinInfoTip: Zfunctions::SetRecycleBinInfoTip(utf8); return;
-                case SettingId::Wallpaper: Zfunctions::SetWallpaper(utf8); return;
-                default: break;
-            }
-            break;
-        }
+            Zfunctions::WriteSetting(row, SettingArgument::Text(WideToUtf8(value.text)));
+            return;
         case ValueKind::Action:
             break;
     }
@@ -65,8 +43,8 @@ std::vector<RegValue> RegistryValuesFor(const Profile& profile) {
             // One registry value, however many entries wrote it.
             bool known = false;
             for (const RegValue& earlier : values)
-                known = known || (earlier.root == value.root && SameName(earlier.keyPath, value.keyPath) &&
-                                  SameName(earlier.name, value.name));
+                known = known || (earlier.root == value.root && SameAsciiNoCase(earlier.keyPath, value.keyPath) &&
+                                  SameAsciiNoCase(earlier.name, value.name));
             if (!known) values.push_back(std::move(value));
         }
     }

@@ -9,9 +9,9 @@
 
 namespace kestro {
 
-// Calls the writer that the window's handler for the row calls, with the
-// argument the handler would pass, on the active store. Throws what the
-// writer throws (ERegistryException).
+// The engine's one writer for the row, with the argument the window's
+// handler would pass, on the active store. Throws what the writer throws
+// (ERegistryException).
 void WriteSetting(const Setting& row, const SettingValue& value);
 
 // Exactly the values the writers store for these entries, in the order

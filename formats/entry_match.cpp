@@ -34,10 +34,16 @@ EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<
     EntryMatch result;
     std::vector<bool> claimed(entries.size(), false);
     for (const SettingShape& shape : shapes) {
-        // Where the writer writes: the places of one state's values (every
-        // state writes the same places).
+        // Where the writer writes: the places of one state's values, and
+        // for a toggle those of both states (a state may write fewer).
         std::vector<RegValue> places0 =
-            shape.valuesFor(shape.kind == SettingShape::Kind::Toggle ? "off" : shape.kind == SettingShape::Kind::Number ? "0" : "");
+            shape.valuesFor(shape.kind == SettingShape::Kind::Toggle ? "on" : shape.kind == SettingShape::Kind::Number ? "0" : "");
+        if (shape.kind == SettingShape::Kind::Toggle)
+            for (const RegValue& place : shape.valuesFor("off")) {
+                bool known = false;
+                for (const RegValue& earlier : places0) known = known || SamePlace(earlier, place);
+                if (!known) places0.push_back(place);
+            }
         std::vector<std::size_t> mine;  // entry indices, in file order
         std::string problem;
         for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -41,7 +41,8 @@ struct EntryMatch {
 // HKEY_CLASSES_ROOT\X the same as HKEY_LOCAL_MACHINE\Software\Classes\X,
 // where a policy file puts it) and has the type that writer writes. Then:
 // - a toggle's entries must be exactly the values of one of its states, all
-//   of them, else that is an error;
+//   of them, else that is an error (a state may store fewer values than the
+//   other: font smoothing off stores one of the three);
 // - a number or text takes the entry's data;
 // - a setting given twice is an error.
 // An entry that belongs to no setting is an error, unless ignoreUnknown,

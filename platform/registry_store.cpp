@@ -1,5 +1,7 @@
 #include "platform/registry_store.h"
 
+#include "platform/system_parameters.h"
+
 #ifdef _WIN32
 #include "platform/win_registry.h"
 #else
@@ -21,6 +23,10 @@ std::vector<std::string> SplitKeyPath(const std::string& path) {
     }
     if (!current.empty()) names.push_back(current);
     return names;
+}
+
+std::unique_ptr<SystemParameters> RegistryStore::OpenSystemParameters() {
+    return std::make_unique<RegistrySystemParameters>(*this);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
 // or doubled backslash would give.
 std::vector<std::string> SplitKeyPath(const std::string& path);
 
+class SystemParameters;
+
 class RegistryStore {
 public:
     virtual ~RegistryStore() = default;
@@ -92,6 +95,10 @@ public:
     virtual RegResult DeleteKey(KeyHandle base, const std::string& name) = 0;
     // RegCloseKey. Closing a predefined root succeeds and changes nothing.
     virtual RegResult CloseKey(KeyHandle key) = 0;
+    // The settings SystemParametersInfo keeps, for this registry's user:
+    // user32 on the registry of a running Windows, otherwise the values it
+    // would store, kept in this store.
+    virtual std::unique_ptr<SystemParameters> OpenSystemParameters();
 };
 
 // The store that the engine's operations use. On Windows it is advapi32

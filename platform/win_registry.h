@@ -24,6 +24,8 @@ public:
     RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
     RegResult CloseKey(KeyHandle key) override;
+    // user32's SystemParametersInfoW: applied at once, stored by Windows.
+    std::unique_ptr<SystemParameters> OpenSystemParameters() override;
 };
 
 }  // namespace kestro

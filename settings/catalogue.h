@@ -16,6 +16,10 @@ enum class WriteShape {
     RootedDword,       // own cursor, explicit root, PutDword
     RootedText,        // own cursor, explicit root, PutText
     RemoveSubkey,      // own cursor, RemoveKeyTree of the value name
+    // Through the store's system parameters (SystemParametersInfo on a
+    // running Windows): font smoothing, on or off; the value names say
+    // where Windows keeps it.
+    SystemParameters,
 };
 
 // What the writer makes of its argument.
@@ -31,6 +35,7 @@ enum class ReadRule {
     PlainToggle,    // down exactly when the value is 1 (SyncButtonFromDwordValue)
     EqualsDown,     // down when every value equals its "down" value; stops at the first that differs
     DiffersFromUp,  // down when the value is not its "up" value
+    FontSmoothing,  // down when the system parameters say on and ClearType
 };
 
 // When Windows acts on a stored value.
@@ -39,13 +44,13 @@ enum class Effect {
     ProgramStart,  // at the next start of the program concerned
     NextLogon,     // at the next logon
     Restart,       // after a restart of Windows
+    AtOnceWhenRunning,  // at once on a running Windows; at the next logon when written to its files
 };
 
 struct Setting {
     const char* control;   // main-window control whose click stores it
     const char* handler;   // the control's click handler
-    const char* writer;    // the Zfunctions operation...
-    void (*write)(std::int32_t);  // ...itself, for the writers that take a number
+    const char* writer;    // the Zfunctions operation that stores it
     KeyHandle root;
     const char* keyPath;
     const char* valueNames[3];  // unused entries are null
@@ -77,6 +82,8 @@ struct Setting {
         return n;
     }
     bool IsToggle() const { return readBack != ReadRule::None && readBack != ReadRule::IntoCount; }
+    // What the toggle's click handler passes to the writer.
+    std::int32_t HandlerArgument(bool down) const { return down ? argDown : argUp; }
 };
 
 enum class SettingId : std::size_t {

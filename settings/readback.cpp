@@ -2,6 +2,8 @@
 
 #include "settings/catalogue.h"
 
+#include <memory>
+
 namespace kestro {
 
 namespace {
@@ -24,6 +26,18 @@ void LoadSettingsState(ISettingsView& view) {
             case ReadRule::PlainToggle:
                 Zfunctions::SyncButtonFromDwordValue(row.keyPath, row.valueNames[0], view.Toggle(row.control));
                 break;
+            case ReadRule::FontSmoothing: {
+                bool down = false;
+                const char* value = nullptr;
+                const std::unique_ptr<SystemParameters> parameters = ActiveRegistryStore().OpenSystemParameters();
+                switch (Zfunctions::ReadFontSmoothing(*parameters, &down, &value)) {
+                    case SystemParameters::Read::Ok: break;
+                    case SystemParameters::Read::Failed: throw ERegistryException(FailedToGetMessage(value));
+                    case SystemParameters::Read::WrongType: throw ERegistryException(InvalidDataTypeMessage(value));
+                }
+                view.Toggle(row.control).SetDown(down);
+                break;
+            }
             case ReadRule::EqualsDown:
             case ReadRule::DiffersFromUp:
                 view.Toggle(row.control).SetDown(IsDownFromValues(row, [&](std::size_t i) { return ReadValue(row, i); }));

@@ -1,14 +1,20 @@
 #include "settings/uFunctions.h"
 
+#include "platform/bytes.h"
 #include "platform/environment.h"
 #include "platform/text.h"
 #include "settings/catalogue.h"
 
+#include <memory>
 #include <vector>
 
 namespace kestro {
 
 // ---------------------------------------------------------------- cursor
+
+std::string FailedToGetMessage(const std::string& valueName) { return "Failed to get data for '" + valueName + "'"; }
+std::string InvalidDataTypeMessage(const std::string& valueName) { return "Invalid data type for '" + valueName + "'"; }
+std::string FailedToSetMessage(const std::string& valueName) { return "Failed to set data for '" + valueName + "'"; }
 
 RegistryCursor::RegistryCursor() : RegistryCursor(ActiveRegistryStore()) {}
 
@@ -57,35 +63,26 @@ std::int32_t RegistryCursor::GetDword(const std::string& name) {
     std::uint32_t type = 0;
     std::uint32_t size = sizeof data;
     if (!openKey_ || store_.QueryValue(openKey_.Get(), name, &type, data, &size) != kErrorSuccess)
-        throw ERegistryException("Failed to get data for '" + name + "'");
-    if (type != kRegDword) throw ERegistryException("Invalid data type for '" + name + "'");
-    std::uint32_t value = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
-                          static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
-    return static_cast<std::int32_t>(value);
+        throw ERegistryException(FailedToGetMessage(name));
+    if (type != kRegDword) throw ERegistryException(InvalidDataTypeMessage(name));
+    return static_cast<std::int32_t>(LoadLe32(data));
 }
 
 void RegistryCursor::PutDword(const std::string& name, std::int32_t value) {
-    std::uint32_t bits = static_cast<std::uint32_t>(value);
-    const std::uint8_t data[4] = {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-                                  static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+    std::uint8_t data[4];
+    StoreLe32(data, static_cast<std::uint32_t>(value));
     if (!openKey_ || store_.SetValue(openKey_.Get(), name, kRegDword, data, sizeof data) != kErrorSuccess)
-        throw ERegistryException("Failed to set data for '" + name + "'");
+        throw ERegistryException(FailedToSetMessage(name));
 }
 
 void RegistryCursor::PutText(const std::string& name, const std::string& text) {
     // The text and its terminating zero, as UTF-16LE.
     const std::u16string wide = Utf8ToUtf16(text);
-    std::vector<std::uint8_t> data;
-    data.reserve((wide.size() + 1) * 2);
-    for (char16_t c : wide) {
-        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
+    std::vector<std::uint8_t> data((wide.size() + 1) * 2, 0);
+    for (std::size_t i = 0; i < wide.size(); ++i) StoreLe16(&data[2 * i], wide[i]);
     if (!openKey_ || store_.SetValueW(openKey_.Get(), name, kRegSz, data.data(),
                                       static_cast<std::uint32_t>(data.size())) != kErrorSuccess)
-        throw ERegistryException("Failed to set data for '" + name + "'");
+        throw ERegistryException(FailedToSetMessage(name));
 }
 
 bool RegistryCursor::RemoveKeyTree(const std::string& name) {
@@ -180,78 +177,112 @@ std::int32_t StoredValue(const Setting& row, std::size_t i, std::int32_t argumen
     return argument == 1 ? row.down[i] : row.up[i];
 }
 
-void WriteNumber(SettingId id, std::int32_t argument) {
-    const Setting& row = CatalogueRow(id);
-    if (row.shape == WriteShape::CurrentUserDword) {
-        // One cursor per value: a failure stops the writes after it.
-        for (std::size_t i = 0; i < row.ValueCount(); ++i)
-            Zfunctions::WriteDwordValue(row.keyPath, row.valueNames[i], StoredValue(row, i, argument));
-        return;
-    }
-    RegistryCursor cursor;
-    cursor.SelectRoot(row.root);
-    Zfunctions::OpenKeyPath(cursor, row.keyPath);
-    cursor.PutDword(row.valueNames[0], StoredValue(row, 0, argument));
-}
-
-void WriteText(SettingId id, const std::string& text) {
-    const Setting& row = CatalogueRow(id);
-    RegistryCursor cursor;
-    cursor.SelectRoot(row.root);
-    Zfunctions::OpenKeyPath(cursor, row.keyPath);
-    cursor.PutText(row.valueNames[0], text);
+void WriteFontSmoothing(const Setting& row, std::int32_t argument) {
+    const std::unique_ptr<SystemParameters> parameters = ActiveRegistryStore().OpenSystemParameters();
+    const bool on = argument == 1;
+    if (!parameters->SetFontSmoothing(on)) throw ERegistryException(FailedToSetMessage(row.valueNames[0]));
+    if (!on) return;
+    if (!parameters->SetFontSmoothingType(kFontSmoothingClearType))
+        throw ERegistryException(FailedToSetMessage(row.valueNames[1]));
+    // Windows XP before Service Pack 2 knows no orientation, and draws
+    // ClearType in RGB order without it.
+    parameters->SetFontSmoothingOrientation(kFontSmoothingOrientationRgb);
 }
 
 }  // namespace
 
-#define KESTRO_NUMBER_WRITER(Writer, Id) \
-    void Zfunctions::Writer(std::int32_t argument) { WriteNumber(SettingId::Id, argument); }
-
-KESTRO_NUMBER_WRITER(SetMaxRecentDocs, MaxRecentDocs)
-KESTRO_NUMBER_WRITER(SetNoNetworkConnections, NoNetworkConnections)
-KESTRO_NUMBER_WRITER(SetStartmenuLogoff, StartmenuLogoff)
-KESTRO_NUMBER_WRITER(SetNoFavoritesMenu, NoFavoritesMenu)
-KESTRO_NUMBER_WRITER(SetNoRecentDocsMenu, NoRecentDocsMenu)
-KESTRO_NUMBER_WRITER(SetClearRecentDocsOnExit, ClearRecentDocsOnExit)
-KESTRO_NUMBER_WRITER(SetNoRecentDocsHistory, NoRecentDocsHistory)
-KESTRO_NUMBER_WRITER(SetNoSMMyPictures, NoSMMyPictures)
-KESTRO_NUMBER_WRITER(SetNoSetTaskbar, NoSetTaskbar)
-KESTRO_NUMBER_WRITER(SetNoAddPrinter, NoAddPrinter)
-KESTRO_NUMBER_WRITER(SetNoFind, NoFind)
-KESTRO_NUMBER_WRITER(SetNoSMHelp, NoSMHelp)
-KESTRO_NUMBER_WRITER(SetNoRun, NoRun)
-KESTRO_NUMBER_WRITER(SetNoStartMenuMorePrograms, NoStartMenuMorePrograms)
-KESTRO_NUMBER_WRITER(SetNoChangeStartMenu, NoChangeStartMenu)
-KESTRO_NUMBER_WRITER(SetPaintDesktopVersion, PaintDesktopVersion)
-KESTRO_NUMBER_WRITER(SetNoAddRemovePrograms, NoAddRemovePrograms)
-KESTRO_NUMBER_WRITER(SetNoDispCPL, NoDispCPL)
-KESTRO_NUMBER_WRITER(SetNoThemesTab, NoThemesTab)
-KESTRO_NUMBER_WRITER(SetNoDispBackgroundPage, NoDispBackgroundPage)
-KESTRO_NUMBER_WRITER(SetNoDispScrSavPage, NoDispScrSavPage)
-KESTRO_NUMBER_WRITER(SetNoDispAppearancePage, NoDispAppearancePage)
-KESTRO_NUMBER_WRITER(SetDisableTaskMgr, DisableTaskMgr)
-KESTRO_NUMBER_WRITER(SetDisableRegistryTools, DisableRegistryTools)
-KESTRO_NUMBER_WRITER(SetCdromAutoRun, CdromAutoRun)
-KESTRO_NUMBER_WRITER(SetNtfsDisableLastAccessUpdate, NtfsDisableLastAccessUpdate)
-KESTRO_NUMBER_WRITER(SetFontSmoothing, FontSmoothing)
-KESTRO_NUMBER_WRITER(SetCdromStart, CdromStart)
-KESTRO_NUMBER_WRITER(SetFlpydiskStart, FlpydiskStart)
-KESTRO_NUMBER_WRITER(SetParportStart, ParportStart)
-KESTRO_NUMBER_WRITER(SetUsbstorStart, UsbstorStart)
-
-#undef KESTRO_NUMBER_WRITER
-
-void Zfunctions::SetRecycleBinName(const std::string& text) { WriteText(SettingId::RecycleBinName, text); }
-void Zfunctions::SetRecycleBinInfoTip(const std::string& text) { WriteText(SettingId::RecycleBinInfoTip, text); }
-void Zfunctions::SetWallpaper(const std::string& path) { WriteText(SettingId::Wallpaper, path); }
-
-void Zfunctions::ClearSearchHistory() {
-    const Setting& row = CatalogueRow(SettingId::SearchHistory);
-    RegistryCursor cursor;
-    OpenKeyPath(cursor, row.keyPath);
-    // An absent history and a failed deletion are both silent.
-    cursor.RemoveKeyTree(row.valueNames[0]);
+SystemParameters::Read Zfunctions::ReadFontSmoothing(SystemParameters& parameters, bool* down, const char** value) {
+    *down = false;
+    bool on = false;
+    *value = kFontSmoothingValue;
+    SystemParameters::Read read = parameters.GetFontSmoothing(&on);
+    if (read != SystemParameters::Read::Ok || !on) return read;
+    std::uint32_t type = 0;
+    *value = kFontSmoothingTypeValue;
+    read = parameters.GetFontSmoothingType(&type);
+    *down = read == SystemParameters::Read::Ok && type == kFontSmoothingClearType;
+    return read;
 }
+
+void Zfunctions::WriteSetting(const Setting& row, const SettingArgument& argument) {
+    if (row.shape == WriteShape::SystemParameters) {
+        WriteFontSmoothing(row, argument.number);
+        return;
+    }
+    if (row.shape == WriteShape::CurrentUserDword) {
+        // One cursor per value: a failure stops the writes after it.
+        for (std::size_t i = 0; i < row.ValueCount(); ++i)
+            WriteDwordValue(row.keyPath, row.valueNames[i], StoredValue(row, i, argument.number));
+        return;
+    }
+    RegistryCursor cursor;
+    cursor.SelectRoot(row.root);
+    OpenKeyPath(cursor, row.keyPath);
+    switch (row.shape) {
+        case WriteShape::CurrentUserDword:
+        case WriteShape::SystemParameters:
+            break;
+        case WriteShape::RootedDword:
+            cursor.PutDword(row.valueNames[0], StoredValue(row, 0, argument.number));
+            break;
+        case WriteShape::RootedText:
+            cursor.PutText(row.valueNames[0], argument.text);
+            break;
+        case WriteShape::RemoveSubkey:
+            // An absent history and a failed deletion are both silent.
+            cursor.RemoveKeyTree(row.valueNames[0]);
+            break;
+    }
+}
+
+// The named writers: each hands its argument to the one writer with its row.
+namespace {
+
+void Write(SettingId id, std::int32_t argument) {
+    Zfunctions::WriteSetting(CatalogueRow(id), SettingArgument::Number(argument));
+}
+
+void Write(SettingId id, const std::string& text) {
+    Zfunctions::WriteSetting(CatalogueRow(id), SettingArgument::Text(text));
+}
+
+}  // namespace
+
+void Zfunctions::SetMaxRecentDocs(std::int32_t count) { Write(SettingId::MaxRecentDocs, count); }
+void Zfunctions::SetNoNetworkConnections(std::int32_t state) { Write(SettingId::NoNetworkConnections, state); }
+void Zfunctions::SetStartmenuLogoff(std::int32_t state) { Write(SettingId::StartmenuLogoff, state); }
+void Zfunctions::SetNoFavoritesMenu(std::int32_t state) { Write(SettingId::NoFavoritesMenu, state); }
+void Zfunctions::SetNoRecentDocsMenu(std::int32_t state) { Write(SettingId::NoRecentDocsMenu, state); }
+void Zfunctions::SetClearRecentDocsOnExit(std::int32_t state) { Write(SettingId::ClearRecentDocsOnExit, state); }
+void Zfunctions::SetNoRecentDocsHistory(std::int32_t state) { Write(SettingId::NoRecentDocsHistory, state); }
+void Zfunctions::SetNoSMMyPictures(std::int32_t state) { Write(SettingId::NoSMMyPictures, state); }
+void Zfunctions::SetNoSetTaskbar(std::int32_t state) { Write(SettingId::NoSetTaskbar, state); }
+void Zfunctions::SetNoAddPrinter(std::int32_t state) { Write(SettingId::NoAddPrinter, state); }
+void Zfunctions::SetNoFind(std::int32_t state) { Write(SettingId::NoFind, state); }
+void Zfunctions::SetNoSMHelp(std::int32_t state) { Write(SettingId::NoSMHelp, state); }
+void Zfunctions::SetNoRun(std::int32_t state) { Write(SettingId::NoRun, state); }
+void Zfunctions::SetNoStartMenuMorePrograms(std::int32_t state) { Write(SettingId::NoStartMenuMorePrograms, state); }
+void Zfunctions::SetNoChangeStartMenu(std::int32_t state) { Write(SettingId::NoChangeStartMenu, state); }
+void Zfunctions::SetPaintDesktopVersion(std::int32_t state) { Write(SettingId::PaintDesktopVersion, state); }
+void Zfunctions::SetNoAddRemovePrograms(std::int32_t state) { Write(SettingId::NoAddRemovePrograms, state); }
+void Zfunctions::SetNoDispCPL(std::int32_t state) { Write(SettingId::NoDispCPL, state); }
+void Zfunctions::SetNoThemesTab(std::int32_t state) { Write(SettingId::NoThemesTab, state); }
+void Zfunctions::SetNoDispBackgroundPage(std::int32_t state) { Write(SettingId::NoDispBackgroundPage, state); }
+void Zfunctions::SetNoDispScrSavPage(std::int32_t state) { Write(SettingId::NoDispScrSavPage, state); }
+void Zfunctions::SetNoDispAppearancePage(std::int32_t state) { Write(SettingId::NoDispAppearancePage, state); }
+void Zfunctions::SetDisableTaskMgr(std::int32_t state) { Write(SettingId::DisableTaskMgr, state); }
+void Zfunctions::SetDisableRegistryTools(std::int32_t state) { Write(SettingId::DisableRegistryTools, state); }
+void Zfunctions::SetCdromAutoRun(std::int32_t state) { Write(SettingId::CdromAutoRun, state); }
+void Zfunctions::SetNtfsDisableLastAccessUpdate(std::int32_t state) { Write(SettingId::NtfsDisableLastAccessUpdate, state); }
+void Zfunctions::SetFontSmoothing(std::int32_t state) { Write(SettingId::FontSmoothing, state); }
+void Zfunctions::SetCdromStart(std::int32_t startType) { Write(SettingId::CdromStart, startType); }
+void Zfunctions::SetFlpydiskStart(std::int32_t startType) { Write(SettingId::FlpydiskStart, startType); }
+void Zfunctions::SetParportStart(std::int32_t startType) { Write(SettingId::ParportStart, startType); }
+void Zfunctions::SetUsbstorStart(std::int32_t startType) { Write(SettingId::UsbstorStart, startType); }
+void Zfunctions::SetRecycleBinName(const std::string& text) { Write(SettingId::RecycleBinName, text); }
+void Zfunctions::SetRecycleBinInfoTip(const std::string& text) { Write(SettingId::RecycleBinInfoTip, text); }
+void Zfunctions::SetWallpaper(const std::string& path) { Write(SettingId::Wallpaper, path); }
+void Zfunctions::ClearSearchHistory() { WriteSetting(CatalogueRow(SettingId::SearchHistory), SettingArgument::None()); }
 
 std::string Zfunctions::GetWindowsDir() { return ExpandEnvironment("%windir%"); }
 std::string Zfunctions::GetTempDir() { return ExpandEnvironment("%TEMP%"); }

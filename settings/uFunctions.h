@@ -3,10 +3,12 @@
 #pragma once
 
 #include "platform/registry_store.h"
+#include "platform/system_parameters.h"
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kestro {
 
@@ -14,6 +16,25 @@ namespace kestro {
 class ERegistryException : public std::runtime_error {
 public:
     explicit ERegistryException(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The cursor's three messages, with the value's name in them: also what a
+// reader of the same values says when it must say what the engine would.
+std::string FailedToGetMessage(const std::string& valueName);
+std::string InvalidDataTypeMessage(const std::string& valueName);
+std::string FailedToSetMessage(const std::string& valueName);
+
+struct Setting;
+
+// What a writer is given: the number its handler passes (a toggle's state,
+// a start type, a count), or a text in UTF-8. An action takes neither.
+struct SettingArgument {
+    std::int32_t number = 0;
+    std::string text;
+
+    static SettingArgument Number(std::int32_t n) { return {n, {}}; }
+    static SettingArgument Text(std::string utf8) { return {0, std::move(utf8)}; }
+    static SettingArgument None() { return {}; }
 };
 
 // A toggle button as the engine sees it: something that can be put down or up.
@@ -90,6 +111,17 @@ public:
     static std::int32_t ReadDwordValue(const std::string& keyPath, const std::string& valueName);
     static std::int32_t ReadDwordValueAt(const std::string& keyPath, const std::string& valueName, KeyHandle root);
     static void SyncButtonFromDwordValue(const std::string& keyPath, const std::string& valueName, IToggle& toggle);
+
+    // The one writer: stores `argument` as the catalogue row says, for the
+    // window's handlers, kestroctl and the exports alike. The named writers
+    // below are entry points into it.
+    static void WriteSetting(const Setting& row, const SettingArgument& argument);
+
+    // Font smoothing as its toggle shows it: down exactly when smoothing is
+    // on and of the ClearType kind (the kind is asked only when it is on).
+    // On a failed read, the failure, and in `value` the name of the value
+    // that could not be read.
+    static SystemParameters::Read ReadFontSmoothing(SystemParameters& parameters, bool* down, const char** value);
 
     // Plain toggles: 1 down, 0 up, stored unchanged.
     static void SetNoNetworkConnections(std::int32_t state);

@@ -79,6 +79,9 @@ void Populate(MemoryRegistryStore& store) {
         }
         for (std::size_t i = 0; i < row.ValueCount(); ++i)
             store.PutValue(row.root, row.keyPath, row.valueNames[i], kRegDword, DwordBytes(row.down[i]));
+        // Windows keeps this one as text.
+        if (row.shape == WriteShape::SystemParameters)
+            store.PutValue(row.root, row.keyPath, row.valueNames[0], kRegSz, TextBytes("2"));
         store.PutValue(row.root, row.keyPath, "Neighbour", kRegDword, DwordBytes(77));
     }
     store.PutValue(kHkeyCurrentUser, "Software", "AboveEverything", kRegDword, DwordBytes(5));
@@ -227,7 +230,7 @@ TEST(ReadFailureTest, EachCallOfTheReadBackFailingInTurn) {
         EXPECT_EQ(run.before, run.after) << "a read changed the registry";
         // Only the query that fetches data raises; a failed walk or probe
         // reads as an absent value.
-        const bool raises = call.op == Op::QueryValue && call.withData;
+        const bool raises = (call.op == Op::QueryValue || call.op == Op::QueryValueW) && call.withData;
         EXPECT_EQ(raises ? "Failed to get data for '" + call.name + "'" : "(no error)", run.error);
         if (raises) {
             EXPECT_FALSE(view.WasSet("sbBanUSB"));  // the last step never ran

@@ -10,7 +10,7 @@ constexpr KeyHandle HKCU = kHkeyCurrentUser;
 constexpr KeyHandle HKLM = kHkeyLocalMachine;
 constexpr const char* kCdrom = "SYSTEM\\CurrentControlSet\\Services\\CDRom";
 constexpr const char* kFileSystem = "SYSTEM\\CurrentControlSet\\Control\\FileSystem";
-constexpr const char* kFont = "DEFAULT\\Control Panel\\Desktop";
+constexpr const char* kFont = "Control Panel\\Desktop";
 
 class ReadBackTest : public EngineTest {
 protected:
@@ -28,7 +28,7 @@ TEST_F(ReadBackTest, AFreshMachineShowsEverythingUpButAutorunAndCreatesOnlyKeys)
     EXPECT_EQ(0, view_.count());
     EXPECT_EQ(1, view_.countSets());
     EXPECT_TRUE(store_.KeyExists(HKCU, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Uninstall"));
-    EXPECT_TRUE(store_.KeyExists(HKCU, kFont));
+    EXPECT_FALSE(store_.KeyExists(HKCU, "DEFAULT"));  // font smoothing is read where Windows keeps it
     EXPECT_TRUE(store_.KeyExists(HKLM, "SYSTEM\\CurrentControlSet\\Services\\usbstor"));
     EXPECT_EQ(std::string::npos, store_.Dump().find("type=")) << "the read-back created a value";
     EXPECT_FALSE(store_.KeyExists(HKCU, "Software\\Microsoft\\Search Assistant"));  // not read back
@@ -77,25 +77,43 @@ TEST_F(ReadBackTest, PlainTogglesAndDevicesNeedTheirExactDownValue) {
     EXPECT_EQ(-1, view_.count());
 }
 
-TEST_F(ReadBackTest, FontSmoothingNeedsTwoTwoOneAndStopsReadingAtTheFirstDifference) {
-    PutDword(HKCU, kFont, "FontSmoothing", 2);
+// Down exactly when smoothing is on (a text that is not "0") and of the
+// ClearType kind; the kind is read only then, and the order not at all.
+TEST_F(ReadBackTest, FontSmoothingIsDownWhenOnAndClearType) {
+    PutText(HKCU, kFont, "FontSmoothing", "2");
     PutDword(HKCU, kFont, "FontSmoothingType", 2);
-    PutDword(HKCU, kFont, "FontSmoothingOrientation", 1);
+    PutDword(HKCU, kFont, "FontSmoothingOrientation", 0);
     EXPECT_EQ("(no error)", Load());
     EXPECT_TRUE(view_.Down("sbClearTypeStyle"));
 
-    PutDword(HKCU, kFont, "FontSmoothingOrientation", 2);
+    PutDword(HKCU, kFont, "FontSmoothingType", 1);  // standard smoothing is not ClearType
     FakeView second;
     LoadSettingsState(second);
     EXPECT_FALSE(second.Down("sbClearTypeStyle"));
 
-    // Behind a first value that differs, a value of the wrong type is never read.
-    PutDword(HKCU, kFont, "FontSmoothing", 0);
+    // Behind smoothing off, a kind of the wrong type is never read.
+    PutText(HKCU, kFont, "FontSmoothing", "0");
     PutText(HKCU, kFont, "FontSmoothingType", "not a number");
     FakeView third;
     EXPECT_EQ("(no error)", ErrorOf([&] { LoadSettingsState(third); }));
     EXPECT_FALSE(third.Down("sbClearTypeStyle"));
     EXPECT_TRUE(third.WasSet("sbBanUSB"));
+
+    // Behind smoothing on, it is, and stops the read-back there.
+    PutText(HKCU, kFont, "FontSmoothing", "1");
+    PutText(HKCU, kFont, "FontSmoothingType", "no");
+    FakeView fourth;
+    EXPECT_EQ("Invalid data type for 'FontSmoothingType'", ErrorOf([&] { LoadSettingsState(fourth); }));
+    EXPECT_FALSE(fourth.Down("sbClearTypeStyle"));
+    EXPECT_FALSE(fourth.WasSet("sbBanUSB"));
+}
+
+// The old REG_DWORD copy is not what Windows keeps: a DWORD there is of the
+// wrong type, as a text is where a number belongs.
+TEST_F(ReadBackTest, FontSmoothingAsANumberIsOfTheWrongType) {
+    PutDword(HKCU, kFont, "FontSmoothing", 2);
+    EXPECT_EQ("Invalid data type for 'FontSmoothing'", Load());
+    EXPECT_FALSE(view_.Down("sbClearTypeStyle"));
 }
 
 TEST_F(ReadBackTest, AValueOfTheWrongTypeStopsTheReadBackThere) {
@@ -153,7 +171,8 @@ TEST_F(ReadBackTest, ReadsInTheDocumentedOrder) {
     LoadSettingsState(view_);
     std::vector<std::string> names;
     for (const auto& call : store_.Journal())
-        if (call.op == MemoryRegistryStore::Op::QueryValue) names.push_back(call.name);
+        if (call.op == MemoryRegistryStore::Op::QueryValue || call.op == MemoryRegistryStore::Op::QueryValueW)
+            names.push_back(call.name);
     const std::vector<std::string> expected = {
         "MaxRecentDocs", "NoNetworkConnections", "StartmenuLogoff", "NoFavoritesMenu", "NoRecentDocsMenu",
         "ClearRecentDocsOnExit", "NoRecentDocsHistory", "NoSMMyPictures", "NoSetTaskbar", "NoAddPrinter", "NoFind",

@@ -121,7 +121,6 @@ TEST_F(SystemRegistryTest, EveryToggleWriterLandsWhereRegFindsIt) {
         {SettingId::DisableRegistryTools, [] { Z::SetDisableRegistryTools(1); }, [] { Z::SetDisableRegistryTools(0); }},
         {SettingId::CdromAutoRun, [] { Z::SetCdromAutoRun(1); }, [] { Z::SetCdromAutoRun(0); }},
         {SettingId::NtfsDisableLastAccessUpdate, [] { Z::SetNtfsDisableLastAccessUpdate(1); }, [] { Z::SetNtfsDisableLastAccessUpdate(0); }},
-        {SettingId::FontSmoothing, [] { Z::SetFontSmoothing(1); }, [] { Z::SetFontSmoothing(0); }},
         {SettingId::CdromStart, [] { Z::SetCdromStart(4); }, [] { Z::SetCdromStart(3); }},
         {SettingId::FlpydiskStart, [] { Z::SetFlpydiskStart(4); }, [] { Z::SetFlpydiskStart(3); }},
         {SettingId::ParportStart, [] { Z::SetParportStart(4); }, [] { Z::SetParportStart(3); }},
@@ -143,6 +142,34 @@ TEST_F(SystemRegistryTest, EveryToggleWriterLandsWhereRegFindsIt) {
         LoadSettingsState(up);
         EXPECT_FALSE(up.Down(row.control)) << row.control;
     }
+}
+
+// Through user32: in effect at once in this process, and stored where and
+// as Windows keeps it, for reg.exe to find.
+TEST_F(SystemRegistryTest, FontSmoothingGoesThroughSystemParametersInfo) {
+    const Setting& row = CatalogueRow(SettingId::FontSmoothing);
+    Zfunctions::SetFontSmoothing(1);
+    BOOL on = FALSE;
+    UINT type = 0;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &on, 0));
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETFONTSMOOTHINGTYPE, 0, &type, 0));
+    EXPECT_TRUE(on);
+    EXPECT_EQ(static_cast<UINT>(FE_FONTSMOOTHINGCLEARTYPE), type);
+    EXPECT_EQ("REG_SZ 2", RegQuery("HKCU\\Control Panel\\Desktop", "FontSmoothing"));
+    EXPECT_EQ("REG_DWORD 0x2", RegQuery(row, 1));
+    EXPECT_EQ("REG_DWORD 0x1", RegQuery(row, 2));
+    EXPECT_EQ("", RegQuery("HKCU\\DEFAULT\\Control Panel\\Desktop", "FontSmoothing"));
+    FakeView down;
+    LoadSettingsState(down);
+    EXPECT_TRUE(down.Down(row.control));
+
+    Zfunctions::SetFontSmoothing(0);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &on, 0));
+    EXPECT_FALSE(on);
+    EXPECT_EQ("REG_SZ 0", RegQuery("HKCU\\Control Panel\\Desktop", "FontSmoothing"));
+    FakeView up;
+    LoadSettingsState(up);
+    EXPECT_FALSE(up.Down(row.control));
 }
 
 TEST_F(SystemRegistryTest, NumberAndTextWritersLandWhereRegFindsThem) {

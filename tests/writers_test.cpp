@@ -127,32 +127,63 @@ TEST_F(WriterTest, DeviceUpStoresThreeWhateverWasThere) {
     EXPECT_EQ(3, Dword(HKLM, "SYSTEM\\CurrentControlSet\\Services\\USBSTOR", "start"));
 }
 
-TEST_F(WriterTest, FontSmoothingWritesItsTripleUnderCurrentUsersDefaultKey) {
-    const char* path = "DEFAULT\\Control Panel\\Desktop";
+// Off a running Windows, what SystemParametersInfo would store: the text
+// "2" or "0", and when on, ClearType (2) in RGB order (1).
+TEST_F(WriterTest, FontSmoothingStoresWhatSystemParametersInfoStoresWhereWindowsReadsIt) {
+    const char* path = "Control Panel\\Desktop";
     Zfunctions::SetFontSmoothing(1);
-    EXPECT_EQ(2, Dword(HKCU, path, "FontSmoothing"));
+    StoredValue smoothing = StoredW(store_, HKCU, path, "FontSmoothing");
+    EXPECT_EQ(kRegSz, smoothing.type);
+    EXPECT_EQ(Utf16Bytes(u"2"), smoothing.data);
     EXPECT_EQ(2, Dword(HKCU, path, "FontSmoothingType"));
     EXPECT_EQ(1, Dword(HKCU, path, "FontSmoothingOrientation"));
-    EXPECT_FALSE(store_.KeyExists(HKCU, "Control Panel\\Desktop"));
+    EXPECT_FALSE(store_.KeyExists(HKCU, "DEFAULT")) << "the old key is neither written nor made";
     FakeView afterDown;
     LoadSettingsState(afterDown);
     EXPECT_TRUE(afterDown.Down("sbClearTypeStyle"));
+
+    // Up writes only the switch: the kind and order stay for the next time.
     Zfunctions::SetFontSmoothing(0);
+    EXPECT_EQ(Utf16Bytes(u"0"), StoredW(store_, HKCU, path, "FontSmoothing").data);
+    EXPECT_EQ(2, Dword(HKCU, path, "FontSmoothingType"));
+    EXPECT_EQ(1, Dword(HKCU, path, "FontSmoothingOrientation"));
     FakeView afterUp;
     LoadSettingsState(afterUp);
     EXPECT_FALSE(afterUp.Down("sbClearTypeStyle"));
-    EXPECT_EQ(0, Dword(HKCU, path, "FontSmoothing"));
-    EXPECT_EQ(0, Dword(HKCU, path, "FontSmoothingType"));
-    EXPECT_EQ(0, Dword(HKCU, path, "FontSmoothingOrientation"));
+    EXPECT_EQ(0, store_.OpenHandleCount());
 }
 
-TEST_F(WriterTest, FontSmoothingStopsAtTheFirstFailedWrite) {
-    const char* path = "DEFAULT\\Control Panel\\Desktop";
-    store_.FailCall(MemoryRegistryStore::Op::SetValue, 2);
-    EXPECT_EQ("Failed to set data for 'FontSmoothingType'", ErrorOf([] { Zfunctions::SetFontSmoothing(1); }));
-    EXPECT_EQ(2, Dword(HKCU, path, "FontSmoothing"));
+TEST_F(WriterTest, FontSmoothingLeavesAnOldDefaultKeyAlone) {
+    const char* old = "DEFAULT\\Control Panel\\Desktop";
+    PutDword(HKCU, old, "FontSmoothing", 2);
+    Zfunctions::SetFontSmoothing(0);
+    EXPECT_EQ(2, Dword(HKCU, old, "FontSmoothing"));
+    FakeView view;  // and it is not what the toggle shows
+    LoadSettingsState(view);
+    EXPECT_FALSE(view.Down("sbClearTypeStyle"));
+}
+
+TEST_F(WriterTest, FontSmoothingFailsOnTheSwitchOrTheKindButNotOnTheOrder) {
+    const char* path = "Control Panel\\Desktop";
+    store_.FailCall(MemoryRegistryStore::Op::SetValueW, 1);
+    EXPECT_EQ("Failed to set data for 'FontSmoothing'", ErrorOf([] { Zfunctions::SetFontSmoothing(1); }));
     EXPECT_FALSE(Stored(store_, HKCU, path, "FontSmoothingType").present);
-    EXPECT_FALSE(Stored(store_, HKCU, path, "FontSmoothingOrientation").present);
+
+    MemoryRegistryStore second;
+    ScopedRegistryStore scope(second);
+    second.FailCall(MemoryRegistryStore::Op::SetValue, 1);
+    EXPECT_EQ("Failed to set data for 'FontSmoothingType'", ErrorOf([] { Zfunctions::SetFontSmoothing(1); }));
+    EXPECT_EQ(Utf16Bytes(u"2"), StoredW(second, HKCU, path, "FontSmoothing").data);
+    EXPECT_FALSE(Stored(second, HKCU, path, "FontSmoothingOrientation").present);
+
+    // Windows XP before Service Pack 2 refuses the order: that is no error.
+    MemoryRegistryStore third;
+    ScopedRegistryStore again(third);
+    third.FailCall(MemoryRegistryStore::Op::SetValue, 2);
+    EXPECT_EQ("(no error)", ErrorOf([] { Zfunctions::SetFontSmoothing(1); }));
+    EXPECT_EQ(2, StoredDword(third, HKCU, path, "FontSmoothingType"));
+    EXPECT_FALSE(Stored(third, HKCU, path, "FontSmoothingOrientation").present);
+    EXPECT_EQ(0, third.OpenHandleCount());
 }
 
 TEST_F(WriterTest, RecentDocsCountIsStoredUnchanged) {

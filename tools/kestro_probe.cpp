@@ -12,6 +12,8 @@
 //   kestro_probe answer [ms]        waits for a message box of the program, prints
 //                                   "CAPTION|TEXT|OWNER-TITLE" and presses its OK
 //   kestro_probe close              asks the main window to close
+//   kestro_probe smoothing          prints this process's SPI_GETFONTSMOOTHING and
+//                                   SPI_GETFONTSMOOTHINGTYPE: "1 2" is on, ClearType
 // Output is UTF-8.
 #include <windows.h>
 #include <commctrl.h>
@@ -136,6 +138,15 @@ int wmain(int argc, wchar_t** wargv) {
     }
     const std::string command = argv[1];
     const DWORD limit = argc > 2 ? static_cast<DWORD>(std::atoi(argv[2])) : 30000;
+    if (command == "smoothing") {
+        BOOL on = FALSE;
+        UINT type = 0;
+        if (!SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &on, 0) ||
+            !SystemParametersInfoW(SPI_GETFONTSMOOTHINGTYPE, 0, &type, 0))
+            return 1;
+        std::printf("%d %u\n", on ? 1 : 0, type);
+        return 0;
+    }
     if (command == "wait")
         return WaitFor(limit, [] {
                    HWND main = FindMain();

@@ -542,9 +542,9 @@ void TfrmMain::SetNoticeCaption(const std::wstring& caption) {
 
 void TfrmMain::ToggleClick(const char* control) {
     const Setting* row = FindSettingByControl(control);
-    if (!row || !row->write) throw std::logic_error(std::string("No writer for ") + control);
+    if (!row || !row->IsToggle()) throw std::logic_error(std::string("No writer for ") + control);
     const bool down = SendMessageW(Control(control), BM_GETCHECK, 0, 0) == BST_CHECKED;
-    row->write(down ? row->argDown : row->argUp);
+    Zfunctions::WriteSetting(*row, SettingArgument::Number(row->HandlerArgument(down)));
 }
 
 void TfrmMain::sbClearSearchClick() { Zfunctions::ClearSearchHistory(); }

@@ -79,9 +79,23 @@ TEST_F(CommandsTest, SetStoresWhatTheWindowsButtonStoresAndGetReadsItBack) {
     ASSERT_EQ(kExitOk, Run({"get", "usbstorageoff"}));
     EXPECT_EQ("off\n", console_.out);
 
+    // Font smoothing where and as Windows keeps it.
+    const char* desktop = "Control Panel\\Desktop";
     ASSERT_EQ(kExitOk, Run({"set", "FontSmoothing", "on"}));
-    EXPECT_EQ(2, Dword(kHkeyCurrentUser, "DEFAULT\\Control Panel\\Desktop", "FontSmoothingType"));
-    EXPECT_EQ(1, Dword(kHkeyCurrentUser, "DEFAULT\\Control Panel\\Desktop", "FontSmoothingOrientation"));
+    MemoryRegistryStore::Value smoothing;
+    ASSERT_TRUE(store_.GetValueW(kHkeyCurrentUser, desktop, "FontSmoothing", &smoothing));
+    EXPECT_EQ(kRegSz, smoothing.type);
+    EXPECT_EQ((std::vector<std::uint8_t>{'2', 0, 0, 0}), smoothing.data);  // UTF-16 with its zero
+    EXPECT_EQ(2, Dword(kHkeyCurrentUser, desktop, "FontSmoothingType"));
+    EXPECT_EQ(1, Dword(kHkeyCurrentUser, desktop, "FontSmoothingOrientation"));
+    ASSERT_EQ(kExitOk, Run({"get", "FontSmoothing"}));
+    EXPECT_EQ("on\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"set", "FontSmoothing", "off"}));
+    ASSERT_TRUE(store_.GetValueW(kHkeyCurrentUser, desktop, "FontSmoothing", &smoothing));
+    EXPECT_EQ((std::vector<std::uint8_t>{'0', 0, 0, 0}), smoothing.data);
+    ASSERT_EQ(kExitOk, Run({"get", "FontSmoothing"}));
+    EXPECT_EQ("off\n", console_.out);
+    EXPECT_FALSE(store_.KeyExists(kHkeyCurrentUser, "DEFAULT"));
 
     ASSERT_EQ(kExitOk, Run({"set", "MaxRecentDocs", "-1"}));
     EXPECT_EQ(-1, Dword(kHkeyCurrentUser, kExplorer, "MaxRecentDocs"));

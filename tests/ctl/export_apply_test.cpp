@@ -255,6 +255,30 @@ TEST_F(ExportApplyTest, ForeignValuesAreRefusedUnlessIgnoredAndBadStatesAlways) 
     EXPECT_EQ(third.Dump(), MemoryRegistryStore().Dump());
 }
 
+// An export from before font smoothing moved holds the triple under
+// HKEY_CURRENT_USER\DEFAULT: values no setting stores any more, so foreign
+// ones, named, and passed over only when asked. Font smoothing off is one
+// value.
+TEST_F(ExportApplyTest, AnOlderExportsFontSmoothingTripleIsForeign) {
+    const std::u16string old = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                               u"[HKEY_CURRENT_USER\\DEFAULT\\Control Panel\\Desktop]\r\n"
+                               u"\"FontSmoothing\"=dword:00000002\r\n\"FontSmoothingOrientation\"=dword:00000001\r\n"
+                               u"\"FontSmoothingType\"=dword:00000002\r\n\r\n"
+                               u"[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n\"FontSmoothing\"=\"0\"\r\n";
+    WriteUtf16(Path("/x.reg"), old);
+    MemoryRegistryStore other;
+    EXPECT_EQ(kExitUsage, Run({"apply", Path("/x.reg")}, other));
+    EXPECT_THAT(console_.err, HasSubstr("line 4: HKEY_CURRENT_USER\\DEFAULT\\Control Panel\\Desktop"));
+    EXPECT_THAT(console_.err, HasSubstr("3 entries are not Kestro settings"));
+    EXPECT_EQ(other.Dump(), MemoryRegistryStore().Dump());
+
+    ASSERT_EQ(kExitOk, Run({"apply", Path("/x.reg"), "--ignore-unknown"}, other)) << console_.err;
+    EXPECT_THAT(console_.out, HasSubstr("FontSmoothing = off"));
+    EXPECT_FALSE(other.KeyExists(kHkeyCurrentUser, "DEFAULT"));
+    ASSERT_EQ(kExitOk, Run({"get", "FontSmoothing"}, other));
+    EXPECT_EQ("off\n", console_.out);
+}
+
 TEST_F(ExportApplyTest, APolicyFileSaysWhoseItIsByItsFolderOrScope) {
     SetSome();
     ASSERT_EQ(kExitOk, Run({"export", "pol", Path("/gpo")}));
@@ -281,6 +305,7 @@ TEST_F(ExportApplyTest, ListAndExportHelpMarkWhatAGpoLeavesBehind) {
     EXPECT_THAT(noRun, HasSubstr(" no "));
     EXPECT_THAT(noRun, Not(HasSubstr(" yes ")));  // neither admin nor tattoo
     EXPECT_THAT(smoothing, HasSubstr(" yes "));
+    EXPECT_THAT(smoothing, HasSubstr(" logon "));  // written to a registry at rest: at the next logon
 
     ASSERT_EQ(kExitOk, Run({"list", "--json"}));
     nlohmann::json list = nlohmann::json::parse(console_.json);

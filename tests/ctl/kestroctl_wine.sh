@@ -77,7 +77,7 @@ explorer='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
 system='HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\System'
 services='HKLM\SYSTEM\CurrentControlSet\Services'
 filesystem='HKLM\SYSTEM\CurrentControlSet\Control\FileSystem'
-fonts='HKCU\DEFAULT\Control Panel\Desktop'
+fonts='HKCU\Control Panel\Desktop'
 bin='HKCR\CLSID\{645FF040-5081-101B-9F08-00AA002F954E}'
 
 # Every value of the catalogue, one "KEY NAME" per line.
@@ -123,6 +123,8 @@ reset_values() {
     catalogue_values | grep -v ' Wallpaper$' | while read -r line; do
         wine reg delete "${line% *}" /v "${line##* }" /f /reg:64 >/dev/null 2>&1
     done
+    # Font smoothing off, as Windows stores it: absent, Wine would take its own default.
+    wine reg add "$fonts" /v FontSmoothing /t REG_SZ /d 0 /f >/dev/null 2>&1
 }
 
 # Every toggle of the catalogue put down, through kestroctl set.
@@ -165,7 +167,11 @@ agree)
     expect "reg: DisableTaskMgr" "REG_DWORD 0x1" "$(reg_value "$system" DisableTaskMgr)"
     expect "reg: AutoRun (autorun left on)" "REG_DWORD 0x1" "$(reg_value "$services\\CDRom" AutoRun)"
     expect "reg: usbstor start" "REG_DWORD 0x4" "$(reg_value "$services\\usbstor" start)"
+    expect "reg: FontSmoothing" "REG_SZ 2" "$(reg_value "$fonts" FontSmoothing)"
+    expect "reg: FontSmoothingType" "REG_DWORD 0x2" "$(reg_value "$fonts" FontSmoothingType)"
     expect "reg: FontSmoothingOrientation" "REG_DWORD 0x1" "$(reg_value "$fonts" FontSmoothingOrientation)"
+    expect "smoothing asked by another process" "1 2" "$(wine "$probe" smoothing 2>/dev/null | tr -d '\r')"
+    expect "no old DEFAULT key" no "$(key_exists 'HKCU\DEFAULT\Control Panel\Desktop')"
     expect "reg: MaxRecentDocs" "REG_DWORD 0xffffffff" "$(reg_value "$explorer" MaxRecentDocs)"
     expect "reg: LocalizedString" "REG_SZ Корзина класса" "$(reg_value "$bin" LocalizedString)"
 
@@ -174,6 +180,7 @@ agree)
     expect "get UsbStorageOff" on "$(ctl get usbstorageoff)"
     expect "get MaxRecentDocs" -1 "$(ctl get MaxRecentDocs)"
     expect "get RecycleBinName" "Корзина класса" "$(ctl get RecycleBinName)"
+    expect "get FontSmoothing" on "$(ctl get FontSmoothing)"
     expect "list NoRun" on "$(list_state NoRun)"
     expect "list NoFind" off "$(list_state NoFind)"
     expect "list FontSmoothing" on "$(list_state FontSmoothing)"
@@ -302,6 +309,11 @@ exports)
     expect "every value is stored on the source" 0 "$(echo "$source_values" | grep -c '= $')"
     ctl export reg "$(winepath -w "$work/kestro.reg")"; expect "export reg exit" 0 $?
     ctl export pol "$(winepath -w "$work/gpo")"; expect "export pol exit" 0 $?
+    # Font smoothing as Windows keeps it: the text and, as it is on, the two numbers.
+    expect "the .reg's font smoothing" \
+        '[HKEY_CURRENT_USER\Control Panel\Desktop];"FontSmoothing"="2";"FontSmoothingOrientation"=dword:00000001;"FontSmoothingType"=dword:00000002;' \
+        "$(iconv -f UTF-16 -t UTF-8 "$work/kestro.reg" | tr -d '\r' |
+           grep -E '^\[HKEY_CURRENT_USER\\Control Panel\\Desktop\]$|^"FontSmoothing' | tr '\n' ';')"
     expect "the policy files" "$work/gpo/Machine/Registry.pol $work/gpo/User/Registry.pol" \
         "$(ls "$work"/gpo/*/Registry.pol | tr '\n' ' ' | sed 's/ $//')"
     ctl export /? >"$work/help"; expect "export /? exit" 0 $?

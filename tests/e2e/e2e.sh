@@ -119,6 +119,7 @@ services='HKLM\SYSTEM\CurrentControlSet\Services'
 main_page='Основные настройки'
 more_page='Дополнительно'
 device_page='Блокировка устройств'
+desktop='HKCU\Control Panel\Desktop'
 
 reset_values() {
     for v in NoRun NoNetworkConnections MaxRecentDocs; do wine reg delete "$explorer" /v $v /f >/dev/null 2>&1; done
@@ -126,6 +127,8 @@ reset_values() {
     wine reg delete "$services\\usbstor" /v start /f >/dev/null 2>&1
     wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Control\FileSystem' /v NtfsDisableLastAccessUpdate /f >/dev/null 2>&1
     wine reg delete 'HKCU\DEFAULT\Control Panel\Desktop' /f >/dev/null 2>&1
+    # Font smoothing off, as the display settings store it.
+    wine reg add "$desktop" /v FontSmoothing /t REG_SZ /d 0 /f >/dev/null 2>&1
     wine reg delete 'HKCR\CLSID\{645FF040-5081-101B-9F08-00AA002F954E}' /v LocalizedString /f /reg:64 >/dev/null 2>&1
 }
 
@@ -135,6 +138,8 @@ settings)
     start_program
     probe wait 60000 || { fail "the window did not open"; exit 1; }
     click_tab 0
+    expect "font smoothing \"0\" at start" "сглаживание экранных шрифтов 0" \
+        "$(probe checked "сглаживание экранных шрифтов")"
     click_page "$main_page" $((258 + 119)) $((175 + 11))  # sbDelDoing: a plain toggle
     click_page "$main_page" $((-4 + 119)) $((80 + 11))    # sbDelAutorunCDROM: down at start, now up
     click_page "$main_page" $((-4 + 119)) $((128 + 11))   # sbFastOpenDir
@@ -151,10 +156,13 @@ settings)
     expect "AutoRun" "REG_DWORD 0x1" "$(reg_value "$services\\CDRom" AutoRun)"
     expect "NtfsDisableLastAccessUpdate" "REG_DWORD 0x1" \
         "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Control\FileSystem' NtfsDisableLastAccessUpdate)"
-    expect "FontSmoothing" "REG_DWORD 0x2" "$(reg_value 'HKCU\DEFAULT\Control Panel\Desktop' FontSmoothing)"
-    expect "FontSmoothingType" "REG_DWORD 0x2" "$(reg_value 'HKCU\DEFAULT\Control Panel\Desktop' FontSmoothingType)"
-    expect "FontSmoothingOrientation" "REG_DWORD 0x1" \
-        "$(reg_value 'HKCU\DEFAULT\Control Panel\Desktop' FontSmoothingOrientation)"
+    # Through SystemParametersInfo: in effect for another process at once,
+    # and stored as Windows keeps it.
+    expect "smoothing and its kind, asked by another process" "1 2" "$(probe smoothing)"
+    expect "FontSmoothing" "REG_SZ 2" "$(reg_value "$desktop" FontSmoothing)"
+    expect "FontSmoothingType" "REG_DWORD 0x2" "$(reg_value "$desktop" FontSmoothingType)"
+    expect "FontSmoothingOrientation" "REG_DWORD 0x1" "$(reg_value "$desktop" FontSmoothingOrientation)"
+    expect "no old DEFAULT key" "" "$(reg_value 'HKCU\DEFAULT\Control Panel\Desktop' FontSmoothing)"
     expect "usbstor start" "REG_DWORD 0x4" "$(reg_value "$services\\usbstor" start)"
     expect "MaxRecentDocs" "REG_DWORD 0xffffffff" "$(reg_value "$explorer" MaxRecentDocs)"
     expect "LocalizedString" "REG_SZ Kestro Bin" \
@@ -173,6 +181,11 @@ settings)
         "убрать Выполнить 1;отключить autorun 0;быстрое открытие папок 1;сглаживание экранных шрифтов 1;Откл. Flash 1;убрать Найти 0;" \
         "$states"
     expect "recent documents after the restart" "-1" "$(probe spin)"
+    # A second click puts smoothing off again.
+    click_tab 0
+    click_page "$main_page" $((-4 + 119)) $((152 + 11))   # sbClearTypeStyle
+    expect "smoothing after the second click" "0 2" "$(probe smoothing)"
+    expect "FontSmoothing after the second click" "REG_SZ 0" "$(reg_value "$desktop" FontSmoothing)"
     stop_program_with_exit_button
     ;;
 error-box)
@@ -212,9 +225,9 @@ reg-import)
     bin='HKCR\CLSID\{645FF040-5081-101B-9F08-00AA002F954E}'
     values=("$explorer|NoRun|REG_DWORD 0x1" "$explorer|NoFind|REG_DWORD 0x0"
             "$explorer|MaxRecentDocs|REG_DWORD 0xffffffff"
-            'HKCU\DEFAULT\Control Panel\Desktop|FontSmoothing|REG_DWORD 0x2'
-            'HKCU\DEFAULT\Control Panel\Desktop|FontSmoothingType|REG_DWORD 0x2'
-            'HKCU\DEFAULT\Control Panel\Desktop|FontSmoothingOrientation|REG_DWORD 0x1'
+            'HKCU\Control Panel\Desktop|FontSmoothing|REG_SZ 2'
+            'HKCU\Control Panel\Desktop|FontSmoothingType|REG_DWORD 0x2'
+            'HKCU\Control Panel\Desktop|FontSmoothingOrientation|REG_DWORD 0x1'
             'HKCU\Control Panel\Desktop|Wallpaper|REG_SZ C:\Мои рисунки\закат.bmp'
             "$services\\CDRom|AutoRun|REG_DWORD 0x0" "$services\\cdrom|start|REG_DWORD 0x4"
             "$services\\usbstor|start|REG_DWORD 0x3"

@@ -61,7 +61,7 @@ PY
 current=$(hivexget "$config/system" '\Select' Current) || { echo "FAIL: no Select\\Current"; exit 1; }
 set_name=$(printf 'ControlSet%03d' "$current")
 hivexregedit --export --prefix 'HKEY_CURRENT_USER' "$ntuser" '\Software' >"$work/user.reg"
-hivexregedit --export --prefix 'HKEY_CURRENT_USER' "$ntuser" '\DEFAULT' >>"$work/user.reg" 2>/dev/null
+hivexregedit --export --prefix 'HKEY_CURRENT_USER' "$ntuser" '\Control Panel\Desktop' >>"$work/user.reg" 2>/dev/null
 hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\SYSTEM' "$config/system" "\\$set_name" |
     sed "s/\\\\$set_name/\\\\CurrentControlSet/" >"$work/system.reg"
 # The second export's header starts a second file inside the first: drop it.

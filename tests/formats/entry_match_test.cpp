@@ -21,7 +21,8 @@ const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\
 const char* kBin = "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}";
 
 // Shapes as the settings' writers give them: a plain toggle, the inverted
-// AutoRun, the font-smoothing triple, a device start type, a number, a text.
+// AutoRun, font smoothing (three values on, one off), a device start type,
+// a number, a text.
 std::vector<SettingShape> Shapes() {
     using Kind = SettingShape::Kind;
     return {
@@ -32,13 +33,14 @@ std::vector<SettingShape> Shapes() {
              return std::vector<RegValue>{
                  Dword(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\CDRom", "AutoRun", s == "on" ? 0 : 1)};
          }},
+        // On stores three values, off only the first.
         {"FontSmoothing", Kind::Toggle,
          [](const std::string& s) {
-             bool on = s == "on";
-             const char* k = "DEFAULT\\Control Panel\\Desktop";
-             return std::vector<RegValue>{Dword(kHkeyCurrentUser, k, "FontSmoothing", on ? 2 : 0),
-                                          Dword(kHkeyCurrentUser, k, "FontSmoothingType", on ? 2 : 0),
-                                          Dword(kHkeyCurrentUser, k, "FontSmoothingOrientation", on ? 1 : 0)};
+             const char* k = "Control Panel\\Desktop";
+             if (s != "on") return std::vector<RegValue>{Text(kHkeyCurrentUser, k, "FontSmoothing", u"0")};
+             return std::vector<RegValue>{Text(kHkeyCurrentUser, k, "FontSmoothing", u"2"),
+                                          Dword(kHkeyCurrentUser, k, "FontSmoothingType", 2),
+                                          Dword(kHkeyCurrentUser, k, "FontSmoothingOrientation", 1)};
          }},
         {"CdromOff", Kind::Toggle,
          [](const std::string& s) {
@@ -64,12 +66,12 @@ EntryMatch Match(const std::vector<RegValue>& entries, bool ignoreUnknown = fals
 }
 
 TEST(EntryMatch, FindsEverySettingInItsState) {
-    const char* smooth = "DEFAULT\\Control Panel\\Desktop";
+    const char* smooth = "Control Panel\\Desktop";
     EntryMatch m = Match({
         Text(kHkeyClassesRoot, kBin, "LocalizedString", u"Корзина"),
         Dword(kHkeyCurrentUser, kExplorer, "MaxRecentDocs", 0xFFFFFFFFu),
         Dword(kHkeyCurrentUser, smooth, "FontSmoothingOrientation", 1),
-        Dword(kHkeyCurrentUser, smooth, "FontSmoothing", 2),
+        Text(kHkeyCurrentUser, smooth, "FontSmoothing", u"2"),
         Dword(kHkeyCurrentUser, smooth, "FontSmoothingType", 2),
         Dword(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\CDRom", "AutoRun", 0),
         Dword(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\CDROM", "Start", 3),
@@ -79,6 +81,29 @@ TEST(EntryMatch, FindsEverySettingInItsState) {
     EXPECT_THAT(m.settings, ElementsAre(FoundSetting{"NoRun", "off"}, FoundSetting{"CdAutorunOff", "on"},
                                         FoundSetting{"FontSmoothing", "on"}, FoundSetting{"CdromOff", "off"},
                                         FoundSetting{"MaxRecentDocs", "-1"}, FoundSetting{"RecycleBinName", "Корзина"}));
+}
+
+TEST(EntryMatch, AStateThatStoresFewerValuesIsFoundByThemAlone) {
+    EntryMatch m = Match({Text(kHkeyCurrentUser, "control panel\\desktop", "FontSmoothing", u"0")});
+    EXPECT_THAT(m.errors, ElementsAre());
+    EXPECT_THAT(m.settings, ElementsAre(FoundSetting{"FontSmoothing", "off"}));
+}
+
+// An older export's triple under HKEY_CURRENT_USER\DEFAULT is no setting's:
+// unknown values, refused unless passed over.
+TEST(EntryMatch, TheOldFontSmoothingTripleIsUnknown) {
+    const char* old = "DEFAULT\\Control Panel\\Desktop";
+    const std::vector<RegValue> entries = {Dword(kHkeyCurrentUser, old, "FontSmoothing", 2),
+                                           Dword(kHkeyCurrentUser, old, "FontSmoothingType", 2),
+                                           Dword(kHkeyCurrentUser, old, "FontSmoothingOrientation", 1)};
+    EntryMatch strict = Match(entries);
+    ASSERT_EQ(strict.errors.size(), 3u);
+    EXPECT_THAT(strict.errors[0], HasSubstr("DEFAULT\\Control Panel\\Desktop"));
+    EXPECT_THAT(strict.errors[0], HasSubstr("is not a Kestro setting"));
+    EntryMatch lenient = Match(entries, true);
+    EXPECT_THAT(lenient.errors, ElementsAre());
+    EXPECT_EQ(lenient.ignored.size(), 3u);
+    EXPECT_TRUE(lenient.settings.empty());
 }
 
 TEST(EntryMatch, ClassesRootAsAPolicyFileCarriesIt) {
@@ -102,7 +127,7 @@ TEST(EntryMatch, UnknownEntriesAreErrorsUnlessIgnored) {
 }
 
 TEST(EntryMatch, ValuesNoWriterStoresAreErrorsEvenWhenIgnoringUnknown) {
-    const char* smooth = "DEFAULT\\Control Panel\\Desktop";
+    const char* smooth = "Control Panel\\Desktop";
     struct Case {
         const char* what;
         std::vector<RegValue> entries;
@@ -112,13 +137,18 @@ TEST(EntryMatch, ValuesNoWriterStoresAreErrorsEvenWhenIgnoringUnknown) {
         {"a start type of 2",
          {Dword(kHkeyLocalMachine, "system\\currentcontrolset\\services\\cdrom", "start", 2)}, "neither"},
         {"a toggle of 5", {Dword(kHkeyCurrentUser, kExplorer, "NoRun", 5)}, "neither"},
-        {"half the font-smoothing triple",
-         {Dword(kHkeyCurrentUser, smooth, "FontSmoothing", 2), Dword(kHkeyCurrentUser, smooth, "FontSmoothingType", 2)},
+        {"font smoothing on without its order",
+         {Text(kHkeyCurrentUser, smooth, "FontSmoothing", u"2"), Dword(kHkeyCurrentUser, smooth, "FontSmoothingType", 2)},
          "some are missing"},
+        {"font smoothing off with a kind",
+         {Text(kHkeyCurrentUser, smooth, "FontSmoothing", u"0"), Dword(kHkeyCurrentUser, smooth, "FontSmoothingType", 2)},
+         "neither"},
         {"a mixed triple",
-         {Dword(kHkeyCurrentUser, smooth, "FontSmoothing", 2), Dword(kHkeyCurrentUser, smooth, "FontSmoothingType", 0),
+         {Text(kHkeyCurrentUser, smooth, "FontSmoothing", u"2"), Dword(kHkeyCurrentUser, smooth, "FontSmoothingType", 0),
           Dword(kHkeyCurrentUser, smooth, "FontSmoothingOrientation", 1)},
          "neither"},
+        {"font smoothing as a number",
+         {Dword(kHkeyCurrentUser, smooth, "FontSmoothing", 2)}, "has type 4, not 1"},
         {"a toggle as text", {Text(kHkeyCurrentUser, kExplorer, "NoRun", u"1")}, "has type 1, not 4"},
         {"a setting twice",
          {Dword(kHkeyCurrentUser, kExplorer, "NoRun", 1), Dword(kHkeyCurrentUser, kExplorer, "norun", 1)},

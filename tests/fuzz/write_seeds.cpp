@@ -8,6 +8,7 @@
 // and a second folder, it writes those as hive_log inputs there instead:
 //   fuzz_seed_writer --windows-logs DIRTY-HIVES FOLDER
 #include "ctl/profile.h"
+#include "ctl/writes.h"
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
@@ -39,30 +40,20 @@ void Put16(Bytes& out, const std::u16string& text) {
     }
 }
 
-// Every setting as its control put down would store it; the texts in Russian.
+// Every setting as its control put down would store it, through the
+// writers themselves; the texts in Russian.
 std::vector<RegValue> CatalogueValues(bool down) {
-    std::vector<RegValue> values;
+    Profile profile;
     for (const Setting& row : kCatalogue) {
-        for (std::size_t i = 0; i < row.ValueCount(); ++i) {
-            RegValue v{row.root, row.keyPath, row.valueNames[i], kRegDword, {}};
-            switch (row.shape) {
-                case WriteShape::RootedText:
-                    v.type = kRegSz;
-                    v.data = TextData(down ? u"Корзина \"для\" C:\\мусора" : u"");
-                    break;
-                case WriteShape::RemoveSubkey:
-                    continue;
-                default: {
-                    std::int32_t arg = down ? row.argDown : row.argUp;
-                    std::int32_t n = row.mapping == ValueMapping::ByState ? (arg == 1 ? row.down[i] : row.up[i]) : arg;
-                    if (row.readBack == ReadRule::IntoCount) n = down ? -2 : 25;
-                    v.data = DwordData(static_cast<std::uint32_t>(n));
-                }
-            }
-            values.push_back(v);
-        }
+        const ValueKind kind = KindOf(row);
+        if (kind == ValueKind::Action) continue;
+        profile.entries.push_back({&row,
+                                   kind == ValueKind::Toggle   ? SettingValue::Toggle(down)
+                                   : kind == ValueKind::Number ? SettingValue::Number(down ? -2 : 25)
+                                                               : SettingValue::Text(down ? L"Корзина \"для\" C:\\мусора" : L""),
+                                   0});
     }
-    return values;
+    return RegistryValuesFor(profile);
 }
 
 Bytes RegText(const std::u16string& text) {

@@ -9,7 +9,15 @@ namespace kestro::test {
 namespace {
 
 constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr const char* kFont = "DEFAULT\\Control Panel\\Desktop";
+constexpr const char* kOldFont = "DEFAULT\\Control Panel\\Desktop";
+
+// Font smoothing as the display settings set it: user32 keeps what it has
+// read, so a value planted in the registry would not be seen in-process.
+void Smoothing(bool on, UINT type) {
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETFONTSMOOTHING, on, nullptr, SPIF_UPDATEINIFILE));
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETFONTSMOOTHINGTYPE, 0, reinterpret_cast<PVOID>(static_cast<UINT_PTR>(type)),
+                                      SPIF_UPDATEINIFILE));
+}
 
 void Put(HKEY root, const char* path, const char* name, DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
@@ -31,7 +39,7 @@ bool KeyExists(HKEY root, const char* path) {
 using StartTest = MainWindowTest;
 
 TEST_F(StartTest, AFreshMachineShowsEveryToggleUpButAutorunAndNoRecentDocuments) {
-    RegDeleteKeyA(HKEY_CURRENT_USER, "DEFAULT\\Control Panel\\Desktop");
+    RegDeleteKeyA(HKEY_CURRENT_USER, kOldFont);
     CreateWindows();
     EXPECT_TRUE(errors_.errors.empty());
     for (const Setting& row : kCatalogue) {
@@ -41,7 +49,7 @@ TEST_F(StartTest, AFreshMachineShowsEveryToggleUpButAutorunAndNoRecentDocuments)
     EXPECT_EQ(L"0", main_->Text("seNumRemDocuments"));
     // The first start leaves the catalogue's keys behind, empty.
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Uninstall"));
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kFont));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kOldFont));  // font smoothing is asked of user32
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\usbstor"));
     // The system lines and the notice.
     EXPECT_EQ(L"Windows запущен из папки: " + FromAnsi(Zfunctions::GetWindowsDir()) + L"\r\n" +
@@ -69,24 +77,14 @@ TEST_F(StartTest, EachRuleOfTheReadBack) {
          "sbFastOpenDir", true},
         {"plain 2", [] { PutDword(HKEY_CURRENT_USER, kExplorer, "NoRun", 2); }, "sbDelDoing", false},
         {"plain 1", [] { PutDword(HKEY_CURRENT_USER, kExplorer, "NoRun", 1); }, "sbDelDoing", true},
-        {"font 2 2 2",
+        {"smoothing on, standard", [] { Smoothing(true, FE_FONTSMOOTHINGSTANDARD); }, "sbClearTypeStyle", false},
+        {"smoothing on, ClearType", [] { Smoothing(true, FE_FONTSMOOTHINGCLEARTYPE); }, "sbClearTypeStyle", true},
+        {"smoothing off, ClearType", [] { Smoothing(false, FE_FONTSMOOTHINGCLEARTYPE); }, "sbClearTypeStyle", false},
+        {"the old triple alone",
          [] {
-             PutDword(HKEY_CURRENT_USER, kFont, "FontSmoothing", 2);
-             PutDword(HKEY_CURRENT_USER, kFont, "FontSmoothingType", 2);
-             PutDword(HKEY_CURRENT_USER, kFont, "FontSmoothingOrientation", 2);
-         },
-         "sbClearTypeStyle", false},
-        {"font 2 2 1",
-         [] {
-             PutDword(HKEY_CURRENT_USER, kFont, "FontSmoothing", 2);
-             PutDword(HKEY_CURRENT_USER, kFont, "FontSmoothingType", 2);
-             PutDword(HKEY_CURRENT_USER, kFont, "FontSmoothingOrientation", 1);
-         },
-         "sbClearTypeStyle", true},
-        {"font 0 then a text that must not be read",
-         [] {
-             PutDword(HKEY_CURRENT_USER, kFont, "FontSmoothing", 0);
-             Put(HKEY_CURRENT_USER, kFont, "FontSmoothingType", REG_SZ, "not a number", 13);
+             PutDword(HKEY_CURRENT_USER, kOldFont, "FontSmoothing", 2);
+             PutDword(HKEY_CURRENT_USER, kOldFont, "FontSmoothingType", 2);
+             PutDword(HKEY_CURRENT_USER, kOldFont, "FontSmoothingOrientation", 1);
          },
          "sbClearTypeStyle", false},
         {"cdrom start 3", [] { PutDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\cdrom", "start", 3); },

@@ -149,6 +149,12 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 
 void ResetCatalogueKeys() {
     for (const Setting& row : kCatalogue) {
+        if (row.shape == WriteShape::SystemParameters) {
+            // Off through user32, which keeps what it read: a deleted value
+            // would not be seen in this process.
+            Zfunctions::WriteSetting(row, SettingArgument::Number(row.argUp));
+            continue;
+        }
         HKEY root = row.root == kHkeyClassesRoot ? HKEY_CLASSES_ROOT
                     : row.root == kHkeyLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
         HKEY key = nullptr;
