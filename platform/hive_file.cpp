@@ -3,10 +3,10 @@
 #include "platform/bytes.h"
 #include "platform/hive_log.h"
 #include "platform/offline_windows.h"
+#include "platform/text.h"
 
 #include <hivex.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -313,8 +313,7 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, st
         std::vector<HiveLog> logs;
         for (const std::string& logPath : FindHiveLogs(path)) {
             HiveLog log{HiveLog::Kind::Log, BaseName(logPath), std::string()};
-            std::string upper = logPath.substr(logPath.size() - 4);
-            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const std::string upper = AsciiUpper(logPath.substr(logPath.size() - 4));
             if (upper == "LOG1") log.kind = HiveLog::Kind::Log1;
             if (upper == "LOG2") log.kind = HiveLog::Kind::Log2;
             struct stat lst;

@@ -1,12 +1,13 @@
 #include "platform/offline_windows.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 namespace kestro {
@@ -47,7 +48,7 @@ std::string Parent(const std::string& path) {
 bool IsSystemProfile(const std::string& name) {
     for (const char* s : {"Default User", "Default", "LocalService", "NetworkService", "All Users", "Public",
                           "systemprofile"})
-        if (::strcasecmp(name.c_str(), s) == 0) return true;
+        if (SameAsciiNoCase(name, s)) return true;
     return false;
 }
 
@@ -61,7 +62,7 @@ std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
     if (!d) return std::string();
     std::string found;
     while (dirent* e = ::readdir(d)) {
-        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+        if (SameAsciiNoCase(e->d_name, name)) {
             found = dir + "/" + e->d_name;
             break;
         }
@@ -108,7 +109,7 @@ OfflineWindows::OfflineWindows(const std::string& windir) : windir_(windir) {
         ::closedir(d);
     }
     std::sort(users_.begin(), users_.end(),
-              [](const UserProfile& a, const UserProfile& b) { return ::strcasecmp(a.name.c_str(), b.name.c_str()) < 0; });
+              [](const UserProfile& a, const UserProfile& b) { return CompareAsciiNoCase(a.name, b.name) < 0; });
 }
 
 const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& name) const {
@@ -121,7 +122,7 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
         for (const UserProfile& u : users_)
             if (u.name == name) return u;
         for (const UserProfile& u : users_)
-            if (::strcasecmp(u.name.c_str(), name.c_str()) == 0) return u;
+            if (SameAsciiNoCase(u.name, name)) return u;
         throw OfflineError(2, "no user profile \"" + name + "\" with an NTUSER.DAT beside " + windir_ +
                                   " (profiles: " + names() + ")");
     }
