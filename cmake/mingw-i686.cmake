@@ -1,17 +1,3 @@
-# The posix thread model: GoogleTest needs std::mutex, which the win32 model
-# lacks. Linking is static, so no threading DLL ships.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-# Libraries cross-built for this target (scripts/build-libjpeg-mingw puts
-# libjpeg-turbo there); KESTRO_DEPS_PREFIX can point elsewhere.
-get_filename_component(_kestro_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-set(KESTRO_DEPS_PREFIX "${_kestro_root}/build/deps/mingw-i686" CACHE PATH
-    "Prefix of the libraries cross-built for mingw-i686")
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32 "${KESTRO_DEPS_PREFIX}")
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Windows 32-bit (the shipped build) with MinGW-w64.
+set(KESTRO_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

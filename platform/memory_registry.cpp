@@ -88,6 +88,15 @@ bool MemoryRegistryStore::Covers(const std::vector<std::string>& prefixes, const
     return false;
 }
 
+RegResult MemoryRegistryStore::Enter(Op op, const std::string& name, bool withData, KeyHandle key, NodePtr* node) {
+    RegResult error;
+    if (Fails(op, name, withData, &error)) return error;
+    *node = Resolve(key);
+    if (!*node) return kErrorInvalidHandle;
+    if ((*node)->deleted) return kErrorKeyDeleted;
+    return kErrorSuccess;
+}
+
 KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node, std::uint32_t access) {
     KeyHandle handle = nextHandle_;
     nextHandle_ += 4;
@@ -97,11 +106,8 @@ KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node, std::uint32_t acce
 
 RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                          KeyHandle* result) {
-    RegResult error;
-    if (Fails(Op::CreateKey, name, false, &error)) return error;
-    NodePtr node = Resolve(base);
-    if (!node) return kErrorInvalidHandle;
-    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr node;
+    if (RegResult error = Enter(Op::CreateKey, name, false, base, &node)) return error;
     if (!name.empty() && name[0] == '\\') return kErrorBadPathname;
     std::vector<std::string> names = SplitKeyPath(name);
     // Check the rights on the whole way first, so that a denied level
@@ -134,11 +140,8 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
 
 RegResult MemoryRegistryStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                        KeyHandle* result) {
-    RegResult error;
-    if (Fails(Op::OpenKey, name, false, &error)) return error;
-    NodePtr node = Resolve(base);
-    if (!node) return kErrorInvalidHandle;
-    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr node;
+    if (RegResult error = Enter(Op::OpenKey, name, false, base, &node)) return error;
     for (const std::string& n : SplitKeyPath(name)) {
         auto it = node->children.find(AsciiUpper(n));
         if (it == node->children.end()) return kErrorFileNotFound;
@@ -171,11 +174,8 @@ MemoryRegistryStore::Value MemoryRegistryStore::FromAnsiView(std::uint32_t type,
 
 RegResult MemoryRegistryStore::Query(Op op, KeyHandle key, const std::string& name, std::uint32_t* type,
                                      std::uint8_t* data, std::uint32_t* size) {
-    RegResult error;
-    if (Fails(op, name, data != nullptr, &error)) return error;
-    NodePtr node = Resolve(key);
-    if (!node) return kErrorInvalidHandle;
-    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr node;
+    if (RegResult error = Enter(op, name, data != nullptr, key, &node)) return error;
     auto it = node->values.find(AsciiUpper(name));
     if (it == node->values.end()) return kErrorFileNotFound;
     const Value value = op == Op::QueryValue ? ToAnsiView(it->second.value) : it->second.value;
@@ -195,11 +195,8 @@ RegResult MemoryRegistryStore::Query(Op op, KeyHandle key, const std::string& na
 
 RegResult MemoryRegistryStore::Set(Op op, KeyHandle key, const std::string& name, std::uint32_t type,
                                    const std::uint8_t* data, std::uint32_t size) {
-    RegResult error;
-    if (Fails(op, name, true, &error)) return error;
-    NodePtr node = Resolve(key);
-    if (!node) return kErrorInvalidHandle;
-    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr node;
+    if (RegResult error = Enter(op, name, true, key, &node)) return error;
     if (size && !data) return kErrorInvalidParameter;
     if (!MayWrite(key, node)) return kErrorAccessDenied;
     auto& slot = node->values[AsciiUpper(name)];
@@ -234,11 +231,8 @@ RegResult MemoryRegistryStore::SetValueW(KeyHandle key, const std::string& name,
 }
 
 RegResult MemoryRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) {
-    RegResult error;
-    if (Fails(Op::QueryInfoKey, std::string(), false, &error)) return error;
-    NodePtr node = Resolve(key);
-    if (!node) return kErrorInvalidHandle;
-    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr node;
+    if (RegResult error = Enter(Op::QueryInfoKey, std::string(), false, key, &node)) return error;
     std::uint32_t longest = 0;
     for (const auto& child : node->children)
         longest = std::max(longest, static_cast<std::uint32_t>(child.second->name.size()));
@@ -248,11 +242,8 @@ RegResult MemoryRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKey
 }
 
 RegResult MemoryRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) {
-    RegResult error;
-    if (Fails(Op::EnumKey, std::string(), false, &error)) return error;
-    NodePtr node = Resolve(key);
-    if (!node) return kErrorInvalidHandle;
-    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr node;
+    if (RegResult error = Enter(Op::EnumKey, std::string(), false, key, &node)) return error;
     if (!name || !nameLen) return kErrorInvalidParameter;
     if (index >= node->children.size()) return kErrorNoMoreItems;
     auto it = node->children.begin();
@@ -265,11 +256,8 @@ RegResult MemoryRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char*
 }
 
 RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name) {
-    RegResult error;
-    if (Fails(Op::DeleteKey, name, false, &error)) return error;
-    NodePtr node = Resolve(base);
-    if (!node) return kErrorInvalidHandle;
-    if (node->deleted) return kErrorKeyDeleted;
+    NodePtr node;
+    if (RegResult error = Enter(Op::DeleteKey, name, false, base, &node)) return error;
     NodePtr target = node;
     for (const std::string& n : SplitKeyPath(name)) {
         auto it = target->children.find(AsciiUpper(n));

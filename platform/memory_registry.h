@@ -104,6 +104,9 @@ private:
     using NodePtr = std::shared_ptr<Node>;
 
     bool Fails(Op op, const std::string& name, bool withData, RegResult* error);
+    // The start of every call: the injected failure, if any, then the key
+    // the handle names, which must still exist.
+    RegResult Enter(Op op, const std::string& name, bool withData, KeyHandle key, NodePtr* node);
     // The 8-bit view of a kept value and back.
     Value ToAnsiView(const Value& kept) const;
     Value FromAnsiView(std::uint32_t type, const std::uint8_t* data, std::uint32_t size) const;

@@ -18,6 +18,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "tools/message_box.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -86,23 +88,6 @@ bool RemoteItemRect(HWND tab, int index, RECT* out) {
     return ok;
 }
 
-struct BoxSearch {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM lParam) {
-    auto* search = reinterpret_cast<BoxSearch*>(lParam);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t cls[32] = {};
-    GetClassNameW(window, cls, 32);
-    if (pid == search->process && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 // The program's process: the owner of its application window.
 DWORD ProgramProcess() {
@@ -155,18 +140,17 @@ int wmain(int argc, wchar_t** wargv) {
                    ? 0
                    : 1;
     if (command == "answer") {
-        static BoxSearch search;
+        static HWND box;
         if (!WaitFor(limit, [] {
-                search = {ProgramProcess(), nullptr};
-                if (search.process) EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-                return search.found != nullptr;
+                const DWORD process = ProgramProcess();
+                box = process ? kestro::FindMessageBoxOf(process) : nullptr;
+                return box != nullptr;
             }))
             return 1;
         Sleep(200);
-        std::printf("%s|%s|%s\n", Narrow(TextOf(search.found)).c_str(),
-                    Narrow(TextOf(GetDlgItem(search.found, 0xFFFF))).c_str(),
-                    Narrow(TextOf(GetWindow(search.found, GW_OWNER))).c_str());
-        PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        std::printf("%s|%s|%s\n", Narrow(TextOf(box)).c_str(), Narrow(TextOf(GetDlgItem(box, 0xFFFF))).c_str(),
+                    Narrow(TextOf(GetWindow(box, GW_OWNER))).c_str());
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
 

@@ -1,6 +1,7 @@
 #include "tests/ui/ui_fixture.h"
 
 #include "settings/catalogue.h"
+#include "tools/message_box.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -20,24 +21,6 @@ void PumpMessages(int ms) {
 }
 
 namespace {
-
-struct FindBox {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK FindMessageBox(HWND window, LPARAM lParam) {
-    auto* find = reinterpret_cast<FindBox*>(lParam);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t cls[32] = {};
-    GetClassNameW(window, cls, 32);
-    if (process == find->process && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(window)) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 std::wstring WindowText(HWND window) {
     wchar_t buffer[1024] = {};
@@ -67,24 +50,23 @@ std::vector<DialogWatcher::Seen> DialogWatcher::Seen_() const {
 
 void DialogWatcher::Loop() {
     while (!stop_) {
-        FindBox find = {GetCurrentProcessId(), nullptr};
-        EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&find));
-        if (find.found) {
+        const HWND box = FindMessageBoxOf(GetCurrentProcessId());
+        if (box) {
             Sleep(50);  // let it finish laying out
             Seen seen;
-            seen.caption = WindowText(find.found);
-            seen.text = WindowText(GetDlgItem(find.found, 0xFFFF));  // the message box's text
-            seen.owner = GetWindow(find.found, GW_OWNER);
+            seen.caption = WindowText(box);
+            seen.text = WindowText(GetDlgItem(box, 0xFFFF));  // the message box's text
+            seen.owner = GetWindow(box, GW_OWNER);
             seen.mainWindowDisabled = main_ && !IsWindowEnabled(main_);
             // Windows numbers the icon 0x14; Wine's box uses stc1.
-            HWND icon = GetDlgItem(find.found, 0x14);
-            if (!icon) icon = GetDlgItem(find.found, 0x440);
+            HWND icon = GetDlgItem(box, 0x14);
+            if (!icon) icon = GetDlgItem(box, 0x440);
             seen.icon = icon ? reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) : nullptr;
             EnterCriticalSection(&lock_);
             seen_.push_back(seen);
             LeaveCriticalSection(&lock_);
-            PostMessageW(find.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            for (int i = 0; i < 100 && IsWindow(find.found) && IsWindowVisible(find.found); ++i) Sleep(10);
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(10);
         }
         Sleep(20);
     }
