@@ -97,6 +97,17 @@ RegResult MemoryRegistryStore::Enter(Op op, const std::string& name, bool withDa
     return kErrorSuccess;
 }
 
+// The sub-key `name` of `node`, made when missing.
+MemoryRegistryStore::NodePtr MemoryRegistryStore::MakeChild(const NodePtr& node, const std::string& name) {
+    NodePtr& child = node->children[AsciiUpper(name)];
+    if (!child) {
+        child = std::make_shared<Node>();
+        child->name = name;
+        child->parent = node.get();
+    }
+    return child;
+}
+
 KeyHandle MemoryRegistryStore::NewHandle(const NodePtr& node, std::uint32_t access) {
     KeyHandle handle = nextHandle_;
     nextHandle_ += 4;
@@ -126,13 +137,7 @@ RegResult MemoryRegistryStore::CreateKey(KeyHandle base, const std::string& name
     if (names.empty() && IsDenied(path)) return kErrorAccessDenied;
     if ((access & kChangeRights) && IsWriteDenied(path)) return kErrorAccessDenied;
     for (const std::string& n : names) {
-        auto& child = node->children[AsciiUpper(n)];
-        if (!child) {
-            child = std::make_shared<Node>();
-            child->name = n;
-            child->parent = node.get();
-        }
-        node = child;
+        node = MakeChild(node, n);
     }
     *result = NewHandle(node, access);
     return kErrorSuccess;
@@ -339,13 +344,7 @@ MemoryRegistryStore::NodePtr MemoryRegistryStore::WalkOrCreate(KeyHandle root, c
     if (index < 0) return nullptr;
     NodePtr node = roots_[index];
     for (const std::string& n : SplitKeyPath(path)) {
-        auto& child = node->children[AsciiUpper(n)];
-        if (!child) {
-            child = std::make_shared<Node>();
-            child->name = n;
-            child->parent = node.get();
-        }
-        node = child;
+        node = MakeChild(node, n);
     }
     return node;
 }

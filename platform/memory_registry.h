@@ -120,6 +120,7 @@ private:
     bool IsWriteDenied(const std::string& fullPath) const { return Covers(writeDenied_, fullPath); }
     bool MayWrite(KeyHandle key, const NodePtr& node) const;
     KeyHandle NewHandle(const NodePtr& node, std::uint32_t access);
+    static NodePtr MakeChild(const NodePtr& node, const std::string& name);
     NodePtr Walk(KeyHandle root, const std::string& path) const;
     NodePtr WalkOrCreate(KeyHandle root, const std::string& path);
 
