@@ -54,6 +54,8 @@ std::string RegQuery(const Setting& row, std::size_t i) {
 class SystemRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Where font smoothing was once written: the cases check it stays absent.
+        RegDeleteKeyA(HKEY_CURRENT_USER, "DEFAULT\\Control Panel\\Desktop");
         for (const Setting& row : kCatalogue) {
             HKEY key = nullptr;
             if (RegOpenKeyExA(SystemRoot(row.root), row.keyPath, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
