@@ -98,8 +98,19 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
 
 // What the window's read-back asks: the system parameters of this store,
 // which never open a key for writing.
-SettingState ReadFontSmoothingState(RegistryStore& store) {
+SettingState ReadFontSmoothingState(RegistryStore& store, const Setting& row) {
     SettingState state;
+    // The parameters read a key they cannot open as absent, as the window
+    // does; here, as for every other setting, a refused key is unreadable
+    // rather than off, so that a saved profile never turns smoothing off.
+    try {
+        OpenForReading(store, row, row.valueNames[0]);
+    } catch (const Failure& failure) {
+        state.status = failure.status;
+        state.detail = failure.detail;
+        state.message = failure.message;
+        return state;
+    }
     bool down = false;
     const char* value = nullptr;
     switch (Zfunctions::ReadFontSmoothing(*store.OpenSystemParameters(), &down, &value)) {
@@ -138,7 +149,7 @@ std::string RegTypeName(std::uint32_t type) {
 
 SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
     SettingState state;
-    if (row.readBack == ReadRule::FontSmoothing) return ReadFontSmoothingState(store);
+    if (row.readBack == ReadRule::FontSmoothing) return ReadFontSmoothingState(store, row);
     try {
         const std::string first = row.valueNames[0];
         UniqueKey key = OpenForReading(store, row, first);

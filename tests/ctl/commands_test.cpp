@@ -140,6 +140,15 @@ TEST_F(CommandsTest, ADeniedWriteExitsOneWithTheEnginesMessage) {
     EXPECT_EQ("kestroctl: UsbStorageOff: Failed to set data for 'start'\n", console_.err);
 }
 
+TEST_F(CommandsTest, ADeniedFontSmoothingKeyIsUnreadableNotOff) {
+    // A profile saved from it must not say "off", or applying it would turn
+    // smoothing off.
+    store_.PutValueW(kHkeyCurrentUser, "Control Panel\\Desktop", "FontSmoothing", kRegSz, {'2', 0, 0, 0});
+    store_.Deny(kHkeyCurrentUser, "Control Panel\\Desktop");
+    EXPECT_EQ(kExitFailed, Run({"get", "FontSmoothing"}));
+    EXPECT_EQ("kestroctl: FontSmoothing: Failed to get data for 'FontSmoothing' (access denied)\n", console_.err);
+}
+
 TEST_F(CommandsTest, ListCreatesNoKeyAndShowsAWrongTypedValueAndGoesOn) {
     const std::string empty = store_.Dump();
     ASSERT_EQ(kExitOk, Run({"list"}));
