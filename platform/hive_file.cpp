@@ -598,16 +598,22 @@ std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* tem
         return "cannot replace it: " + Errno(errno ? errno : EIO);
     temp->clear();
     renamed_ = true;
-    FsyncPath(DirName(path_), O_RDONLY | O_DIRECTORY);
+    // The rename must be on the disk before the logs are emptied: a power
+    // cut in between would otherwise leave the old dirty hive with empty
+    // logs, its newest changes lost.
+    if (!FsyncPath(DirName(path_), O_RDONLY | O_DIRECTORY) && !logs_.empty())
+        return "cannot flush the folder after the rename: " + Errno(errno ? errno : EIO);
 
     // 7. The logs emptied: all they held is in the new hive, which is clean,
     // so Windows would not replay them; empty, no Windows ever can.
     for (std::size_t i = 0; i < logs_.size(); ++i) {
         LogFile& log = logs_[i];
         Fd fd(::open(log.path.c_str(), O_WRONLY | O_CLOEXEC));
-        if (fd.fd < 0 || ::ftruncate(fd.fd, 0) != 0 || ::fsync(fd.fd) != 0)
-            return "cannot empty its log " + log.path + ": " + Errno(errno);
+        if (fd.fd < 0) return "cannot empty its log " + log.path + ": " + Errno(errno);
+        // From here the log may have lost bytes: a failure puts them back.
         log.emptied = true;
+        if (::ftruncate(fd.fd, 0) != 0 || ::fsync(fd.fd) != 0)
+            return "cannot empty its log " + log.path + ": " + Errno(errno);
         if (failed(7) && failAfterLog_ == static_cast<int>(i))
             return "cannot empty its log " + log.path + ": injected failure";
     }

@@ -49,8 +49,9 @@ struct HiveLog {
 struct HiveReplay {
     bool recovered = false;
     // When recovered: the primary with the logs applied, a clean hive whose
-    // sequence numbers are above every number the logs hold, so that none
-    // of their entries can ever follow it.
+    // two sequence numbers equal the highest number the logs hold; a commit
+    // (hivex adds one) then writes it past all of them, so that none of
+    // their entries can ever follow it.
     std::string image;
     // When not: why no log could be used, for the user.
     std::string problem;

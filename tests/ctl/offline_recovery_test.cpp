@@ -103,9 +103,9 @@ TEST_F(SwitchedOff, SetWritesACleanHiveOfTheRecoveredStateAndTheChange) {
     EXPECT_EQ(SequenceOf(written, 1), SequenceOf(written, 2));
     EXPECT_TRUE(original == ReadFile(ntuser_ + ".kestro-bak"));
     EXPECT_TRUE(ReadFile(hives + "/OldDirtyHive/OldDirtyHive.LOG1") == ReadFile(ntuser_ + ".LOG1.kestro-bak"));
-    EXPECT_EQ("", ReadFile(ntuser_ + ".LOG2.kestro-bak"));  // Windows left it empty
-    EXPECT_EQ("", ReadFile(ntuser_ + ".LOG1"));
-    EXPECT_EQ("", ReadFile(ntuser_ + ".LOG2"));
+    EXPECT_TRUE(IsEmptyFile(ntuser_ + ".LOG2.kestro-bak"));  // Windows left it empty
+    EXPECT_TRUE(IsEmptyFile(ntuser_ + ".LOG1"));
+    EXPECT_TRUE(IsEmptyFile(ntuser_ + ".LOG2"));
 
     // Read back with the logs as they were left: nothing to replay.
     ASSERT_EQ(kExitOk, Run({"get", "DisableTaskMgr"})) << console_.err;
@@ -181,7 +181,7 @@ TEST_F(SwitchedOff, ASettingOnlyTheLogsHoldIsShownAndKept) {
                   ReglookupValues(ntuser_, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System"))
             << layout.name;
         for (const auto& log : layout.logs) {
-            EXPECT_EQ("", ReadFile(ntuser_ + log.first)) << layout.name;
+            EXPECT_TRUE(IsEmptyFile(ntuser_ + log.first)) << layout.name << log.first;
             EXPECT_TRUE(log.second == ReadFile(ntuser_ + log.first + ".kestro-bak")) << layout.name;
         }
     }

@@ -42,7 +42,9 @@ private:
     std::string path_;
 };
 
-std::string ReadFile(const std::string& path);
+std::string ReadFile(const std::string& path);  // "" also when there is no file
+// A regular file of no bytes: an emptied log, not a missing one.
+bool IsEmptyFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::vector<std::string> ListDir(const std::string& dir);  // sorted, without . and ..
 
