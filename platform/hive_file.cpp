@@ -232,6 +232,18 @@ std::vector<std::string> FindHiveLogs(const std::string& path) {
 
 namespace {
 
+// Every key's name, values and sub-keys, and every value's bytes, as the
+// store and the commit's comparison read them; errno says why not. Without
+// value_any hivex walks past a DWORD or a string whose bytes it cannot read.
+bool ReadsToTheEnd(hive_h* h) {
+    hivex_visitor visitor = {};
+    visitor.value_any = [](hive_h*, void*, hive_node_h, hive_value_h, hive_type, size_t, const char*, const char*) {
+        return 0;
+    };
+    errno = 0;
+    return hivex_visit(h, &visitor, sizeof visitor, nullptr, 0) == 0;
+}
+
 // The checks of the hive's bytes, after CheckWritable.
 std::string CheckHive(const std::string& path) {
     struct stat st;
@@ -255,9 +267,7 @@ std::string CheckHive(const std::string& path) {
     errno = 0;
     HivePtr h(hivex_open(path.c_str(), 0));
     if (!h) return "hivex cannot read it (" + Errno(errno) + ")";
-    hivex_visitor visitor = {};
-    errno = 0;
-    if (hivex_visit(h.get(), &visitor, sizeof visitor, nullptr, 0) != 0)
+    if (!ReadsToTheEnd(h.get()))
         return "its tree cannot be read to the end (" + Errno(errno) + "): it is damaged; restore it from a backup";
     return std::string();
 }
@@ -405,9 +415,7 @@ const std::string& HiveFile::WriteRefusal() {
             }
             if (why.empty()) {
                 // What is in memory must be a hive that reads to the end too.
-                hivex_visitor visitor = {};
-                errno = 0;
-                if (hivex_visit(h_, &visitor, sizeof visitor, nullptr, 0) != 0)
+                if (!ReadsToTheEnd(h_))
                     why = "its tree cannot be read to the end (" + Errno(errno) + ")";
             }
             if (!why.empty()) refusal_ = path_ + ": " + why + ". Nothing was written to it.";

@@ -236,6 +236,40 @@ TEST_F(OwnLogs, ALogThatWouldBreakTheHiveIsNotUsed) {
     EXPECT_NE(std::string::npos, r.problem.find("another hive")) << r.problem;
 }
 
+TEST_F(OwnLogs, AValueThatCannotBeReadMakesNoRecoveryAndNoWritableHive) {
+    // DisableTaskMgr's cell claims 8 bytes held in the cell itself. hivex
+    // opens such a hive and walks past a DWORD it cannot read; the store
+    // would then fail on that value, and the commit on its comparison.
+    std::string unreadable = newer_;
+    const std::size_t vk = DwordCellAt(unreadable, "disabletaskmgr");
+    ASSERT_NE(std::string::npos, vk);
+    StoreLe32(&unreadable[vk + 4], 0x80000008u);
+
+    WriteFile(dir_ / "clean", unreadable);
+    EXPECT_NE(std::string::npos, HiveFile::CheckFile(dir_ / "clean").find("cannot be read to the end"))
+        << HiveFile::CheckFile(dir_ / "clean");
+
+    // The same bytes brought by a log: the replay is sound page by page,
+    // but the store does not call it a recovery.
+    const std::string hive = dir_ / "NTUSER.DAT";
+    WriteFile(hive, primary_);
+    WriteFile(hive + ".LOG", MakeOldFormatLog(older_, unreadable, 8));
+    EXPECT_TRUE(ReplayHiveLogs(primary_, {{HiveLog::Kind::Log, "LOG", ReadFile(hive + ".LOG")}}).recovered);
+    for (HiveFile::Mode mode : {HiveFile::Mode::ReadOnly, HiveFile::Mode::Write}) {
+        std::string error;
+        auto file = HiveFile::Open(hive, mode, &error);
+        ASSERT_TRUE(file) << error;
+        if (mode == HiveFile::Mode::ReadOnly) {
+            EXPECT_FALSE(file->Recovered());
+            EXPECT_NE(std::string::npos, file->LogProblem().find("cannot be read to the end")) << file->LogProblem();
+        } else {
+            EXPECT_NE(std::string::npos, file->WriteRefusal().find("cannot be read to the end"))
+                << file->WriteRefusal();
+        }
+    }
+    EXPECT_EQ(primary_, ReadFile(hive));
+}
+
 TEST_F(OwnLogs, AHiveWithADamagedBaseBlockTakesItFromItsLog) {
     std::string damaged = primary_;
     damaged[0x30] ^= 0x55;  // in the checksummed part: the checksum is now wrong

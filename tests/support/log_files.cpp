@@ -60,17 +60,23 @@ void SetSequence(std::string& hive, std::uint32_t primary, std::uint32_t seconda
 
 std::uint32_t SequenceOf(const std::string& hive, int which) { return LoadLe32(P(hive, which == 1 ? 4 : 8)); }
 
-bool PatchDword(std::string& hive, const std::string& valueName, std::uint32_t value) {
+std::size_t DwordCellAt(const std::string& hive, const std::string& valueName) {
     // A value cell: "vk", name length, data size, data, type, flags, spare, name.
     for (std::size_t at = hive.find(valueName); at != std::string::npos; at = hive.find(valueName, at + 1)) {
         if (at < 20) continue;
         const std::size_t vk = at - 20;
         if (hive.compare(vk, 2, "vk") != 0 || LoadLe16(P(hive, vk + 2)) != valueName.size()) continue;
         if (LoadLe32(P(hive, vk + 12)) != 4 /* REG_DWORD */ || LoadLe32(P(hive, vk + 4)) != 0x80000004u) continue;
-        StoreLe32(P(hive, vk + 8), value);
-        return true;
+        return vk;
     }
-    return false;
+    return std::string::npos;
+}
+
+bool PatchDword(std::string& hive, const std::string& valueName, std::uint32_t value) {
+    const std::size_t vk = DwordCellAt(hive, valueName);
+    if (vk == std::string::npos) return false;
+    StoreLe32(P(hive, vk + 8), value);
+    return true;
 }
 
 std::string MakeOldFormatLog(const std::string& older, const std::string& newer, std::uint32_t sequence) {

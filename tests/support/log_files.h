@@ -24,6 +24,8 @@ std::uint32_t SequenceOf(const std::string& hive, int which);  // 1 or 2
 // false when no value of that name is found. The hive keeps its layout, so
 // the change touches one page.
 bool PatchDword(std::string& hive, const std::string& valueName, std::uint32_t value);
+// The offset of that DWORD's value cell ("vk"), or npos.
+std::size_t DwordCellAt(const std::string& hive, const std::string& valueName);
 
 // An old-format log (a base-block copy with sequence number `sequence`,
 // "DIRT" and the 512-byte pages in which `newer` differs from `older`).
