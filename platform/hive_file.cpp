@@ -232,15 +232,15 @@ std::vector<std::string> FindHiveLogs(const std::string& path) {
 
 namespace {
 
-// Every key's name, values and sub-keys, and every value's bytes, as the
-// store and the commit's comparison read them; errno says why not. Without
-// value_any hivex walks past a DWORD or a string whose bytes it cannot read.
 // A plain function rather than a lambda: a lambda's thunk would load the
 // type as the enum it is declared, and a hive may hold any number there.
 int AcceptAnyValue(hive_h*, void*, hive_node_h, hive_value_h, hive_type, size_t, const char*, const char*) {
     return 0;
 }
 
+// Every key's name, values and sub-keys, and every value's bytes, as the
+// store and the commit's comparison read them; errno says why not. Without
+// value_any hivex walks past a DWORD or a string whose bytes it cannot read.
 bool ReadsToTheEnd(hive_h* h) {
     hivex_visitor visitor = {};
     visitor.value_any = AcceptAnyValue;
