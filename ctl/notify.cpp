@@ -4,34 +4,34 @@ namespace kestro {
 
 RegResult WriteRecordingStore::CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                          KeyHandle* result) {
-    const RegResult code = store_.CreateKey(base, name, access, result);
+    const RegResult code = inner_.CreateKey(base, name, access, result);
     if (code == kErrorSuccess) roots_[*result] = RootOf(base);
     return code;
 }
 
 RegResult WriteRecordingStore::OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
                                        KeyHandle* result) {
-    const RegResult code = store_.OpenKey(base, name, access, result);
+    const RegResult code = inner_.OpenKey(base, name, access, result);
     if (code == kErrorSuccess) roots_[*result] = RootOf(base);
     return code;
 }
 
 RegResult WriteRecordingStore::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                                         const std::uint8_t* data, std::uint32_t size) {
-    const RegResult code = store_.SetValue(key, name, type, data, size);
+    const RegResult code = inner_.SetValue(key, name, type, data, size);
     Note(code, key);
     return code;
 }
 
 RegResult WriteRecordingStore::SetValueW(KeyHandle key, const std::string& name, std::uint32_t type,
                                          const std::uint8_t* data, std::uint32_t size) {
-    const RegResult code = store_.SetValueW(key, name, type, data, size);
+    const RegResult code = inner_.SetValueW(key, name, type, data, size);
     Note(code, key);
     return code;
 }
 
 RegResult WriteRecordingStore::DeleteKey(KeyHandle base, const std::string& name) {
-    const RegResult code = store_.DeleteKey(base, name);
+    const RegResult code = inner_.DeleteKey(base, name);
     Note(code, base);
     return code;
 }
@@ -40,7 +40,7 @@ RegResult WriteRecordingStore::CloseKey(KeyHandle key) {
     // Gone whatever the answer: a failed close still frees the handle, and
     // the system may give its number to the next key opened.
     roots_.erase(key);
-    return store_.CloseKey(key);
+    return inner_.CloseKey(key);
 }
 
 KeyHandle WriteRecordingStore::RootOf(KeyHandle key) const {

@@ -25,9 +25,9 @@ struct WrittenScopes {
 // opened or created changes no value and is not noted; a failed call
 // changed nothing. So a run that failed before its first write notes
 // nothing, and one that failed half-way notes what it wrote before.
-class WriteRecordingStore final : public RegistryStore {
+class WriteRecordingStore final : public ForwardingRegistryStore {
 public:
-    explicit WriteRecordingStore(RegistryStore& store) : store_(store) {}
+    explicit WriteRecordingStore(RegistryStore& store) : ForwardingRegistryStore(store) {}
 
     WrittenScopes Written() const { return written_; }
 
@@ -35,36 +35,21 @@ public:
                         KeyHandle* result) override;
     RegResult OpenKey(KeyHandle base, const std::string& name, std::uint32_t access,
                       KeyHandle* result) override;
-    RegResult QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
-                         std::uint32_t* size) override {
-        return store_.QueryValue(key, name, type, data, size);
-    }
     RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                        std::uint32_t size) override;
     RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                         std::uint32_t size) override;
-    RegResult QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
-                          std::uint32_t* size) override {
-        return store_.QueryValueW(key, name, type, data, size);
-    }
-    RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
-        return store_.QueryInfoKey(key, subKeys, maxSubKeyLen);
-    }
-    RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override {
-        return store_.EnumKey(key, index, name, nameLen);
-    }
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
     RegResult CloseKey(KeyHandle key) override;
-    // The store's own: on a running Windows, font smoothing goes through
-    // user32, which tells the system itself (SPIF_SENDCHANGE).
-    std::unique_ptr<SystemParameters> OpenSystemParameters() override { return store_.OpenSystemParameters(); }
+    // The rest, reads and OpenSystemParameters, go straight to the store: on
+    // a running Windows, font smoothing goes through user32, which tells the
+    // system itself (SPIF_SENDCHANGE).
 
 private:
     // The predefined root a handle was opened below.
     KeyHandle RootOf(KeyHandle key) const;
     void Note(RegResult result, KeyHandle key);
 
-    RegistryStore& store_;
     std::map<KeyHandle, KeyHandle> roots_;  // open handle -> its root
     WrittenScopes written_;
 };

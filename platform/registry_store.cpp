@@ -25,6 +25,10 @@ std::vector<std::string> SplitKeyPath(const std::string& path) {
     return names;
 }
 
+std::unique_ptr<SystemParameters> ForwardingRegistryStore::OpenSystemParameters() {
+    return inner_.OpenSystemParameters();
+}
+
 std::unique_ptr<SystemParameters> RegistryStore::OpenSystemParameters() {
     return std::make_unique<RegistrySystemParameters>(*this);
 }

@@ -101,6 +101,49 @@ public:
     virtual std::unique_ptr<SystemParameters> OpenSystemParameters();
 };
 
+// Passes every call on to another store, unchanged: the base of a store
+// that watches or replaces only some of them.
+class ForwardingRegistryStore : public RegistryStore {
+public:
+    explicit ForwardingRegistryStore(RegistryStore& inner) : inner_(inner) {}
+
+    RegResult CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
+                        KeyHandle* result) override {
+        return inner_.CreateKey(base, name, access, result);
+    }
+    RegResult OpenKey(KeyHandle base, const std::string& name, std::uint32_t access, KeyHandle* result) override {
+        return inner_.OpenKey(base, name, access, result);
+    }
+    RegResult QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                         std::uint32_t* size) override {
+        return inner_.QueryValue(key, name, type, data, size);
+    }
+    RegResult SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                       std::uint32_t size) override {
+        return inner_.SetValue(key, name, type, data, size);
+    }
+    RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                        std::uint32_t size) override {
+        return inner_.SetValueW(key, name, type, data, size);
+    }
+    RegResult QueryValueW(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                          std::uint32_t* size) override {
+        return inner_.QueryValueW(key, name, type, data, size);
+    }
+    RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
+        return inner_.QueryInfoKey(key, subKeys, maxSubKeyLen);
+    }
+    RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override {
+        return inner_.EnumKey(key, index, name, nameLen);
+    }
+    RegResult DeleteKey(KeyHandle base, const std::string& name) override { return inner_.DeleteKey(base, name); }
+    RegResult CloseKey(KeyHandle key) override { return inner_.CloseKey(key); }
+    std::unique_ptr<SystemParameters> OpenSystemParameters() override;
+
+protected:
+    RegistryStore& inner_;
+};
+
 // The store that the engine's operations use. On Windows it is advapi32
 // unless a test installs another; natively it is a process-wide in-memory
 // store.

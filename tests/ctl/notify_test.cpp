@@ -167,7 +167,7 @@ TEST(WriteRecordingStore, NotesTheRootBehindEachSuccessfulWrite) {
 
 // A store whose font smoothing is not in its registry, as user32's is not:
 // the registry calls go to an in-memory store.
-class OwnParametersStore final : public RegistryStore {
+class OwnParametersStore final : public ForwardingRegistryStore {
 public:
     struct Parameters final : SystemParameters {
         explicit Parameters(std::vector<std::string>& calls) : calls(calls) {}
@@ -179,54 +179,24 @@ public:
         bool Note(const char* what) { return calls.push_back(what), true; }
         std::vector<std::string>& calls;
     };
+    explicit OwnParametersStore(MemoryRegistryStore& memory) : ForwardingRegistryStore(memory) {}
     std::unique_ptr<SystemParameters> OpenSystemParameters() override { return std::make_unique<Parameters>(calls); }
 
-    RegResult CreateKey(KeyHandle b, const std::string& n, std::uint32_t a, KeyHandle* r) override {
-        return memory.CreateKey(b, n, a, r);
-    }
-    RegResult OpenKey(KeyHandle b, const std::string& n, std::uint32_t a, KeyHandle* r) override {
-        return memory.OpenKey(b, n, a, r);
-    }
-    RegResult QueryValue(KeyHandle k, const std::string& n, std::uint32_t* t, std::uint8_t* d,
-                         std::uint32_t* s) override {
-        return memory.QueryValue(k, n, t, d, s);
-    }
-    RegResult SetValue(KeyHandle k, const std::string& n, std::uint32_t t, const std::uint8_t* d,
-                       std::uint32_t s) override {
-        return memory.SetValue(k, n, t, d, s);
-    }
-    RegResult SetValueW(KeyHandle k, const std::string& n, std::uint32_t t, const std::uint8_t* d,
-                        std::uint32_t s) override {
-        return memory.SetValueW(k, n, t, d, s);
-    }
-    RegResult QueryValueW(KeyHandle k, const std::string& n, std::uint32_t* t, std::uint8_t* d,
-                          std::uint32_t* s) override {
-        return memory.QueryValueW(k, n, t, d, s);
-    }
-    RegResult QueryInfoKey(KeyHandle k, std::uint32_t* c, std::uint32_t* m) override {
-        return memory.QueryInfoKey(k, c, m);
-    }
-    RegResult EnumKey(KeyHandle k, std::uint32_t i, char* n, std::uint32_t* l) override {
-        return memory.EnumKey(k, i, n, l);
-    }
-    RegResult DeleteKey(KeyHandle b, const std::string& n) override { return memory.DeleteKey(b, n); }
-    RegResult CloseKey(KeyHandle k) override { return memory.CloseKey(k); }
-
-    MemoryRegistryStore memory;
     std::vector<std::string> calls;
 };
 
 TEST(WriteRecordingStore, LeavesFontSmoothingToTheStoresOwnSystemParameters) {
     // Through the recorder the writer must still reach user32 on a running
     // Windows, not the registry values user32 keeps.
-    OwnParametersStore store;
+    MemoryRegistryStore memory;
+    OwnParametersStore store(memory);
     RecordingBroadcaster broadcaster;
     LiveStore provider(store, broadcaster);
     CapturingConsole console;
     ASSERT_EQ(kExitOk, RunKestroctl({"set", "FontSmoothing", "on"}, provider, console)) << console.err;
     EXPECT_EQ((std::vector<std::string>{"on", "type", "orientation"}), store.calls);
     MemoryRegistryStore::Value value;
-    EXPECT_FALSE(store.memory.GetValue(kHkeyCurrentUser, "Control Panel\\Desktop", "FontSmoothing", &value))
+    EXPECT_FALSE(memory.GetValue(kHkeyCurrentUser, "Control Panel\\Desktop", "FontSmoothing", &value))
         << "nothing written into the registry beside user32";
     EXPECT_TRUE(broadcaster.calls.empty()) << "user32 tells the system of its own changes";
 }

@@ -10,42 +10,15 @@
 #include "settings/catalogue.h"
 #include "tests/fakes.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_files.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace kestro;
 
 namespace {
-
-// One file per process, rewritten for every input; on a memory file system
-// where there is one.
-const std::string& HivePath() {
-    static const std::string path = [] {
-        const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-        std::string dir = std::string(base) + "/kestro-hive-fuzz-XXXXXX";
-        std::vector<char> name(dir.begin(), dir.end());
-        name.push_back('\0');
-        KESTRO_FUZZ_CHECK(mkdtemp(name.data()) != nullptr, "cannot make a folder under %s", base);
-        static std::string folder = name.data();
-        std::atexit([] {
-            std::remove((folder + "/ntuser.dat").c_str());
-            rmdir(folder.c_str());
-        });
-        return folder + "/ntuser.dat";
-    }();
-    return path;
-}
-
-void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    KESTRO_FUZZ_CHECK(f != nullptr, "cannot write %s", path.c_str());
-    if (size) KESTRO_FUZZ_CHECK(std::fwrite(data, 1, size, f) == size, "short write");
-    KESTRO_FUZZ_CHECK(std::fclose(f) == 0, "cannot write %s", path.c_str());
-}
 
 // Every value of the catalogue through the plain registry operations, as a
 // listing reads them: probe the size, then read exactly that; and the
@@ -79,8 +52,8 @@ void ListSettings(HiveRegistryStore& store) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = HivePath();
-    Write(path, data, size);
+    static const std::string path = fuzz::ScratchFolder() + "/ntuser.dat";
+    fuzz::WriteScratchFile(path, data, size);
     if (!HiveFile::CheckFile(path).empty()) return 0;
 
     HiveRegistryStore store;

@@ -12,46 +12,17 @@
 #include "platform/hive_file.h"
 #include "platform/hive_log.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_files.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace kestro;
 
 namespace {
-
-// One folder per process, its files rewritten for every input; on a memory
-// file system where there is one.
-const std::string& Folder() {
-    static const std::string folder = [] {
-        const char* base =
-            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-        std::string dir = std::string(base) + "/kestro-hive-log-fuzz-XXXXXX";
-        std::vector<char> name(dir.begin(), dir.end());
-        name.push_back('\0');
-        KESTRO_FUZZ_CHECK(mkdtemp(name.data()) != nullptr, "cannot make a folder under %s", base);
-        static std::string made = name.data();
-        std::atexit([] {
-            for (const char* file : {"/ntuser.dat", "/ntuser.dat.LOG1", "/ntuser.dat.LOG2", "/ntuser.dat.LOG"})
-                std::remove((made + file).c_str());
-            rmdir(made.c_str());
-        });
-        return made;
-    }();
-    return folder;
-}
-
-void Write(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    KESTRO_FUZZ_CHECK(f != nullptr, "cannot write %s", path.c_str());
-    if (!bytes.empty()) KESTRO_FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size(), "short write");
-    KESTRO_FUZZ_CHECK(std::fclose(f) == 0, "cannot write %s", path.c_str());
-}
 
 std::string Read(const std::string& path) {
     std::string out;
@@ -101,9 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The store's own path: the files found beside the hive, never written.
-    const std::string hive = Folder() + "/ntuser.dat";
+    const std::string hive = fuzz::ScratchFolder() + "/ntuser.dat";
     const std::string names[4] = {hive, hive + ".LOG1", hive + ".LOG2", hive + ".LOG"};
-    for (int i = 0; i < 4; ++i) Write(names[i], parts[i]);
+    for (int i = 0; i < 4; ++i) fuzz::WriteScratchFile(names[i], parts[i].data(), parts[i].size());
     {
         std::string error;
         std::unique_ptr<HiveFile> file = HiveFile::Open(hive, HiveFile::Mode::ReadOnly, &error);
