@@ -307,6 +307,11 @@ TEST_F(ChooserTest, RightClickSelectsTheNodeUnderTheMouse) {
         PumpMessages(10);
     ASSERT_EQ(screen.x, cursor.x);
     ASSERT_EQ(screen.y, cursor.y);
+    // The moves the warp makes are handled first: while its button is down
+    // the tree reads the queue itself, and a move it finds there can start
+    // a drag instead of the click. Without this wait, with a Wine server
+    // started for this test alone, about one run in four failed so.
+    PumpMessages(200);
     // The tree follows the mouse until the button comes up.
     PostMessageW(Tree(), WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     SendMessageW(Tree(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
