@@ -41,6 +41,10 @@ struct Context {
     RegistryStore& store;
     Console& console;
     const Options& options;
+    StoreProvider& stores;
+    // What a store that writes at its close has yet to keep: each entry's
+    // row and the line that reports it as set.
+    std::vector<std::pair<const Setting*, std::string>> unconfirmed;
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");
@@ -98,18 +102,15 @@ const Setting* LookUp(Context& context, const std::string& name, int* code) {
     return row;
 }
 
-// What must hold on this machine before a value is written: the wallpaper,
-// as in the window, is an existing file, and is stored with its full path.
-// The empty text is no wallpaper (XP's "(None)"), stored as it is.
-bool Prepare(const Setting& row, SettingValue* value, std::string* error) {
-    if (&row != &CatalogueRow(SettingId::Wallpaper) || value->text.empty()) return true;
-    const std::string path = WideToUtf8(value->text);
-    if (!IsExistingFile(path)) {
-        *error = "Wallpaper: no such file: " + path;
-        return false;
-    }
-    value->text = Utf8ToWide(FullPath(path));
-    return true;
+// What must hold before a value is written: a text that names a file, as
+// in the window, names an existing file of the Windows it goes to, and is
+// stored as its store provider says (on a running Windows, with its full
+// path). The empty text is no file (XP's "(None)" wallpaper), stored as it is.
+bool Prepare(Context& context, const Setting& row, SettingValue* value, std::string* error) {
+    if (!row.namesFile || value->text.empty()) return true;
+    if (context.stores.CheckFilePath(&value->text, error)) return true;
+    *error = std::string(row.name) + ": " + *error;
+    return false;
 }
 
 // Whether Group Policy leaves the setting behind when its GPO is removed:
@@ -233,7 +234,7 @@ int RunSet(Context& context) {
     if (!row) return code;
     SettingValue value;
     std::string error;
-    if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(*row, &value, &error))
+    if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(context, *row, &value, &error))
         return context.Fail(kExitUsage, error);
     try {
         WriteSetting(*row, value);
@@ -416,7 +417,9 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         const ProfileEntry& entry = profile.entries[i];
         try {
             WriteSetting(*entry.row, entry.value);
-            context.console.Out(std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n");
+            const std::string line = std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n";
+            if (context.stores.WritesAtClose()) context.unconfirmed.emplace_back(entry.row, line);
+            else context.console.Out(line);
         } catch (const std::exception& failure) {
             ++failures;
             context.Fail(kExitFailed, labels[i] + ": " + entry.row->name + ": " + failure.what());
@@ -435,7 +438,7 @@ int RunApply(Context& context) {
     // All of it is checked before anything is written.
     std::string error;
     for (std::size_t i = 0; i < profile.entries.size(); ++i)
-        if (!Prepare(*profile.entries[i].row, &profile.entries[i].value, &error))
+        if (!Prepare(context, *profile.entries[i].row, &profile.entries[i].value, &error))
             return context.Fail(kExitUsage, labels[i] + ": " + error);
     return context.options.dryRun ? ReportDryRun(context, profile) : WriteEntries(context, profile, labels);
 }
@@ -596,16 +599,22 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
     // noted for the notification.
     WriteRecordingStore recorder(*store);
     int code;
+    std::vector<std::pair<const Setting*, std::string>> unconfirmed;
     {
         ScopedRegistryStore active(recorder);
-        Context context{recorder, console, options};
+        Context context{recorder, console, options, stores, {}};
         try {
             code = command.run(context);
         } catch (const std::exception& failure) {
             code = context.Fail(kExitFailed, failure.what());
         }
+        unconfirmed = std::move(context.unconfirmed);
     }
-    if (!stores.Close(code == kExitOk, &why)) {
+    const bool kept = stores.Close(code == kExitOk, &why);
+    // Only what reached the files is reported as set.
+    for (const auto& entry : unconfirmed)
+        if (stores.Kept(entry.first->root, entry.first->keyPath)) console.Out(entry.second);
+    if (!kept) {
         console.Err("kestroctl: " + why + "\n");
         if (code == kExitOk) code = kExitFailed;
     } else if (use.writes && !options.noNotify) {
@@ -616,6 +625,16 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
 }
 
 }  // namespace
+
+bool StoreProvider::CheckFilePath(std::wstring* path, std::string* error) {
+    const std::string utf8 = WideToUtf8(*path);
+    if (!IsExistingFile(utf8)) {
+        *error = "no such file: " + utf8;
+        return false;
+    }
+    *path = Utf8ToWide(FullPath(utf8));
+    return true;
+}
 
 int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& stores, Console& console) {
     Options options;
@@ -634,8 +653,11 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     }
     const std::vector<OwnCommand> own = stores.OwnCommands();
     const OwnCommand* chosenOwn = nullptr;
-    for (const OwnCommand& command : own)
-        app.add_subcommand(command.name, command.summary)->callback([&chosenOwn, &command] { chosenOwn = &command; });
+    for (const OwnCommand& command : own) {
+        CLI::App* sub = app.add_subcommand(command.name, command.summary);
+        if (command.declare) command.declare(*sub);
+        sub->callback([&chosenOwn, &command] { chosenOwn = &command; });
+    }
 
     if (IsUnknownCommand(arguments, own)) {
         console.Err("kestroctl: unknown command '" + arguments[0] + "'\nkestroctl --help lists the commands.\n");

@@ -71,9 +71,14 @@ TEST_F(OfflineTool, AMachineSettingNeedsNoUserButTheUsersSettingsDo) {
     EXPECT_NE(std::string::npos, console_.err.find("--user")) << console_.err;
     EXPECT_EQ(kExitOk, Run({"--user", "anna", "list"})) << console_.err;
 
+    // No ProfileList in these hives: the folders, with a note that says so.
     ASSERT_EQ(kExitOk, Run({"list-users"}));
-    EXPECT_EQ("Anna  " + dir_.Path() + "/Documents and Settings/Anna/NTUSER.DAT\nOwner  " + ntuser_ + "\n",
+    EXPECT_EQ("ACCOUNT  SID  NTUSER.DAT  FOLDER\n"
+              "-        -    yes         " + dir_.Path() + "/Documents and Settings/Anna\n"
+              "-        -    yes         " + dir_.Path() + "/Documents and Settings/Owner\n",
               console_.out);
+    EXPECT_NE(std::string::npos, console_.err.find("the profiles are the folders that hold an NTUSER.DAT"))
+        << console_.err;
 }
 
 TEST_F(OfflineTool, ClearingTheSearchHistoryRemovesItsWholeTree) {
