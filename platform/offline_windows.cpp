@@ -314,9 +314,12 @@ std::string OfflineWindows::MapWindowsPath(const std::string& path, std::string*
         }
         at = next;
     }
-    struct stat volume, target;
-    if (::stat(volume_.c_str(), &volume) != 0 || ::stat(at.c_str(), &target) != 0 || volume.st_dev != target.st_dev) {
-        *why = path + ": leads off the volume that holds " + windir_;
+    // A link or junction on the way may lead anywhere: what it leads to
+    // must still be inside the volume.
+    const std::string inside = Identity(volume_), target = Identity(at);
+    if (target.compare(0, inside.size(), inside) != 0 ||
+        (target.size() > inside.size() && inside != "/" && target[inside.size()] != '/')) {
+        *why = path + ": leads off the volume that holds " + windir_ + " (to " + target + ")";
         return std::string();
     }
     return at;
