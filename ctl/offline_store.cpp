@@ -1,5 +1,7 @@
 #include "ctl/offline_store.h"
 
+#include "ctl/restore.h"
+#include "platform/hive_backups.h"
 #include "platform/offline_windows.h"
 #include "platform/text.h"
 
@@ -77,7 +79,34 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                                  return e.ExitCode();
                              }
                          }};
-    return {listUsers};
+    OwnCommand restore{
+        "restore",
+        "with --offline: puts back the newest backups of the hives the user's settings touch, logs included",
+        [this](Console& console) {
+            if (windir_.empty()) {
+                console.Err("kestroctl: restore needs --offline WINDIR\n");
+                return kExitUsage;
+            }
+            try {
+                OfflineWindows windows(windir_);
+                const std::string session = windows.SavedSession();
+                if (!session.empty() && !dryRun_) {
+                    console.Err("kestroctl: " + windows.Volume() + ": " + session +
+                                ", and would undo what is put back now, so nothing was. " + kSessionAdvice + ".\n");
+                    return kExitFailed;
+                }
+                return RunRestore(windows, user_, dryRun_, force_, console);
+            } catch (const OfflineError& e) {
+                console.Err(std::string("kestroctl: ") + e.what() + "\n");
+                return e.ExitCode();
+            }
+        },
+        [this](CLI::App& command) {
+            command.add_flag("--dry-run", dryRun_, "say what would be put back, change nothing");
+            command.add_flag("--force", force_,
+                             "put back even where the files changed since kestroctl wrote them (Windows ran since)");
+        }};
+    return {listUsers, restore};
 }
 
 bool OfflineStoreProvider::CheckFilePath(std::wstring* path, std::string* error) {
@@ -174,8 +203,17 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     bool ok = store->Commit(HiveFile::CommitOptions{!noBackup_}, why, &written, &backups);
     // A hive is written when its commit left nothing pending; Commit stops
     // at the first failure, and those after it keep their changes unwritten.
-    for (HiveRegistryStore::Slot slot : changed)
-        if (!store->Mounted(slot)->Changed()) committed_.insert(slot);
+    // Beside each backup, what this run left in place, for restore.
+    const std::string run = NewRunName();
+    for (HiveRegistryStore::Slot slot : changed) {
+        const HiveFile* hive = store->Mounted(slot);
+        if (hive->Changed()) continue;
+        committed_.insert(slot);
+        std::string error;
+        if (!hive->BackupPath().empty() && !RecordCommit(hive->Path(), hive->BackupPath(), run, &error))
+            console_.Err("kestroctl: warning: no record beside " + hive->BackupPath() + " (" + error +
+                         "): restore will put it back only with --force\n");
+    }
     for (const std::string& file : written) console_.Err("kestroctl: wrote " + file + "\n");
     for (const std::string& file : backups) console_.Err("kestroctl: the original is kept as " + file + "\n");
     for (HiveRegistryStore::Slot slot :

@@ -224,5 +224,45 @@ TEST_F(OfflineTool, TheUserIsTheProfileWindowsLoads) {
         << console_.out;
 }
 
+TEST_F(OfflineTool, RestoreUndoesTheLastRunThenTheOneBefore) {
+    const std::string system0 = ReadFile(system_), user0 = ReadFile(ntuser_);
+    WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nUsbStorageOff = off\n");
+    ASSERT_EQ(kExitOk, Run({"apply", dir_ / "p.ini"})) << console_.err;
+    const std::string system1 = ReadFile(system_), user1 = ReadFile(ntuser_);
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    const std::string user2 = ReadFile(ntuser_);
+
+    ASSERT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.out.find("would put back " + ntuser_ + " from " + ntuser_ + ".kestro-bak.1"))
+        << console_.out;
+    EXPECT_EQ(user2, ReadFile(ntuser_));
+
+    // The last run touched the user's hive only: SYSTEM keeps its change.
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(user1, ReadFile(ntuser_));
+    EXPECT_EQ(system1, ReadFile(system_));
+    EXPECT_EQ(user2, ReadFile(ntuser_ + ".kestro-replaced"));
+    // The run before: both hives.
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(user0, ReadFile(ntuser_));
+    EXPECT_EQ(system0, ReadFile(system_));
+    EXPECT_EQ(kExitUsage, Run({"restore"}));
+    EXPECT_NE(std::string::npos, console_.err.find("no kestroctl backup")) << console_.err;
+}
+
+TEST_F(OfflineTool, RestoreRefusesAHiveWindowsChangedSinceUnlessForced) {
+    const std::string user0 = ReadFile(ntuser_);
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    // Windows ran and wrote the hive.
+    ASSERT_TRUE(MergeReg(ntuser_, "Windows Registry Editor Version 5.00\n\n[\\Control Panel]\n\"Windows\"=dword:00000001\n\n"));
+    const std::string changed = ReadFile(ntuser_);
+    EXPECT_EQ(kExitFailed, Run({"restore"}));
+    EXPECT_NE(std::string::npos, console_.err.find("NTUSER.DAT changed since kestroctl wrote it")) << console_.err;
+    EXPECT_EQ(changed, ReadFile(ntuser_));
+    ASSERT_EQ(kExitOk, Run({"restore", "--force"})) << console_.err;
+    EXPECT_EQ(user0, ReadFile(ntuser_));
+    EXPECT_EQ(changed, ReadFile(ntuser_ + ".kestro-replaced"));
+}
+
 }  // namespace
 }  // namespace kestro::test
