@@ -43,12 +43,17 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
         lines.push_back({user.account.empty() ? "-" : user.account, user.sid.empty() ? "-" : user.sid,
                          user.hivePath.empty() ? "no" : "yes", folder});
     }
+    // Columns as wide as their longest entry, in characters: a Russian
+    // account name is two bytes a letter.
+    const auto width = [](const std::string& s) {
+        return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    };
     std::size_t account = 0, sid = 0;
     for (const Line& line : lines) {
-        account = std::max(account, line.account.size());
-        sid = std::max(sid, line.sid.size());
+        account = std::max(account, width(line.account));
+        sid = std::max(sid, width(line.sid));
     }
-    const auto pad = [](const std::string& s, std::size_t width) { return s + std::string(width - s.size() + 2, ' '); };
+    const auto pad = [&width](const std::string& s, std::size_t to) { return s + std::string(to - width(s) + 2, ' '); };
     for (const Line& line : lines)
         console.Out(pad(line.account, account) + pad(line.sid, sid) + pad(line.hive, 10) + line.folder + "\n");
     if (!windows.ProfileListNote().empty()) console.Err("kestroctl: note: " + windows.ProfileListNote() + "\n");
