@@ -3,7 +3,7 @@
 // with the tool's exit codes when something is missing.
 #include "platform/offline_windows.h"
 #include "platform/text.h"
-#include "tests/offline/offline_windows_fixture.h"
+#include "tests/platform/offline_windows_fixture.h"
 
 #include <gtest/gtest.h>
 
