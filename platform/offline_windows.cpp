@@ -449,10 +449,17 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
             if (u.listed && SameNtfsName(u.name, name) &&
                 std::find(matches.begin(), matches.end(), &u) == matches.end())
                 matches.push_back(&u);
+        const auto where = [](const UserProfile* u) {
+            std::string at = u->folder.empty() ? u->windowsPath : u->folder;
+            return u->sid.empty() ? at : u->sid + " in " + at;
+        };
         if (matches.size() > 1)
-            throw OfflineError(2, "\"" + name + "\" names more than one profile (" + matches[0]->sid + " in " +
-                                      matches[0]->windowsPath + ", " + matches[1]->sid + " in " +
-                                      matches[1]->windowsPath + "); give the profile folder's name");
+            throw OfflineError(2, "\"" + name + "\" names more than one profile (" + where(matches[0]) + ", " +
+                                      where(matches[1]) + ")" +
+                                      (SameNtfsName(matches[0]->name, matches[1]->name)
+                                           ? "; Windows takes their folders' names for one: rename or remove the "
+                                             "one that does not belong there"
+                                           : "; give the profile folder's name instead"));
         if (matches.size() == 1) {
             const UserProfile& u = *matches[0];
             if (u.hivePath.empty())

@@ -280,6 +280,16 @@ TEST(OfflineNames, TheWindowsFolderAndHivesAreFoundInAnyCaseAndTwoSpellingsAreRe
     EXPECT_NE(std::string::npos, both.second.find("\"SOFTWARE\" and \"software\"")) << both.second;
     ::unlink((dir.Path() + "/Windows/System32/config/software").c_str());
 
+    // Two profile folders Windows takes for one: neither is guessed.
+    Shell("mkdir -p '" + dir.Path() + "/Users/АДМИНИСТРАТОР'");
+    WriteEmptyHive(dir.Path() + "/Users/АДМИНИСТРАТОР/NTUSER.DAT");
+    auto folders = FailureOf([&] { OfflineWindows(dir.Path() + "/Windows").FindUser("администратор"); });
+    EXPECT_EQ(2, folders.first);
+    EXPECT_NE(std::string::npos, folders.second.find("/Users/Администратор")) << folders.second;
+    EXPECT_NE(std::string::npos, folders.second.find("/Users/АДМИНИСТРАТОР")) << folders.second;
+    EXPECT_NE(std::string::npos, folders.second.find("takes their folders' names for one")) << folders.second;
+    Shell("rm -r '" + dir.Path() + "/Users/АДМИНИСТРАТОР'");
+
     WriteEmptyHive(dir.Path() + "/Users/Администратор/ntuser.dat");
     auto hives = FailureOf([&] { OfflineWindows(dir.Path() + "/Windows").FindUser(""); });
     EXPECT_EQ(1, hives.first);
