@@ -208,16 +208,27 @@ std::string PutBack(const HiveBackup& backup, std::string* kept) {
     // to it, so nothing is copied and nothing lost.
     std::string replaced = backup.hive + ".kestro-replaced";
     for (int n = 1; Exists(replaced); ++n) replaced = backup.hive + ".kestro-replaced." + std::to_string(n);
-    if (::link(backup.hive.c_str(), replaced.c_str()) != 0)
-        return "cannot keep " + backup.hive + " as " + replaced + ": " + std::strerror(errno) +
-               "; nothing was changed";
+    bool moved = false;  // no second link where the file system has none: the hive itself moves aside
+    if (::link(backup.hive.c_str(), replaced.c_str()) != 0) {
+        const int error = errno;
+        if ((error != EPERM && error != ENOTSUP && error != EXDEV) ||
+            ::rename(backup.hive.c_str(), replaced.c_str()) != 0)
+            return "cannot keep " + backup.hive + " as " + replaced + ": " + std::strerror(errno) +
+                   "; nothing was changed";
+        moved = true;
+    }
     *kept = replaced;
+    // Where the hive was moved aside, a failure puts it back under its name.
+    const auto undoMove = [&] {
+        if (moved && ::rename(replaced.c_str(), backup.hive.c_str()) == 0) kept->clear();
+    };
     // The logs first: beside the clean hive kestroctl wrote, Windows replays
     // no log, so their old bytes wait harmlessly for the old hive.
     std::size_t done = 0;
     for (const auto& log : backup.logs) {
         if (::rename(log.second.c_str(), log.first.c_str()) != 0) {
             const std::string why = std::strerror(errno);
+            undoMove();
             return "cannot put back " + log.first + " from " + log.second + ": " + why +
                    (done ? "; the logs before it are back beside the hive kestroctl wrote, which is clean, so "
                            "Windows does not replay them; run restore again"
@@ -227,6 +238,7 @@ std::string PutBack(const HiveBackup& backup, std::string* kept) {
     }
     if (::rename(backup.backup.c_str(), backup.hive.c_str()) != 0) {
         const std::string why = std::strerror(errno);
+        undoMove();
         return "cannot put back " + backup.hive + " from " + backup.backup + ": " + why +
                (done ? "; its logs are back beside the hive kestroctl wrote, which is clean, so Windows does not "
                        "replay them; run restore again"

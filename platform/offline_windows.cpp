@@ -212,8 +212,14 @@ std::string HibernationSignature(const std::string& firstBytes) {
 }
 
 OfflineWindows::OfflineWindows(const std::string& windir) {
+    // "/mnt/windows/WINDOWS/." and ".../WINDOWS/" are the folder itself: its
+    // name, and the volume above it, come from the last real part.
     std::string given = windir;
-    while (given.size() > 1 && given.back() == '/') given.pop_back();
+    for (;;) {
+        if (given.size() > 1 && given.back() == '/') given.pop_back();
+        else if (given.size() > 2 && given.compare(given.size() - 2, 2, "/.") == 0) given.resize(given.size() - 2);
+        else break;
+    }
     windir_ = ResolvePathNoCase(given);
     if (!IsDir(windir_))
         throw OfflineError(2, windir + ": no such folder; give the Windows folder of the mounted installation, "

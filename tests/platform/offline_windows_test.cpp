@@ -271,6 +271,7 @@ TEST(OfflineNames, TheWindowsFolderAndHivesAreFoundInAnyCaseAndTwoSpellingsAreRe
     WriteEmptyHive(dir.Path() + "/Users/Администратор/NTUSER.DAT");
     OfflineWindows windows(dir.Path() + "/WINDOWS");
     EXPECT_EQ(dir.Path() + "/Windows", windows.WindowsDir());
+    EXPECT_EQ(dir.Path(), OfflineWindows(dir.Path() + "/windows/./").Volume());
     EXPECT_EQ(dir.Path() + "/Users/Администратор/NTUSER.DAT", windows.FindUser("аДМИНИСТРАТОР").hivePath);
 
     // A case-sensitive mount can hold two names Windows takes for one.
