@@ -1,6 +1,7 @@
 #include "ctl/offline_store.h"
 
 #include "ctl/restore.h"
+#include "platform/files.h"
 #include "platform/hive_backups.h"
 #include "platform/offline_windows.h"
 #include "platform/text.h"
@@ -117,7 +118,12 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
 bool OfflineStoreProvider::CheckFilePath(std::wstring* path, std::string* error) {
     std::string utf8 = WideToUtf8(*path);
     if (!windows_) windows_ = std::make_unique<OfflineWindows>(windir_);
-    if (windows_->MapWindowsPath(utf8, error).empty()) return false;
+    const std::string onVolume = windows_->MapWindowsPath(utf8, error);
+    if (onVolume.empty()) return false;
+    if (!IsExistingFile(onVolume)) {
+        *error = utf8 + ": not a file (" + onVolume + ")";
+        return false;
+    }
     std::replace(utf8.begin(), utf8.end(), '/', '\\');
     *path = Utf8ToWide(utf8);
     return true;

@@ -148,7 +148,8 @@ TEST_F(OfflineTool, AWallpaperIsAWindowsPathOfAFileOnTheVolume) {
     // A file of the rescue system, by a relative or a POSIX path, means
     // nothing to the Windows on the volume.
     for (const std::string& wrong : {dir_ / "pic.bmp", std::string("pic.bmp"), std::string("D:\\pic.bmp"),
-                                     std::string("C:\\WINDOWS\\Web\\missing.bmp")}) {
+                                     std::string("C:\\WINDOWS\\Web\\missing.bmp"),
+                                     std::string("C:\\WINDOWS\\Web")}) {  // a folder
         EXPECT_EQ(kExitUsage, Run({"set", "Wallpaper", wrong})) << wrong;
         EXPECT_NE(std::string::npos, console_.err.find("Wallpaper: " + wrong)) << console_.err;
     }
