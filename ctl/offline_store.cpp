@@ -38,7 +38,7 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
     };
     std::vector<Line> lines = {{"ACCOUNT", "SID", "NTUSER.DAT", "FOLDER"}};
     for (const OfflineWindows::UserProfile& user : windows.Users()) {
-        std::string folder = user.folder.empty() ? user.windowsPath + " (not on this volume)" : user.folder;
+        std::string folder = user.folder.empty() ? user.windowsPath + " (no such folder on this volume)" : user.folder;
         if (user.systemProfile) folder += " (system profile)";
         if (!user.listed) folder += " (not loaded by Windows: ProfileList does not name it)";
         lines.push_back({user.account.empty() ? "-" : user.account, user.sid.empty() ? "-" : user.sid,
