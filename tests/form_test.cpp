@@ -42,7 +42,7 @@ TEST_F(FormCreateTest, FillsTheWindowInItsSixSteps) {
     EXPECT_EQ(L"Windows запущен из папки: " + FromAnsi(Zfunctions::GetWindowsDir()) + L"\n" +
                   L"Каталог временных файлов: " + FromAnsi(Zfunctions::GetTempDir()),
               form.info);
-    EXPECT_EQ(L"учтите что многие опции вступают в силу только после перезагрузки.", form.notice);
+    EXPECT_EQ(L"учтите, что многие опции вступают в силу только после перезагрузки.", form.notice);
 }
 
 TEST_F(FormCreateTest, AFailingReadSkipsTheRemainingStepsAndIsShownOnce) {

@@ -602,7 +602,7 @@ void TfrmMain::bbSetPictureBackgroundFolderClick() {
                           folder.compare(0, 2, L"\\\\") == 0;
     if (!fullPath || !WriteFolderPicture(folder, picture)) {
         Application().ModalMessageBox(
-            L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке",
+            L"Невозможно создать Desktop.ini\r\nпроверьте правильность ввода путей к:\r\n1) папке\r\n2) картинке",
             L"Error", MB_OK | MB_ICONERROR);
     }
 }
