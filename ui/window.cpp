@@ -1,6 +1,7 @@
 #include "ui/window.h"
 
 #include "ui/application.h"
+#include "ui/colours.h"
 
 #include <exception>
 
@@ -22,7 +23,7 @@ void Window::RegisterWindowClass(HINSTANCE instance, const wchar_t* className, H
     wc.lpfnWndProc = StaticProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.hbrBackground = colours::ClassBackground();
     wc.lpszClassName = className;
     wc.hIcon = icon;
     wc.hIconSm = icon;

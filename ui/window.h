@@ -48,7 +48,7 @@ public:
     HWND Hwnd() const { return hwnd_; }
 
 protected:
-    // Registers the class once (white background, arrow cursor).
+    // Registers the class once (the system's window colour, arrow cursor).
     static void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, HICON icon);
     HWND CreateWindowObject(DWORD exStyle, const wchar_t* className, const wchar_t* caption, DWORD style, int x,
                             int y, int width, int height, HWND parent, HINSTANCE instance);
