@@ -132,6 +132,7 @@ private:
     HWND pages_[4] = {};
     bool built_[4] = {};
     HWND tooltip_ = nullptr;
+    static constexpr int kTipWidth = 600;  // a tooltip's widest line at 96 DPI
     int dpi_ = 96;
     GdiObject<HFONT> font_, boldFont_, tabFont_;
     GdiObject<HBITMAP> logo_, help_;

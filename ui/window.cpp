@@ -64,4 +64,20 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     return result;
 }
 
+SIZE FitLabel(HWND label) {
+    wchar_t text[512] = {};
+    const int length = GetWindowTextW(label, text, 512);
+    SIZE extent = {0, 0};
+    TEXTMETRICW metrics = {};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    const SIZE size = {extent.cx + metrics.tmAveCharWidth, extent.cy};
+    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return size;
+}
+
 }  // namespace kestro

@@ -64,4 +64,10 @@ private:
     HWND hwnd_ = nullptr;
 };
 
+// Sizes a label to its text on one line, measured in the label's own DC
+// with its own font, plus the room of one average character: hinted glyphs
+// can draw wider than the measure says (Wine's do), and a label must never
+// cut its last letter. Returns the new size.
+SIZE FitLabel(HWND label);
+
 }  // namespace kestro

@@ -40,9 +40,11 @@ wine_session_display() {
 # Windows open inside one virtual desktop that Wine draws itself, title bars
 # included: with no window manager on the display, Wine would otherwise wait
 # for one at every window that hides.
+# KESTRO_DESKTOP_SIZE sets its size (1024x768 unless said).
 wine_session_desktop() {
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || true
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${KESTRO_DESKTOP_SIZE:-1024x768}" /f \
+        >/dev/null 2>&1 || true
 }
 
 # Fonts of the prefix. Marlett, which draws the title-bar buttons, comes
@@ -65,7 +67,7 @@ wine_session_fonts() {
 # nowhere, or whoever reads a later program's output (CTest) waits for ever.
 wine_session_warm() {
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-    (wine explorer /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
+    (wine explorer "/desktop=Default,${KESTRO_DESKTOP_SIZE:-1024x768}" </dev/null >/dev/null 2>&1 &)
     sleep 1
 }
 
