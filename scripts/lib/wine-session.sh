@@ -53,13 +53,19 @@ wine_session_desktop() {
 # Serif" set to DejaVu Sans Condensed: Wine's bitmap "MS Sans Serif" has no
 # Cyrillic under a Western code page, and the 64-bit Uniscribe of Wine 8
 # crashes laying out mixed Latin and Cyrillic lines in Liberation Sans,
-# which fontconfig would give otherwise.
+# which fontconfig would give otherwise. The same crash (a page fault in
+# gdi32) comes with Wine's own Tahoma, the windows' face, in the 64-bit
+# build: "Tahoma" is set to DejaVu Sans Condensed too, unless
+# KESTRO_KEEP_TAHOMA=1 (the screenshots, of the 32-bit build).
 wine_session_fonts() {
-    local fonts=$WINEPREFIX/drive_c/windows/Fonts
+    local fonts=$WINEPREFIX/drive_c/windows/Fonts face faces=('MS Sans Serif' Tahoma)
+    [ "${KESTRO_KEEP_TAHOMA:-}" = 1 ] && faces=('MS Sans Serif')
     mkdir -p "$fonts"
     cp -n /usr/share/wine/fonts/marlett.ttf "$fonts/" 2>/dev/null || true
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'MS Sans Serif' \
-        /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 || true
+    for face in "${faces[@]}"; do
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" \
+            /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 || true
+    done
 }
 
 # The first programs run under a new server start Wine's services and its
