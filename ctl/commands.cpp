@@ -21,6 +21,41 @@ struct Command {
     void (*declare)(CLI::App&, Options&);
     int (*run)(Context&);
     bool writes;  // may change the registry
+    // Whether these options leave the command no use for a registry (an
+    // export of a profile); null when it always has one.
+    bool (*storeless)(const Options&) = nullptr;
+};
+
+bool ExportsAProfile(const Options& options) { return !options.profile.empty(); }
+
+// The store of a command that needs none: every call fails, so that a
+// command that reached for the registry after all could not pass for one
+// that read it.
+class NoRegistry final : public RegistryStore {
+public:
+    RegResult CreateKey(KeyHandle, const std::string&, std::uint32_t, KeyHandle*) override { return kNone; }
+    RegResult OpenKey(KeyHandle, const std::string&, std::uint32_t, KeyHandle*) override { return kNone; }
+    RegResult QueryValue(KeyHandle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
+        return kNone;
+    }
+    RegResult SetValue(KeyHandle, const std::string&, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
+        return kNone;
+    }
+    RegResult SetValueW(KeyHandle, const std::string&, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
+        return kNone;
+    }
+    RegResult QueryValueW(KeyHandle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
+        return kNone;
+    }
+    RegResult QueryInfoKey(KeyHandle, std::uint32_t*, std::uint32_t*) override { return kNone; }
+    RegResult EnumKey(KeyHandle, std::uint32_t, char*, std::uint32_t*) override { return kNone; }
+    RegResult DeleteKey(KeyHandle, const std::string&) override { return kNone; }
+    RegResult DeleteValue(KeyHandle, const std::string&) override { return kNone; }
+    RegResult EnumValue(KeyHandle, std::uint32_t, char*, std::uint32_t*) override { return kNone; }
+    RegResult CloseKey(KeyHandle) override { return kNone; }
+
+private:
+    static constexpr RegResult kNone = kErrorInvalidHandle;
 };
 
 const Command kCommands[] = {
@@ -32,7 +67,7 @@ const Command kCommands[] = {
     {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply,
      true},
     {"export", "writes the settings as a .reg file or as Group Policy Registry.pol files", DeclareExport, RunExport,
-     false},
+     false, ExportsAProfile},
 };
 
 const char kFooter[] =
@@ -96,6 +131,17 @@ StoreUse UseOf(const Command& command, const Options& options) {
 // Runs the command on the store it needs, which keeps its changes only
 // when the command succeeded.
 int RunOnStore(const Command& command, const Options& options, StoreProvider& stores, Console& console) {
+    if (command.storeless && command.storeless(options)) {
+        // No registry to open, offline or not: a Linux machine exports a
+        // profile as well as a Windows one does.
+        NoRegistry none;
+        Context context{none, console, options};
+        try {
+            return command.run(context);
+        } catch (const std::exception& failure) {
+            return context.Fail(kExitFailed, failure.what());
+        }
+    }
     std::string why;
     int openFailure = kExitUsage;
     const StoreUse use = UseOf(command, options);

@@ -279,6 +279,27 @@ RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name
     return kErrorSuccess;
 }
 
+RegResult MemoryRegistryStore::DeleteValue(KeyHandle key, const std::string& name) {
+    NodePtr node;
+    if (RegResult error = Enter(Op::DeleteValue, name, false, key, &node)) return error;
+    if (!MayWrite(key, node)) return kErrorAccessDenied;
+    return node->values.erase(AsciiUpper(name)) ? kErrorSuccess : kErrorFileNotFound;
+}
+
+RegResult MemoryRegistryStore::EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) {
+    NodePtr node;
+    if (RegResult error = Enter(Op::EnumValue, std::string(), false, key, &node)) return error;
+    if (!name || !nameLen) return kErrorInvalidParameter;
+    if (index >= node->values.size()) return kErrorNoMoreItems;
+    auto it = node->values.begin();
+    std::advance(it, index);
+    const std::string& valueName = it->second.name;
+    if (valueName.size() + 1 > *nameLen) return kErrorMoreData;
+    std::memcpy(name, valueName.c_str(), valueName.size() + 1);
+    *nameLen = static_cast<std::uint32_t>(valueName.size());
+    return kErrorSuccess;
+}
+
 RegResult MemoryRegistryStore::CloseKey(KeyHandle key) {
     RegResult error;
     bool injected = Fails(Op::CloseKey, std::string(), false, &error);

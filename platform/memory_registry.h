@@ -23,7 +23,7 @@ class MemoryRegistryStore final : public RegistryStore {
 public:
     enum class Op {
         Any, CreateKey, OpenKey, QueryValue, SetValue, QueryInfoKey, EnumKey, DeleteKey, CloseKey,
-        SetValueW, QueryValueW
+        SetValueW, QueryValueW, DeleteValue, EnumValue
     };
 
     // Windows-1251 by default: the ANSI code page of the Russian Windows the
@@ -46,6 +46,8 @@ public:
     RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
     RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
+    RegResult DeleteValue(KeyHandle key, const std::string& name) override;
+    RegResult EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult CloseKey(KeyHandle key) override;
 
     // No right to open or create the key at `path` below `root`, nor any key
