@@ -2,6 +2,7 @@
 // wrote, checked whole before anything is written.
 #include "ctl/command_context.h"
 
+#include "ctl/prior_state.h"
 #include "ctl/writes.h"
 #include "formats/entry_match.h"
 #include "formats/file_bytes.h"
@@ -123,22 +124,23 @@ int ReportDryRun(Context& context, const Profile& profile) {
     return kExitOk;
 }
 
-// Every entry through its writer; one that fails does not stop the others.
+// Every entry through its writer, all or nothing: the first that fails
+// stops the rest, and what was written before it is put back.
 int WriteEntries(Context& context, const Profile& profile, const std::vector<std::string>& labels) {
-    int failures = 0;
-    for (std::size_t i = 0; i < profile.entries.size(); ++i) {
-        const ProfileEntry& entry = profile.entries[i];
-        try {
-            WriteSetting(*entry.row, entry.value);
+    PriorState prior;
+    for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);
+    return WriteAllOrNothing(context, prior, [&]() -> std::string {
+        for (std::size_t i = 0; i < profile.entries.size(); ++i) {
+            const ProfileEntry& entry = profile.entries[i];
+            try {
+                WriteSetting(*entry.row, entry.value);
+            } catch (const std::exception& failure) {
+                return labels[i] + ": " + entry.row->name + ": " + failure.what();
+            }
             context.console.Out(std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n");
-        } catch (const std::exception& failure) {
-            ++failures;
-            context.Fail(kExitFailed, labels[i] + ": " + entry.row->name + ": " + failure.what());
         }
-    }
-    if (failures == 0) return kExitOk;
-    return context.Fail(kExitFailed, std::to_string(failures) + " of " + std::to_string(profile.entries.size()) +
-                                         " settings were not written");
+        return std::string();
+    });
 }
 
 }  // namespace

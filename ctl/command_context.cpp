@@ -1,5 +1,7 @@
 #include "ctl/command_context.h"
 
+#include "ctl/prior_state.h"
+
 #include "platform/files.h"
 #include "platform/text.h"
 #include "formats/policy_file.h"
@@ -65,6 +67,22 @@ bool ReadProfileFile(Context& context, const std::string& file, Profile* profile
         return false;
     }
     return true;
+}
+
+int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<std::string()>& write) {
+    std::string error;
+    if (!prior.Read(context.store, &error))
+        return context.Fail(kExitFailed, "cannot read what is there before writing: " + error + "; nothing was changed");
+    const std::string failure = write();
+    if (failure.empty()) return kExitOk;
+    context.Fail(kExitFailed, failure);
+    const PutBackResult back = prior.PutBack(context.store);
+    if (context.recorder) context.recorder->SetWritten(back.stillChanged);
+    if (back.failed.empty())
+        return context.Fail(kExitFailed, "nothing was changed: what was written before the failure was put back");
+    for (const std::string& place : back.failed) context.Fail(kExitFailed, place + ": could not be put back");
+    return context.Fail(kExitFailed, std::to_string(back.failed.size()) +
+                                         " values could not be put back as they were and stay changed");
 }
 
 }  // namespace kestro

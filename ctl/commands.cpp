@@ -156,7 +156,7 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
     int code;
     {
         ScopedRegistryStore active(recorder);
-        Context context{recorder, console, options};
+        Context context{recorder, console, options, &recorder};
         try {
             code = command.run(context);
         } catch (const std::exception& failure) {

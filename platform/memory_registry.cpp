@@ -56,11 +56,13 @@ bool MemoryRegistryStore::Fails(Op op, const std::string& name, bool withData, R
     journal_.push_back({op, name, withData});
     ++calls_[op];
     ++calls_[Op::Any];
-    if (failAt_ == 0 || (failOp_ != Op::Any && failOp_ != op)) return false;
-    if (calls_[failOp_] != failAt_) return false;
-    failAt_ = 0;
-    *error = failError_;
-    return true;
+    for (auto armed = armed_.begin(); armed != armed_.end(); ++armed) {
+        if ((armed->op != Op::Any && armed->op != op) || calls_[armed->op] != armed->at) continue;
+        *error = armed->error;
+        armed_.erase(armed);
+        return true;
+    }
+    return false;
 }
 
 MemoryRegistryStore::NodePtr MemoryRegistryStore::Resolve(KeyHandle key) const {
@@ -327,13 +329,16 @@ void MemoryRegistryStore::DenyWrite(KeyHandle root, const std::string& path) {
 }
 
 void MemoryRegistryStore::FailCall(Op op, int n, RegResult error) {
-    failOp_ = op;
-    failError_ = error;
-    // Counted from now: the armed number is relative to the calls so far.
-    failAt_ = n + (op == Op::Any ? calls_[Op::Any] : calls_[op]);
+    armed_.clear();
+    AlsoFailCall(op, n, error);
 }
 
-void MemoryRegistryStore::ClearFailure() { failAt_ = 0; }
+void MemoryRegistryStore::AlsoFailCall(Op op, int n, RegResult error) {
+    // Counted from now: the armed number is relative to the calls so far.
+    armed_.push_back(Armed{op, n + calls_[op], error});
+}
+
+void MemoryRegistryStore::ClearFailure() { armed_.clear(); }
 
 int MemoryRegistryStore::OpenHandleCount() const { return static_cast<int>(handles_.size()); }
 
@@ -345,7 +350,7 @@ int MemoryRegistryStore::CallCount(Op op) const {
 void MemoryRegistryStore::ResetCallCounts() {
     calls_.clear();
     journal_.clear();
-    failAt_ = 0;
+    armed_.clear();
 }
 
 MemoryRegistryStore::NodePtr MemoryRegistryStore::Walk(KeyHandle root, const std::string& path) const {

@@ -65,6 +65,9 @@ public:
     // An injected failure of CloseKey still frees the handle: a caller has
     // no other way to release it.
     void FailCall(Op op, int n, RegResult error = kErrorAccessDenied);
+    // As FailCall, but beside the failure already armed rather than in its
+    // place: a write that fails and then the put-back of another.
+    void AlsoFailCall(Op op, int n, RegResult error = kErrorAccessDenied);
     void ClearFailure();
 
     int OpenHandleCount() const;
@@ -138,9 +141,12 @@ private:
     std::vector<std::string> writeDenied_;  // likewise
     std::map<Op, int> calls_;
     std::vector<Call> journal_;
-    Op failOp_ = Op::Any;
-    int failAt_ = 0;  // 0: no failure armed
-    RegResult failError_ = kErrorAccessDenied;
+    struct Armed {
+        Op op;
+        int at;  // the call count of `op` that fails
+        RegResult error;
+    };
+    std::vector<Armed> armed_;
 };
 
 }  // namespace kestro
