@@ -73,6 +73,17 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
     std::string error;
     if (!prior.Read(context.store, &error))
         return context.Fail(kExitFailed, "cannot read what is there before writing: " + error + "; nothing was changed");
+    if (!context.options.undo.empty()) {
+        // The way back is on disk before the first write, or nothing is written.
+        std::vector<std::uint8_t> bytes;
+        try {
+            bytes = WriteRegEdits(prior.UndoEdits());
+        } catch (const FormatError& e) {
+            return context.Fail(kExitFailed, std::string("cannot write the undo file: ") + e.what() + "; nothing was changed");
+        }
+        if (!WriteFileAtomically(context.options.undo, std::string(bytes.begin(), bytes.end()), &error))
+            return context.Fail(kExitFailed, "cannot write " + context.options.undo + ": " + error + "; nothing was changed");
+    }
     const std::string failure = write();
     if (failure.empty()) return kExitOk;
     context.Fail(kExitFailed, failure);

@@ -185,9 +185,12 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     for (const Command& command : kCommands) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
         if (command.declare) command.declare(*sub, options);
-        if (command.writes)
+        if (command.writes) {
             sub->add_flag("--no-notify", options.noNotify,
                           "do not broadcast WM_SETTINGCHANGE \"Policy\" after writing (never sent offline)");
+            sub->add_option("--undo", options.undo,
+                            "before the first write, save what is there now as a .reg file: apply it to go back");
+        }
         sub->callback([&chosen, &command] { chosen = &command; });
     }
     const std::vector<OwnCommand> own = stores.OwnCommands();

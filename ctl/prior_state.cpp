@@ -334,4 +334,49 @@ PutBackResult PriorState::PutBack(RegistryStore& store) const {
     return result;
 }
 
+std::vector<RegEdit> PriorState::UndoEdits() const {
+    std::vector<RegEdit> edits;
+    const auto valueEdit = [](const PriorValue& value) {
+        RegEdit edit;
+        edit.kind = value.present ? RegEdit::Kind::Value : RegEdit::Kind::DeleteValue;
+        edit.raw = value.present;
+        edit.value = RegValue{value.root, value.keyPath, value.name, value.type, value.data};
+        return edit;
+    };
+    for (const PriorValue& value : values_) edits.push_back(valueEdit(value));
+    for (const PriorTree& tree : trees_) {
+        edits.push_back({RegEdit::Kind::DeleteKey, RegValue{tree.root, tree.keyPath, "", kRegNone, {}}, false});
+        for (const std::string& key : tree.keys) {
+            edits.push_back({RegEdit::Kind::Key, RegValue{tree.root, key, "", kRegNone, {}}, false});
+            for (const PriorValue& value : tree.values)
+                if (value.keyPath == key) edits.push_back(valueEdit(value));
+        }
+    }
+    return edits;
+}
+
+RegResult SetRawValue(RegistryStore& store, const RegValue& value) {
+    return WriteBack(store, PriorValue{value.root, value.keyPath, value.name, true, value.type, value.data, value.keyPath});
+}
+
+RegResult DeleteRawValue(RegistryStore& store, const RegValue& value) {
+    return WriteBack(store, PriorValue{value.root, value.keyPath, value.name, false, kRegNone, {}, value.keyPath});
+}
+
+RegResult MakeRawKey(RegistryStore& store, KeyHandle root, const std::string& keyPath) {
+    KeyHandle handle = 0;
+    const RegResult rc = store.CreateKey(root, keyPath, kWriteAccess, &handle);
+    if (rc == kErrorSuccess) store.CloseKey(handle);
+    return rc;
+}
+
+RegResult DeleteRawTree(RegistryStore& store, KeyHandle root, const std::string& keyPath) {
+    PriorTree now;
+    now.root = root;
+    now.keyPath = keyPath;
+    std::string error;
+    if (!ReadTree(store, &now, &error)) return kErrorAccessDenied;
+    return now.present ? DeleteTree(store, now) : kErrorSuccess;
+}
+
 }  // namespace kestro

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ctl/notify.h"
+#include "formats/reg_file.h"
 #include "platform/registry_store.h"
 #include "settings/catalogue.h"
 
@@ -60,6 +61,11 @@ public:
     // bytes back.
     PutBackResult PutBack(RegistryStore& store) const;
 
+    // The way back as a .reg file's changes, for --undo: each value with
+    // its bytes as hex(n), or deleted when it was absent; each key tree
+    // deleted, then, when it was there, made again key by key.
+    std::vector<RegEdit> UndoEdits() const;
+
     const std::vector<PriorValue>& Values() const { return values_; }
     const std::vector<PriorTree>& Trees() const { return trees_; }
 
@@ -67,6 +73,13 @@ private:
     std::vector<PriorValue> values_;
     std::vector<PriorTree> trees_;
 };
+
+// The raw changes an undo file makes, each through the store: a value
+// with its type and bytes, a value deleted, a key made, a key tree deleted.
+RegResult SetRawValue(RegistryStore& store, const RegValue& value);
+RegResult DeleteRawValue(RegistryStore& store, const RegValue& value);
+RegResult MakeRawKey(RegistryStore& store, KeyHandle root, const std::string& keyPath);
+RegResult DeleteRawTree(RegistryStore& store, KeyHandle root, const std::string& keyPath);
 
 // "HKEY_CURRENT_USER\Software\...\Name", for messages.
 std::string PlaceName(KeyHandle root, const std::string& keyPath, const std::string& name);

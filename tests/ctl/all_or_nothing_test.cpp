@@ -11,6 +11,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -111,6 +113,86 @@ TEST_F(AllOrNothing, AnUnreadablePriorStateWritesNothing) {
     EXPECT_EQ(before, store_.Dump());
     EXPECT_NE(std::string::npos, console_.err.find("nothing was changed")) << console_.err;
     EXPECT_EQ(0, store_.CallCount(Op::SetValue) + store_.CallCount(Op::SetValueW));
+}
+
+// Every value of a dump, under its key: what an undo file gives back.
+// (A key that a write made stays after the undo, as regedit too leaves
+// the keys a file names.)
+std::string ValuesOf(const std::string& dump) {
+    std::istringstream in(dump);
+    std::string line, key, out;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') key = line;
+        else out += key + line + "\n";
+    }
+    return out;
+}
+
+// --undo, then apply of the undo files in the reverse order, gives back
+// every value as it was: absent ones absent again, one of another type
+// than its writer stores with that type, font smoothing's text, the
+// machine's driver start, and the search history's whole tree.
+TEST_F(AllOrNothing, UndoFilesGiveBackTheExactPriorState) {
+    store_.PutValue(kHkeyCurrentUser, std::string(kHistory) + "\\5603", "MRU", kRegBinary, {0, 1, 0xFF});
+    const std::string before = ValuesOf(store_.Dump());
+    const std::string base = "kestroctl-undo-" + std::to_string(getpid());
+    const std::string undoApply = base + "-apply.reg", undoClear = base + "-clear.reg", undoSet = base + "-set.reg";
+    ASSERT_EQ(kExitOk, Run({"apply", Profile(kProfile), "--undo", undoApply})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"clear-search-history", "--undo", undoClear})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"set", "MaxRecentDocs", "3", "--undo", undoSet})) << console_.err;
+    ASSERT_FALSE(store_.KeyExists(kHkeyCurrentUser, kHistory));
+    ASSERT_NE(before, ValuesOf(store_.Dump()));
+
+    for (const std::string& undo : {undoSet, undoClear, undoApply})
+        ASSERT_EQ(kExitOk, Run({"apply", undo})) << undo << "\n" << console_.err;
+    EXPECT_EQ(before, ValuesOf(store_.Dump()));
+    EXPECT_TRUE(store_.KeyExists(kHkeyCurrentUser, std::string(kHistory) + "\\5603"));
+
+    // Absent values are deletions, present ones hex of their own type.
+    std::ifstream file(undoApply, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string ascii;
+    for (std::size_t i = 2; i < bytes.size(); i += 2) ascii += bytes[i];
+    EXPECT_NE(std::string::npos, ascii.find("\"MaxRecentDocs\"=-")) << ascii;
+    EXPECT_NE(std::string::npos, ascii.find("\"NoFind\"=hex(1):37,00,00,00")) << ascii;
+    EXPECT_NE(std::string::npos, ascii.find("\"NoRun\"=hex(4):01,00,00,00")) << ascii;
+    for (const std::string& undo : {undoSet, undoClear, undoApply}) std::remove(undo.c_str());
+}
+
+// The undo file's freedom is only for Kestro's own values and keys: a
+// deletion or a raw value anywhere else refuses the whole file, unless
+// --ignore-unknown passes over it.
+TEST_F(AllOrNothing, DeletionsAndRawValuesElsewhereAreRefused) {
+    const std::string file = "kestroctl-foreign-" + std::to_string(getpid()) + ".reg";
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer]\r\n"
+        u"\"NoRun\"=-\r\n\"NoFolderOptions\"=-\r\n\r\n"
+        u"[HKEY_CURRENT_USER\\Software\\Other]\r\n\"X\"=hex(4):01,00,00,00\r\n\r\n"
+        u"[-HKEY_CURRENT_USER\\Software\\Other]\r\n\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    std::ofstream(file, std::ios::binary) << bytes;
+    const std::string before = store_.Dump();
+    EXPECT_EQ(kExitUsage, Run({"apply", file}));
+    EXPECT_EQ(before, store_.Dump());
+    EXPECT_NE(std::string::npos, console_.err.find("line 5: a deletion, a raw (hex) value or a key outside"))
+        << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("line 10:")) << console_.err;
+    EXPECT_EQ(std::string::npos, console_.err.find("line 4:")) << "NoRun is Kestro's own value";
+
+    EXPECT_EQ(kExitOk, Run({"apply", file, "--ignore-unknown"})) << console_.err;
+    MemoryRegistryStore::Value value;
+    EXPECT_FALSE(store_.GetValue(kHkeyCurrentUser, kExplorer, "NoRun", &value));
+    std::remove(file.c_str());
+}
+
+// An undo file that cannot be written: nothing is written either.
+TEST_F(AllOrNothing, AnUndoFileThatCannotBeWrittenStopsTheCommand) {
+    const std::string before = store_.Dump();
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off", "--undo", "/no/such/folder/undo.reg"}));
+    EXPECT_EQ(before, store_.Dump());
+    EXPECT_NE(std::string::npos, console_.err.find("nothing was changed")) << console_.err;
 }
 
 // The prior state of a key tree, read and put back whole: every key
