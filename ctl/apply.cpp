@@ -13,6 +13,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+
 namespace kestro {
 
 namespace {
@@ -194,7 +196,16 @@ int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) 
                                 (edit.kind == RegEdit::Kind::Value ? ": set as the file has it\n" : ": deleted\n"));
     for (const ProfileEntry& entry : profile.entries) {
         const SettingState state = ReadSettingState(context.store, *entry.row);
-        if (state.status == SettingState::Status::Ok && state.value == entry.value) continue;
+        if (entry.value.isDefault) {
+            PriorState stored;
+            stored.Add(*entry.row);
+            std::string unread;
+            if (stored.Read(context.store, &unread) &&
+                std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; }))
+                continue;
+        } else if (state.status == SettingState::Status::Ok && state.value == entry.value) {
+            continue;
+        }
         ++changes;
         context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + " -> " +
                             DisplaySettingValue(entry.value) + "\n");
