@@ -215,8 +215,6 @@ int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) 
     return kExitOk;
 }
 
-// Every entry through its writer, all or nothing: the first that fails
-// stops the rest, and what was written before it is put back.
 // One raw change of an undo file, through the store.
 RegResult WriteRaw(RegistryStore& store, const RegEdit& edit) {
     switch (edit.kind) {
@@ -228,6 +226,8 @@ RegResult WriteRaw(RegistryStore& store, const RegEdit& edit) {
     return kErrorInvalidParameter;
 }
 
+// Every entry through its writer, all or nothing: the first that fails
+// stops the rest, and what was written before it is put back.
 int WriteEntries(Context& context, const Profile& profile, const std::vector<std::string>& labels, const RawEdits& raw) {
     PriorState prior;
     for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);
@@ -250,7 +250,10 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
             } catch (const std::exception& failure) {
                 return labels[i] + ": " + entry.row->name + ": " + failure.what();
             }
-            context.console.Out(std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n");
+            // A store that writes at its close reports only what it kept.
+            const std::string line = std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n";
+            if (context.stores.WritesAtClose()) context.unconfirmed.emplace_back(entry.row, line);
+            else context.console.Out(line);
         }
         return std::string();
     });
@@ -276,7 +279,7 @@ int RunApply(Context& context) {
     // All of it is checked before anything is written.
     std::string error;
     for (std::size_t i = 0; i < profile.entries.size(); ++i)
-        if (!Prepare(*profile.entries[i].row, &profile.entries[i].value, &error))
+        if (!Prepare(context, *profile.entries[i].row, &profile.entries[i].value, &error))
             return context.Fail(kExitUsage, labels[i] + ": " + error);
     return context.options.dryRun ? ReportDryRun(context, profile, raw) : WriteEntries(context, profile, labels, raw);
 }

@@ -19,7 +19,7 @@ int RunSet(Context& context) {
     if (!row) return code;
     SettingValue value;
     std::string error;
-    if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(*row, &value, &error))
+    if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(context, *row, &value, &error))
         return context.Fail(kExitUsage, error);
     PriorState prior;
     prior.Add(*row);
