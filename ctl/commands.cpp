@@ -76,8 +76,10 @@ const char kFooter[] =
     "  NoRun = on\n"
     "  MaxRecentDocs = 15\n"
     "  RecycleBinName = \"Trash\"\n"
-    "with ; or # comments. Exit codes: 0 done, 1 a write failed, 2 a wrong command line, profile or\n"
-    ".reg/.pol file (nothing written). kestroctl COMMAND --help (or /?) tells more; list's TATTOO column\n"
+    "with ; or # comments; NAME = default removes the setting's values. Exit codes: 0 done, 1 a write\n"
+    "failed (what was written is put back, or named), 2 a wrong command line, profile or .reg/.pol file\n"
+    "(nothing written). --undo U.reg keeps the way back: kestroctl apply U.reg. kestroctl COMMAND --help\n"
+    "(or /?) tells more; list's TATTOO column\n"
     "marks the settings a removed GPO leaves behind. On a running Windows, once set, apply or\n"
     "clear-search-history has changed a value, the running programs are told as after Group Policy\n"
     "(WM_SETTINGCHANGE \"Policy\"); --no-notify after the command does not tell them.";

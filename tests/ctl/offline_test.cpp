@@ -131,6 +131,27 @@ TEST_F(OfflineTool, ACommandThatFailsAnywhereWritesNoHiveAtAll) {
     EXPECT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "p.ini"})) << console_.err;
 }
 
+// Offline, --undo keeps the way back too: the hives' values and the search
+// history's tree, read by reglookup, are as before after the undo files
+// are applied.
+TEST_F(OfflineTool, UndoFilesGiveBackTheHivesValues) {
+    ASSERT_TRUE(MergeReg(ntuser_, "Windows Registry Editor Version 5.00\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant]\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant\\ACMru]\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant\\ACMru\\5001]\n\"000\"=\"cats\"\n\n"));
+    const auto policies = ReglookupValues(ntuser_, kSystemPolicies);
+    WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nDisableRegistryTools = default\nUsbStorageOff = off\n");
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "p.ini", "--undo", dir_ / "apply.reg"})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "clear-search-history", "--undo", dir_ / "clear.reg"})) << console_.err;
+    ASSERT_NE(policies, ReglookupValues(ntuser_, kSystemPolicies));
+    ASSERT_FALSE(ReglookupHasKey(ntuser_, "Software\\Microsoft\\Search Assistant\\ACMru"));
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "clear.reg"})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "apply.reg"})) << console_.err;
+    EXPECT_EQ(policies, ReglookupValues(ntuser_, kSystemPolicies));
+    EXPECT_EQ((std::map<std::string, std::string>{{"000", "SZ:cats"}}),
+              ReglookupValues(ntuser_, "Software\\Microsoft\\Search Assistant\\ACMru\\5001"));
+}
+
 // A profile is exported without any registry: natively with no --offline
 // (a Samba domain controller is a Linux machine), and the bytes are those
 // the in-memory store's run of the same command gives. Without --profile
