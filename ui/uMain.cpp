@@ -7,6 +7,7 @@
 #include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
 #include "ui/shell_library.h"
+#include "ui/speed_button.h"
 #include "ui/uChkDir.h"
 
 #include <stdexcept>
@@ -19,116 +20,6 @@ constexpr wchar_t kMainClass[] = L"TfrmMain";
 constexpr wchar_t kPageClass[] = L"KestroPage";
 constexpr int kFirstControlId = 1000;
 constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-
-// Toggles and springing buttons take no keyboard focus: they handle the
-// mouse themselves and report BN_CLICKED as the button would. Every message
-// of the page's buttons passes here, so the common path asks the window
-// server nothing: the button class's own procedure is kept in the button's
-// user data slot, a toggle is known by its style, and the tooltip gets the
-// mouse messages from here rather than through a subclass of its own.
-// Properties (a server request each) only serve the mouse: the button being
-// pressed, and the main window's tooltip, kept once on the main window.
-constexpr wchar_t kPressedProp[] = L"KestroPressed";
-constexpr wchar_t kTooltipProp[] = L"KestroTooltip";
-
-bool IsToggle(HWND button) { return (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX; }
-
-bool CursorInside(HWND button, LPARAM lParam) {
-    RECT rc;
-    GetClientRect(button, &rc);
-    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-    return PtInRect(&rc, pt) != FALSE;
-}
-
-void RelayToTooltip(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    HWND tooltip = static_cast<HWND>(GetPropW(GetAncestor(button, GA_ROOT), kTooltipProp));
-    if (!tooltip) return;
-    MSG msg = {button, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
-    const DWORD pos = GetMessagePos();
-    msg.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
-    SendMessageW(tooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
-}
-
-bool IsMouseButtonOrMove(UINT message) {
-    switch (message) {
-        case WM_MOUSEMOVE:
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONUP:
-        case WM_MBUTTONDOWN:
-        case WM_MBUTTONUP:
-        case WM_RBUTTONDOWN:
-        case WM_RBUTTONUP:
-            return true;
-    }
-    return false;
-}
-
-// Whether the left button went down on this button and is still held.
-bool HeldDown(HWND button) { return GetCapture() == button && GetPropW(button, kPressedProp); }
-
-void Press(HWND button) {
-    SetCapture(button);
-    SetPropW(button, kPressedProp, reinterpret_cast<HANDLE>(1));
-    SendMessageW(button, BM_SETSTATE, TRUE, 0);
-}
-
-// The left button comes up: a click when the cursor is still over the
-// button, as the button class would report it.
-void Release(HWND button, LPARAM lParam) {
-    RemovePropW(button, kPressedProp);
-    ReleaseCapture();
-    SendMessageW(button, BM_SETSTATE, FALSE, 0);
-    if (!CursorInside(button, lParam)) return;
-    // The state flips first; the handler then sees the new one.
-    if (IsToggle(button)) {
-        LRESULT checked = SendMessageW(button, BM_GETCHECK, 0, 0);
-        SendMessageW(button, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
-    }
-    SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-}
-
-LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto old = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(button, GWLP_USERDATA));
-    if (IsMouseButtonOrMove(message)) RelayToTooltip(button, message, wParam, lParam);
-    switch (message) {
-        case WM_NCPAINT:
-            return 0;  // a button has no border: there is no frame to draw
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONDBLCLK:
-            if (IsWindowEnabled(button)) Press(button);
-            return 0;
-        case WM_MOUSEMOVE:
-            if (HeldDown(button)) SendMessageW(button, BM_SETSTATE, CursorInside(button, lParam), 0);
-            return 0;
-        case WM_LBUTTONUP:
-            if (HeldDown(button)) Release(button, lParam);
-            return 0;
-        case WM_CAPTURECHANGED:
-            if (GetPropW(button, kPressedProp)) {
-                RemovePropW(button, kPressedProp);
-                SendMessageW(button, BM_SETSTATE, FALSE, 0);
-            }
-            return 0;
-        case WM_SETFOCUS:
-            return 0;  // never keeps the focus
-        case WM_NCDESTROY:
-            RemovePropW(button, kPressedProp);
-            SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-            SetWindowLongPtrW(button, GWLP_USERDATA, 0);
-            break;
-    }
-    return CallWindowProcW(old, button, message, wParam, lParam);
-}
-
-void MakeFocusless(HWND button) {
-    SetWindowLongPtrW(button, GWLP_USERDATA, GetWindowLongPtrW(button, GWLP_WNDPROC));
-    SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FocuslessButtonProc));
-}
-
-bool IsFocusless(HWND control) {
-    return GetWindowLongPtrW(control, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(FocuslessButtonProc);
-}
 
 // A page of the tab control: a plain white window that hands what its
 // controls report to the main window.
@@ -181,27 +72,6 @@ SIZE FitLabel(HWND label) {
 }
 
 }  // namespace
-
-// A toggle's state, kept here until its button exists, then in the button.
-class TfrmMain::ButtonToggle : public IToggle {
-public:
-    explicit ButtonToggle(HWND button) : button_(button) {}
-    // BM_SETCHECK sends no BN_CLICKED: setting a state runs no handler.
-    void SetDown(bool down) override {
-        down_ = down;
-        if (button_) SendMessageW(button_, BM_SETCHECK, down ? BST_CHECKED : BST_UNCHECKED, 0);
-    }
-    // The button made when its page is first shown takes the state set
-    // before; a new button is up already.
-    void Attach(HWND button) {
-        button_ = button;
-        if (down_) SetDown(true);
-    }
-
-private:
-    HWND button_;
-    bool down_ = false;
-};
 
 TfrmMain::TfrmMain() = default;
 
@@ -272,7 +142,7 @@ void TfrmMain::BuildControls() {
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Hwnd(), nullptr, instance_,
                                nullptr);
     SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
-    SetPropW(Hwnd(), kTooltipProp, tooltip_);  // for the focusless buttons' mouse messages
+    SetSpeedButtonTooltip(Hwnd(), tooltip_);
 
     // The window's own controls now; a page's when it is first shown.
     entries_.reserve(kMainControlCount);
@@ -281,7 +151,7 @@ void TfrmMain::BuildControls() {
         if (def.page != PageId::Window && !pages_[0]) BuildPages();
         HWND hwnd = def.page == PageId::Window ? CreateControl(def, static_cast<int>(i)) : nullptr;
         Entry entry{&def, hwnd, nullptr, false, {}};
-        if (def.kind == ControlKind::Toggle) entry.toggle = std::make_unique<ButtonToggle>(hwnd);
+        if (def.kind == ControlKind::Toggle) entry.toggle = std::make_unique<ToggleButton>(hwnd);
         entries_.push_back(std::move(entry));
         if (def.kind == ControlKind::TabControl) BuildPages();
     }
@@ -337,9 +207,9 @@ HWND TfrmMain::BuildControl(const Site& site) {
         case ControlKind::TabControl:
             return MakeChild(site, 0, WC_TABCONTROLW, TCS_BUTTONS | TCS_FLATBUTTONS | WS_CLIPSIBLINGS | WS_TABSTOP);
         case ControlKind::Toggle:
-            return MakeFocuslessButton(site, BS_AUTOCHECKBOX | BS_PUSHLIKE);
+            return MakeSpeedButton(site, BS_AUTOCHECKBOX | BS_PUSHLIKE);
         case ControlKind::SpringButton:
-            return MakeFocuslessButton(site, BS_PUSHBUTTON);
+            return MakeSpeedButton(site, BS_PUSHBUTTON);
         case ControlKind::PushButton:
             return MakeChild(site, 0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
         case ControlKind::SpinEdit:
@@ -380,9 +250,9 @@ HWND TfrmMain::MakeLabel(const Site& site) {
     return label;
 }
 
-HWND TfrmMain::MakeFocuslessButton(const Site& site, DWORD style) {
+HWND TfrmMain::MakeSpeedButton(const Site& site, DWORD style) {
     HWND button = MakeChild(site, 0, L"BUTTON", style);
-    MakeFocusless(button);
+    kestro::MakeSpeedButton(button);
     return button;
 }
 
@@ -440,9 +310,9 @@ HBITMAP TfrmMain::LoadPicture(PictureId picture) {
 void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
     TOOLINFOW info = {};
     info.cbSize = TTTOOLINFOW_V2_SIZE;  // XP's comctl32 knows no later layout
-    // A focusless button passes the mouse on itself; any other control is
+    // A speed button passes the mouse on itself; any other control is
     // watched by the tooltip's own subclass.
-    info.uFlags = IsFocusless(control) ? TTF_IDISHWND : TTF_IDISHWND | TTF_SUBCLASS;
+    info.uFlags = IsSpeedButton(control) ? TTF_IDISHWND : TTF_IDISHWND | TTF_SUBCLASS;
     info.hwnd = GetParent(control);
     info.uId = reinterpret_cast<UINT_PTR>(control);
     info.lpszText = const_cast<wchar_t*>(text);
@@ -681,7 +551,7 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_DESTROY:
-            RemovePropW(Hwnd(), kTooltipProp);
+            SetSpeedButtonTooltip(Hwnd(), nullptr);
             PostQuitMessage(0);
             return 0;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "form/form_layout.h"
+#include "ui/speed_button.h"
 #include "ui/startup.h"
 #include "ui/window.h"
 
@@ -68,11 +69,10 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    class ButtonToggle;
     struct Entry {
         const ControlDef* def;
         HWND hwnd;  // null until the control's page is built
-        std::unique_ptr<ButtonToggle> toggle;
+        std::unique_ptr<ToggleButton> toggle;
         // Text set while the control did not exist yet.
         bool hasText = false;
         std::wstring text;
@@ -91,7 +91,7 @@ private:
     HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption, int width);
     HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style);
     HWND MakeLabel(const Site& site);
-    HWND MakeFocuslessButton(const Site& site, DWORD style);
+    HWND MakeSpeedButton(const Site& site, DWORD style);
     HWND MakeSpinEdit(const Site& site);  // the edit; its arrows are "<name>.Arrows"
     HWND MakeLabeledEdit(const Site& site);  // the edit; its label is "<name>.Label"
     // Loads the picture and keeps it for the window's life.
