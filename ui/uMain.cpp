@@ -1,9 +1,11 @@
 #include "ui/uMain.h"
 
+#include "form/accessible_names.h"
 #include "platform/text.h"
 #include "resources/resource.h"
 #include "settings/catalogue.h"
 #include "ui/application.h"
+#include "ui/dialog_keys.h"
 #include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
 #include "ui/shell_library.h"
@@ -19,6 +21,8 @@ namespace {
 constexpr wchar_t kMainClass[] = L"TfrmMain";
 constexpr wchar_t kPageClass[] = L"KestroPage";
 constexpr int kFirstControlId = 1000;
+// A spin edit's arrows: the id of its edit, this far on.
+constexpr int kSpinArrowsIdOffset = 5000;
 constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 // A page of the tab control: a plain white window that hands what its
@@ -27,6 +31,8 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
         case WM_NCPAINT:
             return 0;  // no border either
+        case WM_CLOSE:
+            return 0;  // an edit in dialog mode closes its parent on Escape: a page lives as long as the window
         case WM_COMMAND:
         case WM_NOTIFY:
         case WM_CTLCOLORSTATIC:
@@ -37,6 +43,19 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     }
     return DefWindowProcW(page, message, wParam, lParam);
 }
+
+bool IsSpeedButtonKind(ControlKind kind) { return kind == ControlKind::Toggle || kind == ControlKind::SpringButton; }
+
+// The arrow keys move within a group: a column of speed buttons is one,
+// every other control a group of its own.
+bool StartsGroup(std::size_t index) {
+    const ControlDef& def = kMainControls[index];
+    if (!IsSpeedButtonKind(def.kind) || index == 0) return true;
+    const ControlDef& before = kMainControls[index - 1];
+    return before.page != def.page || !IsSpeedButtonKind(before.kind) || before.left != def.left;
+}
+
+bool KeyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
 
 HFONT MakeFont(const wchar_t* face, int weight, BYTE charset) {
     LOGFONTW lf = {};
@@ -100,6 +119,11 @@ bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
                             rc.right - rc.left, rc.bottom - rc.top, owner, instance))
         return false;
     BuildControls();
+    // Focus cues as the system's setting asks: hidden until the keyboard
+    // is used, unless the user wants them always.
+    BOOL cues = TRUE;
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    SendMessageW(Hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(cues ? UIS_CLEAR : UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
     SelectPage(0);
     RunHandler(Application(), [this] { FormCreate(*this); });
     return true;
@@ -107,7 +131,7 @@ bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
 
 void TfrmMain::BuildPages() {
     HWND tab = Control("PageControl");
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMainPageCount; ++i) {
         TCITEMW item = {};
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<wchar_t*>(kMainPages[i].caption);
@@ -120,9 +144,9 @@ void TfrmMain::BuildPages() {
     SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
     MapWindowPoints(tab, Hwnd(), reinterpret_cast<POINT*>(&area), 2);
     // The pages go just above the tab control in the Z order, which would
-    // otherwise paint over them, and before it in the tab order.
+    // otherwise paint over them (TabOrder still puts the strip first).
     HWND above = GetWindow(tab, GW_HWNDPREV);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMainPageCount; ++i) {
         pages_[i] = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, kMainPages[i].caption,
                                     WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, area.left, area.top,
                                     area.right - area.left, area.bottom - area.top, Hwnd(), nullptr, instance_, nullptr);
@@ -158,7 +182,7 @@ void TfrmMain::BuildControls() {
 }
 
 void TfrmMain::BuildPage(int index) {
-    if (index < 0 || index >= 4 || built_[index]) return;
+    if (index < 0 || index >= kMainPageCount || built_[index]) return;
     built_[index] = true;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         Entry& entry = entries_[i];
@@ -171,6 +195,7 @@ void TfrmMain::BuildPage(int index) {
             entry.text.clear();
         }
     }
+    InheritUiState(pages_[index]);
 }
 
 HWND TfrmMain::ParentOf(const ControlDef& def) const {
@@ -186,6 +211,12 @@ struct TfrmMain::Site {
 };
 
 HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
+    // A control with nothing of its own to be named by gets a hidden label
+    // just before it, which is where screen readers look for one.
+    if (const wchar_t* name = AccessibleNameOf(def.name))
+        extras_[std::string(def.name) + ".Name"] =
+            CreateWindowExW(0, L"STATIC", name, WS_CHILD | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
+                            ParentOf(def), nullptr, instance_, nullptr);
     HWND hwnd = BuildControl(Site{def, ParentOf(def), index});
     if (!hwnd) throw std::runtime_error(std::string("Cannot create the control ") + def.name);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
@@ -199,8 +230,13 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
 // One builder for each kind of control.
 HWND TfrmMain::BuildControl(const Site& site) {
     switch (site.def.kind) {
-        case ControlKind::Picture:
-            return MakeChild(site, 0, L"STATIC", SS_BITMAP | SS_NOTIFY);
+        case ControlKind::Picture: {
+            // A picture that does something is reached by the keyboard too.
+            if (site.def.handler == HandlerId::None) return MakeChild(site, 0, L"STATIC", SS_BITMAP | SS_NOTIFY);
+            HWND picture = MakeChild(site, 0, L"STATIC", SS_BITMAP | SS_NOTIFY | WS_TABSTOP);
+            MakeFocusablePicture(picture);
+            return picture;
+        }
         case ControlKind::BoldLabel:
         case ControlKind::Label:
             return MakeLabel(site);
@@ -218,9 +254,14 @@ HWND TfrmMain::BuildControl(const Site& site) {
             return MakeLabeledEdit(site);
         case ControlKind::ReadOnlyEdit:
             return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP);
-        case ControlKind::Memo:
-            return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT",
-                             ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_TABSTOP);
+        case ControlKind::Memo: {
+            // It shows what the program found: read, selected and copied,
+            // never typed into.
+            HWND memo = MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT",
+                                  ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_TABSTOP);
+            MakeDialogMemo(memo);
+            return memo;
+        }
     }
     return nullptr;
 }
@@ -234,8 +275,9 @@ HFONT TfrmMain::FontOf(ControlKind kind) const {
 HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption,
                          int width) {
     const ControlDef& def = site.def;
-    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, def.left, def.top, width, def.height,
-                           site.parent, site.Id(), instance_, nullptr);
+    const DWORD group = StartsGroup(static_cast<std::size_t>(site.index)) ? WS_GROUP : 0;
+    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | group | style, def.left, def.top, width,
+                           def.height, site.parent, site.Id(), instance_, nullptr);
 }
 
 HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style) {
@@ -251,7 +293,7 @@ HWND TfrmMain::MakeLabel(const Site& site) {
 }
 
 HWND TfrmMain::MakeSpeedButton(const Site& site, DWORD style) {
-    HWND button = MakeChild(site, 0, L"BUTTON", style);
+    HWND button = MakeChild(site, 0, L"BUTTON", style | WS_TABSTOP);
     kestro::MakeSpeedButton(button);
     return button;
 }
@@ -271,7 +313,7 @@ HWND TfrmMain::MakeSpinEdit(const Site& site) {
     SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
     SetWindowPos(arrows, nullptr, def.left + width, def.top, arrowsWidth, def.height, SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
-    SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + site.index + 5000);
+    SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + site.index + kSpinArrowsIdOffset);
     extras_[std::string(def.name) + ".Arrows"] = arrows;
     return edit;
 }
@@ -355,8 +397,22 @@ void TfrmMain::ConnectChooser(TfrmChkDir* chooser) {
 
 void TfrmMain::SelectPage(int index) {
     BuildPage(index);
+    HWND focus = GetFocus();
+    bool focusOnHiddenPage = false;
+    for (int i = 0; i < kMainPageCount; ++i)
+        if (i != index && focus && IsChild(pages_[i], focus)) focusOnHiddenPage = true;
     SendMessageW(Control("PageControl"), TCM_SETCURSEL, index, 0);
-    for (int i = 0; i < 4; ++i) ShowWindow(pages_[i], i == index ? SW_SHOW : SW_HIDE);
+    for (int i = 0; i < kMainPageCount; ++i) ShowWindow(pages_[i], i == index ? SW_SHOW : SW_HIDE);
+    if (focusOnHiddenPage) {
+        const std::vector<HWND> order = TabOrder();
+        // The page's first control follows the tab strip; a page with none
+        // leaves the focus on the strip.
+        SetFocus(order.size() > 1 && IsChild(pages_[index], order[1]) ? order[1] : Control("PageControl"));
+    }
+}
+
+int TfrmMain::CurrentPage() const {
+    return static_cast<int>(SendMessageW(Control("PageControl"), TCM_GETCURSEL, 0, 0));
 }
 
 std::wstring TfrmMain::Text(const char* control) const {
@@ -380,6 +436,110 @@ void TfrmMain::SetText(const char* control, const std::wstring& text) {
         return;
     }
     SetWindowTextW(Control(control), text.c_str());
+}
+
+// ---------------------------------------------------------------- the keyboard
+
+std::vector<HWND> TfrmMain::TabOrder() const {
+    auto stop = [](HWND control) {
+        const LONG style = GetWindowLongW(control, GWL_STYLE);
+        return (style & WS_TABSTOP) && (style & WS_VISIBLE) && !(style & WS_DISABLED);
+    };
+    // The pages stand above the tab strip in the Z order, so that they
+    // paint over it: the dialog manager's own walk, which follows that
+    // order, would visit a page before the strip.
+    HWND tab = Control("PageControl");
+    std::vector<HWND> order = {tab};
+    const int page = CurrentPage();
+    if (page >= 0 && page < kMainPageCount && pages_[page])
+        for (HWND child = GetWindow(pages_[page], GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (stop(child)) order.push_back(child);
+    // Then the window's own controls after the strip, and those before it.
+    std::vector<HWND> before;
+    bool afterTab = false;
+    for (const Entry& entry : entries_) {
+        if (entry.def->page != PageId::Window || !entry.hwnd) continue;
+        if (entry.hwnd == tab) {
+            afterTab = true;
+            continue;
+        }
+        if (stop(entry.hwnd)) (afterTab ? order : before).push_back(entry.hwnd);
+    }
+    order.insert(order.end(), before.begin(), before.end());
+    return order;
+}
+
+void TfrmMain::FocusByKeyboard(HWND control) {
+    if (!control) return;
+    SendMessageW(Hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    // An edit reached by the keyboard has its text selected, as in a dialog.
+    if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
+    SetFocus(control);
+}
+
+void TfrmMain::MoveFocus(bool backwards) {
+    const std::vector<HWND> order = TabOrder();
+    HWND focus = GetFocus();
+    std::size_t at = order.size();
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i] == focus || IsChild(order[i], focus)) at = i;
+    std::size_t next = 0;
+    if (at == order.size())
+        next = backwards ? order.size() - 1 : 0;
+    else
+        next = backwards ? (at + order.size() - 1) % order.size() : (at + 1) % order.size();
+    FocusByKeyboard(order[next]);
+}
+
+bool TfrmMain::PreviewKey(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || !IsWindowEnabled(Hwnd())) return false;
+    const bool ctrl = KeyDown(VK_CONTROL), shift = KeyDown(VK_SHIFT);
+    const int key = static_cast<int>(msg.wParam);
+    int step = 0;
+    if (ctrl && key == VK_TAB) step = shift ? -1 : 1;
+    if (ctrl && key == VK_NEXT) step = 1;
+    if (ctrl && key == VK_PRIOR) step = -1;
+    HWND tab = Control("PageControl");
+    if (!ctrl && GetFocus() == tab && (key == VK_RIGHT || key == VK_LEFT)) step = key == VK_RIGHT ? 1 : -1;
+    if (step != 0) {
+        SelectPage((CurrentPage() + step + kMainPageCount) % kMainPageCount);
+        SendMessageW(Hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        return true;
+    }
+    if (key == VK_TAB && !ctrl && !KeyDown(VK_MENU)) {
+        MoveFocus(shift);
+        return true;
+    }
+    // A picture has no keys of its own: Space on the logo clicks it.
+    if (key == VK_SPACE && GetFocus() == Control("imgLogo")) {
+        SendMessageW(Hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(GetFocus()), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetFocus()));
+        return true;
+    }
+    return false;
+}
+
+void TfrmMain::OnActivate(WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(Hwnd(), focus)) lastFocus_ = focus;
+    } else if (!HIWORD(wParam)) {  // not while minimised
+        RestoreFocus();
+    }
+}
+
+void TfrmMain::RestoreFocus() {
+    // A control on a page since hidden cannot have it back.
+    if (!lastFocus_ || !IsWindow(lastFocus_) || !IsWindowVisible(lastFocus_) || !IsWindowEnabled(lastFocus_))
+        lastFocus_ = Control("PageControl");
+    SetFocus(lastFocus_);
+}
+
+void TfrmMain::InheritUiState(HWND page) {
+    const LRESULT hidden = SendMessageW(Hwnd(), WM_QUERYUISTATE, 0, 0) & (UISF_HIDEFOCUS | UISF_HIDEACCEL);
+    const LRESULT shown = ~hidden & (UISF_HIDEFOCUS | UISF_HIDEACCEL);
+    if (hidden) SendMessageW(page, WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, hidden), 0);
+    if (shown) SendMessageW(page, WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, shown), 0);
 }
 
 // ---------------------------------------------------------------- the view
@@ -413,8 +573,21 @@ void TfrmMain::SetNoticeCaption(const std::wstring& caption) {
 void TfrmMain::ToggleClick(const char* control) {
     const Setting* row = FindSettingByControl(control);
     if (!row || !row->IsToggle()) throw std::logic_error(std::string("No writer for ") + control);
+    IToggle& toggle = Toggle(control);
     const bool down = SendMessageW(Control(control), BM_GETCHECK, 0, 0) == BST_CHECKED;
-    Zfunctions::WriteSetting(*row, SettingArgument::Number(row->HandlerArgument(down)));
+    try {
+        Zfunctions::WriteSetting(*row, SettingArgument::Number(row->HandlerArgument(down)));
+    } catch (const std::exception& error) {
+        // The box first; then the toggle shows what the registry holds, read
+        // as at start, and not the position the click gave it. When even
+        // that cannot be read, it goes back to where it was.
+        Application().ShowException(error);
+        toggle.SetDown(!down);
+        try {
+            ReadToggleState(*row, toggle);
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 void TfrmMain::sbClearSearchClick() { Zfunctions::ClearSearchHistory(); }
@@ -550,6 +723,32 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
+        case DM_GETDEFID: {
+            // Enter presses the focused push button or the logo; elsewhere
+            // it does nothing (the dialog manager then sends IDOK, which no
+            // control has).
+            HWND focus = GetFocus();
+            const bool pushButton = focus && IsChild(Hwnd(), focus) &&
+                                    (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON);
+            if (pushButton || (focus && focus == Control("imgLogo")))
+                return MAKELONG(GetDlgCtrlID(focus), DC_HASDEFID);
+            return 0;
+        }
+        case WM_NEXTDLGCTL:
+            // What the dialog manager asks of a dialog for the arrow keys.
+            if (LOWORD(lParam))
+                FocusByKeyboard(reinterpret_cast<HWND>(wParam));
+            else
+                MoveFocus(wParam != 0);
+            return 0;
+        case WM_ACTIVATE:
+            // As a dialog does: the focus returns to the control that had it,
+            // rather than to the window's frame.
+            OnActivate(wParam);
+            return 0;
+        case WM_SETFOCUS:
+            RestoreFocus();
+            return 0;
         case WM_DESTROY:
             SetSpeedButtonTooltip(Hwnd(), nullptr);
             PostQuitMessage(0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "form/form_layout.h"
+#include "ui/application.h"
 #include "ui/speed_button.h"
 #include "ui/startup.h"
 #include "ui/window.h"
@@ -18,7 +19,7 @@ namespace kestro {
 
 class TfrmChkDir;
 
-class TfrmMain : public Window, public IMainFormView {
+class TfrmMain : public Window, public IMainFormView, public IKeyPreview {
 public:
     TfrmMain();
     ~TfrmMain() override;
@@ -28,7 +29,8 @@ public:
     bool Create(HINSTANCE instance, HWND owner);
 
     // Any control of the table by its name (a labelled edit's label is
-    // "<name>.Label", a spin edit's arrows "<name>.Arrows"); null if none,
+    // "<name>.Label", a spin edit's arrows "<name>.Arrows", the hidden label
+    // that names a control "<name>.Name"); null if none,
     // and null until its page has first been shown: the first page's
     // controls are made with the window, those of the others when their
     // page first appears, with the states and texts set before.
@@ -36,7 +38,19 @@ public:
     HWND Page(PageId page) const { return pages_[static_cast<int>(page)]; }
     bool PageBuilt(PageId page) const { return built_[static_cast<int>(page)]; }
     HWND Tooltip() const { return tooltip_; }
+    // Shows the page; when the focus was on the page it hides, it goes to
+    // the first control of the new one.
     void SelectPage(int index);
+    int CurrentPage() const;
+
+    // The keys the window takes before the dialog manager: Tab and
+    // Shift+Tab in the tab order (the tab strip, the page shown, then the
+    // window's other controls), Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageDown and
+    // Ctrl+PageUp from anywhere, the arrows on the tab strip, Space on the
+    // logo.
+    bool PreviewKey(const MSG& msg) override;
+    // The controls that Tab visits, in order, on the page shown.
+    std::vector<HWND> TabOrder() const;
     // The folder chooser that "bbSetFolder" shows; the folder it gives back
     // goes into "edFolder". Without one the button does nothing.
     void ConnectChooser(TfrmChkDir* chooser);
@@ -100,6 +114,13 @@ private:
     void SetGlyph(HWND button, const char* glyph);
     HWND ParentOf(const ControlDef& def) const;
     void OnCommand(int id, int code, HWND control);
+    // Moves the focus as the keyboard does, and shows the focus cues.
+    void FocusByKeyboard(HWND control);
+    void MoveFocus(bool backwards);
+    void OnActivate(WPARAM wParam);
+    void RestoreFocus();
+    // The focus cues of a page made after the window had its own.
+    void InheritUiState(HWND page);
     void RunClick(const ControlDef& def);
     // Shows the shared open-file dialog with this filter; the chosen full
     // path, or empty when cancelled or when no such file exists.
@@ -108,8 +129,8 @@ private:
     HINSTANCE instance_ = nullptr;
     std::vector<Entry> entries_;
     std::map<std::string, HWND> extras_;  // labels of labelled edits, spin arrows
-    HWND pages_[4] = {};
-    bool built_[4] = {};
+    HWND pages_[kMainPageCount] = {};
+    bool built_[kMainPageCount] = {};
     HWND tooltip_ = nullptr;
     GdiObject<HFONT> font_, boldFont_, tabFont_;
     GdiObject<HBITMAP> logo_, help_;
@@ -117,6 +138,7 @@ private:
     // The shared open-file dialog's state: what its last use left in it.
     wchar_t dialogFile_[MAX_PATH] = {};
     TfrmChkDir* chooser_ = nullptr;
+    HWND lastFocus_ = nullptr;  // where the focus returns when the window is active again
 };
 
 }  // namespace kestro
