@@ -57,6 +57,21 @@ bool StartsGroup(std::size_t index) {
 
 bool KeyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
 
+BOOL CALLBACK UpdateUiState(HWND child, LPARAM wParam) {
+    SendMessageW(child, WM_UPDATEUISTATE, static_cast<WPARAM>(wParam), 0);
+    return TRUE;
+}
+
+// Hides or shows the focus cues of `window` and of every control in it.
+// Told to each window here: this Wine's default procedure passes the
+// change on to no child.
+void SetFocusCues(HWND window, bool shown) {
+    const WPARAM change = MAKEWPARAM(shown ? UIS_CLEAR : UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL);
+    UpdateUiState(window, static_cast<LPARAM>(change));
+    EnumChildWindows(window, UpdateUiState, static_cast<LPARAM>(change));
+}
+
+
 HFONT MakeFont(const wchar_t* face, int weight, BYTE charset) {
     LOGFONTW lf = {};
     lf.lfHeight = -11;  // 8 points at 96 pixels per inch
@@ -123,7 +138,8 @@ bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
     // is used, unless the user wants them always.
     BOOL cues = TRUE;
     SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
-    SendMessageW(Hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(cues ? UIS_CLEAR : UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
+    focusCues_ = cues != FALSE;
+    SetFocusCues(Hwnd(), focusCues_);
     SelectPage(0);
     RunHandler(Application(), [this] { FormCreate(*this); });
     return true;
@@ -308,8 +324,8 @@ HWND TfrmMain::MakeSpinEdit(const Site& site) {
     // They step by one, with no bounds: the handler of UDN_DELTAPOS
     // moves the number itself, so text that is not a number counts
     // as 0.
-    HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | UDS_ARROWKEYS, def.left + width,
-                                  def.top, arrowsWidth, def.height, site.parent, nullptr, instance_, nullptr);
+    HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | WS_GROUP | UDS_ARROWKEYS,
+                                  def.left + width, def.top, arrowsWidth, def.height, site.parent, nullptr, instance_, nullptr);
     SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
     SetWindowPos(arrows, nullptr, def.left + width, def.top, arrowsWidth, def.height, SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
@@ -323,7 +339,7 @@ HWND TfrmMain::MakeLabeledEdit(const Site& site) {
     // The label, with the row's caption, stands above the edit, three
     // pixels apart.
     HWND label = CreateWindowExW(0, L"STATIC", def.caption ? def.caption : L"",
-                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
+                                 WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
                                  site.parent, nullptr, instance_, nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
     const SIZE size = FitLabel(label);
@@ -471,7 +487,7 @@ std::vector<HWND> TfrmMain::TabOrder() const {
 
 void TfrmMain::FocusByKeyboard(HWND control) {
     if (!control) return;
-    SendMessageW(Hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    ShowFocusCues();
     // An edit reached by the keyboard has its text selected, as in a dialog.
     if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
     SetFocus(control);
@@ -503,7 +519,7 @@ bool TfrmMain::PreviewKey(const MSG& msg) {
     if (!ctrl && GetFocus() == tab && (key == VK_RIGHT || key == VK_LEFT)) step = key == VK_RIGHT ? 1 : -1;
     if (step != 0) {
         SelectPage((CurrentPage() + step + kMainPageCount) % kMainPageCount);
-        SendMessageW(Hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        ShowFocusCues();
         return true;
     }
     if (key == VK_TAB && !ctrl && !KeyDown(VK_MENU)) {
@@ -535,11 +551,12 @@ void TfrmMain::RestoreFocus() {
     SetFocus(lastFocus_);
 }
 
-void TfrmMain::InheritUiState(HWND page) {
-    const LRESULT hidden = SendMessageW(Hwnd(), WM_QUERYUISTATE, 0, 0) & (UISF_HIDEFOCUS | UISF_HIDEACCEL);
-    const LRESULT shown = ~hidden & (UISF_HIDEFOCUS | UISF_HIDEACCEL);
-    if (hidden) SendMessageW(page, WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, hidden), 0);
-    if (shown) SendMessageW(page, WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, shown), 0);
+void TfrmMain::InheritUiState(HWND page) { SetFocusCues(page, focusCues_); }
+
+void TfrmMain::ShowFocusCues() {
+    if (focusCues_) return;
+    focusCues_ = true;
+    SetFocusCues(Hwnd(), true);
 }
 
 // ---------------------------------------------------------------- the view

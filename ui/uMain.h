@@ -121,6 +121,8 @@ private:
     void RestoreFocus();
     // The focus cues of a page made after the window had its own.
     void InheritUiState(HWND page);
+    // Once the keyboard is used, the cues show until the window goes.
+    void ShowFocusCues();
     void RunClick(const ControlDef& def);
     // Shows the shared open-file dialog with this filter; the chosen full
     // path, or empty when cancelled or when no such file exists.
@@ -139,6 +141,7 @@ private:
     wchar_t dialogFile_[MAX_PATH] = {};
     TfrmChkDir* chooser_ = nullptr;
     HWND lastFocus_ = nullptr;  // where the focus returns when the window is active again
+    bool focusCues_ = true;     // what the controls were last told (this Wine keeps no word of it)
 };
 
 }  // namespace kestro
