@@ -4,8 +4,10 @@
 #include "platform/text.h"
 #include "resources/resource.h"
 #include "settings/catalogue.h"
+#include "ui/accessible_name.h"
 #include "ui/application.h"
 #include "ui/dialog_keys.h"
+#include "ui/form_font.h"
 #include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
 #include "ui/shell_library.h"
@@ -57,6 +59,29 @@ bool StartsGroup(std::size_t index) {
 
 bool KeyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
 
+// BCM_SETSHIELD: a button's shield, from Windows Vista on (XP's buttons
+// ignore the message, and its headers do not declare it).
+constexpr UINT kSetShield = 0x1600 + 0x000C;
+// TokenElevation, which XP's GetTokenInformation refuses.
+constexpr int kTokenElevation = 20;
+
+// Whether this Windows asks for elevation and the program runs without it:
+// then a write to the machine's keys fails. XP answers no (it has no
+// elevation; a limited account's writes fail with the usual error box).
+bool RunsUnelevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    struct Owner {
+        HANDLE handle;
+        ~Owner() { CloseHandle(handle); }
+    } owner{token};
+    DWORD elevated = 0, size = 0;
+    if (!GetTokenInformation(token, static_cast<TOKEN_INFORMATION_CLASS>(kTokenElevation), &elevated,
+                             sizeof elevated, &size))
+        return false;
+    return elevated == 0;
+}
+
 BOOL CALLBACK UpdateUiState(HWND child, LPARAM wParam) {
     SendMessageW(child, WM_UPDATEUISTATE, static_cast<WPARAM>(wParam), 0);
     return TRUE;
@@ -106,6 +131,8 @@ SIZE FitLabel(HWND label) {
 }
 
 }  // namespace
+
+HFONT MakeFormFont(int weight) { return MakeFont(L"MS Sans Serif", weight, DEFAULT_CHARSET); }
 
 TfrmMain::TfrmMain() = default;
 
@@ -228,13 +255,21 @@ struct TfrmMain::Site {
 
 HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
     // A control with nothing of its own to be named by gets a hidden label
-    // just before it, which is where screen readers look for one.
-    if (const wchar_t* name = AccessibleNameOf(def.name))
+    // just before it, which is where screen readers look for an edit's or a
+    // picture's name; a button is named by its text, so one that says
+    // nothing answers their request itself.
+    const wchar_t* name = AccessibleNameOf(def.name);
+    if (name)
         extras_[std::string(def.name) + ".Name"] =
             CreateWindowExW(0, L"STATIC", name, WS_CHILD | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
                             ParentOf(def), nullptr, instance_, nullptr);
     HWND hwnd = BuildControl(Site{def, ParentOf(def), index});
     if (!hwnd) throw std::runtime_error(std::string("Cannot create the control ") + def.name);
+    if (name && def.kind == ControlKind::PushButton) SetAccessibleName(hwnd, name);
+    // A control that writes to the machine's keys carries the shield when
+    // those writes would fail for want of elevation.
+    const Setting* row = FindSettingByControl(def.name);
+    if (row && row->IsMachineWide() && Unelevated()) SendMessageW(hwnd, kSetShield, 0, TRUE);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
     if (def.tooltip) AddTooltip(hwnd, def.tooltip);
     if (def.glyph) SetGlyph(hwnd, def.glyph);
@@ -552,6 +587,14 @@ void TfrmMain::RestoreFocus() {
 }
 
 void TfrmMain::InheritUiState(HWND page) { SetFocusCues(page, focusCues_); }
+
+bool TfrmMain::Unelevated() {
+    if (!elevationKnown_) {
+        unelevated_ = RunsUnelevated();
+        elevationKnown_ = true;
+    }
+    return unelevated_;
+}
 
 void TfrmMain::ShowFocusCues() {
     if (focusCues_) return;

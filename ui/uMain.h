@@ -123,6 +123,8 @@ private:
     void InheritUiState(HWND page);
     // Once the keyboard is used, the cues show until the window goes.
     void ShowFocusCues();
+    // Asked once, when the first control of the machine's is made.
+    bool Unelevated();
     void RunClick(const ControlDef& def);
     // Shows the shared open-file dialog with this filter; the chosen full
     // path, or empty when cancelled or when no such file exists.
@@ -141,7 +143,8 @@ private:
     wchar_t dialogFile_[MAX_PATH] = {};
     TfrmChkDir* chooser_ = nullptr;
     HWND lastFocus_ = nullptr;  // where the focus returns when the window is active again
-    bool focusCues_ = true;     // what the controls were last told (this Wine keeps no word of it)
+    bool focusCues_ = true;
+    bool elevationKnown_ = false, unelevated_ = false;     // what the controls were last told (this Wine keeps no word of it)
 };
 
 }  // namespace kestro
