@@ -265,7 +265,9 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
                             ParentOf(def), nullptr, instance_, nullptr);
     HWND hwnd = BuildControl(Site{def, ParentOf(def), index});
     if (!hwnd) throw std::runtime_error(std::string("Cannot create the control ") + def.name);
-    if (name && def.kind == ControlKind::PushButton) SetAccessibleName(hwnd, name);
+    // Pictures too: a proxy may name a picture by its label, or not at all
+    // (this Wine's does not).
+    if (name && (def.kind == ControlKind::PushButton || def.kind == ControlKind::Picture)) SetAccessibleName(hwnd, name);
     // A control that writes to the machine's keys carries the shield when
     // those writes would fail for want of elevation.
     const Setting* row = FindSettingByControl(def.name);

@@ -91,6 +91,7 @@ TEST_F(NamesTest, TheDotButtonsAnswerWithTheirPurposeAndOtherButtonsWithTheirTex
     EXPECT_EQ(L"Выбрать картинку...", MsaaName(Control("bbSetPicture")));
     EXPECT_EQ(L"...", TextOf(Control("bbSetFolder")));  // what the eye sees is unchanged
     EXPECT_EQ(L"Выход", MsaaName(Control("bbExit")));
+    EXPECT_EQ(std::wstring(AccessibleNameOf("imgLogo")), MsaaName(Control("imgLogo")));
     // The button still works as one behind its name.
     main_->SelectPage(1);
     SendMessageW(Control("bbSetFolder"), BM_CLICK, 0, 0);
