@@ -2,12 +2,30 @@
 
 #include <oleacc.h>
 
+#include <vector>
+
 namespace kestro {
 
 namespace {
 
-constexpr wchar_t kNameProp[] = L"KestroAccessibleName";
-constexpr wchar_t kProcProp[] = L"KestroAccessibleProc";
+// The named controls, their class procedures and names, kept here: a
+// window property costs a request to the window server (under Wine), and
+// the pictures are named while the window is first built.
+struct NamedControl {
+    HWND control;
+    WNDPROC classProc;
+    const wchar_t* name;
+};
+std::vector<NamedControl>& NamedControls() {
+    static std::vector<NamedControl> controls;
+    return controls;
+}
+
+NamedControl* Find(HWND control) {
+    for (NamedControl& named : NamedControls())
+        if (named.control == control) return &named;
+    return nullptr;
+}
 
 // Active Accessibility's functions, looked up once: the program imports
 // nothing of it, so that XP without it (or a stripped system) still runs.
@@ -137,19 +155,20 @@ LRESULT AnswerGetObject(HWND control, WPARAM wParam, const wchar_t* name) {
 }
 
 LRESULT CALLBACK NamedControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-    const auto old = reinterpret_cast<WNDPROC>(GetPropW(control, kProcProp));
+    const NamedControl* named = Find(control);
+    if (!named) return DefWindowProcW(control, message, wParam, lParam);
+    const WNDPROC old = named->classProc;
     switch (message) {
         case WM_GETOBJECT:
             if (static_cast<LONG>(lParam) == static_cast<LONG>(OBJID_CLIENT))
-                if (const LRESULT answer =
-                        AnswerGetObject(control, wParam, static_cast<const wchar_t*>(GetPropW(control, kNameProp))))
-                    return answer;
+                if (const LRESULT answer = AnswerGetObject(control, wParam, named->name)) return answer;
             break;
-        case WM_NCDESTROY:
+        case WM_NCDESTROY: {
             SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-            RemovePropW(control, kProcProp);
-            RemovePropW(control, kNameProp);
+            std::vector<NamedControl>& controls = NamedControls();
+            controls.erase(controls.begin() + (named - controls.data()));
             break;
+        }
     }
     return CallWindowProcW(old, control, message, wParam, lParam);
 }
@@ -157,9 +176,8 @@ LRESULT CALLBACK NamedControlProc(HWND control, UINT message, WPARAM wParam, LPA
 }  // namespace
 
 void SetAccessibleName(HWND control, const wchar_t* name) {
-    // Kept in properties: the control's class may use its user data.
-    SetPropW(control, kNameProp, const_cast<wchar_t*>(name));
-    SetPropW(control, kProcProp, reinterpret_cast<HANDLE>(GetWindowLongPtrW(control, GWLP_WNDPROC)));
+    NamedControls().push_back(
+        {control, reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_WNDPROC)), name});
     SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NamedControlProc));
 }
 

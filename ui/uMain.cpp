@@ -166,7 +166,7 @@ bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
     BOOL cues = TRUE;
     SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
     focusCues_ = cues != FALSE;
-    SetFocusCues(Hwnd(), focusCues_);
+    if (!focusCues_) SetFocusCues(Hwnd(), false);  // a new window shows them
     SelectPage(0);
     RunHandler(Application(), [this] { FormCreate(*this); });
     return true;
@@ -588,7 +588,9 @@ void TfrmMain::RestoreFocus() {
     SetFocus(lastFocus_);
 }
 
-void TfrmMain::InheritUiState(HWND page) { SetFocusCues(page, focusCues_); }
+void TfrmMain::InheritUiState(HWND page) {
+    if (!focusCues_) SetFocusCues(page, false);
+}
 
 bool TfrmMain::Unelevated() {
     if (!elevationKnown_) {
