@@ -9,7 +9,7 @@ const wchar_t kFolderPlaceholder[] = L"<выбрать папку>";
 const wchar_t kPicturePlaceholder[] = L"<выбрать картинку>";
 const wchar_t kWebSiteAddress[] = KESTRO_WEB_SITE;
 
-const PageDef kMainPages[4] = {
+const PageDef kMainPages[kMainPageCount] = {
     {"ts1", L"Основные настройки"},
     {"ts2", L"Дополнительно"},
     {"tb3", L"Системная информация"},
@@ -101,7 +101,7 @@ const ControlDef kMainControls[] = {
     Toggle1("sbDelMyPictures", kRightColumn, 13, 22, "GLYPH_PICTURES", L"убрать Мои рисунки",
             L"убирает пункт ПУСК->Документы->Мои рисунки"),
 
-    // Page ts2, in its tab order.
+    // Page ts2, in its tab order: row by row, each edit before its button.
     {"lbNumRemDocuments", K::Label, P::Ts2, 8, 8, 0, 0, L"Количество документов в ПУСК->Документы:", nullptr, nullptr, 0,
      H::None},
     {"seNumRemDocuments", K::SpinEdit, P::Ts2, 8, 32, 121, 22, L"0", L"Количество выводимых документов в ПУСК->Документы",
@@ -119,13 +119,13 @@ const ControlDef kMainControls[] = {
     {"lbSetpictureBackgroundFolder", K::Label, P::Ts2, 8, 192, 0, 0, L"Установить картинку на задний фон папки:",
      nullptr, nullptr, 0, H::None},
     {"edFolder", K::ReadOnlyEdit, P::Ts2, 8, 216, 393, 21, kFolderPlaceholder, nullptr, nullptr, 0, H::None},
-    {"edPicture", K::ReadOnlyEdit, P::Ts2, 8, 248, 393, 21, kPicturePlaceholder, nullptr, nullptr, 0, H::None},
-    {"bbSetPictureBackgroundFolder", K::PushButton, P::Ts2, 8, 280, 476, 25, L"Установить картинку на задний фон папки",
-     nullptr, nullptr, 0, H::SetPictureBackgroundFolder},
     {"bbSetFolder", K::PushButton, P::Ts2, 408, 216, 75, 25, L"...",
      L"выбрать папку, в которую надо поставить картинку на задний фон", nullptr, 0, H::SetFolder},
+    {"edPicture", K::ReadOnlyEdit, P::Ts2, 8, 248, 393, 21, kPicturePlaceholder, nullptr, nullptr, 0, H::None},
     {"bbSetPicture", K::PushButton, P::Ts2, 408, 248, 75, 25, L"...", L"выбрать картинку для заднего фона папки",
      nullptr, 0, H::SetPicture},
+    {"bbSetPictureBackgroundFolder", K::PushButton, P::Ts2, 8, 280, 476, 25, L"Установить картинку на задний фон папки",
+     nullptr, nullptr, 0, H::SetPictureBackgroundFolder},
 
     // Page tb3.
     {"mmSystemInfo", K::Memo, P::Tb3, 8, 8, 481, 145, L"mmSystemInfo", nullptr, nullptr, 0, H::None},

@@ -2,6 +2,8 @@
 // profile-string writer, and the two message boxes of the button.
 #include "tests/ui/ui_fixture.h"
 
+#include "platform/text.h"
+
 #include "ui/folder_picture.h"
 #include "form/form_layout.h"
 
