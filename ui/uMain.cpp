@@ -749,7 +749,7 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NOTIFY: {
             const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (header->code == NM_CUSTOMDRAW && IsFocusless(header->hwndFrom))
+            if (header->code == NM_CUSTOMDRAW && IsSpeedButton(header->hwndFrom))
                 return colours::CustomDrawButton(*header);
             if (header->hwndFrom == Control("PageControl") && header->code == TCN_SELCHANGE) {
                 SelectPage(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
