@@ -22,6 +22,13 @@ std::string Below(const std::string& dir, const std::string& path) {
     return out;
 }
 
+// A text in PowerShell's single quotes, where a quote is doubled.
+std::string PowerShellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
 // The file's folders, outermost first, then the file.
 void WriteBelow(const std::string& dir, const GpoFile& file) {
     for (std::size_t slash = file.path.find('/'); slash != std::string::npos; slash = file.path.find('/', slash + 1))
@@ -60,12 +67,14 @@ int ExportGpo(const std::vector<RegValue>& values, const std::string& dir, const
                     " is incomplete: remove it and export again\n");
         return kExitFailed;
     }
+    const std::string windows = Below(dir, kGpoWindowsFolder);
     console.Out(std::to_string(values.size()) + " values written as the GPO \"" + name + "\" (" + stamp.gpoId +
-                "):\n  " + Below(dir, std::string(kGpoWindowsFolder) + "/" + stamp.backupId) +
-                "   for Import-GPO -Path " + Below(dir, kGpoWindowsFolder) + " -BackupGpoName NAME -TargetName NAME"
-                " -CreateIfNeeded, the console's Import Settings, or LGPO.exe /g\n  " +
-                Below(dir, kGpoSambaBackupFolder) + "   for a Samba domain controller: bash " +
-                Below(dir, kGpoSambaDeployScript) + " [--ou OU_DN] [-H ldap://DC -U Administrator]\n");
+                ") into " + dir + ":\n  " + windows + ": a Group Policy backup (" + stamp.backupId +
+                "): Import-GPO -Path " + windows + " -BackupGpoName " + PowerShellQuoted(name) + " -TargetName " +
+                PowerShellQuoted(name) + " -CreateIfNeeded, the console's Import Settings, or LGPO.exe /g " + windows +
+                "\n  " + Below(dir, kGpoSambaFolder) +
+                ": for a Samba domain controller; there, as root: bash samba/deploy-on-samba.sh [--ou OU_DN]"
+                " [-H ldap://DC -U Administrator]\n");
     return kExitOk;
 }
 

@@ -67,7 +67,7 @@ struct GpoFile {
     std::vector<std::uint8_t> bytes;
 };
 
-// Every file of the export, folders before what lies in them. Throws
+// Every file of the export, its path below the export's folder. Throws
 // FormatError for values a policy file cannot carry (policy_file's
 // checks), for no values at all, for a text that XML cannot carry, and for
 // a name GpoNameProblem refuses.

@@ -68,11 +68,14 @@ TEST_F(ExportGpoTest, WritesEveryFileOfTheExportWhereItSays) {
     std::sort(want.begin(), want.end());
     EXPECT_EQ(want, WrittenFiles());
     EXPECT_THAT(console_.out, HasSubstr("2 values written as the GPO \"Kestro\" ({11111111-2222-4333-8444-555555555555})"));
-    EXPECT_THAT(console_.out, HasSubstr("out/samba/deploy-on-samba.sh"));
+    EXPECT_THAT(console_.out, HasSubstr("out/windows: a Group Policy backup ({AAAAAAAA-BBBB-4CCC-9DDD-EEEEEEEEEEEE})"));
+    EXPECT_THAT(console_.out, HasSubstr("-BackupGpoName 'Kestro' -TargetName 'Kestro'"));
+    EXPECT_THAT(console_.out, HasSubstr("out/samba: for a Samba domain controller"));
 }
 
 TEST_F(ExportGpoTest, AFolderHoldingAnExportIsRefusedAndKeptAsItWas) {
-    ASSERT_EQ(kExitOk, Export(kValues));
+    ASSERT_EQ(kExitOk, Export(kValues, "Kestro's"));
+    EXPECT_THAT(console_.out, HasSubstr("-BackupGpoName 'Kestro''s'"));
     const std::vector<std::string> before = WrittenFiles();
     EXPECT_EQ(kExitUsage, Export({kValues[0]}));
     EXPECT_THAT(console_.err, HasSubstr("exists: a GPO export goes into a folder of its own; nothing was written"));
