@@ -1,6 +1,7 @@
 #include "ctl/commands.h"
 
 #include "ctl/current_state.h"
+#include "ctl/export_gpo.h"
 #include "ctl/notify.h"
 #include "platform/files.h"
 #include "ctl/writes.h"
@@ -31,7 +32,8 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     std::string profile;    // export: the profile to export instead of this machine's state
-    std::string format;     // export: "reg" or "pol"
+    std::string format;     // export: "reg", "pol" or "gpo"
+    std::string gpoName;    // export gpo: the GPO's display name
     std::string scope;      // apply: "user" or "machine" for a policy file outside User/Machine
     bool ignoreUnknown = false;
     bool noNotify = false;  // set, apply, clear-search-history: no WM_SETTINGCHANGE afterwards
@@ -459,6 +461,12 @@ void DeclareExport(CLI::App& command, Options& options) {
     pol->add_option("DIR", options.file, "the folder to write into, as a GPO's folder in SYSVOL")->required();
     pol->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
     pol->callback([&options] { options.format = "pol"; });
+    CLI::App* gpo = command.add_subcommand(
+        "gpo", "a whole GPO: DIR/windows for Import-GPO and LGPO.exe, DIR/samba for a Samba domain controller");
+    gpo->add_option("DIR", options.file, "a new folder for the export")->required();
+    gpo->add_option("--name", options.gpoName, "the GPO's display name")->required();
+    gpo->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    gpo->callback([&options] { options.format = "gpo"; });
     command.footer(
         "The values are exactly those the window's writers store. The search history is an action, not a\n"
         "setting, and is not exported. HKEY_CLASSES_ROOT values go to the machine's Registry.pol under\n"
@@ -480,6 +488,7 @@ int RunExport(Context& context) {
         if (!complete) return context.Fail(kExitFailed, "not every setting could be read; nothing was exported");
     }
     const std::vector<RegValue> values = RegistryValuesFor(profile);
+    if (options.format == "gpo") return ExportGpo(values, options.file, options.gpoName, NewGpoStamp(), context.console);
     try {
         if (options.format == "reg") {
             WriteFileBytes(options.file, WriteRegFile(values));
@@ -519,8 +528,8 @@ const Command kCommands[] = {
     {"save", "writes every setting's state to a profile", DeclareSave, RunSave, false},
     {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply,
      true},
-    {"export", "writes the settings as a .reg file or as Group Policy Registry.pol files", DeclareExport, RunExport,
-     false},
+    {"export", "writes the settings as a .reg file, Group Policy Registry.pol files or a whole GPO", DeclareExport,
+     RunExport, false},
 };
 
 const char kFooter[] =

@@ -3,8 +3,11 @@
 // reported as such.
 #include "ctl/export_gpo.h"
 
+#include "formats/file_bytes.h"
+#include "formats/layout.h"
 #include "formats/values.h"
 #include "platform/files.h"
+#include "platform/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 
 #include <gmock/gmock.h>
@@ -95,6 +98,35 @@ TEST_F(ExportGpoTest, AWriteThatFailsIsReportedWithTheIncompleteFolder) {
     EXPECT_EQ(kExitFailed, Export(kValues));
     EXPECT_THAT(console_.err, HasSubstr("is incomplete: remove it and export again"));
     EXPECT_EQ("", console_.out);
+}
+
+// Through the command line: the same Registry.pol bytes as export pol of
+// the same profile, and the name required.
+TEST_F(ExportGpoTest, TheCommandExportsAProfileAsExportPolDoes) {
+    const std::string profile = dir_ + "/p.ini";
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(profile, "[Kestro]\nNoRun = on\nUsbStorageOff = on\n", &error)) << error;
+    MemoryRegistryStore store;
+    FixedStore provider(store);
+    ASSERT_EQ(kExitOk, RunKestroctl({"export", "pol", dir_ + "/pol", "--profile", profile}, provider, console_))
+        << console_.err;
+    ASSERT_EQ(kExitOk,
+              RunKestroctl({"export", "gpo", dir_ + "/gpo", "--name", "Kestro", "--profile", profile}, provider, console_))
+        << console_.err;
+    std::vector<std::string> backups;
+    for (const auto& entry : fs::directory_iterator(dir_ + "/gpo/windows"))
+        if (entry.is_directory()) backups.push_back(entry.path().string());
+    ASSERT_EQ(1u, backups.size());
+    for (const char* side : {"User", "Machine"})
+        EXPECT_EQ(ReadFileBytes(dir_ + "/pol/" + side + "/Registry.pol", layout::kMaxFileBytes),
+                  ReadFileBytes(backups[0] + "/DomainSysvol/GPO/" + side + "/registry.pol", layout::kMaxFileBytes))
+            << side;
+    EXPECT_EQ(0u, store.OpenHandleCount());
+
+    console_ = CapturingConsole();
+    EXPECT_EQ(kExitUsage, RunKestroctl({"export", "gpo", dir_ + "/other", "--profile", profile}, provider, console_));
+    EXPECT_THAT(console_.err, HasSubstr("--name is required"));
+    EXPECT_FALSE(fs::exists(dir_ + "/other"));
 }
 
 }  // namespace
