@@ -219,16 +219,16 @@ if [ -n "$deployed" ]; then
         fail "gpo fetch of the deployed GPO"
     fi
 
-    # samba-tool's own backup of the deployed GPO: its Registry.pol.xml are
-    # the export's, byte for byte.
+    # samba-tool's own backup of the deployed GPO: its XML files are the
+    # export's, byte for byte.
     if ns samba-tool gpo backup "$deployed" "${gpo[@]}" --tmpdir="$tmp/backup2" >"$tmp/backup2.log" 2>&1; then
-        for scope in User Machine; do
-            got=$(find "$tmp/backup2" -ipath "*/$scope/Registry.pol.xml" | head -n 1)
-            if [ -n "$got" ] && cmp -s "$got" "$samples/gpo/samba/backup/$scope/Registry.pol.xml"; then
-                ok "samba-tool's backup writes $scope/Registry.pol.xml as the export does"
+        for file in User/Registry.pol.xml Machine/Registry.pol.xml GPT.INI.xml; do
+            got=$(find "$tmp/backup2" -ipath "*/$deployed/$file" | head -n 1)
+            if [ -n "$got" ] && cmp -s "$got" "$samples/gpo/samba/backup/$file"; then
+                ok "samba-tool's backup writes $file as the export does"
             else
-                diff "$got" "$samples/gpo/samba/backup/$scope/Registry.pol.xml" | head -n 20
-                fail "samba-tool's $scope/Registry.pol.xml differs from the export's"
+                diff "$got" "$samples/gpo/samba/backup/$file" | head -n 20
+                fail "samba-tool's $file differs from the export's ($got)"
             fi
         done
     else
