@@ -1,6 +1,7 @@
 #include "ui/uChkDir.h"
 
 #include "ui/application.h"
+#include "ui/colours.h"
 
 #include <commctrl.h>
 
@@ -422,7 +423,10 @@ LRESULT TfrmChkDir::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORSTATIC:
-            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+            return colours::ControlColours(reinterpret_cast<HDC>(wParam));
+        case WM_SYSCOLORCHANGE:
+            colours::SysColorChange(Hwnd(), wParam, lParam);
+            return 0;
         case WM_CLOSE: {
             // Closing only hides: the window, and its choice, live for the
             // whole run.

@@ -4,6 +4,8 @@
 #include "resources/resource.h"
 #include "settings/catalogue.h"
 #include "ui/application.h"
+#include "ui/colours.h"
+#include "ui/dpi.h"
 #include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
 #include "ui/shell_library.h"
@@ -19,6 +21,11 @@ constexpr wchar_t kMainClass[] = L"TfrmMain";
 constexpr wchar_t kPageClass[] = L"KestroPage";
 constexpr int kFirstControlId = 1000;
 constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+// Windows 8.1 and later: the window moved to a monitor of another DPI
+// (the headers of XP's SDK do not have it).
+constexpr UINT kDpiChanged = 0x02E0;
+// A glyph's side at 96 DPI.
+constexpr int kGlyphSide = 16;
 
 // Toggles and springing buttons take no keyboard focus: they handle the
 // mouse themselves and report BN_CLICKED as the button would. Every message
@@ -147,39 +154,6 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(page, message, wParam, lParam);
 }
 
-HFONT MakeFont(const wchar_t* face, int weight, BYTE charset) {
-    LOGFONTW lf = {};
-    lf.lfHeight = -11;  // 8 points at 96 pixels per inch
-    lf.lfWeight = weight;
-    lf.lfCharSet = charset;
-    lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    lf.lfQuality = DEFAULT_QUALITY;
-    lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-    return CreateFontIndirectW(&lf);
-}
-
-// Sizes a label to its text on one line, measured in the label's own DC
-// with its own font, plus the room of one average character: hinted glyphs
-// can draw wider than the measure says (Wine's do), and a label must never
-// cut its last letter.
-SIZE FitLabel(HWND label) {
-    wchar_t text[512] = {};
-    const int length = GetWindowTextW(label, text, 512);
-    SIZE extent = {0, 0};
-    TEXTMETRICW metrics = {};
-    HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
-    GetTextExtentPoint32W(dc, text, length, &extent);
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(label, dc);
-    const SIZE size = {extent.cx + metrics.tmAveCharWidth, extent.cy};
-    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    return size;
-}
-
 }  // namespace
 
 // A toggle's state, kept here until its button exists, then in the button.
@@ -219,16 +193,21 @@ bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
         page.lpfnWndProc = PageProc;
         page.hInstance = instance;
         page.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        page.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        page.hbrBackground = colours::ClassBackground();
         page.lpszClassName = kPageClass;
         RegisterClassExW(&page);
     }
 
-    RECT rc = {0, 0, kMainClientWidth, kMainClientHeight};
-    AdjustWindowRectEx(&rc, kMainStyle, FALSE, WS_EX_CONTROLPARENT);
+    // Made at its design place first: the DPI of the monitor it is on then
+    // gives its size, and the work area of that monitor its place.
     if (!CreateWindowObject(WS_EX_CONTROLPARENT, kMainClass, kMainCaption, kMainStyle, kMainLeft, kMainTop,
-                            rc.right - rc.left, rc.bottom - rc.top, owner, instance))
+                            kMainClientWidth, kMainClientHeight, owner, instance))
         return false;
+    dpi_ = dpi::OfWindow(Hwnd());
+    // The design place counts from the work area's corner, in the
+    // monitor's pixels.
+    const RECT work = dpi::WorkAreaAt(POINT{kMainLeft, kMainTop});
+    PlaceWindow(POINT{work.left + Scaled(kMainLeft), work.top + Scaled(kMainTop)});
     BuildControls();
     SelectPage(0);
     RunHandler(Application(), [this] { FormCreate(*this); });
@@ -243,35 +222,28 @@ void TfrmMain::BuildPages() {
         item.pszText = const_cast<wchar_t*>(kMainPages[i].caption);
         SendMessageW(tab, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
     }
-    // The pages cover the tab control's display area, in the window's
-    // client coordinates.
-    RECT area;
-    GetClientRect(tab, &area);
-    SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-    MapWindowPoints(tab, Hwnd(), reinterpret_cast<POINT*>(&area), 2);
     // The pages go just above the tab control in the Z order, which would
     // otherwise paint over them, and before it in the tab order.
     HWND above = GetWindow(tab, GW_HWNDPREV);
     for (int i = 0; i < 4; ++i) {
         pages_[i] = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, kMainPages[i].caption,
-                                    WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, area.left, area.top,
-                                    area.right - area.left, area.bottom - area.top, Hwnd(), nullptr, instance_, nullptr);
+                                    WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0, Hwnd(), nullptr,
+                                    instance_, nullptr);
         extras_[kMainPages[i].name] = pages_[i];
         SetWindowPos(pages_[i], above ? above : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         above = pages_[i];
     }
+    PlacePages();
 }
 
 void TfrmMain::BuildControls() {
-    font_.Reset(MakeFont(L"MS Sans Serif", FW_NORMAL, DEFAULT_CHARSET));
-    boldFont_.Reset(MakeFont(L"MS Sans Serif", FW_BOLD, DEFAULT_CHARSET));
-    tabFont_.Reset(MakeFont(L"Tahoma", FW_NORMAL, RUSSIAN_CHARSET));
+    MakeFonts();
     SendMessageW(Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
 
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Hwnd(), nullptr, instance_,
                                nullptr);
-    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Scaled(kTipWidth));
     SetPropW(Hwnd(), kTooltipProp, tooltip_);  // for the focusless buttons' mouse messages
 
     // The window's own controls now; a page's when it is first shown.
@@ -363,13 +335,13 @@ HFONT TfrmMain::FontOf(ControlKind kind) const {
 
 HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption,
                          int width) {
-    const ControlDef& def = site.def;
-    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, def.left, def.top, width, def.height,
-                           site.parent, site.Id(), instance_, nullptr);
+    const Placed place = PlaceOf(site.def);
+    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, place.left, place.top, width,
+                           place.height, site.parent, site.Id(), instance_, nullptr);
 }
 
 HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style) {
-    return MakeChild(site, exStyle, cls, style, site.def.caption ? site.def.caption : L"", site.def.width);
+    return MakeChild(site, exStyle, cls, style, site.def.caption ? site.def.caption : L"", PlaceOf(site.def).width);
 }
 
 HWND TfrmMain::MakeLabel(const Site& site) {
@@ -389,17 +361,18 @@ HWND TfrmMain::MakeFocuslessButton(const Site& site, DWORD style) {
 HWND TfrmMain::MakeSpinEdit(const Site& site) {
     const ControlDef& def = site.def;
     // The arrows stand inside the control's width, at its right.
-    const int arrowsWidth = GetSystemMetrics(SM_CXVSCROLL);
-    const int width = def.width - arrowsWidth;
+    const Placed place = PlaceOf(def);
     HWND edit = MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP,
-                          def.caption ? def.caption : L"", width);
+                          def.caption ? def.caption : L"", place.width);
     // They step by one, with no bounds: the handler of UDN_DELTAPOS
     // moves the number itself, so text that is not a number counts
     // as 0.
-    HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | UDS_ARROWKEYS, def.left + width,
-                                  def.top, arrowsWidth, def.height, site.parent, nullptr, instance_, nullptr);
+    const int arrowsLeft = place.left + place.width;
+    HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | UDS_ARROWKEYS, arrowsLeft,
+                                  place.top, place.arrowsWidth, place.height, site.parent, nullptr, instance_, nullptr);
     SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
-    SetWindowPos(arrows, nullptr, def.left + width, def.top, arrowsWidth, def.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(arrows, nullptr, arrowsLeft, place.top, place.arrowsWidth, place.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
     SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + site.index + 5000);
     extras_[std::string(def.name) + ".Arrows"] = arrows;
@@ -410,31 +383,41 @@ HWND TfrmMain::MakeLabeledEdit(const Site& site) {
     const ControlDef& def = site.def;
     // The label, with the row's caption, stands above the edit, three
     // pixels apart.
+    const Placed place = PlaceOf(def);
     HWND label = CreateWindowExW(0, L"STATIC", def.caption ? def.caption : L"",
-                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
+                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, place.left, place.top, 0, 0,
                                  site.parent, nullptr, instance_, nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
-    const SIZE size = FitLabel(label);
-    SetWindowPos(label, nullptr, def.left, def.top - size.cy - 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceLabelAbove(label, place);
     extras_[std::string(def.name) + ".Label"] = label;
-    return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, L"", def.width);
+    return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, L"", place.width);
 }
 
 HBITMAP TfrmMain::LoadPicture(PictureId picture) {
+    GdiObject<HBITMAP>* kept = nullptr;
+    HBITMAP loaded = nullptr;
     switch (picture) {
         case PictureId::Logo: {
             std::string error;
-            logo_.Reset(LoadJpegResource(instance_, IDR_LOGO, &error));
-            return logo_.Get();
+            kept = &logo_;
+            loaded = LoadJpegResource(instance_, IDR_LOGO, &error);
+            break;
         }
         case PictureId::Help:
-            help_.Reset(static_cast<HBITMAP>(
-                LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-            return help_.Get();
-        case PictureId::None:
+            kept = &help_;
+            loaded = static_cast<HBITMAP>(
+                LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
             break;
+        case PictureId::None:
+            return nullptr;
     }
-    return nullptr;
+    kept->Reset(loaded);
+    BITMAP size = {};
+    if (loaded && dpi_ != dpi::kDesign && GetObjectW(loaded, sizeof size, &size)) {
+        if (HBITMAP scaled = dpi::StretchBitmap(loaded, Scaled(size.bmWidth), Scaled(size.bmHeight), true))
+            kept->Reset(scaled);
+    }
+    return kept->Get();
 }
 
 void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
@@ -459,14 +442,23 @@ void TfrmMain::SetGlyph(HWND button, const char* glyph) {
         // mask would then be a round trip to it.
         HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (!bitmap) return;
-        list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
+        // Pixel by pixel at other DPIs, so that no edge blends into the
+        // mask colour.
+        const int side = Scaled(kGlyphSide);
+        if (side != kGlyphSide) {
+            HBITMAP scaled = dpi::StretchBitmap(bitmap, side, side, false);
+            DeleteObject(bitmap);
+            if (!scaled) return;
+            bitmap = scaled;
+        }
+        list = ImageList_Create(side, side, ILC_COLOR24 | ILC_MASK, 1, 0);
         ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
         DeleteObject(bitmap);
     }
     if (!list) return;
     BUTTON_IMAGELIST images = {};
     images.himl = list;
-    images.margin = {4, 0, 0, 0};
+    images.margin = {Scaled(4), 0, 0, 0};
     images.uAlign = BUTTON_IMAGELIST_ALIGN_LEFT;
     SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images));
 }
@@ -602,7 +594,7 @@ void TfrmMain::bbSetPictureBackgroundFolderClick() {
                           folder.compare(0, 2, L"\\\\") == 0;
     if (!fullPath || !WriteFolderPicture(folder, picture)) {
         Application().ModalMessageBox(
-            L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке",
+            L"Невозможно создать Desktop.ini\r\nпроверьте правильность ввода путей к:\r\n1) папке\r\n2) картинке",
             L"Error", MB_OK | MB_ICONERROR);
     }
 }
@@ -648,6 +640,8 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NOTIFY: {
             const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header->code == NM_CUSTOMDRAW && IsFocusless(header->hwndFrom))
+                return colours::CustomDrawButton(*header);
             if (header->hwndFrom == Control("PageControl") && header->code == TCN_SELCHANGE) {
                 SelectPage(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
                 return 0;
@@ -662,12 +656,15 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         }
         case WM_CTLCOLORSTATIC:
-        case WM_CTLCOLOREDIT: {
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            SetBkColor(dc, RGB(255, 255, 255));
-            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
-        }
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORBTN:
+            return colours::ControlColours(reinterpret_cast<HDC>(wParam));
+        case WM_SYSCOLORCHANGE:
+            colours::SysColorChange(Hwnd(), wParam, lParam);
+            return 0;
+        case kDpiChanged:
+            ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_SETCURSOR:
             if (reinterpret_cast<HWND>(wParam) == Control("imgLogo")) {
                 SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));

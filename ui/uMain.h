@@ -35,6 +35,12 @@ public:
     HWND Page(PageId page) const { return pages_[static_cast<int>(page)]; }
     bool PageBuilt(PageId page) const { return built_[static_cast<int>(page)]; }
     HWND Tooltip() const { return tooltip_; }
+    // The DPI the window is laid out for: its monitor's.
+    int Dpi() const { return dpi_; }
+    // Lays the window out anew for `dpi`: fonts, places, glyphs and
+    // pictures; the window takes the suggested rectangle when there is one
+    // (WM_DPICHANGED gives it), else its size grows or shrinks in place.
+    void ApplyDpi(int dpi, const RECT* suggested);
     void SelectPage(int index);
     // The folder chooser that "bbSetFolder" shows; the folder it gives back
     // goes into "edFolder". Without one the button does nothing.
@@ -86,6 +92,21 @@ private:
     HWND CreateControl(const ControlDef& def, int index);
     HWND BuildControl(const Site& site);
     HFONT FontOf(ControlKind kind) const;
+    void MakeFonts();
+    int Scaled(int pixels) const;
+    // Where a row's control goes at the window's DPI, in its parent's
+    // client pixels; a spin edit's arrows take the right end of its width.
+    struct Placed {
+        int left, top, width, height, arrowsWidth;
+    };
+    Placed PlaceOf(const ControlDef& def) const;
+    // Moves a made control (and its label or arrows) to its place.
+    void PlaceControl(const ControlDef& def, HWND hwnd);
+    void PlaceLabelAbove(HWND label, const Placed& edit);
+    // The pages cover the tab control's display area.
+    void PlacePages();
+    // The window's size at its DPI, at `at` moved into its monitor's work area.
+    void PlaceWindow(POINT at);
     // A child window of the row's place and height; by default with the
     // row's caption and width.
     HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption, int width);
@@ -111,6 +132,8 @@ private:
     HWND pages_[4] = {};
     bool built_[4] = {};
     HWND tooltip_ = nullptr;
+    static constexpr int kTipWidth = 600;  // a tooltip's widest line at 96 DPI
+    int dpi_ = 96;
     GdiObject<HFONT> font_, boldFont_, tabFont_;
     GdiObject<HBITMAP> logo_, help_;
     std::map<std::string, HIMAGELIST> imageLists_;  // by glyph name

@@ -154,14 +154,15 @@ TEST_F(LayoutTest, TheMouseRestingOnAControlShowsItsTooltip) {
 TEST_F(LayoutTest, FontsOfTheWindowAndOfTheTabs) {
     CreateWindows();
     LOGFONTW font = {};
+    // 8 points, in one TrueType face (LookTest checks it).
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control("bbExit"), WM_GETFONT, 0, 0)), sizeof font, &font);
-    EXPECT_STREQ(L"MS Sans Serif", font.lfFaceName);
-    EXPECT_EQ(-11, font.lfHeight);
+    const std::wstring face = font.lfFaceName;
+    EXPECT_EQ(-MulDiv(8, main_->Dpi(), 72), font.lfHeight);
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control("lbInfa"), WM_GETFONT, 0, 0)), sizeof font, &font);
     EXPECT_EQ(FW_BOLD, font.lfWeight);
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control("PageControl"), WM_GETFONT, 0, 0)), sizeof font, &font);
-    EXPECT_STREQ(L"Tahoma", font.lfFaceName);
-    EXPECT_EQ(-11, font.lfHeight);
+    EXPECT_EQ(face, font.lfFaceName);
+    EXPECT_EQ(-MulDiv(8, main_->Dpi(), 72), font.lfHeight);
     EXPECT_EQ(RUSSIAN_CHARSET, font.lfCharSet);
     const LONG tabStyle = GetWindowLongW(Control("PageControl"), GWL_STYLE);
     EXPECT_TRUE(tabStyle & TCS_BUTTONS);
