@@ -123,6 +123,13 @@ TEST_F(ExportGpoTest, TheCommandExportsAProfileAsExportPolDoes) {
             << side;
     EXPECT_EQ(0u, store.OpenHandleCount());
 
+    // One scope: only its side's files.
+    ASSERT_EQ(kExitOk, RunKestroctl({"export", "gpo", dir_ + "/user", "--name", "U", "--profile", profile, "--scope",
+                                     "user"},
+                                    provider, console_));
+    EXPECT_TRUE(fs::exists(dir_ + "/user/samba/backup/User/Registry.pol.xml"));
+    EXPECT_FALSE(fs::exists(dir_ + "/user/samba/backup/Machine"));
+
     console_ = CapturingConsole();
     EXPECT_EQ(kExitUsage, RunKestroctl({"export", "gpo", dir_ + "/other", "--profile", profile}, provider, console_));
     EXPECT_THAT(console_.err, HasSubstr("--name is required"));
