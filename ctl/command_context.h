@@ -22,7 +22,8 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     std::string profile;    // export: the profile to export instead of this machine's state
-    std::string format;     // export: "reg" or "pol"
+    std::string format;     // export: "reg", "pol" or "gpo"
+    std::string gpoName;    // export gpo: the GPO's display name
     std::string scope;      // apply: "user" or "machine" for a policy file outside User/Machine
     bool ignoreUnknown = false;
     bool noNotify = false;  // set, apply, clear-search-history: no WM_SETTINGCHANGE afterwards

@@ -66,8 +66,8 @@ const Command kCommands[] = {
     {"save", "writes every setting's state to a profile", DeclareSave, RunSave, false},
     {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply,
      true},
-    {"export", "writes the settings as a .reg file or as Group Policy Registry.pol files", DeclareExport, RunExport,
-     false, ExportsAProfile},
+    {"export", "writes the settings as a .reg file, Group Policy Registry.pol files or a whole GPO", DeclareExport,
+     RunExport, false, ExportsAProfile},
 };
 
 const char kFooter[] =

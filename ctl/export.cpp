@@ -1,7 +1,8 @@
-// kestroctl export: the settings as a .reg file or as Group Policy
-// Registry.pol files.
+// kestroctl export: the settings as a .reg file, as Group Policy
+// Registry.pol files, or as a whole GPO (ctl/export_gpo.h).
 #include "ctl/command_context.h"
 
+#include "ctl/export_gpo.h"
 #include "ctl/writes.h"
 #include "formats/file_bytes.h"
 #include "formats/layout.h"
@@ -44,6 +45,13 @@ void DeclareExport(CLI::App& command, Options& options) {
     pol->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
     AddScope(*pol, options);
     pol->callback([&options] { options.format = "pol"; });
+    CLI::App* gpo = command.add_subcommand(
+        "gpo", "a whole GPO: DIR/windows for Import-GPO and LGPO.exe, DIR/samba for a Samba domain controller");
+    gpo->add_option("DIR", options.file, "a new folder for the export")->required();
+    gpo->add_option("--name", options.gpoName, "the GPO's display name")->required();
+    gpo->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    AddScope(*gpo, options);
+    gpo->callback([&options] { options.format = "gpo"; });
     command.footer(
         "The values are exactly those the window's writers store. The search history is an action, not a\n"
         "setting, and is not exported. HKEY_CLASSES_ROOT values go to the machine's Registry.pol under\n"
@@ -68,6 +76,7 @@ int RunExport(Context& context) {
         if (!complete) return context.Fail(kExitFailed, "not every setting could be read; nothing was exported");
     }
     const std::vector<RegValue> values = RegistryValuesFor(profile);
+    if (options.format == "gpo") return ExportGpo(values, options.file, options.gpoName, NewGpoStamp(), context.console);
     try {
         if (options.format == "reg") {
             WriteFileBytes(options.file, WriteRegFile(values));

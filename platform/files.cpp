@@ -325,6 +325,10 @@ bool IsExistingFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool PathExists(const std::string& path) {
+    return GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool MakeFolder(const std::string& path) {
     std::wstring wide;
     if (!WideName(path, &wide)) return false;
@@ -363,6 +367,11 @@ bool ReadFileBounded(const std::string& path, std::size_t limit, std::string* by
 bool IsExistingFile(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
 }
 
 bool MakeFolder(const std::string& path) {

@@ -49,6 +49,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
 // An existing file, not a folder.
 bool IsExistingFile(const std::string& path);
 
+// A file, a folder or anything else by that name (a link, even a dangling one).
+bool PathExists(const std::string& path);
+
 // Creates the folder unless it exists; false when it cannot, or when
 // something else has the name.
 bool MakeFolder(const std::string& path);

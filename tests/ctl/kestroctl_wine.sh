@@ -8,7 +8,7 @@
 # (what must write nothing), carry (list on a fresh prefix creates no key;
 # save there and apply on another fresh one), exports (export reg through
 # Wine's reg import into a fresh prefix, and both exports back through
-# apply, malformed ones refused), notify (the WM_SETTINGCHANGE "Policy"
+# apply, malformed ones refused; export gpo's files), notify (the WM_SETTINGCHANGE "Policy"
 # broadcast, as another program's window hears it: settingchange_recorder
 # is RECORDER_EXE), wayback (a failure half-way leaves every value as it
 # was; --undo files and NAME = default). The prefixes live next to the
@@ -332,6 +332,23 @@ exports)
            grep -E '^\[HKEY_CURRENT_USER\\Control Panel\\Desktop\]$|^"FontSmoothing' | tr '\n' ';')"
     expect "the policy files" "$work/gpo/Machine/Registry.pol $work/gpo/User/Registry.pol" \
         "$(ls "$work"/gpo/*/Registry.pol | tr '\n' ' ' | sed 's/ $//')"
+    # The whole GPO: the same Registry.pol bytes in both of its forms, and
+    # XML that parses, with the name as given.
+    ctl export gpo "$(winepath -w "$work/whole")" --name 'Класс "5"' >/dev/null; expect "export gpo exit" 0 $?
+    backup=$(find "$work/whole/windows" -mindepth 1 -maxdepth 1 -type d)
+    for side in User Machine; do
+        cmp -s "$work/gpo/$side/Registry.pol" "$backup/DomainSysvol/GPO/$side/registry.pol" &&
+            cmp -s "$work/gpo/$side/Registry.pol" "$work/whole/samba/backup/$side/Registry.pol.SAMBABACKUP"
+        expect "export gpo's $side files are export pol's" 0 $?
+    done
+    expect "export gpo's XML parses and names the GPO" 'Класс "5"' "$(python3 - "$work/whole" <<'PY'
+import pathlib, sys, xml.etree.ElementTree as ET
+trees = [ET.parse(p) for p in sorted(pathlib.Path(sys.argv[1]).rglob("*.xml"))]
+names = {t.getroot().findtext("{http://www.microsoft.com/GroupPolicy/GPOOperations/Manifest}GPODisplayName")
+         for t in trees if t.getroot().tag.endswith("BackupInst")}
+print(len(trees) == 6 and len(names) == 1 and names.pop())
+PY
+)"
     ctl export /? >"$work/help"; expect "export /? exit" 0 $?
     expect "export's help names the tattooing settings" 1 "$(grep -c 'UsbStorageOff' "$work/help")"
     expect "list marks them" "NoRun no;UsbStorageOff yes;" \

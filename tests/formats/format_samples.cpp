@@ -4,13 +4,15 @@
 // those kestroctl exports for a profile: the writers' own, collected from
 // an in-memory registry.
 //
-//   kestro_format_samples write DIR         sample.reg, User/ and Machine/Registry.pol, expected.tsv
+//   kestro_format_samples write DIR         sample.reg, User/ and Machine/Registry.pol, expected.tsv,
+//                                           and gpo/, `kestroctl export gpo` of the same values
 //   kestro_format_samples read-pol FILE user|machine
 //   kestro_format_samples read-reg FILE
 //
 // The readers print one line per value: root, key path, value name, type and
 // data in hexadecimal, separated by tabs. A file they refuse gives its
 // message on stderr and exit code 2.
+#include "ctl/export_gpo.h"
 #include "ctl/profile.h"
 #include "ctl/writes.h"
 #include "formats/file_bytes.h"
@@ -20,6 +22,7 @@
 #include "formats/values.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <sys/stat.h>
@@ -80,6 +83,17 @@ std::vector<RegValue> SampleProfileValues() {
     return RegistryValuesFor(profile);
 }
 
+// The export's messages, as kestroctl prints them.
+class StreamConsole final : public Console {
+public:
+    void Out(const std::string& text) override { std::cout << text; }
+    void Json(const std::string& text) override { std::cout << text; }
+    void Err(const std::string& text) override { std::cerr << text; }
+};
+
+// A name with what must be escaped in XML, CDATA and the shell.
+constexpr char kGpoName[] = "Kestro: класс 5 & \"гости\" ]]> 'x'";
+
 int Write(const std::string& dir) {
     std::vector<RegValue> values = SampleProfileValues();
     MakeDir(dir);
@@ -98,7 +112,12 @@ int Write(const std::string& dir) {
     for (const RegValue& v : SortedForExport(placed))
         expected += std::string(v.root == kHkeyCurrentUser ? "User" : "Machine") + "\t" + Line(v);
     Put(dir + "/expected.tsv", expected);
-    return 0;
+    // An export goes into a folder of its own: the last run's goes first.
+    std::filesystem::remove_all(dir + "/gpo");
+    StreamConsole console;
+    const int code = ExportGpo(values, dir + "/gpo", kGpoName, NewGpoStamp(), console);
+    if (code == kExitOk) Put(dir + "/gpo-name.txt", kGpoName);
+    return code;
 }
 
 int Read(const std::string& path, const std::string& kind) {

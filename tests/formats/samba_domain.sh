@@ -5,11 +5,16 @@
 # /etc/resolv.conf and /run/samba are the test's own files. It creates a
 # GPO, puts both policy files into it over SMB, bumps its version, and
 # checks that `samba-tool gpo fetch` gives them back byte for byte and that
-# `samba-tool gpo backup` shows the expected entries.
+# `samba-tool gpo backup` shows the expected entries. Then it deploys the
+# GPO export (`kestroctl export gpo`) with the one command the export
+# brings, and checks the GPO that made: its version in the directory and in
+# GPT.INI, its extension names, its Registry.pol files byte for byte, its
+# link to an OU, its ACLs, and that a second run is refused without harm.
 #
 #   samba_domain.sh DIR
 #
-# DIR holds User/Registry.pol, Machine/Registry.pol and expected.tsv. Needs
+# DIR holds User/Registry.pol, Machine/Registry.pol, expected.tsv, and the
+# export in gpo/ with its name in gpo-name.txt. Needs
 # root (namespaces, mounts). Every process it started is stopped by its id,
 # and its folder removed, however it ends.
 set -uo pipefail
@@ -24,7 +29,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; }
 
 [ "$(id -u)" -eq 0 ] || { echo "FAIL: the domain test needs root for its namespaces"; exit 1; }
-for f in User/Registry.pol Machine/Registry.pol expected.tsv; do
+for f in User/Registry.pol Machine/Registry.pol expected.tsv gpo-name.txt gpo/samba/deploy-on-samba.sh; do
     [ -f "$samples/$f" ] || { echo "FAIL: $samples/$f is missing"; exit 1; }
 done
 
@@ -74,7 +79,7 @@ for i in $(seq 50); do
 done
 ns() { nsenter -t "$holder" -n -m -- "$@"; }
 
-mkdir -p "$tmp/dc/run" "$tmp/run-samba" "$tmp/tmp" "$tmp/fetch" "$tmp/backup"
+mkdir -p "$tmp/dc/run" "$tmp/run-samba" "$tmp/tmp" "$tmp/fetch" "$tmp/backup" "$tmp/fetch2" "$tmp/backup2"
 printf '127.0.0.1 localhost\n127.0.0.1 dc1.%s dc1\n' "$realm" >"$tmp/hosts"
 echo 'nameserver 127.0.0.1' >"$tmp/resolv.conf"
 : >"$tmp/empty.conf"
@@ -161,6 +166,88 @@ if ns samba-tool gpo backup "$guid" "${gpo[@]}" --tmpdir="$tmp/backup" >"$tmp/ba
 else
     cat "$tmp/backup.log"
     fail "gpo backup"
+fi
+
+# ---- the GPO export, deployed by its own command ----
+name=$(cat "$samples/gpo-name.txt")
+ou="OU=Pupils,DC=${realm%%.*},DC=${realm#*.}"
+ns samba-tool ou create "$ou" "${gpo[@]}" >/dev/null 2>&1 || fail "ou create $ou"
+out=$(ns bash "$samples/gpo/samba/deploy-on-samba.sh" --ou "$ou" "${gpo[@]}" 2>&1)
+status=$?
+deployed=$(sed -n 's/.* deployed as \({[0-9A-F-]*}\), .*/\1/p' <<<"$out" | tail -n 1)
+if [ $status -eq 0 ] && [ -n "$deployed" ]; then
+    ok "deploy-on-samba.sh: $(tail -n 1 <<<"$out")"
+else
+    echo "$out"
+    fail "deploy-on-samba.sh exited $status"
+fi
+
+if [ -n "$deployed" ]; then
+    want=$(sed -n 's:.*<Value>\([0-9]*\)</Value>.*:\1:p' "$samples/gpo/samba/backup/GPT.INI.xml")
+    attrs=$(ns /usr/bin/python3 "$tool" show "$conf" "$pw" "$deployed")
+    attr() { awk -F'\t' -v a="$1" '$1 == a { print $2 }' <<<"$attrs"; }
+    [ "$(attr displayName)" = "$name" ] && ok "displayName: $name" || fail "displayName: $(attr displayName)"
+    version=$(attr versionNumber)
+    if [ -n "$version" ] && [ "$version" != 0 ] && [ "$version" = "$want" ]; then
+        ok "versionNumber $version, as the export's GPT.INI"
+    else
+        fail "versionNumber '$version', the export's GPT.INI says '$want'"
+    fi
+    machine='[{35378EAC-683F-11D2-A89A-00C04FBBCFA2}{0F6B957D-509E-11D1-A7CC-0000F87571E3}]'
+    user='[{35378EAC-683F-11D2-A89A-00C04FBBCFA2}{0F6B957E-509E-11D1-A7CC-0000F87571E3}]'
+    [ "$(attr gPCMachineExtensionNames)" = "$machine" ] && ok "gPCMachineExtensionNames exact" ||
+        fail "gPCMachineExtensionNames: $(attr gPCMachineExtensionNames)"
+    [ "$(attr gPCUserExtensionNames)" = "$user" ] && ok "gPCUserExtensionNames exact" ||
+        fail "gPCUserExtensionNames: $(attr gPCUserExtensionNames)"
+
+    if ns samba-tool gpo fetch "$deployed" "${gpo[@]}" --tmpdir="$tmp/fetch2" >"$tmp/fetch2.log" 2>&1; then
+        backup=$(find "$samples/gpo/windows" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+        for scope in User Machine; do
+            got=$(find "$tmp/fetch2" -ipath "*/$deployed/$scope/Registry.pol" | head -n 1)
+            if [ -n "$got" ] && cmp "$got" "$samples/$scope/Registry.pol" &&
+               cmp "$got" "$backup/DomainSysvol/GPO/$scope/registry.pol"; then
+                ok "deployed $scope/Registry.pol is the export's, byte for byte ($(stat -c %s "$got") bytes)"
+            else
+                fail "deployed $scope/Registry.pol differs or is missing ($got)"
+            fi
+        done
+        got=$(find "$tmp/fetch2" -ipath "*/$deployed/GPT.INI" | head -n 1)
+        gpt=$(tr -d '\r ' <"$got" | sed -n 's/^Version=//p')
+        [ "$gpt" = "$version" ] && ok "GPT.INI Version=$gpt, as versionNumber" || fail "GPT.INI Version '$gpt'"
+    else
+        cat "$tmp/fetch2.log"
+        fail "gpo fetch of the deployed GPO"
+    fi
+
+    # samba-tool's own backup of the deployed GPO: its XML files are the
+    # export's, byte for byte.
+    if ns samba-tool gpo backup "$deployed" "${gpo[@]}" --tmpdir="$tmp/backup2" >"$tmp/backup2.log" 2>&1; then
+        for file in User/Registry.pol.xml Machine/Registry.pol.xml GPT.INI.xml; do
+            got=$(find "$tmp/backup2" -ipath "*/$deployed/$file" | head -n 1)
+            if [ -n "$got" ] && cmp -s "$got" "$samples/gpo/samba/backup/$file"; then
+                ok "samba-tool's backup writes $file as the export does"
+            else
+                diff "$got" "$samples/gpo/samba/backup/$file" | head -n 20
+                fail "samba-tool's $file differs from the export's ($got)"
+            fi
+        done
+    else
+        cat "$tmp/backup2.log"
+        fail "gpo backup of the deployed GPO"
+    fi
+
+    links=$(ns samba-tool gpo getlink "$ou" "${gpo[@]}" 2>&1)
+    grep -qF "$deployed" <<<"$links" && ok "linked to $ou" || { echo "$links"; fail "not linked to $ou"; }
+    acl=$(ns samba-tool gpo aclcheck "${gpo[@]}" 2>&1) && ok "gpo aclcheck is clean" || { echo "$acl"; fail "gpo aclcheck"; }
+
+    # The name is taken now: a second run must fail and leave the first GPO.
+    if out=$(ns bash "$samples/gpo/samba/deploy-on-samba.sh" "${gpo[@]}" 2>&1); then
+        fail "a second deploy of the same name succeeded"
+    else
+        ok "a second deploy of the same name is refused: $(grep -m 1 -o 'A GPO already exist[^.]*' <<<"$out")"
+    fi
+    ns samba-tool gpo show "$deployed" "${gpo[@]}" >/dev/null 2>&1 && ok "the deployed GPO is still there" ||
+        fail "the refused second deploy removed the first GPO"
 fi
 
 echo "samba_domain: $failures failure(s)"

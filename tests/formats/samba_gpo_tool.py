@@ -7,7 +7,10 @@
 #       which `samba-tool gpo create` leaves empty;
 #   samba_gpo_tool.py check-backup BACKUP_DIR EXPECTED_TSV
 #       checks that `samba-tool gpo backup` shows every expected entry, and
-#       nothing else, in its Registry.pol.xml files.
+#       nothing else, in its Registry.pol.xml files;
+#   samba_gpo_tool.py show SMB_CONF PASSWORD GUID
+#       prints the GPO's versionNumber and extension names, one
+#       "attribute<TAB>value" line each, as the directory holds them.
 import os
 import struct
 import sys
@@ -20,8 +23,7 @@ MACHINE_TOOL = "{0F6B957D-509E-11D1-A7CC-0000F87571E3}"
 USER_TOOL = "{0F6B957E-509E-11D1-A7CC-0000F87571E3}"
 
 
-def bump(conf, password, guid, version):
-    import ldb
+def connect(conf, password):
     from samba.auth import system_session
     from samba.credentials import Credentials
     from samba.param import LoadParm
@@ -33,7 +35,29 @@ def bump(conf, password, guid, version):
     creds.guess(lp)
     creds.set_username("Administrator")
     creds.set_password(password)
-    db = SamDB(url="ldap://127.0.0.1", session_info=system_session(), credentials=creds, lp=lp)
+    return SamDB(url="ldap://127.0.0.1", session_info=system_session(), credentials=creds, lp=lp)
+
+
+SHOWN = ["displayName", "versionNumber", "gPCMachineExtensionNames", "gPCUserExtensionNames"]
+
+
+def show(conf, password, guid):
+    import ldb
+    db = connect(conf, password)
+    found = db.search(base=db.get_default_basedn(), scope=ldb.SCOPE_SUBTREE,
+                      expression="(&(objectClass=groupPolicyContainer)(cn=%s))" % ldb.binary_encode(guid),
+                      attrs=SHOWN)
+    if len(found) != 1:
+        print("FAIL: GPO %s found %d times" % (guid, len(found)))
+        return 1
+    for attr in SHOWN:
+        print("%s\t%s" % (attr, found[0][attr][0].decode() if attr in found[0] else ""))
+    return 0
+
+
+def bump(conf, password, guid, version):
+    import ldb
+    db = connect(conf, password)
     found = db.search(base=db.get_default_basedn(), scope=ldb.SCOPE_SUBTREE,
                       expression="(&(objectClass=groupPolicyContainer)(cn=%s))" % guid,
                       attrs=["versionNumber"])
@@ -101,5 +125,7 @@ if __name__ == "__main__":
         sys.exit(bump(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))
     if len(sys.argv) == 4 and sys.argv[1] == "check-backup":
         sys.exit(check_backup(sys.argv[2], sys.argv[3]))
-    print("usage: samba_gpo_tool.py bump SMB_CONF PASSWORD GUID VERSION | check-backup DIR EXPECTED_TSV")
+    if len(sys.argv) == 5 and sys.argv[1] == "show":
+        sys.exit(show(sys.argv[2], sys.argv[3], sys.argv[4]))
+    print("usage: samba_gpo_tool.py show SMB_CONF PASSWORD GUID | bump SMB_CONF PASSWORD GUID VERSION | check-backup DIR EXPECTED_TSV")
     sys.exit(1)
