@@ -6,6 +6,8 @@
 #include "tests/ctl/ctl_fakes.h"
 #include "tests/offline/offline_windows_fixture.h"
 
+#include "tests/support/windows_volume.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -112,7 +114,7 @@ TEST_F(OfflineTool, ACommandThatFailsAnywhereWritesNoHiveAtAll) {
     // The Recycle Bin's texts live in SOFTWARE, which is read-only here;
     // the user's and the machine's settings before it must not be written
     // either.
-    ::chmod(software_.c_str(), 0444);
+    SetReadOnly(software_, true);
     WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = \"Trash\"\n");
     const std::string before = Bytes();
     EXPECT_EQ(kExitFailed, Run({"apply", dir_ / "p.ini"}));
@@ -121,7 +123,7 @@ TEST_F(OfflineTool, ACommandThatFailsAnywhereWritesNoHiveAtAll) {
     EXPECT_EQ(before, Bytes());
     EXPECT_EQ((std::vector<std::string>{"software", "system"}), ListDir(windir_ + "/system32/config"));
 
-    ::chmod(software_.c_str(), 0644);
+    SetReadOnly(software_, false);
     EXPECT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "p.ini"})) << console_.err;
 }
 
