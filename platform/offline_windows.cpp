@@ -140,9 +140,13 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
 
 std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
                                                              bool requireUser) const {
-    auto open = [mode](const std::string& path) {
+    // Folders are followed only while they stay on the Windows volume.
+    struct stat st;
+    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(2, windir_ + ": " + std::strerror(errno));
+    const VolumeBound volume{Parent(windir_), st.st_dev};
+    auto open = [mode, &volume](const std::string& path) {
         std::string error;
-        std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error);
+        std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error, &volume);
         if (!hive) throw OfflineError(1, error);
         return hive;
     };
