@@ -83,12 +83,11 @@ std::string ReadOnlyVolume(const std::string& path) {
 std::atomic<long long> lockWaitMs{HiveFile::kLockWait.count()};
 
 // Names a run stopped part-way leaves beside the hive NAME: its new hive not
-// yet renamed (.NAME.kestro-...tmp) and the undo link of a rollback
+// yet renamed (.NAME.kestro-...) and the undo link of a rollback
 // (.NAME.kestro-undo). Only a writer holding the lock makes them.
 bool IsLeftover(const std::string& entry, const std::string& name) {
     const std::string prefix = "." + name + ".kestro-";
-    return entry.size() > prefix.size() && entry.compare(0, prefix.size(), prefix) == 0 &&
-           (entry.compare(entry.size() - 4, 4, ".tmp") == 0 || entry == prefix + "undo");
+    return entry.size() > prefix.size() && entry.compare(0, prefix.size(), prefix) == 0;
 }
 
 // ---------------------------------------------------------------- dump
@@ -608,7 +607,8 @@ std::string HiveFile::RollBack() {
         UniqueFd copy;
         std::string why;
         FileFault fault;
-        if (folder_.OpenFile(log.backup, O_RDONLY, &copy, &why) && CopyOver(copy.Get(), log.fd.Get(), &fault))
+        if (!failLogRestore_ && folder_.OpenFile(log.backup, O_RDONLY, &copy, &why) &&
+            CopyOver(copy.Get(), log.fd.Get(), &fault))
             log.emptied = false;
         else
             lost.push_back(log.name);

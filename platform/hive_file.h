@@ -133,6 +133,8 @@ public:
         failAfterStep_ = step;
         failAfterLog_ = log;
     }
+    // For tests: a rollback after such a failure cannot put any log back.
+    void FailLogRestoreForTesting() { failLogRestore_ = true; }
 
 private:
     HiveFile(hive_h* h, std::string path, Mode mode);
@@ -177,6 +179,7 @@ private:
     std::string backupPath_;
     int failAfterStep_ = 0;
     int failAfterLog_ = 0;
+    bool failLogRestore_ = false;
 
     bool dirty_ = false;
     bool recovered_ = false;
