@@ -682,11 +682,25 @@ std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* tem
     if (!why.empty()) return "the new hive does not verify: " + why;
     std::uint64_t wanted = 0, written = 0;
     if (!HashHive(h_, &wanted)) return "the hive in memory does not read to the end";
+    hivex_close(h_);
+    h_ = nullptr;
+    bool same = false;
     {
         errno = 0;
         HivePtr reread(hivex_open(SelfPath(out.Get()).c_str(), 0));
-        if (!reread || !HashHive(reread.get(), &written) || written != wanted || failed(3))
-            return "the new hive does not read back as written";
+        same = reread && HashHive(reread.get(), &written) && written == wanted && !failed(3);
+    }
+    // hivex's copy again: what was written, or where that is not sound,
+    // what was read (the changes are then lost, and the commit fails).
+    const int reload = same ? out.Get() : imageFd_ >= 0 ? imageFd_ : fd_.Get();
+    h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
+    if (!same || !h_) {
+        changed_ = false;
+        checked_ = true;
+        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
+        if (!h_) h_ = hivex_open(SelfPath(reload).c_str(), 0);
+        return same ? "cannot read the new hive back: " + Errno(errno ? errno : EIO)
+                    : "the new hive does not read back as written";
     }
 
     // 4. The original stays as NAME.kestro-bak: a second link to it where
