@@ -424,8 +424,10 @@ bool UniqueFd::Reset(int fd) {
 bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* folder, std::string* error) {
     std::string root = bound ? bound->root : std::string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    const bool below = !root.empty() && path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-                       path[root.size()] == '/';
+    // A relative path is below "." too.
+    const bool below = !root.empty() && ((root == "." && !path.empty() && path[0] != '/') ||
+                                         (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                                          path[root.size()] == '/'));
     UniqueFd fd(::open((below ? root : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) {
         *error = Why(below ? root : path, errno);
@@ -433,8 +435,9 @@ bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* fol
     }
     if (below) {
         // One folder at a time from the root, each on the volume.
+        const bool fromHere = root == "." && path.compare(0, 2, "./") != 0;
         std::string walked = root;
-        std::size_t at = root.size() + 1;
+        std::size_t at = fromHere ? 0 : root.size() + 1;
         while (at <= path.size()) {
             std::size_t slash = path.find('/', at);
             if (slash == std::string::npos) slash = path.size();

@@ -138,6 +138,16 @@ TEST_F(RescueSafety, AFolderIsFollowedOnlyWhileItStaysOnTheVolume) {
     EXPECT_EQ(listing, ListDir(outside_ / "Owner"));
 }
 
+TEST_F(RescueSafety, ARelativeWindowsFolderIsWalkedFromTheCurrentFolder) {
+    char here[4096];
+    ASSERT_NE(nullptr, ::getcwd(here, sizeof here));
+    ASSERT_EQ(0, ::chdir(dir_.Path().c_str()));
+    const int code = Run({"set", "DisableTaskMgr", "off"}, "WINDOWS");
+    ASSERT_EQ(0, ::chdir(here));
+    EXPECT_EQ(kExitOk, code) << console_.err;
+    EXPECT_EQ("DWORD:0x00000000", TaskMgr(ntuser_));
+}
+
 TEST_F(RescueSafety, ASecondWriterWaitsAndIsToldWhoHoldsTheHive) {
     Folder folder;
     std::string error;
