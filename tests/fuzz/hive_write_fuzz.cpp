@@ -97,18 +97,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::string error;
-    std::unique_ptr<HiveFile> hive = HiveFile::Open(path, HiveFile::Mode::Write, &error);
-    KESTRO_FUZZ_CHECK(hive != nullptr, "a hive that opens to read does not open to write: %s", error.c_str());
-    HiveRegistryStore store;
-    store.Mount(HiveRegistryStore::Slot::User, std::move(hive));
-    KeyHandle key = 0;
     bool committed = false;
-    if (store.CreateKey(kHkeyCurrentUser, kKey, kKeyAllAccess, &key) == kErrorSuccess) {
-        const std::uint8_t value[4] = {0x78, 0x56, 0x34, 0x12};
-        const RegResult rc = store.SetValue(key, "Value", kRegDword, value, sizeof value);
-        store.CloseKey(key);
-        if (rc == kErrorSuccess) committed = store.Commit(HiveFile::CommitOptions{false}, &error);
-    }
+    {
+        std::unique_ptr<HiveFile> hive = HiveFile::Open(path, HiveFile::Mode::Write, &error);
+        KESTRO_FUZZ_CHECK(hive != nullptr, "a hive that opens to read does not open to write: %s", error.c_str());
+        HiveRegistryStore store;
+        store.Mount(HiveRegistryStore::Slot::User, std::move(hive));
+        KeyHandle key = 0;
+        if (store.CreateKey(kHkeyCurrentUser, kKey, kKeyAllAccess, &key) == kErrorSuccess) {
+            const std::uint8_t value[4] = {0x78, 0x56, 0x34, 0x12};
+            const RegResult rc = store.SetValue(key, "Value", kRegDword, value, sizeof value);
+            store.CloseKey(key);
+            if (rc == kErrorSuccess) committed = store.Commit(HiveFile::CommitOptions{false}, &error);
+        }
+    }  // the store gone, as at the end of a command: its lock too
     if (!committed) {
         // Refused or failed: not a byte changed, nothing beside it.
         KESTRO_FUZZ_CHECK(ReadAll(path) == input, "a commit that did not happen changed the file: %s", error.c_str());
