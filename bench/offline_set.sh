@@ -13,7 +13,7 @@
 # made once (a minute or two) and kept in WORKDIR.
 set -euo pipefail
 kestroctl=$(realpath "$1") empty_hive=$(realpath "$2") work=$3 rounds=${4:-5}
-fixtures=$(cd "$(dirname "$0")/../tests/offline/fixtures" && pwd)
+fixtures=$(cd "$(dirname "$0")/../tests/platform/fixtures" && pwd)
 mkdir -p "$work"
 work=$(realpath "$work")
 

@@ -1,6 +1,6 @@
 // The console tool's commands over one registry store, whatever store the
 // program chose at start. Every command is registered in commands.cpp's
-// one table.
+// one table; each verb has a file of its own (list.cpp, get.cpp, ...).
 #pragma once
 
 #include "platform/registry_store.h"

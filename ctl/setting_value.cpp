@@ -87,6 +87,16 @@ bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue
     return false;
 }
 
+SettingValue SettingValueOfState(ValueKind kind, const std::string& state) {
+    switch (kind) {
+        case ValueKind::Toggle: return SettingValue::Toggle(state == "on");
+        case ValueKind::Number: return SettingValue::Number(std::stoi(state));
+        case ValueKind::Text:
+        case ValueKind::Action: break;
+    }
+    return SettingValue::Text(Utf8ToWide(state));
+}
+
 std::string DisplaySettingValue(const SettingValue& value) {
     switch (value.kind) {
         case ValueKind::Toggle: return value.on ? "on" : "off";

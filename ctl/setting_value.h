@@ -40,6 +40,11 @@ inline bool operator!=(const SettingValue& a, const SettingValue& b) { return !(
 // says what was expected.
 bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue* value, std::string* error);
 
+// A state as a .reg or Registry.pol file's match gives it (formats/
+// entry_match.h): "on" or "off", a decimal number that fits, or a UTF-8
+// text taken as it is, with no quotes removed.
+SettingValue SettingValueOfState(ValueKind kind, const std::string& state);
+
 // The value as ParseSettingValue reads it back; texts always quoted.
 std::string FormatSettingValue(const SettingValue& value);
 // For people: texts without quotes.

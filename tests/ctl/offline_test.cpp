@@ -4,7 +4,7 @@
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
 #include "tests/ctl/ctl_fakes.h"
-#include "tests/offline/offline_windows_fixture.h"
+#include "tests/platform/offline_windows_fixture.h"
 
 #include "tests/support/windows_volume.h"
 

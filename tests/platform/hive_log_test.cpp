@@ -6,7 +6,7 @@
 #include "platform/hive_log.h"
 #include "platform/hive_registry.h"
 #include "tests/support/hive_files.h"
-#include "tests/offline/log_fixture.h"
+#include "tests/platform/log_fixture.h"
 #include "tests/support/windows_volume.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // and the user profiles, whatever the case of their names, and clear errors
 // with the tool's exit codes when something is missing.
 #include "platform/offline_windows.h"
-#include "tests/offline/offline_windows_fixture.h"
+#include "tests/platform/offline_windows_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,74 @@
+// What every command of kestroctl shares: the options of the command line,
+// the store and console it runs on, and the helpers more than one verb
+// uses. Each verb lives in a file of its own (list.cpp, get.cpp, ...);
+// commands.cpp registers them in its one table.
+#pragma once
+
+#include "ctl/commands.h"
+#include "ctl/current_state.h"
+#include "ctl/profile.h"
+
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+// Everything any command takes; each command declares the part it uses.
+struct Options {
+    std::string name;
+    std::string value;
+    std::string file;
+    bool json = false;
+    bool dryRun = false;
+    std::string profile;    // export: the profile to export instead of this machine's state
+    std::string format;     // export: "reg" or "pol"
+    std::string scope;      // apply: "user" or "machine" for a policy file outside User/Machine
+    bool ignoreUnknown = false;
+    bool noNotify = false;  // set, apply, clear-search-history: no WM_SETTINGCHANGE afterwards
+};
+
+struct Context {
+    RegistryStore& store;
+    Console& console;
+    const Options& options;
+
+    int Fail(int code, const std::string& message) {
+        console.Err("kestroctl: " + message + "\n");
+        return code;
+    }
+};
+
+// The setting by that name, or null having said why (an unknown name, or
+// an action), with the exit code in *code.
+const Setting* LookUp(Context& context, const std::string& name, int* code);
+
+// What must hold on this machine before a value is written: the wallpaper,
+// as in the window, is an existing file, and is stored with its full path.
+bool Prepare(const Setting& row, SettingValue* value, std::string* error);
+
+// Whether Group Policy leaves the setting behind when its GPO is removed.
+bool Tattoos(const Setting& row);
+
+// A state for people: the value, or why there is none.
+std::string StateText(const SettingState& state);
+
+// A profile file; false, having said why, when it cannot be read or is
+// malformed.
+bool ReadProfileFile(Context& context, const std::string& file, Profile* profile, int* code);
+
+// The verbs: how each declares its options, and what it does.
+void DeclareList(CLI::App& command, Options& options);
+int RunList(Context& context);
+void DeclareGet(CLI::App& command, Options& options);
+int RunGet(Context& context);
+void DeclareSet(CLI::App& command, Options& options);
+int RunSet(Context& context);
+int RunClearSearchHistory(Context& context);
+void DeclareSave(CLI::App& command, Options& options);
+int RunSave(Context& context);
+void DeclareApply(CLI::App& command, Options& options);
+int RunApply(Context& context);
+void DeclareExport(CLI::App& command, Options& options);
+int RunExport(Context& context);
+
+}  // namespace kestro

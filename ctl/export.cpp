@@ -1,0 +1,87 @@
+// kestroctl export: the settings as a .reg file or as Group Policy
+// Registry.pol files.
+#include "ctl/command_context.h"
+
+#include "ctl/writes.h"
+#include "formats/file_bytes.h"
+#include "formats/layout.h"
+#include "formats/policy_file.h"
+#include "formats/reg_file.h"
+#include "platform/files.h"
+
+#include <CLI/CLI.hpp>
+
+namespace kestro {
+
+namespace {
+
+std::string TattooNames() {
+    std::string names;
+    for (const Setting& row : kCatalogue)
+        if (row.HasState() && Tattoos(row)) names += std::string(names.empty() ? "" : ", ") + row.name;
+    return names;
+}
+
+}  // namespace
+
+void DeclareExport(CLI::App& command, Options& options) {
+    command.require_subcommand(1);
+    CLI::App* reg = command.add_subcommand("reg", "a .reg file for regedit and reg import (UTF-16LE)");
+    reg->add_option("FILE", options.file, "the .reg file to write")->required();
+    reg->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    reg->callback([&options] { options.format = "reg"; });
+    CLI::App* pol = command.add_subcommand("pol", "Group Policy: DIR/User/Registry.pol and DIR/Machine/Registry.pol");
+    pol->add_option("DIR", options.file, "the folder to write into, as a GPO's folder in SYSVOL")->required();
+    pol->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    pol->callback([&options] { options.format = "pol"; });
+    command.footer(
+        "The values are exactly those the window's writers store. The search history is an action, not a\n"
+        "setting, and is not exported. HKEY_CLASSES_ROOT values go to the machine's Registry.pol under\n"
+        "Software\\Classes. These settings stay behind (\"tattoo\") when their GPO is removed, as they lie\n"
+        "outside the Policies keys: " + TattooNames() + ".");
+}
+
+int RunExport(Context& context) {
+    const Options& options = context.options;
+    Profile profile;
+    if (!options.profile.empty()) {
+        int code = kExitOk;
+        if (!ReadProfileFile(context, options.profile, &profile, &code)) return code;
+    } else {
+        std::vector<std::string> notes;
+        const bool complete = CurrentProfile(context.store, &profile, &notes);
+        for (const std::string& note : notes) context.console.Err("kestroctl: " + note + "\n");
+        // A part of the state is not this machine's state: write nothing.
+        if (!complete) return context.Fail(kExitFailed, "not every setting could be read; nothing was exported");
+    }
+    const std::vector<RegValue> values = RegistryValuesFor(profile);
+    try {
+        if (options.format == "reg") {
+            WriteFileBytes(options.file, WriteRegFile(values));
+            context.console.Out(std::to_string(values.size()) + " values written to " + options.file + "\n");
+        } else {
+            const PolicyFiles files = WritePolicyFiles(values);
+#ifdef _WIN32
+            const std::string slash = "\\";
+#else
+            const std::string slash = "/";
+#endif
+            const std::string user = options.file + slash + layout::kPolUserFolder;
+            const std::string machine = options.file + slash + layout::kPolMachineFolder;
+            MakeDirectory(options.file);
+            MakeDirectory(user);
+            MakeDirectory(machine);
+            WriteFileBytes(user + slash + layout::kPolFileName, files.user);
+            WriteFileBytes(machine + slash + layout::kPolFileName, files.machine);
+            context.console.Out(std::to_string(values.size()) + " values written to " + user + slash +
+                                layout::kPolFileName + " and " + machine + slash + layout::kPolFileName + "\n");
+        }
+    } catch (const FormatError& e) {
+        return context.Fail(kExitUsage, std::string("cannot export: ") + e.what());
+    } catch (const FileError& e) {
+        return context.Fail(kExitFailed, e.what());
+    }
+    return kExitOk;
+}
+
+}  // namespace kestro

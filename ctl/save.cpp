@@ -1,0 +1,26 @@
+// kestroctl save: every setting's state as a profile.
+#include "ctl/command_context.h"
+
+#include "platform/files.h"
+
+#include <CLI/CLI.hpp>
+
+namespace kestro {
+
+void DeclareSave(CLI::App& command, Options& options) {
+    command.add_option("FILE", options.file, "the profile to write")->required();
+}
+
+int RunSave(Context& context) {
+    Profile profile;
+    std::vector<std::string> notes;
+    const bool complete = CurrentProfile(context.store, &profile, &notes);
+    std::string error;
+    if (!WriteFileAtomically(context.options.file, WriteProfile(profile, notes), &error))
+        return context.Fail(kExitFailed, "cannot write " + context.options.file + ": " + error);
+    if (complete) return kExitOk;
+    for (const std::string& note : notes) context.console.Err("kestroctl: " + note + "\n");
+    return kExitFailed;
+}
+
+}  // namespace kestro
