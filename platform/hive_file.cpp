@@ -314,6 +314,11 @@ HiveFile::~HiveFile() {
     if (imageFd_ >= 0) ::close(imageFd_);
 }
 
+hive_h* HiveFile::Handle() const {
+    if (!h_ && reload_) h_ = hivex_open(SelfPath(fd_.Get()).c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
+    return h_;
+}
+
 std::vector<std::string> HiveFile::LogPaths() const {
     std::vector<std::string> out;
     for (const LogFile& log : logs_) out.push_back(LogPath(log));
@@ -510,7 +515,7 @@ const std::string& HiveFile::WriteRefusal() {
             }
             if (why.empty()) {
                 // What is in memory must be a hive that reads to the end too.
-                if (!ReadsToTheEnd(h_))
+                if (!ReadsToTheEnd(Handle()))
                     why = "its tree cannot be read to the end (" + Errno(errno) + ")";
             }
             if (!why.empty()) refusal_ = path_ + ": " + why + ". Nothing was written to it.";
@@ -538,6 +543,13 @@ std::string HiveFile::Commit(const CommitOptions& options) {
     bool madeBackup = false;
     renamed_ = false;
     error = CommitSteps(options, &temp, &madeBackup);
+    if (!error.empty() && !h_ && reload_) {
+        // hivex's copy was let go after the new file was verified, and the
+        // changes are now only in that file, which this failure takes away.
+        changed_ = false;
+        checked_ = true;
+        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
+    }
     if (!error.empty()) {
         if (renamed_) {
             std::string state = RollBack();
@@ -663,7 +675,7 @@ std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* tem
     if (!folder_.CreateNew("." + name_, &out, temp, &fault))
         return "cannot create a file beside it: " + fault.reason;
     errno = 0;
-    if (hivex_commit(h_, SelfPath(out.Get()).c_str(), 0) != 0 || failed(1))
+    if (hivex_commit(Handle(), SelfPath(out.Get()).c_str(), 0) != 0 || failed(1))
         return "cannot write the new hive: " + Errno(errno ? errno : EIO);
 
     // 2. On the disk, with the original's mode, owner, and what Windows
@@ -681,7 +693,7 @@ std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* tem
     std::string why = CheckBaseBlock(out.Get());
     if (!why.empty()) return "the new hive does not verify: " + why;
     std::uint64_t wanted = 0, written = 0;
-    if (!HashHive(h_, &wanted)) return "the hive in memory does not read to the end";
+    if (!HashHive(Handle(), &wanted)) return "the hive in memory does not read to the end";
     hivex_close(h_);
     h_ = nullptr;
     bool same = false;
@@ -690,18 +702,21 @@ std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* tem
         HivePtr reread(hivex_open(SelfPath(out.Get()).c_str(), 0));
         same = reread && HashHive(reread.get(), &written) && written == wanted && !failed(3);
     }
-    // hivex's copy again: what was written, or where that is not sound,
-    // what was read (the changes are then lost, and the commit fails).
-    const int reload = same ? out.Get() : imageFd_ >= 0 ? imageFd_ : fd_.Get();
-    h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
-    if (!same || !h_) {
+    if (!same) {
+        // hivex's copy again from what was read: the changes are lost, and
+        // the commit fails.
+        const int reload = imageFd_ >= 0 ? imageFd_ : fd_.Get();
+        h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
+        if (!h_) h_ = hivex_open(SelfPath(reload).c_str(), 0);
         changed_ = false;
         checked_ = true;
         refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
-        if (!h_) h_ = hivex_open(SelfPath(reload).c_str(), 0);
-        return same ? "cannot read the new hive back: " + Errno(errno ? errno : EIO)
-                    : "the new hive does not read back as written";
+        return "the new hive does not read back as written";
     }
+    // Taken again from the new file when next asked for (Handle): after the
+    // rename that is fd_; before it, a failure puts the original back and
+    // the new file's bytes are still what is wanted.
+    reload_ = true;
 
     // 4. The original stays as NAME.kestro-bak: a second link to it where
     // the file system has them, else a copy with its descriptor. An older

@@ -61,7 +61,9 @@ public:
     HiveFile(const HiveFile&) = delete;
     HiveFile& operator=(const HiveFile&) = delete;
 
-    hive_h* Handle() const { return h_; }
+    // hivex's handle. After a commit hivex's copy is taken again from the
+    // new file only when it is asked for: a command ends at its commit.
+    hive_h* Handle() const;
     const std::string& Path() const { return path_; }
     // What the open found and did that the user should hear of.
     const std::vector<std::string>& Notes() const { return notes_; }
@@ -163,7 +165,8 @@ private:
     std::string Lock();
     std::string LogPath(const LogFile& log) const { return folder_.PathOf(log.name); }
 
-    hive_h* h_;
+    mutable hive_h* h_;
+    bool reload_ = false;  // h_ is to be taken again from fd_
     std::string path_;
     Mode mode_;
     Folder folder_;     // the hive's folder, held: every name is relative to it
