@@ -130,7 +130,9 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         const ProfileEntry& entry = profile.entries[i];
         try {
             WriteSetting(*entry.row, entry.value);
-            context.console.Out(std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n");
+            const std::string line = std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n";
+            if (context.stores.WritesAtClose()) context.unconfirmed.emplace_back(entry.row, line);
+            else context.console.Out(line);
         } catch (const std::exception& failure) {
             ++failures;
             context.Fail(kExitFailed, labels[i] + ": " + entry.row->name + ": " + failure.what());
@@ -160,7 +162,7 @@ int RunApply(Context& context) {
     // All of it is checked before anything is written.
     std::string error;
     for (std::size_t i = 0; i < profile.entries.size(); ++i)
-        if (!Prepare(*profile.entries[i].row, &profile.entries[i].value, &error))
+        if (!Prepare(context, *profile.entries[i].row, &profile.entries[i].value, &error))
             return context.Fail(kExitUsage, labels[i] + ": " + error);
     return context.options.dryRun ? ReportDryRun(context, profile) : WriteEntries(context, profile, labels);
 }

@@ -21,18 +21,22 @@ const Setting* LookUp(Context& context, const std::string& name, int* code) {
     return row;
 }
 
-// What must hold on this machine before a value is written: the wallpaper,
-// as in the window, is an existing file, and is stored with its full path.
-// The empty text is no wallpaper (XP's "(None)"), stored as it is.
-bool Prepare(const Setting& row, SettingValue* value, std::string* error) {
-    if (&row != &CatalogueRow(SettingId::Wallpaper) || value->text.empty()) return true;
-    const std::string path = WideToUtf8(value->text);
-    if (!IsExistingFile(path)) {
-        *error = "Wallpaper: no such file: " + path;
+// The running system's own: an existing file, stored with its full path.
+bool StoreProvider::CheckFilePath(std::wstring* path, std::string* error) {
+    const std::string utf8 = WideToUtf8(*path);
+    if (!IsExistingFile(utf8)) {
+        *error = "no such file: " + utf8;
         return false;
     }
-    value->text = Utf8ToWide(FullPath(path));
+    *path = Utf8ToWide(FullPath(utf8));
     return true;
+}
+
+bool Prepare(Context& context, const Setting& row, SettingValue* value, std::string* error) {
+    if (!row.namesFile || value->text.empty()) return true;
+    if (context.stores.CheckFilePath(&value->text, error)) return true;
+    *error = std::string(row.name) + ": " + *error;
+    return false;
 }
 
 // Whether Group Policy leaves the setting behind when its GPO is removed:

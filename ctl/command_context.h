@@ -31,6 +31,10 @@ struct Context {
     RegistryStore& store;
     Console& console;
     const Options& options;
+    StoreProvider& stores;
+    // What a store that writes at its close has yet to keep: each entry's
+    // row and the line that reports it as set.
+    std::vector<std::pair<const Setting*, std::string>> unconfirmed;
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");
@@ -42,9 +46,11 @@ struct Context {
 // an action), with the exit code in *code.
 const Setting* LookUp(Context& context, const std::string& name, int* code);
 
-// What must hold on this machine before a value is written: the wallpaper,
-// as in the window, is an existing file, and is stored with its full path.
-bool Prepare(const Setting& row, SettingValue* value, std::string* error);
+// What must hold before a value is written: a text that names a file, as
+// in the window, names an existing file of the Windows it goes to, and is
+// stored as its store provider says (on a running Windows, with its full
+// path). The empty text is no file (XP's "(None)" wallpaper), stored as it is.
+bool Prepare(Context& context, const Setting& row, SettingValue* value, std::string* error);
 
 // Whether Group Policy leaves the setting behind when its GPO is removed.
 bool Tattoos(const Setting& row);

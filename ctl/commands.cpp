@@ -108,16 +108,22 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
     // noted for the notification.
     WriteRecordingStore recorder(*store);
     int code;
+    std::vector<std::pair<const Setting*, std::string>> unconfirmed;
     {
         ScopedRegistryStore active(recorder);
-        Context context{recorder, console, options};
+        Context context{recorder, console, options, stores, {}};
         try {
             code = command.run(context);
         } catch (const std::exception& failure) {
             code = context.Fail(kExitFailed, failure.what());
         }
+        unconfirmed = std::move(context.unconfirmed);
     }
-    if (!stores.Close(code == kExitOk, &why)) {
+    const bool kept = stores.Close(code == kExitOk, &why);
+    // Only what reached the files is reported as set.
+    for (const auto& entry : unconfirmed)
+        if (stores.Kept(entry.first->root, entry.first->keyPath)) console.Out(entry.second);
+    if (!kept) {
         console.Err("kestroctl: " + why + "\n");
         if (code == kExitOk) code = kExitFailed;
     } else if (use.writes && !options.noNotify) {
@@ -146,8 +152,11 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     }
     const std::vector<OwnCommand> own = stores.OwnCommands();
     const OwnCommand* chosenOwn = nullptr;
-    for (const OwnCommand& command : own)
-        app.add_subcommand(command.name, command.summary)->callback([&chosenOwn, &command] { chosenOwn = &command; });
+    for (const OwnCommand& command : own) {
+        CLI::App* sub = app.add_subcommand(command.name, command.summary);
+        if (command.declare) command.declare(*sub);
+        sub->callback([&chosenOwn, &command] { chosenOwn = &command; });
+    }
 
     if (IsUnknownCommand(arguments, own)) {
         console.Err("kestroctl: unknown command '" + arguments[0] + "'\nkestroctl --help lists the commands.\n");

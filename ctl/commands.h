@@ -43,6 +43,8 @@ struct OwnCommand {
     std::string name;
     std::string summary;
     std::function<int(Console&)> run;
+    // Its own options, when it has any.
+    std::function<void(CLI::App&)> declare = nullptr;
 };
 
 // Chooses the store the commands work on.
@@ -64,6 +66,18 @@ public:
     // command that wrote some: the running Windows' provider gives one;
     // a store of files (offline hives) has nobody to tell.
     virtual PolicyBroadcaster* Broadcaster() { return nullptr; }
+
+    // The text of a setting that names a file (Setting::namesFile), as the
+    // registry is to hold it, checked against the file system of the Windows
+    // the store belongs to; false with *error when it names no file there.
+    // This: the running system's, an existing file stored with its full path.
+    virtual bool CheckFilePath(std::wstring* path, std::string* error);
+
+    // Whether what a command writes reaches the registry only at Close (a
+    // store of files): a value is then reported as set only once Close has
+    // kept it, and Kept says, after Close, whether that of a key was kept.
+    virtual bool WritesAtClose() const { return false; }
+    virtual bool Kept(KeyHandle /*root*/, const std::string& /*keyPath*/) const { return true; }
 };
 
 // `arguments` without the program's name; "/?" stands for --help.

@@ -1,8 +1,14 @@
 #include "ctl/offline_store.h"
 
+#include "ctl/restore.h"
+#include "platform/files.h"
+#include "platform/hive_backups.h"
 #include "platform/offline_windows.h"
+#include "platform/text.h"
 
 #include <CLI/CLI.hpp>
+
+#include <algorithm>
 
 namespace kestro {
 
@@ -15,23 +21,116 @@ void OfflineStoreProvider::AddOptions(CLI::App& app) {
     app.add_flag("--no-backup", noBackup_, "with --offline: keep no NAME.kestro-bak of a changed hive");
 }
 
+namespace {
+
+// What a Windows that resumes from a saved session would undo, and what to
+// do about it (the README's "Windows 8 and later, hibernated ...").
+const char kSessionAdvice[] =
+    "Start that Windows and shut it down fully (hold Shift while choosing Shut down, or run shutdown /s /t 0), "
+    "and to keep it so run powercfg /h off as an administrator, which turns hibernation and fast start-up off; "
+    "kestroctl(1) tells the other ways";
+
+// The profiles as a table, and what they were found from on the error
+// stream.
+int ListUsers(const OfflineWindows& windows, Console& console) {
+    struct Line {
+        std::string account, sid, hive, folder;
+    };
+    std::vector<Line> lines = {{"ACCOUNT", "SID", "NTUSER.DAT", "FOLDER"}};
+    for (const OfflineWindows::UserProfile& user : windows.Users()) {
+        std::string folder = user.folder.empty() ? user.windowsPath + " (no such folder on this volume)" : user.folder;
+        if (user.systemProfile) folder += " (system profile)";
+        if (!user.listed) folder += " (not loaded by Windows: ProfileList does not name it)";
+        lines.push_back({user.account.empty() ? "-" : user.account, user.sid.empty() ? "-" : user.sid,
+                         user.hivePath.empty() ? "no" : "yes", folder});
+    }
+    // Columns as wide as their longest entry, in characters: a Russian
+    // account name is two bytes a letter.
+    const auto width = [](const std::string& s) {
+        return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    };
+    std::size_t account = 0, sid = 0;
+    for (const Line& line : lines) {
+        account = std::max(account, width(line.account));
+        sid = std::max(sid, width(line.sid));
+    }
+    const auto pad = [&width](const std::string& s, std::size_t to) { return s + std::string(to - width(s) + 2, ' '); };
+    for (const Line& line : lines)
+        console.Out(pad(line.account, account) + pad(line.sid, sid) + pad(line.hive, 10) + line.folder + "\n");
+    if (!windows.ProfileListNote().empty()) console.Err("kestroctl: note: " + windows.ProfileListNote() + "\n");
+    else if (!windows.AccountNote().empty()) console.Err("kestroctl: note: " + windows.AccountNote() + "\n");
+    return kExitOk;
+}
+
+HiveRegistryStore::Slot SlotOf(KeyHandle root, const std::string& keyPath) {
+    if (root == kHkeyCurrentUser) return HiveRegistryStore::Slot::User;
+    if (root == kHkeyLocalMachine && SameAsciiNoCase(keyPath.substr(0, keyPath.find('\\')), "SYSTEM"))
+        return HiveRegistryStore::Slot::System;
+    return HiveRegistryStore::Slot::Software;  // HKEY_CLASSES_ROOT is SOFTWARE's Classes
+}
+
+}  // namespace
+
 std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
-    return {{"list-users", "with --offline: the user profiles that have an NTUSER.DAT", [this](Console& console) {
-                 if (windir_.empty()) {
-                     console.Err("kestroctl: list-users needs --offline WINDIR\n");
-                     return kExitUsage;
-                 }
-                 try {
-                     OfflineWindows windows(windir_);
-                     for (const OfflineWindows::UserProfile& user : windows.Users())
-                         console.Out(user.name + (user.systemProfile ? "  (system profile)" : "") + "  " +
-                                     user.hivePath + "\n");
-                 } catch (const OfflineError& e) {
-                     console.Err(std::string("kestroctl: ") + e.what() + "\n");
-                     return e.ExitCode();
-                 }
-                 return kExitOk;
-             }}};
+    OwnCommand listUsers{"list-users", "with --offline: the user profiles, from ProfileList, and their folders",
+                         [this](Console& console) {
+                             if (windir_.empty()) {
+                                 console.Err("kestroctl: list-users needs --offline WINDIR\n");
+                                 return kExitUsage;
+                             }
+                             try {
+                                 return ListUsers(OfflineWindows(windir_), console);
+                             } catch (const OfflineError& e) {
+                                 console.Err(std::string("kestroctl: ") + e.what() + "\n");
+                                 return e.ExitCode();
+                             }
+                         }};
+    OwnCommand restore{
+        "restore",
+        "with --offline: puts back the newest backups of the hives the user's settings touch, logs included",
+        [this](Console& console) {
+            if (windir_.empty()) {
+                console.Err("kestroctl: restore needs --offline WINDIR\n");
+                return kExitUsage;
+            }
+            try {
+                OfflineWindows windows(windir_);
+                const std::string session = windows.SavedSession();
+                if (!session.empty() && !dryRun_) {
+                    console.Err("kestroctl: " + windows.Volume() + ": " + session +
+                                ", and would undo what is put back now, so nothing was. " + kSessionAdvice + ".\n");
+                    return kExitFailed;
+                }
+                return RunRestore(windows, user_, dryRun_, force_, console);
+            } catch (const OfflineError& e) {
+                console.Err(std::string("kestroctl: ") + e.what() + "\n");
+                return e.ExitCode();
+            }
+        },
+        [this](CLI::App& command) {
+            command.add_flag("--dry-run", dryRun_, "say what would be put back, change nothing");
+            command.add_flag("--force", force_,
+                             "put back even where the files changed since kestroctl wrote them (Windows ran since)");
+        }};
+    return {listUsers, restore};
+}
+
+bool OfflineStoreProvider::CheckFilePath(std::wstring* path, std::string* error) {
+    std::string utf8 = WideToUtf8(*path);
+    if (!windows_) windows_ = std::make_unique<OfflineWindows>(windir_);
+    const std::string onVolume = windows_->MapWindowsPath(utf8, error);
+    if (onVolume.empty()) return false;
+    if (!IsExistingFile(onVolume)) {
+        *error = utf8 + ": not a file (" + onVolume + ")";
+        return false;
+    }
+    std::replace(utf8.begin(), utf8.end(), '/', '\\');
+    *path = Utf8ToWide(utf8);
+    return true;
+}
+
+bool OfflineStoreProvider::Kept(KeyHandle root, const std::string& keyPath) const {
+    return committed_.count(SlotOf(root, keyPath)) > 0;
 }
 
 RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why, int* code) {
@@ -42,8 +141,21 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         return nullptr;
     }
     try {
-        store_ = OfflineWindows(windir_).OpenStore(use.writes ? HiveFile::Mode::Write : HiveFile::Mode::ReadOnly,
-                                                   user_, use.userKeys);
+        windows_ = std::make_unique<OfflineWindows>(windir_);
+        // A Windows that resumes from its saved session puts back what it
+        // held in memory, over anything written to its files meanwhile.
+        const std::string session = windows_->SavedSession();
+        if (!session.empty() && use.writes) {
+            *why = windows_->Volume() + ": " + session + ", and would undo what is written now, so nothing was "
+                   "written. " + kSessionAdvice + ".";
+            *code = kExitFailed;
+            return nullptr;
+        }
+        if (!session.empty())
+            console_.Err("kestroctl: note: " + windows_->Volume() + ": " + session +
+                         "; what is shown is what the files hold, and may not be what Windows resumes with\n");
+        store_ = windows_->OpenStore(use.writes ? HiveFile::Mode::Write : HiveFile::Mode::ReadOnly, user_,
+                                     use.userKeys);
     } catch (const OfflineError& e) {
         *why = e.what();
         *code = e.ExitCode();
@@ -75,6 +187,7 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
 }
 
 bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
+    committed_.clear();
     if (!store_) return true;
     std::unique_ptr<HiveRegistryStore> store = std::move(store_);
     std::vector<std::string> refusals = store->Refusals();
@@ -95,8 +208,25 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
         console_.Err("kestroctl: nothing was written to the hives\n");
         return true;
     }
+    std::vector<HiveRegistryStore::Slot> changed;
+    for (HiveRegistryStore::Slot slot :
+         {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User})
+        if (store->Mounted(slot) && store->Mounted(slot)->Changed()) changed.push_back(slot);
     std::vector<std::string> written, backups;
     bool ok = store->Commit(HiveFile::CommitOptions{!noBackup_}, why, &written, &backups);
+    // A hive is written when its commit left nothing pending; Commit stops
+    // at the first failure, and those after it keep their changes unwritten.
+    // Beside each backup, what this run left in place, for restore.
+    const std::string run = NewRunName();
+    for (HiveRegistryStore::Slot slot : changed) {
+        const HiveFile* hive = store->Mounted(slot);
+        if (hive->Changed()) continue;
+        committed_.insert(slot);
+        std::string error;
+        if (!hive->BackupPath().empty() && !RecordCommit(hive->Path(), hive->BackupPath(), run, &error))
+            console_.Err("kestroctl: warning: no record beside " + hive->BackupPath() + " (" + error +
+                         "): restore will put it back only with --force\n");
+    }
     for (const std::string& file : written) console_.Err("kestroctl: wrote " + file + "\n");
     for (const std::string& file : backups) console_.Err("kestroctl: the original is kept as " + file + "\n");
     for (HiveRegistryStore::Slot slot :

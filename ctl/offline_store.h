@@ -4,8 +4,10 @@
 
 #include "ctl/commands.h"
 #include "platform/hive_registry.h"
+#include "platform/offline_windows.h"
 
 #include <memory>
+#include <set>
 #include <string>
 
 namespace kestro {
@@ -17,25 +19,37 @@ public:
 
     // --offline WINDIR, --user NAME, --no-backup.
     void AddOptions(CLI::App& app) override;
-    // list-users: the profiles that hold an NTUSER.DAT.
+    // list-users: the profiles, as ProfileList and the folders tell them.
+    // restore: the newest backups put back (ctl/restore.h).
     std::vector<OwnCommand> OwnCommands() override;
     // The hives, read-only unless the command writes; exit 2 for what cannot
-    // be found, 1 for a hive that cannot be read. A hive Windows left dirty
-    // is read as recovered from its logs, and says so on the error stream;
-    // where its logs cannot be used, a reading command shows what the file
-    // holds, with a warning, and exits 1.
+    // be found, 1 for a hive that cannot be read, or for a write to a
+    // Windows that is hibernated. A hive Windows left dirty is read as
+    // recovered from its logs, and says so on the error stream; where its
+    // logs cannot be used, a reading command shows what the file holds, with
+    // a warning, and exits 1.
     RegistryStore* Open(const StoreUse& use, std::string* why, int* code) override;
     // Writes what a successful command changed, every hive safely; after a
     // failed command, or when a hive refused a change, nothing at all.
     bool Close(bool succeeded, std::string* why) override;
+
+    // A Windows path of a file on the volume (C:\..., %SystemRoot%\...),
+    // stored as given, with backslashes.
+    bool CheckFilePath(std::wstring* path, std::string* error) override;
+    bool WritesAtClose() const override { return true; }
+    bool Kept(KeyHandle root, const std::string& keyPath) const override;
 
 private:
     Console& console_;
     std::string windir_;
     std::string user_;
     bool noBackup_ = false;
+    bool dryRun_ = false;  // restore
+    bool force_ = false;   // restore
     int unrecovered_ = 0;  // dirty hives read as the file holds them
+    std::unique_ptr<OfflineWindows> windows_;
     std::unique_ptr<HiveRegistryStore> store_;
+    std::set<HiveRegistryStore::Slot> committed_;  // the hives the last Close wrote
 };
 
 }  // namespace kestro

@@ -18,7 +18,7 @@ int RunSet(Context& context) {
     if (!row) return code;
     SettingValue value;
     std::string error;
-    if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(*row, &value, &error))
+    if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(context, *row, &value, &error))
         return context.Fail(kExitUsage, error);
     try {
         WriteSetting(*row, value);

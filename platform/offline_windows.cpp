@@ -2,13 +2,18 @@
 
 #include "platform/text.h"
 
+#include <hivex.h>
+
 #include <algorithm>
-#include <cstdlib>
-#include <set>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestro {
 
@@ -24,7 +29,7 @@ bool IsFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Follows `names` down from `dir`, each without regard to case; empty when
+// Follows `names` down from `dir`, each as NTFS matches names; empty when
 // one is missing.
 std::string FindPathNoCase(std::string dir, std::initializer_list<const char*> names) {
     for (const char* name : names) {
@@ -43,99 +48,447 @@ std::string Parent(const std::string& path) {
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The parts of a Windows or POSIX path, without empty ones and ".".
+std::vector<std::string> SplitPath(const std::string& path, const char* separators) {
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t end = path.find_first_of(separators, at);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(at, end - at);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        at = end + 1;
+    }
+    return parts;
+}
+
+// The well-known profiles of the system's own accounts.
+bool IsSystemSid(const std::string& sid) { return sid == "S-1-5-18" || sid == "S-1-5-19" || sid == "S-1-5-20"; }
+
 // Profiles that no person logs on to: the template for new users and the
 // service accounts.
 bool IsSystemProfile(const std::string& name) {
     for (const char* s : {"Default User", "Default", "LocalService", "NetworkService", "All Users", "Public",
                           "systemprofile"})
-        if (SameAsciiNoCase(name, s)) return true;
+        if (SameNtfsName(name, s)) return true;
     return false;
+}
+
+// A hive opened read-only for a look at a few keys; null with *why when it
+// cannot be read.
+std::unique_ptr<HiveFile> Peek(const std::string& path, std::string* why) {
+    if (path.empty()) {
+        *why = "it is not there";
+        return nullptr;
+    }
+    return HiveFile::Open(path, HiveFile::Mode::ReadOnly, why);
+}
+
+// The key at `path` ("A\\B") below the hive's root, or 0.
+hive_node_h Child(hive_h* h, const std::string& path) {
+    hive_node_h node = hivex_root(h);
+    for (const std::string& part : SplitPath(path, "\\")) {
+        if (!node) return 0;
+        errno = 0;
+        node = hivex_node_get_child(h, node, part.c_str());
+    }
+    return node;
+}
+
+// A text value (REG_SZ or REG_EXPAND_SZ) of `node`, or empty.
+std::string TextValue(hive_h* h, hive_node_h node, const char* name) {
+    if (!node) return std::string();
+    errno = 0;
+    hive_value_h value = hivex_node_get_value(h, node, name);
+    if (!value) return std::string();
+    std::uint32_t type = 0;
+    std::size_t len = 0;
+    char* data = HiveValueData(h, value, &type, &len);
+    std::string text;
+    if (data && (type == 1 || type == 2)) {
+        std::u16string units = Utf16FromLeBytes(reinterpret_cast<const std::uint8_t*>(data), len);
+        while (!units.empty() && units.back() == u'\0') units.pop_back();
+        text = Utf16ToUtf8(units);
+    }
+    std::free(data);
+    return text;
+}
+
+// The type field of a value, which the SAM uses to hold a number: taken as
+// the number stored, whatever hivex's enum says.
+bool ValueTypeNumber(hive_h* h, hive_value_h value, std::uint32_t* number) {
+    static_assert(sizeof(hive_type) == sizeof(std::uint32_t), "hive_type is a 32-bit field");
+    hive_type raw;
+    std::size_t len = 0;
+    if (hivex_value_type(h, value, &raw, &len) != 0) return false;
+    std::memcpy(number, &raw, sizeof raw);
+    return true;
+}
+
+// The relative identifier: a SID's last part.
+bool RidOf(const std::string& sid, std::uint32_t* rid) {
+    std::size_t dash = sid.rfind('-');
+    if (dash == std::string::npos || dash + 1 >= sid.size()) return false;
+    std::uint64_t n = 0;
+    for (std::size_t i = dash + 1; i < sid.size(); ++i) {
+        if (sid[i] < '0' || sid[i] > '9') return false;
+        n = n * 10 + static_cast<std::uint64_t>(sid[i] - '0');
+        if (n > 0xFFFFFFFFu) return false;
+    }
+    *rid = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+// One folder's identity, so that a folder reached through a junction
+// ("Documents and Settings" to "Users") is one folder.
+std::string Identity(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    std::string identity = real ? real : path;
+    std::free(real);
+    return identity;
 }
 
 }  // namespace
 
 std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
-    std::string exact = dir + "/" + name;
-    struct stat st;
-    if (::lstat(exact.c_str(), &st) == 0) return exact;
     DIR* d = ::opendir(dir.c_str());
     if (!d) return std::string();
-    std::string found;
+    std::vector<std::string> found;
     while (dirent* e = ::readdir(d)) {
-        if (SameAsciiNoCase(e->d_name, name)) {
-            found = dir + "/" + e->d_name;
-            break;
-        }
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        if (SameNtfsName(e->d_name, name)) found.push_back(e->d_name);
     }
     ::closedir(d);
-    return found;
+    if (found.empty()) return std::string();
+    if (found.size() > 1) {
+        std::sort(found.begin(), found.end());
+        std::string names;
+        for (const std::string& f : found) names += (names.empty() ? "\"" : " and \"") + f + "\"";
+        throw OfflineError(1, dir + " holds both " + names +
+                                  ", which Windows takes for one name; it would see only one of them. Rename or "
+                                  "remove the one that does not belong there");
+    }
+    return dir + "/" + found[0];
 }
 
-OfflineWindows::OfflineWindows(const std::string& windir) : windir_(windir) {
-    while (windir_.size() > 1 && windir_.back() == '/') windir_.pop_back();
+std::string ResolvePathNoCase(const std::string& path) {
+    struct stat st;
+    if (path.empty() || ::lstat(path.c_str(), &st) == 0) return path;
+    const bool absolute = path[0] == '/';
+    std::string at = absolute ? "" : ".";
+    for (const std::string& part : SplitPath(path, "/")) {
+        std::string exact = at + "/" + part;
+        std::string next = part == ".." || ::lstat(exact.c_str(), &st) == 0 ? exact
+                                                                           : FindEntryNoCase(at.empty() ? "/" : at, part);
+        if (next.empty()) return path;  // not there in any case: the caller says so
+        if (next.compare(0, 2, "//") == 0) next.erase(0, 1);
+        at = next;
+    }
+    if (!absolute && at.compare(0, 2, "./") == 0) at.erase(0, 2);
+    return at.empty() ? path : at;
+}
+
+std::string HibernationSignature(const std::string& firstBytes) {
+    if (firstBytes.size() < 4) return std::string();
+    const std::string signature = firstBytes.substr(0, 4);
+    // The first four bytes of the memory image's header, PO_MEMORY_IMAGE:
+    // "hibr" (XP to 7) or "HIBR" (8 and later, hibernation and fast
+    // start-up alike): a saved session that the next start resumes.
+    if (signature == "hibr" || signature == "HIBR")
+        return "Windows was hibernated or stopped with fast start-up (hiberfil.sys holds a saved session)";
+    // "wake"/"WAKE": a resume began and did not finish; Windows offers to try
+    // it again, so the session is still there to be resumed. "RSTR"/"rstr":
+    // 8 and later, a resume under way that was cut off.
+    if (signature == "wake" || signature == "WAKE" || signature == "RSTR" || signature == "rstr")
+        return "Windows was hibernated, and its resume did not finish (hiberfil.sys still holds the saved session)";
+    // After a resume, or a full shut-down, Windows zeroes the header (8 and
+    // later the whole file): nothing is saved.
+    return std::string();
+}
+
+OfflineWindows::OfflineWindows(const std::string& windir) {
+    // "/mnt/windows/WINDOWS/." and ".../WINDOWS/" are the folder itself: its
+    // name, and the volume above it, come from the last real part.
+    std::string given = windir;
+    for (;;) {
+        if (given.size() > 1 && given.back() == '/') given.pop_back();
+        else if (given.size() > 2 && given.compare(given.size() - 2, 2, "/.") == 0) given.resize(given.size() - 2);
+        else break;
+    }
+    windir_ = ResolvePathNoCase(given);
     if (!IsDir(windir_))
         throw OfflineError(2, windir + ": no such folder; give the Windows folder of the mounted installation, "
                                        "for example /mnt/windows/WINDOWS");
-    std::string config = FindPathNoCase(windir_, {"system32", "config"});
-    if (config.empty() || !IsDir(config))
+    // Two folders that Windows takes for one, "WINDOWS" beside "Windows".
+    FindEntryNoCase(Parent(windir_), BaseName(windir_));
+    config_ = FindPathNoCase(windir_, {"system32", "config"});
+    if (config_.empty() || !IsDir(config_))
         throw OfflineError(2, windir_ + ": no system32/config folder here; is this the Windows folder?");
-    software_ = FindEntryNoCase(config, "software");
-    system_ = FindEntryNoCase(config, "system");
+    software_ = FindEntryNoCase(config_, "software");
+    system_ = FindEntryNoCase(config_, "system");
     if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
-        throw OfflineError(2, config + ": the SOFTWARE and SYSTEM hives are not both here");
+        throw OfflineError(2, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
+    volume_ = Parent(windir_);
+}
 
-    std::string volume = Parent(windir_);
-    std::set<std::string> seen;
+void OfflineWindows::LoadSoftware() const {
+    if (softwareLoaded_) return;
+    softwareLoaded_ = true;
+    systemDrive_ = "C:";
+    systemRoot_ = "C:\\" + BaseName(windir_);
+    std::string why;
+    std::unique_ptr<HiveFile> hive = Peek(software_, &why);
+    if (!hive) {
+        profileListNote_ = "SOFTWARE cannot be read (" + why + ")";
+        return;
+    }
+    hive_h* h = hive->Handle();
+    const std::string root = TextValue(h, Child(h, "Microsoft\\Windows NT\\CurrentVersion"), "SystemRoot");
+    if (root.size() >= 3 && root[1] == ':' && (root[2] == '\\' || root[2] == '/')) {
+        systemDrive_ = AsciiUpper(root.substr(0, 2));
+        systemRoot_ = root;
+    }
+    hive_node_h list = Child(h, "Microsoft\\Windows NT\\CurrentVersion\\ProfileList");
+    hive_node_h* children = list ? hivex_node_children(h, list) : nullptr;
+    if (!children) {
+        profileListNote_ = "SOFTWARE has no ProfileList (Microsoft\\Windows NT\\CurrentVersion\\ProfileList)";
+        return;
+    }
+    for (hive_node_h* c = children; *c; ++c) {
+        char* name = hivex_node_name(h, *c);
+        if (!name) continue;
+        profileList_.emplace_back(name, TextValue(h, *c, "ProfileImagePath"));
+        std::free(name);
+    }
+    std::free(children);
+    if (profileList_.empty()) profileListNote_ = "SOFTWARE's ProfileList names no profile";
+}
+
+const std::string& OfflineWindows::SystemDrive() const {
+    LoadSoftware();
+    return systemDrive_;
+}
+
+const std::string& OfflineWindows::SystemRoot() const {
+    LoadSoftware();
+    return systemRoot_;
+}
+
+std::string OfflineWindows::MapWindowsPath(const std::string& path, std::string* why) const {
+    LoadSoftware();
+    // The variables a Windows path of this kind may start with, as every
+    // Windows sets them for every process.
+    std::string full = path;
+    if (!full.empty() && full[0] == '%') {
+        std::size_t end = full.find('%', 1);
+        const std::string name = end == std::string::npos ? std::string() : full.substr(1, end - 1);
+        std::string value;
+        if (SameAsciiNoCase(name, "SystemRoot") || SameAsciiNoCase(name, "windir")) value = systemRoot_;
+        else if (SameAsciiNoCase(name, "SystemDrive")) value = systemDrive_;
+        if (value.empty()) {
+            *why = path + ": only a running Windows knows what " + (name.empty() ? full : "%" + name + "%") +
+                   " stands for; give the full path, " + systemDrive_ + "\\...";
+            return std::string();
+        }
+        full = value + full.substr(end + 1);
+    }
+    if (full.size() < 3 || full[1] != ':' || (full[2] != '\\' && full[2] != '/')) {
+        *why = path + ": not a full Windows path; give it as Windows sees it, " + systemDrive_ + "\\... or "
+               "%SystemRoot%\\...";
+        return std::string();
+    }
+    if (!SameAsciiNoCase(full.substr(0, 2), systemDrive_)) {
+        *why = path + ": on drive " + AsciiUpper(full.substr(0, 2)) + ", but only the system drive " + systemDrive_ +
+               " (" + volume_ + ") can be checked here";
+        return std::string();
+    }
+    std::string at = volume_;
+    for (const std::string& part : SplitPath(full.substr(3), "\\/")) {
+        if (part == "..") {
+            *why = path + ": a path that climbs with \"..\" is not taken";
+            return std::string();
+        }
+        std::string next = FindEntryNoCase(at, part);
+        if (next.empty()) {
+            *why = path + ": no such file or folder on the volume (" + at + " has no \"" + part + "\")";
+            return std::string();
+        }
+        at = next;
+    }
+    // A link or junction on the way may lead anywhere: what it leads to
+    // must still be inside the volume.
+    const std::string inside = Identity(volume_), target = Identity(at);
+    if (target.compare(0, inside.size(), inside) != 0 ||
+        (target.size() > inside.size() && inside != "/" && target[inside.size()] != '/')) {
+        *why = path + ": leads off the volume that holds " + windir_ + " (to " + target + ")";
+        return std::string();
+    }
+    return at;
+}
+
+void OfflineWindows::LoadProfiles() const {
+    if (profilesLoaded_) return;
+    profilesLoaded_ = true;
+    LoadSoftware();
+
+    // The local accounts: SAM\Domains\Account\Users\Names\NAME, whose
+    // default value's type is the account's relative identifier.
+    std::map<std::uint32_t, std::string> accounts;
+    {
+        std::string why;
+        std::unique_ptr<HiveFile> sam = Peek(FindEntryNoCase(config_, "SAM"), &why);
+        hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
+        hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
+        if (!children) {
+            accountNote_ = "no account names: the SAM hive " + (sam ? std::string("holds no user names")
+                                                                      : "cannot be read (" + why + ")");
+        } else {
+            hive_h* h = sam->Handle();
+            for (hive_node_h* c = children; *c; ++c) {
+                char* name = hivex_node_name(h, *c);
+                errno = 0;
+                hive_value_h value = hivex_node_get_value(h, *c, "");
+                std::uint32_t rid = 0;
+                if (name && value && ValueTypeNumber(h, value, &rid)) accounts[rid] = name;
+                std::free(name);
+            }
+            std::free(children);
+        }
+    }
+
+    std::set<std::string> seen;  // the folders ProfileList names
+    for (const auto& entry : profileList_) {
+        UserProfile user;
+        user.sid = entry.first;
+        user.windowsPath = entry.second;
+        user.listed = true;
+        std::uint32_t rid = 0;
+        if (user.sid.compare(0, 9, "S-1-5-21-") == 0 && RidOf(user.sid, &rid) && accounts.count(rid))
+            user.account = accounts[rid];
+        std::string why;
+        user.folder = entry.second.empty() ? std::string() : MapWindowsPath(entry.second, &why);
+        std::vector<std::string> parts = SplitPath(entry.second, "\\/");
+        user.name = parts.empty() ? user.sid : parts.back();
+        if (!user.folder.empty()) {
+            seen.insert(Identity(user.folder));
+            user.hivePath = FindEntryNoCase(user.folder, "NTUSER.DAT");
+            if (!IsFile(user.hivePath)) user.hivePath.clear();
+        }
+        user.systemProfile = IsSystemSid(user.sid) || IsSystemProfile(user.name);
+        users_.push_back(user);
+    }
+
+    // The folders beside WINDIR that hold a user's hive.
+    const bool fromFolders = profileList_.empty();
     for (const char* folder : {"Users", "Documents and Settings"}) {
-        std::string profiles = FindEntryNoCase(volume, folder);
+        std::string profiles = FindEntryNoCase(volume_, folder);
         if (profiles.empty() || !IsDir(profiles)) continue;
         DIR* d = ::opendir(profiles.c_str());
         if (!d) continue;
-        while (dirent* e = ::readdir(d)) {
-            std::string name = e->d_name;
-            if (name == "." || name == "..") continue;
+        std::vector<std::string> names;
+        while (dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        ::closedir(d);
+        for (const std::string& name : names) {
             std::string dir = profiles + "/" + name;
             if (!IsDir(dir)) continue;
             std::string hive = FindEntryNoCase(dir, "NTUSER.DAT");
             if (hive.empty() || !IsFile(hive)) continue;
-            // Vista's "Documents and Settings" is a junction to "Users":
-            // one profile seen through both is one profile.
-            char* real = ::realpath(hive.c_str(), nullptr);
-            std::string identity = real ? real : hive;
-            std::free(real);
-            if (!seen.insert(identity).second) continue;
-            users_.push_back(UserProfile{name, hive, IsSystemProfile(name)});
+            // Vista's "Documents and Settings" is a junction to "Users": one
+            // profile seen through both is one profile.
+            if (!seen.insert(Identity(dir)).second) continue;
+            UserProfile user;
+            user.name = name;
+            user.folder = dir;
+            user.hivePath = hive;
+            user.systemProfile = IsSystemProfile(name);
+            user.listed = fromFolders;
+            users_.push_back(user);
         }
-        ::closedir(d);
     }
-    std::sort(users_.begin(), users_.end(),
-              [](const UserProfile& a, const UserProfile& b) { return CompareAsciiNoCase(a.name, b.name) < 0; });
+    std::stable_sort(users_.begin(), users_.end(), [](const UserProfile& a, const UserProfile& b) {
+        if (a.listed != b.listed) return a.listed;
+        return CompareAsciiNoCase(a.name, b.name) < 0;
+    });
+    if (fromFolders && !users_.empty())
+        profileListNote_ += "; the profiles are the folders that hold an NTUSER.DAT";
+}
+
+const std::vector<OfflineWindows::UserProfile>& OfflineWindows::Users() const {
+    LoadProfiles();
+    return users_;
+}
+
+const std::string& OfflineWindows::ProfileListNote() const {
+    LoadProfiles();
+    return profileListNote_;
+}
+
+const std::string& OfflineWindows::AccountNote() const {
+    LoadProfiles();
+    return accountNote_;
+}
+
+std::string OfflineWindows::Known() const {
+    std::string list;
+    for (const UserProfile& u : users_) {
+        if (!u.listed) continue;
+        std::string label = u.account.empty() || SameNtfsName(u.account, u.name) ? u.name : u.account + " (" + u.name + ")";
+        list += (list.empty() ? "" : ", ") + label;
+    }
+    return list.empty() ? std::string("none") : list;
 }
 
 const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& name) const {
-    auto names = [this] {
-        std::string list;
-        for (const UserProfile& u : users_) list += (list.empty() ? "" : ", ") + u.name;
-        return list.empty() ? std::string("none") : list;
-    };
+    LoadProfiles();
     if (!name.empty()) {
+        // An account name first, then a folder's; each profile once.
+        std::vector<const UserProfile*> matches;
         for (const UserProfile& u : users_)
-            if (u.name == name) return u;
+            if (u.listed && !u.account.empty() && SameNtfsName(u.account, name)) matches.push_back(&u);
         for (const UserProfile& u : users_)
-            if (SameAsciiNoCase(u.name, name)) return u;
-        throw OfflineError(2, "no user profile \"" + name + "\" with an NTUSER.DAT beside " + windir_ +
-                                  " (profiles: " + names() + ")");
+            if (u.listed && SameNtfsName(u.name, name) &&
+                std::find(matches.begin(), matches.end(), &u) == matches.end())
+                matches.push_back(&u);
+        const auto where = [](const UserProfile* u) {
+            std::string at = u->folder.empty() ? u->windowsPath : u->folder;
+            return u->sid.empty() ? at : u->sid + " in " + at;
+        };
+        if (matches.size() > 1)
+            throw OfflineError(2, "\"" + name + "\" names more than one profile (" + where(matches[0]) + ", " +
+                                      where(matches[1]) + ")" +
+                                      (SameNtfsName(matches[0]->name, matches[1]->name)
+                                           ? "; Windows takes their folders' names for one: rename or remove the "
+                                             "one that does not belong there"
+                                           : "; give the profile folder's name instead"));
+        if (matches.size() == 1) {
+            const UserProfile& u = *matches[0];
+            if (u.hivePath.empty())
+                throw OfflineError(2, "the profile of \"" + name + "\" (" + u.windowsPath + ") has no NTUSER.DAT" +
+                                          (u.folder.empty() ? " on this volume" : " in " + u.folder));
+            return u;
+        }
+        for (const UserProfile& u : users_)
+            if (!u.listed && SameNtfsName(u.name, name))
+                throw OfflineError(2, u.folder + " is not a profile Windows loads: SOFTWARE's ProfileList names "
+                                               "no account whose profile it is (profiles: " + Known() + ")");
+        throw OfflineError(2, "no user profile \"" + name + "\" beside " + windir_ + " (profiles: " + Known() + ")");
     }
     const UserProfile* only = nullptr;
     int people = 0;
     for (const UserProfile& u : users_)
-        if (!u.systemProfile) {
+        if (u.listed && !u.systemProfile && !u.hivePath.empty()) {
             only = &u;
             ++people;
         }
     if (people == 1) return *only;
     throw OfflineError(2, std::string(people == 0 ? "no user profile" : "more than one user profile") +
-                              " beside " + windir_ + "; choose one with --user NAME (profiles: " + names() + ")");
+                              " beside " + windir_ + "; choose one with --user NAME (profiles: " + Known() + ")");
 }
 
 std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
@@ -150,9 +503,8 @@ std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode
         if (!hive) throw OfflineError(1, error);
         return hive;
     };
-    auto store = std::make_unique<HiveRegistryStore>();
-    store->Mount(HiveRegistryStore::Slot::Software, open(software_));
-    store->Mount(HiveRegistryStore::Slot::System, open(system_));
+    // The user is chosen before any hive is loaded: a wrong name costs no
+    // reading of SOFTWARE for writing.
     const UserProfile* profile = nullptr;
     if (!user.empty() || requireUser) {
         profile = &FindUser(user);
@@ -163,8 +515,23 @@ std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode
             profile = nullptr;  // HKEY_CURRENT_USER stays absent
         }
     }
+    auto store = std::make_unique<HiveRegistryStore>();
+    store->Mount(HiveRegistryStore::Slot::Software, open(software_));
+    store->Mount(HiveRegistryStore::Slot::System, open(system_));
     if (profile) store->Mount(HiveRegistryStore::Slot::User, open(profile->hivePath));
     return store;
+}
+
+std::string OfflineWindows::SavedSession() const {
+    std::string file = FindEntryNoCase(volume_, "hiberfil.sys");
+    if (file.empty()) return std::string();
+    int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    char bytes[4];
+    ssize_t got = ::pread(fd, bytes, sizeof bytes, 0);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof bytes)) return std::string();
+    return HibernationSignature(std::string(bytes, sizeof bytes));
 }
 
 }  // namespace kestro

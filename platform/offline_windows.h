@@ -1,6 +1,13 @@
 // A Windows installation that is not running, seen from its Windows folder
-// on a mounted volume: where its hives are, which user profiles it has, and
-// a registry store over them.
+// on a mounted volume: where its hives are, which user profiles it has and
+// which of them Windows loads, where its own paths lead on the volume, and a
+// registry store over its hives.
+//
+// Every name is matched as NTFS matches it (platform/text.h, SameNtfsName):
+// a mount may be case-sensitive, and Windows may have spelt a folder
+// "WINDOWS", "Windows" or "windows". Two entries of one folder whose names
+// NTFS would take for the same are refused, naming both: Windows would only
+// ever see one of them, and which one is not ours to guess.
 #pragma once
 
 #include "platform/hive_registry.h"
@@ -27,26 +34,44 @@ private:
 class OfflineWindows {
 public:
     struct UserProfile {
-        std::string name;        // the profile folder's name
-        std::string hivePath;    // its NTUSER.DAT
-        bool systemProfile;      // Default User, LocalService and the like
+        std::string name;      // the profile folder's name
+        std::string account;   // the local account's name, from the SAM hive; empty when not known
+        std::string sid;       // from ProfileList; empty for a folder it does not name
+        std::string folder;    // the folder on this volume; empty when ProfileList's path is not on it
+        std::string hivePath;  // its NTUSER.DAT; empty when there is none
+        std::string windowsPath;  // ProfileImagePath as ProfileList holds it
+        bool systemProfile = false;  // Default User, LocalService and the like
+        bool listed = false;         // ProfileList names it: Windows loads this folder for it
     };
 
-    // Finds system32/config/software and .../system below `windir`, and the
-    // profiles in "Documents and Settings" or "Users" beside it; every name
-    // without regard to case. Throws OfflineError(2) when `windir` or either
-    // hive is missing.
+    // Finds system32/config/software and .../system below `windir`; `windir`
+    // itself may be spelt in any case. Throws OfflineError(2) when it or
+    // either hive is missing, OfflineError(1) when two names are taken for
+    // one.
     explicit OfflineWindows(const std::string& windir);
 
     const std::string& WindowsDir() const { return windir_; }
+    // The folder that holds WINDIR: the root of this Windows' system drive.
+    const std::string& Volume() const { return volume_; }
     const std::string& SoftwareHive() const { return software_; }
     const std::string& SystemHive() const { return system_; }
-    // Every profile folder that holds an NTUSER.DAT, sorted by name.
-    const std::vector<UserProfile>& Users() const { return users_; }
 
-    // The profile named `name` (without regard to case). With an empty name,
-    // the only profile that is not a system one. Throws OfflineError(2)
-    // when there is no such profile or the choice is not clear.
+    // The profiles: those SOFTWARE's ProfileList names (with their account
+    // names where the SAM hive can be read), then the folders beside
+    // WINDIR that hold an NTUSER.DAT and that ProfileList does not name,
+    // which Windows does not load. Without a readable ProfileList, the
+    // folders alone, each counted as listed, and ProfileListNote says why.
+    const std::vector<UserProfile>& Users() const;
+    // Empty, or why the profiles are the folders rather than ProfileList's.
+    const std::string& ProfileListNote() const;
+    // Empty, or why no account names are shown (the SAM hive).
+    const std::string& AccountNote() const;
+
+    // The profile `name` stands for: an account name, else a profile folder's
+    // name, either as NTFS matches names. A folder that ProfileList does not
+    // name is refused, as is a name that two profiles answer to. With an
+    // empty name, the only profile Windows loads that is not a system one.
+    // Throws OfflineError(2), naming the profiles there are.
     const UserProfile& FindUser(const std::string& name) const;
 
     // A store over the two machine hives and, when `user` names a profile or
@@ -57,15 +82,57 @@ public:
     std::unique_ptr<HiveRegistryStore> OpenStore(HiveFile::Mode mode, const std::string& user,
                                                  bool requireUser = true) const;
 
+    // This Windows' system drive letter and Windows folder as it names them
+    // (SOFTWARE's SystemRoot, "C:\WINDOWS"); "C:" and "C:\" plus WINDIR's
+    // name when that cannot be read.
+    const std::string& SystemDrive() const;
+    const std::string& SystemRoot() const;
+
+    // Where the Windows path `path` (C:\..., %SystemRoot%\..., %SystemDrive%\...
+    // and %windir%\..., with \ or /) leads on this volume, each part matched
+    // as NTFS matches names; empty, with *why, when it is not a full path
+    // on this Windows' system drive, climbs with "..", names something that
+    // is not there, or leads off the volume.
+    std::string MapWindowsPath(const std::string& path, std::string* why) const;
+
+    // Empty, or what hiberfil.sys at the volume's root says of a saved
+    // session: Windows hibernated, or stopped with fast start-up, and will
+    // resume from it, so what it held in memory is newer than the files.
+    std::string SavedSession() const;
+
 private:
+    void LoadSoftware() const;
+    void LoadProfiles() const;
+    std::string Known() const;
+
     std::string windir_;
+    std::string volume_;
+    std::string config_;
     std::string software_;
     std::string system_;
-    std::vector<UserProfile> users_;
+
+    mutable bool softwareLoaded_ = false;
+    mutable std::string systemDrive_;
+    mutable std::string systemRoot_;
+    mutable std::vector<std::pair<std::string, std::string>> profileList_;  // SID, ProfileImagePath
+    mutable std::string profileListNote_;
+
+    mutable bool profilesLoaded_ = false;
+    mutable std::vector<UserProfile> users_;
+    mutable std::string accountNote_;
 };
 
-// The entry of `dir` named `name` without regard to case (an exact match
-// first), or empty.
+// The entry of `dir` named `name` as NTFS matches names, or empty. Throws
+// OfflineError(1) when two entries match, naming both.
 std::string FindEntryNoCase(const std::string& dir, const std::string& name);
+
+// `path` with each part that is not there as spelt found as NTFS matches
+// names (the parts above the volume are those of the rescue system, and
+// taken as spelt where they exist).
+std::string ResolvePathNoCase(const std::string& path);
+
+// What the first bytes of a hiberfil.sys say (see OfflineWindows::
+// SavedSession); empty for a file that holds no session.
+std::string HibernationSignature(const std::string& firstBytes);
 
 }  // namespace kestro

@@ -65,4 +65,19 @@ bool SameAsciiNoCase(const std::u16string& a, const std::u16string& b);
 std::string AsciiUpper(std::string text);
 std::string AsciiLower(std::string text);
 
+// ---- file names on NTFS ----
+// NTFS matches a file name by upper-casing each UTF-16 unit through its
+// volume's $UpCase table and comparing the units; a Russian machine's
+// "Администратор" is "АДМИНИСТРАТОР" to Windows. The table here is Unicode's
+// simple upper case of the Basic Multilingual Plane, which is what the
+// tables Windows writes hold for every living alphabet (Latin, Greek,
+// Cyrillic, Armenian, ...). Left out, as Windows leaves them out: dotless ı
+// and long ſ, which would otherwise meet ASCII I and S, and the Georgian
+// and Cherokee capitals that Unicode added after the tables were made.
+// Units outside the table, and surrogates, stay as they are.
+char16_t NtfsUpcase(char16_t unit);
+// UTF-8 names (a malformed sequence is compared as U+FFFD).
+std::u16string NtfsUpcase(const std::string& utf8);
+bool SameNtfsName(const std::string& a, const std::string& b);
+
 }  // namespace kestro

@@ -50,6 +50,12 @@ constexpr Setting Named(Setting row, const char* name, Effect effect, const char
     return row;
 }
 
+// A text setting whose value names a file.
+constexpr Setting NamesFile(Setting row) {
+    row.namesFile = true;
+    return row;
+}
+
 constexpr Setting TakesEffect(Setting row, Effect effect) {
     row.effect = effect;
     return row;
@@ -121,9 +127,9 @@ constexpr Setting kCatalogue[kSettingCount] = {
     Named(Other("bbSetTrashTipText", "bbSetTrashTipTextClick", "SetRecycleBinInfoTip", HKCR, kRecycleBinClass,
                 "InfoTip", kRootedText, ReadRule::None),
           "RecycleBinInfoTip", Effect::NextLogon, "leTrashTipText"),
-    Named(Other("sbSetWallpaper", "sbSetWallpaperClick", "SetWallpaper", HKCU, kDesktop,
-                "Wallpaper", kRootedText, ReadRule::None),
-          "Wallpaper", Effect::NextLogon),
+    NamesFile(Named(Other("sbSetWallpaper", "sbSetWallpaperClick", "SetWallpaper", HKCU, kDesktop,
+                          "Wallpaper", kRootedText, ReadRule::None),
+                    "Wallpaper", Effect::NextLogon)),
     Named(Other("sbClearSearch", "sbClearSearchClick", "ClearSearchHistory", HKCU, "Software\\Microsoft\\Search Assistant",
                 "ACMru", WriteShape::RemoveSubkey, ReadRule::None),
           "SearchHistory", Effect::AtOnce),

@@ -68,6 +68,9 @@ struct Setting {
     // The control whose caption names the setting in the window, when that
     // is not `control` (a "Установить" button says nothing by itself).
     const char* captionControl = nullptr;
+    // A text that names a file (the wallpaper): it must name an existing
+    // file of the Windows it is written to, and is stored as a full path.
+    bool namesFile = false;
 
     // Keys outside HKEY_CURRENT_USER belong to the machine and need an
     // administrator.

@@ -187,5 +187,42 @@ TEST_F(SwitchedOff, ASettingOnlyTheLogsHoldIsShownAndKept) {
     }
 }
 
+// The way back: restore puts the dirty hive and its log back as Windows
+// left them, so that Windows replays the log as it would have.
+TEST_F(SwitchedOff, RestorePutsBackTheDirtyHiveWithItsLog) {
+    const std::string newer = ReadFile(ntuser_);
+    std::string older = newer;
+    ASSERT_TRUE(PatchDword(older, "disabletaskmgr", 0));
+    const std::uint32_t seq = SequenceOf(newer, 1);
+    std::string primary = older;
+    SetSequence(primary, seq + 1, seq);
+    const std::string log = MakeOldFormatLog(older, newer, seq + 1);
+    WriteFile(ntuser_, primary);
+    WriteFile(ntuser_ + ".LOG", log);
+
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    ASSERT_TRUE(IsEmptyFile(ntuser_ + ".LOG"));
+    const std::string written = ReadFile(ntuser_);
+
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_TRUE(primary == ReadFile(ntuser_));
+    EXPECT_TRUE(log == ReadFile(ntuser_ + ".LOG"));
+    EXPECT_TRUE(written == ReadFile(ntuser_ + ".kestro-replaced"));
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.kestro-replaced"}), ListDir(profile_));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on\n", console_.out);
+    EXPECT_TRUE(Has(console_.err, "read as recovered")) << console_.err;
+}
+
+TEST_F(SwitchedOff, RestoreRefusesWhereTheLogsWereWrittenSince) {
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    // Windows 8.1 and later may write only a log, for up to an hour.
+    WriteFile(ntuser_ + ".LOG1", "HvLE and more");
+    const std::string before = Profile();
+    EXPECT_EQ(kExitFailed, Run({"restore"}));
+    EXPECT_TRUE(Has(console_.err, "NTUSER.DAT.LOG1 changed since kestroctl wrote NTUSER.DAT")) << console_.err;
+    EXPECT_TRUE(before == Profile());
+}
+
 }  // namespace
 }  // namespace kestro::test

@@ -73,9 +73,14 @@ TEST_F(OfflineTool, AMachineSettingNeedsNoUserButTheUsersSettingsDo) {
     EXPECT_NE(std::string::npos, console_.err.find("--user")) << console_.err;
     EXPECT_EQ(kExitOk, Run({"--user", "anna", "list"})) << console_.err;
 
+    // No ProfileList in these hives: the folders, with a note that says so.
     ASSERT_EQ(kExitOk, Run({"list-users"}));
-    EXPECT_EQ("Anna  " + dir_.Path() + "/Documents and Settings/Anna/NTUSER.DAT\nOwner  " + ntuser_ + "\n",
+    EXPECT_EQ("ACCOUNT  SID  NTUSER.DAT  FOLDER\n"
+              "-        -    yes         " + dir_.Path() + "/Documents and Settings/Anna\n"
+              "-        -    yes         " + dir_.Path() + "/Documents and Settings/Owner\n",
               console_.out);
+    EXPECT_NE(std::string::npos, console_.err.find("the profiles are the folders that hold an NTUSER.DAT"))
+        << console_.err;
 }
 
 TEST_F(OfflineTool, ClearingTheSearchHistoryRemovesItsWholeTree) {
@@ -136,6 +141,130 @@ TEST_F(OfflineTool, NoBackupKeepsNoCopyAndADirtyHiveIsRefused) {
     EXPECT_EQ(kExitFailed, Run({"set", "CdromOff", "on"}));
     EXPECT_NE(std::string::npos, console_.err.find("dirty")) << console_.err;
     EXPECT_EQ(dirty, ReadFile(system_));  // left as it was
+}
+
+TEST_F(OfflineTool, AWallpaperIsAWindowsPathOfAFileOnTheVolume) {
+    Shell("mkdir -p " + Quote(windir_ + "/Web/Wallpaper") + " && touch " + Quote(windir_ + "/Web/Wallpaper/Bliss.bmp") +
+          " " + Quote(dir_ / "pic.bmp"));
+    const std::string before = Bytes();
+    // A file of the rescue system, by a relative or a POSIX path, means
+    // nothing to the Windows on the volume.
+    for (const std::string& wrong : {dir_ / "pic.bmp", std::string("pic.bmp"), std::string("D:\\pic.bmp"),
+                                     std::string("C:\\WINDOWS\\Web\\missing.bmp"),
+                                     std::string("C:\\WINDOWS\\Web")}) {  // a folder
+        EXPECT_EQ(kExitUsage, Run({"set", "Wallpaper", wrong})) << wrong;
+        EXPECT_NE(std::string::npos, console_.err.find("Wallpaper: " + wrong)) << console_.err;
+    }
+    EXPECT_EQ(before, Bytes());
+
+    ASSERT_EQ(kExitOk, Run({"set", "Wallpaper", "c:/windows/web/WALLPAPER/bliss.bmp"})) << console_.err;
+    EXPECT_EQ("SZ:c:\\windows\\web\\WALLPAPER\\bliss.bmp", ReglookupValues(ntuser_, "Control Panel\\Desktop")["Wallpaper"]);
+
+    // A profile saved on that Windows names its files as Windows does.
+    WriteFile(dir_ / "saved.ini", "[Kestro]\nWallpaper = \"%SystemRoot%\\Web\\Wallpaper\\Bliss.bmp\"\nNoRun = off\n");
+    ASSERT_EQ(kExitOk, Run({"apply", dir_ / "saved.ini"})) << console_.err;
+    // (reglookup shows % as %25.)
+    EXPECT_EQ("SZ:%25SystemRoot%25\\Web\\Wallpaper\\Bliss.bmp", ReglookupValues(ntuser_, "Control Panel\\Desktop")["Wallpaper"]);
+    EXPECT_EQ("Wallpaper = %SystemRoot%\\Web\\Wallpaper\\Bliss.bmp\nNoRun = off\n", console_.out);
+}
+
+TEST_F(OfflineTool, ApplyReportsOnlyWhatReachedTheFiles) {
+    ::chmod(software_.c_str(), 0444);
+    WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = \"Trash\"\n");
+    EXPECT_EQ(kExitFailed, Run({"apply", dir_ / "p.ini"}));
+    EXPECT_EQ("", console_.out);  // nothing was written, so nothing is set
+    ::chmod(software_.c_str(), 0644);
+    ASSERT_EQ(kExitOk, Run({"apply", dir_ / "p.ini"})) << console_.err;
+    EXPECT_EQ("DisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = Trash\n", console_.out);
+}
+
+TEST_F(OfflineTool, AHibernatedWindowsIsReadButNotWritten) {
+    WriteFile(dir_ / "hiberfil.sys", "hibr" + std::string(8192, '\x01'));
+    const std::string before = Bytes();
+    EXPECT_EQ(kExitFailed, Run({"set", "DisableTaskMgr", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("hibernated")) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("powercfg /h off")) << console_.err;
+    EXPECT_EQ(kExitFailed, Run({"--user", "Owner", "restore"}));
+    EXPECT_EQ(before, Bytes());
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT"}), ListDir(dir_.Path() + "/Documents and Settings/Owner"));
+
+    ASSERT_EQ(kExitOk, Run({"get", "DisableTaskMgr"})) << console_.err;
+    EXPECT_EQ("on\n", console_.out);
+    EXPECT_NE(std::string::npos, console_.err.find("note:")) << console_.err;
+
+    // Resumed and shut down: the header is zeroed.
+    WriteFile(dir_ / "hiberfil.sys", std::string(8192, '\0'));
+    EXPECT_EQ(kExitOk, Run({"set", "DisableTaskMgr", "off"})) << console_.err;
+}
+
+TEST_F(OfflineTool, TheUserIsTheProfileWindowsLoads) {
+    Make({"john", "john.PC"});
+    const std::string key = "\\Microsoft\\Windows NT\\CurrentVersion";
+    ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n[" + key + "\\ProfileList]\n\n[" + key +
+                                        "\\ProfileList\\S-1-5-21-7-8-9-1004]\n\"ProfileImagePath\"=\"C:\\\\Documents and "
+                                        "Settings\\\\john.PC\"\n\n"));
+    const std::string sam = windir_ + "/system32/config/sam";
+    WriteEmptyHive(sam);
+    ASSERT_TRUE(MergeReg(sam, "Windows Registry Editor Version 5.00\n\n[\\SAM]\n\n[\\SAM\\Domains]\n\n"
+                              "[\\SAM\\Domains\\Account]\n\n[\\SAM\\Domains\\Account\\Users]\n\n"
+                              "[\\SAM\\Domains\\Account\\Users\\Names]\n\n"
+                              "[\\SAM\\Domains\\Account\\Users\\Names\\john]\n@=hex(3ec):\n\n"));
+    const std::string old = dir_.Path() + "/Documents and Settings/john/NTUSER.DAT";
+    const std::string loaded = dir_.Path() + "/Documents and Settings/john.PC/NTUSER.DAT";
+    const std::string oldBytes = ReadFile(old);
+    ASSERT_EQ(kExitOk, Run({"--user", "john", "set", "NoRun", "off"})) << console_.err;
+    EXPECT_EQ("DWORD:0x00000000", ReglookupValues(loaded, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"]);
+    EXPECT_EQ(oldBytes, ReadFile(old));
+    // The one person Windows loads needs no --user.
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("off\n", console_.out);
+
+    ASSERT_EQ(kExitOk, Run({"list-users"}));
+    EXPECT_NE(std::string::npos, console_.out.find("john     S-1-5-21-7-8-9-1004  yes         " + dir_.Path() +
+                                                    "/Documents and Settings/john.PC\n"))
+        << console_.out;
+    EXPECT_NE(std::string::npos, console_.out.find("/Documents and Settings/john (not loaded by Windows"))
+        << console_.out;
+}
+
+TEST_F(OfflineTool, RestoreUndoesTheLastRunThenTheOneBefore) {
+    const std::string system0 = ReadFile(system_), user0 = ReadFile(ntuser_);
+    WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nUsbStorageOff = off\n");
+    ASSERT_EQ(kExitOk, Run({"apply", dir_ / "p.ini"})) << console_.err;
+    const std::string system1 = ReadFile(system_), user1 = ReadFile(ntuser_);
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    const std::string user2 = ReadFile(ntuser_);
+
+    ASSERT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.out.find("would put back " + ntuser_ + " from " + ntuser_ + ".kestro-bak.1"))
+        << console_.out;
+    EXPECT_EQ(user2, ReadFile(ntuser_));
+
+    // The last run touched the user's hive only: SYSTEM keeps its change.
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(user1, ReadFile(ntuser_));
+    EXPECT_EQ(system1, ReadFile(system_));
+    EXPECT_EQ(user2, ReadFile(ntuser_ + ".kestro-replaced"));
+    // The run before: both hives.
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(user0, ReadFile(ntuser_));
+    EXPECT_EQ(system0, ReadFile(system_));
+    EXPECT_EQ(kExitUsage, Run({"restore"}));
+    EXPECT_NE(std::string::npos, console_.err.find("no kestroctl backup")) << console_.err;
+}
+
+TEST_F(OfflineTool, RestoreRefusesAHiveWindowsChangedSinceUnlessForced) {
+    const std::string user0 = ReadFile(ntuser_);
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    // Windows ran and wrote the hive.
+    ASSERT_TRUE(MergeReg(ntuser_, "Windows Registry Editor Version 5.00\n\n[\\Control Panel]\n\"Windows\"=dword:00000001\n\n"));
+    const std::string changed = ReadFile(ntuser_);
+    EXPECT_EQ(kExitFailed, Run({"restore"}));
+    EXPECT_NE(std::string::npos, console_.err.find("NTUSER.DAT changed since kestroctl wrote it")) << console_.err;
+    EXPECT_EQ(changed, ReadFile(ntuser_));
+    ASSERT_EQ(kExitOk, Run({"restore", "--force"})) << console_.err;
+    EXPECT_EQ(user0, ReadFile(ntuser_));
+    EXPECT_EQ(changed, ReadFile(ntuser_ + ".kestro-replaced"));
 }
 
 }  // namespace

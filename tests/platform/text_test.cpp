@@ -194,3 +194,34 @@ TEST(AsciiCaseTest, OnlyAsciiLettersFoldAndTheOrderIsThatOfLowerCase) {
 
 }  // namespace
 }  // namespace kestro
+
+namespace kestro {
+namespace {
+
+TEST(NtfsNameTest, EveryAlphabetFoldsAsWindowsFoldsFileNames) {
+    EXPECT_TRUE(SameNtfsName("Администратор", "АДМИНИСТРАТОР"));
+    EXPECT_TRUE(SameNtfsName("ёлка", "ЁЛКА"));          // outside а-я: U+0451
+    EXPECT_TRUE(SameNtfsName("ґава", "ҐАВА"));          // Ukrainian, Cyrillic Extended's pairs
+    EXPECT_TRUE(SameNtfsName("Ελένη", "ΕΛΈΝΗ"));        // Greek with its accents
+    EXPECT_TRUE(SameNtfsName("Łódź", "ŁÓDŹ"));
+    EXPECT_TRUE(SameNtfsName("ÿ", "Ÿ"));                // the one Latin-1 letter whose capital is not
+    EXPECT_TRUE(SameNtfsName("ｗｉｄｅ", "ＷＩＤＥ"));  // fullwidth
+    EXPECT_TRUE(SameNtfsName("Documents and Settings", "DOCUMENTS AND SETTINGS"));
+    // Dotless ı and long ſ do not meet ASCII I and S; ß has no one-unit
+    // capital; different letters stay different.
+    EXPECT_FALSE(SameNtfsName("ı", "I"));
+    EXPECT_FALSE(SameNtfsName("ſ", "S"));
+    EXPECT_FALSE(SameNtfsName("straße", "STRASSE"));
+    EXPECT_FALSE(SameNtfsName("Администратор", "Администрат" "op"));  // Latin o and p at the end
+    EXPECT_FALSE(SameNtfsName("ntuser.dat", "ntuser.dat "));
+    // Between runs and past the table the unit stays itself.
+    EXPECT_EQ(u'\u0430' - 32, NtfsUpcase(u'\u0430'));
+    EXPECT_EQ(u'\u00F7', NtfsUpcase(u'\u00F7'));  // ÷ sits among the small letters
+    EXPECT_EQ(char16_t{0xD83D}, NtfsUpcase(char16_t{0xD83D}));  // a surrogate
+    EXPECT_EQ(u'\uFFFF', NtfsUpcase(u'\uFFFF'));
+    EXPECT_EQ(u'\u0100', NtfsUpcase(u'\u0101'));
+    EXPECT_EQ(u'\u0100', NtfsUpcase(u'\u0100'));  // a capital of an alternating run stays
+}
+
+}  // namespace
+}  // namespace kestro

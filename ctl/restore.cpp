@@ -1,0 +1,87 @@
+#include "ctl/restore.h"
+
+#include "platform/hive_backups.h"
+
+#include <ctime>
+#include <unistd.h>
+
+namespace kestro {
+
+std::string NewRunName() {
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    char name[64];
+    std::snprintf(name, sizeof name, "%020lld.%09ld-%ld", static_cast<long long>(now.tv_sec), now.tv_nsec,
+                  static_cast<long>(::getpid()));
+    return name;
+}
+
+int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryRun, bool force, Console& console) {
+    auto fail = [&console](int code, const std::string& message) {
+        console.Err("kestroctl: " + message + "\n");
+        return code;
+    };
+    std::vector<std::string> hives = {windows.SystemHive(), windows.SoftwareHive()};
+    try {
+        hives.push_back(windows.FindUser(user).hivePath);
+    } catch (const OfflineError& e) {
+        if (!user.empty()) return fail(e.ExitCode(), e.what());
+        console.Err("kestroctl: note: no --user, and no one profile is the clear choice: only the machine hives "
+                    "are put back\n");
+    }
+
+    std::vector<HiveBackup> candidates;
+    std::string newest;  // the newest run that left a record
+    for (const std::string& hive : hives) {
+        HiveBackup backup = FindNewestBackup(hive);
+        if (backup.backup.empty()) continue;
+        if (backup.recorded && backup.run > newest) newest = backup.run;
+        candidates.push_back(backup);
+    }
+    if (candidates.empty()) return fail(kExitUsage, "no kestroctl backup (NAME.kestro-bak) beside these hives");
+
+    // The newest run's backups, which together undo it; backups without a
+    // record only when no backup has one.
+    std::vector<HiveBackup> chosen;
+    for (const HiveBackup& backup : candidates) {
+        if (newest.empty() || backup.run == newest) chosen.push_back(backup);
+        else
+            console.Err("kestroctl: note: " + backup.backup + " was made by an earlier run" +
+                        (backup.when.empty() ? "" : " (" + backup.when + ")") + "; restore again to put it back\n");
+    }
+    int refused = 0;
+    for (const HiveBackup& backup : chosen) {
+        if (backup.changed.empty()) continue;
+        if (force) {
+            console.Err("kestroctl: warning: " + backup.hive + ": " + backup.changed + "; put back all the same "
+                        "(--force)\n");
+            continue;
+        }
+        ++refused;
+        console.Err("kestroctl: " + backup.hive + ": " + backup.changed +
+                    (backup.recorded ? ": Windows has probably run since, and putting the backup back would lose "
+                                       "what it wrote"
+                                     : "") + "\n");
+    }
+    if (refused)
+        return fail(kExitFailed, "nothing was put back; --force puts the backups back all the same, and the files "
+                                 "they replace are kept");
+
+    for (const HiveBackup& backup : chosen) {
+        std::string logs;
+        for (const auto& log : backup.logs) logs += (logs.empty() ? ", with " : ", ") + log.first;
+        if (dryRun) {
+            console.Out("would put back " + backup.hive + " from " + backup.backup + logs + "\n");
+            continue;
+        }
+        std::string kept;
+        const std::string error = PutBack(backup, &kept);
+        if (!error.empty()) return fail(kExitFailed, error);
+        console.Out("put back " + backup.hive + " from " + backup.backup + logs + "; what it replaced is kept as " +
+                    kept + "\n");
+    }
+    if (dryRun) console.Out("nothing was changed (--dry-run)\n");
+    return kExitOk;
+}
+
+}  // namespace kestro
