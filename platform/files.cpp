@@ -370,6 +370,17 @@ std::string FullPath(const std::string& path) {
 
 // ---------------------------------------------------------------- folders
 
+std::string DirName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 namespace {
 
 std::string Why(const std::string& what, int code) { return what + ": " + ErrnoText(code); }

@@ -86,6 +86,11 @@ public:
 // descriptor, so that nothing swapped in under a name meanwhile is read,
 // changed or copied.
 
+// The folder part of the POSIX path `path` ("." for a bare name, "/" for
+// one at the root) and its last part.
+std::string DirName(const std::string& path);
+std::string BaseName(const std::string& path);
+
 // A file descriptor that is closed when it goes.
 class UniqueFd {
 public:

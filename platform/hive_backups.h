@@ -6,6 +6,8 @@
 // they changed, and putting the backup back would lose what it did.
 #pragma once
 
+#include "platform/files.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -40,9 +42,11 @@ HiveBackup FindNewestBackup(const std::string& hive);
 // Puts the backup back: each log's backup renamed over the log, the hive as
 // it is now kept under a name of its own (*kept), and the backup renamed
 // over the hive, so that every file is the original itself, with its
-// security descriptor and attributes. Empty on success, else what failed and
-// in what state the files are.
-std::string PutBack(const HiveBackup& backup, std::string* kept);
+// security descriptor and attributes. Every name is taken in `folder`, the
+// hive's folder held open (the caller holds the hive's writer lock), and a
+// backup that is not a regular file is refused. Empty on success, else what
+// failed and in what state the files are.
+std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string* kept);
 
 // A fast hash of a file's bytes, FNV-1a over 64-bit words (and the size
 // folded in); false when it cannot be read.

@@ -7,6 +7,7 @@
 
 #include <hivex.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -34,18 +35,6 @@ struct HiveCloser {
     }
 };
 using HivePtr = std::unique_ptr<hive_h, HiveCloser>;
-
-std::string DirName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The name hivex opens an open file by: the descriptor's own, so that it
 // reads the file this process checked, whatever the name points at now.
@@ -212,23 +201,28 @@ bool DumpHive(hive_h* h, std::string* out) {
 
 namespace {
 
-// The logs of the hive `name` among `entries`, without regard to case, in
-// the order LOG1, LOG2, LOG.
-std::vector<std::string> LogNames(const std::vector<std::string>& entries, const std::string& name) {
-    std::vector<std::string> logs;
+// The logs of the hive `name` among `entries`, matched as Windows matches
+// names (NTFS's case rule), in the order LOG1, LOG2, LOG. Two entries that
+// fold to one log's name are refused, naming both: Windows would see only
+// one of them, and which is not ours to guess.
+bool LogNames(const std::vector<std::string>& entries, const std::string& folder, const std::string& name,
+              std::vector<std::string>* logs, std::string* error) {
+    logs->clear();
     for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
         const std::string wanted = name + suffix;
-        std::string found;
-        for (const std::string& entry : entries) {
-            if (entry == wanted) {
-                found = entry;
-                break;
-            }
-            if (found.empty() && SameAsciiNoCase(entry, wanted)) found = entry;
+        std::vector<std::string> found;
+        for (const std::string& entry : entries)
+            if (SameNtfsName(entry, wanted)) found.push_back(entry);
+        if (found.size() > 1) {
+            std::sort(found.begin(), found.end());
+            *error = folder + " holds both \"" + found[0] + "\" and \"" + found[1] +
+                     "\", which Windows takes for one name; it would see only one of them. Rename or remove the "
+                     "one that does not belong there";
+            return false;
         }
-        if (!found.empty()) logs.push_back(found);
+        if (!found.empty()) logs->push_back(found[0]);
     }
-    return logs;
+    return true;
 }
 
 bool IsFileOrLink(const Folder& folder, const std::string& name) {
@@ -243,7 +237,9 @@ std::vector<std::string> FindHiveLogs(const std::string& path) {
     Folder folder;
     std::string error;
     if (!Folder::Open(DirName(path), nullptr, &folder, &error)) return logs;
-    for (const std::string& name : LogNames(folder.Names(), BaseName(path)))
+    std::vector<std::string> names;
+    if (!LogNames(folder.Names(), folder.Path(), BaseName(path), &names, &error)) throw OfflineError(1, error);
+    for (const std::string& name : names)
         if (IsFileOrLink(folder, name)) logs.push_back(folder.PathOf(name));
     return logs;
 }
@@ -327,6 +323,13 @@ std::vector<std::string> HiveFile::LogPaths() const {
 
 std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std::string* error,
                                          const VolumeBound* volume) {
+    // hivex is given each open file by its /proc/self/fd name, so that it
+    // reads the very file checked here.
+    if (::access("/proc/self/fd", X_OK) != 0) {
+        *error = path + ": /proc is not mounted here, and hives are read through it; mount it (mount -t proc proc "
+                        "/proc) and run again";
+        return nullptr;
+    }
     const std::string name = BaseName(path);
     std::unique_ptr<HiveFile> file(new HiveFile(nullptr, path, mode));
     file->name_ = name;
@@ -393,7 +396,12 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std
                           ? "it is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB"
                           : fault.reason;
         std::vector<HiveLog> logs;
-        for (const std::string& logName : LogNames(folder.Names(), name)) {
+        std::vector<std::string> logNames;
+        if (!LogNames(folder.Names(), folder.Path(), name, &logNames, &why)) {
+            *error = why;
+            return nullptr;
+        }
+        for (const std::string& logName : logNames) {
             if (!IsFileOrLink(folder, logName)) continue;
             HiveLog log{HiveLog::Kind::Log, logName, std::string()};
             const std::string upper = AsciiUpper(logName.substr(logName.size() - 4));
@@ -473,14 +481,16 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std
     return file;
 }
 
-std::string HiveFile::Lock() {
-    if (lock_.Held()) return std::string();
+std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock) {
+    if (lock->Held()) return std::string();
     bool readOnly = false;
     std::string why;
-    if (lock_.Acquire(folder_, name_, std::chrono::milliseconds(lockWaitMs.load()), &why, &readOnly))
+    if (lock->Acquire(folder, name, std::chrono::milliseconds(lockWaitMs.load()), &why, &readOnly))
         return std::string();
-    return readOnly ? ReadOnlyVolume(path_) : path_ + ": " + why;
+    return readOnly ? ReadOnlyVolume(folder.PathOf(name)) : folder.PathOf(name) + ": " + why;
 }
+
+std::string HiveFile::Lock() { return LockHive(folder_, name_, &lock_); }
 
 std::string HiveFile::CheckFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -196,9 +196,16 @@ private:
     std::vector<std::string> emptiedLogs_;
 };
 
+// Takes the lock a write open of the hive `name` in `folder` takes, with
+// the same wait and messages, for a command that changes the hive's files
+// without opening it (restore). Empty, or why not; the lock is held until
+// `lock` is released or goes, and `folder` must outlive it.
+std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock);
+
 // NAME.LOG1, NAME.LOG2 and NAME.LOG beside the hive `path`, without regard to
-// case: those that are regular files or symbolic links (which are refused
-// when opened).
+// case (NTFS's rule): those that are regular files or symbolic links (which
+// are refused when opened). Two names Windows takes for one throw
+// OfflineError(1), naming both.
 std::vector<std::string> FindHiveLogs(const std::string& path);
 
 // A value's data (malloc'd, for the caller to free) and its type, as

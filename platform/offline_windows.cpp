@@ -48,11 +48,6 @@ std::string Parent(const std::string& path) {
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
-std::string BaseName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The parts of a Windows or POSIX path, without empty ones and ".".
 std::vector<std::string> SplitPath(const std::string& path, const char* separators) {
     std::vector<std::string> parts;
@@ -491,12 +486,15 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
                               " beside " + windir_ + "; choose one with --user NAME (profiles: " + Known() + ")");
 }
 
-std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
-                                                             bool requireUser) const {
-    // Folders are followed only while they stay on the Windows volume.
+VolumeBound OfflineWindows::Bound() const {
     struct stat st;
     if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(2, windir_ + ": " + std::strerror(errno));
-    const VolumeBound volume{Parent(windir_), st.st_dev};
+    return VolumeBound{Parent(windir_), st.st_dev};
+}
+
+std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
+                                                             bool requireUser) const {
+    const VolumeBound volume = Bound();
     auto open = [mode, &volume](const std::string& path) {
         std::string error;
         std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error, &volume);

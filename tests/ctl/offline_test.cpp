@@ -169,11 +169,11 @@ TEST_F(OfflineTool, AWallpaperIsAWindowsPathOfAFileOnTheVolume) {
 }
 
 TEST_F(OfflineTool, ApplyReportsOnlyWhatReachedTheFiles) {
-    ::chmod(software_.c_str(), 0444);
+    SetReadOnly(software_, true);
     WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = \"Trash\"\n");
     EXPECT_EQ(kExitFailed, Run({"apply", dir_ / "p.ini"}));
     EXPECT_EQ("", console_.out);  // nothing was written, so nothing is set
-    ::chmod(software_.c_str(), 0644);
+    SetReadOnly(software_, false);
     ASSERT_EQ(kExitOk, Run({"apply", dir_ / "p.ini"})) << console_.err;
     EXPECT_EQ("DisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = Trash\n", console_.out);
 }

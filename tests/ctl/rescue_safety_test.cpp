@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -169,7 +170,60 @@ TEST_F(RescueSafety, ASecondWriterWaitsAndIsToldWhoHoldsTheHive) {
         EXPECT_EQ(kExitOk, Run({"get", "DisableTaskMgr"})) << console_.err;
     }
     EXPECT_EQ(kExitOk, Run({"set", "DisableTaskMgr", "off"})) << console_.err;
-    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-bak"}), ListDir(profile_));
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-bak", "NTUSER.DAT.kestro-bak.kestro-record"}),
+              ListDir(profile_));
+}
+
+TEST_F(RescueSafety, RestoreWaitsForAnotherWriterAndPutsNothingBackMeanwhile) {
+    const std::string original = ReadFile(ntuser_);
+    ASSERT_EQ(kExitOk, Run({"set", "DisableTaskMgr", "off"})) << console_.err;
+    const std::string written = ReadFile(ntuser_);
+    const std::vector<std::string> files = ListDir(profile_);
+    Folder folder;
+    std::string error;
+    ASSERT_TRUE(Folder::Open(profile_, nullptr, &folder, &error)) << error;
+    {
+        WriterLock other;
+        bool readOnly = false;
+        ASSERT_TRUE(other.Acquire(folder, "NTUSER.DAT", std::chrono::milliseconds(0), &error, &readOnly)) << error;
+        HiveFile::ScopedLockWait wait(std::chrono::milliseconds(300));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(kExitFailed, Run({"restore"}));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+        EXPECT_NE(std::string::npos, console_.err.find("another kestroctl is writing it")) << console_.err;
+        EXPECT_NE(std::string::npos, console_.err.find("nothing was put back")) << console_.err;
+        EXPECT_EQ(written, ReadFile(ntuser_));
+        std::vector<std::string> withLock = files;
+        withLock.push_back("NTUSER.DAT.kestro-lock");
+        std::sort(withLock.begin(), withLock.end());
+        EXPECT_EQ(withLock, ListDir(profile_));
+        // Saying what it would do changes nothing, and needs no lock.
+        EXPECT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    }
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(original, ReadFile(ntuser_));
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-replaced"}), ListDir(profile_));
+}
+
+TEST_F(RescueSafety, RestorePutsBackNoBackupThatIsASymlink) {
+    ASSERT_FALSE(outside_.Path().empty());
+    ASSERT_EQ(kExitOk, Run({"set", "DisableTaskMgr", "off"})) << console_.err;
+    const std::string written = ReadFile(ntuser_);
+    // The backup swapped for a link off the volume: put back, the hive
+    // would be that link.
+    WriteFile(outside_ / "target", ReadFile(ntuser_ + ".kestro-bak"));
+    const std::string backup = ntuser_ + ".kestro-bak";
+    ASSERT_EQ(0, ::unlink(backup.c_str()));
+    ASSERT_EQ(0, ::symlink((outside_ / "target").c_str(), backup.c_str()));
+    EXPECT_EQ(kExitFailed, Run({"restore"}));
+    EXPECT_NE(std::string::npos, console_.err.find(backup + " is not a regular file; nothing was changed"))
+        << console_.err;
+    struct stat st {};
+    ASSERT_EQ(0, ::lstat(ntuser_.c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(written, ReadFile(ntuser_));
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-bak", "NTUSER.DAT.kestro-bak.kestro-record"}),
+              ListDir(profile_));
 }
 
 TEST_F(RescueSafety, AHiveChangedBetweenTheReadAndTheCommitIsNotWrittenOver) {
@@ -234,17 +288,25 @@ TEST_F(RescueSafety, ARunStoppedPartWayLeavesNothingTheNextWriteDoesNotRemove) {
     const std::vector<std::string> leftovers = {".NTUSER.DAT.kestro-4242-0-0badf00d.tmp", ".NTUSER.DAT.kestro-undo"};
     for (const std::string& name : leftovers) WriteFile(profile_ + "/" + name, ReadFile(ntuser_));
     WriteFile(profile_ + "/NTUSER.DAT.kestro-lock", "process 4242 on rescue, since 2026-01-01 10:00:00 UTC\n");
+    // What earlier runs and a restore keep is no leftover: it stays.
+    const std::vector<std::string> kept = {"NTUSER.DAT.kestro-bak", "NTUSER.DAT.kestro-bak.kestro-record",
+                                           "NTUSER.DAT.kestro-replaced"};
+    for (const std::string& name : kept) WriteFile(profile_ + "/" + name, name);
 
     EXPECT_EQ(kExitOk, Run({"get", "DisableTaskMgr"})) << console_.err;
     for (const std::string& name : leftovers)
         EXPECT_NE(std::string::npos, console_.err.find(name + " was left by a run that was stopped part-way"))
             << console_.err;
-    EXPECT_EQ(4u, ListDir(profile_).size());  // the hive, two leftovers, a stale lock
+    EXPECT_EQ(7u, ListDir(profile_).size());  // the hive, two leftovers, a stale lock, what is kept
 
     EXPECT_EQ(kExitOk, Run({"set", "DisableTaskMgr", "off"})) << console_.err;
     for (const std::string& name : leftovers)
         EXPECT_NE(std::string::npos, console_.err.find("removed " + profile_ + "/" + name)) << console_.err;
-    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-bak"}), ListDir(profile_));
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-bak", "NTUSER.DAT.kestro-bak.1",
+                                        "NTUSER.DAT.kestro-bak.1.kestro-record", "NTUSER.DAT.kestro-bak.kestro-record",
+                                        "NTUSER.DAT.kestro-replaced"}),
+              ListDir(profile_));
+    for (const std::string& name : kept) EXPECT_EQ(name, ReadFile(profile_ + "/" + name));
 }
 
 TEST_F(RescueSafety, AReadOnlyMountIsSaidSoAndNothingChanges) {
