@@ -5,6 +5,7 @@
 #include "platform/offline_windows.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -94,6 +95,15 @@ bool HashFile(const std::string& path, std::uint64_t* hash, std::uint64_t* size)
     *hash = (h ^ total) * 0x100000001b3ull;
     *size = total;
     return ok;
+}
+
+std::string NextBackupSuffix(const std::vector<std::string>& entries, const std::vector<std::string>& names) {
+    long highest = -1;
+    for (const std::string& entry : entries)
+        for (const std::string& name : names)
+            if (entry.size() > name.size() && SameNtfsName(entry.substr(0, name.size()), name))
+                highest = std::max(highest, BackupNumber(entry.substr(name.size())));
+    return highest < 0 ? std::string(kBackupSuffix) : kBackupSuffix + ("." + std::to_string(highest + 1));
 }
 
 std::string BackupRecordPath(const std::string& backup) { return backup + kRecordSuffix; }

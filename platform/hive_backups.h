@@ -15,6 +15,13 @@
 
 namespace kestro {
 
+// The suffix of the next backup of the files `names` (a hive and its logs,
+// in any case) among the folder's `entries`: ".kestro-bak" when none of them has one,
+// else ".kestro-bak.N" above the highest there is, so that the highest
+// number is always the newest backup, as restore takes it, even after an
+// older one was removed by hand.
+std::string NextBackupSuffix(const std::vector<std::string>& entries, const std::vector<std::string>& names);
+
 // The record's name beside a backup.
 std::string BackupRecordPath(const std::string& backup);
 

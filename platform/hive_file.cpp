@@ -1,6 +1,7 @@
 #include "platform/hive_file.h"
 
 #include "platform/bytes.h"
+#include "platform/hive_backups.h"
 #include "platform/hive_log.h"
 #include "platform/offline_windows.h"
 #include "platform/text.h"
@@ -733,15 +734,10 @@ std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* tem
     // backup is never replaced. With logs to empty, it is made even without
     // a backup wanted, to undo a failure past the rename.
     if (options.backup || !logs_.empty()) {
-        std::string suffix = ".kestro-bak";
-        auto taken = [this](const std::string& s) {
-            struct stat st;
-            if (folder_.Stat(name_ + s, &st)) return true;
-            for (const LogFile& log : logs_)
-                if (folder_.Stat(log.name + s, &st)) return true;
-            return false;
-        };
-        for (int n = 1; taken(suffix); ++n) suffix = ".kestro-bak." + std::to_string(n);
+        // Above the backups of every log there may be, used by this run or
+        // not: restore pairs a hive's backup with the logs' of the same suffix.
+        const std::vector<std::string> names = {name_, name_ + ".LOG", name_ + ".LOG1", name_ + ".LOG2"};
+        const std::string suffix = NextBackupSuffix(folder_.Names(), names);
         const std::string backup = name_ + suffix;
         if (!folder_.Link(fd_.Get(), backup) && !CopyInto(fd_.Get(), folder_, backup, &fault))
             return "cannot keep a backup: " + fault.reason;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestro::test {
 namespace {
@@ -251,6 +252,20 @@ TEST_F(OfflineTool, RestoreUndoesTheLastRunThenTheOneBefore) {
     EXPECT_EQ(system0, ReadFile(system_));
     EXPECT_EQ(kExitUsage, Run({"restore"}));
     EXPECT_NE(std::string::npos, console_.err.find("no kestroctl backup")) << console_.err;
+}
+
+TEST_F(OfflineTool, ANewBackupIsNumberedAboveEveryOtherSoRestoreTakesIt) {
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "on"})) << console_.err;
+    const std::string before = ReadFile(ntuser_);
+    // The oldest removed by hand, and an old log's backup left: the next is
+    // above both, not in the gap.
+    ASSERT_EQ(0, ::unlink((ntuser_ + ".kestro-bak").c_str()));
+    WriteFile(ntuser_ + ".log1.kestro-bak.2", "an old log");
+    ASSERT_EQ(kExitOk, Run({"set", "DisableTaskMgr", "off"})) << console_.err;
+    EXPECT_EQ(before, ReadFile(ntuser_ + ".kestro-bak.3"));
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(before, ReadFile(ntuser_));
 }
 
 TEST_F(OfflineTool, RestoreRefusesAHiveWindowsChangedSinceUnlessForced) {
