@@ -23,7 +23,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         TfrmMain main;
         if (!main.Create(instance, application.Hwnd())) return 1;
         application.SetMainWindow(main.Hwnd());
-        application.AddDialogWindow(main.Hwnd());
+        application.AddDialogWindow(main.Hwnd(), &main);
 
         TfrmChkDir chooser;
         chooser.Create(instance, main.Hwnd());

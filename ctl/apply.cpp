@@ -2,6 +2,7 @@
 // wrote, checked whole before anything is written.
 #include "ctl/command_context.h"
 
+#include "ctl/prior_state.h"
 #include "ctl/writes.h"
 #include "formats/entry_match.h"
 #include "formats/file_bytes.h"
@@ -11,6 +12,8 @@
 #include "platform/text.h"
 
 #include <CLI/CLI.hpp>
+
+#include <algorithm>
 
 namespace kestro {
 
@@ -57,10 +60,72 @@ std::vector<SettingShape> SettingShapes() {
     return shapes;
 }
 
+// The changes of an undo file that go past the writers: values with their
+// exact bytes (hex) or deleted, and the search history's key tree.
+struct RawEdits {
+    std::vector<RegEdit> edits;
+    std::vector<std::string> labels;
+};
+
+// Whether the place is a value one of Kestro's settings stores.
+bool IsSettingValue(const RegValue& value) {
+    for (const Setting& row : kCatalogue) {
+        if (!row.HasState() || row.root != value.root || !SameAsciiNoCase(row.keyPath, value.keyPath)) continue;
+        for (std::size_t i = 0; i < row.ValueCount(); ++i)
+            if (SameAsciiNoCase(row.valueNames[i], value.name)) return true;
+    }
+    return false;
+}
+
+// Whether the key is the search history's, or below it.
+bool InSearchHistory(KeyHandle root, const std::string& keyPath) {
+    const Setting& row = CatalogueRow(SettingId::SearchHistory);
+    const std::string tree = std::string(row.keyPath) + "\\" + row.valueNames[0];
+    return root == row.root && (SameAsciiNoCase(keyPath, tree) ||
+                                (keyPath.size() > tree.size() && keyPath[tree.size()] == '\\' &&
+                                 SameAsciiNoCase(keyPath.substr(0, tree.size()), tree)));
+}
+
+// Sorts a .reg file's changes: plain values go to the match, like any
+// export; deletions and raw values only where Kestro keeps its own, and
+// key lines only inside the search history (elsewhere they only head the
+// values below them). The places of what is refused go to `refused`.
+void SortEdits(const std::vector<RegEdit>& edits, const std::vector<std::size_t>& lines, std::vector<RegValue>* plain,
+               std::vector<std::size_t>* plainLines, RawEdits* raw, std::vector<std::size_t>* refused) {
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        const RegEdit& edit = edits[i];
+        const bool history = InSearchHistory(edit.value.root, edit.value.keyPath);
+        bool own = history;
+        switch (edit.kind) {
+            case RegEdit::Kind::Key:
+                if (!history) continue;
+                break;
+            case RegEdit::Kind::Value:
+                if (!edit.raw && !history) {
+                    plain->push_back(edit.value);
+                    plainLines->push_back(lines[i]);
+                    continue;
+                }
+                own = own || IsSettingValue(edit.value);
+                break;
+            case RegEdit::Kind::DeleteValue: own = own || IsSettingValue(edit.value); break;
+            case RegEdit::Kind::DeleteKey: break;
+        }
+        if (!own) {
+            refused->push_back(lines[i]);
+            continue;
+        }
+        raw->edits.push_back(edit);
+        raw->labels.push_back("line " + std::to_string(lines[i]));
+    }
+}
+
 // A .reg or Registry.pol file as a profile: only Kestro's settings, each in
-// a state its writer gives. False, having said why, when the file is
-// malformed or holds something else.
-bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vector<std::string>* labels, int* code) {
+// a state its writer gives, and from an undo file the raw changes to its own
+// values and keys. False, having said why, when the file is malformed or
+// holds something else.
+bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vector<std::string>* labels, RawEdits* raw,
+                      int* code) {
     const std::string& file = context.options.file;
     PolicyScope scope = PolicyScope::User;
     if (policy && !PolicyScopeOf(file, context.options.scope, &scope)) {
@@ -69,9 +134,16 @@ bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vect
     }
     std::vector<RegValue> entries;
     std::vector<std::size_t> places;
+    std::vector<std::size_t> refused;
     try {
         const std::vector<std::uint8_t> bytes = ReadFileBytes(file, layout::kMaxFileBytes);
-        entries = policy ? ReadPolicyFile(bytes, scope, &places) : ReadRegFile(bytes, &places);
+        if (policy) {
+            entries = ReadPolicyFile(bytes, scope, &places);
+        } else {
+            std::vector<std::size_t> lines;
+            const std::vector<RegEdit> edits = ReadRegEdits(bytes, &lines);
+            SortEdits(edits, lines, &entries, &places, raw, &refused);
+        }
     } catch (const FileError& e) {
         *code = context.Fail(kExitUsage, std::string("cannot read ") + e.what());
         return false;
@@ -79,8 +151,14 @@ bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vect
         *code = context.Fail(kExitUsage, file + ": " + e.what() + "; nothing was written");
         return false;
     }
-    const EntryMatch match =
+    EntryMatch match =
         MatchEntries(entries, places, policy ? "offset" : "line", SettingShapes(), context.options.ignoreUnknown);
+    for (std::size_t line : refused) {
+        const std::string what = "line " + std::to_string(line) +
+                                 ": a deletion, a raw (hex) value or a key outside Kestro's own values and keys";
+        if (context.options.ignoreUnknown) match.ignored.push_back(what);
+        else match.errors.push_back(what);
+    }
     for (const std::string& ignored : match.ignored) context.console.Err("kestroctl: " + file + ": " + ignored + ", passed over\n");
     if (!match.errors.empty()) {
         for (const std::string& error : match.errors) context.console.Err("kestroctl: " + file + ": " + error + "\n");
@@ -100,20 +178,34 @@ bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vect
 
 // What apply is to set, by the file's name: a .reg, a .pol or a profile,
 // each entry labelled with where it came from, for messages.
-bool ReadApplyFile(Context& context, Profile* profile, std::vector<std::string>* labels, int* code) {
+bool ReadApplyFile(Context& context, Profile* profile, std::vector<std::string>* labels, RawEdits* raw, int* code) {
     const std::string& file = context.options.file;
     const bool policy = EndsWithIgnoringCase(file, ".pol");
-    if (policy || EndsWithIgnoringCase(file, ".reg")) return ReadExportedFile(context, policy, profile, labels, code);
+    if (policy || EndsWithIgnoringCase(file, ".reg"))
+        return ReadExportedFile(context, policy, profile, labels, raw, code);
     if (!ReadProfileFile(context, file, profile, code)) return false;
     for (const ProfileEntry& entry : profile->entries) labels->push_back(file + ":" + std::to_string(entry.line));
     return true;
 }
 
-int ReportDryRun(Context& context, const Profile& profile) {
+int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) {
     int changes = 0;
+    for (const RegEdit& edit : raw.edits)
+        if (edit.kind != RegEdit::Kind::Key)
+            context.console.Out(PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) +
+                                (edit.kind == RegEdit::Kind::Value ? ": set as the file has it\n" : ": deleted\n"));
     for (const ProfileEntry& entry : profile.entries) {
         const SettingState state = ReadSettingState(context.store, *entry.row);
-        if (state.status == SettingState::Status::Ok && state.value == entry.value) continue;
+        if (entry.value.isDefault) {
+            PriorState stored;
+            stored.Add(*entry.row);
+            std::string unread;
+            if (stored.Read(context.store, &unread) &&
+                std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; }))
+                continue;
+        } else if (state.status == SettingState::Status::Ok && state.value == entry.value) {
+            continue;
+        }
         ++changes;
         context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + " -> " +
                             DisplaySettingValue(entry.value) + "\n");
@@ -123,24 +215,48 @@ int ReportDryRun(Context& context, const Profile& profile) {
     return kExitOk;
 }
 
-// Every entry through its writer; one that fails does not stop the others.
-int WriteEntries(Context& context, const Profile& profile, const std::vector<std::string>& labels) {
-    int failures = 0;
-    for (std::size_t i = 0; i < profile.entries.size(); ++i) {
-        const ProfileEntry& entry = profile.entries[i];
-        try {
-            WriteSetting(*entry.row, entry.value);
+// One raw change of an undo file, through the store.
+RegResult WriteRaw(RegistryStore& store, const RegEdit& edit) {
+    switch (edit.kind) {
+        case RegEdit::Kind::Key: return MakeRawKey(store, edit.value.root, edit.value.keyPath);
+        case RegEdit::Kind::Value: return SetRawValue(store, edit.value);
+        case RegEdit::Kind::DeleteValue: return DeleteRawValue(store, edit.value);
+        case RegEdit::Kind::DeleteKey: return DeleteRawTree(store, edit.value.root, edit.value.keyPath);
+    }
+    return kErrorInvalidParameter;
+}
+
+// Every entry through its writer, all or nothing: the first that fails
+// stops the rest, and what was written before it is put back.
+int WriteEntries(Context& context, const Profile& profile, const std::vector<std::string>& labels, const RawEdits& raw) {
+    PriorState prior;
+    for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);
+    for (const RegEdit& edit : raw.edits) {
+        if (InSearchHistory(edit.value.root, edit.value.keyPath)) prior.Add(CatalogueRow(SettingId::SearchHistory));
+        else prior.AddValue(edit.value.root, edit.value.keyPath, edit.value.name);
+    }
+    return WriteAllOrNothing(context, prior, [&]() -> std::string {
+        for (std::size_t i = 0; i < raw.edits.size(); ++i) {
+            const RegEdit& edit = raw.edits[i];
+            const RegResult rc = WriteRaw(context.store, edit);
+            if (rc != kErrorSuccess)
+                return context.options.file + ": " + raw.labels[i] + ": " +
+                       PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) + ": error " + std::to_string(rc);
+        }
+        for (std::size_t i = 0; i < profile.entries.size(); ++i) {
+            const ProfileEntry& entry = profile.entries[i];
+            try {
+                WriteSetting(*entry.row, entry.value);
+            } catch (const std::exception& failure) {
+                return labels[i] + ": " + entry.row->name + ": " + failure.what();
+            }
+            // A store that writes at its close reports only what it kept.
             const std::string line = std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n";
             if (context.stores.WritesAtClose()) context.unconfirmed.emplace_back(entry.row, line);
             else context.console.Out(line);
-        } catch (const std::exception& failure) {
-            ++failures;
-            context.Fail(kExitFailed, labels[i] + ": " + entry.row->name + ": " + failure.what());
         }
-    }
-    if (failures == 0) return kExitOk;
-    return context.Fail(kExitFailed, std::to_string(failures) + " of " + std::to_string(profile.entries.size()) +
-                                         " settings were not written");
+        return std::string();
+    });
 }
 
 }  // namespace
@@ -157,14 +273,15 @@ void DeclareApply(CLI::App& command, Options& options) {
 int RunApply(Context& context) {
     Profile profile;
     std::vector<std::string> labels;
+    RawEdits raw;
     int code = kExitOk;
-    if (!ReadApplyFile(context, &profile, &labels, &code)) return code;
+    if (!ReadApplyFile(context, &profile, &labels, &raw, &code)) return code;
     // All of it is checked before anything is written.
     std::string error;
     for (std::size_t i = 0; i < profile.entries.size(); ++i)
         if (!Prepare(context, *profile.entries[i].row, &profile.entries[i].value, &error))
             return context.Fail(kExitUsage, labels[i] + ": " + error);
-    return context.options.dryRun ? ReportDryRun(context, profile) : WriteEntries(context, profile, labels);
+    return context.options.dryRun ? ReportDryRun(context, profile, raw) : WriteEntries(context, profile, labels, raw);
 }
 
 }  // namespace kestro

@@ -1,5 +1,7 @@
 #include "ctl/command_context.h"
 
+#include "ctl/prior_state.h"
+
 #include "platform/files.h"
 #include "platform/text.h"
 #include "formats/policy_file.h"
@@ -69,6 +71,33 @@ bool ReadProfileFile(Context& context, const std::string& file, Profile* profile
         return false;
     }
     return true;
+}
+
+int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<std::string()>& write) {
+    std::string error;
+    if (!prior.Read(context.store, &error))
+        return context.Fail(kExitFailed, "cannot read what is there before writing: " + error + "; nothing was changed");
+    if (!context.options.undo.empty()) {
+        // The way back is on disk before the first write, or nothing is written.
+        std::vector<std::uint8_t> bytes;
+        try {
+            bytes = WriteRegEdits(prior.UndoEdits());
+        } catch (const FormatError& e) {
+            return context.Fail(kExitFailed, std::string("cannot write the undo file: ") + e.what() + "; nothing was changed");
+        }
+        if (!WriteFileAtomically(context.options.undo, std::string(bytes.begin(), bytes.end()), &error))
+            return context.Fail(kExitFailed, "cannot write " + context.options.undo + ": " + error + "; nothing was changed");
+    }
+    const std::string failure = write();
+    if (failure.empty()) return kExitOk;
+    context.Fail(kExitFailed, failure);
+    const PutBackResult back = prior.PutBack(context.store);
+    if (context.recorder) context.recorder->SetWritten(back.stillChanged);
+    if (back.failed.empty())
+        return context.Fail(kExitFailed, "nothing was changed: what was written before the failure was put back");
+    for (const std::string& place : back.failed) context.Fail(kExitFailed, place + ": could not be put back");
+    return context.Fail(kExitFailed, std::to_string(back.failed.size()) +
+                                         " values could not be put back as they were and stay changed");
 }
 
 }  // namespace kestro

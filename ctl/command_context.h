@@ -8,6 +8,7 @@
 #include "ctl/current_state.h"
 #include "ctl/profile.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,11 @@ struct Options {
     std::string scope;      // apply: "user" or "machine" for a policy file outside User/Machine
     bool ignoreUnknown = false;
     bool noNotify = false;  // set, apply, clear-search-history: no WM_SETTINGCHANGE afterwards
+    std::string undo;       // set, apply, clear-search-history: the .reg file of the way back
 };
+
+class PriorState;
+class WriteRecordingStore;
 
 struct Context {
     RegistryStore& store;
@@ -35,6 +40,9 @@ struct Context {
     // What a store that writes at its close has yet to keep: each entry's
     // row and the line that reports it as set.
     std::vector<std::pair<const Setting*, std::string>> unconfirmed;
+    // What the command writes through, noted for the notification; null
+    // when the command runs on no registry.
+    WriteRecordingStore* recorder = nullptr;
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");
@@ -61,6 +69,14 @@ std::string StateText(const SettingState& state);
 // A profile file; false, having said why, when it cannot be read or is
 // malformed.
 bool ReadProfileFile(Context& context, const std::string& file, Profile* profile, int* code);
+
+// A command's writes, all or nothing: the prior state of every place in
+// `prior` is read (and written to the --undo file) before `write` runs;
+// when `write` gives a failure, that is said, everything already written
+// is put back, and the exit code is 1, saying that nothing was changed or
+// naming each value that could not be put back. Only what stays changed
+// is then announced.
+int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<std::string()>& write);
 
 // The verbs: how each declares its options, and what it does.
 void DeclareList(CLI::App& command, Options& options);

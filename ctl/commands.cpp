@@ -21,6 +21,41 @@ struct Command {
     void (*declare)(CLI::App&, Options&);
     int (*run)(Context&);
     bool writes;  // may change the registry
+    // Whether these options leave the command no use for a registry (an
+    // export of a profile); null when it always has one.
+    bool (*storeless)(const Options&) = nullptr;
+};
+
+bool ExportsAProfile(const Options& options) { return !options.profile.empty(); }
+
+// The store of a command that needs none: every call fails, so that a
+// command that reached for the registry after all could not pass for one
+// that read it.
+class NoRegistry final : public RegistryStore {
+public:
+    RegResult CreateKey(KeyHandle, const std::string&, std::uint32_t, KeyHandle*) override { return kNone; }
+    RegResult OpenKey(KeyHandle, const std::string&, std::uint32_t, KeyHandle*) override { return kNone; }
+    RegResult QueryValue(KeyHandle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
+        return kNone;
+    }
+    RegResult SetValue(KeyHandle, const std::string&, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
+        return kNone;
+    }
+    RegResult SetValueW(KeyHandle, const std::string&, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
+        return kNone;
+    }
+    RegResult QueryValueW(KeyHandle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
+        return kNone;
+    }
+    RegResult QueryInfoKey(KeyHandle, std::uint32_t*, std::uint32_t*) override { return kNone; }
+    RegResult EnumKey(KeyHandle, std::uint32_t, char*, std::uint32_t*) override { return kNone; }
+    RegResult DeleteKey(KeyHandle, const std::string&) override { return kNone; }
+    RegResult DeleteValue(KeyHandle, const std::string&) override { return kNone; }
+    RegResult EnumValue(KeyHandle, std::uint32_t, char*, std::uint32_t*) override { return kNone; }
+    RegResult CloseKey(KeyHandle) override { return kNone; }
+
+private:
+    static constexpr RegResult kNone = kErrorInvalidHandle;
 };
 
 const Command kCommands[] = {
@@ -32,7 +67,7 @@ const Command kCommands[] = {
     {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply,
      true},
     {"export", "writes the settings as a .reg file or as Group Policy Registry.pol files", DeclareExport, RunExport,
-     false},
+     false, ExportsAProfile},
 };
 
 const char kFooter[] =
@@ -41,8 +76,10 @@ const char kFooter[] =
     "  NoRun = on\n"
     "  MaxRecentDocs = 15\n"
     "  RecycleBinName = \"Trash\"\n"
-    "with ; or # comments. Exit codes: 0 done, 1 a write failed, 2 a wrong command line, profile or\n"
-    ".reg/.pol file (nothing written). kestroctl COMMAND --help (or /?) tells more; list's TATTOO column\n"
+    "with ; or # comments; NAME = default removes the setting's values. Exit codes: 0 done, 1 a write\n"
+    "failed (what was written is put back, or named), 2 a wrong command line, profile or .reg/.pol file\n"
+    "(nothing written). --undo U.reg keeps the way back: kestroctl apply U.reg. kestroctl COMMAND --help\n"
+    "(or /?) tells more; list's TATTOO column\n"
     "marks the settings a removed GPO leaves behind. On a running Windows, once set, apply or\n"
     "clear-search-history has changed a value, the running programs are told as after Group Policy\n"
     "(WM_SETTINGCHANGE \"Policy\"); --no-notify after the command does not tell them.";
@@ -96,6 +133,17 @@ StoreUse UseOf(const Command& command, const Options& options) {
 // Runs the command on the store it needs, which keeps its changes only
 // when the command succeeded.
 int RunOnStore(const Command& command, const Options& options, StoreProvider& stores, Console& console) {
+    if (command.storeless && command.storeless(options)) {
+        // No registry to open, offline or not: a Linux machine exports a
+        // profile as well as a Windows one does.
+        NoRegistry none;
+        Context context{none, console, options, stores, {}};
+        try {
+            return command.run(context);
+        } catch (const std::exception& failure) {
+            return context.Fail(kExitFailed, failure.what());
+        }
+    }
     std::string why;
     int openFailure = kExitUsage;
     const StoreUse use = UseOf(command, options);
@@ -111,7 +159,7 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
     std::vector<std::pair<const Setting*, std::string>> unconfirmed;
     {
         ScopedRegistryStore active(recorder);
-        Context context{recorder, console, options, stores, {}};
+        Context context{recorder, console, options, stores, {}, &recorder};
         try {
             code = command.run(context);
         } catch (const std::exception& failure) {
@@ -145,9 +193,12 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     for (const Command& command : kCommands) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
         if (command.declare) command.declare(*sub, options);
-        if (command.writes)
+        if (command.writes) {
             sub->add_flag("--no-notify", options.noNotify,
                           "do not broadcast WM_SETTINGCHANGE \"Policy\" after writing (never sent offline)");
+            sub->add_option("--undo", options.undo,
+                            "before the first write, save what is there now as a .reg file: apply it to go back");
+        }
         sub->callback([&chosen, &command] { chosen = &command; });
     }
     const std::vector<OwnCommand> own = stores.OwnCommands();

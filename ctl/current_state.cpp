@@ -1,5 +1,7 @@
 #include "ctl/current_state.h"
 
+#include "ctl/prior_state.h"
+
 #include "platform/bytes.h"
 #include "platform/text.h"
 #include "settings/uFunctions.h"
@@ -191,11 +193,26 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
 
 namespace kestro {
 
-bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes) {
+bool InScope(const Setting& row, const std::string& scope) {
+    if (scope.empty()) return true;
+    return row.IsMachineWide() == SameAsciiNoCase(scope, "machine");
+}
+
+bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes, const std::string& scope) {
     bool complete = true;
     profile->entries.clear();
     for (const Setting& row : kCatalogue) {
-        if (!row.HasState()) continue;
+        if (!row.HasState() || !InScope(row, scope)) continue;
+        // None of its values stored: Windows' own default, which only
+        // "default" gives back (off or 0 would store a value).
+        PriorState stored;
+        stored.Add(row);
+        std::string unread;
+        if (stored.Read(store, &unread) &&
+            std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; })) {
+            profile->entries.push_back({&row, SettingValue::Default(KindOf(row)), 0});
+            continue;
+        }
         const SettingState state = ReadSettingState(store, row);
         switch (state.status) {
             case SettingState::Status::Ok:

@@ -35,10 +35,15 @@ std::string RegTypeName(std::uint32_t type);
 
 namespace kestro {
 
-// Every setting's state as a profile, in the catalogue's order. What a
-// profile cannot carry (a text not set, a value of the wrong type, a text
-// with a line break) is left out and said in `notes`; false when something
-// could not be read.
-bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes);
+// Every setting's state as a profile, in the catalogue's order; a setting
+// none of whose values is stored is "default". What a profile cannot carry
+// (a value of the wrong type, a text with a line break) is left out and
+// said in `notes`; false when something could not be read. With `scope`
+// "user" or "machine", only the settings of that scope.
+bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes,
+                    const std::string& scope = std::string());
+
+// Whether the row belongs to `scope` ("user", "machine", or "" for all).
+bool InScope(const Setting& row, const std::string& scope);
 
 }  // namespace kestro

@@ -11,6 +11,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+
 namespace kestro {
 
 namespace {
@@ -22,6 +24,12 @@ std::string TattooNames() {
     return names;
 }
 
+// --scope of an export: only the user's settings, or only the machine's.
+void AddScope(CLI::App& command, Options& options) {
+    command.add_option("--scope", options.scope, "only the user's settings, or only the machine's: user or machine")
+        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
+}
+
 }  // namespace
 
 void DeclareExport(CLI::App& command, Options& options) {
@@ -29,10 +37,12 @@ void DeclareExport(CLI::App& command, Options& options) {
     CLI::App* reg = command.add_subcommand("reg", "a .reg file for regedit and reg import (UTF-16LE)");
     reg->add_option("FILE", options.file, "the .reg file to write")->required();
     reg->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    AddScope(*reg, options);
     reg->callback([&options] { options.format = "reg"; });
     CLI::App* pol = command.add_subcommand("pol", "Group Policy: DIR/User/Registry.pol and DIR/Machine/Registry.pol");
     pol->add_option("DIR", options.file, "the folder to write into, as a GPO's folder in SYSVOL")->required();
     pol->add_option("--profile", options.profile, "export this profile instead of this machine's settings");
+    AddScope(*pol, options);
     pol->callback([&options] { options.format = "pol"; });
     command.footer(
         "The values are exactly those the window's writers store. The search history is an action, not a\n"
@@ -47,9 +57,12 @@ int RunExport(Context& context) {
     if (!options.profile.empty()) {
         int code = kExitOk;
         if (!ReadProfileFile(context, options.profile, &profile, &code)) return code;
+        const auto outside = [&](const ProfileEntry& entry) { return !InScope(*entry.row, options.scope); };
+        profile.entries.erase(std::remove_if(profile.entries.begin(), profile.entries.end(), outside),
+                              profile.entries.end());
     } else {
         std::vector<std::string> notes;
-        const bool complete = CurrentProfile(context.store, &profile, &notes);
+        const bool complete = CurrentProfile(context.store, &profile, &notes, options.scope);
         for (const std::string& note : notes) context.console.Err("kestroctl: " + note + "\n");
         // A part of the state is not this machine's state: write nothing.
         if (!complete) return context.Fail(kExitFailed, "not every setting could be read; nothing was exported");

@@ -30,6 +30,8 @@ public:
     explicit WriteRecordingStore(RegistryStore& store) : ForwardingRegistryStore(store) {}
 
     WrittenScopes Written() const { return written_; }
+    // After what was written was put back, what stays changed.
+    void SetWritten(const WrittenScopes& written) { written_ = written; }
 
     RegResult CreateKey(KeyHandle base, const std::string& name, std::uint32_t access,
                         KeyHandle* result) override;

@@ -67,7 +67,8 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
         entry.row = row;
         entry.line = number;
         std::string why;
-        if (!ParseSettingValue(*row, value, &entry.value, &why)) return fail(number, why);
+        if (AsciiLower(value) == kDefaultWord) entry.value = SettingValue::Default(KindOf(*row));
+        else if (!ParseSettingValue(*row, value, &entry.value, &why)) return fail(number, why);
         result.entries.push_back(std::move(entry));
     }
     if (!sawSection) return fail(0, "no [Kestro] section");
@@ -76,7 +77,7 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
 }
 
 std::string WriteProfile(const Profile& profile, const std::vector<std::string>& notes) {
-    std::string out = "; Kestro profile: kestroctl apply FILE sets these values.\r\n[Kestro]\r\n";
+    std::string out = "; Kestro profile: kestroctl apply FILE sets these values (default: none stored).\r\n[Kestro]\r\n";
     for (const ProfileEntry& entry : profile.entries)
         out += std::string(entry.row->name) + " = " + FormatSettingValue(entry.value) + "\r\n";
     for (const std::string& note : notes) out += "; " + note + "\r\n";

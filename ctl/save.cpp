@@ -9,12 +9,14 @@ namespace kestro {
 
 void DeclareSave(CLI::App& command, Options& options) {
     command.add_option("FILE", options.file, "the profile to write")->required();
+    command.add_option("--scope", options.scope, "only the user's settings, or only the machine's: user or machine")
+        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
 }
 
 int RunSave(Context& context) {
     Profile profile;
     std::vector<std::string> notes;
-    const bool complete = CurrentProfile(context.store, &profile, &notes);
+    const bool complete = CurrentProfile(context.store, &profile, &notes, context.options.scope);
     std::string error;
     if (!WriteFileAtomically(context.options.file, WriteProfile(profile, notes), &error))
         return context.Fail(kExitFailed, "cannot write " + context.options.file + ": " + error);

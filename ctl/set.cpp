@@ -1,6 +1,7 @@
 // kestroctl set: one setting through the window's own writer.
 #include "ctl/command_context.h"
 
+#include "ctl/prior_state.h"
 #include "ctl/writes.h"
 
 #include <CLI/CLI.hpp>
@@ -20,12 +21,16 @@ int RunSet(Context& context) {
     std::string error;
     if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(context, *row, &value, &error))
         return context.Fail(kExitUsage, error);
-    try {
-        WriteSetting(*row, value);
-    } catch (const std::exception& failure) {
-        return context.Fail(kExitFailed, std::string(row->name) + ": " + failure.what());
-    }
-    return kExitOk;
+    PriorState prior;
+    prior.Add(*row);
+    return WriteAllOrNothing(context, prior, [&]() -> std::string {
+        try {
+            WriteSetting(*row, value);
+        } catch (const std::exception& failure) {
+            return std::string(row->name) + ": " + failure.what();
+        }
+        return std::string();
+    });
 }
 
 }  // namespace kestro

@@ -12,7 +12,8 @@ ValueKind KindOf(const Setting& row) {
 }
 
 bool operator==(const SettingValue& a, const SettingValue& b) {
-    if (a.kind != b.kind) return false;
+    if (a.kind != b.kind || a.isDefault != b.isDefault) return false;
+    if (a.isDefault) return true;
     switch (a.kind) {
         case ValueKind::Toggle: return a.on == b.on;
         case ValueKind::Number: return a.number == b.number;
@@ -98,6 +99,7 @@ SettingValue SettingValueOfState(ValueKind kind, const std::string& state) {
 }
 
 std::string DisplaySettingValue(const SettingValue& value) {
+    if (value.isDefault) return kDefaultWord;
     switch (value.kind) {
         case ValueKind::Toggle: return value.on ? "on" : "off";
         case ValueKind::Number: return std::to_string(value.number);
@@ -108,7 +110,7 @@ std::string DisplaySettingValue(const SettingValue& value) {
 }
 
 std::string FormatSettingValue(const SettingValue& value) {
-    if (value.kind == ValueKind::Text) return "\"" + WideToUtf8(value.text) + "\"";
+    if (value.kind == ValueKind::Text && !value.isDefault) return "\"" + WideToUtf8(value.text) + "\"";
     return DisplaySettingValue(value);
 }
 

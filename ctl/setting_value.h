@@ -24,11 +24,20 @@ struct SettingValue {
     bool on = false;          // Toggle: the toggle down
     std::int32_t number = 0;  // Number
     std::wstring text;        // Text
+    // None of the setting's values stored, so that Windows' own default
+    // applies: "NAME = default" in a profile (kestroctl only: the window
+    // never deletes a value).
+    bool isDefault = false;
 
-    static SettingValue Toggle(bool on) { return {ValueKind::Toggle, on, 0, {}}; }
-    static SettingValue Number(std::int32_t n) { return {ValueKind::Number, false, n, {}}; }
-    static SettingValue Text(std::wstring t) { return {ValueKind::Text, false, 0, std::move(t)}; }
+    static SettingValue Toggle(bool on) { return {ValueKind::Toggle, on, 0, {}, false}; }
+    static SettingValue Number(std::int32_t n) { return {ValueKind::Number, false, n, {}, false}; }
+    static SettingValue Text(std::wstring t) { return {ValueKind::Text, false, 0, std::move(t), false}; }
+    static SettingValue Default(ValueKind kind) { return {kind, false, 0, {}, true}; }
 };
+
+// The word a profile gives for SettingValue::Default, unquoted in any case
+// (a text of that word is quoted).
+constexpr const char* kDefaultWord = "default";
 
 bool operator==(const SettingValue& a, const SettingValue& b);
 inline bool operator!=(const SettingValue& a, const SettingValue& b) { return !(a == b); }

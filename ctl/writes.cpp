@@ -1,5 +1,6 @@
 #include "ctl/writes.h"
 
+#include "ctl/prior_state.h"
 #include "platform/memory_registry.h"
 #include "platform/text.h"
 #include "settings/uFunctions.h"
@@ -9,6 +10,15 @@
 namespace kestro {
 
 void WriteSetting(const Setting& row, const SettingValue& value) {
+    if (value.isDefault) {
+        // Every value of the row deleted, where the writer would store it.
+        for (std::size_t i = 0; i < row.ValueCount(); ++i) {
+            const RegValue place{row.root, row.keyPath, row.valueNames[i], kRegNone, {}};
+            if (DeleteRawValue(ActiveRegistryStore(), place) != kErrorSuccess)
+                throw ERegistryException("Failed to delete '" + std::string(row.valueNames[i]) + "'");
+        }
+        return;
+    }
     switch (value.kind) {
         case ValueKind::Toggle:
             Zfunctions::WriteSetting(row, SettingArgument::Number(row.HandlerArgument(value.on)));
@@ -34,6 +44,8 @@ std::vector<RegValue> RegistryValuesFor(const Profile& profile) {
     }
     std::vector<RegValue> values;
     for (const ProfileEntry& entry : profile.entries) {
+        // A default stores nothing, so there is nothing to carry.
+        if (entry.value.isDefault) continue;
         const Setting& row = *entry.row;
         for (std::size_t i = 0; i < row.ValueCount(); ++i) {
             // As stored: texts in UTF-16, which is what both export formats hold.

@@ -14,9 +14,12 @@ namespace kestro {
 // (ERegistryException).
 void WriteSetting(const Setting& row, const SettingValue& value);
 
+// A default (SettingValue::Default) deletes the row's values instead.
+//
 // Exactly the values the writers store for these entries, in the order
 // they store them: the writers run against an empty in-memory registry and
-// what they wrote is collected. Later entries for the same value win.
+// what they wrote is collected. Later entries for the same value win; a
+// default carries none.
 std::vector<RegValue> RegistryValuesFor(const Profile& profile);
 
 }  // namespace kestro

@@ -57,7 +57,8 @@ struct PageDef {
 
 extern const ControlDef kMainControls[];
 extern const std::size_t kMainControlCount;
-extern const PageDef kMainPages[4];
+constexpr int kMainPageCount = 4;
+extern const PageDef kMainPages[kMainPageCount];
 
 const ControlDef* FindControlDef(const char* name);
 

@@ -29,6 +29,12 @@ constexpr char16_t kRegDwordPrefix[] = u"dword:";
 // escapes, with room to spare.
 constexpr std::size_t kRegMaxLineChars = 2 * (kMaxTextChars + kMaxValueNameChars) + 64;
 
+// A value written raw, as hex(n): bytes "xx," on one line: the most data
+// a reader takes in that form, and so its longest line.
+constexpr std::size_t kRegMaxRawBytes = 0xFFFF;
+constexpr std::size_t kRegMaxRawLineChars = 3 * kRegMaxRawBytes + 2 * kMaxValueNameChars + 64;
+constexpr char16_t kRegHexPrefix[] = u"hex";
+
 struct RegRootName {
     std::uintptr_t root;
     const char16_t* name;

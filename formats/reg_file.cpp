@@ -112,11 +112,16 @@ struct CurrentKey {
     std::string path;
 };
 
-CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number) {
+// A [KEY] line; with `edits`, also [-KEY], which sets *deletion.
+CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number, bool edits = false, bool* deletion = nullptr) {
     auto fail = [&](const std::string& what) -> CurrentKey { throw FormatError(Place::Line, number, what); };
     if (line.size() < 2 || line.back() != u']') return fail("a key line must end with ]");
     std::u16string inside = line.substr(1, line.size() - 2);
-    if (!inside.empty() && inside[0] == u'-') return fail("deleting keys is not supported");
+    if (!inside.empty() && inside[0] == u'-') {
+        if (!edits) return fail("deleting keys is not supported");
+        inside.erase(0, 1);
+        *deletion = true;
+    }
     std::size_t slash = inside.find(u'\\');
     std::u16string rootName = inside.substr(0, slash);
     CurrentKey key;
@@ -136,10 +141,48 @@ CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number) {
     return key;
 }
 
-RegValue ParseValueLine(const std::u16string& line, std::size_t number, const CurrentKey& key) {
+int HexDigit(char16_t c) {
+    return c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
+}
+
+// After "hex": "(n):" or ":", then bytes as two hexadecimal digits each,
+// separated by commas.
+void ParseHex(LineParser& p, RegValue* value) {
+    value->type = kRegBinary;
+    if (p.Peek() == u'(') {
+        p.Skip();
+        std::uint32_t type = 0;
+        int digits = 0;
+        for (int d; (d = HexDigit(p.Peek())) >= 0; p.Skip()) {
+            if (++digits > 8) p.Fail("a hex(n) type takes at most 8 hexadecimal digits");
+            type = (type << 4) | static_cast<std::uint32_t>(d);
+        }
+        if (digits == 0) p.Fail("hex( needs a type in hexadecimal digits");
+        p.Expect(u')', ") after the type");
+        value->type = type;
+    }
+    p.Expect(u':', ": after hex");
+    value->data.clear();
+    while (!p.AtEnd()) {
+        if (!value->data.empty()) p.Expect(u',', "a comma between bytes");
+        const int high = HexDigit(p.Peek());
+        if (high < 0) p.Fail("a byte takes two hexadecimal digits");
+        p.Skip();
+        const int low = HexDigit(p.Peek());
+        if (low < 0) p.Fail("a byte takes two hexadecimal digits");
+        p.Skip();
+        if (value->data.size() == layout::kRegMaxRawBytes)
+            p.Fail("more than " + std::to_string(layout::kRegMaxRawBytes) + " bytes of hex data");
+        value->data.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    }
+}
+
+// A value line; with `edits`, also "Name"=- and hex values.
+RegEdit ParseValueLine(const std::u16string& line, std::size_t number, const CurrentKey& key, bool edits = false) {
+    RegEdit edit;
+    RegValue& value = edit.value;
     LineParser p(line, number);
     if (key.root == 0) p.Fail("a value before any [key] line");
-    RegValue value;
     value.root = key.root;
     value.keyPath = key.path;
     std::u16string name;
@@ -177,14 +220,54 @@ RegValue ParseValueLine(const std::u16string& line, std::size_t number, const Cu
         value.type = kRegDword;
         value.data = DwordData(n);
     } else if (p.Peek() == u'-') {
-        p.Fail("deleting values is not supported");
-    } else if (p.Take(u"hex")) {
-        p.Fail("binary (hex) values are not supported; only text and dword");
+        if (!edits) p.Fail("deleting values is not supported");
+        p.Skip();
+        edit.kind = RegEdit::Kind::DeleteValue;
+        value.type = kRegNone;
+    } else if (p.Take(layout::kRegHexPrefix)) {
+        if (!edits) p.Fail("binary (hex) values are not supported; only text and dword");
+        ParseHex(p, &value);
+        edit.raw = true;
     } else {
         p.Fail("expected a quoted text or dword: after =");
     }
     if (!p.AtEnd()) p.Fail("unexpected characters after the value");
-    return value;
+    return edit;
+}
+
+// The key line of an edit.
+std::u16string KeyLine(const RegEdit& edit) {
+    const std::u16string root = RootName(edit.value.root);
+    if (root.empty()) throw FormatError(Place::None, 0, DescribeValue(edit.value) + ": not a root key a .reg file names");
+    const std::u16string path = StrictUtf8ToUtf16(edit.value.keyPath);
+    const std::string problem = KeyPathProblem(path);
+    if (!problem.empty()) throw FormatError(Place::None, 0, DescribeValue(edit.value) + ": " + problem);
+    return std::u16string(edit.kind == RegEdit::Kind::DeleteKey ? u"[-" : u"[") + root + u"\\" + path + u"]";
+}
+
+// A raw value line: "Name"=hex(n):xx,xx or "Name"=- .
+std::u16string RawValueLine(const RegEdit& edit) {
+    const RegValue& value = edit.value;
+    const std::u16string name = StrictUtf8ToUtf16(value.name);
+    const std::string problem = ValueNameProblem(name);
+    if (!problem.empty()) throw FormatError(Place::None, 0, DescribeValue(value) + ": " + problem);
+    std::u16string line = name.empty() ? std::u16string(u"@") : Quoted(name);
+    line += u'=';
+    if (edit.kind == RegEdit::Kind::DeleteValue) return line + u'-';
+    if (value.data.size() > layout::kRegMaxRawBytes)
+        throw FormatError(Place::None, 0, DescribeValue(value) + ": more data than a raw .reg value carries");
+    char number[16];
+    std::snprintf(number, sizeof number, "%x", static_cast<unsigned>(value.type));
+    line += layout::kRegHexPrefix;
+    if (value.type != kRegBinary) line += u"(" + Ascii(number) + u")";
+    line += u':';
+    for (std::size_t i = 0; i < value.data.size(); ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", value.data[i]);
+        if (i) line += u',';
+        line += Ascii(byte);
+    }
+    return line;
 }
 
 }  // namespace
@@ -213,7 +296,41 @@ std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values) {
     return out;
 }
 
-std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines) {
+std::vector<std::uint8_t> WriteRegEdits(const std::vector<RegEdit>& edits) {
+    if (edits.size() > layout::kMaxEntries)
+        throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " changes");
+    std::vector<std::uint8_t> out(std::begin(layout::kRegBom), std::end(layout::kRegBom));
+    AppendUtf16Le(out, layout::kRegHeader);
+    AppendUtf16Le(out, layout::kRegLineEnd);
+    std::u16string currentKey;
+    for (const RegEdit& edit : edits) {
+        std::u16string keyLine, valueLine;
+        if (edit.kind == RegEdit::Kind::Value && !edit.raw) {
+            Lines(edit.value, &keyLine, &valueLine);
+        } else {
+            keyLine = KeyLine(edit);
+            if (edit.kind == RegEdit::Kind::Value || edit.kind == RegEdit::Kind::DeleteValue)
+                valueLine = RawValueLine(edit);
+        }
+        // A key line for every deletion of a key, and wherever the key changes.
+        if (keyLine != currentKey || edit.kind == RegEdit::Kind::DeleteKey) {
+            AppendUtf16Le(out, layout::kRegLineEnd);
+            AppendUtf16Le(out, keyLine);
+            AppendUtf16Le(out, layout::kRegLineEnd);
+            currentKey = edit.kind == RegEdit::Kind::DeleteKey ? std::u16string() : keyLine;
+        }
+        if (!valueLine.empty()) {
+            AppendUtf16Le(out, valueLine);
+            AppendUtf16Le(out, layout::kRegLineEnd);
+        }
+    }
+    AppendUtf16Le(out, layout::kRegLineEnd);
+    return out;
+}
+
+namespace {
+
+std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines, bool edits) {
     if (lines) lines->clear();
     if (bytes.size() > layout::kMaxFileBytes)
         throw FormatError(Place::None, 0,
@@ -223,7 +340,8 @@ std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::v
     if (bytes.size() % 2 != 0)
         throw FormatError(Place::Offset, bytes.size() - 1, "the file ends inside a UTF-16 character");
 
-    std::vector<RegValue> values;
+    std::vector<RegEdit> values;
+    std::size_t valueCount = 0;
     CurrentKey key;
     std::u16string line;
     std::size_t number = 1;
@@ -235,12 +353,22 @@ std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::v
         } else if (IsBlank(line) || line[0] == u';') {
             // blank lines and comments
         } else if (line[0] == u'[') {
-            key = ParseKeyLine(line, number);
+            bool deletion = false;
+            key = ParseKeyLine(line, number, edits, &deletion);
+            if (edits) {
+                RegEdit edit;
+                edit.kind = deletion ? RegEdit::Kind::DeleteKey : RegEdit::Kind::Key;
+                edit.value = RegValue{key.root, key.path, std::string(), kRegNone, {}};
+                values.push_back(std::move(edit));
+                if (lines) lines->push_back(number);
+                // Values below a deleted key have no key to go to.
+                if (deletion) key = CurrentKey();
+            }
         } else if (line[0] == u'"' || line[0] == u'@') {
-            if (values.size() == layout::kMaxEntries)
+            if (valueCount++ == layout::kMaxEntries)
                 throw FormatError(Place::Line, number,
                                   "more than " + std::to_string(layout::kMaxEntries) + " values");
-            values.push_back(ParseValueLine(line, number, key));
+            values.push_back(ParseValueLine(line, number, key, edits));
             if (lines) lines->push_back(number);
         } else {
             throw FormatError(Place::Line, number, "expected a [key] line, a \"value\"= line or a comment");
@@ -263,9 +391,9 @@ std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::v
             continue;
         }
         if (c == 0) throw FormatError(Place::Line, number, "a zero character");
-        if (line.size() == layout::kRegMaxLineChars)
-            throw FormatError(Place::Line, number,
-                              "the line is longer than " + std::to_string(layout::kRegMaxLineChars) + " characters");
+        const std::size_t longest = edits ? layout::kRegMaxRawLineChars : layout::kRegMaxLineChars;
+        if (line.size() == longest)
+            throw FormatError(Place::Line, number, "the line is longer than " + std::to_string(longest) + " characters");
         line += c;
     }
     if (pendingCr) throw FormatError(Place::Line, number, "a carriage return without a line feed");
@@ -275,6 +403,18 @@ std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::v
     if (!line.empty()) throw FormatError(Place::Line, number, "the last line has no line end: the file is cut short");
     if (number == 1) finishLine();
     return values;
+}
+
+}  // namespace
+
+std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines) {
+    std::vector<RegValue> values;
+    for (RegEdit& edit : ReadEdits(bytes, lines, false)) values.push_back(std::move(edit.value));
+    return values;
+}
+
+std::vector<RegEdit> ReadRegEdits(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines) {
+    return ReadEdits(bytes, lines, true);
 }
 
 }  // namespace kestro

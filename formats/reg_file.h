@@ -28,4 +28,29 @@ std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values);
 std::vector<RegValue> ReadRegFile(const std::vector<std::uint8_t>& bytes,
                                   std::vector<std::size_t>* lines = nullptr);
 
+// One change a .reg file makes, as regedit imports it: the way back of a
+// command (an undo file) is a .reg file of these.
+struct RegEdit {
+    enum class Kind {
+        Key,          // [KEY]: the key, made when missing
+        Value,        // "Name"=...: set
+        DeleteValue,  // "Name"=-
+        DeleteKey,    // [-KEY]: the key and everything below it
+    };
+    Kind kind = Kind::Value;
+    RegValue value;    // Key and DeleteKey: root and keyPath only
+    bool raw = false;  // Value: written as hex(n): bytes, which any type may be
+};
+
+// The file's bytes, the edits in the order given, a key line wherever the
+// key changes. Raw values are written as hex(n): (REG_BINARY as hex:) on
+// one line, any other value as WriteRegFile writes it. Throws FormatError
+// for what ReadRegEdits would refuse.
+std::vector<std::uint8_t> WriteRegEdits(const std::vector<RegEdit>& edits);
+
+// Every edit in file order, key lines included: what ReadRegFile reads,
+// and also key and value deletions and hex: and hex(n): values (up to
+// layout::kRegMaxRawBytes, on one line). With `lines`, each edit's line.
+std::vector<RegEdit> ReadRegEdits(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines = nullptr);
+
 }  // namespace kestro

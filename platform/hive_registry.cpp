@@ -301,8 +301,11 @@ RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::
     if (handle != handles_.end() && (handle->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
     rc = Writable(at.slot);
     if (rc != kErrorSuccess) return rc;
+    // A key whose values a deletion emptied stays in the batch with none:
+    // it is not read from the hive again.
+    const bool wasPending = pending_.count(NodeKey(at.slot, at.node)) != 0;
     auto& values = pending_[NodeKey(at.slot, at.node)];
-    if (values.empty() && !ReadValues(at, &values)) {
+    if (!wasPending && !ReadValues(at, &values)) {
         pending_.erase(NodeKey(at.slot, at.node));
         return kErrorBadDb;
     }
@@ -405,6 +408,53 @@ RegResult HiveRegistryStore::DeleteKey(KeyHandle base, const std::string& name) 
     for (auto& entry : handles_)
         if (entry.second.at.slot == target.slot && entry.second.at.node == target.node) entry.second.deleted = true;
     Hive(target.slot)->MarkChanged();
+    return kErrorSuccess;
+}
+
+RegResult HiveRegistryStore::DeleteValue(KeyHandle key, const std::string& name) {
+    Location at;
+    RegResult rc = Resolve(key, true, &at);
+    if (rc != kErrorSuccess) return rc;
+    if (at.slot < 0) return kErrorAccessDenied;
+    auto handle = handles_.find(key);
+    if (handle != handles_.end() && (handle->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
+    rc = Writable(at.slot);
+    if (rc != kErrorSuccess) return rc;
+    // The key's values as they will be written: a deletion is one more
+    // change to the batch.
+    const NodeKey node(at.slot, at.node);
+    const bool wasPending = pending_.count(node) != 0;
+    auto& values = pending_[node];
+    if (!wasPending && !ReadValues(at, &values)) {
+        pending_.erase(node);
+        return kErrorBadDb;
+    }
+    const std::string utf8 = AnsiToUtf8(name);
+    auto it = std::find_if(values.begin(), values.end(), [&](const Value& v) { return SameAsciiNoCase(v.name, utf8); });
+    if (it == values.end()) {
+        if (!wasPending) pending_.erase(node);
+        return kErrorFileNotFound;
+    }
+    values.erase(it);
+    Hive(at.slot)->MarkChanged();
+    return kErrorSuccess;
+}
+
+RegResult HiveRegistryStore::EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) {
+    Location at;
+    RegResult rc = Resolve(key, false, &at);
+    if (rc != kErrorSuccess) return rc;
+    if (!name || !nameLen) return kErrorInvalidParameter;
+    if (at.slot < 0) return kErrorNoMoreItems;  // HKEY_LOCAL_MACHINE itself holds no values
+    std::vector<Value> read;
+    const auto pending = pending_.find(NodeKey(at.slot, at.node));
+    if (pending == pending_.end() && !ReadValues(at, &read)) return kErrorBadDb;
+    const std::vector<Value>& values = pending == pending_.end() ? read : pending->second;
+    if (index >= values.size()) return kErrorNoMoreItems;
+    const std::string ansi = Utf8ToAnsi(values[index].name);
+    if (ansi.size() + 1 > *nameLen) return kErrorMoreData;
+    std::memcpy(name, ansi.c_str(), ansi.size() + 1);
+    *nameLen = static_cast<std::uint32_t>(ansi.size());
     return kErrorSuccess;
 }
 

@@ -54,6 +54,8 @@ public:
     RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
     RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
+    RegResult DeleteValue(KeyHandle key, const std::string& name) override;
+    RegResult EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult CloseKey(KeyHandle key) override;
 
     RegResult SetValueW(KeyHandle key, const std::string& name, std::uint32_t type, const std::uint8_t* data,

@@ -56,11 +56,13 @@ bool MemoryRegistryStore::Fails(Op op, const std::string& name, bool withData, R
     journal_.push_back({op, name, withData});
     ++calls_[op];
     ++calls_[Op::Any];
-    if (failAt_ == 0 || (failOp_ != Op::Any && failOp_ != op)) return false;
-    if (calls_[failOp_] != failAt_) return false;
-    failAt_ = 0;
-    *error = failError_;
-    return true;
+    for (auto armed = armed_.begin(); armed != armed_.end(); ++armed) {
+        if ((armed->op != Op::Any && armed->op != op) || calls_[armed->op] != armed->at) continue;
+        *error = armed->error;
+        armed_.erase(armed);
+        return true;
+    }
+    return false;
 }
 
 MemoryRegistryStore::NodePtr MemoryRegistryStore::Resolve(KeyHandle key) const {
@@ -279,6 +281,27 @@ RegResult MemoryRegistryStore::DeleteKey(KeyHandle base, const std::string& name
     return kErrorSuccess;
 }
 
+RegResult MemoryRegistryStore::DeleteValue(KeyHandle key, const std::string& name) {
+    NodePtr node;
+    if (RegResult error = Enter(Op::DeleteValue, name, false, key, &node)) return error;
+    if (!MayWrite(key, node)) return kErrorAccessDenied;
+    return node->values.erase(AsciiUpper(name)) ? kErrorSuccess : kErrorFileNotFound;
+}
+
+RegResult MemoryRegistryStore::EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) {
+    NodePtr node;
+    if (RegResult error = Enter(Op::EnumValue, std::string(), false, key, &node)) return error;
+    if (!name || !nameLen) return kErrorInvalidParameter;
+    if (index >= node->values.size()) return kErrorNoMoreItems;
+    auto it = node->values.begin();
+    std::advance(it, index);
+    const std::string& valueName = it->second.name;
+    if (valueName.size() + 1 > *nameLen) return kErrorMoreData;
+    std::memcpy(name, valueName.c_str(), valueName.size() + 1);
+    *nameLen = static_cast<std::uint32_t>(valueName.size());
+    return kErrorSuccess;
+}
+
 RegResult MemoryRegistryStore::CloseKey(KeyHandle key) {
     RegResult error;
     bool injected = Fails(Op::CloseKey, std::string(), false, &error);
@@ -306,13 +329,16 @@ void MemoryRegistryStore::DenyWrite(KeyHandle root, const std::string& path) {
 }
 
 void MemoryRegistryStore::FailCall(Op op, int n, RegResult error) {
-    failOp_ = op;
-    failError_ = error;
-    // Counted from now: the armed number is relative to the calls so far.
-    failAt_ = n + (op == Op::Any ? calls_[Op::Any] : calls_[op]);
+    armed_.clear();
+    AlsoFailCall(op, n, error);
 }
 
-void MemoryRegistryStore::ClearFailure() { failAt_ = 0; }
+void MemoryRegistryStore::AlsoFailCall(Op op, int n, RegResult error) {
+    // Counted from now: the armed number is relative to the calls so far.
+    armed_.push_back(Armed{op, n + calls_[op], error});
+}
+
+void MemoryRegistryStore::ClearFailure() { armed_.clear(); }
 
 int MemoryRegistryStore::OpenHandleCount() const { return static_cast<int>(handles_.size()); }
 
@@ -324,7 +350,7 @@ int MemoryRegistryStore::CallCount(Op op) const {
 void MemoryRegistryStore::ResetCallCounts() {
     calls_.clear();
     journal_.clear();
-    failAt_ = 0;
+    armed_.clear();
 }
 
 MemoryRegistryStore::NodePtr MemoryRegistryStore::Walk(KeyHandle root, const std::string& path) const {

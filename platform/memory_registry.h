@@ -23,7 +23,7 @@ class MemoryRegistryStore final : public RegistryStore {
 public:
     enum class Op {
         Any, CreateKey, OpenKey, QueryValue, SetValue, QueryInfoKey, EnumKey, DeleteKey, CloseKey,
-        SetValueW, QueryValueW
+        SetValueW, QueryValueW, DeleteValue, EnumValue
     };
 
     // Windows-1251 by default: the ANSI code page of the Russian Windows the
@@ -46,6 +46,8 @@ public:
     RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
     RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
+    RegResult DeleteValue(KeyHandle key, const std::string& name) override;
+    RegResult EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult CloseKey(KeyHandle key) override;
 
     // No right to open or create the key at `path` below `root`, nor any key
@@ -63,6 +65,9 @@ public:
     // An injected failure of CloseKey still frees the handle: a caller has
     // no other way to release it.
     void FailCall(Op op, int n, RegResult error = kErrorAccessDenied);
+    // As FailCall, but beside the failure already armed rather than in its
+    // place: a write that fails and then the put-back of another.
+    void AlsoFailCall(Op op, int n, RegResult error = kErrorAccessDenied);
     void ClearFailure();
 
     int OpenHandleCount() const;
@@ -136,9 +141,12 @@ private:
     std::vector<std::string> writeDenied_;  // likewise
     std::map<Op, int> calls_;
     std::vector<Call> journal_;
-    Op failOp_ = Op::Any;
-    int failAt_ = 0;  // 0: no failure armed
-    RegResult failError_ = kErrorAccessDenied;
+    struct Armed {
+        Op op;
+        int at;  // the call count of `op` that fails
+        RegResult error;
+    };
+    std::vector<Armed> armed_;
 };
 
 }  // namespace kestro

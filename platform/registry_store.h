@@ -93,6 +93,12 @@ public:
                               std::uint32_t* nameLen) = 0;
     // RegDeleteKeyA: deletes a sub-key that has no sub-keys of its own.
     virtual RegResult DeleteKey(KeyHandle base, const std::string& name) = 0;
+    // RegDeleteValueA: kErrorFileNotFound when there is no such value.
+    virtual RegResult DeleteValue(KeyHandle key, const std::string& name) = 0;
+    // RegEnumValueA, the name only (QueryValueW then reads the value):
+    // *nameLen is the buffer's size in characters on entry and the name's
+    // length without its zero on success.
+    virtual RegResult EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) = 0;
     // RegCloseKey. Closing a predefined root succeeds and changes nothing.
     virtual RegResult CloseKey(KeyHandle key) = 0;
     // The settings SystemParametersInfo keeps, for this registry's user:
@@ -137,6 +143,10 @@ public:
         return inner_.EnumKey(key, index, name, nameLen);
     }
     RegResult DeleteKey(KeyHandle base, const std::string& name) override { return inner_.DeleteKey(base, name); }
+    RegResult DeleteValue(KeyHandle key, const std::string& name) override { return inner_.DeleteValue(key, name); }
+    RegResult EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override {
+        return inner_.EnumValue(key, index, name, nameLen);
+    }
     RegResult CloseKey(KeyHandle key) override { return inner_.CloseKey(key); }
     std::unique_ptr<SystemParameters> OpenSystemParameters() override;
 

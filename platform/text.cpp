@@ -31,6 +31,14 @@ std::string ToAnsi(const std::wstring& text) {
     return out;
 }
 
+bool FitsAnsiCodePage(const std::wstring& text) {
+    if (text.empty()) return true;
+    BOOL usedDefault = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, &usedDefault);
+    return length > 0 && !usedDefault;
+}
+
 #else
 
 std::wstring FromAnsi(const std::string& text) {
@@ -43,6 +51,12 @@ std::string ToAnsi(const std::wstring& text) {
     std::string out;
     for (wchar_t c : text) out += c < 256 ? static_cast<char>(c) : '?';
     return out;
+}
+
+bool FitsAnsiCodePage(const std::wstring& text) {
+    for (wchar_t c : text)
+        if (c >= 256) return false;
+    return true;
 }
 
 #endif

@@ -21,6 +21,10 @@ namespace kestro {
 // Latin-1, which is all the tests need.
 std::wstring FromAnsi(const std::string& text);
 std::string ToAnsi(const std::wstring& text);
+// Whether the text goes into the ANSI code page and back unchanged: no
+// letter is replaced, not even by a look-alike (no best fit), since a
+// look-alike letter in a path names another file.
+bool FitsAnsiCodePage(const std::wstring& text);
 
 // ---- lenient: what cannot be read becomes U+FFFD ----
 // (wchar_t is UTF-16 on Windows, UTF-32 elsewhere.)

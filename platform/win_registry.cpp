@@ -98,6 +98,17 @@ RegResult WinRegistryStore::DeleteKey(KeyHandle base, const std::string& name) {
     return RegDeleteKeyA(Base(base), name.c_str());
 }
 
+RegResult WinRegistryStore::DeleteValue(KeyHandle key, const std::string& name) {
+    return RegDeleteValueA(Base(key), name.c_str());
+}
+
+RegResult WinRegistryStore::EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) {
+    DWORD len = nameLen ? *nameLen : 0;
+    LONG rc = RegEnumValueA(Base(key), index, name, &len, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_SUCCESS && nameLen) *nameLen = len;
+    return rc;
+}
+
 RegResult WinRegistryStore::CloseKey(KeyHandle key) { return RegCloseKey(Base(key)); }
 
 }  // namespace kestro

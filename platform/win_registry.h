@@ -23,6 +23,8 @@ public:
     RegResult QueryInfoKey(KeyHandle key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override;
     RegResult EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult DeleteKey(KeyHandle base, const std::string& name) override;
+    RegResult DeleteValue(KeyHandle key, const std::string& name) override;
+    RegResult EnumValue(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) override;
     RegResult CloseKey(KeyHandle key) override;
     // user32's SystemParametersInfoW: applied at once, stored by Windows.
     std::unique_ptr<SystemParameters> OpenSystemParameters() override;

@@ -15,34 +15,39 @@ std::int32_t ReadValue(const Setting& row, std::size_t i) {
 
 }  // namespace
 
+void ReadToggleState(const Setting& row, IToggle& toggle) {
+    switch (row.readBack) {
+        case ReadRule::None:
+        case ReadRule::IntoCount:
+            break;
+        case ReadRule::PlainToggle:
+            Zfunctions::SyncButtonFromDwordValue(row.keyPath, row.valueNames[0], toggle);
+            break;
+        case ReadRule::FontSmoothing: {
+            bool down = false;
+            const char* value = nullptr;
+            const std::unique_ptr<SystemParameters> parameters = ActiveRegistryStore().OpenSystemParameters();
+            switch (Zfunctions::ReadFontSmoothing(*parameters, &down, &value)) {
+                case SystemParameters::Read::Ok: break;
+                case SystemParameters::Read::Failed: throw ERegistryException(FailedToGetMessage(value));
+                case SystemParameters::Read::WrongType: throw ERegistryException(InvalidDataTypeMessage(value));
+            }
+            toggle.SetDown(down);
+            break;
+        }
+        case ReadRule::EqualsDown:
+        case ReadRule::DiffersFromUp:
+            toggle.SetDown(IsDownFromValues(row, [&](std::size_t i) { return ReadValue(row, i); }));
+            break;
+    }
+}
+
 void LoadSettingsState(ISettingsView& view) {
     for (const Setting& row : kCatalogue) {
-        switch (row.readBack) {
-            case ReadRule::None:
-                break;
-            case ReadRule::IntoCount:
-                view.SetRecentDocsCount(ReadValue(row, 0));
-                break;
-            case ReadRule::PlainToggle:
-                Zfunctions::SyncButtonFromDwordValue(row.keyPath, row.valueNames[0], view.Toggle(row.control));
-                break;
-            case ReadRule::FontSmoothing: {
-                bool down = false;
-                const char* value = nullptr;
-                const std::unique_ptr<SystemParameters> parameters = ActiveRegistryStore().OpenSystemParameters();
-                switch (Zfunctions::ReadFontSmoothing(*parameters, &down, &value)) {
-                    case SystemParameters::Read::Ok: break;
-                    case SystemParameters::Read::Failed: throw ERegistryException(FailedToGetMessage(value));
-                    case SystemParameters::Read::WrongType: throw ERegistryException(InvalidDataTypeMessage(value));
-                }
-                view.Toggle(row.control).SetDown(down);
-                break;
-            }
-            case ReadRule::EqualsDown:
-            case ReadRule::DiffersFromUp:
-                view.Toggle(row.control).SetDown(IsDownFromValues(row, [&](std::size_t i) { return ReadValue(row, i); }));
-                break;
-        }
+        if (row.readBack == ReadRule::IntoCount)
+            view.SetRecentDocsCount(ReadValue(row, 0));
+        else if (row.IsToggle())
+            ReadToggleState(row, view.Toggle(row.control));
     }
 }
 

@@ -17,6 +17,10 @@ public:
     virtual void SetRecentDocsCount(std::int32_t count) = 0;
 };
 
+// Sets one toggle from the registry by its row's start-up rule; raises as
+// the start-up read-back would. The row must be a toggle's.
+void ReadToggleState(const Setting& row, IToggle& toggle);
+
 // Goes through the catalogue in its order. A read that raises ends it: the
 // controls set before keep their states, the rest keep theirs from before.
 void LoadSettingsState(ISettingsView& view);

@@ -14,9 +14,21 @@
 //   kestro_probe close              asks the main window to close
 //   kestro_probe smoothing          prints this process's SPI_GETFONTSMOOTHING and
 //                                   SPI_GETFONTSMOOTHINGTYPE: "1 2" is on, ClearType
+//   kestro_probe current            prints the number of the page shown (0-3)
+//   kestro_probe focus              prints the control with the keyboard focus:
+//                                   "CLASS|TEXT", or "none"
+//   kestro_probe chooser            prints 1 when the folder chooser is visible, else 0
+//   kestro_probe names              one line per visible control of the window and of the
+//                                   page shown, as a screen reader's standard proxies see
+//                                   it: "CLASS|TEXT|tab=0/1|checked=0/1/-|label=LABEL|name=NAME|msaa=..."
+//                                   (LABEL: the nearest text label before it among its
+//                                   siblings, hidden ones included; NAME: the window text for
+//                                   a button, the label for an edit or a picture; msaa: what
+//                                   oleacc's AccessibleObjectFromWindow answered)
 // Output is UTF-8.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include "tools/message_box.h"
 
@@ -88,6 +100,89 @@ bool RemoteItemRect(HWND tab, int index, RECT* out) {
     return ok;
 }
 
+
+
+std::wstring ClassOf(HWND window) {
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    return cls;
+}
+
+bool IsClass(HWND window, const wchar_t* name) { return lstrcmpiW(ClassOf(window).c_str(), name) == 0; }
+
+// The label a proxy names an edit or a picture by: the nearest static
+// before it among its siblings that shows text (visible or not), unless a
+// control that takes the focus stands between.
+std::wstring LabelBefore(HWND control) {
+    for (HWND before = GetWindow(control, GW_HWNDPREV); before; before = GetWindow(before, GW_HWNDPREV)) {
+        if (IsClass(before, L"Static")) {
+            const LONG type = GetWindowLongW(before, GWL_STYLE) & SS_TYPEMASK;
+            if (type == SS_BITMAP || type == SS_ICON) continue;
+            const std::wstring text = TextOf(before);
+            if (!text.empty()) return text;
+            continue;
+        }
+        if (GetWindowLongW(before, GWL_STYLE) & WS_TABSTOP) break;
+    }
+    return L"";
+}
+
+// What oleacc answers for the control from this process: "NAME" (the
+// proxy's accName), or the failure as "hr=0x...".
+std::wstring MsaaName(HWND control) {
+    static HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
+    static bool com = SUCCEEDED(CoInitialize(nullptr));
+    if (!oleacc || !com) return L"no oleacc";
+    using FromWindow = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    auto fromWindow = reinterpret_cast<FromWindow>(GetProcAddress(oleacc, "AccessibleObjectFromWindow"));
+    if (!fromWindow) return L"no AccessibleObjectFromWindow";
+    IAccessible* object = nullptr;
+    const HRESULT hr = fromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                  reinterpret_cast<void**>(&object));
+    wchar_t text[64];
+    if (FAILED(hr) || !object) {
+        wsprintfW(text, L"hr=0x%08lx", static_cast<unsigned long>(hr));
+        return text;
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    const HRESULT named = object->get_accName(self, &name);
+    std::wstring result;
+    if (SUCCEEDED(named) && name) {
+        result = name;
+        SysFreeString(name);
+    } else {
+        wsprintfW(text, L"name hr=0x%08lx", static_cast<unsigned long>(named));
+        result = text;
+    }
+    object->Release();
+    return result;
+}
+
+void PrintNamesOf(HWND parent) {
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        if (IsClass(child, L"KestroPage")) {
+            PrintNamesOf(child);
+            continue;
+        }
+        const LONG style = GetWindowLongW(child, GWL_STYLE);
+        const std::wstring text = TextOf(child);
+        const bool button = IsClass(child, L"Button");
+        const LONG type = style & BS_TYPEMASK;
+        const bool checkable = button && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX);
+        const std::wstring label = LabelBefore(child);
+        const bool picture = (style & SS_TYPEMASK) == SS_BITMAP;
+        const std::wstring name = button || (IsClass(child, L"Static") && !picture) ? text : label;
+        std::printf("%s|%s|tab=%d|checked=%s|label=%s|name=%s|msaa=%s\n", Narrow(ClassOf(child)).c_str(),
+                    Narrow(text).c_str(), (style & WS_TABSTOP) ? 1 : 0,
+                    checkable ? (SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0") : "-",
+                    Narrow(label).c_str(), Narrow(name).c_str(), Narrow(MsaaName(child)).c_str());
+    }
+}
 
 // The program's process: the owner of its application window.
 DWORD ProgramProcess() {
@@ -205,6 +300,33 @@ int wmain(int argc, wchar_t** wargv) {
         POINT centre = {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
         ClientToScreen(tab, &centre);
         std::printf("%ld %ld\n", centre.x, centre.y);
+        return 0;
+    }
+    if (command == "current") {
+        HWND tab = FindChildOf(main, L"", WC_TABCONTROLW);
+        if (!tab) return 1;
+        std::printf("%d\n", static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0)));
+        return 0;
+    }
+    if (command == "focus") {
+        // The focus belongs to the program's input thread: asked of it.
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info)) return 1;
+        if (!info.hwndFocus) {
+            std::printf("none\n");
+            return 0;
+        }
+        std::printf("%s|%s\n", Narrow(ClassOf(info.hwndFocus)).c_str(), Narrow(TextOf(info.hwndFocus)).c_str());
+        return 0;
+    }
+    if (command == "chooser") {
+        HWND chooser = FindWindowW(L"TfrmChkDir", nullptr);
+        std::printf("%d\n", chooser && IsWindowVisible(chooser) ? 1 : 0);
+        return 0;
+    }
+    if (command == "names") {
+        PrintNamesOf(main);
         return 0;
     }
     if (command == "checked") {

@@ -41,12 +41,22 @@ std::wstring TApplication::Title() const {
     return buffer;
 }
 
-void TApplication::AddDialogWindow(HWND window) {
-    for (HWND& slot : dialogs_)
-        if (!slot) {
-            slot = window;
+void TApplication::AddDialogWindow(HWND window, IKeyPreview* preview) {
+    for (DialogWindow& slot : dialogs_)
+        if (!slot.window || !IsWindow(slot.window)) {
+            slot = {window, preview};
             return;
         }
+}
+
+bool TApplication::TranslateDialogMessage(MSG& msg) {
+    for (const DialogWindow& dialog : dialogs_) {
+        if (!dialog.window || !IsWindow(dialog.window)) continue;
+        if (msg.hwnd != dialog.window && !IsChild(dialog.window, msg.hwnd)) continue;
+        if (dialog.preview && dialog.preview->PreviewKey(msg)) return true;
+        return IsDialogMessageW(dialog.window, &msg) != FALSE;
+    }
+    return false;
 }
 
 void TApplication::ShowMainWindow() {
@@ -67,13 +77,7 @@ void TApplication::Minimize() {
 int TApplication::Run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        bool handled = false;
-        for (HWND dialog : dialogs_)
-            if (dialog && IsWindow(dialog) && IsDialogMessageW(dialog, &msg)) {
-                handled = true;
-                break;
-            }
-        if (handled) continue;
+        if (TranslateDialogMessage(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

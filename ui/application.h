@@ -10,6 +10,16 @@
 
 namespace kestro {
 
+// A window that sees its controls' keys before the dialog manager does:
+// for keys that dialogs do not know, and for those the dialog manager
+// would take in another window's order.
+class IKeyPreview {
+public:
+    virtual ~IKeyPreview() = default;
+    // True when the key is taken: nothing else sees it.
+    virtual bool PreviewKey(const MSG& msg) = 0;
+};
+
 class TApplication : public Window, public IMessagePresenter {
 public:
     // Registers the program's window classes and creates the application
@@ -26,8 +36,12 @@ public:
     // activated with the application.
     void SetMainWindow(HWND window) { main_ = window; }
     HWND MainWindow() const { return main_; }
-    // Windows whose dialog keys (Tab, Enter) the message loop handles.
-    void AddDialogWindow(HWND window);
+    // Windows whose dialog keys (Tab, Enter) the message loop handles,
+    // each with what sees its keys first, if anything.
+    void AddDialogWindow(HWND window, IKeyPreview* preview = nullptr);
+    // What the message loop does with a message before dispatching it: true
+    // when a window's key preview or the dialog manager took it.
+    bool TranslateDialogMessage(MSG& msg);
 
     // Shows the application window and the main window.
     void ShowMainWindow();
@@ -52,7 +66,11 @@ private:
     HINSTANCE instance_ = nullptr;
     HICON icon_ = nullptr;
     HWND main_ = nullptr;
-    HWND dialogs_[4] = {};
+    struct DialogWindow {
+        HWND window;
+        IKeyPreview* preview;
+    };
+    DialogWindow dialogs_[4] = {};
     IMessagePresenter* redirect_ = nullptr;
 };
 

@@ -1,6 +1,6 @@
 #include "ui/folder_picture.h"
 
-#include "platform/bytes.h"
+#include "platform/text.h"
 #include "ui/shell_library.h"
 
 #include <windows.h>
@@ -55,17 +55,12 @@ bool MakeUnicodeFile(const std::wstring& file, bool* created) {
                                                (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) ||
                         bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
     if (marked) return true;
-    std::wstring text;
-    if (!bytes.empty()) {
-        const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-        if (length <= 0) return false;
-        text.assign(static_cast<std::size_t>(length), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
-    }
+    const std::wstring text = FromAnsi(bytes);
+    if (!bytes.empty() && text.empty()) return false;
     // UTF-16LE with its byte-order mark: wchar_t is UTF-16 on Windows.
+    const std::vector<std::uint8_t> utf16 = Utf16LeBytes(std::u16string(text.begin(), text.end()));
     std::string out("\xFF\xFE", 2);
-    out.resize(2 + 2 * text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) StoreLe16(&out[2 + 2 * i], static_cast<std::uint16_t>(text[i]));
+    out.append(utf16.begin(), utf16.end());
     DWORD written = 0;
     return SetFilePointer(handle.Get(), 0, nullptr, FILE_BEGIN) == 0 &&
            WriteFile(handle.Get(), out.data(), static_cast<DWORD>(out.size()), &written, nullptr) &&
@@ -91,15 +86,6 @@ bool MarkFolder(const std::wstring& folder) {
 ScopedFolderMarker::ScopedFolderMarker(FolderMarker marker) : previous_(activeMarker) { activeMarker = marker; }
 
 ScopedFolderMarker::~ScopedFolderMarker() { activeMarker = previous_; }
-
-bool FitsAnsiCodePage(const std::wstring& text) {
-    if (text.empty()) return true;
-    BOOL usedDefault = FALSE;
-    // No best fit: a look-alike letter would be a different path.
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, &usedDefault);
-    return length > 0 && !usedDefault;
-}
 
 bool WriteFolderPicture(const std::wstring& folder, const std::wstring& picture) {
     const std::wstring file = folder + L"\\Desktop.ini";

@@ -31,7 +31,4 @@ private:
     FolderMarker previous_;
 };
 
-// Whether `text` survives the ANSI code page unchanged.
-bool FitsAnsiCodePage(const std::wstring& text);
-
 }  // namespace kestro

@@ -12,7 +12,7 @@ void FormCreate(IMainFormView& view) {
     view.ClearSystemInfo();
     view.AppendSystemInfoLine(L"Windows запущен из папки: " + FromAnsi(Zfunctions::GetWindowsDir()));
     view.AppendSystemInfoLine(L"Каталог временных файлов: " + FromAnsi(Zfunctions::GetTempDir()));
-    view.SetNoticeCaption(L"учтите что многие опции вступают в силу только после перезагрузки.");
+    view.SetNoticeCaption(L"учтите, что многие опции вступают в силу только после перезагрузки.");
 }
 
 std::string ErrorBoxText(const std::string& message) {

@@ -1,6 +1,10 @@
 #include "ui/uChkDir.h"
 
+#include "form/chooser_layout.h"
+#include "platform/text.h"
 #include "ui/application.h"
+#include "ui/colours.h"
+#include "ui/form_font.h"
 
 #include <commctrl.h>
 
@@ -14,20 +18,9 @@ namespace {
 constexpr wchar_t kChkDirClass[] = L"TfrmChkDir";
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-constexpr int kClientWidth = 337;
-constexpr int kClientHeight = 226;
 constexpr int kTreeId = 100;
 
 int liveNodes = 0;
-
-std::wstring FromAnsi(const char* text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1) return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(static_cast<std::size_t>(length - 1));
-    return wide;
-}
 
 // The text of a STRRET, freeing what the shell allocated for it; `pidl` is
 // the item list the name was asked for (an offset points into it).
@@ -39,9 +32,9 @@ std::wstring TakeText(STRRET& name, LPCITEMIDLIST pidl) {
             return text;
         }
         case STRRET_OFFSET:
-            return FromAnsi(reinterpret_cast<const char*>(pidl) + name.uOffset);
+            return FromAnsi(std::string(reinterpret_cast<const char*>(pidl) + name.uOffset));
         case STRRET_CSTR:
-            return FromAnsi(name.cStr);
+            return FromAnsi(std::string(name.cStr));
     }
     return std::wstring();
 }
@@ -69,15 +62,6 @@ LPITEMIDLIST CopyFirstItems(LPCITEMIDLIST pidl, int count) {
     return reinterpret_cast<LPITEMIDLIST>(copy);
 }
 
-HFONT MakeDialogFont() {
-    LOGFONTW lf = {};
-    lf.lfHeight = -11;  // 8 points at 96 pixels per inch
-    lf.lfWeight = FW_NORMAL;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
-    return CreateFontIndirectW(&lf);
-}
-
 }  // namespace
 
 // What a tree item carries: the absolute item list of its folder, and
@@ -103,7 +87,7 @@ TfrmChkDir::~TfrmChkDir() {
 bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
     instance_ = instance;
     RegisterWindowClass(instance, kChkDirClass, nullptr);
-    RECT rc = {0, 0, kClientWidth, kClientHeight};
+    RECT rc = {0, 0, kChooserClientWidth, kChooserClientHeight};
     AdjustWindowRectEx(&rc, kStyle, FALSE, kExStyle);
     if (!CreateWindowObject(kExStyle, kChkDirClass, L"Выбор каталога", kStyle, 0, 0, rc.right - rc.left,
                             rc.bottom - rc.top, owner, instance))
@@ -112,21 +96,22 @@ bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
     return true;
 }
 
+HWND TfrmChkDir::MakeControl(DWORD exStyle, const wchar_t* cls, const wchar_t* caption, DWORD style,
+                             const ChooserPlace& place, int id) {
+    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, place.left, place.top, place.width,
+                           place.height, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+}
+
 bool TfrmChkDir::BuildControls() {
     if (tree_) return true;
-    font_.Reset(MakeDialogFont());
+    font_.Reset(MakeFormFont(FW_NORMAL));
     SendMessageW(Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     // No TVS_LINESATROOT: the Desktop at the top has no lines or button.
-    tree_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS |
-                                TVS_DISABLEDRAGDROP,
-                            8, 0, 321, 185, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTreeId)), instance_,
-                            nullptr);
-    ok_ = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, 8,
-                          192, 155, 25, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance_, nullptr);
-    cancel_ = CreateWindowExW(0, L"BUTTON", L"Отмена", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY,
-                              176, 192, 155, 25, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)),
-                              instance_, nullptr);
+    tree_ = MakeControl(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
+                        WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS | TVS_DISABLEDRAGDROP,
+                        kChooserTree, kTreeId);
+    ok_ = MakeControl(0, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, kChooserOk, IDOK);
+    cancel_ = MakeControl(0, L"BUTTON", L"Отмена", WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, kChooserCancel, IDCANCEL);
     if (!tree_ || !ok_ || !cancel_) return false;
     for (HWND control : {tree_, ok_, cancel_})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
@@ -422,7 +407,10 @@ LRESULT TfrmChkDir::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORSTATIC:
-            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+            return colours::ControlColours(reinterpret_cast<HDC>(wParam));
+        case WM_SYSCOLORCHANGE:
+            colours::SysColorChange(Hwnd(), wParam, lParam);
+            return 0;
         case WM_CLOSE: {
             // Closing only hides: the window, and its choice, live for the
             // whole run.

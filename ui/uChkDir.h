@@ -77,6 +77,8 @@ private:
     LPITEMIDLIST pidl_ = nullptr;
 };
 
+struct ChooserPlace;
+
 class TfrmChkDir : public Window {
 public:
     TfrmChkDir() = default;
@@ -127,6 +129,8 @@ private:
 
     // The tree and the buttons, once; false when they cannot be made.
     bool BuildControls();
+    HWND MakeControl(DWORD exStyle, const wchar_t* cls, const wchar_t* caption, DWORD style,
+                     const ChooserPlace& place, int id);
     // The controls, then the Desktop node, its icons and its children, once; false when the
     // shell cannot give them.
     bool FillTree();

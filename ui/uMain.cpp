@@ -1,12 +1,19 @@
 #include "ui/uMain.h"
 
+#include "form/accessible_names.h"
 #include "platform/text.h"
 #include "resources/resource.h"
 #include "settings/catalogue.h"
+#include "ui/accessible_name.h"
 #include "ui/application.h"
+#include "ui/colours.h"
+#include "ui/dialog_keys.h"
+#include "ui/dpi.h"
+#include "ui/form_font.h"
 #include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
 #include "ui/shell_library.h"
+#include "ui/speed_button.h"
 #include "ui/uChkDir.h"
 
 #include <stdexcept>
@@ -18,117 +25,14 @@ namespace {
 constexpr wchar_t kMainClass[] = L"TfrmMain";
 constexpr wchar_t kPageClass[] = L"KestroPage";
 constexpr int kFirstControlId = 1000;
+// A spin edit's arrows: the id of its edit, this far on.
+constexpr int kSpinArrowsIdOffset = 5000;
 constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-
-// Toggles and springing buttons take no keyboard focus: they handle the
-// mouse themselves and report BN_CLICKED as the button would. Every message
-// of the page's buttons passes here, so the common path asks the window
-// server nothing: the button class's own procedure is kept in the button's
-// user data slot, a toggle is known by its style, and the tooltip gets the
-// mouse messages from here rather than through a subclass of its own.
-// Properties (a server request each) only serve the mouse: the button being
-// pressed, and the main window's tooltip, kept once on the main window.
-constexpr wchar_t kPressedProp[] = L"KestroPressed";
-constexpr wchar_t kTooltipProp[] = L"KestroTooltip";
-
-bool IsToggle(HWND button) { return (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX; }
-
-bool CursorInside(HWND button, LPARAM lParam) {
-    RECT rc;
-    GetClientRect(button, &rc);
-    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-    return PtInRect(&rc, pt) != FALSE;
-}
-
-void RelayToTooltip(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    HWND tooltip = static_cast<HWND>(GetPropW(GetAncestor(button, GA_ROOT), kTooltipProp));
-    if (!tooltip) return;
-    MSG msg = {button, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
-    const DWORD pos = GetMessagePos();
-    msg.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
-    SendMessageW(tooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
-}
-
-bool IsMouseButtonOrMove(UINT message) {
-    switch (message) {
-        case WM_MOUSEMOVE:
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONUP:
-        case WM_MBUTTONDOWN:
-        case WM_MBUTTONUP:
-        case WM_RBUTTONDOWN:
-        case WM_RBUTTONUP:
-            return true;
-    }
-    return false;
-}
-
-// Whether the left button went down on this button and is still held.
-bool HeldDown(HWND button) { return GetCapture() == button && GetPropW(button, kPressedProp); }
-
-void Press(HWND button) {
-    SetCapture(button);
-    SetPropW(button, kPressedProp, reinterpret_cast<HANDLE>(1));
-    SendMessageW(button, BM_SETSTATE, TRUE, 0);
-}
-
-// The left button comes up: a click when the cursor is still over the
-// button, as the button class would report it.
-void Release(HWND button, LPARAM lParam) {
-    RemovePropW(button, kPressedProp);
-    ReleaseCapture();
-    SendMessageW(button, BM_SETSTATE, FALSE, 0);
-    if (!CursorInside(button, lParam)) return;
-    // The state flips first; the handler then sees the new one.
-    if (IsToggle(button)) {
-        LRESULT checked = SendMessageW(button, BM_GETCHECK, 0, 0);
-        SendMessageW(button, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
-    }
-    SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-}
-
-LRESULT CALLBACK FocuslessButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto old = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(button, GWLP_USERDATA));
-    if (IsMouseButtonOrMove(message)) RelayToTooltip(button, message, wParam, lParam);
-    switch (message) {
-        case WM_NCPAINT:
-            return 0;  // a button has no border: there is no frame to draw
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONDBLCLK:
-            if (IsWindowEnabled(button)) Press(button);
-            return 0;
-        case WM_MOUSEMOVE:
-            if (HeldDown(button)) SendMessageW(button, BM_SETSTATE, CursorInside(button, lParam), 0);
-            return 0;
-        case WM_LBUTTONUP:
-            if (HeldDown(button)) Release(button, lParam);
-            return 0;
-        case WM_CAPTURECHANGED:
-            if (GetPropW(button, kPressedProp)) {
-                RemovePropW(button, kPressedProp);
-                SendMessageW(button, BM_SETSTATE, FALSE, 0);
-            }
-            return 0;
-        case WM_SETFOCUS:
-            return 0;  // never keeps the focus
-        case WM_NCDESTROY:
-            RemovePropW(button, kPressedProp);
-            SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-            SetWindowLongPtrW(button, GWLP_USERDATA, 0);
-            break;
-    }
-    return CallWindowProcW(old, button, message, wParam, lParam);
-}
-
-void MakeFocusless(HWND button) {
-    SetWindowLongPtrW(button, GWLP_USERDATA, GetWindowLongPtrW(button, GWLP_WNDPROC));
-    SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FocuslessButtonProc));
-}
-
-bool IsFocusless(HWND control) {
-    return GetWindowLongPtrW(control, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(FocuslessButtonProc);
-}
+// Windows 8.1 and later: the window moved to a monitor of another DPI
+// (the headers of XP's SDK do not have it).
+constexpr UINT kDpiChanged = 0x02E0;
+// A glyph's side at 96 DPI.
+constexpr int kGlyphSide = 16;
 
 // A page of the tab control: a plain white window that hands what its
 // controls report to the main window.
@@ -136,6 +40,8 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
         case WM_NCPAINT:
             return 0;  // no border either
+        case WM_CLOSE:
+            return 0;  // an edit in dialog mode closes its parent on Escape: a page lives as long as the window
         case WM_COMMAND:
         case WM_NOTIFY:
         case WM_CTLCOLORSTATIC:
@@ -147,61 +53,62 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(page, message, wParam, lParam);
 }
 
-HFONT MakeFont(const wchar_t* face, int weight, BYTE charset) {
-    LOGFONTW lf = {};
-    lf.lfHeight = -11;  // 8 points at 96 pixels per inch
-    lf.lfWeight = weight;
-    lf.lfCharSet = charset;
-    lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    lf.lfQuality = DEFAULT_QUALITY;
-    lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-    return CreateFontIndirectW(&lf);
+bool IsSpeedButtonKind(ControlKind kind) { return kind == ControlKind::Toggle || kind == ControlKind::SpringButton; }
+
+// The arrow keys move within a group: a column of speed buttons is one,
+// every other control a group of its own.
+bool StartsGroup(std::size_t index) {
+    const ControlDef& def = kMainControls[index];
+    if (!IsSpeedButtonKind(def.kind) || index == 0) return true;
+    const ControlDef& before = kMainControls[index - 1];
+    return before.page != def.page || !IsSpeedButtonKind(before.kind) || before.left != def.left;
 }
 
-// Sizes a label to its text on one line, measured in the label's own DC
-// with its own font, plus the room of one average character: hinted glyphs
-// can draw wider than the measure says (Wine's do), and a label must never
-// cut its last letter.
-SIZE FitLabel(HWND label) {
-    wchar_t text[512] = {};
-    const int length = GetWindowTextW(label, text, 512);
-    SIZE extent = {0, 0};
-    TEXTMETRICW metrics = {};
-    HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
-    GetTextExtentPoint32W(dc, text, length, &extent);
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(label, dc);
-    const SIZE size = {extent.cx + metrics.tmAveCharWidth, extent.cy};
-    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    return size;
+bool KeyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
+
+// BCM_SETSHIELD: a button's shield, from Windows Vista on (XP's buttons
+// ignore the message, and its headers do not declare it).
+constexpr UINT kSetShield = 0x1600 + 0x000C;
+// TokenElevation, which XP's GetTokenInformation refuses.
+constexpr int kTokenElevation = 20;
+
+// Whether this Windows asks for elevation and the program runs without it:
+// then a write to the machine's keys fails. XP answers no (it has no
+// elevation; a limited account's writes fail with the usual error box).
+bool RunsUnelevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    struct Owner {
+        HANDLE handle;
+        ~Owner() { CloseHandle(handle); }
+    } owner{token};
+    DWORD elevated = 0, size = 0;
+    if (!GetTokenInformation(token, static_cast<TOKEN_INFORMATION_CLASS>(kTokenElevation), &elevated,
+                             sizeof elevated, &size))
+        return false;
+    return elevated == 0;
 }
+
+BOOL CALLBACK UpdateUiState(HWND child, LPARAM wParam) {
+    SendMessageW(child, WM_UPDATEUISTATE, static_cast<WPARAM>(wParam), 0);
+    return TRUE;
+}
+
+// Hides or shows the focus cues of `window` and of every control in it.
+// Told to each window here: this Wine's default procedure passes the
+// change on to no child.
+void SetFocusCues(HWND window, bool shown) {
+    const WPARAM change = MAKEWPARAM(shown ? UIS_CLEAR : UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL);
+    UpdateUiState(window, static_cast<LPARAM>(change));
+    EnumChildWindows(window, UpdateUiState, static_cast<LPARAM>(change));
+}
+
 
 }  // namespace
 
-// A toggle's state, kept here until its button exists, then in the button.
-class TfrmMain::ButtonToggle : public IToggle {
-public:
-    explicit ButtonToggle(HWND button) : button_(button) {}
-    // BM_SETCHECK sends no BN_CLICKED: setting a state runs no handler.
-    void SetDown(bool down) override {
-        down_ = down;
-        if (button_) SendMessageW(button_, BM_SETCHECK, down ? BST_CHECKED : BST_UNCHECKED, 0);
-    }
-    // The button made when its page is first shown takes the state set
-    // before; a new button is up already.
-    void Attach(HWND button) {
-        button_ = button;
-        if (down_) SetDown(true);
-    }
-
-private:
-    HWND button_;
-    bool down_ = false;
-};
+// The chooser opens on the main window's monitor; at start that is the
+// system's DPI.
+HFONT MakeFormFont(int weight) { return dpi::MakeUiFont(dpi::OfSystem(), weight); }
 
 TfrmMain::TfrmMain() = default;
 
@@ -219,17 +126,28 @@ bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
         page.lpfnWndProc = PageProc;
         page.hInstance = instance;
         page.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        page.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        page.hbrBackground = colours::ClassBackground();
         page.lpszClassName = kPageClass;
         RegisterClassExW(&page);
     }
 
-    RECT rc = {0, 0, kMainClientWidth, kMainClientHeight};
-    AdjustWindowRectEx(&rc, kMainStyle, FALSE, WS_EX_CONTROLPARENT);
+    // Made at its design place first: the DPI of the monitor it is on then
+    // gives its size, and the work area of that monitor its place.
     if (!CreateWindowObject(WS_EX_CONTROLPARENT, kMainClass, kMainCaption, kMainStyle, kMainLeft, kMainTop,
-                            rc.right - rc.left, rc.bottom - rc.top, owner, instance))
+                            kMainClientWidth, kMainClientHeight, owner, instance))
         return false;
+    dpi_ = dpi::OfWindow(Hwnd());
+    // The design place counts from the work area's corner, in the
+    // monitor's pixels.
+    const RECT work = dpi::WorkAreaAt(POINT{kMainLeft, kMainTop});
+    PlaceWindow(POINT{work.left + Scaled(kMainLeft), work.top + Scaled(kMainTop)});
     BuildControls();
+    // Focus cues as the system's setting asks: hidden until the keyboard
+    // is used, unless the user wants them always.
+    BOOL cues = TRUE;
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    focusCues_ = cues != FALSE;
+    if (!focusCues_) SetFocusCues(Hwnd(), false);  // a new window shows them
     SelectPage(0);
     RunHandler(Application(), [this] { FormCreate(*this); });
     return true;
@@ -237,42 +155,35 @@ bool TfrmMain::Create(HINSTANCE instance, HWND owner) {
 
 void TfrmMain::BuildPages() {
     HWND tab = Control("PageControl");
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMainPageCount; ++i) {
         TCITEMW item = {};
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<wchar_t*>(kMainPages[i].caption);
         SendMessageW(tab, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
     }
-    // The pages cover the tab control's display area, in the window's
-    // client coordinates.
-    RECT area;
-    GetClientRect(tab, &area);
-    SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-    MapWindowPoints(tab, Hwnd(), reinterpret_cast<POINT*>(&area), 2);
     // The pages go just above the tab control in the Z order, which would
-    // otherwise paint over them, and before it in the tab order.
+    // otherwise paint over them (TabOrder still puts the strip first).
     HWND above = GetWindow(tab, GW_HWNDPREV);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMainPageCount; ++i) {
         pages_[i] = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, kMainPages[i].caption,
-                                    WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, area.left, area.top,
-                                    area.right - area.left, area.bottom - area.top, Hwnd(), nullptr, instance_, nullptr);
+                                    WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0, Hwnd(), nullptr,
+                                    instance_, nullptr);
         extras_[kMainPages[i].name] = pages_[i];
         SetWindowPos(pages_[i], above ? above : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         above = pages_[i];
     }
+    PlacePages();
 }
 
 void TfrmMain::BuildControls() {
-    font_.Reset(MakeFont(L"MS Sans Serif", FW_NORMAL, DEFAULT_CHARSET));
-    boldFont_.Reset(MakeFont(L"MS Sans Serif", FW_BOLD, DEFAULT_CHARSET));
-    tabFont_.Reset(MakeFont(L"Tahoma", FW_NORMAL, RUSSIAN_CHARSET));
+    MakeFonts();
     SendMessageW(Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
 
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Hwnd(), nullptr, instance_,
                                nullptr);
-    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
-    SetPropW(Hwnd(), kTooltipProp, tooltip_);  // for the focusless buttons' mouse messages
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Scaled(kTipWidth));
+    SetSpeedButtonTooltip(Hwnd(), tooltip_);
 
     // The window's own controls now; a page's when it is first shown.
     entries_.reserve(kMainControlCount);
@@ -281,14 +192,14 @@ void TfrmMain::BuildControls() {
         if (def.page != PageId::Window && !pages_[0]) BuildPages();
         HWND hwnd = def.page == PageId::Window ? CreateControl(def, static_cast<int>(i)) : nullptr;
         Entry entry{&def, hwnd, nullptr, false, {}};
-        if (def.kind == ControlKind::Toggle) entry.toggle = std::make_unique<ButtonToggle>(hwnd);
+        if (def.kind == ControlKind::Toggle) entry.toggle = std::make_unique<ToggleButton>(hwnd);
         entries_.push_back(std::move(entry));
         if (def.kind == ControlKind::TabControl) BuildPages();
     }
 }
 
 void TfrmMain::BuildPage(int index) {
-    if (index < 0 || index >= 4 || built_[index]) return;
+    if (index < 0 || index >= kMainPageCount || built_[index]) return;
     built_[index] = true;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         Entry& entry = entries_[i];
@@ -301,6 +212,7 @@ void TfrmMain::BuildPage(int index) {
             entry.text.clear();
         }
     }
+    InheritUiState(pages_[index]);
 }
 
 HWND TfrmMain::ParentOf(const ControlDef& def) const {
@@ -316,8 +228,24 @@ struct TfrmMain::Site {
 };
 
 HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
+    // A control with nothing of its own to be named by gets a hidden label
+    // just before it, which is where screen readers look for an edit's or a
+    // picture's name; a button is named by its text, so one that says
+    // nothing answers their request itself.
+    const wchar_t* name = AccessibleNameOf(def.name);
+    if (name)
+        extras_[std::string(def.name) + ".Name"] =
+            CreateWindowExW(0, L"STATIC", name, WS_CHILD | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
+                            ParentOf(def), nullptr, instance_, nullptr);
     HWND hwnd = BuildControl(Site{def, ParentOf(def), index});
     if (!hwnd) throw std::runtime_error(std::string("Cannot create the control ") + def.name);
+    // Pictures too: a proxy may name a picture by its label, or not at all
+    // (this Wine's does not).
+    if (name && (def.kind == ControlKind::PushButton || def.kind == ControlKind::Picture)) SetAccessibleName(hwnd, name);
+    // A control that writes to the machine's keys carries the shield when
+    // those writes would fail for want of elevation.
+    const Setting* row = FindSettingByControl(def.name);
+    if (row && row->IsMachineWide() && Unelevated()) SendMessageW(hwnd, kSetShield, 0, TRUE);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
     if (def.tooltip) AddTooltip(hwnd, def.tooltip);
     if (def.glyph) SetGlyph(hwnd, def.glyph);
@@ -329,17 +257,22 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
 // One builder for each kind of control.
 HWND TfrmMain::BuildControl(const Site& site) {
     switch (site.def.kind) {
-        case ControlKind::Picture:
-            return MakeChild(site, 0, L"STATIC", SS_BITMAP | SS_NOTIFY);
+        case ControlKind::Picture: {
+            // A picture that does something is reached by the keyboard too.
+            if (site.def.handler == HandlerId::None) return MakeChild(site, 0, L"STATIC", SS_BITMAP | SS_NOTIFY);
+            HWND picture = MakeChild(site, 0, L"STATIC", SS_BITMAP | SS_NOTIFY | WS_TABSTOP);
+            MakeFocusablePicture(picture);
+            return picture;
+        }
         case ControlKind::BoldLabel:
         case ControlKind::Label:
             return MakeLabel(site);
         case ControlKind::TabControl:
             return MakeChild(site, 0, WC_TABCONTROLW, TCS_BUTTONS | TCS_FLATBUTTONS | WS_CLIPSIBLINGS | WS_TABSTOP);
         case ControlKind::Toggle:
-            return MakeFocuslessButton(site, BS_AUTOCHECKBOX | BS_PUSHLIKE);
+            return MakeSpeedButton(site, BS_AUTOCHECKBOX | BS_PUSHLIKE);
         case ControlKind::SpringButton:
-            return MakeFocuslessButton(site, BS_PUSHBUTTON);
+            return MakeSpeedButton(site, BS_PUSHBUTTON);
         case ControlKind::PushButton:
             return MakeChild(site, 0, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP);
         case ControlKind::SpinEdit:
@@ -348,9 +281,14 @@ HWND TfrmMain::BuildControl(const Site& site) {
             return MakeLabeledEdit(site);
         case ControlKind::ReadOnlyEdit:
             return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP);
-        case ControlKind::Memo:
-            return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT",
-                             ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_TABSTOP);
+        case ControlKind::Memo: {
+            // It shows what the program found: read, selected and copied,
+            // never typed into.
+            HWND memo = MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT",
+                                  ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_TABSTOP);
+            MakeDialogMemo(memo);
+            return memo;
+        }
     }
     return nullptr;
 }
@@ -363,13 +301,14 @@ HFONT TfrmMain::FontOf(ControlKind kind) const {
 
 HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption,
                          int width) {
-    const ControlDef& def = site.def;
-    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, def.left, def.top, width, def.height,
-                           site.parent, site.Id(), instance_, nullptr);
+    const Placed place = PlaceOf(site.def);
+    const DWORD group = StartsGroup(static_cast<std::size_t>(site.index)) ? WS_GROUP : 0;
+    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | group | style, place.left, place.top, width,
+                           place.height, site.parent, site.Id(), instance_, nullptr);
 }
 
 HWND TfrmMain::MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style) {
-    return MakeChild(site, exStyle, cls, style, site.def.caption ? site.def.caption : L"", site.def.width);
+    return MakeChild(site, exStyle, cls, style, site.def.caption ? site.def.caption : L"", PlaceOf(site.def).width);
 }
 
 HWND TfrmMain::MakeLabel(const Site& site) {
@@ -380,28 +319,29 @@ HWND TfrmMain::MakeLabel(const Site& site) {
     return label;
 }
 
-HWND TfrmMain::MakeFocuslessButton(const Site& site, DWORD style) {
-    HWND button = MakeChild(site, 0, L"BUTTON", style);
-    MakeFocusless(button);
+HWND TfrmMain::MakeSpeedButton(const Site& site, DWORD style) {
+    HWND button = MakeChild(site, 0, L"BUTTON", style | WS_TABSTOP);
+    kestro::MakeSpeedButton(button);
     return button;
 }
 
 HWND TfrmMain::MakeSpinEdit(const Site& site) {
     const ControlDef& def = site.def;
     // The arrows stand inside the control's width, at its right.
-    const int arrowsWidth = GetSystemMetrics(SM_CXVSCROLL);
-    const int width = def.width - arrowsWidth;
+    const Placed place = PlaceOf(def);
     HWND edit = MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP,
-                          def.caption ? def.caption : L"", width);
+                          def.caption ? def.caption : L"", place.width);
     // They step by one, with no bounds: the handler of UDN_DELTAPOS
     // moves the number itself, so text that is not a number counts
     // as 0.
-    HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | UDS_ARROWKEYS, def.left + width,
-                                  def.top, arrowsWidth, def.height, site.parent, nullptr, instance_, nullptr);
+    const int arrowsLeft = place.left + place.width;
+    HWND arrows = CreateWindowExW(0, UPDOWN_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | WS_GROUP | UDS_ARROWKEYS, arrowsLeft,
+                                  place.top, place.arrowsWidth, place.height, site.parent, nullptr, instance_, nullptr);
     SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
-    SetWindowPos(arrows, nullptr, def.left + width, def.top, arrowsWidth, def.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(arrows, nullptr, arrowsLeft, place.top, place.arrowsWidth, place.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
-    SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + site.index + 5000);
+    SetWindowLongPtrW(arrows, GWLP_ID, kFirstControlId + site.index + kSpinArrowsIdOffset);
     extras_[std::string(def.name) + ".Arrows"] = arrows;
     return edit;
 }
@@ -410,39 +350,49 @@ HWND TfrmMain::MakeLabeledEdit(const Site& site) {
     const ControlDef& def = site.def;
     // The label, with the row's caption, stands above the edit, three
     // pixels apart.
+    const Placed place = PlaceOf(def);
     HWND label = CreateWindowExW(0, L"STATIC", def.caption ? def.caption : L"",
-                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, def.left, def.top, 0, 0,
+                                 WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFTNOWORDWRAP | SS_NOPREFIX, place.left, place.top, 0, 0,
                                  site.parent, nullptr, instance_, nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
-    const SIZE size = FitLabel(label);
-    SetWindowPos(label, nullptr, def.left, def.top - size.cy - 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceLabelAbove(label, place);
     extras_[std::string(def.name) + ".Label"] = label;
-    return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, L"", def.width);
+    return MakeChild(site, WS_EX_CLIENTEDGE, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, L"", place.width);
 }
 
 HBITMAP TfrmMain::LoadPicture(PictureId picture) {
+    GdiObject<HBITMAP>* kept = nullptr;
+    HBITMAP loaded = nullptr;
     switch (picture) {
         case PictureId::Logo: {
             std::string error;
-            logo_.Reset(LoadJpegResource(instance_, IDR_LOGO, &error));
-            return logo_.Get();
+            kept = &logo_;
+            loaded = LoadJpegResource(instance_, IDR_LOGO, &error);
+            break;
         }
         case PictureId::Help:
-            help_.Reset(static_cast<HBITMAP>(
-                LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-            return help_.Get();
-        case PictureId::None:
+            kept = &help_;
+            loaded = static_cast<HBITMAP>(
+                LoadImageW(instance_, MAKEINTRESOURCEW(IDB_HELP), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
             break;
+        case PictureId::None:
+            return nullptr;
     }
-    return nullptr;
+    kept->Reset(loaded);
+    BITMAP size = {};
+    if (loaded && dpi_ != dpi::kDesign && GetObjectW(loaded, sizeof size, &size)) {
+        if (HBITMAP scaled = dpi::StretchBitmap(loaded, Scaled(size.bmWidth), Scaled(size.bmHeight), true))
+            kept->Reset(scaled);
+    }
+    return kept->Get();
 }
 
 void TfrmMain::AddTooltip(HWND control, const wchar_t* text) {
     TOOLINFOW info = {};
     info.cbSize = TTTOOLINFOW_V2_SIZE;  // XP's comctl32 knows no later layout
-    // A focusless button passes the mouse on itself; any other control is
+    // A speed button passes the mouse on itself; any other control is
     // watched by the tooltip's own subclass.
-    info.uFlags = IsFocusless(control) ? TTF_IDISHWND : TTF_IDISHWND | TTF_SUBCLASS;
+    info.uFlags = IsSpeedButton(control) ? TTF_IDISHWND : TTF_IDISHWND | TTF_SUBCLASS;
     info.hwnd = GetParent(control);
     info.uId = reinterpret_cast<UINT_PTR>(control);
     info.lpszText = const_cast<wchar_t*>(text);
@@ -459,14 +409,23 @@ void TfrmMain::SetGlyph(HWND button, const char* glyph) {
         // mask would then be a round trip to it.
         HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance_, glyph, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (!bitmap) return;
-        list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 0);
+        // Pixel by pixel at other DPIs, so that no edge blends into the
+        // mask colour.
+        const int side = Scaled(kGlyphSide);
+        if (side != kGlyphSide) {
+            HBITMAP scaled = dpi::StretchBitmap(bitmap, side, side, false);
+            DeleteObject(bitmap);
+            if (!scaled) return;
+            bitmap = scaled;
+        }
+        list = ImageList_Create(side, side, ILC_COLOR24 | ILC_MASK, 1, 0);
         ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
         DeleteObject(bitmap);
     }
     if (!list) return;
     BUTTON_IMAGELIST images = {};
     images.himl = list;
-    images.margin = {4, 0, 0, 0};
+    images.margin = {Scaled(4), 0, 0, 0};
     images.uAlign = BUTTON_IMAGELIST_ALIGN_LEFT;
     SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images));
 }
@@ -485,8 +444,22 @@ void TfrmMain::ConnectChooser(TfrmChkDir* chooser) {
 
 void TfrmMain::SelectPage(int index) {
     BuildPage(index);
+    HWND focus = GetFocus();
+    bool focusOnHiddenPage = false;
+    for (int i = 0; i < kMainPageCount; ++i)
+        if (i != index && focus && IsChild(pages_[i], focus)) focusOnHiddenPage = true;
     SendMessageW(Control("PageControl"), TCM_SETCURSEL, index, 0);
-    for (int i = 0; i < 4; ++i) ShowWindow(pages_[i], i == index ? SW_SHOW : SW_HIDE);
+    for (int i = 0; i < kMainPageCount; ++i) ShowWindow(pages_[i], i == index ? SW_SHOW : SW_HIDE);
+    if (focusOnHiddenPage) {
+        const std::vector<HWND> order = TabOrder();
+        // The page's first control follows the tab strip; a page with none
+        // leaves the focus on the strip.
+        SetFocus(order.size() > 1 && IsChild(pages_[index], order[1]) ? order[1] : Control("PageControl"));
+    }
+}
+
+int TfrmMain::CurrentPage() const {
+    return static_cast<int>(SendMessageW(Control("PageControl"), TCM_GETCURSEL, 0, 0));
 }
 
 std::wstring TfrmMain::Text(const char* control) const {
@@ -510,6 +483,121 @@ void TfrmMain::SetText(const char* control, const std::wstring& text) {
         return;
     }
     SetWindowTextW(Control(control), text.c_str());
+}
+
+// ---------------------------------------------------------------- the keyboard
+
+std::vector<HWND> TfrmMain::TabOrder() const {
+    auto stop = [](HWND control) {
+        const LONG style = GetWindowLongW(control, GWL_STYLE);
+        return (style & WS_TABSTOP) && (style & WS_VISIBLE) && !(style & WS_DISABLED);
+    };
+    // The pages stand above the tab strip in the Z order, so that they
+    // paint over it: the dialog manager's own walk, which follows that
+    // order, would visit a page before the strip.
+    HWND tab = Control("PageControl");
+    std::vector<HWND> order = {tab};
+    const int page = CurrentPage();
+    if (page >= 0 && page < kMainPageCount && pages_[page])
+        for (HWND child = GetWindow(pages_[page], GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (stop(child)) order.push_back(child);
+    // Then the window's own controls after the strip, and those before it.
+    std::vector<HWND> before;
+    bool afterTab = false;
+    for (const Entry& entry : entries_) {
+        if (entry.def->page != PageId::Window || !entry.hwnd) continue;
+        if (entry.hwnd == tab) {
+            afterTab = true;
+            continue;
+        }
+        if (stop(entry.hwnd)) (afterTab ? order : before).push_back(entry.hwnd);
+    }
+    order.insert(order.end(), before.begin(), before.end());
+    return order;
+}
+
+void TfrmMain::FocusByKeyboard(HWND control) {
+    if (!control) return;
+    ShowFocusCues();
+    // An edit reached by the keyboard has its text selected, as in a dialog.
+    if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
+    SetFocus(control);
+}
+
+void TfrmMain::MoveFocus(bool backwards) {
+    const std::vector<HWND> order = TabOrder();
+    HWND focus = GetFocus();
+    std::size_t at = order.size();
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i] == focus || IsChild(order[i], focus)) at = i;
+    std::size_t next = 0;
+    if (at == order.size())
+        next = backwards ? order.size() - 1 : 0;
+    else
+        next = backwards ? (at + order.size() - 1) % order.size() : (at + 1) % order.size();
+    FocusByKeyboard(order[next]);
+}
+
+bool TfrmMain::PreviewKey(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || !IsWindowEnabled(Hwnd())) return false;
+    const bool ctrl = KeyDown(VK_CONTROL), shift = KeyDown(VK_SHIFT);
+    const int key = static_cast<int>(msg.wParam);
+    int step = 0;
+    if (ctrl && key == VK_TAB) step = shift ? -1 : 1;
+    if (ctrl && key == VK_NEXT) step = 1;
+    if (ctrl && key == VK_PRIOR) step = -1;
+    HWND tab = Control("PageControl");
+    if (!ctrl && GetFocus() == tab && (key == VK_RIGHT || key == VK_LEFT)) step = key == VK_RIGHT ? 1 : -1;
+    if (step != 0) {
+        SelectPage((CurrentPage() + step + kMainPageCount) % kMainPageCount);
+        ShowFocusCues();
+        return true;
+    }
+    if (key == VK_TAB && !ctrl && !KeyDown(VK_MENU)) {
+        MoveFocus(shift);
+        return true;
+    }
+    // A picture has no keys of its own: Space on the logo clicks it.
+    if (key == VK_SPACE && GetFocus() == Control("imgLogo")) {
+        SendMessageW(Hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(GetFocus()), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetFocus()));
+        return true;
+    }
+    return false;
+}
+
+void TfrmMain::OnActivate(WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(Hwnd(), focus)) lastFocus_ = focus;
+    } else if (!HIWORD(wParam)) {  // not while minimised
+        RestoreFocus();
+    }
+}
+
+void TfrmMain::RestoreFocus() {
+    // A control on a page since hidden cannot have it back.
+    if (!lastFocus_ || !IsWindow(lastFocus_) || !IsWindowVisible(lastFocus_) || !IsWindowEnabled(lastFocus_))
+        lastFocus_ = Control("PageControl");
+    SetFocus(lastFocus_);
+}
+
+void TfrmMain::InheritUiState(HWND page) {
+    if (!focusCues_) SetFocusCues(page, false);
+}
+
+bool TfrmMain::Unelevated() {
+    if (!elevationKnown_) {
+        unelevated_ = RunsUnelevated();
+        elevationKnown_ = true;
+    }
+    return unelevated_;
+}
+
+void TfrmMain::ShowFocusCues() {
+    if (focusCues_) return;
+    focusCues_ = true;
+    SetFocusCues(Hwnd(), true);
 }
 
 // ---------------------------------------------------------------- the view
@@ -543,8 +631,21 @@ void TfrmMain::SetNoticeCaption(const std::wstring& caption) {
 void TfrmMain::ToggleClick(const char* control) {
     const Setting* row = FindSettingByControl(control);
     if (!row || !row->IsToggle()) throw std::logic_error(std::string("No writer for ") + control);
+    IToggle& toggle = Toggle(control);
     const bool down = SendMessageW(Control(control), BM_GETCHECK, 0, 0) == BST_CHECKED;
-    Zfunctions::WriteSetting(*row, SettingArgument::Number(row->HandlerArgument(down)));
+    try {
+        Zfunctions::WriteSetting(*row, SettingArgument::Number(row->HandlerArgument(down)));
+    } catch (const std::exception& error) {
+        // The box first; then the toggle shows what the registry holds, read
+        // as at start, and not the position the click gave it. When even
+        // that cannot be read, it goes back to where it was.
+        Application().ShowException(error);
+        toggle.SetDown(!down);
+        try {
+            ReadToggleState(*row, toggle);
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 void TfrmMain::sbClearSearchClick() { Zfunctions::ClearSearchHistory(); }
@@ -602,7 +703,7 @@ void TfrmMain::bbSetPictureBackgroundFolderClick() {
                           folder.compare(0, 2, L"\\\\") == 0;
     if (!fullPath || !WriteFolderPicture(folder, picture)) {
         Application().ModalMessageBox(
-            L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке",
+            L"Невозможно создать Desktop.ini\r\nпроверьте правильность ввода путей к:\r\n1) папке\r\n2) картинке",
             L"Error", MB_OK | MB_ICONERROR);
     }
 }
@@ -648,6 +749,8 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NOTIFY: {
             const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header->code == NM_CUSTOMDRAW && IsFocusless(header->hwndFrom))
+                return colours::CustomDrawButton(*header);
             if (header->hwndFrom == Control("PageControl") && header->code == TCN_SELCHANGE) {
                 SelectPage(static_cast<int>(SendMessageW(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
                 return 0;
@@ -662,12 +765,15 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         }
         case WM_CTLCOLORSTATIC:
-        case WM_CTLCOLOREDIT: {
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            SetBkColor(dc, RGB(255, 255, 255));
-            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
-        }
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORBTN:
+            return colours::ControlColours(reinterpret_cast<HDC>(wParam));
+        case WM_SYSCOLORCHANGE:
+            colours::SysColorChange(Hwnd(), wParam, lParam);
+            return 0;
+        case kDpiChanged:
+            ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_SETCURSOR:
             if (reinterpret_cast<HWND>(wParam) == Control("imgLogo")) {
                 SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
@@ -680,8 +786,34 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
+        case DM_GETDEFID: {
+            // Enter presses the focused push button or the logo; elsewhere
+            // it does nothing (the dialog manager then sends IDOK, which no
+            // control has).
+            HWND focus = GetFocus();
+            const bool pushButton = focus && IsChild(Hwnd(), focus) &&
+                                    (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON);
+            if (pushButton || (focus && focus == Control("imgLogo")))
+                return MAKELONG(GetDlgCtrlID(focus), DC_HASDEFID);
+            return 0;
+        }
+        case WM_NEXTDLGCTL:
+            // What the dialog manager asks of a dialog for the arrow keys.
+            if (LOWORD(lParam))
+                FocusByKeyboard(reinterpret_cast<HWND>(wParam));
+            else
+                MoveFocus(wParam != 0);
+            return 0;
+        case WM_ACTIVATE:
+            // As a dialog does: the focus returns to the control that had it,
+            // rather than to the window's frame.
+            OnActivate(wParam);
+            return 0;
+        case WM_SETFOCUS:
+            RestoreFocus();
+            return 0;
         case WM_DESTROY:
-            RemovePropW(Hwnd(), kTooltipProp);
+            SetSpeedButtonTooltip(Hwnd(), nullptr);
             PostQuitMessage(0);
             return 0;
     }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "form/form_layout.h"
+#include "ui/application.h"
+#include "ui/speed_button.h"
 #include "ui/startup.h"
 #include "ui/window.h"
 
@@ -17,7 +19,7 @@ namespace kestro {
 
 class TfrmChkDir;
 
-class TfrmMain : public Window, public IMainFormView {
+class TfrmMain : public Window, public IMainFormView, public IKeyPreview {
 public:
     TfrmMain();
     ~TfrmMain() override;
@@ -27,7 +29,8 @@ public:
     bool Create(HINSTANCE instance, HWND owner);
 
     // Any control of the table by its name (a labelled edit's label is
-    // "<name>.Label", a spin edit's arrows "<name>.Arrows"); null if none,
+    // "<name>.Label", a spin edit's arrows "<name>.Arrows", the hidden label
+    // that names a control "<name>.Name"); null if none,
     // and null until its page has first been shown: the first page's
     // controls are made with the window, those of the others when their
     // page first appears, with the states and texts set before.
@@ -35,7 +38,25 @@ public:
     HWND Page(PageId page) const { return pages_[static_cast<int>(page)]; }
     bool PageBuilt(PageId page) const { return built_[static_cast<int>(page)]; }
     HWND Tooltip() const { return tooltip_; }
+    // The DPI the window is laid out for: its monitor's.
+    int Dpi() const { return dpi_; }
+    // Lays the window out anew for `dpi`: fonts, places, glyphs and
+    // pictures; the window takes the suggested rectangle when there is one
+    // (WM_DPICHANGED gives it), else its size grows or shrinks in place.
+    void ApplyDpi(int dpi, const RECT* suggested);
+    // Shows the page; when the focus was on the page it hides, it goes to
+    // the first control of the new one.
     void SelectPage(int index);
+    int CurrentPage() const;
+
+    // The keys the window takes before the dialog manager: Tab and
+    // Shift+Tab in the tab order (the tab strip, the page shown, then the
+    // window's other controls), Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageDown and
+    // Ctrl+PageUp from anywhere, the arrows on the tab strip, Space on the
+    // logo.
+    bool PreviewKey(const MSG& msg) override;
+    // The controls that Tab visits, in order, on the page shown.
+    std::vector<HWND> TabOrder() const;
     // The folder chooser that "bbSetFolder" shows; the folder it gives back
     // goes into "edFolder". Without one the button does nothing.
     void ConnectChooser(TfrmChkDir* chooser);
@@ -68,11 +89,10 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    class ButtonToggle;
     struct Entry {
         const ControlDef* def;
         HWND hwnd;  // null until the control's page is built
-        std::unique_ptr<ButtonToggle> toggle;
+        std::unique_ptr<ToggleButton> toggle;
         // Text set while the control did not exist yet.
         bool hasText = false;
         std::wstring text;
@@ -86,12 +106,27 @@ private:
     HWND CreateControl(const ControlDef& def, int index);
     HWND BuildControl(const Site& site);
     HFONT FontOf(ControlKind kind) const;
+    void MakeFonts();
+    int Scaled(int pixels) const;
+    // Where a row's control goes at the window's DPI, in its parent's
+    // client pixels; a spin edit's arrows take the right end of its width.
+    struct Placed {
+        int left, top, width, height, arrowsWidth;
+    };
+    Placed PlaceOf(const ControlDef& def) const;
+    // Moves a made control (and its label or arrows) to its place.
+    void PlaceControl(const ControlDef& def, HWND hwnd);
+    void PlaceLabelAbove(HWND label, const Placed& edit);
+    // The pages cover the tab control's display area.
+    void PlacePages();
+    // The window's size at its DPI, at `at` moved into its monitor's work area.
+    void PlaceWindow(POINT at);
     // A child window of the row's place and height; by default with the
     // row's caption and width.
     HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style, const wchar_t* caption, int width);
     HWND MakeChild(const Site& site, DWORD exStyle, const wchar_t* cls, DWORD style);
     HWND MakeLabel(const Site& site);
-    HWND MakeFocuslessButton(const Site& site, DWORD style);
+    HWND MakeSpeedButton(const Site& site, DWORD style);
     HWND MakeSpinEdit(const Site& site);  // the edit; its arrows are "<name>.Arrows"
     HWND MakeLabeledEdit(const Site& site);  // the edit; its label is "<name>.Label"
     // Loads the picture and keeps it for the window's life.
@@ -100,6 +135,17 @@ private:
     void SetGlyph(HWND button, const char* glyph);
     HWND ParentOf(const ControlDef& def) const;
     void OnCommand(int id, int code, HWND control);
+    // Moves the focus as the keyboard does, and shows the focus cues.
+    void FocusByKeyboard(HWND control);
+    void MoveFocus(bool backwards);
+    void OnActivate(WPARAM wParam);
+    void RestoreFocus();
+    // The focus cues of a page made after the window had its own.
+    void InheritUiState(HWND page);
+    // Once the keyboard is used, the cues show until the window goes.
+    void ShowFocusCues();
+    // Asked once, when the first control of the machine's is made.
+    bool Unelevated();
     void RunClick(const ControlDef& def);
     // Shows the shared open-file dialog with this filter; the chosen full
     // path, or empty when cancelled or when no such file exists.
@@ -108,15 +154,20 @@ private:
     HINSTANCE instance_ = nullptr;
     std::vector<Entry> entries_;
     std::map<std::string, HWND> extras_;  // labels of labelled edits, spin arrows
-    HWND pages_[4] = {};
-    bool built_[4] = {};
+    HWND pages_[kMainPageCount] = {};
+    bool built_[kMainPageCount] = {};
     HWND tooltip_ = nullptr;
+    static constexpr int kTipWidth = 600;  // a tooltip's widest line at 96 DPI
+    int dpi_ = 96;
     GdiObject<HFONT> font_, boldFont_, tabFont_;
     GdiObject<HBITMAP> logo_, help_;
     std::map<std::string, HIMAGELIST> imageLists_;  // by glyph name
     // The shared open-file dialog's state: what its last use left in it.
     wchar_t dialogFile_[MAX_PATH] = {};
     TfrmChkDir* chooser_ = nullptr;
+    HWND lastFocus_ = nullptr;  // where the focus returns when the window is active again
+    bool focusCues_ = true;
+    bool elevationKnown_ = false, unelevated_ = false;     // what the controls were last told (this Wine keeps no word of it)
 };
 
 }  // namespace kestro

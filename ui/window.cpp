@@ -1,6 +1,7 @@
 #include "ui/window.h"
 
 #include "ui/application.h"
+#include "ui/colours.h"
 
 #include <exception>
 
@@ -22,7 +23,7 @@ void Window::RegisterWindowClass(HINSTANCE instance, const wchar_t* className, H
     wc.lpfnWndProc = StaticProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.hbrBackground = colours::ClassBackground();
     wc.lpszClassName = className;
     wc.hIcon = icon;
     wc.hIconSm = icon;
@@ -61,6 +62,22 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
         self->hwnd_ = nullptr;
     }
     return result;
+}
+
+SIZE FitLabel(HWND label) {
+    wchar_t text[512] = {};
+    const int length = GetWindowTextW(label, text, 512);
+    SIZE extent = {0, 0};
+    TEXTMETRICW metrics = {};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    const SIZE size = {extent.cx + metrics.tmAveCharWidth, extent.cy};
+    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return size;
 }
 
 }  // namespace kestro

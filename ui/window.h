@@ -48,7 +48,7 @@ public:
     HWND Hwnd() const { return hwnd_; }
 
 protected:
-    // Registers the class once (white background, arrow cursor).
+    // Registers the class once (the system's window colour, arrow cursor).
     static void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, HICON icon);
     HWND CreateWindowObject(DWORD exStyle, const wchar_t* className, const wchar_t* caption, DWORD style, int x,
                             int y, int width, int height, HWND parent, HINSTANCE instance);
@@ -63,5 +63,11 @@ private:
 
     HWND hwnd_ = nullptr;
 };
+
+// Sizes a label to its text on one line, measured in the label's own DC
+// with its own font, plus the room of one average character: hinted glyphs
+// can draw wider than the measure says (Wine's do), and a label must never
+// cut its last letter. Returns the new size.
+SIZE FitLabel(HWND label);
 
 }  // namespace kestro

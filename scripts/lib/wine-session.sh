@@ -40,9 +40,11 @@ wine_session_display() {
 # Windows open inside one virtual desktop that Wine draws itself, title bars
 # included: with no window manager on the display, Wine would otherwise wait
 # for one at every window that hides.
+# KESTRO_DESKTOP_SIZE sets its size (1024x768 unless said).
 wine_session_desktop() {
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || true
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${KESTRO_DESKTOP_SIZE:-1024x768}" /f \
+        >/dev/null 2>&1 || true
 }
 
 # Fonts of the prefix. Marlett, which draws the title-bar buttons, comes
@@ -51,13 +53,19 @@ wine_session_desktop() {
 # Serif" set to DejaVu Sans Condensed: Wine's bitmap "MS Sans Serif" has no
 # Cyrillic under a Western code page, and the 64-bit Uniscribe of Wine 8
 # crashes laying out mixed Latin and Cyrillic lines in Liberation Sans,
-# which fontconfig would give otherwise.
+# which fontconfig would give otherwise. The same crash (a page fault in
+# gdi32) comes with Wine's own Tahoma, the windows' face, in the 64-bit
+# build: "Tahoma" is set to DejaVu Sans Condensed too, unless
+# KESTRO_KEEP_TAHOMA=1 (the screenshots, of the 32-bit build).
 wine_session_fonts() {
-    local fonts=$WINEPREFIX/drive_c/windows/Fonts
+    local fonts=$WINEPREFIX/drive_c/windows/Fonts face faces=('MS Sans Serif' Tahoma)
+    [ "${KESTRO_KEEP_TAHOMA:-}" = 1 ] && faces=('MS Sans Serif')
     mkdir -p "$fonts"
     cp -n /usr/share/wine/fonts/marlett.ttf "$fonts/" 2>/dev/null || true
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'MS Sans Serif' \
-        /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 || true
+    for face in "${faces[@]}"; do
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" \
+            /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 || true
+    done
 }
 
 # The first programs run under a new server start Wine's services and its
@@ -65,7 +73,7 @@ wine_session_fonts() {
 # nowhere, or whoever reads a later program's output (CTest) waits for ever.
 wine_session_warm() {
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-    (wine explorer /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
+    (wine explorer "/desktop=Default,${KESTRO_DESKTOP_SIZE:-1024x768}" </dev/null >/dev/null 2>&1 &)
     sleep 1
 }
 

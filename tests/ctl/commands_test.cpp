@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include <unistd.h>
@@ -137,7 +138,9 @@ TEST_F(CommandsTest, RefusedCommandLinesWriteNothingAndExitTwo) {
 TEST_F(CommandsTest, ADeniedWriteExitsOneWithTheEnginesMessage) {
     store_.Deny(kHkeyLocalMachine, "");
     EXPECT_EQ(kExitFailed, Run({"set", "UsbStorageOff", "on"}));
-    EXPECT_EQ("kestroctl: UsbStorageOff: Failed to set data for 'start'\n", console_.err);
+    EXPECT_EQ("kestroctl: UsbStorageOff: Failed to set data for 'start'\n"
+              "kestroctl: nothing was changed: what was written before the failure was put back\n",
+              console_.err);
 }
 
 TEST_F(CommandsTest, ADeniedFontSmoothingKeyIsUnreadableNotOff) {
@@ -279,16 +282,16 @@ TEST_F(CommandsTest, DryRunSaysWhatWouldChangeAndWritesNothing) {
     EXPECT_EQ(before, store_.Dump());
 }
 
-TEST_F(CommandsTest, ApplyWritesEveryEntryAndReportsEachFailure) {
+TEST_F(CommandsTest, ApplyStopsAtTheFirstFailureAndPutsBackWhatItWrote) {
     store_.Deny(kHkeyLocalMachine, "");
     const std::string profile =
-        TempFile("[Kestro]\nUsbStorageOff = on\nNoRun = on\nCdAutorunOff = on\nMaxRecentDocs = 9\n");
+        TempFile("[Kestro]\nNoRun = on\nUsbStorageOff = on\nCdAutorunOff = on\nMaxRecentDocs = 9\n");
+    const std::string before = store_.Dump();
     EXPECT_EQ(kExitFailed, Run({"apply", profile}));
-    EXPECT_EQ(1, Dword(kHkeyCurrentUser, kExplorer, "NoRun"));
-    EXPECT_EQ(9, Dword(kHkeyCurrentUser, kExplorer, "MaxRecentDocs"));
-    EXPECT_NE(std::string::npos, console_.err.find(profile + ":2: UsbStorageOff: Failed to set data for 'start'"));
-    EXPECT_NE(std::string::npos, console_.err.find(profile + ":4: CdAutorunOff: Failed to set data for 'AutoRun'"));
-    EXPECT_NE(std::string::npos, console_.err.find("2 of 4 settings were not written"));
+    EXPECT_EQ(before, store_.Dump());
+    EXPECT_NE(std::string::npos, console_.err.find(profile + ":3: UsbStorageOff: Failed to set data for 'start'"));
+    EXPECT_EQ(std::string::npos, console_.err.find("CdAutorunOff")) << "the entries after the failure were tried";
+    EXPECT_NE(std::string::npos, console_.err.find("nothing was changed")) << console_.err;
 }
 
 TEST_F(CommandsTest, SaveThenApplyOnAnotherMachineGivesTheSameValues) {
@@ -334,8 +337,66 @@ TEST_F(CommandsTest, SaveLeavesNoPartialFileWhenItCannotWrite) {
     EXPECT_NE(std::string::npos, console_.err.find("NoFind is left out: NoFind is REG_BINARY")) << console_.err;
     std::ifstream in(profile, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(std::string::npos, text.find("NoRun = off\r\n"));
+    EXPECT_NE(std::string::npos, text.find("NoRun = default\r\n")) << "absent";
     EXPECT_EQ(std::string::npos, text.find("NoFind ="));
+}
+
+// A setting none of whose values is stored is saved as "default", and
+// applying "default" deletes its values, so that Windows' own default
+// applies again: a save on a fresh machine, applied after changes, gives
+// that machine back. "default" is a word of the profile; a text of that
+// word is quoted.
+TEST_F(CommandsTest, DefaultIsSavedForAbsentValuesAndAppliedAsTheirRemoval) {
+    const std::string fresh = store_.Dump();
+    const std::string profile = TempFile("");
+    ASSERT_EQ(kExitOk, Run({"save", profile})) << console_.err;
+    std::ifstream in(profile, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* line : {"NoRun = default\r\n", "MaxRecentDocs = default\r\n", "CdromOff = default\r\n",
+                             "FontSmoothing = default\r\n", "RecycleBinName = default\r\n"})
+        EXPECT_NE(std::string::npos, text.find(line)) << line << text;
+
+    ASSERT_EQ(kExitOk, Run({"apply", TempFile("[Kestro]\nNoRun = on\nMaxRecentDocs = 4\nCdromOff = on\n"
+                                              "FontSmoothing = on\nRecycleBinName = \"default\"\n")}))
+        << console_.err;
+    ASSERT_EQ(kExitOk, Run({"get", "RecycleBinName"}));
+    EXPECT_EQ("default\n", console_.out) << "the quoted word is a text";
+    ASSERT_EQ(kExitOk, Run({"apply", profile, "--dry-run"}));
+    EXPECT_NE(std::string::npos, console_.out.find("NoRun: on -> default")) << console_.out;
+    EXPECT_EQ(std::string::npos, console_.out.find("NoFind")) << "absent already: no change";
+    ASSERT_EQ(kExitOk, Run({"apply", profile})) << console_.err;
+    // Every value gone again; the keys the writes made stay, as regedit's do.
+    std::istringstream dump(store_.Dump());
+    std::string line;
+    while (std::getline(dump, line)) EXPECT_EQ('[', line[0]) << "a value is left: " << line;
+    EXPECT_NE(fresh, store_.Dump());
+}
+
+// --scope: save and export keep only the user's or only the machine's
+// settings, so that a logon script applies a profile with no setting its
+// user may not write.
+TEST_F(CommandsTest, ScopeKeepsOnlyTheUsersOrTheMachinesSettings) {
+    const std::string user = TempFile(""), machine = TempFile("");
+    ASSERT_EQ(kExitOk, Run({"save", user, "--scope", "user"})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"save", machine, "--scope", "machine"})) << console_.err;
+    Profile users, machines;
+    ProfileError error;
+    std::ifstream u(user, std::ios::binary), m(machine, std::ios::binary);
+    ASSERT_TRUE(ReadProfile(std::string(std::istreambuf_iterator<char>(u), {}), &users, &error)) << error.message;
+    ASSERT_TRUE(ReadProfile(std::string(std::istreambuf_iterator<char>(m), {}), &machines, &error)) << error.message;
+    std::size_t states = 0;
+    for (const Setting& row : kCatalogue) states += row.HasState() ? 1 : 0;
+    EXPECT_EQ(states, users.entries.size() + machines.entries.size());
+    for (const ProfileEntry& entry : users.entries) EXPECT_FALSE(entry.row->IsMachineWide()) << entry.row->name;
+    for (const ProfileEntry& entry : machines.entries) EXPECT_TRUE(entry.row->IsMachineWide()) << entry.row->name;
+
+    // A user without rights to the machine's keys applies the user's part.
+    store_.Deny(kHkeyLocalMachine, "");
+    store_.Deny(kHkeyClassesRoot, "");
+    const std::string both = TempFile("[Kestro]\nNoRun = on\nCdromOff = on\n");
+    EXPECT_EQ(kExitOk, Run({"export", "reg", TempFile(""), "--profile", both, "--scope", "user"})) << console_.err;
+    EXPECT_EQ(kExitOk, Run({"apply", user})) << console_.err;
+    EXPECT_EQ(kExitUsage, Run({"save", user, "--scope", "everyone"}));
 }
 
 // A machine without a wallpaper keeps the empty text (XP's "(None)"):

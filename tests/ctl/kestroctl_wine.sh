@@ -2,7 +2,7 @@
 # The real kestroctl.exe under Wine, checked from outside with Wine's reg.exe
 # and, for the toggles, with kestro.exe itself read by kestro_probe.
 #
-#   kestroctl_wine.sh CASE KESTROCTL_EXE KESTRO_EXE PROBE_EXE [RECORDER_EXE]
+#   kestroctl_wine.sh CASE KESTROCTL_EXE KESTRO_EXE PROBE_EXE [RECORDER_EXE [NATIVE_BUILD_DIR]]
 #
 # CASE: agree (set, get, list, reg.exe and the window agree), refusals
 # (what must write nothing), carry (list on a fresh prefix creates no key;
@@ -10,7 +10,8 @@
 # Wine's reg import into a fresh prefix, and both exports back through
 # apply, malformed ones refused), notify (the WM_SETTINGCHANGE "Policy"
 # broadcast, as another program's window hears it: settingchange_recorder
-# is RECORDER_EXE). The prefixes live next to the
+# is RECORDER_EXE), wayback (a failure half-way leaves every value as it
+# was; --undo files and NAME = default). The prefixes live next to the
 # programs' build folder; scripts/test removes them before each run.
 set -uo pipefail
 case_name=$1
@@ -18,6 +19,7 @@ ctl=$2
 exe=$3
 probe=$4
 recorder=${5:-}
+native=${6:-}
 build=$(cd "$(dirname "$ctl")/.." && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -369,6 +371,25 @@ exports)
     ctl apply "$(winepath -w "$work/gpo/Machine/Registry.pol")" >/dev/null; expect "apply Machine/Registry.pol exit" 0 $?
     expect "apply .pol gives the same values" "$source_values" "$(dump_values)"
 
+    # A profile's exports from the native kestroctl, which needs no
+    # registry: the same bytes as this Windows build's.
+    ctl save "$(winepath -w "$work/source.ini")"
+    ctl export reg "$(winepath -w "$work/profile.reg")" --profile "$(winepath -w "$work/source.ini")" >/dev/null
+    ctl export pol "$(winepath -w "$work/profile-gpo")" --profile "$(winepath -w "$work/source.ini")" >/dev/null
+    if [ -x "$native/ctl/kestroctl" ]; then
+        "$native/ctl/kestroctl" export reg "$work/native.reg" --profile "$work/source.ini" >/dev/null
+        expect "native export reg --profile" 0 $?
+        "$native/ctl/kestroctl" export pol "$work/native-gpo" --profile "$work/source.ini" >/dev/null
+        expect "native export pol --profile" 0 $?
+        cmp -s "$work/profile.reg" "$work/native.reg"; expect "the native .reg is the Windows build's, byte for byte" 0 $?
+        for side in User Machine; do
+            cmp -s "$work/profile-gpo/$side/Registry.pol" "$work/native-gpo/$side/Registry.pol"
+            expect "the native $side/Registry.pol is the Windows build's" 0 $?
+        done
+    else
+        fail "no native kestroctl in '$native' (scripts/test builds the native preset first)"
+    fi
+
     # Malformed: exit 2, the place named, nothing applied.
     reset_values
     before=$(dump_values)
@@ -438,15 +459,77 @@ notify)
     ctl set NoRun on; expect "a failed write" 1 $?
     expect "the failed write's message" 1 "$(ctl_err | grep -c '^kestroctl: NoRun: ')"
     expect "a failed write: nothing sent" "" "$(heard)"
-    # Written before the failure: the machine's setting is told, the user's not.
+    # Written before the failure, then put back: nothing stays changed, nothing is told.
     printf '[Kestro]\r\nUsbStorageOff = off\r\nNoRun = on\r\n' >"$work/partial.ini"
     ctl apply "$(winepath -w "$work/partial.ini")" >/dev/null; expect "a partly failed apply" 1 $?
-    expect "a partly failed apply: what it wrote" "1 Policy;" "$(heard)"
+    expect "a partly failed apply: put back, nothing sent" "" "$(heard)"
     wine reg delete "HKCU\\$policies" /f >/dev/null 2>&1
 
     wine "$recorder" stop || fail "the recorder did not stop"
     for _ in $(seq 50); do kill -0 "$listener" 2>/dev/null || break; sleep 0.2; done
     kill "$listener" 2>/dev/null
+    ;;
+
+wayback)
+    # The way back: a failure in the middle of an apply leaves every value as
+    # it was; --undo files, applied (and imported by reg.exe), give back the
+    # exact prior state; NAME = default removes the values.
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    history='HKCU\Software\Microsoft\Search Assistant\ACMru'
+    history_state() { wine reg query "$history" /s 2>/dev/null | tr -d '\r' | grep -v '^$'; }
+    # A state of every kind: set, of another type than the writer's, the
+    # driver's XP default, absent, and a search history with a binary value.
+    ctl set RecycleBinInfoTip "было" || fail "set RecycleBinInfoTip"
+    wine reg add "$fonts" /v PaintDesktopVersion /t REG_SZ /d 7 /f /reg:64 >/dev/null
+    wine reg add "$services\\cdrom" /v Start /t REG_DWORD /d 1 /f /reg:64 >/dev/null
+    wine reg add "$history\\5603" /v 000 /d "поиск" /f >/dev/null
+    wine reg add "$history\\5603" /v MRU /t REG_BINARY /d 0001ff /f >/dev/null
+    before=$(dump_values)
+    history_before=$(history_state)
+    expect "the history is there" 1 "$([ -n "$history_before" ] && echo 1)"
+
+    # The user's policy keys cannot be made below a volatile key: NoRun, in
+    # the middle of the profile, fails after five settings were written.
+    policies='Software\Microsoft\Windows\CurrentVersion\Policies'
+    wine reg delete "HKCU\\$policies" /f >/dev/null 2>&1
+    wine "$recorder" volatile "$policies" || fail "no volatile key"
+    printf '[Kestro]\r\nPaintDesktopVersion = on\r\nFontSmoothing = on\r\nCdAutorunOff = on\r\nCdromOff = on\r\nRecycleBinName = "Корзина"\r\nNoRun = on\r\nUsbStorageOff = on\r\nRecycleBinInfoTip = "стало"\r\n' >"$work/all.ini"
+    ctl apply "$(winepath -w "$work/all.ini")" >/dev/null; expect "the apply that fails half-way" 1 $?
+    expect "it says nothing was changed" 1 "$(ctl_err | grep -c 'nothing was changed')"
+    expect "every value, type and absence as before" "$before" "$(dump_values)"
+    wine reg delete "HKCU\\$policies" /f >/dev/null 2>&1
+
+    # --undo, then apply of the undo files: the exact prior state.
+    ctl apply "$(winepath -w "$work/all.ini")" --undo "$(winepath -w "$work/apply-undo.reg")" >/dev/null
+    expect "apply --undo" 0 $?
+    ctl clear-search-history --undo "$(winepath -w "$work/clear-undo.reg")"; expect "clear-search-history --undo" 0 $?
+    expect "the history is gone" "" "$(history_state)"
+    expect "the undo file deletes an absent value" 1 \
+        "$(iconv -f UTF-16 -t UTF-8 "$work/apply-undo.reg" | tr -d '\r' | grep -c '^"NoRun"=-$')"
+    expect "the undo file keeps another type" 1 \
+        "$(iconv -f UTF-16 -t UTF-8 "$work/apply-undo.reg" | tr -d '\r' | grep -c '^"PaintDesktopVersion"=hex(1):37,00,00,00$')"
+    ctl apply "$(winepath -w "$work/clear-undo.reg")" >/dev/null; expect "apply the history's undo" 0 $?
+    ctl apply "$(winepath -w "$work/apply-undo.reg")" >/dev/null; expect "apply the profile's undo" 0 $?
+    expect "the values are back" "$before" "$(dump_values)"
+    expect "the history is back" "$history_before" "$(history_state)"
+
+    # regedit's kind of import takes the same files.
+    ctl apply "$(winepath -w "$work/all.ini")" >/dev/null
+    ctl clear-search-history
+    wine reg import "$(winepath -w "$work/apply-undo.reg")" /reg:64 >/dev/null 2>&1; expect "reg import of the undo" 0 $?
+    wine reg import "$(winepath -w "$work/clear-undo.reg")" /reg:64 >/dev/null 2>&1; expect "reg import of the history's undo" 0 $?
+    expect "reg import gives the values back" "$before" "$(dump_values)"
+    expect "reg import gives the history back" "$history_before" "$(history_state)"
+
+    # NAME = default removes the values, and save writes it for them.
+    printf '[Kestro]\r\nRecycleBinInfoTip = default\r\nCdromOff = default\r\nFontSmoothing = default\r\n' >"$work/default.ini"
+    ctl apply "$(winepath -w "$work/default.ini")" >/dev/null; expect "apply of defaults" 0 $?
+    expect "the values are gone" ";;;;" \
+        "$(for v in "$bin InfoTip" "$services\\cdrom start" "$fonts FontSmoothing" "$fonts FontSmoothingType"; do
+               printf '%s;' "$(reg_value "${v% *}" "${v##* }")"; done)"
+    ctl save "$(winepath -w "$work/saved.ini")"
+    expect "save writes default for them" 2 "$(tr -d '\r' <"$work/saved.ini" | grep -cE '^(RecycleBinInfoTip|CdromOff) = default$')"
     ;;
 
 *)

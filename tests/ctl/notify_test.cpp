@@ -114,11 +114,15 @@ TEST_F(NotifyTest, AFailedRunTellsOfWhatItWroteBeforeFailingAndOfNothingElse) {
     store_.FailCall(MemoryRegistryStore::Op::SetValue, 1);
     EXPECT_EQ(Calls{}, Run({"set", "NoRun", "on"}, kExitFailed));
     store_.ClearFailure();
-    // The machine's entries fail, the user's are written: the user's are told.
-    EXPECT_EQ(Calls{"user"},
-              Run({"apply", Profile("[Kestro]\nUsbStorageOff = on\nNoRun = on\nCdAutorunOff = on\n")}, kExitFailed));
-    // The first entry written, the second failed: it is still told.
+    // A user's entry written, then a machine's failed: the user's value is
+    // put back, and nothing is told.
+    EXPECT_EQ(Calls{}, Run({"apply", Profile("[Kestro]\nNoRun = on\nUsbStorageOff = on\n")}, kExitFailed));
     store_.FailCall(MemoryRegistryStore::Op::SetValue, 2);
+    EXPECT_EQ(Calls{}, Run({"apply", Profile("[Kestro]\nNoFind = on\nNoRun = off\n")}, kExitFailed));
+    // What could not be put back stays changed, and is told.
+    store_.ClearFailure();
+    store_.FailCall(MemoryRegistryStore::Op::SetValue, 2);
+    store_.AlsoFailCall(MemoryRegistryStore::Op::DeleteValue, 1);
     EXPECT_EQ(Calls{"user"}, Run({"apply", Profile("[Kestro]\nNoFind = on\nNoRun = off\n")}, kExitFailed));
 }
 

@@ -3,6 +3,7 @@
 // reglookup, and every file left as it was whenever a command fails.
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
+#include "platform/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 #include "tests/platform/offline_windows_fixture.h"
 
@@ -131,6 +132,53 @@ TEST_F(OfflineTool, ACommandThatFailsAnywhereWritesNoHiveAtAll) {
 
     SetReadOnly(software_, false);
     EXPECT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "p.ini"})) << console_.err;
+}
+
+// Offline, --undo keeps the way back too: the hives' values and the search
+// history's tree, read by reglookup, are as before after the undo files
+// are applied.
+TEST_F(OfflineTool, UndoFilesGiveBackTheHivesValues) {
+    ASSERT_TRUE(MergeReg(ntuser_, "Windows Registry Editor Version 5.00\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant]\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant\\ACMru]\n\n"
+                                  "[\\Software\\Microsoft\\Search Assistant\\ACMru\\5001]\n\"000\"=\"cats\"\n\n"));
+    const auto policies = ReglookupValues(ntuser_, kSystemPolicies);
+    WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nDisableRegistryTools = default\nUsbStorageOff = off\n");
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "p.ini", "--undo", dir_ / "apply.reg"})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "clear-search-history", "--undo", dir_ / "clear.reg"})) << console_.err;
+    ASSERT_NE(policies, ReglookupValues(ntuser_, kSystemPolicies));
+    ASSERT_FALSE(ReglookupHasKey(ntuser_, "Software\\Microsoft\\Search Assistant\\ACMru"));
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "clear.reg"})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "apply.reg"})) << console_.err;
+    EXPECT_EQ(policies, ReglookupValues(ntuser_, kSystemPolicies));
+    EXPECT_EQ((std::map<std::string, std::string>{{"000", "SZ:cats"}}),
+              ReglookupValues(ntuser_, "Software\\Microsoft\\Search Assistant\\ACMru\\5001"));
+}
+
+// A profile is exported without any registry: natively with no --offline
+// (a Samba domain controller is a Linux machine), and the bytes are those
+// the in-memory store's run of the same command gives. Without --profile
+// there is still nothing to export from.
+TEST_F(OfflineTool, AProfileIsExportedWithoutARegistry) {
+    WriteFile(dir_ / "p.ini", "[Kestro]\nNoRun = on\nMaxRecentDocs = 7\nRecycleBinName = \"Корзина\"\n");
+    CapturingConsole console;
+    OfflineStoreProvider provider(console);
+    ASSERT_EQ(kExitOk, RunKestroctl({"export", "reg", dir_ / "native.reg", "--profile", dir_ / "p.ini"}, provider,
+                                    console))
+        << console.err;
+    ASSERT_EQ(kExitOk, RunKestroctl({"export", "pol", dir_ / "gpo", "--profile", dir_ / "p.ini"}, provider, console))
+        << console.err;
+
+    MemoryRegistryStore memory;
+    FixedStore fixed(memory);
+    ASSERT_EQ(kExitOk, RunKestroctl({"export", "reg", dir_ / "memory.reg", "--profile", dir_ / "p.ini"}, fixed,
+                                    console));
+    EXPECT_EQ(ReadFile(dir_ / "memory.reg"), ReadFile(dir_ / "native.reg"));
+    EXPECT_EQ(0, memory.CallCount()) << "an export of a profile read the registry";
+    EXPECT_NE(std::string::npos, ReadFile(dir_ / "gpo/User/Registry.pol").find("PReg"));
+
+    EXPECT_EQ(kExitUsage, RunKestroctl({"export", "reg", dir_ / "none.reg"}, provider, console));
+    EXPECT_NE(std::string::npos, console.err.find("no Windows registry")) << console.err;
 }
 
 TEST_F(OfflineTool, NoBackupKeepsNoCopyAndADirtyHiveIsRefused) {

@@ -262,6 +262,86 @@ reg-import)
         wine reg delete "$key" /v "$name" /f /reg:64 >/dev/null 2>&1
     done
     ;;
+keyboard)
+    # The window from the keyboard alone: real key events from xdotool.
+    reset_values
+    start_program
+    probe wait 60000 || { fail "the window did not open"; exit 1; }
+    # The X focus on Wine's desktop, whose foreground window is ours.
+    desktop_id=$(xdotool search --name 'Wine desktop' 2>/dev/null | head -n 1)
+    [ -n "$desktop_id" ] && xdotool windowfocus --sync "$desktop_id" 2>/dev/null
+    key() { xdotool key --delay 80 "$@"; sleep 0.3; }
+    expect "the focus at start" "SysTabControl32|" "$(probe focus)"
+    # Tab goes round the first page: every toggle is reached.
+    seen=""
+    for _ in $(seq 40); do
+        key Tab
+        f=$(probe focus)
+        [ "$f" = "SysTabControl32|" ] && break
+        seen+="${f#*|};"
+    done
+    for caption in "вывести версию Windows" "отключить autorun" "убрать подсказки в ПУСК" \
+        "очищать документы при перезагрузке" "убрать Выполнить" "убрать Мои рисунки"; do
+        case ";$seen" in *";$caption;"*) echo "ok: Tab reaches $caption" ;; *) fail "Tab never reached $caption: $seen" ;; esac
+    done
+    expect "toggles reached by Tab on the first page" 26 \
+        "$(tr ';' '\n' <<<"$seen" | grep -cvE '^(Выход||очистить поиск|установить обои)$')"
+    # Space flips the focused toggle, which writes it.
+    for _ in $(seq 40); do
+        [ "$(probe focus)" = "Button|убрать Выполнить" ] && break
+        key Tab
+    done
+    key space
+    expect "Space put the toggle down" "убрать Выполнить 1" "$(probe checked "убрать Выполнить")"
+    expect "and wrote NoRun" "REG_DWORD 0x1" "$(reg_value "$explorer" NoRun)"
+    expect "the focus stayed on it" "Button|убрать Выполнить" "$(probe focus)"
+    # Pages from anywhere.
+    key ctrl+Tab
+    expect "Ctrl+Tab" 1 "$(probe current)"
+    key ctrl+Next
+    expect "Ctrl+PageDown" 2 "$(probe current)"
+    expect "the focus on the system information" "Edit|" "$(probe focus | head -n 1 | cut -c1-5)"
+    # Escape in the memo destroys nothing; Tab leaves it.
+    key Escape
+    key Return
+    if probe origin 'Системная информация' >/dev/null; then echo "ok: the page is still there"; else fail "Escape closed the page"; fi
+    expect "the page still shown" 2 "$(probe current)"
+    key Tab
+    expect "Tab left the memo for the exit button" "Button|Выход" "$(probe focus)"
+    key ctrl+Prior
+    expect "Ctrl+PageUp" 1 "$(probe current)"
+    # The chooser from the keyboard, and the focus after it closes.
+    for _ in $(seq 20); do
+        [ "$(probe focus)" = "Button|..." ] && break
+        key Tab
+    done
+    expect "the folder button focused" "Button|..." "$(probe focus)"
+    key Return
+    for _ in $(seq 20); do [ "$(probe chooser)" = 1 ] && break; sleep 0.3; done
+    expect "Enter opened the chooser" 1 "$(probe chooser)"
+    key Escape
+    for _ in $(seq 20); do [ "$(probe chooser)" = 0 ] && break; sleep 0.3; done
+    expect "Escape closed the chooser" 0 "$(probe chooser)"
+    expect "the focus back on the folder button" "Button|..." "$(probe focus)"
+    # What a screen reader reads: every control that takes the focus has a
+    # name, by the proxies' rule (a button's text, the label before an edit
+    # or a picture) or from the control's own answer to oleacc, and no name
+    # is only dots.
+    for page in 0 1 2 3; do
+        probe page "$page" >/dev/null
+        names=$(probe names)
+        unnamed=$(awk -F'|' '$3 == "tab=1" && ($6 == "name=" || $6 == "name=...") &&
+                             ($7 ~ /^msaa=(.*hr=.*)?$/ || $7 == "msaa=...")' <<<"$names")
+        expect "every control of page $page named" "" "$unnamed"
+    done
+    probe page 1 >/dev/null
+    expect "the folder button's name through oleacc, from another process" "msaa=Выбрать папку..." \
+        "$(probe names | awk -F'|' '$2 == "..." {print $7; exit}')"
+    echo "what oleacc answered from another process, by control:"
+    probe names | awk -F'|' '{print "  " $1 "|" $2 "|" $4 "|" $7}'
+    stop_program_with_exit_button
+    reset_values
+    ;;
 *)
     echo "e2e: unknown case $case_name"
     exit 2

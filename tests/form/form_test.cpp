@@ -7,6 +7,9 @@
 #include "platform/text.h"
 
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace kestro::test {
 namespace {
@@ -42,7 +45,7 @@ TEST_F(FormCreateTest, FillsTheWindowInItsSixSteps) {
     EXPECT_EQ(L"Windows запущен из папки: " + FromAnsi(Zfunctions::GetWindowsDir()) + L"\n" +
                   L"Каталог временных файлов: " + FromAnsi(Zfunctions::GetTempDir()),
               form.info);
-    EXPECT_EQ(L"учтите что многие опции вступают в силу только после перезагрузки.", form.notice);
+    EXPECT_EQ(L"учтите, что многие опции вступают в силу только после перезагрузки.", form.notice);
 }
 
 TEST_F(FormCreateTest, AFailingReadSkipsTheRemainingStepsAndIsShownOnce) {
@@ -106,6 +109,24 @@ TEST(ControlTableTest, NamesAreUniqueAndEveryCatalogueControlIsThere) {
             EXPECT_EQ(0, def.group) << def.name;
         }
     }
+}
+
+// The misspellings the table once carried, and the slips of typing that
+// read as one (a doubled blank, a blank before a comma): none in any
+// caption, tooltip or page name.
+TEST(ControlTableTest, NoTextCarriesAKnownMisspelling) {
+    const wchar_t* wrong[] = {L"пунк ", L"пук ", L"всплавающ", L"открываетм", L"установлива", L"Паралельн",
+                              L"по средствам", L"запрет установка", L"  ", L" ,"};
+    std::vector<std::pair<std::string, std::wstring>> texts;
+    for (std::size_t i = 0; i < kMainControlCount; ++i) {
+        const ControlDef& def = kMainControls[i];
+        if (def.caption) texts.emplace_back(def.name, def.caption);
+        if (def.tooltip) texts.emplace_back(std::string(def.name) + " tooltip", def.tooltip);
+    }
+    for (const PageDef& page : kMainPages) texts.emplace_back(page.name, page.caption);
+    for (const auto& text : texts)
+        for (const wchar_t* word : wrong)
+            EXPECT_EQ(std::wstring::npos, text.second.find(word)) << text.first << ": " << WideToUtf8(word);
 }
 
 }  // namespace

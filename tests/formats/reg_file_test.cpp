@@ -229,3 +229,64 @@ TEST(RegFileRead, EveryCutOfAFileReadsAsAPrefixOrFails) {
 
 }  // namespace
 }  // namespace kestro
+
+namespace kestro {
+namespace {
+
+// The changes of an undo file: what is written reads back as the same
+// changes, in the same order, every type as hex of its own number; and
+// the edits' own faults name their line.
+TEST(RegEdits, RoundTripInOrderWithDeletionsAndRawTypes) {
+    const std::string tree = "Software\\Microsoft\\Search Assistant\\ACMru";
+    std::vector<RegEdit> edits = {
+        {RegEdit::Kind::Value, RegValue{kHkeyCurrentUser, "Software\\K", "Raw", kRegMultiSz, {'a', 0, 0, 0, 0, 0}}, true},
+        {RegEdit::Kind::DeleteValue, RegValue{kHkeyCurrentUser, "Software\\K", "Gone", kRegNone, {}}, false},
+        {RegEdit::Kind::Value, RegValue{kHkeyLocalMachine, "Software\\L", "", kRegBinary, {}}, true},
+        {RegEdit::Kind::Value, RegValue{kHkeyLocalMachine, "Software\\L", "Q", 0x1234, {1, 2, 3}}, true},
+        {RegEdit::Kind::DeleteKey, RegValue{kHkeyCurrentUser, tree, "", kRegNone, {}}, false},
+        {RegEdit::Kind::Key, RegValue{kHkeyCurrentUser, tree, "", kRegNone, {}}, false},
+        {RegEdit::Kind::Key, RegValue{kHkeyCurrentUser, tree + "\\5603", "", kRegNone, {}}, false},
+        {RegEdit::Kind::Value, RegValue{kHkeyCurrentUser, tree + "\\5603", "000", kRegSz, {'x', 0, 0, 0}}, true},
+    };
+    const std::vector<std::uint8_t> bytes = WriteRegEdits(edits);
+    const std::u16string text = Decoded(bytes);
+    EXPECT_NE(std::u16string::npos, text.find(u"\"Raw\"=hex(7):61,00,00,00,00,00\r\n\"Gone\"=-\r\n"));
+    EXPECT_NE(std::u16string::npos, text.find(u"@=hex:\r\n\"Q\"=hex(1234):01,02,03\r\n"));
+    EXPECT_NE(std::u16string::npos, text.find(u"[-HKEY_CURRENT_USER\\Software\\Microsoft\\Search Assistant\\ACMru]\r\n"));
+
+    std::vector<std::size_t> lines;
+    const std::vector<RegEdit> back = ReadRegEdits(bytes, &lines);
+    // Key lines come back as edits of their own: the written file has one
+    // before each run of values of a key.
+    std::vector<RegEdit> withoutHeads;
+    for (const RegEdit& edit : back)
+        if (edit.kind != RegEdit::Kind::Key || edit.value.keyPath.rfind(tree, 0) == 0) withoutHeads.push_back(edit);
+    ASSERT_EQ(edits.size(), withoutHeads.size());
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        EXPECT_EQ(edits[i].kind, withoutHeads[i].kind) << i;
+        EXPECT_EQ(edits[i].raw, withoutHeads[i].raw) << i;
+        EXPECT_EQ(edits[i].value.root, withoutHeads[i].value.root) << i;
+        EXPECT_EQ(edits[i].value.keyPath, withoutHeads[i].value.keyPath) << i;
+        EXPECT_EQ(edits[i].value.name, withoutHeads[i].value.name) << i;
+        if (edits[i].kind == RegEdit::Kind::Value) {
+            EXPECT_EQ(edits[i].value.type, withoutHeads[i].value.type) << i;
+            EXPECT_EQ(edits[i].value.data, withoutHeads[i].value.data) << i;
+        }
+    }
+    // The strict reader still refuses all of it.
+    EXPECT_THROW(ReadRegFile(bytes), FormatError);
+
+    const std::u16string k = u"[HKEY_CURRENT_USER\\Software\\K]\r\n";
+    for (const std::u16string& body : {k + u"\"v\"=hex(:01\r\n", k + u"\"v\"=hex(4)01\r\n", k + u"\"v\"=hex:1,02\r\n",
+                                       k + u"\"v\"=hex:01;02\r\n", k + u"\"v\"=hex:0g\r\n", k + u"\"v\"=-x\r\n"}) {
+        try {
+            ReadRegEdits(Utf16File(kHead + body));
+            ADD_FAILURE() << "read";
+        } catch (const FormatError& e) {
+            EXPECT_EQ(3u, e.position()) << e.what();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestro

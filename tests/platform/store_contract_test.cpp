@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace kestro {
@@ -357,6 +358,46 @@ TEST_P(StoreContract, AHandleOpenedForReadingRefusesWrites) {
     EXPECT_EQ(kErrorFileNotFound, store_->QueryValue(area_, "V", nullptr, nullptr, nullptr));
     EXPECT_EQ(kErrorSuccess, store_->QueryValue(reader, "Kept", nullptr, nullptr, nullptr));
     EXPECT_EQ(kErrorSuccess, store_->CloseKey(reader));
+}
+
+// Deleting a value and listing a key's values, as the way back of a
+// command needs them: the deletion is by name in any case, a second one
+// finds nothing, a read-only handle may not delete, and a key emptied of
+// its last value keeps none when another is written (a store that reads
+// its key again would bring the deleted one back).
+TEST_P(StoreContract, ValuesAreDeletedAndListedByName) {
+    Set(area_, "First", kRegDword, std::string("\1\0\0\0", 4));
+    Set(area_, "Second", kRegSz, std::string("x\0", 2));
+    std::set<std::string> names;
+    for (std::uint32_t i = 0;; ++i) {
+        char name[64];
+        std::uint32_t length = sizeof name;
+        const RegResult rc = store_->EnumValue(area_, i, name, &length);
+        if (rc == kErrorNoMoreItems) break;
+        ASSERT_EQ(kErrorSuccess, rc);
+        EXPECT_EQ(std::strlen(name), length);
+        names.insert(name);
+    }
+    EXPECT_EQ((std::set<std::string>{"First", "Second"}), names);
+    char tiny[3];
+    std::uint32_t tinyLength = sizeof tiny;
+    EXPECT_EQ(kErrorMoreData, store_->EnumValue(area_, 0, tiny, &tinyLength));
+
+    KeyHandle reader = 0;
+    ASSERT_EQ(kErrorSuccess, store_->OpenKey(kHkeyCurrentUser, kArea, kKeyRead, &reader));
+    EXPECT_EQ(kErrorAccessDenied, store_->DeleteValue(reader, "First"));
+    EXPECT_EQ(kErrorSuccess, store_->CloseKey(reader));
+
+    EXPECT_EQ(kErrorSuccess, store_->DeleteValue(area_, "FIRST"));
+    EXPECT_EQ(kErrorFileNotFound, store_->DeleteValue(area_, "First"));
+    EXPECT_EQ(kErrorFileNotFound, store_->QueryValueW(area_, "First", nullptr, nullptr, nullptr));
+    EXPECT_EQ(kErrorSuccess, store_->DeleteValue(area_, "Second"));
+    char name[64];
+    std::uint32_t length = sizeof name;
+    EXPECT_EQ(kErrorNoMoreItems, store_->EnumValue(area_, 0, name, &length));
+    Set(area_, "Third", kRegDword, std::string("\3\0\0\0", 4));
+    EXPECT_EQ(kErrorFileNotFound, store_->QueryValue(area_, "Second", nullptr, nullptr, nullptr));
+    EXPECT_EQ(kErrorSuccess, store_->QueryValue(area_, "Third", nullptr, nullptr, nullptr));
 }
 
 #ifdef _WIN32

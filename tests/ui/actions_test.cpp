@@ -200,7 +200,9 @@ TEST_F(ActionsTest, ClearingTheSearchHistoryWithATreeAndWithNoKeyAtAll) {
     EXPECT_FALSE(IsDown("sbClearSearch"));
 }
 
-TEST_F(ActionsTest, AFailingWriterShowsItsMessageAndTheToggleKeepsItsNewState) {
+// After the error box the toggle shows what the registry holds, not the
+// position the click gave it.
+TEST_F(ActionsTest, AFailingWriterShowsItsMessageAndTheToggleThenShowsTheRegistry) {
     // A user without administrator rights: HKEY_LOCAL_MACHINE is closed.
     MemoryRegistryStore store;
     store.Deny(kHkeyLocalMachine, "");
@@ -215,7 +217,7 @@ TEST_F(ActionsTest, AFailingWriterShowsItsMessageAndTheToggleKeepsItsNewState) {
     EXPECT_EQ(L"Kestro", seen[0].caption);
     EXPECT_EQ(L"Failed to set data for 'start'", seen[0].text);
     EXPECT_TRUE(seen[0].mainWindowDisabled);
-    EXPECT_TRUE(IsDown("sbBanUSB"));
+    EXPECT_FALSE(IsDown("sbBanUSB"));  // nothing could be read: as at start
     EXPECT_EQ(0, store.OpenHandleCount());
 }
 
@@ -244,10 +246,26 @@ TEST_F(ActionsTest, ALimitedAccountSeesTheTrueStateAndIsToldWhenAWriteFails) {
     const auto seen = watcher.Seen_();
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ(L"Failed to set data for 'start'", seen[0].text);
-    EXPECT_FALSE(IsDown("sbBanUSB"));  // as the click left it
+    EXPECT_TRUE(IsDown("sbBanUSB"));  // the registry still holds 4, whatever the click said
     MemoryRegistryStore::Value value;
     ASSERT_TRUE(store.GetValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start", &value));
     EXPECT_EQ((std::vector<std::uint8_t>{4, 0, 0, 0}), value.data);
+    EXPECT_EQ(0, store.OpenHandleCount());
+
+    // Changed behind the window's back (by an administrator, say): the
+    // failed click shows that, not the state the window had before.
+    store.PutValue(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\usbstor", "start", kRegDword, {3, 0, 0, 0});
+    Click("sbBanUSB");  // down to up: writes 3, which fails
+    for (int i = 0; i < 100 && watcher.Seen_().size() < 2; ++i) PumpMessages(20);
+    ASSERT_EQ(2u, watcher.Seen_().size());
+    EXPECT_FALSE(IsDown("sbBanUSB"));
+    // A row stored the other way round (AutoRun 1 is autorun on): the click
+    // puts the toggle down, the write of 0 fails, and the registry says up.
+    Click("sbDelAutorunCDROM");
+    for (int i = 0; i < 100 && watcher.Seen_().size() < 3; ++i) PumpMessages(20);
+    ASSERT_EQ(3u, watcher.Seen_().size());
+    EXPECT_EQ(L"Failed to set data for 'AutoRun'", watcher.Seen_()[2].text);
+    EXPECT_FALSE(IsDown("sbDelAutorunCDROM"));
     EXPECT_EQ(0, store.OpenHandleCount());
 }
 

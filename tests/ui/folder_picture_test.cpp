@@ -2,6 +2,8 @@
 // profile-string writer, and the two message boxes of the button.
 #include "tests/ui/ui_fixture.h"
 
+#include "platform/text.h"
+
 #include "ui/folder_picture.h"
 #include "form/form_layout.h"
 
@@ -12,7 +14,7 @@ namespace {
 
 constexpr char kSectionLine[] = "[{BE098140-A513-11D0-A3A4-00C04FD706EC}]\r\n";
 constexpr wchar_t kErrorText[] =
-    L"Невозможно создать Disktop.ini\r\nпроверте правельность ввода путей к:\r\n1) папке\r\n2) картинке";
+    L"Невозможно создать Desktop.ini\r\nпроверьте правильность ввода путей к:\r\n1) папке\r\n2) картинке";
 
 std::string Ansi(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);

@@ -89,7 +89,7 @@ TEST_F(LayoutTest, EveryControlOfTheTableIsInItsPlaceWithItsTexts) {
 
         const LONG style = GetWindowLongW(control, GWL_STYLE);
         if (def.kind == ControlKind::Toggle || def.kind == ControlKind::SpringButton) {
-            EXPECT_FALSE(style & WS_TABSTOP) << "a speed button is not in the tab order";
+            EXPECT_TRUE(style & WS_TABSTOP) << "a speed button is reached by the keyboard";
             EXPECT_TRUE(style & BS_PUSHLIKE || def.kind == ControlKind::SpringButton);
         }
         if (def.kind == ControlKind::PushButton || def.kind == ControlKind::ReadOnlyEdit) {
@@ -154,14 +154,15 @@ TEST_F(LayoutTest, TheMouseRestingOnAControlShowsItsTooltip) {
 TEST_F(LayoutTest, FontsOfTheWindowAndOfTheTabs) {
     CreateWindows();
     LOGFONTW font = {};
+    // 8 points, in one TrueType face (LookTest checks it).
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control("bbExit"), WM_GETFONT, 0, 0)), sizeof font, &font);
-    EXPECT_STREQ(L"MS Sans Serif", font.lfFaceName);
-    EXPECT_EQ(-11, font.lfHeight);
+    const std::wstring face = font.lfFaceName;
+    EXPECT_EQ(-MulDiv(8, main_->Dpi(), 72), font.lfHeight);
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control("lbInfa"), WM_GETFONT, 0, 0)), sizeof font, &font);
     EXPECT_EQ(FW_BOLD, font.lfWeight);
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control("PageControl"), WM_GETFONT, 0, 0)), sizeof font, &font);
-    EXPECT_STREQ(L"Tahoma", font.lfFaceName);
-    EXPECT_EQ(-11, font.lfHeight);
+    EXPECT_EQ(face, font.lfFaceName);
+    EXPECT_EQ(-MulDiv(8, main_->Dpi(), 72), font.lfHeight);
     EXPECT_EQ(RUSSIAN_CHARSET, font.lfCharSet);
     const LONG tabStyle = GetWindowLongW(Control("PageControl"), GWL_STYLE);
     EXPECT_TRUE(tabStyle & TCS_BUTTONS);
@@ -192,9 +193,10 @@ TEST_F(LayoutTest, TheFourPagesWithTheFirstShown) {
 TEST_F(LayoutTest, TabOrderOfTheSecondPage) {
     CreateWindows();
     main_->SelectPage(1);
+    // Row by row, as the page reads: each "..." button after its edit.
     const char* order[] = {"seNumRemDocuments", "bbSetNumRemDocuments", "leTrashName", "bbSetTrashName",
-                           "leTrashTipText", "bbSetTrashTipText", "edFolder", "edPicture",
-                           "bbSetPictureBackgroundFolder", "bbSetFolder", "bbSetPicture"};
+                           "leTrashTipText", "bbSetTrashTipText", "edFolder", "bbSetFolder", "edPicture",
+                           "bbSetPicture", "bbSetPictureBackgroundFolder"};
     std::vector<HWND> stops;
     for (HWND child = GetWindow(main_->Page(PageId::Ts2), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if (GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) stops.push_back(child);

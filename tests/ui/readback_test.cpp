@@ -55,7 +55,7 @@ TEST_F(StartTest, AFreshMachineShowsEveryToggleUpButAutorunAndNoRecentDocuments)
     EXPECT_EQ(L"Windows запущен из папки: " + FromAnsi(Zfunctions::GetWindowsDir()) + L"\r\n" +
                   L"Каталог временных файлов: " + FromAnsi(Zfunctions::GetTempDir()),
               main_->Text("mmSystemInfo"));
-    EXPECT_EQ(L"учтите что многие опции вступают в силу только после перезагрузки.", main_->Text("lbInfa"));
+    EXPECT_EQ(L"учтите, что многие опции вступают в силу только после перезагрузки.", main_->Text("lbInfa"));
 }
 
 TEST_F(StartTest, EachRuleOfTheReadBack) {

@@ -20,6 +20,19 @@ void PumpMessages(int ms) {
     } while (static_cast<int>(end - GetTickCount()) > 0);
 }
 
+void PumpDialogMessages(int ms) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (Application().TranslateDialogMessage(msg)) continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(5);
+    } while (static_cast<int>(end - GetTickCount()) > 0);
+}
+
 namespace {
 
 std::wstring WindowText(HWND window) {
@@ -178,6 +191,8 @@ void MainWindowTest::CreateWindows(bool realErrorBox) {
     chooser_ = std::make_unique<TfrmChkDir>();
     ASSERT_TRUE(chooser_->Create(GetModuleHandleW(nullptr), main_->Hwnd()));
     main_->ConnectChooser(chooser_.get());
+    Application().AddDialogWindow(main_->Hwnd(), main_.get());
+    Application().AddDialogWindow(chooser_->Hwnd());
     Application().ShowMainWindow();
     PumpMessages();
 }
@@ -213,6 +228,23 @@ void MainWindowTest::Click(const char* name) {
     SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageW(control, WM_LBUTTONUP, 0, at);
     PumpMessages(10);
+}
+
+void MainWindowTest::PressKey(WORD key, bool ctrl, bool shift) {
+    // The modifiers as GetKeyState reads them in this thread.
+    BYTE state[256] = {};
+    GetKeyboardState(state);
+    state[VK_CONTROL] = state[VK_LCONTROL] = ctrl ? 0x80 : 0;
+    state[VK_SHIFT] = state[VK_LSHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    HWND target = GetFocus() ? GetFocus() : main_->Hwnd();
+    const UINT scan = MapVirtualKeyW(key, 0);
+    PostMessageW(target, WM_KEYDOWN, key, static_cast<LPARAM>(1 | (scan << 16)));
+    PumpDialogMessages(20);
+    PostMessageW(GetFocus() ? GetFocus() : target, WM_KEYUP, key, static_cast<LPARAM>(1 | (scan << 16) | 0xC0000000u));
+    PumpDialogMessages(20);
+    state[VK_CONTROL] = state[VK_LCONTROL] = state[VK_SHIFT] = state[VK_LSHIFT] = 0;
+    SetKeyboardState(state);
 }
 
 }  // namespace kestro::test

@@ -19,6 +19,9 @@ namespace kestro::test {
 
 // Runs the messages that are waiting, for at most `ms` milliseconds.
 void PumpMessages(int ms = 50);
+// The same through the program's own loop step: the main window's key
+// preview and the dialog manager see each message first.
+void PumpDialogMessages(int ms = 50);
 
 // Records what would have gone into the error box.
 class RecordingPresenter : public IMessagePresenter {
@@ -96,6 +99,9 @@ protected:
     std::wstring TextOf(HWND window) const;
     // A click as the mouse gives it: press and release over the control.
     void Click(const char* name);
+    // A key pressed and released on the control that has the focus, with
+    // Ctrl and Shift held or not, through the program's message loop step.
+    void PressKey(WORD key, bool ctrl = false, bool shift = false);
 
     std::unique_ptr<TfrmMain> main_;
     std::unique_ptr<TfrmChkDir> chooser_;

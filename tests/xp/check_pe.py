@@ -334,7 +334,7 @@ def local(tag):
     return tag.rsplit("}", 1)[-1]
 
 
-def check_manifest(text, arch):
+def check_manifest(text, arch, console=False):
     problems = []
     try:
         root = ET.fromstring(text)
@@ -369,6 +369,16 @@ def check_manifest(text, arch):
                             % el.get("level"))
         if el.get("uiAccess", "false") != "false":
             problems.append("FAIL manifest: uiAccess %r, want false" % el.get("uiAccess"))
+    if not console:
+        # The window scales itself: without the declaration, Windows Vista
+        # and later stretch it as a blurred bitmap.
+        aware = [(el.text or "").strip() for el in root.iter() if local(el.tag) == "dpiAware"]
+        if [a.lower() for a in aware] != ["true/pm"]:
+            problems.append("FAIL manifest: dpiAware %r, want one, true/pm" % aware)
+        awareness = [(el.text or "").replace(" ", "").split(",") for el in root.iter()
+                     if local(el.tag) == "dpiAwareness"]
+        if len(awareness) != 1 or awareness[0][0].lower() != "permonitorv2":
+            problems.append("FAIL manifest: dpiAwareness %r, want one, PerMonitorV2 first" % awareness)
     return problems
 
 
@@ -468,7 +478,7 @@ def check(data, arch, import_list, version=None, objdump_set=None, console=False
         problems.append("FAIL manifest: %d manifest resources with ID 1, want one"
                         % len(manifests))
     else:
-        problems += check_manifest(manifests[0], arch)
+        problems += check_manifest(manifests[0], arch, console)
     versions = [v for k, v in resources.items() if k[0] == RT_VERSION]
     if len(versions) != 1:
         problems.append("FAIL version resource: %d found, want one" % len(versions))

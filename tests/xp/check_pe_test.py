@@ -115,6 +115,12 @@ class CheckPeFindsFaults(unittest.TestCase):
                             b'name="Microsoft.Windows.Common-Controls" version="5.8.2.0"')
         self.assertOnlyProblems(self.problems(data), "version '5.8.2.0', want 6.0.0.0")
 
+    def test_a_manifest_that_leaves_the_window_to_be_stretched(self):
+        data = replace_once(bytearray(self.original), b'>true/pm<', b'>false!!<')
+        data = replace_once(data, b'>PerMonitorV2, PerMonitor<', b'>unaware,      PerMonitor<')
+        self.assertOnlyProblems(self.problems(data), "dpiAware ['false!!'], want one, true/pm",
+                                "dpiAwareness [['unaware', 'PerMonitor']], want one, PerMonitorV2 first")
+
     def resource_root_entry(self, data, type_id):
         rva, _ = self.image.directory(2)
         base = self.image.offset(rva)
