@@ -166,7 +166,9 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
     for (HiveRegistryStore::Slot slot :
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
         const HiveFile* hive = store_->Mounted(slot);
-        if (!hive || !hive->Dirty()) continue;
+        if (!hive) continue;
+        for (const std::string& note : hive->Notes()) console_.Err("kestroctl: " + note + "\n");
+        if (!hive->Dirty()) continue;
         if (hive->Recovered()) {
             std::string logs;
             for (const std::string& log : hive->LogsUsed()) logs += (logs.empty() ? "" : ", ") + log;

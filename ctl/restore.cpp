@@ -1,11 +1,24 @@
 #include "ctl/restore.h"
 
 #include "platform/hive_backups.h"
+#include "platform/hive_file.h"
 
 #include <ctime>
+#include <map>
+#include <memory>
 #include <unistd.h>
 
 namespace kestro {
+
+namespace {
+
+// A hive's folder, held open, and its writer lock, which refers to it.
+struct HeldHive {
+    Folder folder;
+    WriterLock lock;
+};
+
+}  // namespace
 
 std::string NewRunName() {
     timespec now {};
@@ -28,6 +41,23 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
         if (!user.empty()) return fail(e.ExitCode(), e.what());
         console.Err("kestroctl: note: no --user, and no one profile is the clear choice: only the machine hives "
                     "are put back\n");
+    }
+
+    // Each hive's folder held open within the Windows volume and, to change
+    // anything, the hive's writer lock, from before its backups are looked
+    // at to the end: no command writes it between the check that it is as
+    // kestroctl left it and the put back.
+    std::map<std::string, std::unique_ptr<HeldHive>> held;
+    const VolumeBound bound = windows.Bound();
+    for (const std::string& hive : hives) {
+        auto h = std::make_unique<HeldHive>();
+        std::string why;
+        if (!Folder::Open(DirName(hive), &bound, &h->folder, &why)) return fail(kExitFailed, hive + ": " + why);
+        if (!dryRun) {
+            why = LockHive(h->folder, BaseName(hive), &h->lock);
+            if (!why.empty()) return fail(kExitFailed, why + "; nothing was put back");
+        }
+        held[hive] = std::move(h);
     }
 
     std::vector<HiveBackup> candidates;
@@ -75,7 +105,7 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
             continue;
         }
         std::string kept;
-        const std::string error = PutBack(backup, &kept);
+        const std::string error = PutBack(held.at(backup.hive)->folder, backup, &kept);
         if (!error.empty()) return fail(kExitFailed, error);
         console.Out("put back " + backup.hive + " from " + backup.backup + logs + "; what it replaced is kept as " +
                     kept + "\n");

@@ -2,8 +2,10 @@
 
 #include "platform/files.h"
 #include "platform/hive_file.h"
+#include "platform/offline_windows.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,17 +25,6 @@ constexpr const char kBackupSuffix[] = ".kestro-bak";
 constexpr const char kRecordSuffix[] = ".kestro-record";
 constexpr const char kRecordHeader[] = "kestro commit record 1";
 
-std::string DirName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::vector<std::string> Entries(const std::string& dir) {
     std::vector<std::string> names;
     DIR* d = ::opendir(dir.c_str());
@@ -42,11 +33,6 @@ std::vector<std::string> Entries(const std::string& dir) {
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     ::closedir(d);
     return names;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
 }
 
 // The number of a backup suffix: 0 for ".kestro-bak", N for ".kestro-bak.N";
@@ -111,6 +97,15 @@ bool HashFile(const std::string& path, std::uint64_t* hash, std::uint64_t* size)
     return ok;
 }
 
+std::string NextBackupSuffix(const std::vector<std::string>& entries, const std::vector<std::string>& names) {
+    long highest = -1;
+    for (const std::string& entry : entries)
+        for (const std::string& name : names)
+            if (entry.size() > name.size() && SameNtfsName(entry.substr(0, name.size()), name))
+                highest = std::max(highest, BackupNumber(entry.substr(name.size())));
+    return highest < 0 ? std::string(kBackupSuffix) : kBackupSuffix + ("." + std::to_string(highest + 1));
+}
+
 std::string BackupRecordPath(const std::string& backup) { return backup + kRecordSuffix; }
 
 bool RecordCommit(const std::string& hive, const std::string& backup, const std::string& run, std::string* error) {
@@ -126,7 +121,14 @@ bool RecordCommit(const std::string& hive, const std::string& backup, const std:
     out << kRecordHeader << "\nrun\t" << run << "\nwhen\t" << when << "\nhive\t" << line << "\n";
     // Every log beside it, as left: emptied ones and untouched ones alike,
     // since Windows writes its logs before its hive.
-    for (const std::string& log : FindHiveLogs(hive)) {
+    std::vector<std::string> logs;
+    try {
+        logs = FindHiveLogs(hive);
+    } catch (const OfflineError& e) {
+        *error = e.what();  // after the commit: a missing record is a warning, not a failure
+        return false;
+    }
+    for (const std::string& log : logs) {
         if (!Fingerprint(log, &line)) {
             *error = "cannot read " + log + ": " + std::strerror(errno);
             return false;
@@ -203,30 +205,44 @@ HiveBackup FindNewestBackup(const std::string& hive) {
     return found;
 }
 
-std::string PutBack(const HiveBackup& backup, std::string* kept) {
+std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string* kept) {
+    const std::string hive = BaseName(backup.hive), saved = BaseName(backup.backup);
+    // Every name is taken in the folder held open, and only a regular file
+    // goes back: a backup that is a link would leave the hive a link.
+    const auto regular = [&folder](const std::string& name) {
+        struct stat st;
+        return folder.Stat(name, &st) && S_ISREG(st.st_mode);
+    };
+    for (const std::string& name : {hive, saved})
+        if (!regular(name)) return folder.PathOf(name) + " is not a regular file; nothing was changed";
+    for (const auto& log : backup.logs)
+        if (!regular(BaseName(log.second)))
+            return log.second + " is not a regular file; nothing was changed";
+
     // The hive as it is now stays, under a name of its own: a second link
     // to it, so nothing is copied and nothing lost.
-    std::string replaced = backup.hive + ".kestro-replaced";
-    for (int n = 1; Exists(replaced); ++n) replaced = backup.hive + ".kestro-replaced." + std::to_string(n);
+    struct stat st;
+    std::string replaced = hive + ".kestro-replaced";
+    for (int n = 1; folder.Stat(replaced, &st); ++n) replaced = hive + ".kestro-replaced." + std::to_string(n);
     bool moved = false;  // no second link where the file system has none: the hive itself moves aside
-    if (::link(backup.hive.c_str(), replaced.c_str()) != 0) {
+    if (::linkat(folder.Fd(), hive.c_str(), folder.Fd(), replaced.c_str(), 0) != 0) {
         const int error = errno;
         if ((error != EPERM && error != ENOTSUP && error != EXDEV) ||
-            ::rename(backup.hive.c_str(), replaced.c_str()) != 0)
-            return "cannot keep " + backup.hive + " as " + replaced + ": " + std::strerror(errno) +
+            ::renameat(folder.Fd(), hive.c_str(), folder.Fd(), replaced.c_str()) != 0)
+            return "cannot keep " + backup.hive + " as " + folder.PathOf(replaced) + ": " + std::strerror(errno) +
                    "; nothing was changed";
         moved = true;
     }
-    *kept = replaced;
+    *kept = folder.PathOf(replaced);
     // Where the hive was moved aside, a failure puts it back under its name.
     const auto undoMove = [&] {
-        if (moved && ::rename(replaced.c_str(), backup.hive.c_str()) == 0) kept->clear();
+        if (moved && ::renameat(folder.Fd(), replaced.c_str(), folder.Fd(), hive.c_str()) == 0) kept->clear();
     };
     // The logs first: beside the clean hive kestroctl wrote, Windows replays
     // no log, so their old bytes wait harmlessly for the old hive.
     std::size_t done = 0;
     for (const auto& log : backup.logs) {
-        if (::rename(log.second.c_str(), log.first.c_str()) != 0) {
+        if (::renameat(folder.Fd(), BaseName(log.second).c_str(), folder.Fd(), BaseName(log.first).c_str()) != 0) {
             const std::string why = std::strerror(errno);
             undoMove();
             return "cannot put back " + log.first + " from " + log.second + ": " + why +
@@ -236,7 +252,7 @@ std::string PutBack(const HiveBackup& backup, std::string* kept) {
         }
         ++done;
     }
-    if (::rename(backup.backup.c_str(), backup.hive.c_str()) != 0) {
+    if (::renameat(folder.Fd(), saved.c_str(), folder.Fd(), hive.c_str()) != 0) {
         const std::string why = std::strerror(errno);
         undoMove();
         return "cannot put back " + backup.hive + " from " + backup.backup + ": " + why +
@@ -244,12 +260,8 @@ std::string PutBack(const HiveBackup& backup, std::string* kept) {
                        "replay them; run restore again"
                      : "; nothing was changed");
     }
-    int fd = ::open(DirName(backup.hive).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-    ::unlink(BackupRecordPath(backup.backup).c_str());
+    folder.Flush();
+    folder.Remove(BaseName(BackupRecordPath(backup.backup)));
     return std::string();
 }
 

@@ -6,12 +6,21 @@
 // they changed, and putting the backup back would lose what it did.
 #pragma once
 
+#include "platform/files.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace kestro {
+
+// The suffix of the next backup of the files `names` (a hive and its logs,
+// in any case) among the folder's `entries`: ".kestro-bak" when none of them has one,
+// else ".kestro-bak.N" above the highest there is, so that the highest
+// number is always the newest backup, as restore takes it, even after an
+// older one was removed by hand.
+std::string NextBackupSuffix(const std::vector<std::string>& entries, const std::vector<std::string>& names);
 
 // The record's name beside a backup.
 std::string BackupRecordPath(const std::string& backup);
@@ -40,9 +49,11 @@ HiveBackup FindNewestBackup(const std::string& hive);
 // Puts the backup back: each log's backup renamed over the log, the hive as
 // it is now kept under a name of its own (*kept), and the backup renamed
 // over the hive, so that every file is the original itself, with its
-// security descriptor and attributes. Empty on success, else what failed and
-// in what state the files are.
-std::string PutBack(const HiveBackup& backup, std::string* kept);
+// security descriptor and attributes. Every name is taken in `folder`, the
+// hive's folder held open (the caller holds the hive's writer lock), and a
+// backup that is not a regular file is refused. Empty on success, else what
+// failed and in what state the files are.
+std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string* kept);
 
 // A fast hash of a file's bytes, FNV-1a over 64-bit words (and the size
 // folded in); false when it cannot be read.

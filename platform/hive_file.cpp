@@ -1,12 +1,15 @@
 #include "platform/hive_file.h"
 
 #include "platform/bytes.h"
+#include "platform/hive_backups.h"
 #include "platform/hive_log.h"
 #include "platform/offline_windows.h"
 #include "platform/text.h"
 
 #include <hivex.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -22,18 +25,9 @@ namespace kestro {
 
 namespace {
 
-std::string Errno(int error) { return std::strerror(error); }
+using namespace hive_base;
 
-// Closes a file descriptor when it goes.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
+std::string Errno(int error) { return std::strerror(error); }
 
 // Closes a hivex handle when it goes.
 struct HiveCloser {
@@ -43,90 +37,9 @@ struct HiveCloser {
 };
 using HivePtr = std::unique_ptr<hive_h, HiveCloser>;
 
-std::string DirName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-bool FsyncPath(const std::string& path, int flags) {
-    Fd fd(::open(path.c_str(), flags | O_CLOEXEC));
-    return fd.fd >= 0 && ::fsync(fd.fd) == 0;
-}
-
-// A byte copy of `from` at `to`, flushed, with `from`'s mode. `to` must not
-// exist yet.
-std::string CopyFile(const std::string& from, const std::string& to, mode_t mode) {
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.fd < 0) return "cannot read " + from + ": " + Errno(errno);
-    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
-    if (out.fd < 0) return "cannot create " + to + ": " + Errno(errno);
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        ssize_t got = ::read(in.fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return "cannot read " + from + ": " + Errno(errno);
-        if (got == 0) break;
-        for (ssize_t done = 0; done < got;) {
-            ssize_t put = ::write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put < 0) return "cannot write " + to + ": " + Errno(errno);
-            done += put;
-        }
-    }
-    if (::fsync(out.fd) != 0) return "cannot flush " + to + ": " + Errno(errno);
-    return std::string();
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size) {
-        ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// The whole file, if it is at most `limit` bytes; else why not.
-std::string ReadBounded(const std::string& path, std::uint64_t limit, std::string* out, struct stat* st) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.fd < 0 || ::fstat(fd.fd, st) != 0) return "cannot read it: " + Errno(errno);
-    if (static_cast<std::uint64_t>(st->st_size) > limit)
-        return "it is larger than " + std::to_string(limit >> 20) + " MiB";
-    out->assign(static_cast<std::size_t>(st->st_size), '\0');
-    std::size_t done = 0;
-    while (done < out->size()) {
-        ssize_t got = ::pread(fd.fd, &(*out)[done], out->size() - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return "cannot read it: " + Errno(errno);
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    out->resize(done);
-    return std::string();
-}
-
-// Copies `from`'s bytes over `to`'s, in place, flushed.
-bool CopyBytesOver(const std::string& from, const std::string& to) {
-    std::string bytes;
-    struct stat st;
-    if (!ReadBounded(from, kMaxHiveLogBytes, &bytes, &st).empty()) return false;
-    Fd out(::open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    return out.fd >= 0 && WriteAll(out.fd, bytes.data(), bytes.size()) && ::fsync(out.fd) == 0;
-}
+// The name hivex opens an open file by: the descriptor's own, so that it
+// reads the file this process checked, whatever the name points at now.
+std::string SelfPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // An unnamed file in memory holding `bytes`, or -1.
 int MemoryFile(const std::string& bytes) {
@@ -139,29 +52,93 @@ int MemoryFile(const std::string& bytes) {
     return fd;
 }
 
-// Whether the file may be written: the mode bits say what the owner meant,
-// even to root.
-std::string CheckWritable(const std::string& path) {
+// Whether the open file may be written: the mode bits say what the owner
+// meant, even to root.
+std::string CheckWritable(int fd) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return "cannot read it: " + Errno(errno);
-    if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)
+    if (::fstat(fd, &st) != 0) return "cannot read it: " + Errno(errno);
+    if ((st.st_mode & 0222) == 0 || ::access(SelfPath(fd).c_str(), W_OK) != 0)
         return "the file is read-only; make it writable (chmod u+w) if it is really meant to change";
+    if (WindowsReadOnly(fd))
+        return "the file is read-only: Windows marks it so (its read-only attribute; setfattr -n "
+               "system.ntfs_attrib_be clears it on ntfs-3g) if it is really meant to change";
     return std::string();
+}
+
+std::string ReadOnlyVolume(const std::string& path) {
+    return path + ": the volume is mounted read-only, so nothing can be written to it; nothing was changed. "
+                  "Mount it read-write (for NTFS: ntfs-3g without -o ro) to change it";
+}
+
+std::atomic<long long> lockWaitMs{HiveFile::kLockWait.count()};
+
+// Names a run stopped part-way leaves beside the hive NAME: its new hive not
+// yet renamed (.NAME.kestro-...) and the undo link of a rollback
+// (.NAME.kestro-undo). Only a writer holding the lock makes them.
+bool IsLeftover(const std::string& entry, const std::string& name) {
+    const std::string prefix = "." + name + ".kestro-";
+    return entry.size() > prefix.size() && entry.compare(0, prefix.size(), prefix) == 0;
 }
 
 // ---------------------------------------------------------------- dump
 
-void HexTo(std::string* out, const char* data, std::size_t len) {
-    static const char* hex = "0123456789abcdef";
-    for (std::size_t i = 0; i < len; ++i) {
-        auto b = static_cast<unsigned char>(data[i]);
-        out->push_back(hex[b >> 4]);
-        out->push_back(hex[b & 15]);
-    }
-}
+// Where a walk of the hive puts what it reads.
+class DumpSink {
+public:
+    virtual ~DumpSink() = default;
+    virtual void Key(const std::string& path) = 0;
+    virtual void Value(const char* name, std::uint32_t type, const char* data, std::size_t len) = 0;
+};
 
-bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, std::string* out) {
-    out->append("[").append(path).append("]\n");
+// The canonical listing as text.
+class TextSink final : public DumpSink {
+public:
+    explicit TextSink(std::string* out) : out_(out) {}
+    void Key(const std::string& path) override { out_->append("[").append(path).append("]\n"); }
+    void Value(const char* name, std::uint32_t type, const char* data, std::size_t len) override {
+        static const char* hex = "0123456789abcdef";
+        out_->append(name).append(" ").append(std::to_string(type)).append(" ");
+        for (std::size_t i = 0; i < len; ++i) {
+            auto b = static_cast<unsigned char>(data[i]);
+            out_->push_back(hex[b >> 4]);
+            out_->push_back(hex[b & 15]);
+        }
+        out_->push_back('\n');
+    }
+
+private:
+    std::string* out_;
+};
+
+// The same listing folded into a 64-bit FNV-1a hash, so that two hives are
+// compared without holding either listing, which is larger than the hive.
+class HashSink final : public DumpSink {
+public:
+    void Key(const std::string& path) override {
+        Mix("K", 1);
+        Mix(path.data(), path.size() + 1);
+    }
+    void Value(const char* name, std::uint32_t type, const char* data, std::size_t len) override {
+        unsigned char head[12];
+        StoreLe32(head, type);
+        StoreLe64(head + 4, len);
+        Mix("V", 1);
+        Mix(name, std::strlen(name) + 1);
+        Mix(head, sizeof head);
+        Mix(data, len);
+    }
+    std::uint64_t Hash() const { return hash_; }
+
+private:
+    void Mix(const void* data, std::size_t len) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < len; ++i) hash_ = (hash_ ^ p[i]) * 0x100000001B3ull;
+    }
+    std::uint64_t hash_ = 0xCBF29CE484222325ull;
+};
+
+bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, DumpSink* sink) {
+    sink->Key(path);
     errno = 0;
     hive_value_h* values = hivex_node_values(h, node);
     if (!values) return false;
@@ -174,9 +151,7 @@ bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, std::string*
         if (!name || !data) {
             ok = false;
         } else {
-            out->append(name).append(" ").append(std::to_string(static_cast<unsigned>(type))).append(" ");
-            HexTo(out, data, len);
-            out->push_back('\n');
+            sink->Value(name, type, data, len);
         }
         std::free(name);
         std::free(data);
@@ -191,11 +166,18 @@ bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, std::string*
             ok = false;
             break;
         }
-        ok = DumpNode(h, *c, path + "\\" + name, out);
+        ok = DumpNode(h, *c, path + "\\" + name, sink);
         std::free(name);
     }
     std::free(children);
     return ok;
+}
+
+bool HashHive(hive_h* h, std::uint64_t* hash) {
+    HashSink sink;
+    if (!DumpNode(h, hivex_root(h), "", &sink)) return false;
+    *hash = sink.Hash();
+    return true;
 }
 
 }  // namespace
@@ -212,19 +194,54 @@ char* HiveValueData(hive_h* h, std::size_t value, std::uint32_t* type, std::size
 
 bool DumpHive(hive_h* h, std::string* out) {
     out->clear();
-    return DumpNode(h, hivex_root(h), "", out);
+    TextSink sink(out);
+    return DumpNode(h, hivex_root(h), "", &sink);
 }
-
 
 // ---------------------------------------------------------------- logs
 
+namespace {
+
+// The logs of the hive `name` among `entries`, matched as Windows matches
+// names (NTFS's case rule), in the order LOG1, LOG2, LOG. Two entries that
+// fold to one log's name are refused, naming both: Windows would see only
+// one of them, and which is not ours to guess.
+bool LogNames(const std::vector<std::string>& entries, const std::string& folder, const std::string& name,
+              std::vector<std::string>* logs, std::string* error) {
+    logs->clear();
+    for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
+        const std::string wanted = name + suffix;
+        std::vector<std::string> found;
+        for (const std::string& entry : entries)
+            if (SameNtfsName(entry, wanted)) found.push_back(entry);
+        if (found.size() > 1) {
+            std::sort(found.begin(), found.end());
+            *error = folder + " holds both \"" + found[0] + "\" and \"" + found[1] +
+                     "\", which Windows takes for one name; it would see only one of them. Rename or remove the "
+                     "one that does not belong there";
+            return false;
+        }
+        if (!found.empty()) logs->push_back(found[0]);
+    }
+    return true;
+}
+
+bool IsFileOrLink(const Folder& folder, const std::string& name) {
+    struct stat st;
+    return folder.Stat(name, &st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+}
+
+}  // namespace
+
 std::vector<std::string> FindHiveLogs(const std::string& path) {
     std::vector<std::string> logs;
-    for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
-        std::string found = FindEntryNoCase(DirName(path), BaseName(path) + suffix);
-        struct stat st;
-        if (!found.empty() && ::stat(found.c_str(), &st) == 0 && S_ISREG(st.st_mode)) logs.push_back(found);
-    }
+    Folder folder;
+    std::string error;
+    if (!Folder::Open(DirName(path), nullptr, &folder, &error)) return logs;
+    std::vector<std::string> names;
+    if (!LogNames(folder.Names(), folder.Path(), BaseName(path), &names, &error)) throw OfflineError(1, error);
+    for (const std::string& name : names)
+        if (IsFileOrLink(folder, name)) logs.push_back(folder.PathOf(name));
     return logs;
 }
 
@@ -248,35 +265,43 @@ bool ReadsToTheEnd(hive_h* h) {
     return hivex_visit(h, &visitor, sizeof visitor, nullptr, 0) == 0;
 }
 
-// The checks of the hive's bytes, after CheckWritable.
-std::string CheckHive(const std::string& path) {
+// The checks of the base block of the open hive file `fd`.
+std::string CheckBaseBlock(int fd) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return "cannot read it: " + Errno(errno);
-    unsigned char base[0x30];
-    {
-        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.fd < 0) return "cannot read it: " + Errno(errno);
-        ssize_t got = ::pread(fd.fd, base, sizeof base, 0);
-        if (got != static_cast<ssize_t>(sizeof base)) return "it is too short to be a registry hive";
-    }
-    if (std::memcmp(base, "regf", 4) != 0) return "it does not start with a registry hive's signature";
-    if (LoadLe32(base + 4) != LoadLe32(base + 8))
+    if (::fstat(fd, &st) != 0) return "cannot read it: " + Errno(errno);
+    unsigned char base[kBinsSize + 4];
+    if (::pread(fd, base, sizeof base, 0) != static_cast<ssize_t>(sizeof base))
+        return "it is too short to be a registry hive";
+    if (std::memcmp(base + kSignature, "regf", 4) != 0) return "it does not start with a registry hive's signature";
+    if (LoadLe32(base + kSeq1) != LoadLe32(base + kSeq2))
         return "the hive is dirty (Windows was not shut down cleanly, and its logs hold changes not yet in "
                "the hive)";
-    std::uint64_t needed = 0x1000ull + LoadLe32(base + 0x28);
+    std::uint64_t needed = kBaseBlock + static_cast<std::uint64_t>(LoadLe32(base + kBinsSize));
     if (static_cast<std::uint64_t>(st.st_size) < needed)
         return "the file is shorter than its hive bins (" + std::to_string(st.st_size) + " of " +
                std::to_string(needed) + " bytes): it is truncated; restore it from a backup";
+    return std::string();
+}
 
+// The checks of the hive's bytes, after CheckWritable: its base block, and
+// a walk of the whole tree.
+std::string CheckHive(int fd) {
+    std::string why = CheckBaseBlock(fd);
+    if (!why.empty()) return why;
     errno = 0;
-    HivePtr h(hivex_open(path.c_str(), 0));
+    HivePtr h(hivex_open(SelfPath(fd).c_str(), 0));
     if (!h) return "hivex cannot read it (" + Errno(errno) + ")";
     if (!ReadsToTheEnd(h.get()))
         return "its tree cannot be read to the end (" + Errno(errno) + "): it is damaged; restore it from a backup";
     return std::string();
 }
 
+bool Same(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
 }  // namespace
+
+HiveFile::ScopedLockWait::ScopedLockWait(std::chrono::milliseconds wait) { lockWaitMs = wait.count(); }
+HiveFile::ScopedLockWait::~ScopedLockWait() { lockWaitMs = kLockWait.count(); }
 
 HiveFile::HiveFile(hive_h* h, std::string path, Mode mode) : h_(h), path_(std::move(path)), mode_(mode) {}
 
@@ -286,24 +311,69 @@ HiveFile::~HiveFile() {
     if (imageFd_ >= 0) ::close(imageFd_);
 }
 
+hive_h* HiveFile::Handle() const {
+    if (!h_ && reload_) h_ = hivex_open(SelfPath(fd_.Get()).c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
+    return h_;
+}
+
 std::vector<std::string> HiveFile::LogPaths() const {
     std::vector<std::string> out;
-    for (const LogFile& log : logs_) out.push_back(log.path);
+    for (const LogFile& log : logs_) out.push_back(LogPath(log));
     return out;
 }
 
-std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, std::string* error) {
-    // The file itself, not a link to it: the commit renames over it.
-    char* real = ::realpath(given.c_str(), nullptr);
-    const std::string path = real ? real : given;
-    std::free(real);
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-        *error = path + ": " + Errno(errno);
+std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std::string* error,
+                                         const VolumeBound* volume) {
+    // hivex is given each open file by its /proc/self/fd name, so that it
+    // reads the very file checked here.
+    if (::access("/proc/self/fd", X_OK) != 0) {
+        *error = path + ": /proc is not mounted here, and hives are read through it; mount it (mount -t proc proc "
+                        "/proc) and run again";
         return nullptr;
     }
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
+    const std::string name = BaseName(path);
+    std::unique_ptr<HiveFile> file(new HiveFile(nullptr, path, mode));
+    file->name_ = name;
+    Folder& folder = file->folder_;
+    std::string why;
+    if (!Folder::Open(DirName(path), volume, &folder, &why)) {
+        *error = path + ": " + why;
+        return nullptr;
+    }
+
+    // A writer takes the hive for itself before reading it, and clears
+    // away what a run stopped part-way left; a reader only names it.
+    std::vector<std::string> notes;
+    if (mode == Mode::Write) {
+        if (folder.ReadOnly()) {
+            *error = ReadOnlyVolume(path);
+            return nullptr;
+        }
+        why = file->Lock();
+        if (!why.empty()) {
+            *error = why;
+            return nullptr;
+        }
+    }
+    for (const std::string& entry : folder.Names()) {
+        if (!IsLeftover(entry, name)) continue;
+        if (mode == Mode::Write) {
+            folder.Remove(entry);
+            notes.push_back("removed " + folder.PathOf(entry) + ", left by a run that was stopped part-way");
+        } else {
+            notes.push_back("note: " + folder.PathOf(entry) +
+                            " was left by a run that was stopped part-way; the next command that writes removes it");
+        }
+    }
+
+    UniqueFd fd;
+    if (!folder.OpenFile(name, O_RDONLY, &fd, &why)) {
+        *error = why;
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0) {
+        *error = path + ": " + Errno(errno);
         return nullptr;
     }
 
@@ -316,27 +386,47 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, st
     std::vector<LogFile> logFiles;
     {
         unsigned char head[512];
-        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        dirty = fd.fd >= 0 && ::pread(fd.fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+        dirty = ::pread(fd.Get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
                 HiveNeedsLogs(head, sizeof head);
     }
     if (dirty) {
         std::string primary;
-        struct stat pst;
-        problem = ReadBounded(path, kMaxHiveBytes, &primary, &pst);
+        FileFault fault;
+        if (!ReadDescriptor(fd.Get(), kMaxHiveBytes, &primary, &fault))
+            problem = fault.step == FileStep::TooLarge
+                          ? "it is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB"
+                          : fault.reason;
         std::vector<HiveLog> logs;
-        for (const std::string& logPath : FindHiveLogs(path)) {
-            HiveLog log{HiveLog::Kind::Log, BaseName(logPath), std::string()};
-            const std::string upper = AsciiUpper(logPath.substr(logPath.size() - 4));
+        std::vector<std::string> logNames;
+        if (!LogNames(folder.Names(), folder.Path(), name, &logNames, &why)) {
+            *error = why;
+            return nullptr;
+        }
+        for (const std::string& logName : logNames) {
+            if (!IsFileOrLink(folder, logName)) continue;
+            HiveLog log{HiveLog::Kind::Log, logName, std::string()};
+            const std::string upper = AsciiUpper(logName.substr(logName.size() - 4));
             if (upper == "LOG1") log.kind = HiveLog::Kind::Log1;
             if (upper == "LOG2") log.kind = HiveLog::Kind::Log2;
+            LogFile file;
+            file.name = logName;
+            std::string logWhy;
             struct stat lst;
-            std::string why = ReadBounded(logPath, kMaxHiveLogBytes, &log.bytes, &lst);
-            if (!why.empty()) {
-                if (problem.empty()) problem = log.name + ": " + why;
+            if (!folder.OpenFile(logName, mode == Mode::Write ? O_RDWR : O_RDONLY, &file.fd, &logWhy) ||
+                ::fstat(file.fd.Get(), &lst) != 0) {
+                if (problem.empty()) problem = logWhy.empty() ? logName + ": " + Errno(errno) : logWhy;
                 continue;
             }
-            logFiles.push_back(LogFile{logPath, lst.st_size, lst.st_mtim, std::string(), false});
+            if (!ReadDescriptor(file.fd.Get(), kMaxHiveLogBytes, &log.bytes, &fault)) {
+                if (problem.empty())
+                    problem = log.name + ": " +
+                              (fault.step == FileStep::TooLarge
+                                   ? "it is larger than " + std::to_string(kMaxHiveLogBytes >> 20) + " MiB"
+                                   : fault.reason);
+                continue;
+            }
+            file.read = Identity{lst.st_dev, lst.st_ino, lst.st_size, lst.st_mtim, lst.st_ctim};
+            logFiles.push_back(std::move(file));
             logs.push_back(std::move(log));
         }
         if (problem.empty()) {
@@ -347,14 +437,14 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, st
             } else if ((imageFd = MemoryFile(replay.image)) < 0) {
                 problem = "cannot hold the recovered hive in memory: " + Errno(errno);
             } else {
-                imagePath = "/proc/self/fd/" + std::to_string(imageFd);
+                imagePath = SelfPath(imageFd);
                 used = replay.used;
                 // A replay that leaves a hive hivex cannot read to the end
                 // is no recovery. A hive to be changed gets this walk at its
                 // first change.
                 if (mode == Mode::ReadOnly) {
-                    std::string why = CheckHive(imagePath);
-                    if (!why.empty()) problem = "the replayed hive cannot be used: " + why;
+                    std::string walk = CheckHive(imageFd);
+                    if (!walk.empty()) problem = "the replayed hive cannot be used: " + walk;
                 }
                 if (!problem.empty()) {
                     ::close(imageFd);
@@ -367,9 +457,9 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, st
     }
 
     errno = 0;
-    // hivex reads a hive it may change into memory through a read-only
-    // descriptor: the file itself is written only by Commit.
-    const std::string source = imagePath.empty() ? path : imagePath;
+    // hivex reads a hive it may change into memory: the file itself is
+    // written only by Commit.
+    const std::string source = imagePath.empty() ? SelfPath(fd.Get()) : imagePath;
     hive_h* h = hivex_open(source.c_str(), mode == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
     if (!h) {
         int e = errno;
@@ -378,9 +468,10 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, st
         if (dirty) *error += "; it is dirty, and its logs cannot be used: " + problem;
         return nullptr;
     }
-    std::unique_ptr<HiveFile> file(new HiveFile(h, path, mode));
-    file->size_ = st.st_size;
-    file->mtime_ = st.st_mtim;
+    file->h_ = h;
+    file->fd_ = std::move(fd);
+    file->read_ = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    file->notes_ = std::move(notes);
     file->dirty_ = dirty;
     file->recovered_ = dirty && !imagePath.empty();
     file->logProblem_ = file->recovered_ ? std::string() : problem;
@@ -391,9 +482,22 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& given, Mode mode, st
     return file;
 }
 
+std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock) {
+    if (lock->Held()) return std::string();
+    bool readOnly = false;
+    std::string why;
+    if (lock->Acquire(folder, name, std::chrono::milliseconds(lockWaitMs.load()), &why, &readOnly))
+        return std::string();
+    return readOnly ? ReadOnlyVolume(folder.PathOf(name)) : folder.PathOf(name) + ": " + why;
+}
+
+std::string HiveFile::Lock() { return LockHive(folder_, name_, &lock_); }
+
 std::string HiveFile::CheckFile(const std::string& path) {
-    std::string why = CheckWritable(path);
-    return why.empty() ? CheckHive(path) : why;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return "cannot read it: " + Errno(errno);
+    std::string why = CheckWritable(fd.Get());
+    return why.empty() ? CheckHive(fd.Get()) : why;
 }
 
 const std::string& HiveFile::WriteRefusal() {
@@ -409,17 +513,20 @@ const std::string& HiveFile::WriteRefusal() {
                       ". Writing it would lose those changes; restore the hive and its logs from a backup";
             } else if (recovered_) {
                 // The recovered image is checked; the files must be writable.
-                why = CheckWritable(path_);
+                why = CheckWritable(fd_.Get());
                 for (const LogFile& log : logs_)
-                    if (why.empty() && !CheckWritable(log.path).empty()) why = log.path + ": " + CheckWritable(log.path);
-                if (why.empty()) why = CheckHive(imagePath_);
+                    if (why.empty() && !CheckWritable(log.fd.Get()).empty())
+                        why = LogPath(log) + ": " + CheckWritable(log.fd.Get());
+                if (why.empty()) why = CheckHive(imageFd_);
                 if (!why.empty()) why = "recovered from its logs, but " + why;
             } else {
-                why = CheckFile(path_);
+                // hivex holds what the file held: its tree is walked below.
+                why = CheckWritable(fd_.Get());
+                if (why.empty()) why = CheckBaseBlock(fd_.Get());
             }
             if (why.empty()) {
                 // What is in memory must be a hive that reads to the end too.
-                if (!ReadsToTheEnd(h_))
+                if (!ReadsToTheEnd(Handle()))
                     why = "its tree cannot be read to the end (" + Errno(errno) + ")";
             }
             if (!why.empty()) refusal_ = path_ + ": " + why + ". Nothing was written to it.";
@@ -434,208 +541,258 @@ std::string HiveFile::Commit(const CommitOptions& options) {
     emptiedLogs_.clear();
     if (!changed_) return std::string();
     if (!WriteRefusal().empty()) return WriteRefusal();
+    // The lock is held from the read to the end of the commit; a second
+    // commit of the same object takes it again, and then finds any change
+    // made between the two.
+    std::string error = Lock();
+    if (!error.empty()) return error;
+    struct Unlock {
+        WriterLock& lock;
+        ~Unlock() { lock.Release(); }
+    } unlock{lock_};
     std::string temp;
     bool madeBackup = false;
     renamed_ = false;
-    std::string error = CommitSteps(options, &temp, &madeBackup);
+    error = CommitSteps(options, &temp, &madeBackup);
+    if (!error.empty() && !h_ && reload_) {
+        // hivex's copy was let go after the new file was verified, and the
+        // changes are now only in that file, which this failure takes away.
+        changed_ = false;
+        checked_ = true;
+        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
+    }
     if (!error.empty()) {
-        if (renamed_ && !RollBack()) {
+        if (renamed_) {
+            std::string state = RollBack();
             // Nothing may be taken away now: the backups are the originals.
-            std::string kept = backupPath_;
-            for (const LogFile& log : logs_)
-                if (!log.backup.empty()) kept += ", " + log.backup;
-            return path_ + ": " + error + ", and the originals could not be put back; they are kept as " + kept;
+            if (!state.empty()) return path_ + ": " + error + "; " + state;
         }
         // The original is as it was; take away what this attempt made.
-        if (!temp.empty()) ::unlink(temp.c_str());
-        if (madeBackup) ::unlink(backupPath_.c_str());
+        if (!temp.empty()) folder_.Remove(temp);
+        if (madeBackup) folder_.Remove(BaseName(backupPath_));
         for (LogFile& log : logs_) {
-            if (!log.backup.empty()) ::unlink(log.backup.c_str());
+            if (!log.backup.empty()) folder_.Remove(log.backup);
             log.backup.clear();
             log.emptied = false;
         }
         backupPath_.clear();
+        // Removing the backup's link changed the original's change time.
+        struct stat now;
+        if (::fstat(fd_.Get(), &now) == 0) read_.ctime = now.st_ctim;
         return path_ + ": " + error +
                (logs_.empty() ? ". The file was left as it was." : ". The file and its logs were left as they were.");
     }
     for (LogFile& log : logs_) {
         if (options.backup) {
-            logBackups_.push_back(log.backup);
+            logBackups_.push_back(folder_.PathOf(log.backup));
         } else {
-            ::unlink(log.backup.c_str());
+            folder_.Remove(log.backup);
         }
-        emptiedLogs_.push_back(log.path);
+        emptiedLogs_.push_back(LogPath(log));
     }
     if (!options.backup && madeBackup) {
         // Kept only to undo a failure past the rename.
-        ::unlink(backupPath_.c_str());
+        folder_.Remove(BaseName(backupPath_));
         backupPath_.clear();
     }
     // The files now hold a clean hive and empty logs.
+    replaced_.Reset();
     logs_.clear();
+    if (imageFd_ >= 0) ::close(imageFd_);
+    imageFd_ = -1;
+    imagePath_.clear();
     dirty_ = recovered_ = false;
     changed_ = false;
     return std::string();
 }
 
-std::string HiveFile::CheckLogsUnchanged() const {
-    for (const LogFile& log : logs_) {
-        struct stat st;
-        if (::stat(log.path.c_str(), &st) != 0 || st.st_size != log.size || st.st_mtim.tv_sec != log.mtime.tv_sec ||
-            st.st_mtim.tv_nsec != log.mtime.tv_nsec)
-            return "its log " + log.path + " changed on disk after it was read; run again";
-    }
+std::string HiveFile::CheckUnchanged() const {
+    const auto changed = [this](int fd, const std::string& name, const Identity& read) {
+        struct stat now, named;
+        return ::fstat(fd, &now) != 0 || !folder_.Stat(name, &named) || named.st_ino != read.inode ||
+               named.st_dev != read.device || now.st_size != read.size || !Same(now.st_mtim, read.mtime) ||
+               !Same(now.st_ctim, read.ctime);
+    };
+    if (changed(fd_.Get(), name_, read_)) return "it changed on disk after it was read; run again";
+    for (const LogFile& log : logs_)
+        if (changed(log.fd.Get(), log.name, log.read))
+            return "its log " + LogPath(log) + " changed on disk after it was read; run again";
     return std::string();
 }
 
-bool HiveFile::RollBack() {
-    // The logs emptied so far get their bytes back; the original comes back
-    // under its name through a second link to it, so that the backup stays.
-    bool ok = true;
+std::string HiveFile::RollBack() {
+    // The logs emptied so far get their bytes back from their copies. Where
+    // one cannot, the new hive stays: it is clean and holds all the logs
+    // held, while the old one would need the log that is lost.
+    std::vector<std::string> lost;
     for (LogFile& log : logs_) {
-        if (log.emptied && CopyBytesOver(log.backup, log.path)) log.emptied = false;
-        if (log.emptied) ok = false;
+        if (!log.emptied) continue;
+        UniqueFd copy;
+        std::string why;
+        FileFault fault;
+        if (!failLogRestore_ && folder_.OpenFile(log.backup, O_RDONLY, &copy, &why) &&
+            CopyOver(copy.Get(), log.fd.Get(), &fault))
+            log.emptied = false;
+        else
+            lost.push_back(log.name);
     }
-    std::string back = DirName(path_) + "/." + BaseName(path_) + ".kestro-undo";
-    ::unlink(back.c_str());
-    bool linked = ::link(backupPath_.c_str(), back.c_str()) == 0;
-    if (!linked) {
-        struct stat st;
-        linked = ::stat(backupPath_.c_str(), &st) == 0 && CopyFile(backupPath_, back, st.st_mode).empty();
+    if (!lost.empty()) {
+        std::string names;
+        for (const std::string& name : lost) names += (names.empty() ? "" : ", ") + name;
+        std::string kept = backupPath_;
+        for (const LogFile& log : logs_)
+            if (!log.backup.empty()) kept += ", " + folder_.PathOf(log.backup);
+        logs_.clear();
+        replaced_.Reset();
+        dirty_ = recovered_ = false;
+        changed_ = false;
+        return "the log " + names + " could not be put back, so the new hive stays: it is in place, clean, and "
+               "holds everything its logs held (Windows does not replay the logs of a clean hive). The originals "
+               "are kept as " + kept;
     }
-    if (linked && ::rename(back.c_str(), path_.c_str()) == 0) {
-        FsyncPath(DirName(path_), O_RDONLY | O_DIRECTORY);
-        struct stat after;
-        if (::stat(path_.c_str(), &after) == 0) {
-            size_ = after.st_size;
-            mtime_ = after.st_mtim;
-        }
-        return ok;
+    // The original comes back under its name through a second link to it,
+    // so that the backup stays.
+    const std::string undo = "." + name_ + ".kestro-undo";
+    folder_.Remove(undo);
+    FileFault fault;
+    bool linked = folder_.Link(replaced_.Get(), undo) || CopyInto(replaced_.Get(), folder_, undo, &fault);
+    if (linked && folder_.Rename(undo, name_, &fault)) {
+        folder_.Flush();
+        fd_ = std::move(replaced_);
+        struct stat back;
+        if (::fstat(fd_.Get(), &back) == 0)
+            read_ = Identity{back.st_dev, back.st_ino, back.st_size, back.st_mtim, back.st_ctim};
+        return std::string();
     }
-    ::unlink(back.c_str());
-    return false;
+    folder_.Remove(undo);
+    std::string kept = backupPath_;
+    for (const LogFile& log : logs_)
+        if (!log.backup.empty()) kept += ", " + folder_.PathOf(log.backup);
+    return "the new hive stays in place, and the original could not be put back; the originals are kept as " +
+           kept;
 }
 
 std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* temp, bool* madeBackup) {
-    struct stat before;
-    if (::stat(path_.c_str(), &before) != 0) return "cannot read it: " + Errno(errno);
-    if (before.st_size != size_ || before.st_mtim.tv_sec != mtime_.tv_sec ||
-        before.st_mtim.tv_nsec != mtime_.tv_nsec)
-        return "it changed on disk after it was read; run again";
-    std::string logsChanged = CheckLogsUnchanged();
-    if (!logsChanged.empty()) return logsChanged;
+    std::string changed = CheckUnchanged();
+    if (!changed.empty()) return changed;
     auto failed = [this](int step) { return failAfterStep_ == step; };
+    struct stat before;
+    if (::fstat(fd_.Get(), &before) != 0) return "cannot read it: " + Errno(errno);
 
     // 1. The whole hive into a new file beside the original, so that the
     // rename at the end stays on one file system.
-    std::string pattern = DirName(path_) + "/." + BaseName(path_) + ".kestro-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    {
-        Fd fd(::mkstemp(name.data()));
-        if (fd.fd < 0) return "cannot create a file beside it: " + Errno(errno);
-    }
-    *temp = name.data();
+    UniqueFd out;
+    FileFault fault;
+    if (!folder_.CreateNew("." + name_, &out, temp, &fault))
+        return "cannot create a file beside it: " + fault.reason;
     errno = 0;
-    if (hivex_commit(h_, temp->c_str(), 0) != 0 || failed(1))
+    if (hivex_commit(Handle(), SelfPath(out.Get()).c_str(), 0) != 0 || failed(1))
         return "cannot write the new hive: " + Errno(errno ? errno : EIO);
 
-    // 2. On the disk, with the original's mode and owner.
-    {
-        Fd fd(::open(temp->c_str(), O_RDWR | O_CLOEXEC));
-        if (fd.fd < 0) return "cannot reopen the new hive: " + Errno(errno);
-        if (::fchmod(fd.fd, before.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
-        if (::fchown(fd.fd, before.st_uid, before.st_gid) != 0 && errno != EPERM)
-            return "cannot set the new hive's owner: " + Errno(errno);
-        if (::fsync(fd.fd) != 0 || failed(2)) return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
-    }
+    // 2. On the disk, with the original's mode, owner, and what Windows
+    // keeps on it.
+    if (::fchmod(out.Get(), before.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
+    if (::fchown(out.Get(), before.st_uid, before.st_gid) != 0 && errno != EPERM)
+        return "cannot set the new hive's owner: " + Errno(errno);
+    if (!CarryWindowsAttributes(fd_.Get(), out.Get(), &fault))
+        return "cannot keep what Windows set on it: " + fault.reason;
+    if (::fsync(out.Get()) != 0 || failed(2)) return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
 
     // 3. Read back from the disk: sound, and the same keys and values as
-    // what is in memory.
-    std::string why = CheckFile(*temp);
+    // what is in memory. hivex's copy is let go for the read-back and taken
+    // again from the new file, so that the hive is in memory once at a time.
+    std::string why = CheckBaseBlock(out.Get());
     if (!why.empty()) return "the new hive does not verify: " + why;
+    std::uint64_t wanted = 0, written = 0;
+    if (!HashHive(Handle(), &wanted)) return "the hive in memory does not read to the end";
+    hivex_close(h_);
+    h_ = nullptr;
+    bool same = false;
     {
-        HivePtr reread(hivex_open(temp->c_str(), 0));
-        std::string written, wanted;
-        if (!reread || !DumpHive(reread.get(), &written) || !DumpHive(h_, &wanted) || written != wanted ||
-            failed(3))
-            return "the new hive does not read back as written";
+        errno = 0;
+        HivePtr reread(hivex_open(SelfPath(out.Get()).c_str(), 0));
+        same = reread && HashHive(reread.get(), &written) && written == wanted && !failed(3);
     }
+    if (!same) {
+        // hivex's copy again from what was read: the changes are lost, and
+        // the commit fails.
+        const int reload = imageFd_ >= 0 ? imageFd_ : fd_.Get();
+        h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
+        if (!h_) h_ = hivex_open(SelfPath(reload).c_str(), 0);
+        changed_ = false;
+        checked_ = true;
+        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
+        return "the new hive does not read back as written";
+    }
+    // Taken again from the new file when next asked for (Handle): after the
+    // rename that is fd_; before it, a failure puts the original back and
+    // the new file's bytes are still what is wanted.
+    reload_ = true;
 
-    // 4. The original stays as NAME.kestro-bak: a hard link where the file
-    // system has them, else a copy. An older backup is never replaced. With
-    // logs to empty, it is made even without a backup wanted, to undo a
-    // failure past the rename.
+    // 4. The original stays as NAME.kestro-bak: a second link to it where
+    // the file system has them, else a copy with its descriptor. An older
+    // backup is never replaced. With logs to empty, it is made even without
+    // a backup wanted, to undo a failure past the rename.
     if (options.backup || !logs_.empty()) {
-        std::string suffix = ".kestro-bak";
-        auto taken = [this](const std::string& s) {
-            if (Exists(path_ + s)) return true;
-            for (const LogFile& log : logs_)
-                if (Exists(log.path + s)) return true;
-            return false;
-        };
-        for (int n = 1; taken(suffix); ++n) suffix = ".kestro-bak." + std::to_string(n);
-        std::string backup = path_ + suffix;
-        if (::link(path_.c_str(), backup.c_str()) != 0) {
-            std::string copyError = CopyFile(path_, backup, before.st_mode);
-            if (!copyError.empty()) {
-                ::unlink(backup.c_str());
-                return "cannot keep a backup: " + copyError;
-            }
-        }
-        backupPath_ = backup;
+        // Above the backups of every log there may be, used by this run or
+        // not: restore pairs a hive's backup with the logs' of the same suffix.
+        const std::vector<std::string> names = {name_, name_ + ".LOG", name_ + ".LOG1", name_ + ".LOG2"};
+        const std::string suffix = NextBackupSuffix(folder_.Names(), names);
+        const std::string backup = name_ + suffix;
+        if (!folder_.Link(fd_.Get(), backup) && !CopyInto(fd_.Get(), folder_, backup, &fault))
+            return "cannot keep a backup: " + fault.reason;
+        backupPath_ = folder_.PathOf(backup);
         *madeBackup = true;
+        // A second link changes the original's own change time.
+        struct stat linked;
+        if (::fstat(fd_.Get(), &linked) == 0) read_.ctime = linked.st_ctim;
         if (failed(4)) return "cannot keep a backup: injected failure";
 
         // 5. Each log, byte for byte, beside it: a copy, since the log
         // itself is emptied in place below.
         for (std::size_t i = 0; i < logs_.size(); ++i) {
             LogFile& log = logs_[i];
-            struct stat st;
-            if (::stat(log.path.c_str(), &st) != 0) return "cannot read its log " + log.path + ": " + Errno(errno);
-            std::string copyError = CopyFile(log.path, log.path + suffix, st.st_mode);
-            if (!copyError.empty()) {
-                ::unlink((log.path + suffix).c_str());
-                return "cannot keep a backup of its log: " + copyError;
-            }
-            log.backup = log.path + suffix;
+            if (!CopyInto(log.fd.Get(), folder_, log.name + suffix, &fault))
+                return "cannot keep a backup of its log: " + fault.reason;
+            log.backup = log.name + suffix;
             if (failed(5) && failAfterLog_ == static_cast<int>(i))
-                return "cannot keep a backup of its log " + log.path + ": injected failure";
+                return "cannot keep a backup of its log " + LogPath(log) + ": injected failure";
         }
     }
     if (failed(5) && logs_.empty()) return "cannot keep a backup of its logs: injected failure";
 
-    // 6. The new hive replaces the original in one step.
-    if (failed(6) || ::rename(temp->c_str(), path_.c_str()) != 0)
-        return "cannot replace it: " + Errno(errno ? errno : EIO);
+    // 6. The new hive replaces the original in one step, unless someone
+    // else's change came in meanwhile.
+    changed = CheckUnchanged();
+    if (!changed.empty()) return changed;
+    if (failed(6)) return "cannot replace it: injected failure";
+    if (!folder_.Rename(*temp, name_, &fault)) return "cannot replace it: " + fault.reason;
     temp->clear();
     renamed_ = true;
+    replaced_ = std::move(fd_);
+    fd_ = std::move(out);
     // The rename must be on the disk before the logs are emptied: a power
     // cut in between would otherwise leave the old dirty hive with empty
     // logs, its newest changes lost.
-    if (!FsyncPath(DirName(path_), O_RDONLY | O_DIRECTORY) && !logs_.empty())
+    if (!folder_.Flush() && !logs_.empty())
         return "cannot flush the folder after the rename: " + Errno(errno ? errno : EIO);
 
     // 7. The logs emptied: all they held is in the new hive, which is clean,
     // so Windows would not replay them; empty, no Windows ever can.
     for (std::size_t i = 0; i < logs_.size(); ++i) {
         LogFile& log = logs_[i];
-        Fd fd(::open(log.path.c_str(), O_WRONLY | O_CLOEXEC));
-        if (fd.fd < 0) return "cannot empty its log " + log.path + ": " + Errno(errno);
         // From here the log may have lost bytes: a failure puts them back.
         log.emptied = true;
-        if (::ftruncate(fd.fd, 0) != 0 || ::fsync(fd.fd) != 0)
-            return "cannot empty its log " + log.path + ": " + Errno(errno);
+        if (::ftruncate(log.fd.Get(), 0) != 0 || ::fsync(log.fd.Get()) != 0)
+            return "cannot empty its log " + LogPath(log) + ": " + Errno(errno);
         if (failed(7) && failAfterLog_ == static_cast<int>(i))
-            return "cannot empty its log " + log.path + ": injected failure";
+            return "cannot empty its log " + LogPath(log) + ": injected failure";
     }
     if (failed(7) && logs_.empty()) return "cannot finish: injected failure";
 
     struct stat after;
-    if (::stat(path_.c_str(), &after) == 0) {
-        size_ = after.st_size;
-        mtime_ = after.st_mtim;
-    }
+    if (::fstat(fd_.Get(), &after) == 0)
+        read_ = Identity{after.st_dev, after.st_ino, after.st_size, after.st_mtim, after.st_ctim};
     return std::string();
 }
 

@@ -8,8 +8,11 @@
 // recovered image, never the files. The files change only at Commit.
 #pragma once
 
+#include "platform/files.h"
+
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -31,14 +34,39 @@ public:
     // Opens `path`; null and *error when hivex cannot read it. A dirty
     // hive is opened as recovered from its logs where they can be used, else
     // as the file holds it (see Dirty and LogProblem).
-    static std::unique_ptr<HiveFile> Open(const std::string& path, Mode mode, std::string* error);
+    //
+    // The hive and its logs are never opened through a symbolic link (one is
+    // refused, saying so), and with `volume` the folders on the way are
+    // followed only while they stay on its file system. Opened for writing,
+    // the hive is locked against other writers (WriterLock in
+    // platform/files.h) until this object goes; a run that holds it longer
+    // than the lock wait makes this fail naming that run. A volume mounted
+    // read-only fails here too, with "the volume is mounted read-only".
+    // Files that a run stopped part-way left beside the hive are removed
+    // (writing) or named (reading) in Notes().
+    static std::unique_ptr<HiveFile> Open(const std::string& path, Mode mode, std::string* error,
+                                          const VolumeBound* volume = nullptr);
+    // How long a write open waits for another writer of the same hive.
+    static constexpr std::chrono::milliseconds kLockWait{10000};
+    // For tests: another wait, until the object goes.
+    class ScopedLockWait {
+    public:
+        explicit ScopedLockWait(std::chrono::milliseconds wait);
+        ~ScopedLockWait();
+        ScopedLockWait(const ScopedLockWait&) = delete;
+        ScopedLockWait& operator=(const ScopedLockWait&) = delete;
+    };
 
     ~HiveFile();
     HiveFile(const HiveFile&) = delete;
     HiveFile& operator=(const HiveFile&) = delete;
 
-    hive_h* Handle() const { return h_; }
+    // hivex's handle. After a commit hivex's copy is taken again from the
+    // new file only when it is asked for: a command ends at its commit.
+    hive_h* Handle() const;
     const std::string& Path() const { return path_; }
+    // What the open found and did that the user should hear of.
+    const std::vector<std::string>& Notes() const { return notes_; }
     Mode GetMode() const { return mode_; }
 
     // Whether the hive may be changed: opened for writing and the file
@@ -75,15 +103,24 @@ public:
     struct CommitOptions {
         bool backup = true;  // keep the original as NAME.kestro-bak, and its logs beside it
     };
-    // Writes the changes: to a new file beside the original, flushed,
-    // reopened and compared with what is in memory; then the backup; then
-    // the rename over the original, with the original's mode and owner.
-    // For a hive recovered from its logs, every log is also copied byte for
-    // byte beside the backup before the rename, and emptied after it: the
-    // new hive is clean and holds all they held, and an empty log is one no
-    // Windows replays. Any failure leaves the original and every log as they
-    // were. Empty on success, else why.
+    // Writes the changes: to a new file beside the original with the
+    // original's mode, owner and what Windows keeps on it (its security
+    // descriptor, DOS attributes and creation time, where the mount has
+    // them), flushed, reopened and compared with what is in memory; then the
+    // backup (a second link to the original, or a copy with its
+    // descriptor); then the rename over the original. For a hive recovered
+    // from its logs, every log is also copied with its descriptor beside the
+    // backup before the rename, and emptied after it: the new hive is clean
+    // and holds all they held, and an empty log is one no Windows replays.
+    // A hive or log that changed on disk since it was read fails the commit
+    // before anything is written. Any failure leaves the original and every
+    // log as they were, except where a log cannot be put back after the
+    // rename: then the new hive, which holds everything, stays, and the
+    // error says so. Empty on success, else why.
     std::string Commit(const CommitOptions& options);
+    // Lets other writers have the hive (Commit does at its end); a later
+    // Commit takes it again and finds any change made meanwhile.
+    void Unlock() { lock_.Release(); }
     // Where the last Commit kept the original, or empty.
     const std::string& BackupPath() const { return backupPath_; }
     // Where the last Commit kept the logs, and the logs it emptied.
@@ -98,34 +135,54 @@ public:
         failAfterStep_ = step;
         failAfterLog_ = log;
     }
+    // For tests: a rollback after such a failure cannot put any log back.
+    void FailLogRestoreForTesting() { failLogRestore_ = true; }
 
 private:
     HiveFile(hive_h* h, std::string path, Mode mode);
 
-    struct LogFile {
-        std::string path;
+    // A file as it was read, to notice any other writer before ours.
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
         off_t size = 0;
-        timespec mtime = {};
+        timespec mtime = {}, ctime = {};
+    };
+    struct LogFile {
+        std::string name;  // in the hive's folder
+        UniqueFd fd;
+        Identity read;
         std::string backup;  // during and after a commit
         bool emptied = false;
     };
 
     std::string CommitSteps(const CommitOptions& options, std::string* temp, bool* madeBackup);
-    // Puts the original and its logs back after a failure past the rename.
-    bool RollBack();
-    std::string CheckLogsUnchanged() const;
+    // Puts the original and its logs back after a failure past the rename;
+    // empty when it did, else what state the files are left in.
+    std::string RollBack();
+    std::string CheckUnchanged() const;
+    // Takes the writer's lock unless held; empty, or why not.
+    std::string Lock();
+    std::string LogPath(const LogFile& log) const { return folder_.PathOf(log.name); }
 
-    hive_h* h_;
+    mutable hive_h* h_;
+    bool reload_ = false;  // h_ is to be taken again from fd_
     std::string path_;
     Mode mode_;
+    Folder folder_;     // the hive's folder, held: every name is relative to it
+    std::string name_;  // the hive's name in it
+    WriterLock lock_;   // for writing: held until the object goes
+    UniqueFd fd_;       // the hive file as read (after a commit, as written)
+    Identity read_;
+    UniqueFd replaced_;  // during a commit past its rename: the original
+    std::vector<std::string> notes_;
     bool changed_ = false;
     bool checked_ = false;
     std::string refusal_;
     std::string backupPath_;
-    off_t size_ = 0;        // the file as it was read, to notice
-    timespec mtime_ = {};   // another writer before we replace it
     int failAfterStep_ = 0;
     int failAfterLog_ = 0;
+    bool failLogRestore_ = false;
 
     bool dirty_ = false;
     bool recovered_ = false;
@@ -139,8 +196,16 @@ private:
     std::vector<std::string> emptiedLogs_;
 };
 
+// Takes the lock a write open of the hive `name` in `folder` takes, with
+// the same wait and messages, for a command that changes the hive's files
+// without opening it (restore). Empty, or why not; the lock is held until
+// `lock` is released or goes, and `folder` must outlive it.
+std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock);
+
 // NAME.LOG1, NAME.LOG2 and NAME.LOG beside the hive `path`, without regard to
-// case: those that are regular files.
+// case (NTFS's rule): those that are regular files or symbolic links (which
+// are refused when opened). Two names Windows takes for one throw
+// OfflineError(1), naming both.
 std::vector<std::string> FindHiveLogs(const std::string& path);
 
 // A value's data (malloc'd, for the caller to free) and its type, as

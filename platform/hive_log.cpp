@@ -9,13 +9,10 @@ namespace kestro {
 
 namespace {
 
-constexpr std::size_t kBaseBlock = 4096;  // a primary file's base block
+using namespace hive_base;
 constexpr std::size_t kSector = 512;      // a log's base block copy; old-format pages
 constexpr std::size_t kBinUnit = 4096;    // hive bins come in multiples of this
 
-// Base block fields.
-constexpr std::size_t kSeq1 = 4, kSeq2 = 8, kStamp = 12, kFileType = 28, kBinsSize = 40, kCluster = 44,
-                      kChecksum = 508, kFlags = 144;
 constexpr std::uint32_t kTypePrimary = 0, kTypeOldLog = 1, kTypeOldLog2000 = 2, kTypeNewLog = 6;
 constexpr std::size_t kEntryHeader = 40;
 

@@ -18,6 +18,21 @@
 
 namespace kestro {
 
+// Where the fields of a hive's base block are: the first 4096 bytes of a
+// hive file, of which a log keeps a copy of the first 512. The hive file's
+// checks and the log replay read them from here.
+namespace hive_base {
+constexpr std::size_t kBaseBlock = 4096;  // the whole base block; the hive bins follow
+constexpr std::size_t kSignature = 0;     // "regf"
+constexpr std::size_t kSeq1 = 4, kSeq2 = 8;  // equal in a hive written to the end
+constexpr std::size_t kStamp = 12;        // last written, a FILETIME
+constexpr std::size_t kFileType = 28;     // 0 a hive, 1, 2 or 6 a log
+constexpr std::size_t kBinsSize = 40;     // the bytes of hive bins after the base block
+constexpr std::size_t kCluster = 44;      // sectors per cluster, in a log
+constexpr std::size_t kFlags = 144;
+constexpr std::size_t kChecksum = 508;    // BaseBlockChecksum of the bytes before it
+}  // namespace hive_base
+
 // What the replay takes in: each log file at most this long, and the hive it
 // makes (base block and hive bins) at most this long.
 constexpr std::uint64_t kMaxHiveLogBytes = 256ull << 20;

@@ -516,6 +516,15 @@ bool HiveRegistryStore::FlushValues(int slot, std::string* error) {
 
 bool HiveRegistryStore::Commit(const HiveFile::CommitOptions& options, std::string* error,
                                std::vector<std::string>* written, std::vector<std::string>* backups) {
+    // The end of the write, however it ends: other writers may have the
+    // hives again.
+    struct Unlock {
+        HiveRegistryStore& store;
+        ~Unlock() {
+            for (int slot : {kSystem, kSoftware, kUser})
+                if (HiveFile* hive = store.Hive(slot)) hive->Unlock();
+        }
+    } unlock{*this};
     for (int slot : {kSystem, kSoftware, kUser}) {
         HiveFile* hive = Hive(slot);
         if (!hive || !hive->Changed()) continue;

@@ -73,7 +73,7 @@ public:
     std::vector<std::string> ChangedFiles() const;
 
     // Writes every changed hive safely (see HiveFile::Commit), SYSTEM, then
-    // SOFTWARE, then the user's. Stops at the first failure: *error says
+    // SOFTWARE, then the user's, and then lets go of every hive's lock. Stops at the first failure: *error says
     // which file and why; the hives written before it stay written, and are
     // named in *written, with their backups (and those of their logs) in
     // *backups.

@@ -48,11 +48,6 @@ std::string Parent(const std::string& path) {
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
-std::string BaseName(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The parts of a Windows or POSIX path, without empty ones and ".".
 std::vector<std::string> SplitPath(const std::string& path, const char* separators) {
     std::vector<std::string> parts;
@@ -491,11 +486,18 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
                               " beside " + windir_ + "; choose one with --user NAME (profiles: " + Known() + ")");
 }
 
+VolumeBound OfflineWindows::Bound() const {
+    struct stat st;
+    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(2, windir_ + ": " + std::strerror(errno));
+    return VolumeBound{Parent(windir_), st.st_dev};
+}
+
 std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
                                                              bool requireUser) const {
-    auto open = [mode](const std::string& path) {
+    const VolumeBound volume = Bound();
+    auto open = [mode, &volume](const std::string& path) {
         std::string error;
-        std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error);
+        std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error, &volume);
         if (!hive) throw OfflineError(1, error);
         return hive;
     };

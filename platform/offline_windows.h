@@ -74,6 +74,10 @@ public:
     // Throws OfflineError(2), naming the profiles there are.
     const UserProfile& FindUser(const std::string& name) const;
 
+    // The bound a hive's folder is opened within: folders are followed
+    // only while they stay on the file system that holds WINDIR.
+    VolumeBound Bound() const;
+
     // A store over the two machine hives and, when `user` names a profile or
     // one is the clear choice, that user's NTUSER.DAT. With `requireUser`
     // an unclear choice is an error; without it HKEY_CURRENT_USER is then

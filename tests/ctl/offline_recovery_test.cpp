@@ -152,6 +152,23 @@ TEST_F(SwitchedOff, AHiveWhoseLogsCannotBeUsedIsRefusedAndReadWithAWarning) {
 
 // The fixture's user hive says DisableTaskMgr=1; its file is made to say 0
 // while a log of our own making carries the 1, as after a hard switch-off.
+TEST_F(SwitchedOff, TwoLogsWindowsTakesForOneAreRefusedNamingBoth) {
+    // A case-sensitive mount can hold both; Windows would replay only one.
+    std::string dirty = ReadFile(ntuser_);
+    SetSequence(dirty, 8, 7);
+    WriteFile(ntuser_, dirty);
+    WriteFile(ntuser_ + ".LOG1", "one");
+    WriteFile(profile_ + "/ntuser.dat.log1", "two");
+    const std::string before = Profile();
+    EXPECT_EQ(kExitFailed, Run({"get", "DisableTaskMgr"}));
+    EXPECT_TRUE(Has(console_.err, profile_ + " holds both \"NTUSER.DAT.LOG1\" and \"ntuser.dat.log1\", which "
+                                             "Windows takes for one name"))
+        << console_.err;
+    EXPECT_EQ(kExitFailed, Run({"set", "DisableTaskMgr", "off"}));
+    EXPECT_TRUE(Has(console_.err, "holds both")) << console_.err;
+    EXPECT_TRUE(before == Profile());
+}
+
 TEST_F(SwitchedOff, ASettingOnlyTheLogsHoldIsShownAndKept) {
     const std::string newer = ReadFile(ntuser_);
     std::string older = newer;

@@ -7,9 +7,12 @@
 #include "tests/ctl/ctl_fakes.h"
 #include "tests/platform/offline_windows_fixture.h"
 
+#include "tests/support/windows_volume.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestro::test {
 namespace {
@@ -118,7 +121,7 @@ TEST_F(OfflineTool, ACommandThatFailsAnywhereWritesNoHiveAtAll) {
     // The Recycle Bin's texts live in SOFTWARE, which is read-only here;
     // the user's and the machine's settings before it must not be written
     // either.
-    ::chmod(software_.c_str(), 0444);
+    SetReadOnly(software_, true);
     WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = \"Trash\"\n");
     const std::string before = Bytes();
     EXPECT_EQ(kExitFailed, Run({"apply", dir_ / "p.ini"}));
@@ -127,7 +130,7 @@ TEST_F(OfflineTool, ACommandThatFailsAnywhereWritesNoHiveAtAll) {
     EXPECT_EQ(before, Bytes());
     EXPECT_EQ((std::vector<std::string>{"software", "system"}), ListDir(windir_ + "/system32/config"));
 
-    ::chmod(software_.c_str(), 0644);
+    SetReadOnly(software_, false);
     EXPECT_EQ(kExitOk, Run({"--no-backup", "apply", dir_ / "p.ini"})) << console_.err;
 }
 
@@ -215,11 +218,11 @@ TEST_F(OfflineTool, AWallpaperIsAWindowsPathOfAFileOnTheVolume) {
 }
 
 TEST_F(OfflineTool, ApplyReportsOnlyWhatReachedTheFiles) {
-    ::chmod(software_.c_str(), 0444);
+    SetReadOnly(software_, true);
     WriteFile(dir_ / "p.ini", "[Kestro]\nDisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = \"Trash\"\n");
     EXPECT_EQ(kExitFailed, Run({"apply", dir_ / "p.ini"}));
     EXPECT_EQ("", console_.out);  // nothing was written, so nothing is set
-    ::chmod(software_.c_str(), 0644);
+    SetReadOnly(software_, false);
     ASSERT_EQ(kExitOk, Run({"apply", dir_ / "p.ini"})) << console_.err;
     EXPECT_EQ("DisableTaskMgr = off\nUsbStorageOff = off\nRecycleBinName = Trash\n", console_.out);
 }
@@ -297,6 +300,20 @@ TEST_F(OfflineTool, RestoreUndoesTheLastRunThenTheOneBefore) {
     EXPECT_EQ(system0, ReadFile(system_));
     EXPECT_EQ(kExitUsage, Run({"restore"}));
     EXPECT_NE(std::string::npos, console_.err.find("no kestroctl backup")) << console_.err;
+}
+
+TEST_F(OfflineTool, ANewBackupIsNumberedAboveEveryOtherSoRestoreTakesIt) {
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "on"})) << console_.err;
+    const std::string before = ReadFile(ntuser_);
+    // The oldest removed by hand, and an old log's backup left: the next is
+    // above both, not in the gap.
+    ASSERT_EQ(0, ::unlink((ntuser_ + ".kestro-bak").c_str()));
+    WriteFile(ntuser_ + ".log1.kestro-bak.2", "an old log");
+    ASSERT_EQ(kExitOk, Run({"set", "DisableTaskMgr", "off"})) << console_.err;
+    EXPECT_EQ(before, ReadFile(ntuser_ + ".kestro-bak.3"));
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(before, ReadFile(ntuser_));
 }
 
 TEST_F(OfflineTool, RestoreRefusesAHiveWindowsChangedSinceUnlessForced) {

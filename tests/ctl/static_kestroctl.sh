@@ -75,6 +75,13 @@ cp "$kestroctl" "$root/kestroctl"
 
 offline() { chroot "$root" /kestroctl --offline /win/windows "$@"; }
 
+# Hives are read through /proc/self/fd, which every live system mounts:
+# without it, kestroctl says so and changes nothing.
+offline --user john get DisableTaskMgr >"$work/noproc.out" 2>"$work/noproc.err" && fail "get without /proc exited 0"
+grep -q 'mount -t proc proc /proc' "$work/noproc.err" || fail "no word of /proc: $(cat "$work/noproc.err")"
+mkdir "$root/proc" && mount -t proc proc "$root/proc" || { echo "FAIL: cannot mount /proc in the chroot"; exit 1; }
+trap 'umount "$root/proc"' EXIT
+
 offline list-users >"$work/users.out" 2>"$work/users.err" || fail "list-users exited $?: $(cat "$work/users.err")"
 grep -q '^john .*S-1-5-21-5-6-7-1004 .*yes .*/win/Documents and Settings/john.PC$' "$work/users.out" ||
     fail "list-users does not show john's profile john.PC: $(cat "$work/users.out")"

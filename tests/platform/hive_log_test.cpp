@@ -7,6 +7,7 @@
 #include "platform/hive_registry.h"
 #include "tests/support/hive_files.h"
 #include "tests/platform/log_fixture.h"
+#include "tests/support/windows_volume.h"
 
 #include <gtest/gtest.h>
 
@@ -289,6 +290,9 @@ protected:
         WriteFile(dir_ / "NTUSER.DAT.LOG1", MakeNewFormatLog(newer_, {{8, newest_}}));
         WriteFile(dir_ / "NTUSER.DAT.LOG2", MakeNewFormatLog(older_, {{7, newer_}}));
         WriteFile(dir_ / "NTUSER.DAT.LOG", "");  // an installation's leftover
+        unsigned rid = 1000;
+        for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
+            ASSERT_TRUE(GiveWindowsMetadata(dir_ / name, rid++)) << name;
     }
 
     // Every file of the hive's, by name.
@@ -300,13 +304,14 @@ protected:
     }
 
     // Sets DisableRegistryTools=0 in the hive and commits.
-    std::string Change(bool backup, int failStep = 0, int failLog = 0) {
+    std::string Change(bool backup, int failStep = 0, int failLog = 0, bool failRestore = false) {
         std::string error;
         HiveRegistryStore store;
         auto file = HiveFile::Open(hive_, HiveFile::Mode::Write, &error);
         EXPECT_TRUE(file && file->Recovered()) << error;
         if (!file) return error;
         file->FailCommitAfterStepForTesting(failStep, failLog);
+        if (failRestore) file->FailLogRestoreForTesting();
         store.Mount(HiveRegistryStore::Slot::User, std::move(file));
         KeyHandle key = 0;
         EXPECT_EQ(kErrorSuccess, store.OpenKey(kHkeyCurrentUser, kSystemPolicies, kKeyAllAccess, &key));
@@ -325,6 +330,8 @@ protected:
 
 TEST_F(RecoveredCommit, WritesACleanHiveEmptiesTheLogsAndKeepsThemAll) {
     const auto before = Files();
+    std::map<std::string, WindowsMetadata> windows;
+    for (const auto& file : before) windows[file.first] = ReadWindowsMetadata(dir_ / file.first);
     ASSERT_EQ("", Change(true));
     const std::string written = ReadFile(hive_);
     EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(written.data()), written.size()));
@@ -341,6 +348,12 @@ TEST_F(RecoveredCommit, WritesACleanHiveEmptiesTheLogsAndKeepsThemAll) {
     EXPECT_EQ(4u, backups_.size());
     for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
         EXPECT_TRUE(before.at(name) == ReadFile(dir_ / (name + std::string(".kestro-bak")))) << name;
+    // Each with what Windows set on it (on NTFS; nothing on a plain folder),
+    // and so the new hive and the emptied logs.
+    for (const auto& file : windows) {
+        EXPECT_TRUE(file.second == ReadWindowsMetadata(dir_ / (file.first + ".kestro-bak"))) << file.first;
+        EXPECT_TRUE(file.second == ReadWindowsMetadata(dir_ / file.first)) << file.first;
+    }
 
     // Read again with the logs as they were left: nothing to replay.
     Opened again = Open(hive_);
@@ -369,6 +382,22 @@ TEST_F(RecoveredCommit, AFailureAtAnyStepLeavesTheHiveAndEveryLog) {
             }
         }
     }
+}
+
+TEST_F(RecoveredCommit, ALogThatCannotBePutBackLeavesTheNewHiveWhichHoldsEverything) {
+    // Past the rename, the second log fails to empty, and no log can be put
+    // back: the old hive would need the logs that are lost, so the new one,
+    // clean and holding all they held, stays, and the error says so.
+    const auto before = Files();
+    const std::string error = Change(true, 7, 1, true);
+    EXPECT_NE(std::string::npos, error.find("could not be put back, so the new hive stays")) << error;
+    const std::string written = ReadFile(hive_);
+    EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(written.data()), written.size()));
+    EXPECT_EQ("DWORD:0x00000000", ReglookupValues(hive_, kSystemPolicies)["DisableRegistryTools"]);
+    EXPECT_EQ("DWORD:0x00000000",
+              ReglookupValues(hive_, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"]);
+    for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
+        EXPECT_TRUE(before.at(name) == ReadFile(dir_ / (name + std::string(".kestro-bak")))) << name;
 }
 
 }  // namespace

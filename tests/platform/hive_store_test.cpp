@@ -9,6 +9,8 @@
 #include "tests/fakes.h"
 #include "tests/platform/offline_windows_fixture.h"
 
+#include "tests/support/windows_volume.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -314,18 +316,22 @@ INSTANTIATE_TEST_SUITE_P(
                                  WriteFile(path, bytes.substr(0, last));
                              },
                              "truncated"},
-                      Damage{"ReadOnlyFile", [](const std::string& path) { ::chmod(path.c_str(), 0444); },
+                      Damage{"ReadOnlyFile", [](const std::string& path) { SetReadOnly(path, true); },
                              "read-only"}),
     [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
 
 TEST_F(OfflineHives, TheOriginalIsKeptAsABackupThatIsNeverOverwritten) {
     ::chmod(ntuser_.c_str(), 0640);
+    const unsigned mode = ModeOf(ntuser_);  // 0777 on an ntfs-3g mount, which keeps no mode
+    const WindowsMetadata windows = ReadWindowsMetadata(ntuser_);
     const std::string original = ReadFile(ntuser_);
     Use(HiveFile::Mode::Write);
     Zfunctions::SetDisableTaskMgr(0);
     ASSERT_TRUE(Commit());
     EXPECT_EQ(original, ReadFile(ntuser_ + ".kestro-bak"));
-    EXPECT_EQ(0640u, ModeOf(ntuser_));
+    EXPECT_EQ(mode, ModeOf(ntuser_));
+    EXPECT_TRUE(windows == ReadWindowsMetadata(ntuser_));
+    EXPECT_TRUE(windows == ReadWindowsMetadata(ntuser_ + ".kestro-bak"));
     const std::string first = ReadFile(ntuser_);
     EXPECT_NE(original, first);
 

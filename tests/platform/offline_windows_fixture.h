@@ -11,7 +11,9 @@ namespace kestro::test {
 // A Windows folder tree under `root`: WINDOWS/system32/config/{software,
 // system} (lower case, as XP writes them) filled from `systemReg` and
 // `softwareReg`, and one NTUSER.DAT per user under "Documents and
-// Settings", each filled from `userReg`. Returns the Windows folder.
+// Settings", each filled from `userReg`. On an NTFS volume each hive gets
+// a descriptor and attributes as Windows gives them. Returns the Windows
+// folder.
 std::string MakeOfflineWindows(const std::string& root, const std::string& systemReg,
                                const std::string& softwareReg, const std::vector<std::string>& users,
                                const std::string& userReg);

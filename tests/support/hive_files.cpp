@@ -1,6 +1,7 @@
 #include "tests/support/hive_files.h"
 
 #include "platform/bytes.h"
+#include "tests/support/windows_volume.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -143,8 +144,7 @@ bool MergeReg(const std::string& hive, const std::string& regText) {
 }
 
 TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kestro-hive-XXXXXX";
+    std::string pattern = ScratchRoot() + "/kestro-hive-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
@@ -174,7 +174,9 @@ std::vector<std::string> ListDir(const std::string& dir) {
     std::vector<std::string> names;
     if (DIR* d = ::opendir(dir.c_str())) {
         while (dirent* e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+                std::strncmp(e->d_name, ".fuse_hidden", 12) != 0)
+                names.push_back(e->d_name);
         ::closedir(d);
     }
     std::sort(names.begin(), names.end());

@@ -27,8 +27,8 @@ void MakeDirty(const std::string& path);
 // hivexregedit refuses it.
 bool MergeReg(const std::string& hive, const std::string& regText);
 
-// A folder under the system's temporary folder, removed with everything in
-// it when the object goes.
+// A folder under ScratchRoot() (tests/support/windows_volume.h), removed
+// with everything in it when the object goes.
 class TempDir {
 public:
     TempDir();
@@ -46,7 +46,10 @@ std::string ReadFile(const std::string& path);  // "" also when there is no file
 // A regular file of no bytes: an emptied log, not a missing one.
 bool IsEmptyFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
-std::vector<std::string> ListDir(const std::string& dir);  // sorted, without . and ..
+// The names in `dir`, sorted, without . and .., and without the names FUSE
+// gives a file removed while it is still open (.fuse_hidden*, gone a moment
+// after it is closed).
+std::vector<std::string> ListDir(const std::string& dir);
 
 // The values of one key as reglookup reads them: name -> "TYPE:DATA", with
 // DWORDs as reglookup prints them (0x00000004) and strings as text.
