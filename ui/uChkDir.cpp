@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "ui/application.h"
 #include "ui/colours.h"
+#include "ui/dpi.h"
 #include "ui/form_font.h"
 
 #include <commctrl.h>
@@ -87,7 +88,8 @@ TfrmChkDir::~TfrmChkDir() {
 bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
     instance_ = instance;
     RegisterWindowClass(instance, kChkDirClass, nullptr);
-    RECT rc = {0, 0, kChooserClientWidth, kChooserClientHeight};
+    dpi_ = dpi::OfSystem();
+    RECT rc = {0, 0, dpi::Scale(kChooserClientWidth, dpi_), dpi::Scale(kChooserClientHeight, dpi_)};
     AdjustWindowRectEx(&rc, kStyle, FALSE, kExStyle);
     if (!CreateWindowObject(kExStyle, kChkDirClass, L"Выбор каталога", kStyle, 0, 0, rc.right - rc.left,
                             rc.bottom - rc.top, owner, instance))
@@ -98,8 +100,8 @@ bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
 
 HWND TfrmChkDir::MakeControl(DWORD exStyle, const wchar_t* cls, const wchar_t* caption, DWORD style,
                              const ChooserPlace& place, int id) {
-    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, place.left, place.top, place.width,
-                           place.height, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, dpi::Scale(place.left, dpi_),
+                           dpi::Scale(place.top, dpi_), dpi::Scale(place.width, dpi_), dpi::Scale(place.height, dpi_), Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
 }
 
 bool TfrmChkDir::BuildControls() {
@@ -116,7 +118,7 @@ bool TfrmChkDir::BuildControls() {
     for (HWND control : {tree_, ok_, cancel_})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     lastFocus_ = tree_;
-    SendMessageW(tree_, TVM_SETINDENT, 19, 0);
+    SendMessageW(tree_, TVM_SETINDENT, static_cast<WPARAM>(dpi::Scale(19, dpi_)), 0);
     return true;
 }
 

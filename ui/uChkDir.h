@@ -147,6 +147,8 @@ private:
     std::wstring DisplayName(LPCITEMIDLIST absolute, DWORD flags) const;
 
     HINSTANCE instance_ = nullptr;
+    // The DPI the chooser is laid out for: the system's, as its font.
+    int dpi_ = 96;
     HWND tree_ = nullptr;
     HWND ok_ = nullptr;
     HWND cancel_ = nullptr;

@@ -3,6 +3,7 @@
 #include "tests/ui/ui_fixture.h"
 
 #include "form/form_layout.h"
+#include "ui/dpi.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
@@ -130,7 +131,8 @@ TEST_F(ChooserTest, ControlsStandInTheirPlacesWithTheTreeFirst) {
         LOGFONTW font = {};
         auto handle = reinterpret_cast<HFONT>(SendMessageW(chooser_->Control(name), WM_GETFONT, 0, 0));
         ASSERT_TRUE(GetObjectW(handle, sizeof font, &font)) << name;
-        EXPECT_STREQ(L"MS Sans Serif", font.lfFaceName) << name;
+        // The main window's face, as its own controls have it.
+        EXPECT_STREQ(dpi::UiFace(), font.lfFaceName) << name;
         EXPECT_EQ(-11, font.lfHeight) << name;
     }
 }

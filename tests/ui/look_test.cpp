@@ -3,6 +3,7 @@
 // starts with it) and a monitor's (WM_DPICHANGED).
 #include "tests/ui/ui_fixture.h"
 
+#include "form/chooser_layout.h"
 #include "form/form_layout.h"
 #include "ui/dpi.h"
 
@@ -415,6 +416,11 @@ TEST_F(LookTest, DISABLED_StartsAtTheSystemsDpi) {
     CreateWindows();
     BuildEveryPage(*main_);
     ExpectLaidOutAt(*main_, dpi);
+    // The folder chooser grows with the main window.
+    RECT chooser;
+    GetClientRect(chooser_->Hwnd(), &chooser);
+    EXPECT_EQ(Scale(kChooserClientWidth, dpi), chooser.right);
+    EXPECT_EQ(Scale(kChooserClientHeight, dpi), chooser.bottom);
     // Inside the work area, or at its corner when larger.
     RECT window;
     GetWindowRect(main_->Hwnd(), &window);
