@@ -288,18 +288,23 @@ RegResult HiveRegistryStore::SetValueW(KeyHandle key, const std::string& name, s
     return Store(key, AnsiToUtf8(name), type, data, size);
 }
 
+// The key a value is set in or deleted from, when the handle may change its
+// values. As on Windows, a handle opened without KEY_SET_VALUE cannot write;
+// a predefined root carries every right.
+RegResult HiveRegistryStore::ResolveForValueChange(KeyHandle key, Location* at) {
+    RegResult rc = Resolve(key, true, at);
+    if (rc != kErrorSuccess) return rc;
+    if (at->slot < 0) return kErrorAccessDenied;
+    auto handle = handles_.find(key);
+    if (handle != handles_.end() && (handle->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
+    return Writable(at->slot);
+}
+
 RegResult HiveRegistryStore::Store(KeyHandle key, const std::string& name, std::uint32_t type,
                                    const std::uint8_t* data, std::uint32_t size) {
     if (size && !data) return kErrorInvalidParameter;
     Location at;
-    RegResult rc = Resolve(key, true, &at);
-    if (rc != kErrorSuccess) return rc;
-    if (at.slot < 0) return kErrorAccessDenied;
-    // As on Windows, a handle opened without KEY_SET_VALUE cannot write;
-    // a predefined root carries every right.
-    auto handle = handles_.find(key);
-    if (handle != handles_.end() && (handle->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
-    rc = Writable(at.slot);
+    RegResult rc = ResolveForValueChange(key, &at);
     if (rc != kErrorSuccess) return rc;
     // A key whose values a deletion emptied stays in the batch with none:
     // it is not read from the hive again.
@@ -413,12 +418,7 @@ RegResult HiveRegistryStore::DeleteKey(KeyHandle base, const std::string& name) 
 
 RegResult HiveRegistryStore::DeleteValue(KeyHandle key, const std::string& name) {
     Location at;
-    RegResult rc = Resolve(key, true, &at);
-    if (rc != kErrorSuccess) return rc;
-    if (at.slot < 0) return kErrorAccessDenied;
-    auto handle = handles_.find(key);
-    if (handle != handles_.end() && (handle->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
-    rc = Writable(at.slot);
+    RegResult rc = ResolveForValueChange(key, &at);
     if (rc != kErrorSuccess) return rc;
     // The key's values as they will be written: a deletion is one more
     // change to the batch.

@@ -108,6 +108,7 @@ private:
     RegResult ClassesRoot(bool create, Location* at);
     RegResult CurrentControlSet(Location* to);
     RegResult Writable(int slot);
+    RegResult ResolveForValueChange(KeyHandle key, Location* at);
     HiveFile* Hive(int slot) const { return slot >= 0 && slot < 3 ? hives_[slot].get() : nullptr; }
     bool ReadValues(const Location& at, std::vector<Value>* values);
     RegResult FindValue(const Location& at, const std::string& name, Value* value);
