@@ -1,6 +1,6 @@
 // What one click's write and the whole start-up read cost on the in-memory
 // store: time, and registry calls per operation.
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "settings/catalogue.h"
 #include "settings/readback.h"
 

@@ -8,9 +8,9 @@
 // resident memory.
 //
 //   kestro_hive_commit_bench [KEYS]   (default 20000)
-#include "platform/bytes.h"
-#include "platform/hive_log.h"
-#include "platform/hive_registry.h"
+#include "core/bytes.h"
+#include "offline/hive_log.h"
+#include "offline/hive_registry.h"
 #include "tests/support/hive_files.h"
 #include "tests/support/log_files.h"
 

@@ -112,7 +112,7 @@ rm -f "$stripped_copy"
 
 echo
 echo "Start-up under Wine $(wine --version | tr -d '\r') on Xvfb, $runs runs each (raw lines: build/bench-startup.log)"
-echo "sources: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD -- app ui settings platform resources CMakeLists.txt || echo ', with uncommitted changes to the program')"
+echo "sources: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD -- app ui settings form core registry runtime resources CMakeLists.txt || echo ', with uncommitted changes to the program')"
 [ -z "$other" ] || echo "other: $other"
 echo "$(nproc) CPUs; load average $load_before before the runs, $load_after after"
 LC_ALL=C awk -v size="$size" -v stripped="$stripped" -v runs="$runs" -v other="${other:+1}" '

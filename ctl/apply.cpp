@@ -9,7 +9,7 @@
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
-#include "platform/text.h"
+#include "core/text.h"
 
 #include <CLI/CLI.hpp>
 

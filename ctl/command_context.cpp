@@ -2,8 +2,8 @@
 
 #include "ctl/prior_state.h"
 
-#include "platform/files.h"
-#include "platform/text.h"
+#include "core/files.h"
+#include "core/text.h"
 #include "formats/policy_file.h"
 
 #include <CLI/CLI.hpp>

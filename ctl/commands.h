@@ -3,7 +3,7 @@
 // one table; each verb has a file of its own (list.cpp, get.cpp, ...).
 #pragma once
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <functional>
 #include <string>

@@ -2,8 +2,8 @@
 
 #include "ctl/prior_state.h"
 
-#include "platform/bytes.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "core/text.h"
 #include "settings/uFunctions.h"
 
 #include <algorithm>

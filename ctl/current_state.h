@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ctl/setting_value.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <string>
 

@@ -8,7 +8,7 @@
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
-#include "platform/files.h"
+#include "core/files.h"
 
 #include <CLI/CLI.hpp>
 

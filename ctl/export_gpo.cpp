@@ -2,7 +2,7 @@
 
 #include "formats/file_bytes.h"
 #include "formats/values.h"
-#include "platform/files.h"
+#include "core/files.h"
 
 namespace kestro {
 

@@ -2,7 +2,7 @@
 #include "ctl/command_context.h"
 
 #include "form/form_layout.h"
-#include "platform/text.h"
+#include "core/text.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>

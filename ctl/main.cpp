@@ -1,11 +1,11 @@
 // kestroctl's entry: the arguments as UTF-8, the store of this system, and
 // a console that shows Cyrillic wherever the output goes.
 #include "ctl/commands.h"
-#include "platform/text.h"
+#include "core/text.h"
 
 #ifdef _WIN32
 #include "ctl/policy_broadcast_win.h"
-#include "platform/win_registry.h"
+#include "registry/win_registry.h"
 
 #include <windows.h>
 #else

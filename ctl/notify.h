@@ -6,8 +6,8 @@
 // store; the broadcast itself is behind PolicyBroadcaster.
 #pragma once
 
-#include "platform/registry_store.h"
-#include "platform/system_parameters.h"
+#include "registry/registry_store.h"
+#include "registry/system_parameters.h"
 
 #include <map>
 

@@ -1,10 +1,10 @@
 #include "ctl/offline_store.h"
 
 #include "ctl/restore.h"
-#include "platform/files.h"
-#include "platform/hive_backups.h"
-#include "platform/offline_windows.h"
-#include "platform/text.h"
+#include "core/files.h"
+#include "offline/hive_backups.h"
+#include "offline/offline_windows.h"
+#include "core/text.h"
 
 #include <CLI/CLI.hpp>
 

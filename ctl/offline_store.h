@@ -3,8 +3,8 @@
 #pragma once
 
 #include "ctl/commands.h"
-#include "platform/hive_registry.h"
-#include "platform/offline_windows.h"
+#include "offline/hive_registry.h"
+#include "offline/offline_windows.h"
 
 #include <memory>
 #include <set>

@@ -1,9 +1,9 @@
 #include "ctl/prior_state.h"
 
-#include "platform/bytes.h"
-#include "platform/memory_registry.h"
-#include "platform/system_parameters.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "registry/memory_registry.h"
+#include "registry/system_parameters.h"
+#include "core/text.h"
 #include "formats/values.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 
 #include "ctl/notify.h"
 #include "formats/reg_file.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 #include "settings/catalogue.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "ctl/profile.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 
 namespace kestro {
 

@@ -1,7 +1,7 @@
 #include "ctl/restore.h"
 
-#include "platform/hive_backups.h"
-#include "platform/hive_file.h"
+#include "offline/hive_backups.h"
+#include "offline/hive_file.h"
 
 #include <ctime>
 #include <map>

@@ -1,10 +1,10 @@
 // kestroctl --offline WINDIR [--user NAME] restore [--dry-run] [--force]:
 // the way back from kestroctl's own writes, through the backups each commit
-// keeps and the record beside each (platform/hive_backups.h).
+// keeps and the record beside each (offline/hive_backups.h).
 #pragma once
 
 #include "ctl/commands.h"
-#include "platform/offline_windows.h"
+#include "offline/offline_windows.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // kestroctl save: every setting's state as a profile.
 #include "ctl/command_context.h"
 
-#include "platform/files.h"
+#include "core/files.h"
 
 #include <CLI/CLI.hpp>
 

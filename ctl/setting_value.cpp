@@ -1,6 +1,6 @@
 #include "ctl/setting_value.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 
 namespace kestro {
 

@@ -1,8 +1,8 @@
 #include "ctl/writes.h"
 
 #include "ctl/prior_state.h"
-#include "platform/memory_registry.h"
-#include "platform/text.h"
+#include "registry/memory_registry.h"
+#include "core/text.h"
 #include "settings/uFunctions.h"
 
 #include <stdexcept>

@@ -2,8 +2,8 @@
 
 #include "formats/policy_file.h"
 #include "formats/values.h"
-#include "platform/bytes.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "core/text.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "formats/file_bytes.h"
 
-#include "platform/files.h"
+#include "core/files.h"
 
 namespace kestro {
 

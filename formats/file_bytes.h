@@ -1,4 +1,4 @@
-// The exports' files, through platform/files.h, with their faults as
+// The exports' files, through core/files.h, with their faults as
 // exceptions: bounded reads, and writes that replace a file whole or not at
 // all and are on the disk when they return. Paths are UTF-8.
 #pragma once

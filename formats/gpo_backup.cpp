@@ -3,9 +3,9 @@
 #include "formats/layout.h"
 #include "formats/policy_file.h"
 #include "formats/values.h"
-#include "platform/bytes.h"
-#include "platform/stamp.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "core/stamp.h"
+#include "core/text.h"
 
 #include <cstdio>
 #include <stdexcept>

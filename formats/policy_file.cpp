@@ -1,8 +1,8 @@
 #include "formats/policy_file.h"
 
 #include "formats/layout.h"
-#include "platform/bytes.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "core/text.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "formats/reg_file.h"
 
 #include "formats/layout.h"
-#include "platform/bytes.h"
+#include "core/bytes.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 // import reads back.
 #pragma once
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <cstdint>
 #include <string>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "formats/reg_value.h"
-#include "platform/text.h"  // StrictUtf8ToUtf16 and StrictUtf16ToUtf8: a file that does not say exactly what it means is refused
+#include "core/text.h"  // StrictUtf8ToUtf16 and StrictUtf16ToUtf8: a file that does not say exactly what it means is refused
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "settings/catalogue.h"
 
-#include "platform/system_parameters.h"
-#include "platform/text.h"
+#include "registry/system_parameters.h"
+#include "core/text.h"
 
 #include <cstring>
 

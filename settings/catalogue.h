@@ -2,7 +2,7 @@
 // in the order the start-up read-back goes through them.
 #pragma once
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <cstddef>
 #include <cstdint>

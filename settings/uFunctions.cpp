@@ -1,8 +1,8 @@
 #include "settings/uFunctions.h"
 
-#include "platform/bytes.h"
-#include "platform/environment.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "core/environment.h"
+#include "core/text.h"
 #include "settings/catalogue.h"
 
 #include <memory>

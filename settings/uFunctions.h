@@ -2,8 +2,8 @@
 // one writer for every setting of the catalogue.
 #pragma once
 
-#include "platform/registry_store.h"
-#include "platform/system_parameters.h"
+#include "registry/registry_store.h"
+#include "registry/system_parameters.h"
 
 #include <cstdint>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "settings/uFunctions.h"
 #include "tests/fakes.h"
 

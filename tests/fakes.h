@@ -1,7 +1,7 @@
 // Test doubles for the window side of the engine, and helpers for values.
 #pragma once
 
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "settings/readback.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "ui/folder_picture.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 #include "ui/shell_library.h"
 
 #include <windows.h>

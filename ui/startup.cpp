@@ -1,6 +1,6 @@
 #include "ui/startup.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 
 namespace kestro {
 

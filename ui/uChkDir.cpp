@@ -1,7 +1,7 @@
 #include "ui/uChkDir.h"
 
 #include "form/chooser_layout.h"
-#include "platform/text.h"
+#include "core/text.h"
 #include "ui/application.h"
 #include "ui/colours.h"
 #include "ui/dpi.h"

@@ -1,7 +1,7 @@
 #include "ui/uMain.h"
 
 #include "form/accessible_names.h"
-#include "platform/text.h"
+#include "core/text.h"
 #include "resources/resource.h"
 #include "settings/catalogue.h"
 #include "ui/accessible_name.h"

@@ -4,7 +4,7 @@
 // absence (and the keys made on the way go again).
 #include "ctl/commands.h"
 #include "ctl/prior_state.h"
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 
 #include <gtest/gtest.h>

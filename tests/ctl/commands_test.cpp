@@ -6,7 +6,7 @@
 #include "ctl/setting_value.h"
 #include "ctl/writes.h"
 #include "formats/layout.h"
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 
 #include <gtest/gtest.h>

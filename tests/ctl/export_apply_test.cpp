@@ -8,8 +8,8 @@
 #include "formats/file_bytes.h"
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
-#include "platform/files.h"
-#include "platform/memory_registry.h"
+#include "core/files.h"
+#include "registry/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 
 #include <gmock/gmock.h>

@@ -6,8 +6,8 @@
 #include "formats/file_bytes.h"
 #include "formats/layout.h"
 #include "formats/values.h"
-#include "platform/files.h"
-#include "platform/memory_registry.h"
+#include "core/files.h"
+#include "registry/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 
 #include <gmock/gmock.h>

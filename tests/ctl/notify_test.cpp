@@ -4,7 +4,7 @@
 // (kestroctl_wine.sh notify).
 #include "ctl/commands.h"
 #include "ctl/notify.h"
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 
 #include <gtest/gtest.h>

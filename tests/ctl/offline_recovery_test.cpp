@@ -5,8 +5,8 @@
 // cannot be used is refused with nothing written.
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
-#include "platform/hive_file.h"
-#include "platform/hive_log.h"
+#include "offline/hive_file.h"
+#include "offline/hive_log.h"
 #include "tests/ctl/ctl_fakes.h"
 #include "tests/platform/offline_windows_fixture.h"
 #include "tests/platform/log_fixture.h"

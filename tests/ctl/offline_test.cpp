@@ -3,7 +3,7 @@
 // reglookup, and every file left as it was whenever a command fails.
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 #include "tests/platform/offline_windows_fixture.h"
 

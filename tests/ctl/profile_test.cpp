@@ -1,7 +1,7 @@
 // The profile file and the value texts: what a hand-edited file may hold,
 // and the message and line of everything it must not.
 #include "ctl/profile.h"
-#include "platform/text.h"
+#include "core/text.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 // a plain folder and, through tests/platform/on_ntfs.sh, on an NTFS volume.
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
-#include "platform/files.h"
-#include "platform/hive_registry.h"
+#include "offline/writer_lock.h"
+#include "offline/hive_registry.h"
 #include "tests/ctl/ctl_fakes.h"
 #include "tests/platform/offline_windows_fixture.h"
 #include "tests/support/log_files.h"

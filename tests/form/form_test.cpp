@@ -4,7 +4,7 @@
 #include "tests/engine_fixture.h"
 #include "form/form_layout.h"
 #include "ui/startup.h"
-#include "platform/text.h"
+#include "core/text.h"
 
 #include <set>
 #include <string>

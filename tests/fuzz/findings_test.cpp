@@ -2,9 +2,9 @@
 // state that showed the fault, and what the sound behaviour is.
 #include "ctl/current_state.h"
 #include "ctl/profile.h"
-#include "platform/hive_file.h"
-#include "platform/memory_registry.h"
-#include "platform/hive_registry.h"
+#include "offline/hive_file.h"
+#include "registry/memory_registry.h"
+#include "offline/hive_registry.h"
 #include "settings/readback.h"
 #include "settings/uFunctions.h"
 #include "tests/fakes.h"

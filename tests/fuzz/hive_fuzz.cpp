@@ -5,8 +5,8 @@
 // passes must then be listed with nothing worse than a registry error:
 // no crash, no hang, no handle left open, and sizes that agree.
 #include "ctl/current_state.h"
-#include "platform/hive_file.h"
-#include "platform/hive_registry.h"
+#include "offline/hive_file.h"
+#include "offline/hive_registry.h"
 #include "settings/catalogue.h"
 #include "tests/fakes.h"
 #include "tests/fuzz/fuzz_check.h"

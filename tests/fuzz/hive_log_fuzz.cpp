@@ -8,9 +8,9 @@
 // clean hive with sound bins and sequence numbers past the primary's, grown
 // by no more than the logs brought; the store must open it without writing a
 // byte of any file, and a hive it calls recovered must read to the end.
-#include "platform/bytes.h"
-#include "platform/hive_file.h"
-#include "platform/hive_log.h"
+#include "core/bytes.h"
+#include "offline/hive_file.h"
+#include "offline/hive_log.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_files.h"
 

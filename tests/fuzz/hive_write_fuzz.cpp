@@ -3,9 +3,9 @@
 // commit either succeeds, and the hive then reads back with that one change
 // and nothing else different, or fails, and the file is byte for byte as it
 // was with nothing left beside it.
-#include "platform/hive_file.h"
-#include "platform/hive_registry.h"
-#include "platform/text.h"
+#include "offline/hive_file.h"
+#include "offline/hive_registry.h"
+#include "core/text.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_files.h"
 

@@ -17,7 +17,7 @@
 //            - a value the read-back does not read, under a key it does
 #include "ctl/current_state.h"
 #include "ctl/profile.h"
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "settings/catalogue.h"
 #include "tests/fakes.h"
 #include "tests/fuzz/fuzz_check.h"

@@ -13,7 +13,7 @@
 #include "formats/policy_file.h"
 #include "formats/reg_file.h"
 #include "settings/catalogue.h"
-#include "platform/bytes.h"
+#include "core/bytes.h"
 #include "tests/support/hive_files.h"
 #include "tests/support/log_files.h"
 

@@ -1,7 +1,7 @@
 // The one file module: reads stop at their limit, and a write replaces its
 // file whole or leaves it as it was, with nothing beside it, whichever step
 // fails. Natively and, in the Windows builds, under Wine.
-#include "platform/files.h"
+#include "core/files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Log replay: on hives real Windows left dirty, against what Windows itself
 // made of them, and on logs the tests make; then the commit of a recovered
 // hive, and its undoing at every step.
-#include "platform/bytes.h"
-#include "platform/hive_file.h"
-#include "platform/hive_log.h"
-#include "platform/hive_registry.h"
+#include "core/bytes.h"
+#include "offline/hive_file.h"
+#include "offline/hive_log.h"
+#include "offline/hive_registry.h"
 #include "tests/support/hive_files.h"
 #include "tests/platform/log_fixture.h"
 #include "tests/support/windows_volume.h"

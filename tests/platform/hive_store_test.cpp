@@ -1,8 +1,8 @@
 // The settings engine on real hive files of a Windows that is not running:
 // what it reads and writes, checked afterwards by reglookup, and that a hive
 // it must not or cannot write stays exactly as it was.
-#include "platform/hive_registry.h"
-#include "platform/offline_windows.h"
+#include "offline/hive_registry.h"
+#include "offline/offline_windows.h"
 #include "settings/catalogue.h"
 #include "settings/readback.h"
 #include "settings/uFunctions.h"

@@ -1,8 +1,8 @@
 // Finding a Windows that is not running from its Windows folder: the hives
 // and the user profiles, whatever the case of their names, and clear errors
 // with the tool's exit codes when something is missing.
-#include "platform/offline_windows.h"
-#include "platform/text.h"
+#include "offline/offline_windows.h"
+#include "core/text.h"
 #include "tests/platform/offline_windows_fixture.h"
 
 #include <gtest/gtest.h>

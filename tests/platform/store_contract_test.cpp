@@ -1,13 +1,13 @@
 // One contract for every registry store: the in-memory store must answer as
 // advapi32 does (checked under Wine) wherever the engine depends on it, and
 // so must the store on the hive files of a Windows that is not running.
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #ifdef _WIN32
-#include "platform/win_registry.h"
+#include "registry/win_registry.h"
 
 #include <windows.h>
 #else
-#include "platform/hive_registry.h"
+#include "offline/hive_registry.h"
 #include "tests/support/hive_files.h"
 #endif
 

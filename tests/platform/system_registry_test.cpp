@@ -1,6 +1,6 @@
 // The engine on the system's registry (Wine's here), checked from outside
 // with reg.exe, an independent reader.
-#include "platform/win_registry.h"
+#include "registry/win_registry.h"
 #include "settings/catalogue.h"
 #include "settings/readback.h"
 #include "tests/fakes.h"

@@ -1,9 +1,9 @@
 // The byte and text conversions every reader and writer relies on. The
 // expected values are written out by hand (bytes, code units), not computed
 // with the module under test.
-#include "platform/bytes.h"
-#include "platform/code_page.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "core/code_page.h"
+#include "core/text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "tests/support/hive_files.h"
 
-#include "platform/bytes.h"
+#include "core/bytes.h"
 #include "tests/support/windows_volume.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "tests/support/log_files.h"
 
-#include "platform/bytes.h"
-#include "platform/hive_log.h"
+#include "core/bytes.h"
+#include "offline/hive_log.h"
 
 #include <cstdlib>
 #include <cstring>

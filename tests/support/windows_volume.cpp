@@ -1,6 +1,6 @@
 #include "tests/support/windows_volume.h"
 
-#include "platform/bytes.h"
+#include "core/bytes.h"
 #include <sys/stat.h>
 
 #include <sys/xattr.h>

@@ -2,8 +2,8 @@
 // with reg.exe, and read back by a new window.
 #include "tests/ui/ui_fixture.h"
 
-#include "platform/memory_registry.h"
-#include "platform/text.h"
+#include "registry/memory_registry.h"
+#include "core/text.h"
 #include "settings/catalogue.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // profile-string writer, and the two message boxes of the button.
 #include "tests/ui/ui_fixture.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 
 #include "ui/folder_picture.h"
 #include "form/form_layout.h"

@@ -2,7 +2,7 @@
 // keys the first start leaves, and a start that fails part-way.
 #include "tests/ui/ui_fixture.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 #include "settings/catalogue.h"
 
 namespace kestro::test {

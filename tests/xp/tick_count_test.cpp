@@ -1,6 +1,6 @@
-// The stand-in for kernel32's GetTickCount64 (platform/xp_tick_count.cpp), which
+// The stand-in for kernel32's GetTickCount64 (runtime/xp_tick_count.cpp), which
 // keeps that Vista function out of the program's imports.
-#include "platform/xp_tick_count.h"
+#include "runtime/xp_tick_count.h"
 
 #include <gmock/gmock.h>
 

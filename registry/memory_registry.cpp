@@ -1,6 +1,6 @@
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
-#include "platform/system_parameters.h"
+#include "registry/system_parameters.h"
 
 #ifdef _WIN32
-#include "platform/win_registry.h"
+#include "registry/win_registry.h"
 #else
-#include "platform/memory_registry.h"
+#include "registry/memory_registry.h"
 #endif
 
 namespace kestro {

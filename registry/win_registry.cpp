@@ -1,4 +1,4 @@
-#include "platform/win_registry.h"
+#include "registry/win_registry.h"
 
 #include <windows.h>
 

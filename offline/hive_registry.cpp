@@ -1,7 +1,7 @@
-#include "platform/hive_registry.h"
+#include "offline/hive_registry.h"
 
-#include "platform/bytes.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "core/text.h"
 
 #include <hivex.h>
 

@@ -1,4 +1,4 @@
-#include "platform/code_page.h"
+#include "core/code_page.h"
 
 #include <vector>
 

@@ -1,11 +1,11 @@
-#include "platform/environment.h"
+#include "core/environment.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <unistd.h>
 
-#include "platform/text.h"
+#include "core/text.h"
 #endif
 
 namespace kestro {

@@ -1,10 +1,10 @@
-#include "platform/hive_file.h"
+#include "offline/hive_file.h"
 
-#include "platform/bytes.h"
-#include "platform/hive_backups.h"
-#include "platform/hive_log.h"
-#include "platform/offline_windows.h"
-#include "platform/text.h"
+#include "core/bytes.h"
+#include "offline/hive_backups.h"
+#include "offline/hive_log.h"
+#include "offline/offline_windows.h"
+#include "core/text.h"
 
 #include <hivex.h>
 

@@ -1,6 +1,6 @@
-#include "platform/hive_log.h"
+#include "offline/hive_log.h"
 
-#include "platform/bytes.h"
+#include "core/bytes.h"
 
 #include <algorithm>
 #include <cstring>

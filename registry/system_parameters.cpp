@@ -1,6 +1,6 @@
-#include "platform/system_parameters.h"
+#include "registry/system_parameters.h"
 
-#include "platform/bytes.h"
+#include "core/bytes.h"
 
 namespace kestro {
 

@@ -3,14 +3,14 @@
 // which of them Windows loads, where its own paths lead on the volume, and a
 // registry store over its hives.
 //
-// Every name is matched as NTFS matches it (platform/text.h, SameNtfsName):
+// Every name is matched as NTFS matches it (core/text.h, SameNtfsName):
 // a mount may be case-sensitive, and Windows may have spelt a folder
 // "WINDOWS", "Windows" or "windows". Two entries of one folder whose names
 // NTFS would take for the same are refused, naming both: Windows would only
 // ever see one of them, and which one is not ours to guess.
 #pragma once
 
-#include "platform/hive_registry.h"
+#include "offline/hive_registry.h"
 
 #include <memory>
 #include <stdexcept>

@@ -6,7 +6,7 @@
 // the rule Windows reads them with.
 #pragma once
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 #include <cstdint>
 #include <vector>

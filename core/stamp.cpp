@@ -1,4 +1,4 @@
-#include "platform/stamp.h"
+#include "core/stamp.h"
 
 #include <cstdio>
 

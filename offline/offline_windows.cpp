@@ -1,6 +1,6 @@
-#include "platform/offline_windows.h"
+#include "offline/offline_windows.h"
 
-#include "platform/text.h"
+#include "core/text.h"
 
 #include <hivex.h>
 

@@ -1,9 +1,9 @@
-#include "platform/hive_backups.h"
+#include "offline/hive_backups.h"
 
-#include "platform/files.h"
-#include "platform/hive_file.h"
-#include "platform/offline_windows.h"
-#include "platform/text.h"
+#include "offline/volume.h"
+#include "offline/hive_file.h"
+#include "offline/offline_windows.h"
+#include "core/text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,7 +6,7 @@
 // they changed, and putting the backup back would lose what it did.
 #pragma once
 
-#include "platform/files.h"
+#include "offline/volume.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 // Font smoothing through user32, on the registry of a running Windows.
-#include "platform/system_parameters.h"
-#include "platform/win_registry.h"
+#include "registry/system_parameters.h"
+#include "registry/win_registry.h"
 
 #include <windows.h>
 

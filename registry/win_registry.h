@@ -2,7 +2,7 @@
 // and its wide ones for texts.
 #pragma once
 
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 namespace kestro {
 

@@ -8,8 +8,8 @@
 // code page lacks reads back as '?'.
 #pragma once
 
-#include "platform/code_page.h"
-#include "platform/registry_store.h"
+#include "core/code_page.h"
+#include "registry/registry_store.h"
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,6 @@
-#include "platform/text.h"
+#include "core/text.h"
 
-#include "platform/bytes.h"
+#include "core/bytes.h"
 
 #include <algorithm>
 #include <iterator>

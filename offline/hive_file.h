@@ -4,11 +4,11 @@
 // new file beside the original, verified, and only then renamed over it.
 //
 // A hive that Windows left dirty is read as Windows would load it: its logs
-// are replayed in memory (platform/hive_log.h) and hivex is given the
+// are replayed in memory (offline/hive_log.h) and hivex is given the
 // recovered image, never the files. The files change only at Commit.
 #pragma once
 
-#include "platform/files.h"
+#include "offline/writer_lock.h"
 
 #include <sys/types.h>
 
@@ -39,7 +39,7 @@ public:
     // refused, saying so), and with `volume` the folders on the way are
     // followed only while they stay on its file system. Opened for writing,
     // the hive is locked against other writers (WriterLock in
-    // platform/files.h) until this object goes; a run that holds it longer
+    // core/files.h) until this object goes; a run that holds it longer
     // than the lock wait makes this fail naming that run. A volume mounted
     // read-only fails here too, with "the volume is mounted read-only".
     // Files that a run stopped part-way left beside the hive are removed

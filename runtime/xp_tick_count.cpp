@@ -1,4 +1,4 @@
-#include "platform/xp_tick_count.h"
+#include "runtime/xp_tick_count.h"
 
 #include <atomic>
 

@@ -16,9 +16,9 @@
 // from. Key and value names go through the same code page.
 #pragma once
 
-#include "platform/code_page.h"
-#include "platform/hive_file.h"
-#include "platform/registry_store.h"
+#include "core/code_page.h"
+#include "offline/hive_file.h"
+#include "registry/registry_store.h"
 
 #include <cstdint>
 #include <map>

@@ -1,0 +1,313 @@
+#include "offline/volume.h"
+
+#include "core/file_faults.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace kestro {
+
+using namespace file_faults;
+
+std::string DirName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+namespace {
+
+// A failure injected for tests, or the real one with errno's words.
+bool StepFails(FileFault* fault, FileStep step, const std::string& what) {
+    return Fail(fault, step, Why(what, errno));
+}
+
+bool SameFileSystem(int fd, dev_t device, struct stat* st) {
+    return ::fstat(fd, st) == 0 && (device == 0 || st->st_dev == device);
+}
+
+// Each extended attribute Windows' state is kept in, by the names the mounts
+// give it: the first name the source file answers to is the one carried.
+struct WindowsAttribute {
+    const char* what;
+    const char* names[2];
+};
+constexpr WindowsAttribute kWindowsAttributes[] = {
+    {"security descriptor", {"system.ntfs_acl", "system.ntfs_security"}},
+    {"DOS attributes", {"system.ntfs_attrib_be", "system.dos_attrib"}},
+    {"creation time", {"system.ntfs_crtime", nullptr}},
+};
+
+// The value of `name` on `fd`; false when the file has none (or the file
+// system has no such attribute). The size is asked first: ntfs-3g answers
+// a buffer that is too small with EIO, not ERANGE.
+bool GetAttribute(int fd, const char* name, std::string* value) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+        if (size < 0) return false;
+        value->assign(static_cast<std::size_t>(size), '\0');
+        const ssize_t got = ::fgetxattr(fd, name, size ? &(*value)[0] : nullptr, value->size());
+        if (got >= 0) {
+            value->resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* folder, std::string* error) {
+    std::string root = bound ? bound->root : std::string();
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    // A relative path is below "." too.
+    const bool below = !root.empty() && ((root == "." && !path.empty() && path[0] != '/') ||
+                                         (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                                          path[root.size()] == '/'));
+    UniqueFd fd(::open((below ? root : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) {
+        *error = Why(below ? root : path, errno);
+        return false;
+    }
+    if (below) {
+        // One folder at a time from the root, each on the volume.
+        const bool fromHere = root == "." && path.compare(0, 2, "./") != 0;
+        std::string walked = root;
+        std::size_t at = fromHere ? 0 : root.size() + 1;
+        while (at <= path.size()) {
+            std::size_t slash = path.find('/', at);
+            if (slash == std::string::npos) slash = path.size();
+            const std::string part = path.substr(at, slash - at);
+            at = slash + 1;
+            if (part.empty() || part == ".") continue;
+            walked += "/" + part;
+            UniqueFd next(::openat(fd.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!next) {
+                *error = Why(walked, errno);
+                return false;
+            }
+            struct stat st;
+            if (!SameFileSystem(next.Get(), bound->device, &st)) {
+                *error = walked + ": it leads off the Windows volume (to another file system); it is not followed";
+                return false;
+            }
+            fd = std::move(next);
+        }
+    }
+    folder->fd_ = std::move(fd);
+    folder->path_ = path;
+    return true;
+}
+
+bool Folder::ReadOnly() const {
+    struct statvfs vfs;
+    return ::fstatvfs(fd_.Get(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY);
+}
+
+bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::string* error) const {
+    UniqueFd file(::openat(fd_.Get(), name.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!file) {
+        const int code = errno;
+        if ((code == ELOOP || code == EMLINK) && Stat(name, &st) && S_ISLNK(st.st_mode)) {
+            *error = PathOf(name) +
+                     ": it is a symbolic link; Windows never makes one of its registry files, so it is not followed";
+        } else {
+            *error = Why(PathOf(name), code);
+        }
+        return false;
+    }
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = PathOf(name) + ": not a regular file";
+        return false;
+    }
+    *fd = std::move(file);
+    return true;
+}
+
+bool Folder::Stat(const std::string& name, struct stat* st) const {
+    return ::fstatat(fd_.Get(), name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::vector<std::string> Folder::Names() const {
+    std::vector<std::string> names;
+    const int copy = ::openat(fd_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (copy < 0) return names;
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        ::close(copy);
+        return names;
+    }
+    while (dirent* e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    ::closedir(dir);
+    return names;
+}
+
+bool Folder::CreateNew(const std::string& prefix, UniqueFd* fd, std::string* name, FileFault* fault) const {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (Injected(FileStep::Create)) return Fail(fault, FileStep::Create, kInjected);
+        *name = prefix + TemporaryTail();
+        UniqueFd file(::openat(fd_.Get(), name->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file) {
+            *fd = std::move(file);
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    return StepFails(fault, FileStep::Create, "cannot create a file in " + path_);
+}
+
+bool Folder::Rename(const std::string& from, const std::string& to, FileFault* fault) const {
+    if (Injected(FileStep::Replace)) return Fail(fault, FileStep::Replace, kInjected);
+    if (::renameat(fd_.Get(), from.c_str(), fd_.Get(), to.c_str()) == 0) return true;
+    return StepFails(fault, FileStep::Replace, "cannot rename " + from + " to " + to);
+}
+
+bool Folder::Link(int fd, const std::string& name) const {
+    // Through /proc rather than AT_EMPTY_PATH, which needs a capability.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), fd_.Get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+void Folder::Remove(const std::string& name) const { ::unlinkat(fd_.Get(), name.c_str(), 0); }
+
+bool Folder::Flush() const { return ::fsync(fd_.Get()) == 0; }
+
+// Of the DOS attributes, those a file can be given: read-only, hidden,
+// system, archive, temporary, offline, not content-indexed. The others
+// (sparse, compressed, a reparse point, ...) tell how the file is stored,
+// which the new file has of its own.
+constexpr std::uint32_t kSettableAttributes = 0x1 | 0x2 | 0x4 | 0x20 | 0x100 | 0x1000 | 0x2000;
+
+// The DOS attributes `value` as stored (4 bytes big-endian, or 1 byte)
+// with the settable ones taken from `from`.
+static std::string MergeAttributes(const std::string& value, const std::string& from) {
+    if (value.size() != from.size() || (value.size() != 4 && value.size() != 1)) return from;
+    std::string merged = value;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const unsigned shift = 8 * static_cast<unsigned>(value.size() - 1 - i);
+        const auto settable = static_cast<unsigned char>(kSettableAttributes >> shift);
+        merged[i] = static_cast<char>((value[i] & ~settable) | (from[i] & settable));
+    }
+    return merged;
+}
+
+bool CarryWindowsAttributes(int from, int to, FileFault* fault) {
+    if (Injected(FileStep::Carry)) return Fail(fault, FileStep::Carry, kInjected);
+    for (const WindowsAttribute& attribute : kWindowsAttributes) {
+        const bool dos = &attribute == &kWindowsAttributes[1];
+        for (const char* name : attribute.names) {
+            std::string value, back, present;
+            if (!name || !GetAttribute(from, name, &value)) continue;
+            if (dos && GetAttribute(to, name, &present)) value = MergeAttributes(present, value);
+            if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0)
+                return StepFails(fault, FileStep::Carry, std::string("cannot give the new file its ") + attribute.what);
+            if (!GetAttribute(to, name, &back) || (dos ? MergeAttributes(back, value) != back : back != value))
+                return Fail(fault, FileStep::Carry,
+                            std::string("the new file's ") + attribute.what + " does not read back as it was set");
+            break;
+        }
+    }
+    return true;
+}
+
+bool WindowsReadOnly(int fd) {
+    constexpr unsigned kReadOnly = 0x01;
+    std::string value;
+    if (GetAttribute(fd, "system.ntfs_attrib_be", &value) && value.size() == 4)
+        return static_cast<unsigned char>(value[3]) & kReadOnly;
+    if (GetAttribute(fd, "system.dos_attrib", &value) && value.size() == 1)
+        return static_cast<unsigned char>(value[0]) & kReadOnly;
+    return false;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size) {
+        const ssize_t put = ::write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+namespace {
+
+// Every byte of `from` from its start to `to` at its current position.
+bool CopyBytes(int from, int to, FileFault* fault) {
+    std::vector<char> buffer(1 << 16);
+    const bool injectedWrite = Injected(FileStep::Write);
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return StepFails(fault, FileStep::Write, "cannot read the file to copy");
+        if (got == 0) break;
+        if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(injectedWrite ? got / 2 : got)))
+            return StepFails(fault, FileStep::Write, "cannot write the copy");
+        if (injectedWrite) return Fail(fault, FileStep::Write, kInjected);
+        at += got;
+    }
+    if (Injected(FileStep::Flush)) return Fail(fault, FileStep::Flush, kInjected);
+    if (::fsync(to) != 0) return StepFails(fault, FileStep::Flush, "cannot flush the copy");
+    return true;
+}
+
+}  // namespace
+
+bool CopyInto(int from, const Folder& folder, const std::string& name, FileFault* fault) {
+    struct stat st;
+    if (::fstat(from, &st) != 0) return StepFails(fault, FileStep::Create, "cannot read the file to copy");
+    if (Injected(FileStep::Create)) return Fail(fault, FileStep::Create, kInjected);
+    UniqueFd out(::openat(folder.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          st.st_mode & 07777));
+    if (!out) return StepFails(fault, FileStep::Create, "cannot create " + folder.PathOf(name));
+    const bool copied = CarryWindowsAttributes(from, out.Get(), fault) && CopyBytes(from, out.Get(), fault);
+    if (!copied) {
+        out.Reset();
+        folder.Remove(name);
+        fault->reason = folder.PathOf(name) + ": " + fault->reason;
+    }
+    return copied;
+}
+
+bool CopyOver(int from, int to, FileFault* fault) {
+    if (::ftruncate(to, 0) != 0 || ::lseek(to, 0, SEEK_SET) != 0)
+        return StepFails(fault, FileStep::Write, "cannot rewrite the file");
+    return CopyBytes(from, to, fault);
+}
+
+bool ReadDescriptor(int fd, std::size_t limit, std::string* bytes, FileFault* fault) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return StepFails(fault, FileStep::Read, "cannot read it");
+    if (static_cast<std::uint64_t>(st.st_size) > limit) return Fail(fault, FileStep::TooLarge, std::string());
+    bytes->assign(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes->size()) {
+        const ssize_t got = ::pread(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return StepFails(fault, FileStep::Read, "cannot read it");
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    bytes->resize(done);
+    return true;
+}
+
+}  // namespace kestro

@@ -1,0 +1,101 @@
+#include "offline/writer_lock.h"
+
+#include "core/file_faults.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace kestro {
+
+using namespace file_faults;
+
+// ---------------------------------------------------------------- lock
+
+namespace {
+
+std::string HostName() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || !host[0]) return "this machine";
+    return host;
+}
+
+std::string Seconds(std::chrono::milliseconds wait) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(wait.count()) / 1000.0);
+    return text;
+}
+
+std::string NowUtc() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return text;
+}
+
+}  // namespace
+
+bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chrono::milliseconds wait,
+                         std::string* error, bool* readOnly) {
+    Release();
+    *readOnly = false;
+    const std::string lockName = LockName(name);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        UniqueFd fd(::openat(folder.Fd(), lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd) {
+            *readOnly = errno == EROFS;
+            *error = Why("cannot make the lock file " + folder.PathOf(lockName), errno);
+            return false;
+        }
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+            // The holder before removed the file after this open: the lock
+            // is on a name no one else sees; take the one under the name.
+            struct stat held, named;
+            if (::fstat(fd.Get(), &held) != 0 || !folder.Stat(lockName, &named) || held.st_ino != named.st_ino ||
+                held.st_dev != named.st_dev)
+                continue;
+            const std::string who = "process " + std::to_string(::getpid()) + " on " + HostName() + ", since " +
+                                    NowUtc() + "\n";
+            // Who holds it is for the message of the one who waits: best effort.
+            if (::ftruncate(fd.Get(), 0) == 0 && ::pwrite(fd.Get(), who.data(), who.size(), 0) < 0) errno = 0;
+            folder_ = &folder;
+            lockName_ = lockName;
+            fd_ = std::move(fd);
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            *error = Why("cannot lock " + folder.PathOf(lockName), errno);
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::string holder;
+            FileFault ignored;
+            ReadDescriptor(fd.Get(), 512, &holder, &ignored);
+            while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
+            *error = "another kestroctl is writing it (" + (holder.empty() ? std::string("it has not said who") : holder) +
+                     "); waited " + Seconds(wait) + " s. Run again when it has finished (its lock is " + folder.PathOf(lockName) + ")";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void WriterLock::Release() {
+    if (!fd_) return;
+    // Removed while still held, so that no one takes a lock on a name that
+    // is about to go.
+    folder_->Remove(lockName_);
+    fd_.Reset();
+    folder_ = nullptr;
+    lockName_.clear();
+}
+
+}  // namespace kestro
