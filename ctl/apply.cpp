@@ -70,7 +70,10 @@ struct RawEdits {
 // Whether the place is a value one of Kestro's settings stores.
 bool IsSettingValue(const RegValue& value) {
     for (const Setting& row : kCatalogue) {
-        if (!row.HasState() || row.root != value.root || !SameAsciiNoCase(row.keyPath, value.keyPath)) continue;
+        // The machine's copy of a row that Windows reads there first is the
+        // row's too: an undo file puts it back.
+        const bool root = row.root == value.root || (row.HasMachineCopy() && value.root == kHkeyLocalMachine);
+        if (!row.HasState() || !root || !SameAsciiNoCase(row.keyPath, value.keyPath)) continue;
         for (std::size_t i = 0; i < row.ValueCount(); ++i)
             if (SameAsciiNoCase(row.valueNames[i], value.name)) return true;
     }

@@ -44,6 +44,12 @@ struct Context {
     // What the command writes through, noted for the notification; null
     // when the command runs on no registry.
     WriteRecordingStore* recorder = nullptr;
+    // A store that writes at its close: the machine's copies deleted
+    // (key path, report line), reported once kept.
+    std::vector<std::pair<std::string, std::string>> unconfirmedMachine;
+    // What puts back the files a command changed, should the store fail to
+    // keep the registry's part at its close.
+    std::function<void()> putBackFiles;
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");

@@ -157,6 +157,8 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
     WriteRecordingStore recorder(*store);
     int code;
     std::vector<std::pair<const Setting*, std::string>> unconfirmed;
+    std::vector<std::pair<std::string, std::string>> unconfirmedMachine;
+    std::function<void()> putBackFiles;
     {
         ScopedRegistryStore active(recorder);
         Context context{recorder, console, options, stores, {}, &recorder};
@@ -166,11 +168,18 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
             code = context.Fail(kExitFailed, failure.what());
         }
         unconfirmed = std::move(context.unconfirmed);
+        unconfirmedMachine = std::move(context.unconfirmedMachine);
+        putBackFiles = std::move(context.putBackFiles);
     }
     const bool kept = stores.Close(code == kExitOk, &why);
     // Only what reached the files is reported as set.
+    for (const auto& entry : unconfirmedMachine)
+        if (stores.Kept(kHkeyLocalMachine, entry.first)) console.Out(entry.second);
     for (const auto& entry : unconfirmed)
         if (stores.Kept(entry.first->root, entry.first->keyPath)) console.Out(entry.second);
+    // All or nothing across the hives and the Group Policy files: when the
+    // hives' part is lost, the files go back as they were.
+    if (!kept && code == kExitOk && putBackFiles) putBackFiles();
     if (!kept) {
         console.Err("kestroctl: " + why + "\n");
         if (code == kExitOk) code = kExitFailed;

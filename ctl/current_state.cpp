@@ -189,6 +189,32 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
     return state;
 }
 
+SettingState ReadEnforcedState(RegistryStore& store, const Setting& row, const LocalGroupPolicy& gpo) {
+    SettingState state = ReadSettingState(store, row);
+    if (!row.HasMachineCopy()) return state;
+    const PolicyPlaces places = ReadPolicyPlaces(store, row, gpo);
+    state.notes = places.notes;
+    std::int32_t value = 0;
+    unsigned sources = 0;
+    if (!places.Decides(&value, &sources)) return state;
+    const SettingValue enforced = KindOf(row) == ValueKind::Toggle ? SettingValue::Toggle(value == row.down[0])
+                                                                   : SettingValue::Number(value);
+    // The user's own value counts as a source too where it is stored and
+    // says the same.
+    PriorState own;
+    own.Add(row);
+    std::string unread;
+    if (state.status == SettingState::Status::Ok && state.value == enforced && own.Read(store, &unread) &&
+        std::any_of(own.Values().begin(), own.Values().end(), [](const PriorValue& v) { return v.present; }))
+        sources |= kSourceUser;
+    state.status = SettingState::Status::Ok;
+    state.value = enforced;
+    state.detail.clear();
+    state.message.clear();
+    state.sources = sources;
+    return state;
+}
+
 }  // namespace kestro
 
 namespace kestro {

@@ -4,6 +4,7 @@
 
 #include "ctl/setting_value.h"
 #include "registry/registry_store.h"
+#include "settings/policy_sources.h"
 
 #include <string>
 
@@ -20,9 +21,19 @@ struct SettingState {
     SettingValue value;
     std::string detail;   // WrongType: "REG_SZ, not REG_DWORD"; Unreadable: why
     std::string message;  // what the engine says when it meets the same value
+    // Who holds the state (settings/policy_sources.h): the user's own value
+    // unless Windows takes it from elsewhere.
+    unsigned sources = kSourceUser;
+    std::vector<std::string> notes;  // what could not be read of the other places
 };
 
+// The user's own value alone (or the machine's, for a machine-wide row).
 SettingState ReadSettingState(RegistryStore& store, const Setting& row);
+
+// The state Windows enforces: for a row it also reads from the machine's
+// copy and the local Group Policy object, the value in force there, with
+// where it comes from.
+SettingState ReadEnforcedState(RegistryStore& store, const Setting& row, const LocalGroupPolicy& gpo);
 
 // "REG_SZ", "REG_DWORD", ... or "type 123".
 std::string RegTypeName(std::uint32_t type);

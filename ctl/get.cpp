@@ -13,10 +13,17 @@ int RunGet(Context& context) {
     int code = kExitOk;
     const Setting* row = LookUp(context, context.options.name, &code);
     if (!row) return code;
-    const SettingState state = ReadSettingState(context.store, *row);
+    // The state Windows enforces, and where it comes from when that is not
+    // the user's own value.
+    const LocalGroupPolicy gpo = row->HasMachineCopy() ? LocalGroupPolicy::Read(context.store) : LocalGroupPolicy();
+    const SettingState state = ReadEnforcedState(context.store, *row, gpo);
+    for (const std::string& problem : gpo.Problems()) context.console.Err("kestroctl: note: " + problem + "\n");
+    for (const std::string& note : state.notes) context.console.Err("kestroctl: note: " + note + "\n");
     switch (state.status) {
         case SettingState::Status::Ok:
-            context.console.Out(DisplaySettingValue(state.value) + "\n");
+            context.console.Out(DisplaySettingValue(state.value) +
+                                (state.sources == kSourceUser ? std::string() : " (" + SourceNames(state.sources) + ")") +
+                                "\n");
             return kExitOk;
         case SettingState::Status::NotSet:
             context.console.Out("\n");

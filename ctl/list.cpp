@@ -41,9 +41,17 @@ std::string Caption(const Setting& row) {
 }
 
 
+// Where the state comes from: the machine-wide rows' own value is the
+// machine's.
+std::string SourceText(const Setting& row, const SettingState& state) {
+    if (row.IsMachineWide()) return "machine";
+    return SourceNames(state.sources);
+}
+
 nlohmann::json JsonItem(const Setting& row, const SettingState& state) {
     nlohmann::json item = {{"name", row.name},     {"caption", Caption(row)},
-                           {"scope", ScopeName(row)}, {"effect", EffectName(row.effect)},
+                           {"scope", ScopeName(row)}, {"source", SourceText(row, state)},
+                           {"effect", EffectName(row.effect)},
                            {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)}};
     switch (state.status) {
         case SettingState::Status::Ok:
@@ -66,38 +74,57 @@ nlohmann::json JsonItem(const Setting& row, const SettingState& state) {
     return item;
 }
 
+// The local Group Policy's files, read once for every row, and what could
+// not be read of them or of the machine's copies said on the error stream.
+LocalGroupPolicy ReadPolicyFiles(Context& context) {
+    LocalGroupPolicy gpo = LocalGroupPolicy::Read(context.store);
+    for (const std::string& problem : gpo.Problems()) context.console.Err("kestroctl: note: " + problem + "\n");
+    return gpo;
+}
+
+SettingState ReadListed(Context& context, const Setting& row, const LocalGroupPolicy& gpo) {
+    SettingState state = ReadEnforcedState(context.store, row, gpo);
+    for (const std::string& note : state.notes) context.console.Err("kestroctl: note: " + note + "\n");
+    return state;
+}
+
 int ListJson(Context& context) {
     nlohmann::json list = nlohmann::json::array();
+    const LocalGroupPolicy gpo = ReadPolicyFiles(context);
     for (const Setting& row : kCatalogue)
-        if (row.HasState()) list.push_back(JsonItem(row, ReadSettingState(context.store, row)));
+        if (row.HasState()) list.push_back(JsonItem(row, ReadListed(context, row, gpo)));
     context.console.Json(list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
     return kExitOk;
 }
 
 int ListTable(Context& context) {
     // TATTOO: stays behind when a GPO that set it is removed.
+    // SOURCE: where Windows takes the state from (user, machine, local-gpo,
+    // domain; several joined by +).
     struct Line {
-        std::string name, state, scope, effect, admin, tattoo, caption;
+        std::string name, state, source, scope, effect, admin, tattoo, caption;
     };
-    std::vector<Line> lines = {{"NAME", "STATE", "SCOPE", "EFFECT", "ADMIN", "TATTOO", "CAPTION"}};
+    std::vector<Line> lines = {{"NAME", "STATE", "SOURCE", "SCOPE", "EFFECT", "ADMIN", "TATTOO", "CAPTION"}};
+    const LocalGroupPolicy gpo = ReadPolicyFiles(context);
     for (const Setting& row : kCatalogue) {
         if (!row.HasState()) continue;
-        lines.push_back({row.name, StateText(ReadSettingState(context.store, row)), ScopeName(row),
-                         EffectName(row.effect), row.IsMachineWide() ? "yes" : "no", Tattoos(row) ? "yes" : "no",
-                         Caption(row)});
+        const SettingState state = ReadListed(context, row, gpo);
+        lines.push_back({row.name, StateText(state), SourceText(row, state), ScopeName(row), EffectName(row.effect),
+                         row.IsMachineWide() ? "yes" : "no", Tattoos(row) ? "yes" : "no", Caption(row)});
     }
     // Columns as wide as their longest entry; a long text value only
     // pushes its own line's caption along.
-    std::size_t name = 0, state = 0;
+    std::size_t name = 0, state = 0, source = 0;
     for (const Line& line : lines) {
         name = std::max(name, line.name.size());
+        source = std::max(source, line.source.size());
         if (line.state.size() <= 12) state = std::max(state, line.state.size());
     }
     const auto pad = [](const std::string& s, std::size_t width) {
         return s.size() >= width ? s + " " : s + std::string(width - s.size() + 1, ' ');
     };
     for (const Line& line : lines)
-        context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.scope, 7) +
+        context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.source, source) + pad(line.scope, 7) +
                             pad(line.effect, 7) + pad(line.admin, 5) + pad(line.tattoo, 6) + line.caption + "\n");
     return kExitOk;
 }

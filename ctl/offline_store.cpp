@@ -4,6 +4,7 @@
 #include "core/files.h"
 #include "offline/hive_backups.h"
 #include "offline/offline_windows.h"
+#include "offline/volume_group_policy.h"
 #include "core/text.h"
 
 #include <CLI/CLI.hpp>
@@ -156,6 +157,9 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
                          "; what is shown is what the files hold, and may not be what Windows resumes with\n");
         store_ = windows_->OpenStore(use.writes ? HiveFile::Mode::Write : HiveFile::Mode::ReadOnly, user_,
                                      use.userKeys);
+        // Its local Group Policy object, on the same volume as its hives.
+        groupPolicy_ = std::make_unique<VolumeGroupPolicyFiles>(windows_->WindowsDir(), windows_->Bound());
+        store_->AttachLocalGroupPolicy(groupPolicy_.get());
     } catch (const OfflineError& e) {
         *why = e.what();
         *code = e.ExitCode();

@@ -5,6 +5,7 @@
 #include "ctl/commands.h"
 #include "offline/hive_registry.h"
 #include "offline/offline_windows.h"
+#include "offline/volume_group_policy.h"
 
 #include <memory>
 #include <set>
@@ -48,6 +49,7 @@ private:
     bool force_ = false;   // restore
     int unrecovered_ = 0;  // dirty hives read as the file holds them
     std::unique_ptr<OfflineWindows> windows_;
+    std::unique_ptr<VolumeGroupPolicyFiles> groupPolicy_;  // declared first: the store points to it
     std::unique_ptr<HiveRegistryStore> store_;
     std::set<HiveRegistryStore::Slot> committed_;  // the hives the last Close wrote
 };

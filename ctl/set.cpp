@@ -1,6 +1,7 @@
 // kestroctl set: one setting through the window's own writer.
 #include "ctl/command_context.h"
 
+#include "ctl/policy_lift.h"
 #include "ctl/prior_state.h"
 #include "ctl/writes.h"
 
@@ -21,15 +22,25 @@ int RunSet(Context& context) {
     std::string error;
     if (!ParseSettingValue(*row, context.options.value, &value, &error) || !Prepare(context, *row, &value, &error))
         return context.Fail(kExitUsage, error);
+    // Where Windows reads it first (the machine's copy, the local Group
+    // Policy), what contradicts the state asked for goes too.
+    PolicyLift lift;
+    if (!lift.Plan(context, {{row, value}}, &code) || !lift.CheckRights(context, &code)) return code;
     PriorState prior;
     prior.Add(*row);
+    lift.AddTo(prior);
     return WriteAllOrNothing(context, prior, [&]() -> std::string {
-        try {
-            WriteSetting(*row, value);
-        } catch (const std::exception& failure) {
-            return std::string(row->name) + ": " + failure.what();
+        std::string failure = lift.Write(context);
+        if (failure.empty()) {
+            try {
+                WriteSetting(*row, value);
+            } catch (const std::exception& e) {
+                failure = std::string(row->name) + ": " + e.what();
+            }
         }
-        return std::string();
+        if (!failure.empty()) lift.PutBackFiles(context);
+        else context.putBackFiles = lift.PutBackLater(context);
+        return failure;
     });
 }
 

@@ -53,6 +53,7 @@ constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
 std::vector<std::string> SplitKeyPath(const std::string& path);
 
 class SystemParameters;
+class GroupPolicyFiles;
 
 class RegistryStore {
 public:
@@ -105,6 +106,16 @@ public:
     // user32 on the registry of a running Windows, otherwise the values it
     // would store, kept in this store.
     virtual std::unique_ptr<SystemParameters> OpenSystemParameters();
+    // The files of the local Group Policy object of the Windows this
+    // registry belongs to (registry/group_policy_files.h), or null when it
+    // has none that can be reached: the running Windows' own on advapi32,
+    // the volume's offline, whatever a test attaches in memory.
+    virtual GroupPolicyFiles* LocalGroupPolicy() { return localGroupPolicy_; }
+    // Attaches the files (not owned) for LocalGroupPolicy to give.
+    void AttachLocalGroupPolicy(GroupPolicyFiles* files) { localGroupPolicy_ = files; }
+
+private:
+    GroupPolicyFiles* localGroupPolicy_ = nullptr;
 };
 
 // Passes every call on to another store, unchanged: the base of a store
@@ -149,6 +160,10 @@ public:
     }
     RegResult CloseKey(KeyHandle key) override { return inner_.CloseKey(key); }
     std::unique_ptr<SystemParameters> OpenSystemParameters() override;
+    GroupPolicyFiles* LocalGroupPolicy() override {
+        GroupPolicyFiles* own = RegistryStore::LocalGroupPolicy();
+        return own ? own : inner_.LocalGroupPolicy();
+    }
 
 protected:
     RegistryStore& inner_;

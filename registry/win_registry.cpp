@@ -1,5 +1,8 @@
 #include "registry/win_registry.h"
 
+#include "core/text.h"
+#include "registry/group_policy_files.h"
+
 #include <windows.h>
 
 #include <string>
@@ -110,5 +113,26 @@ RegResult WinRegistryStore::EnumValue(KeyHandle key, std::uint32_t index, char* 
 }
 
 RegResult WinRegistryStore::CloseKey(KeyHandle key) { return RegCloseKey(Base(key)); }
+
+GroupPolicyFiles* WinRegistryStore::LocalGroupPolicy() {
+    if (GroupPolicyFiles* attached = RegistryStore::LocalGroupPolicy()) return attached;
+    // System32 of the running Windows: a 32-bit process on 64-bit Windows
+    // sees SysWOW64 by that name, and reaches the real one as Sysnative
+    // (which exists for it alone).
+    static PathGroupPolicyFiles* files = []() -> PathGroupPolicyFiles* {
+        wchar_t buffer[MAX_PATH];
+        UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            const std::wstring native = std::wstring(buffer, length) + L"\\Sysnative";
+            const DWORD attributes = GetFileAttributesW(native.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return new PathGroupPolicyFiles(WideToUtf8(native) + "\\GroupPolicy");
+        }
+        length = GetSystemDirectoryW(buffer, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return nullptr;
+        return new PathGroupPolicyFiles(WideToUtf8(std::wstring(buffer, length)) + "\\GroupPolicy");
+    }();
+    return files;
+}
 
 }  // namespace kestro

@@ -28,6 +28,9 @@ public:
     RegResult CloseKey(KeyHandle key) override;
     // user32's SystemParametersInfoW: applied at once, stored by Windows.
     std::unique_ptr<SystemParameters> OpenSystemParameters() override;
+    // %SystemRoot%\System32\GroupPolicy of the running Windows, unless a
+    // test attached other files.
+    GroupPolicyFiles* LocalGroupPolicy() override;
 };
 
 }  // namespace kestro

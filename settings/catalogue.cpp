@@ -56,6 +56,36 @@ constexpr Setting NamesFile(Setting row) {
     return row;
 }
 
+// Where Windows reads a shell restriction from. Explorer and the shell's
+// dialogs ask SHRestricted, which reads each restriction's value under
+// HKEY_LOCAL_MACHINE\<key> first and under HKEY_CURRENT_USER\<key> only
+// where the machine has none:
+// - ReactOS's API test modules/rostests/apitests/shlwapi/SHGetRestriction.c,
+//   written to pass on Windows, sets Policies\Explorer\NoRun in both and
+//   expects the machine's whenever it is there (user 0 with machine 1 gives
+//   1; user 1 with machine 0 gives 0);
+// - ReactOS's dll/win32/shell32/wine/PolicyData.h, the table of SHRestricted
+//   (after Microsoft's RESTRICTIONS list and Geoff Chappell's study of
+//   shell32), names every row marked here: the Explorer values, the
+//   Uninstall key's NoAddRemovePrograms (REST_ARP_NOARP), the System key's
+//   NoDispCPL, NoDispBackgroundPage, NoDispScrSavPage and
+//   NoDispAppearancePage (REST_NODISPLAYCPL ...), and MaxRecentDocs.
+// Task Manager and the registry editor read DisableTaskMgr and
+// DisableRegistryTools themselves, not through SHRestricted. No public
+// source we could check states their order; lock-out tools and malware
+// write both copies (HKEY_LOCAL_MACHINE's as well as the user's), so a
+// rescue that showed or lifted only the user's would leave a lock it
+// cannot see. They are read machine first like the rest, the cautious
+// reading for showing and lifting a lock.
+// Group Policy (Microsoft's "Group Policy History Stored in Registry",
+// KB 201453, and the Registry.pol format) writes either copy again from its
+// User and Machine Registry.pol at every logon and refresh: a value in one
+// of them is in force on that side.
+constexpr Setting MachineFirst(Setting row) {
+    row.sources = SourceOrder::MachineThenUser;
+    return row;
+}
+
 constexpr Setting TakesEffect(Setting row, Effect effect) {
     row.effect = effect;
     return row;
@@ -70,35 +100,38 @@ constexpr Setting Other(const char* control, const char* handler, const char* wr
 
 }  // namespace
 
+// Rows outside the Policies keys (the desktop, the services, the Recycle
+// Bin's class, the search history) keep their one source: nothing else
+// reads those values in their stead.
 // clang-format off
 constexpr Setting kCatalogue[kSettingCount] = {
-    Named(Other("bbSetNumRemDocuments", "bbSetNumRemDocumentsClick", "SetMaxRecentDocs", HKCU, kExplorerPolicies,
-                "MaxRecentDocs", kHkcuDword, ReadRule::IntoCount),
-          "MaxRecentDocs", Effect::NextLogon, "lbNumRemDocuments"),
+    MachineFirst(Named(Other("bbSetNumRemDocuments", "bbSetNumRemDocumentsClick", "SetMaxRecentDocs", HKCU, kExplorerPolicies,
+                             "MaxRecentDocs", kHkcuDword, ReadRule::IntoCount),
+                       "MaxRecentDocs", Effect::NextLogon, "lbNumRemDocuments")),
 
-    Plain("sbDelLANConnection", "sbDelLANConnectionClick", "SetNoNetworkConnections", kExplorerPolicies, "NoNetworkConnections"),
-    Plain("sbDelChangeUser", "sbDelChangeUserClick", "SetStartmenuLogoff", kExplorerPolicies, "StartmenuLogoff"),
-    Plain("sbDelFavorites", "sbDelFavoritesClick", "SetNoFavoritesMenu", kExplorerPolicies, "NoFavoritesMenu"),
-    Plain("sbDelDocuments", "sbDelDocumentsClick", "SetNoRecentDocsMenu", kExplorerPolicies, "NoRecentDocsMenu"),
-    Plain("sbClearResentWhenShoutDownSystem", "sbClearResentWhenShoutDownSystemClick", "SetClearRecentDocsOnExit", kExplorerPolicies, "ClearRecentDocsOnExit"),
-    Plain("sbNotRecent", "sbNotRecentClick", "SetNoRecentDocsHistory", kExplorerPolicies, "NoRecentDocsHistory"),
-    Plain("sbDelMyPictures", "sbDelMyPicturesClick", "SetNoSMMyPictures", kExplorerPolicies, "NoSMMyPictures"),
-    Plain("sbDelTaskBar", "sbDelTaskBarClick", "SetNoSetTaskbar", kExplorerPolicies, "NoSetTaskbar"),
-    Plain("sbBanSetupPrinters", "sbBanSetupPrintersClick", "SetNoAddPrinter", kExplorerPolicies, "NoAddPrinter"),
-    Plain("sbDelFind", "sbDelFindClick", "SetNoFind", kExplorerPolicies, "NoFind"),
-    Plain("sbDelHelp", "sbDelHelpClick", "SetNoSMHelp", kExplorerPolicies, "NoSMHelp"),
-    Plain("sbDelDoing", "sbDelDoingClick", "SetNoRun", kExplorerPolicies, "NoRun"),
-    Plain("sbDelAllProgramm", "sbDelAllProgrammClick", "SetNoStartMenuMorePrograms", kExplorerPolicies, "NoStartMenuMorePrograms"),
-    Plain("sbDelPubmenuInStart", "sbDelPubmenuInStartClick", "SetNoChangeStartMenu", kExplorerPolicies, "NoChangeStartMenu"),
+    MachineFirst(Plain("sbDelLANConnection", "sbDelLANConnectionClick", "SetNoNetworkConnections", kExplorerPolicies, "NoNetworkConnections")),
+    MachineFirst(Plain("sbDelChangeUser", "sbDelChangeUserClick", "SetStartmenuLogoff", kExplorerPolicies, "StartmenuLogoff")),
+    MachineFirst(Plain("sbDelFavorites", "sbDelFavoritesClick", "SetNoFavoritesMenu", kExplorerPolicies, "NoFavoritesMenu")),
+    MachineFirst(Plain("sbDelDocuments", "sbDelDocumentsClick", "SetNoRecentDocsMenu", kExplorerPolicies, "NoRecentDocsMenu")),
+    MachineFirst(Plain("sbClearResentWhenShoutDownSystem", "sbClearResentWhenShoutDownSystemClick", "SetClearRecentDocsOnExit", kExplorerPolicies, "ClearRecentDocsOnExit")),
+    MachineFirst(Plain("sbNotRecent", "sbNotRecentClick", "SetNoRecentDocsHistory", kExplorerPolicies, "NoRecentDocsHistory")),
+    MachineFirst(Plain("sbDelMyPictures", "sbDelMyPicturesClick", "SetNoSMMyPictures", kExplorerPolicies, "NoSMMyPictures")),
+    MachineFirst(Plain("sbDelTaskBar", "sbDelTaskBarClick", "SetNoSetTaskbar", kExplorerPolicies, "NoSetTaskbar")),
+    MachineFirst(Plain("sbBanSetupPrinters", "sbBanSetupPrintersClick", "SetNoAddPrinter", kExplorerPolicies, "NoAddPrinter")),
+    MachineFirst(Plain("sbDelFind", "sbDelFindClick", "SetNoFind", kExplorerPolicies, "NoFind")),
+    MachineFirst(Plain("sbDelHelp", "sbDelHelpClick", "SetNoSMHelp", kExplorerPolicies, "NoSMHelp")),
+    MachineFirst(Plain("sbDelDoing", "sbDelDoingClick", "SetNoRun", kExplorerPolicies, "NoRun")),
+    MachineFirst(Plain("sbDelAllProgramm", "sbDelAllProgrammClick", "SetNoStartMenuMorePrograms", kExplorerPolicies, "NoStartMenuMorePrograms")),
+    MachineFirst(Plain("sbDelPubmenuInStart", "sbDelPubmenuInStartClick", "SetNoChangeStartMenu", kExplorerPolicies, "NoChangeStartMenu")),
     Plain("sbPrintVerWindows", "sbPrintVerWindowsClick", "SetPaintDesktopVersion", kDesktop, "PaintDesktopVersion"),
-    TakesEffect(Plain("sbBanInstallUninstallSoft", "sbBanInstallUninstallSoftClick", "SetNoAddRemovePrograms", kUninstallPolicies, "NoAddRemovePrograms"), Effect::ProgramStart),
-    TakesEffect(Plain("sbBanMonitor", "sbBanMonitorClick", "SetNoDispCPL", kSystemPolicies, "NoDispCPL"), Effect::ProgramStart),
-    TakesEffect(Plain("sbBanTheams", "sbBanTheamsClick", "SetNoThemesTab", kExplorerPolicies, "NoThemesTab"), Effect::ProgramStart),
-    TakesEffect(Plain("sbBanFon", "sbBanFonClick", "SetNoDispBackgroundPage", kSystemPolicies, "NoDispBackgroundPage"), Effect::ProgramStart),
-    TakesEffect(Plain("sbBanZastavka", "sbBanZastavkaClick", "SetNoDispScrSavPage", kSystemPolicies, "NoDispScrSavPage"), Effect::ProgramStart),
-    TakesEffect(Plain("sbBanOformlenie", "sbBanOformlenieClick", "SetNoDispAppearancePage", kSystemPolicies, "NoDispAppearancePage"), Effect::ProgramStart),
-    TakesEffect(Plain("sbDelTaskMGR", "sbDelTaskMGRClick", "SetDisableTaskMgr", kSystemPolicies, "DisableTaskMgr"), Effect::ProgramStart),
-    TakesEffect(Plain("sbBanRegEdit", "sbBanRegEditClick", "SetDisableRegistryTools", kSystemPolicies, "DisableRegistryTools"), Effect::ProgramStart),
+    MachineFirst(TakesEffect(Plain("sbBanInstallUninstallSoft", "sbBanInstallUninstallSoftClick", "SetNoAddRemovePrograms", kUninstallPolicies, "NoAddRemovePrograms"), Effect::ProgramStart)),
+    MachineFirst(TakesEffect(Plain("sbBanMonitor", "sbBanMonitorClick", "SetNoDispCPL", kSystemPolicies, "NoDispCPL"), Effect::ProgramStart)),
+    MachineFirst(TakesEffect(Plain("sbBanTheams", "sbBanTheamsClick", "SetNoThemesTab", kExplorerPolicies, "NoThemesTab"), Effect::ProgramStart)),
+    MachineFirst(TakesEffect(Plain("sbBanFon", "sbBanFonClick", "SetNoDispBackgroundPage", kSystemPolicies, "NoDispBackgroundPage"), Effect::ProgramStart)),
+    MachineFirst(TakesEffect(Plain("sbBanZastavka", "sbBanZastavkaClick", "SetNoDispScrSavPage", kSystemPolicies, "NoDispScrSavPage"), Effect::ProgramStart)),
+    MachineFirst(TakesEffect(Plain("sbBanOformlenie", "sbBanOformlenieClick", "SetNoDispAppearancePage", kSystemPolicies, "NoDispAppearancePage"), Effect::ProgramStart)),
+    MachineFirst(TakesEffect(Plain("sbDelTaskMGR", "sbDelTaskMGRClick", "SetDisableTaskMgr", kSystemPolicies, "DisableTaskMgr"), Effect::ProgramStart)),
+    MachineFirst(TakesEffect(Plain("sbBanRegEdit", "sbBanRegEditClick", "SetDisableRegistryTools", kSystemPolicies, "DisableRegistryTools"), Effect::ProgramStart)),
 
     // Down turns autorun off: the stored value is the opposite of the state.
     {"sbDelAutorunCDROM", "sbDelAutorunCDROMClick", "SetCdromAutoRun", HKLM,

@@ -47,6 +47,14 @@ enum class Effect {
     AtOnceWhenRunning,  // at once on a running Windows; at the next logon when written to its files
 };
 
+// Where Windows reads a setting from, in its order (settings/catalogue.cpp
+// gives the public source of each row's).
+enum class SourceOrder {
+    Own,              // the row's own value, and nothing else
+    MachineThenUser,  // the same value under HKEY_LOCAL_MACHINE when it is there, else the user's;
+                      // Group Policy's Registry.pol files write either copy again at every refresh
+};
+
 struct Setting {
     const char* control;   // main-window control whose click stores it
     const char* handler;   // the control's click handler
@@ -71,10 +79,14 @@ struct Setting {
     // A text that names a file (the wallpaper): it must name an existing
     // file of the Windows it is written to, and is stored as a full path.
     bool namesFile = false;
+    // Where Windows reads it from besides the row's own value.
+    SourceOrder sources = SourceOrder::Own;
 
     // Keys outside HKEY_CURRENT_USER belong to the machine and need an
     // administrator.
     bool IsMachineWide() const { return root != kHkeyCurrentUser; }
+    // Windows reads a copy of it under HKEY_LOCAL_MACHINE first.
+    bool HasMachineCopy() const { return sources == SourceOrder::MachineThenUser; }
     const char* CaptionControl() const { return captionControl ? captionControl : control; }
     // Settings that hold a value rather than an action.
     bool HasState() const { return shape != WriteShape::RemoveSubkey; }

@@ -1,0 +1,107 @@
+#include "registry/group_policy_files.h"
+
+#include "core/files.h"
+
+#include <cstdio>
+
+namespace kestro {
+
+namespace {
+
+std::size_t Index(GroupPolicyFiles::File file) { return static_cast<std::size_t>(file); }
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+}  // namespace
+
+const char* GroupPolicyFiles::RelativePath(File file) {
+    switch (file) {
+        case File::UserPolicy: return "User/Registry.pol";
+        case File::MachinePolicy: return "Machine/Registry.pol";
+        case File::GptIni: return "gpt.ini";
+    }
+    return "";
+}
+
+std::string GroupPolicyFiles::WindowsName(File file) {
+    std::string name = std::string("%SystemRoot%\\System32\\GroupPolicy\\") + RelativePath(file);
+    for (char& c : name)
+        if (c == '/') c = '\\';
+    return name;
+}
+
+std::string PathGroupPolicyFiles::PathOf(File file) const {
+    std::string path = folder_ + kSeparator + RelativePath(file);
+    for (char& c : path)
+        if (c == '/' || c == '\\') c = kSeparator;
+    return path;
+}
+
+GroupPolicyFiles::Read PathGroupPolicyFiles::ReadFile(File file, std::size_t limit, std::vector<std::uint8_t>* bytes,
+                                                      std::string* error) {
+    const std::string path = PathOf(file);
+    if (!PathExists(path)) return Read::Absent;
+    std::string content;
+    if (!ReadWholeFile(path, limit, &content, error)) return Read::Failed;
+    bytes->assign(content.begin(), content.end());
+    return Read::Ok;
+}
+
+bool PathGroupPolicyFiles::WriteFile(File file, const std::vector<std::uint8_t>& bytes, std::string* error) {
+    // The side's folder may not exist yet when only the other side had a file.
+    MakeFolder(folder_);
+    if (file != File::GptIni) MakeFolder(folder_ + kSeparator + (file == File::UserPolicy ? "User" : "Machine"));
+    return WriteFileAtomically(PathOf(file), std::string(bytes.begin(), bytes.end()), error);
+}
+
+bool PathGroupPolicyFiles::RemoveFile(File file, std::string* error) {
+    const std::string path = PathOf(file);
+    if (!PathExists(path)) return true;
+    if (std::remove(path.c_str()) == 0) return true;
+    *error = "cannot delete " + path;
+    return false;
+}
+
+GroupPolicyFiles::Read MemoryGroupPolicyFiles::ReadFile(File file, std::size_t limit, std::vector<std::uint8_t>* out,
+                                                        std::string* error) {
+    const std::size_t i = Index(file);
+    if (failReads[i]) {
+        *error = "access denied";
+        return Read::Failed;
+    }
+    if (!present[i]) return Read::Absent;
+    if (bytes[i].size() > limit) {
+        *error = "the file is larger than " + std::to_string(limit) + " bytes";
+        return Read::Failed;
+    }
+    *out = bytes[i];
+    return Read::Ok;
+}
+
+bool MemoryGroupPolicyFiles::WriteFile(File file, const std::vector<std::uint8_t>& data, std::string* error) {
+    const std::size_t i = Index(file);
+    if (failWrites[i]) {
+        *error = "access denied";
+        return false;
+    }
+    present[i] = true;
+    bytes[i] = data;
+    return true;
+}
+
+bool MemoryGroupPolicyFiles::RemoveFile(File file, std::string* error) {
+    const std::size_t i = Index(file);
+    if (failWrites[i]) {
+        *error = "access denied";
+        return false;
+    }
+    present[i] = false;
+    bytes[i].clear();
+    return true;
+}
+
+}  // namespace kestro

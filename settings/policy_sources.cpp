@@ -1,0 +1,236 @@
+#include "settings/policy_sources.h"
+
+#include "core/bytes.h"
+#include "core/text.h"
+#include "formats/layout.h"
+#include "formats/policy_file.h"
+#include "formats/values.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kestro {
+
+namespace {
+
+constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
+
+// The machine's copy: absent when a key on the way or the value is, a note
+// when it cannot be read or is not a REG_DWORD (SHRestricted reads no other).
+PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, std::vector<std::string>* notes) {
+    PolicyPlaces::Place place;
+    const std::string where = std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0];
+    KeyHandle key = 0;
+    const RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kReadAccess, &key);
+    if (rc == kErrorFileNotFound) return place;
+    if (rc != kErrorSuccess) {
+        notes->push_back(where + " cannot be read (error " + std::to_string(rc) + ")");
+        return place;
+    }
+    UniqueKey owned(store, key);
+    std::uint32_t type = 0;
+    std::uint8_t data[4] = {};
+    std::uint32_t size = sizeof data;
+    const RegResult query = store.QueryValue(key, row.valueNames[0], &type, data, &size);
+    if (query == kErrorFileNotFound) return place;
+    if (query != kErrorSuccess || type != kRegDword || size != 4) {
+        notes->push_back(where + (query == kErrorSuccess || query == kErrorMoreData ? " is not a REG_DWORD; passed over"
+                                                                                    : " cannot be read"));
+        return place;
+    }
+    place.present = true;
+    place.value = static_cast<std::int32_t>(LoadLe32(data));
+    return place;
+}
+
+// The last entry of the file for the row's value (Group Policy applies them
+// in order, so the last one stays).
+PolicyPlaces::Place FromFile(const LocalPolicyFile& file, const Setting& row, std::vector<std::string>* notes) {
+    PolicyPlaces::Place place;
+    for (std::size_t i : EntriesFor(file, row)) {
+        const RegValue& entry = file.entries[i];
+        if (entry.type != kRegDword || entry.data.size() != 4) {
+            notes->push_back(GroupPolicyFiles::WindowsName(file.file) + ": " + row.valueNames[0] +
+                             " is not a REG_DWORD; passed over");
+            continue;
+        }
+        place.present = true;
+        place.value = static_cast<std::int32_t>(LoadLe32(entry.data.data()));
+    }
+    return place;
+}
+
+LocalPolicyFile ReadOne(GroupPolicyFiles& files, GroupPolicyFiles::File which) {
+    LocalPolicyFile file;
+    file.file = which;
+    std::string error;
+    file.read = files.ReadFile(which, layout::kMaxFileBytes, &file.bytes, &error);
+    if (file.read == GroupPolicyFiles::Read::Failed) {
+        file.error = GroupPolicyFiles::WindowsName(which) + " cannot be read: " + error;
+        return file;
+    }
+    if (file.read == GroupPolicyFiles::Read::Absent) return file;
+    try {
+        file.entries = ReadPolicyFile(file.bytes, which == GroupPolicyFiles::File::MachinePolicy ? PolicyScope::Machine
+                                                                                                 : PolicyScope::User,
+                                      &file.offsets);
+        file.valid = true;
+    } catch (const FormatError& e) {
+        file.error = GroupPolicyFiles::WindowsName(which) + " is not a valid Registry.pol: " + e.what();
+        file.entries.clear();
+        file.offsets.clear();
+    }
+    return file;
+}
+
+}  // namespace
+
+std::string SourceNames(unsigned sources) {
+    static const std::pair<unsigned, const char*> kNames[] = {
+        {kSourceUser, "user"}, {kSourceMachine, "machine"}, {kSourceLocalGpo, "local-gpo"}, {kSourceDomain, "domain"}};
+    std::string names;
+    for (const auto& name : kNames)
+        if (sources & name.first) names += (names.empty() ? "" : "+") + std::string(name.second);
+    return names;
+}
+
+LocalGroupPolicy LocalGroupPolicy::Read(RegistryStore& store) {
+    LocalGroupPolicy gpo;
+    gpo.user.file = GroupPolicyFiles::File::UserPolicy;
+    gpo.machine.file = GroupPolicyFiles::File::MachinePolicy;
+    GroupPolicyFiles* files = store.LocalGroupPolicy();
+    if (!files) return gpo;
+    gpo.reachable = true;
+    gpo.user = ReadOne(*files, GroupPolicyFiles::File::UserPolicy);
+    gpo.machine = ReadOne(*files, GroupPolicyFiles::File::MachinePolicy);
+    return gpo;
+}
+
+std::vector<std::string> LocalGroupPolicy::Problems() const {
+    std::vector<std::string> problems;
+    for (const LocalPolicyFile* file : {&user, &machine})
+        if (!file->error.empty()) problems.push_back(file->error);
+    return problems;
+}
+
+std::vector<std::size_t> EntriesFor(const LocalPolicyFile& file, const Setting& row) {
+    std::vector<std::size_t> found;
+    if (!file.valid) return found;
+    for (std::size_t i = 0; i < file.entries.size(); ++i) {
+        const RegValue& entry = file.entries[i];
+        if (SameAsciiNoCase(entry.keyPath, row.keyPath) && SameAsciiNoCase(entry.name, row.valueNames[0]))
+            found.push_back(i);
+    }
+    return found;
+}
+
+PolicyPlaces ReadPolicyPlaces(RegistryStore& store, const Setting& row, const LocalGroupPolicy& gpo) {
+    PolicyPlaces places;
+    if (!row.HasMachineCopy()) return places;
+    places.machineValue = ReadMachineValue(store, row, &places.notes);
+    places.machineEntry = FromFile(gpo.machine, row, &places.notes);
+    places.userEntry = FromFile(gpo.user, row, &places.notes);
+    return places;
+}
+
+bool PolicyPlaces::Decides(std::int32_t* value, unsigned* sources) const {
+    // Group Policy writes its entry over the copy at the next refresh: the
+    // file's value is the one that lasts.
+    if (machineEntry.present || machineValue.present) {
+        *value = machineEntry.present ? machineEntry.value : machineValue.value;
+        *sources = 0;
+        if (machineEntry.present) *sources |= kSourceLocalGpo;
+        if (machineValue.present && machineValue.value == *value) *sources |= kSourceMachine;
+        return true;
+    }
+    if (userEntry.present) {
+        *value = userEntry.value;
+        *sources = kSourceLocalGpo;
+        return true;
+    }
+    return false;
+}
+
+void EffectiveNumber(const Setting&, std::int32_t own, bool ownPresent, const PolicyPlaces& places,
+                     std::int32_t* value, unsigned* sources) {
+    if (!places.Decides(value, sources)) {
+        *value = own;
+        *sources = kSourceUser;
+        return;
+    }
+    if (ownPresent && own == *value) *sources |= kSourceUser;
+}
+
+std::vector<std::uint8_t> WithoutEntries(const LocalPolicyFile& file, const std::vector<std::size_t>& remove) {
+    std::vector<std::uint8_t> out(file.bytes.begin(), file.bytes.begin() + static_cast<std::ptrdiff_t>(
+                                                                               file.offsets.empty() ? file.bytes.size()
+                                                                                                    : file.offsets[0]));
+    for (std::size_t i = 0; i < file.offsets.size(); ++i) {
+        if (std::find(remove.begin(), remove.end(), i) != remove.end()) continue;
+        const std::size_t end = i + 1 < file.offsets.size() ? file.offsets[i + 1] : file.bytes.size();
+        out.insert(out.end(), file.bytes.begin() + static_cast<std::ptrdiff_t>(file.offsets[i]),
+                   file.bytes.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    return out;
+}
+
+bool RaiseGptVersion(const std::vector<std::uint8_t>& gptIni, bool machineSide, std::vector<std::uint8_t>* raised) {
+    std::string text(gptIni.begin(), gptIni.end());
+    // A UTF-16 file, or one with a zero byte, is not the INI text Windows writes here.
+    if (text.find('\0') != std::string::npos) return false;
+    const auto bump = [machineSide](std::uint32_t version) {
+        std::uint32_t user = version >> 16, machine = version & 0xFFFFu;
+        if (machineSide) machine = (machine + 1) & 0xFFFFu;
+        else user = (user + 1) & 0xFFFFu;
+        return user << 16 | machine;
+    };
+    const std::string newline = text.find("\r\n") != std::string::npos || text.empty() ? "\r\n" : "\n";
+    // Find Version= at the start of a line in [General].
+    bool inGeneral = false;
+    std::size_t pos = 0;
+    std::size_t generalEnd = std::string::npos;
+    while (pos <= text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::size_t first = line.find_first_not_of(" \t");
+        const std::string trimmed = first == std::string::npos ? std::string() : line.substr(first);
+        if (!trimmed.empty() && trimmed[0] == '[') {
+            if (inGeneral && generalEnd == std::string::npos) generalEnd = pos;
+            inGeneral = SameAsciiNoCase(trimmed.substr(0, trimmed.find(']') + 1), "[General]");
+        } else if (inGeneral && trimmed.size() >= 8 && SameAsciiNoCase(trimmed.substr(0, 7), "Version") &&
+                   trimmed.find('=') != std::string::npos &&
+                   trimmed.substr(7, trimmed.find('=') - 7).find_first_not_of(" \t") == std::string::npos) {
+            std::string number = trimmed.substr(trimmed.find('=') + 1);
+            number.erase(0, number.find_first_not_of(" \t"));
+            number.erase(number.find_last_not_of(" \t") + 1);
+            if (number.empty() || number.size() > 10 ||
+                !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return false;
+            const unsigned long long old = std::stoull(number);
+            if (old > 0xFFFFFFFFull) return false;
+            // Only the digits change: the spacing around them stays.
+            const std::size_t valueAt = pos + line.find(number, line.find('=') + 1);
+            text.replace(valueAt, number.size(), std::to_string(bump(static_cast<std::uint32_t>(old))));
+            raised->assign(text.begin(), text.end());
+            return true;
+        }
+        if (end == text.size()) break;
+        pos = end + 1;
+    }
+    const std::string line = "Version=" + std::to_string(bump(0)) + newline;
+    if (inGeneral && generalEnd == std::string::npos) {
+        if (!text.empty() && text.back() != '\n') text += newline;
+        text += line;
+    } else if (generalEnd != std::string::npos) {
+        text.insert(generalEnd, line);
+    } else {
+        if (!text.empty() && text.back() != '\n') text += newline;
+        text += "[General]" + newline + line;
+    }
+    raised->assign(text.begin(), text.end());
+    return true;
+}
+
+}  // namespace kestro

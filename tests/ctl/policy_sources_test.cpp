@@ -1,0 +1,298 @@
+// Where Windows takes a setting from besides the user's own value (the
+// machine's copy, the local Group Policy object's Registry.pol files):
+// what get and list show, and what set lifts, live on the in-memory store
+// and offline on the hive files and the volume's GroupPolicy folder.
+#include "ctl/commands.h"
+#include "ctl/offline_store.h"
+#include "formats/policy_file.h"
+#include "registry/group_policy_files.h"
+#include "registry/memory_registry.h"
+#include "settings/catalogue.h"
+#include "settings/policy_sources.h"
+#include "tests/ctl/ctl_fakes.h"
+#include "tests/platform/offline_windows_fixture.h"
+#include "tests/support/windows_volume.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestro::test {
+namespace {
+
+constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+constexpr const char* kSystem = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+
+std::vector<std::uint8_t> Dword(std::uint32_t n) {
+    return {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
+            static_cast<std::uint8_t>(n >> 24)};
+}
+
+RegValue PolicyDword(KeyHandle root, const std::string& path, const std::string& name, std::uint32_t n) {
+    return RegValue{root, path, name, kRegDword, Dword(n)};
+}
+
+std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// ---- The catalogue's data ----
+
+TEST(PolicySourcesCatalogue, ShellRestrictionsAreReadMachineFirstAndOtherSettingsKeepTheirOneSource) {
+    for (const char* name : {"NoRun", "NoFind", "NoSMHelp", "MaxRecentDocs", "NoAddRemovePrograms", "NoDispCPL",
+                             "NoDispBackgroundPage", "NoThemesTab", "DisableTaskMgr", "DisableRegistryTools"}) {
+        const Setting* row = FindSettingByName(name);
+        ASSERT_NE(nullptr, row) << name;
+        EXPECT_TRUE(row->HasMachineCopy()) << name;
+    }
+    for (const char* name : {"PaintDesktopVersion", "FontSmoothing", "CdromOff", "UsbStorageOff", "Wallpaper",
+                             "RecycleBinName", "CdAutorunOff", "SearchHistory"})
+        EXPECT_FALSE(FindSettingByName(name)->HasMachineCopy()) << name;
+    // Exactly the rows under the Policies keys have a machine copy.
+    for (const Setting& row : kCatalogue) {
+        const bool policies = std::string(row.keyPath).find("CurrentVersion\\Policies\\") != std::string::npos;
+        EXPECT_EQ(policies, row.HasMachineCopy()) << row.name;
+    }
+}
+
+TEST(PolicySourcesCatalogue, SourceNamesJoinInOneOrder) {
+    EXPECT_EQ("user", SourceNames(kSourceUser));
+    EXPECT_EQ("machine", SourceNames(kSourceMachine));
+    EXPECT_EQ("user+machine+local-gpo", SourceNames(kSourceLocalGpo | kSourceUser | kSourceMachine));
+    EXPECT_EQ("local-gpo+domain", SourceNames(kSourceDomain | kSourceLocalGpo));
+}
+
+// ---- gpt.ini and the rewritten Registry.pol ----
+
+TEST(GptVersion, TheUserSideCountsInTheHigh16BitsAndTheMachinesInTheLow) {
+    std::vector<std::uint8_t> out;
+    ASSERT_TRUE(RaiseGptVersion(Bytes("[General]\r\nVersion=65538\r\n"), false, &out));
+    EXPECT_EQ("[General]\r\nVersion=131074\r\n", Text(out));
+    ASSERT_TRUE(RaiseGptVersion(Bytes("[General]\r\nVersion=65538\r\n"), true, &out));
+    EXPECT_EQ("[General]\r\nVersion=65539\r\n", Text(out));
+    // Each half wraps on its own: the other side's count never changes.
+    ASSERT_TRUE(RaiseGptVersion(Bytes("[General]\r\nVersion=4294967295\r\n"), true, &out));
+    EXPECT_EQ("[General]\r\nVersion=4294901760\r\n", Text(out));
+    // Other lines and sections stay; a version in another section is not ours.
+    ASSERT_TRUE(RaiseGptVersion(Bytes("[Other]\r\nVersion=7\r\n[General]\r\ngPCMachineExtensionNames=[{x}]\r\n"
+                                      "version = 3\r\n"),
+                                true, &out));
+    EXPECT_EQ("[Other]\r\nVersion=7\r\n[General]\r\ngPCMachineExtensionNames=[{x}]\r\nversion = 4\r\n", Text(out));
+    // Missing: made.
+    ASSERT_TRUE(RaiseGptVersion({}, false, &out));
+    EXPECT_EQ("[General]\r\nVersion=65536\r\n", Text(out));
+    ASSERT_TRUE(RaiseGptVersion(Bytes("[General]\nDisplayName=x\n[Next]\n"), true, &out));
+    EXPECT_EQ("[General]\nDisplayName=x\nVersion=1\n[Next]\n", Text(out));
+    // Not a number, or UTF-16: refused.
+    EXPECT_FALSE(RaiseGptVersion(Bytes("[General]\r\nVersion=12a\r\n"), true, &out));
+    EXPECT_FALSE(RaiseGptVersion(Bytes("[General]\r\nVersion=99999999999\r\n"), true, &out));
+    EXPECT_FALSE(RaiseGptVersion({0xFF, 0xFE, '[', 0}, true, &out));
+}
+
+TEST(RegistryPolRewrite, OnlyTheEntriesTakenOutChangeEveryOtherByteStays) {
+    const PolicyFiles files = WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 1),
+                                                PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1),
+                                                PolicyDword(kHkeyCurrentUser, kSystem, "DisableTaskMgr", 1)});
+    LocalPolicyFile file;
+    file.bytes = files.user;
+    file.entries = ReadPolicyFile(file.bytes, PolicyScope::User, &file.offsets);
+    file.valid = true;
+    const std::vector<std::size_t> noRun = EntriesFor(file, *FindSettingByName("NoRun"));
+    ASSERT_EQ(1u, noRun.size());
+    const std::vector<std::uint8_t> out = WithoutEntries(file, noRun);
+    const std::vector<RegValue> left = ReadPolicyFile(out, PolicyScope::User);
+    ASSERT_EQ(2u, left.size());
+    // The file without that entry is the original with the entry's bytes cut.
+    const std::size_t from = file.offsets[noRun[0]], to = file.offsets[noRun[0] + 1];
+    std::vector<std::uint8_t> expected(file.bytes.begin(), file.bytes.begin() + from);
+    expected.insert(expected.end(), file.bytes.begin() + to, file.bytes.end());
+    EXPECT_EQ(expected, out);
+    // Every entry out leaves the header alone.
+    EXPECT_EQ(8u, WithoutEntries(file, {0, 1, 2}).size());
+}
+
+// ---- Live, on the in-memory store ----
+
+class LivePolicySources : public ::testing::Test {
+protected:
+    void SetUp() override { store_.AttachLocalGroupPolicy(&files_); }
+    void TearDown() override { EXPECT_EQ(0, store_.OpenHandleCount()); }
+
+    int Run(std::vector<std::string> arguments) {
+        console_ = CapturingConsole();
+        FixedStore provider(store_);
+        return RunKestroctl(arguments, provider, console_);
+    }
+    std::int64_t Value(KeyHandle root, const char* path, const char* name) const {
+        MemoryRegistryStore::Value value;
+        if (!store_.GetValue(root, path, name, &value)) return -1;
+        return value.data.size() == 4 ? value.data[0] | value.data[1] << 8 : -2;
+    }
+    void PutDword(KeyHandle root, const char* path, const char* name, std::uint32_t n) {
+        store_.PutValue(root, path, name, kRegDword, Dword(n));
+    }
+    void PutPolicy(GroupPolicyFiles::File file, const std::vector<RegValue>& values) {
+        const PolicyFiles made = WritePolicyFiles(values);
+        const std::size_t i = static_cast<std::size_t>(file);
+        files_.present[i] = true;
+        files_.bytes[i] = file == GroupPolicyFiles::File::UserPolicy ? made.user : made.machine;
+    }
+    std::vector<std::uint8_t>& FileBytes(GroupPolicyFiles::File file) { return files_.bytes[static_cast<std::size_t>(file)]; }
+
+    MemoryRegistryStore store_;
+    MemoryGroupPolicyFiles files_;
+    CapturingConsole console_;
+};
+
+TEST_F(LivePolicySources, TheMachinesCopyIsWhatGetAndListShowAndSetLiftsIt) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutDword(kHkeyCurrentUser, kExplorer, "NoRun", 0);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"list", "--json"}));
+    for (const auto& item : nlohmann::json::parse(console_.json)) {
+        if (item["name"] == "NoRun") {
+            EXPECT_EQ("on", item["value"]);
+            EXPECT_EQ("machine", item["source"]);
+        }
+        if (item["name"] == "NoFind") EXPECT_EQ("user", item["source"]);
+        if (item["name"] == "UsbStorageOff") EXPECT_EQ("machine", item["source"]);
+    }
+    ASSERT_EQ(kExitOk, Run({"list"}));
+    EXPECT_NE(std::string::npos, console_.out.find("STATE     SOURCE  SCOPE")) << console_.out;
+    EXPECT_NE(std::string::npos, console_.out.find("NoRun                   on        machine user")) << console_.out;
+
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    EXPECT_EQ(0, Value(kHkeyCurrentUser, kExplorer, "NoRun"));
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\" + std::string(kExplorer) + "\\NoRun: the machine's copy (on) deleted\n",
+              console_.out);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("off\n", console_.out);
+}
+
+TEST_F(LivePolicySources, AMachineCopyThatSaysOffIsLiftedToTurnItOnAndOneThatAgreesStays) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 0);
+    PutDword(kHkeyCurrentUser, kExplorer, "NoRun", 1);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("off (machine)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "on"})) << console_.err;
+    EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    EXPECT_EQ(1, Value(kHkeyCurrentUser, kExplorer, "NoRun"));
+
+    PutDword(kHkeyLocalMachine, kExplorer, "NoFind", 1);
+    ASSERT_EQ(kExitOk, Run({"set", "NoFind", "on"})) << console_.err;
+    EXPECT_EQ(1, Value(kHkeyLocalMachine, kExplorer, "NoFind"));
+    EXPECT_EQ("", console_.out);
+    ASSERT_EQ(kExitOk, Run({"get", "NoFind"}));
+    EXPECT_EQ("on (user+machine)\n", console_.out);
+}
+
+TEST_F(LivePolicySources, WithoutTheRightsForTheMachinesCopyNothingIsWritten) {
+    PutDword(kHkeyLocalMachine, kSystem, "DisableTaskMgr", 1);
+    store_.DenyWrite(kHkeyLocalMachine, kSystem);
+    EXPECT_EQ(kExitFailed, Run({"set", "DisableTaskMgr", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("HKEY_LOCAL_MACHINE\\" + std::string(kSystem) + "\\DisableTaskMgr"))
+        << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("only an administrator")) << console_.err;
+    EXPECT_EQ(-1, Value(kHkeyCurrentUser, kSystem, "DisableTaskMgr"));
+    EXPECT_EQ(1, Value(kHkeyLocalMachine, kSystem, "DisableTaskMgr"));
+}
+
+TEST_F(LivePolicySources, ALocalGroupPolicyEntryIsShownTakenOutAndItsSidesVersionRaised) {
+    using File = GroupPolicyFiles::File;
+    PutPolicy(File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 1),
+                                 PolicyDword(kHkeyCurrentUser, "Software\\Policies\\Microsoft\\Windows\\System",
+                                             "DisableCMD", 1)});
+    files_.present[2] = true;
+    files_.bytes[2] = Bytes("[General]\r\nVersion=131075\r\n");
+    const std::vector<std::uint8_t> before = FileBytes(File::UserPolicy);
+    ASSERT_EQ(kExitOk, Run({"get", "DisableRegistryTools"}));
+    EXPECT_EQ("on (local-gpo)\n", console_.out);
+
+    ASSERT_EQ(kExitOk, Run({"set", "DisableRegistryTools", "off"})) << console_.err;
+    const std::vector<RegValue> left = ReadPolicyFile(FileBytes(File::UserPolicy), PolicyScope::User);
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ("DisableCMD", left[0].name);
+    // The entry kept is byte for byte what it was: the file is the old one
+    // with the first entry cut out.
+    EXPECT_EQ(std::vector<std::uint8_t>(before.end() - static_cast<std::ptrdiff_t>(FileBytes(File::UserPolicy).size() - 8),
+                                        before.end()),
+              std::vector<std::uint8_t>(FileBytes(File::UserPolicy).begin() + 8, FileBytes(File::UserPolicy).end()));
+    EXPECT_EQ("[General]\r\nVersion=196611\r\n", Text(files_.bytes[2]));
+    EXPECT_NE(std::string::npos, console_.out.find("User\\Registry.pol: the local Group Policy's entry for "
+                                                   "DisableRegistryTools taken out\n"))
+        << console_.out;
+    EXPECT_NE(std::string::npos, console_.out.find("gpt.ini: version raised")) << console_.out;
+    ASSERT_EQ(kExitOk, Run({"get", "DisableRegistryTools"}));
+    EXPECT_EQ("off\n", console_.out);
+}
+
+TEST_F(LivePolicySources, AMachineEntryGoesWithTheMachineCopyItWrote) {
+    using File = GroupPolicyFiles::File;
+    PutPolicy(File::MachinePolicy, {PolicyDword(kHkeyLocalMachine, kExplorer, "NoRun", 1)});
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    EXPECT_TRUE(ReadPolicyFile(FileBytes(File::MachinePolicy), PolicyScope::Machine).empty());
+    EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    // No gpt.ini before: one is made, with the machine's side counted.
+    EXPECT_EQ("[General]\r\nVersion=1\r\n", Text(files_.bytes[2]));
+}
+
+TEST_F(LivePolicySources, ABadRegistryPolIsNamedReadsShowWhatTheyCanAndSetWritesNothing) {
+    using File = GroupPolicyFiles::File;
+    PutPolicy(File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1)});
+    FileBytes(File::UserPolicy).pop_back();  // the last entry cut short
+    PutDword(kHkeyCurrentUser, kExplorer, "NoRun", 1);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on\n", console_.out);
+    EXPECT_NE(std::string::npos, console_.err.find("note: %SystemRoot%\\System32\\GroupPolicy\\User\\Registry.pol "
+                                                   "is not a valid Registry.pol"))
+        << console_.err;
+    const std::vector<std::uint8_t> bad = FileBytes(File::UserPolicy);
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("User\\Registry.pol")) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("nothing was written")) << console_.err;
+    EXPECT_EQ(1, Value(kHkeyCurrentUser, kExplorer, "NoRun"));
+    EXPECT_EQ(bad, FileBytes(File::UserPolicy));
+
+    // Unreadable gpt.ini, when an entry must go: refused, nothing written.
+    PutPolicy(File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1)});
+    files_.failReads[2] = true;
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("gpt.ini cannot be read")) << console_.err;
+    EXPECT_EQ(1u, ReadPolicyFile(FileBytes(File::UserPolicy), PolicyScope::User).size());
+    EXPECT_EQ(1, Value(kHkeyCurrentUser, kExplorer, "NoRun"));
+}
+
+TEST_F(LivePolicySources, AFailedWriteOfTheUsersValuePutsTheFilesAndTheMachineCopyBack) {
+    using File = GroupPolicyFiles::File;
+    PutPolicy(File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1)});
+    files_.present[2] = true;
+    files_.bytes[2] = Bytes("[General]\r\nVersion=0\r\n");
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    const std::vector<std::uint8_t> pol = FileBytes(File::UserPolicy);
+    store_.DenyWrite(kHkeyCurrentUser, kExplorer);
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_EQ(pol, FileBytes(File::UserPolicy));
+    EXPECT_EQ("[General]\r\nVersion=0\r\n", Text(files_.bytes[2]));
+    EXPECT_EQ(1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    EXPECT_NE(std::string::npos, console_.err.find("nothing was changed")) << console_.err;
+}
+
+TEST_F(LivePolicySources, TheUndoFileCarriesTheMachinesCopy) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    const std::string undo = "policy-sources-undo-" + std::to_string(getpid()) + ".reg";
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off", "--undo", undo})) << console_.err;
+    EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    ASSERT_EQ(kExitOk, Run({"apply", undo})) << console_.err;
+    EXPECT_EQ(1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    EXPECT_EQ(-1, Value(kHkeyCurrentUser, kExplorer, "NoRun"));
+    std::remove(undo.c_str());
+}
+
+}  // namespace
+}  // namespace kestro::test
