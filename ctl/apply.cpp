@@ -2,6 +2,7 @@
 // wrote, checked whole before anything is written.
 #include "ctl/command_context.h"
 
+#include "ctl/policy_lift.h"
 #include "ctl/prior_state.h"
 #include "ctl/writes.h"
 #include "formats/entry_match.h"
@@ -229,16 +230,40 @@ RegResult WriteRaw(RegistryStore& store, const RegEdit& edit) {
     return kErrorInvalidParameter;
 }
 
+std::string WriteLifted(Context& context, const Profile& profile, const std::vector<std::string>& labels,
+                        const RawEdits& raw, PolicyLift& lift);
+
 // Every entry through its writer, all or nothing: the first that fails
 // stops the rest, and what was written before it is put back.
 int WriteEntries(Context& context, const Profile& profile, const std::vector<std::string>& labels, const RawEdits& raw) {
+    // Where Windows reads a setting first, what contradicts the state the
+    // file asks for goes too (an undo file's raw changes are exact and
+    // carry the machine's copies themselves).
+    std::vector<std::pair<const Setting*, SettingValue>> wanted;
+    for (const ProfileEntry& entry : profile.entries) wanted.emplace_back(entry.row, entry.value);
+    PolicyLift lift;
+    int code = kExitOk;
+    if (!lift.Plan(context, wanted, &code) || !lift.CheckRights(context, &code)) return code;
     PriorState prior;
+    lift.AddTo(prior);
     for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);
     for (const RegEdit& edit : raw.edits) {
         if (InSearchHistory(edit.value.root, edit.value.keyPath)) prior.Add(CatalogueRow(SettingId::SearchHistory));
         else prior.AddValue(edit.value.root, edit.value.keyPath, edit.value.name);
     }
     return WriteAllOrNothing(context, prior, [&]() -> std::string {
+        const std::string failure = WriteLifted(context, profile, labels, raw, lift);
+        if (!failure.empty()) lift.PutBackFiles(context);
+        else context.putBackFiles = lift.PutBackLater(context);
+        return failure;
+    });
+}
+
+std::string WriteLifted(Context& context, const Profile& profile, const std::vector<std::string>& labels,
+                        const RawEdits& raw, PolicyLift& lift) {
+    {
+        const std::string failure = lift.Write(context);
+        if (!failure.empty()) return failure;
         for (std::size_t i = 0; i < raw.edits.size(); ++i) {
             const RegEdit& edit = raw.edits[i];
             const RegResult rc = WriteRaw(context.store, edit);
@@ -259,7 +284,7 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
             else context.console.Out(line);
         }
         return std::string();
-    });
+    }
 }
 
 }  // namespace

@@ -296,3 +296,135 @@ TEST_F(LivePolicySources, TheUndoFileCarriesTheMachinesCopy) {
 
 }  // namespace
 }  // namespace kestro::test
+
+namespace kestro::test {
+namespace {
+
+std::string Fixture(const std::string& name) { return ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/" + name); }
+
+// An XP layout whose SOFTWARE hive and GroupPolicy folder a lock-out left
+// its marks in, as a rescuer meets it.
+class OfflinePolicySources : public ::testing::Test {
+protected:
+    void SetUp() override {
+        windir_ = MakeOfflineWindows(dir_.Path(), Fixture("system.reg"), Fixture("software.reg"), {"Owner"},
+                                     Fixture("ntuser.reg"));
+        software_ = windir_ + "/system32/config/software";
+        ntuser_ = dir_.Path() + "/Documents and Settings/Owner/NTUSER.DAT";
+        gpo_ = windir_ + "/system32/GroupPolicy";
+        // The user's own values say no lock: only the other places hold one.
+        ASSERT_TRUE(MergeReg(ntuser_, "Windows Registry Editor Version 5.00\n\n"
+                                      "[\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer]\n"
+                                      "\"NoRun\"=dword:00000000\n\n"
+                                      "[\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System]\n"
+                                      "\"DisableRegistryTools\"=dword:00000000\n\n"));
+    }
+
+    int Run(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--offline", windir_});
+        console_ = CapturingConsole();
+        OfflineStoreProvider provider(console_);
+        return RunKestroctl(arguments, provider, console_);
+    }
+
+    void MachineNoRun(int value) {
+        ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n"
+                                        "[\\Microsoft]\n\n[\\Microsoft\\Windows]\n\n"
+                                        "[\\Microsoft\\Windows\\CurrentVersion]\n\n"
+                                        "[\\Microsoft\\Windows\\CurrentVersion\\Policies]\n\n"
+                                        "[\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer]\n"
+                                        "\"NoRun\"=dword:0000000" + std::to_string(value) + "\n\n"));
+    }
+    void WritePolicy(const std::string& side, const std::vector<std::uint8_t>& bytes) {
+        ::mkdir(gpo_.c_str(), 0755);
+        ::mkdir((gpo_ + "/" + side).c_str(), 0755);
+        WriteFile(gpo_ + "/" + side + "/Registry.pol", Text(bytes));
+    }
+    std::string Explorer(const std::string& hive) {
+        const auto values = ReglookupValues(hive, hive == software_ ? "Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer"
+                                                                    : kExplorer);
+        const auto found = values.find("NoRun");
+        return found == values.end() ? "absent" : found->second;
+    }
+
+    TempDir dir_;
+    std::string windir_, software_, ntuser_, gpo_;
+    CapturingConsole console_;
+};
+
+TEST_F(OfflinePolicySources, TheSoftwareHivesNoRunIsShownAndLiftedWithTheUsersValue) {
+    MachineNoRun(1);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"list"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.out.find("NoRun                   on        machine")) << console_.out;
+
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    EXPECT_EQ("absent", Explorer(software_));
+    EXPECT_EQ("DWORD:0x00000000", Explorer(ntuser_));
+    EXPECT_NE(std::string::npos, console_.out.find("NoRun: the machine's copy (on) deleted\n")) << console_.out;
+    EXPECT_NE(std::string::npos, console_.err.find("wrote " + software_)) << console_.err;
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("off\n", console_.out);
+}
+
+TEST_F(OfflinePolicySources, TurningOnLiftsAMachineCopyThatSaysOff) {
+    MachineNoRun(0);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    // The user's own 0 says the same as the machine's, which decides.
+    EXPECT_EQ("off (user+machine)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "on"})) << console_.err;
+    EXPECT_EQ("absent", Explorer(software_));
+    EXPECT_EQ("DWORD:0x00000001", Explorer(ntuser_));
+}
+
+TEST_F(OfflinePolicySources, TheLocalGroupPolicysEntryIsTakenOutOfTheVolumesFile) {
+    const PolicyFiles made = WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 1),
+                                               PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 1)});
+    // Windows spells the folders as it likes: matched as NTFS matches names.
+    ::mkdir(gpo_.c_str(), 0755);
+    WritePolicy("USER", made.user);
+    WriteFile(gpo_ + "/GPT.INI", "[General]\r\nVersion=65536\r\n");
+    ASSERT_EQ(kExitOk, Run({"get", "DisableRegistryTools"})) << console_.err;
+    EXPECT_EQ("on (local-gpo)\n", console_.out);
+
+    const std::string hiveBefore = ReadFile(software_);
+    ASSERT_EQ(kExitOk, Run({"set", "DisableRegistryTools", "off"})) << console_.err;
+    const std::string after = ReadFile(gpo_ + "/USER/Registry.pol");
+    const std::vector<RegValue> left = ReadPolicyFile(Bytes(after), PolicyScope::User);
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ("NoFind", left[0].name);
+    EXPECT_EQ("[General]\r\nVersion=131072\r\n", ReadFile(gpo_ + "/GPT.INI"));
+    EXPECT_EQ((std::vector<std::string>{"GPT.INI", "USER"}), ListDir(gpo_));
+    EXPECT_EQ((std::vector<std::string>{"Registry.pol"}), ListDir(gpo_ + "/USER"));
+    EXPECT_EQ(hiveBefore, ReadFile(software_));
+    ASSERT_EQ(kExitOk, Run({"get", "DisableRegistryTools"}));
+    EXPECT_EQ("off\n", console_.out);
+}
+
+TEST_F(OfflinePolicySources, ALinkedOrBadRegistryPolIsNeverFollowedNorChanged) {
+    const std::string outside = dir_ / "elsewhere.pol";
+    WriteFile(outside, Text(WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1)}).user));
+    ::mkdir(gpo_.c_str(), 0755);
+    ::mkdir((gpo_ + "/User").c_str(), 0755);
+    ASSERT_EQ(0, ::symlink(outside.c_str(), (gpo_ + "/User/Registry.pol").c_str()));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("off\n", console_.out);
+    EXPECT_NE(std::string::npos, console_.err.find("symbolic link")) << console_.err;
+    const std::string ntuserBefore = ReadFile(ntuser_);
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("nothing was written")) << console_.err;
+    EXPECT_EQ(ntuserBefore, ReadFile(ntuser_));
+
+    // A file that is not a Registry.pol: named, read around, never written.
+    ::unlink((gpo_ + "/User/Registry.pol").c_str());
+    WriteFile(gpo_ + "/User/Registry.pol", "PReg\x02");
+    ASSERT_EQ(kExitOk, Run({"list"}));
+    EXPECT_NE(std::string::npos, console_.err.find("User\\Registry.pol is not a valid Registry.pol")) << console_.err;
+    EXPECT_EQ(kExitFailed, Run({"set", "NoFind", "on"}));
+    EXPECT_EQ(ntuserBefore, ReadFile(ntuser_));
+    EXPECT_EQ("PReg\x02", ReadFile(gpo_ + "/User/Registry.pol"));
+}
+
+}  // namespace
+}  // namespace kestro::test
