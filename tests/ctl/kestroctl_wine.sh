@@ -11,7 +11,8 @@
 # apply, malformed ones refused; export gpo's files), notify (the WM_SETTINGCHANGE "Policy"
 # broadcast, as another program's window hears it: settingchange_recorder
 # is RECORDER_EXE), wayback (a failure half-way leaves every value as it
-# was; --undo files and NAME = default). The prefixes live next to the
+# was; --undo files and NAME = default), sources (the machine's copy and
+# the local Group Policy's Registry.pol: shown, lifted, undone). The prefixes live next to the
 # programs' build folder; scripts/test removes them before each run.
 set -uo pipefail
 case_name=$1
@@ -547,6 +548,49 @@ wayback)
                printf '%s;' "$(reg_value "${v% *}" "${v##* }")"; done)"
     ctl save "$(winepath -w "$work/saved.ini")"
     expect "save writes default for them" 2 "$(tr -d '\r' <"$work/saved.ini" | grep -cE '^(RecycleBinInfoTip|CdromOff) = default$')"
+    ;;
+
+sources)
+    # Where Windows takes a setting from besides the user's own value: the
+    # machine's copy under HKLM and the local Group Policy's Registry.pol in
+    # the prefix's GroupPolicy folder; shown by get and list, lifted by set,
+    # given back by the undo file, refused without the rights.
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    machine='HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Explorer'
+    machine_system='HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\System'
+    gpo="$WINEPREFIX/drive_c/windows/system32/GroupPolicy"
+    rm -rf "$gpo"
+    wine reg add "$machine" /v NoRun /t REG_DWORD /d 1 /f /reg:64 >/dev/null
+    wine reg add "$explorer" /v NoRun /t REG_DWORD /d 0 /f /reg:64 >/dev/null
+    expect "get NoRun with the machine's copy" "on (machine)" "$(ctl get NoRun)"
+    expect "list's SOURCE" "on machine" "$(ctl list | awk '$1 == "NoRun" { print $2, $3 }')"
+    ctl set NoRun off --undo "$(winepath -w "$work/undo.reg")" >"$work/out"; expect "set NoRun off" 0 $?
+    expect "the change reported" 1 "$(grep -c "Explorer.NoRun: the machine's copy (on) deleted" "$work/out")"
+    expect "reg: the machine's copy gone" "" "$(reg_value "$machine" NoRun)"
+    expect "reg: the user's value" "REG_DWORD 0x0" "$(reg_value "$explorer" NoRun)"
+    expect "get NoRun after" off "$(ctl get NoRun)"
+    expect "the undo file names the machine's copy" 1 "$(iconv -f UTF-16LE -t UTF-8 "$work/undo.reg" | tr -d '\r' | grep -ci '^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\]')"
+    ctl apply "$(winepath -w "$work/undo.reg")" >/dev/null; expect "apply the undo file" 0 $?
+    expect "reg: the machine's copy back" "REG_DWORD 0x1" "$(reg_value "$machine" NoRun)"
+    wine reg delete "$machine" /v NoRun /f /reg:64 >/dev/null 2>&1
+
+    # The local Group Policy: a User\Registry.pol that export pol writes,
+    # with one more entry that must stay byte for byte.
+    printf '[Kestro]\r\nDisableRegistryTools = on\r\nNoFind = on\r\n' >"$work/lock.ini"
+    ctl export pol "$(winepath -w "$work/pol")" --profile "$(winepath -w "$work/lock.ini")" >/dev/null ||
+        fail "export pol: $(ctl_err)"
+    mkdir -p "$gpo/User"
+    cp "$work/pol/User/Registry.pol" "$gpo/User/Registry.pol"
+    printf '[General]\r\nVersion=65536\r\n' >"$gpo/gpt.ini"
+    expect "get with the local Group Policy" "on (local-gpo)" "$(ctl get DisableRegistryTools)"
+    ctl set DisableRegistryTools off >"$work/out"; expect "set DisableRegistryTools off" 0 $?
+    expect "the entry reported taken out" 1 "$(grep -c 'User.Registry.pol: the local Group Policy.s entry for DisableRegistryTools taken out' "$work/out")"
+    expect "gpt.ini's user side raised" "[General] Version=131072" "$(tr -d '\r' <"$gpo/gpt.ini" | tr '\n' ' ' | sed 's/ $//')"
+    expect "get after" off "$(ctl get DisableRegistryTools)"
+    expect "the other entry still there" "on (local-gpo)" "$(ctl get NoFind)"
+    rm -rf "$gpo"
+    wine reg delete "$explorer" /v NoRun /f /reg:64 >/dev/null 2>&1
     ;;
 
 *)
