@@ -1,6 +1,7 @@
 #include "settings/readback.h"
 
 #include "settings/catalogue.h"
+#include "settings/policy_sources.h"
 
 #include <memory>
 
@@ -43,11 +44,30 @@ void ReadToggleState(const Setting& row, IToggle& toggle) {
 }
 
 void LoadSettingsState(ISettingsView& view) {
+    // The local Group Policy's files are read once, when the first row that
+    // Windows also reads elsewhere comes.
+    LocalGroupPolicy gpo;
+    bool gpoRead = false;
     for (const Setting& row : kCatalogue) {
         if (row.readBack == ReadRule::IntoCount)
             view.SetRecentDocsCount(ReadValue(row, 0));
         else if (row.IsToggle())
             ReadToggleState(row, view.Toggle(row.control));
+        else
+            continue;
+        if (!row.HasMachineCopy()) continue;
+        RegistryStore& store = ActiveRegistryStore();
+        if (!gpoRead) {
+            gpo = LocalGroupPolicy::Read(store);
+            gpoRead = true;
+        }
+        // What cannot be read there leaves the user's own value shown.
+        std::int32_t value = 0;
+        unsigned sources = 0;
+        if (!ReadPolicyPlaces(store, row, gpo).Decides(&value, &sources)) continue;
+        if (row.readBack == ReadRule::IntoCount) view.SetRecentDocsCount(value);
+        else view.Toggle(row.control).SetDown(value == row.down[0]);
+        view.SetSettingSource(row.control, sources);
     }
 }
 

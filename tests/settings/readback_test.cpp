@@ -1,6 +1,11 @@
 // The start-up read-back: every rule, its order, and where it stops.
 #include "settings/catalogue.h"
 #include "settings/readback.h"
+#include "formats/policy_file.h"
+#include "registry/group_policy_files.h"
+#include "settings/policy_sources.h"
+
+#include <map>
 #include "tests/engine_fixture.h"
 
 namespace kestro::test {
@@ -181,6 +186,46 @@ TEST_F(ReadBackTest, ReadsInTheDocumentedOrder) {
         "NoDispAppearancePage", "DisableTaskMgr", "DisableRegistryTools", "AutoRun", "NtfsDisableLastAccessUpdate",
         "FontSmoothing", "start", "start", "start", "start"};
     EXPECT_EQ(expected, names);
+}
+
+}  // namespace
+}  // namespace kestro::test
+
+namespace kestro::test {
+namespace {
+
+// The view, with the sources it was told.
+class SourceView : public FakeView {
+public:
+    void SetSettingSource(const char* control, unsigned sources) override { sources_[control] = sources; }
+    std::map<std::string, unsigned> sources_;
+};
+
+TEST_F(ReadBackTest, AToggleInForceFromTheMachineOrTheLocalGroupPolicyIsDownAndSaysWhere) {
+    constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    constexpr const char* kSystem = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+    store_.PutValue(HKLM, kExplorer, "NoRun", kRegDword, DwordBytes(1));
+    store_.PutValue(HKCU, kExplorer, "NoRun", kRegDword, DwordBytes(0));
+    store_.PutValue(HKLM, kExplorer, "NoFind", kRegDword, DwordBytes(0));  // the machine says up
+    store_.PutValue(HKCU, kExplorer, "NoFind", kRegDword, DwordBytes(1));
+    store_.PutValue(HKLM, kExplorer, "MaxRecentDocs", kRegDword, DwordBytes(5));
+    MemoryGroupPolicyFiles files;
+    files.present[0] = true;
+    files.bytes[0] = WritePolicyFiles({RegValue{HKCU, kSystem, "DisableTaskMgr", kRegDword, DwordBytes(1)}}).user;
+    store_.AttachLocalGroupPolicy(&files);
+    SourceView view;
+    LoadSettingsState(view);
+    EXPECT_TRUE(view.Down("sbDelDoing"));
+    EXPECT_FALSE(view.Down("sbDelFind"));
+    EXPECT_TRUE(view.Down("sbDelTaskMGR"));
+    EXPECT_EQ(5, view.count());
+    EXPECT_EQ((std::map<std::string, unsigned>{{"sbDelDoing", kSourceMachine},
+                                               {"sbDelFind", kSourceMachine},
+                                               {"sbDelTaskMGR", kSourceLocalGpo},
+                                               {"bbSetNumRemDocuments", kSourceMachine}}),
+              view.sources_);
+    // The read-back reads the machine's keys and makes none of them.
+    EXPECT_FALSE(store_.KeyExists(HKLM, kSystem));
 }
 
 }  // namespace
