@@ -10,10 +10,6 @@ constexpr std::size_t kUser = 0, kMachine = 1;
 
 const char* const kSideFolder[2] = {"User", "Machine"};
 
-GroupPolicyFiles::File PolicyFileOf(std::size_t side) {
-    return side == kMachine ? GroupPolicyFiles::File::MachinePolicy : GroupPolicyFiles::File::UserPolicy;
-}
-
 std::string StateWord(const Setting& row, std::int32_t number) {
     if (KindOf(row) == ValueKind::Toggle) return number == row.down[0] ? "on" : "off";
     return std::to_string(number);

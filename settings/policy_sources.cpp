@@ -234,3 +234,89 @@ bool RaiseGptVersion(const std::vector<std::uint8_t>& gptIni, bool machineSide, 
 }
 
 }  // namespace kestro
+
+namespace kestro {
+
+PolicyLiftResult LiftPolicyPlaces(RegistryStore& store, const Setting& row, std::int32_t asked) {
+    PolicyLiftResult result;
+    const LocalGroupPolicy gpo = LocalGroupPolicy::Read(store);
+    for (const std::string& problem : gpo.Problems()) {
+        result.error = problem;
+        return result;
+    }
+    const PolicyPlaces places = ReadPolicyPlaces(store, row, gpo);
+    const auto contradicts = [asked](const PolicyPlaces::Place& place) { return place.present && place.value != asked; };
+    const bool machineEntry = contradicts(places.machineEntry);
+    const bool machineValue =
+        contradicts(places.machineValue) || (machineEntry && places.machineValue.present && places.machineValue.value != asked);
+    const bool userEntry = contradicts(places.userEntry);
+    if (machineValue) {
+        KeyHandle key = 0;
+        const RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
+        if (rc != kErrorSuccess) {
+            result.denied = rc == kErrorAccessDenied;
+            result.error = std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0] + ": error " +
+                           std::to_string(rc);
+            return result;
+        }
+        store.CloseKey(key);
+    }
+    GroupPolicyFiles* files = store.LocalGroupPolicy();
+    struct Before {
+        GroupPolicyFiles::File file;
+        bool present;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<Before> before;
+    const auto putBack = [&]() {
+        std::string ignored;
+        for (auto it = before.rbegin(); it != before.rend(); ++it)
+            it->present ? files->WriteFile(it->file, it->bytes, &ignored) : files->RemoveFile(it->file, &ignored);
+    };
+    if ((machineEntry || userEntry) && files) {
+        std::vector<std::uint8_t> gpt, raised;
+        std::string error;
+        const GroupPolicyFiles::Read read = files->ReadFile(GroupPolicyFiles::File::GptIni, 64 * 1024, &gpt, &error);
+        if (read == GroupPolicyFiles::Read::Failed || !RaiseGptVersion(gpt, false, &raised)) {
+            result.error = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni) + " cannot be read: " + error;
+            return result;
+        }
+        for (const LocalPolicyFile* file : {&gpo.user, &gpo.machine}) {
+            const bool machineSide = file == &gpo.machine;
+            if (!(machineSide ? machineEntry : userEntry)) continue;
+            before.push_back({file->file, true, file->bytes});
+            if (!files->WriteFile(file->file, WithoutEntries(*file, EntriesFor(*file, row)), &error)) {
+                putBack();
+                result.error = GroupPolicyFiles::WindowsName(file->file) + ": " + error;
+                return result;
+            }
+            RaiseGptVersion(std::vector<std::uint8_t>(gpt), machineSide, &gpt);
+        }
+        before.push_back({GroupPolicyFiles::File::GptIni, read == GroupPolicyFiles::Read::Ok, {}});
+        if (read == GroupPolicyFiles::Read::Ok) files->ReadFile(GroupPolicyFiles::File::GptIni, 64 * 1024, &before.back().bytes, &error);
+        if (!files->WriteFile(GroupPolicyFiles::File::GptIni, gpt, &error)) {
+            putBack();
+            result.error = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni) + ": " + error;
+            return result;
+        }
+    }
+    if (machineValue) {
+        KeyHandle key = 0;
+        RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
+        if (rc == kErrorSuccess) {
+            rc = store.DeleteValue(key, row.valueNames[0]);
+            store.CloseKey(key);
+        }
+        if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
+            putBack();
+            result.denied = rc == kErrorAccessDenied;
+            result.error = std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0] + ": error " +
+                           std::to_string(rc);
+            return result;
+        }
+    }
+    result.ok = true;
+    return result;
+}
+
+}  // namespace kestro

@@ -12,6 +12,7 @@
 #include "ui/form_font.h"
 #include "ui/folder_picture.h"
 #include "ui/jpeg_picture.h"
+#include "ui/policy_prompt.h"
 #include "ui/shell_library.h"
 #include "ui/speed_button.h"
 #include "ui/uChkDir.h"
@@ -247,7 +248,11 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
     const Setting* row = FindSettingByControl(def.name);
     if (row && row->IsMachineWide() && Unelevated()) SendMessageW(hwnd, kSetShield, 0, TRUE);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
-    if (def.tooltip) AddTooltip(hwnd, def.tooltip);
+    if (def.tooltip) {
+        const auto source = settingSources_.find(def.name);
+        if (source == settingSources_.end()) AddTooltip(hwnd, def.tooltip);
+        else AddTooltip(hwnd, TooltipWithSource(def.tooltip, source->second).c_str());
+    }
     if (def.glyph) SetGlyph(hwnd, def.glyph);
     if (def.picture != PictureId::None)
         SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(LoadPicture(def.picture)));
@@ -610,6 +615,23 @@ IToggle& TfrmMain::Toggle(const char* control) {
 
 void TfrmMain::SetRecentDocsCount(std::int32_t count) { SetText("seNumRemDocuments", std::to_wstring(count)); }
 
+void TfrmMain::SetSettingSource(const char* control, unsigned sources) {
+    settingSources_[control] = sources;
+    // A control of a page not yet built gets its tooltip when it is made.
+    HWND hwnd = nullptr;
+    for (const Entry& entry : entries_)
+        if (std::string(control) == entry.def->name) hwnd = entry.hwnd;
+    const ControlDef* def = FindControlDef(control);
+    if (!hwnd || !def || !def->tooltip) return;
+    const std::wstring text = TooltipWithSource(def->tooltip, sources);
+    TOOLINFOW info = {};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    info.hwnd = GetParent(hwnd);
+    info.uId = reinterpret_cast<UINT_PTR>(hwnd);
+    info.lpszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
 void TfrmMain::SetApplicationTitle(const std::wstring& title) { Application().SetTitle(title); }
 
 void TfrmMain::ClearSystemInfo() { SetText("mmSystemInfo", L""); }
@@ -633,8 +655,16 @@ void TfrmMain::ToggleClick(const char* control) {
     if (!row || !row->IsToggle()) throw std::logic_error(std::string("No writer for ") + control);
     IToggle& toggle = Toggle(control);
     const bool down = SendMessageW(Control(control), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    // Held for the whole computer (the machine's copy, the local Group
+    // Policy): asked first; without a Yes, or without the rights, nothing
+    // changes and the toggle goes back to the truth.
+    if (!ConfirmPolicyLift(Hwnd(), Application().Title(), *row, down)) {
+        toggle.SetDown(!down);
+        return;
+    }
     try {
         Zfunctions::WriteSetting(*row, SettingArgument::Number(row->HandlerArgument(down)));
+        if (settingSources_.count(control)) SetSettingSource(control, 0);  // the user's own value now
     } catch (const std::exception& error) {
         // The box first; then the toggle shows what the registry holds, read
         // as at start, and not the position the click gave it. When even

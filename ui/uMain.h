@@ -64,6 +64,8 @@ public:
     // IMainFormView
     IToggle& Toggle(const char* control) override;
     void SetRecentDocsCount(std::int32_t count) override;
+    // The control's tooltip says where its state comes from (ui/policy_prompt.h).
+    void SetSettingSource(const char* control, unsigned sources) override;
     void SetApplicationTitle(const std::wstring& title) override;
     void ClearSystemInfo() override;
     void AppendSystemInfoLine(const std::wstring& line) override;
@@ -162,6 +164,7 @@ private:
     GdiObject<HFONT> font_, boldFont_, tabFont_;
     GdiObject<HBITMAP> logo_, help_;
     std::map<std::string, HIMAGELIST> imageLists_;  // by glyph name
+    std::map<std::string, unsigned> settingSources_;  // controls whose state is not the user's own value
     // The shared open-file dialog's state: what its last use left in it.
     wchar_t dialogFile_[MAX_PATH] = {};
     TfrmChkDir* chooser_ = nullptr;
