@@ -202,7 +202,7 @@ agree)
     expect "list NoFind" off "$(list_state NoFind)"
     expect "list FontSmoothing" on "$(list_state FontSmoothing)"
     expect "list CdAutorunOff" off "$(list_state CdAutorunOff)"
-    expect "list the caption" "NoRun on user logon no no убрать Выполнить" \
+    expect "list the caption" "NoRun on user user logon no no убрать Выполнить" \
         "$(ctl list | awk '$1 == "NoRun" { $1 = $1; print }')"
     json=$(wine "$ctl" list --json 2>/dev/null | tr -d '\r')
     expect "list --json is UTF-8" "Корзина класса" \

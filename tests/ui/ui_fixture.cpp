@@ -43,7 +43,7 @@ std::wstring WindowText(HWND window) {
 
 }  // namespace
 
-DialogWatcher::DialogWatcher(HWND mainWindow) : main_(mainWindow) {
+DialogWatcher::DialogWatcher(HWND mainWindow, int answer) : main_(mainWindow), answer_(answer) {
     InitializeCriticalSection(&lock_);
     thread_ = std::thread([this] { Loop(); });
 }
@@ -78,7 +78,7 @@ void DialogWatcher::Loop() {
             EnterCriticalSection(&lock_);
             seen_.push_back(seen);
             LeaveCriticalSection(&lock_);
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer_, BN_CLICKED), 0);
             for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(10);
         }
         Sleep(20);

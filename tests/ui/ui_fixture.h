@@ -31,8 +31,8 @@ public:
 };
 
 // Watches, on a thread of its own, for message boxes of this process and
-// answers each with its default button after noting its caption, text and
-// the window that owns it.
+// answers each with its default button (or with `answer`: IDYES, IDNO)
+// after noting its caption, text and the window that owns it.
 class DialogWatcher {
 public:
     struct Seen {
@@ -42,13 +42,14 @@ public:
         bool mainWindowDisabled;  // whether the main window was disabled meanwhile
         HICON icon;               // the box's icon, null when it has none
     };
-    explicit DialogWatcher(HWND mainWindow = nullptr);
+    explicit DialogWatcher(HWND mainWindow = nullptr, int answer = IDOK);
     ~DialogWatcher();
     std::vector<Seen> Seen_() const;
 
 private:
     void Loop();
     HWND main_;
+    int answer_;
     std::atomic<bool> stop_{false};
     mutable CRITICAL_SECTION lock_;
     std::vector<Seen> seen_;

@@ -1,0 +1,102 @@
+// A toggle whose state Windows takes from the machine's copy: down at start,
+// a tooltip that says so, and a click that asks first (Yes lifts it, No
+// changes nothing), on Wine's registry.
+#include "tests/ui/ui_fixture.h"
+
+#include "form/policy_texts.h"
+
+namespace kestro::test {
+namespace {
+
+constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+
+void PutDword(HKEY root, const char* name, DWORD value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(root, kExplorer, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
+    RegCloseKey(key);
+}
+
+// The value, or -1 when absent.
+long long Dword(HKEY root, const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, kExplorer, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return -1;
+    DWORD value = 0, size = sizeof value, type = 0;
+    const LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? static_cast<long long>(value) : -1;
+}
+
+class PolicySourceWindowTest : public MainWindowTest {
+protected:
+    void TearDown() override {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kExplorer, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "NoRun");
+            RegCloseKey(key);
+        }
+        MainWindowTest::TearDown();
+    }
+    std::wstring TooltipOf(const char* name) {
+        const HWND control = Control(name);
+        wchar_t text[1024] = {};
+        TOOLINFOW info = {};
+        info.cbSize = TTTOOLINFOW_V2_SIZE;
+        info.hwnd = GetParent(control);
+        info.uId = reinterpret_cast<UINT_PTR>(control);
+        info.lpszText = text;
+        SendMessageW(main_->Tooltip(), TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&info));
+        return text;
+    }
+};
+
+TEST_F(PolicySourceWindowTest, TheMachinesNoRunIsDownAtStartAndAConfirmedClickLiftsBothCopies) {
+    PutDword(HKEY_LOCAL_MACHINE, "NoRun", 1);
+    CreateWindows();
+    EXPECT_TRUE(IsDown("sbDelDoing"));
+    EXPECT_NE(std::wstring::npos, TooltipOf("sbDelDoing").find(policy_texts::kFromMachine)) << TooltipOf("sbDelDoing");
+    EXPECT_EQ(std::wstring::npos, TooltipOf("sbDelFind").find(policy_texts::kFromMachine));
+    {
+        DialogWatcher watcher(main_->Hwnd(), IDYES);
+        Click("sbDelDoing");
+        PumpMessages(200);
+        const auto seen = watcher.Seen_();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(policy_texts::kAskLift, seen[0].text);
+    }
+    EXPECT_EQ(-1, Dword(HKEY_LOCAL_MACHINE, "NoRun"));
+    EXPECT_EQ(0, Dword(HKEY_CURRENT_USER, "NoRun"));
+    EXPECT_FALSE(IsDown("sbDelDoing"));
+    EXPECT_TRUE(errors_.errors.empty());
+}
+
+TEST_F(PolicySourceWindowTest, NoChangesNothing) {
+    PutDword(HKEY_LOCAL_MACHINE, "NoRun", 1);
+    CreateWindows();
+    ASSERT_TRUE(IsDown("sbDelDoing"));
+    {
+        DialogWatcher watcher(main_->Hwnd(), IDNO);
+        Click("sbDelDoing");
+        PumpMessages(200);
+        EXPECT_EQ(1u, watcher.Seen_().size());
+    }
+    EXPECT_EQ(1, Dword(HKEY_LOCAL_MACHINE, "NoRun"));
+    EXPECT_EQ(-1, Dword(HKEY_CURRENT_USER, "NoRun"));
+    EXPECT_TRUE(IsDown("sbDelDoing"));
+}
+
+TEST_F(PolicySourceWindowTest, AClickTheMachineAgreesWithAsksNothing) {
+    PutDword(HKEY_LOCAL_MACHINE, "NoRun", 0);
+    CreateWindows();
+    ASSERT_FALSE(IsDown("sbDelDoing"));
+    // Turning it on contradicts the machine's 0: asked.
+    DialogWatcher watcher(main_->Hwnd(), IDNO);
+    Click("sbDelFind");  // no machine copy: no question
+    PumpMessages(200);
+    EXPECT_TRUE(watcher.Seen_().empty());
+    EXPECT_EQ(1, Dword(HKEY_CURRENT_USER, "NoFind"));
+}
+
+}  // namespace
+}  // namespace kestro::test
