@@ -309,6 +309,8 @@ std::wstring TfrmChkDir::DisplayName(LPCITEMIDLIST absolute, DWORD flags) const 
 void TfrmChkDir::ShowChooser() {
     FillTree();
     if (!IsWindowVisible(Hwnd())) {
+        const HWND focus = GetFocus();
+        returnFocus_ = focus && focus != Hwnd() && !IsChild(Hwnd(), focus) ? focus : nullptr;
         Centre();
         ShowWindow(Hwnd(), SW_SHOW);
     }
@@ -416,10 +418,19 @@ LRESULT TfrmChkDir::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE: {
             // Closing only hides: the window, and its choice, live for the
             // whole run.
-            const bool active = GetActiveWindow() == Hwnd();
+            // Opened by a default action (BM_CLICK, as a screen reader
+            // sends) the chooser may hold the focus without being the
+            // active window: either way the focus must not stay on a
+            // hidden control, but go back where it was.
+            const HWND focus = GetFocus();
+            const bool active = GetActiveWindow() == Hwnd() || (focus && (focus == Hwnd() || IsChild(Hwnd(), focus)));
             ShowWindow(Hwnd(), SW_HIDE);
             HWND owner = GetWindow(Hwnd(), GW_OWNER);
-            if (active && owner && IsWindowVisible(owner)) SetActiveWindow(owner);
+            if (active && owner && IsWindowVisible(owner)) {
+                SetActiveWindow(owner);
+                if (returnFocus_ && IsWindow(returnFocus_) && IsWindowVisible(returnFocus_)) SetFocus(returnFocus_);
+            }
+            returnFocus_ = nullptr;
             FormClose();
             return 0;
         }

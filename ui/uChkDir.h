@@ -153,6 +153,9 @@ private:
     HWND ok_ = nullptr;
     HWND cancel_ = nullptr;
     HWND lastFocus_ = nullptr;
+    // The control of another window that had the focus when the chooser
+    // was shown: it gets it back when the chooser closes.
+    HWND returnFocus_ = nullptr;
     GdiObject<HFONT> font_;
     ComRef<IShellFolder> desktop_;
     bool treeFilled_ = false;

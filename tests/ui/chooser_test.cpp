@@ -259,6 +259,30 @@ TEST_F(ChooserTest, EnterConfirmsAndEscapeCancelsAsInADialog) {
     EXPECT_EQ(L"", chooser_->SelectedDir());
 }
 
+TEST_F(ChooserTest, OpenedByADefaultActionEscapeGivesTheFocusBackToTheControlThatHadIt) {
+    // A screen reader's "do default action" sends BM_CLICK to the button
+    // while the focus stays where the user left it: on the tab strip.
+    CreateWindows();
+    const HWND strip = Control("PageControl");
+    SetFocus(strip);
+    PumpMessages(10);
+    ASSERT_EQ(strip, GetFocus());
+    SendMessageW(Control("bbSetFolder"), BM_CLICK, 0, 0);
+    PumpMessages(50);
+    ASSERT_TRUE(IsWindowVisible(Chooser()));
+    MSG msg = {GetFocus(), WM_KEYDOWN, VK_ESCAPE, 1, 0, {0, 0}};
+    IsDialogMessageW(Chooser(), &msg);
+    PumpMessages(50);
+    EXPECT_FALSE(IsWindowVisible(Chooser()));
+    // The button's click itself took the focus, as a click does: it is the
+    // control that had it, and gets it back; never the hidden tree.
+    const HWND focus = GetFocus();
+    EXPECT_TRUE(focus == strip || focus == Control("bbSetFolder"))
+        << "focus on " << focus << (IsChild(Chooser(), focus) ? " (in the hidden chooser)" : "") << ", tree " << Tree()
+        << ", strip " << strip << ", button " << Control("bbSetFolder");
+    EXPECT_FALSE(IsChild(Chooser(), focus));
+}
+
 TEST_F(ChooserTest, PressingTheButtonTwiceKeepsOneChooserWindow) {
     CreateWindows();
     Click("bbSetFolder");
