@@ -244,17 +244,46 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
     PolicyLift lift;
     int code = kExitOk;
     if (!lift.Plan(context, wanted, &code) || !lift.CheckRights(context, &code)) return code;
+    // An undo file names the Group Policy files it saved: they go back too.
+    std::vector<PolicyLift::FileBefore> copies;
+    if (EndsWithIgnoringCase(context.options.file, ".reg")) {
+        std::vector<std::uint8_t> bytes;
+        try {
+            bytes = ReadFileBytes(context.options.file, layout::kMaxFileBytes);
+        } catch (const FileError& e) {
+            return context.Fail(kExitFailed, std::string("cannot read ") + e.what());
+        }
+        if (!ReadUndoFileCopies(context, bytes, &copies, &code)) return code;
+    }
     PriorState prior;
     lift.AddTo(prior);
     for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);
+    context.saveUndoFiles = [&lift](const std::string& undo, std::vector<std::string>* lines, std::string* error) {
+        return lift.SaveUndoCopies(undo, lines, error);
+    };
     for (const RegEdit& edit : raw.edits) {
         if (InSearchHistory(edit.value.root, edit.value.keyPath)) prior.Add(CatalogueRow(SettingId::SearchHistory));
         else prior.AddValue(edit.value.root, edit.value.keyPath, edit.value.name);
     }
+    std::vector<PolicyLift::FileBefore> restored;
     return WriteAllOrNothing(context, prior, [&]() -> std::string {
-        const std::string failure = WriteLifted(context, profile, labels, raw, lift);
-        if (!failure.empty()) lift.PutBackFiles(context);
-        else context.putBackFiles = lift.PutBackLater(context);
+        std::string failure;
+        if (!copies.empty() && !RestoreFiles(context, copies, &restored, &failure)) {
+            PutBackFiles(context, restored);
+            return failure;
+        }
+        failure = WriteLifted(context, profile, labels, raw, lift);
+        if (!failure.empty()) {
+            lift.PutBackFiles(context);
+            PutBackFiles(context, restored);
+            return failure;
+        }
+        std::function<void()> lifted = lift.PutBackLater(context);
+        std::function<void()> undone = PutBackFilesLater(context, restored);
+        context.putBackFiles = [lifted, undone]() {
+            if (lifted) lifted();
+            if (undone) undone();
+        };
         return failure;
     });
 }

@@ -85,6 +85,14 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
         } catch (const FormatError& e) {
             return context.Fail(kExitFailed, std::string("cannot write the undo file: ") + e.what() + "; nothing was changed");
         }
+        // The Group Policy files it will change: copies beside it, named
+        // in it as comments (which reg import passes over).
+        if (context.saveUndoFiles) {
+            std::vector<std::string> lines;
+            if (!context.saveUndoFiles(context.options.undo, &lines, &error))
+                return context.Fail(kExitFailed, error + "; nothing was changed");
+            for (const std::string& line : lines) AppendUtf16Le(bytes, Utf8ToUtf16(line + "\r\n"));
+        }
         if (!WriteFileAtomically(context.options.undo, std::string(bytes.begin(), bytes.end()), &error))
             return context.Fail(kExitFailed, "cannot write " + context.options.undo + ": " + error + "; nothing was changed");
     }

@@ -50,6 +50,10 @@ struct Context {
     // What puts back the files a command changed, should the store fail to
     // keep the registry's part at its close.
     std::function<void()> putBackFiles;
+    // With --undo: saves copies of the files the command will change beside
+    // the undo file, and gives the comment lines that name them in it;
+    // false with *error when a copy cannot be written.
+    std::function<bool(const std::string& undo, std::vector<std::string>* lines, std::string* error)> saveUndoFiles;
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");

@@ -137,7 +137,7 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
         // No registry to open, offline or not: a Linux machine exports a
         // profile as well as a Windows one does.
         NoRegistry none;
-        Context context{none, console, options, stores, {}, nullptr, {}, {}};
+        Context context{none, console, options, stores, {}, nullptr, {}, {}, {}};
         try {
             return command.run(context);
         } catch (const std::exception& failure) {
@@ -161,7 +161,7 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
     std::function<void()> putBackFiles;
     {
         ScopedRegistryStore active(recorder);
-        Context context{recorder, console, options, stores, {}, &recorder, {}, {}};
+        Context context{recorder, console, options, stores, {}, &recorder, {}, {}, {}};
         try {
             code = command.run(context);
         } catch (const std::exception& failure) {

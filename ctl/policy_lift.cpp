@@ -1,5 +1,9 @@
 #include "ctl/policy_lift.h"
 
+#include "core/files.h"
+#include "core/text.h"
+#include "formats/layout.h"
+
 #include <algorithm>
 
 namespace kestro {
@@ -13,6 +17,29 @@ const char* const kSideFolder[2] = {"User", "Machine"};
 std::string StateWord(const Setting& row, std::int32_t number) {
     if (KindOf(row) == ValueKind::Toggle) return number == row.down[0] ? "on" : "off";
     return std::to_string(number);
+}
+
+// The copy's name beside the undo file, by the file it keeps.
+const char* CopySuffix(GroupPolicyFiles::File file) {
+    switch (file) {
+        case GroupPolicyFiles::File::UserPolicy: return ".User-Registry.pol";
+        case GroupPolicyFiles::File::MachinePolicy: return ".Machine-Registry.pol";
+        case GroupPolicyFiles::File::GptIni: return ".gpt.ini";
+    }
+    return "";
+}
+
+constexpr const char* kSavedPrefix = "; Kestro saved ";
+constexpr const char* kAbsentPrefix = "; Kestro found no ";
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -148,6 +175,91 @@ std::string PolicyLift::Write(Context& context) {
     return std::string();
 }
 
+bool PolicyLift::SaveUndoCopies(const std::string& undo, std::vector<std::string>* lines, std::string* error) const {
+    std::vector<FileBefore> changed;
+    for (std::size_t side : {kUser, kMachine})
+        if (!removals_[side].empty()) changed.push_back({gpo_.Side(side == kMachine).file, true, gpo_.Side(side == kMachine).bytes});
+    if (changed.empty()) return true;
+    changed.push_back({GroupPolicyFiles::File::GptIni, gptIniPresent_, gptIni_});
+    for (const FileBefore& file : changed) {
+        const std::string name = GroupPolicyFiles::WindowsName(file.file);
+        if (!file.present) {
+            lines->push_back(kAbsentPrefix + name);
+            continue;
+        }
+        const std::string copy = undo + CopySuffix(file.file);
+        if (!WriteFileAtomically(copy, std::string(file.bytes.begin(), file.bytes.end()), error)) {
+            *error = "cannot write " + copy + ": " + *error;
+            return false;
+        }
+        lines->push_back(kSavedPrefix + name + " as " + NameOf(copy));
+    }
+    return true;
+}
+
+bool ReadUndoFileCopies(Context& context, const std::vector<std::uint8_t>& undoFile,
+                        std::vector<PolicyLift::FileBefore>* copies, int* code) {
+    const std::string text = Utf16ToUtf8(Utf16FromLeBytes(undoFile));
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        for (GroupPolicyFiles::File file : {GroupPolicyFiles::File::UserPolicy, GroupPolicyFiles::File::MachinePolicy,
+                                             GroupPolicyFiles::File::GptIni}) {
+            const std::string name = GroupPolicyFiles::WindowsName(file);
+            if (line == kAbsentPrefix + name) {
+                copies->push_back({file, false, {}});
+            } else if (line.rfind(kSavedPrefix + name + " as ", 0) == 0) {
+                // Only a name beside the undo file: never a path elsewhere.
+                const std::string copy = line.substr(std::string(kSavedPrefix).size() + name.size() + 4);
+                if (copy.empty() || copy.find_first_of("/\\:") != std::string::npos || copy == "." || copy == "..") {
+                    *code = context.Fail(kExitUsage, context.options.file + ": names " + copy +
+                                                         ", which is not a file beside it; nothing was written");
+                    return false;
+                }
+                std::string bytes, error;
+                const std::string path = FolderOf(context.options.file) + copy;
+                if (!ReadWholeFile(path, layout::kMaxFileBytes, &bytes, &error)) {
+                    *code = context.Fail(kExitFailed, "cannot read " + path + ", which " + context.options.file +
+                                                          " names: " + error + "; nothing was written");
+                    return false;
+                }
+                copies->push_back({file, true, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+            }
+        }
+    }
+    if (!copies->empty() && !context.store.LocalGroupPolicy()) {
+        *code = context.Fail(kExitFailed, context.options.file +
+                                              ": names Group Policy files, and this registry has none to put back; "
+                                              "nothing was written");
+        return false;
+    }
+    return true;
+}
+
+bool RestoreFiles(Context& context, const std::vector<PolicyLift::FileBefore>& copies,
+                  std::vector<PolicyLift::FileBefore>* before, std::string* error) {
+    GroupPolicyFiles& files = *context.store.LocalGroupPolicy();
+    for (const PolicyLift::FileBefore& copy : copies) {
+        PolicyLift::FileBefore was{copy.file, false, {}};
+        std::string ignored;
+        was.present = files.ReadFile(copy.file, layout::kMaxFileBytes, &was.bytes, &ignored) ==
+                      GroupPolicyFiles::Read::Ok;
+        before->push_back(was);
+        const bool done = copy.present ? files.WriteFile(copy.file, copy.bytes, error) : files.RemoveFile(copy.file, error);
+        if (!done) {
+            *error = GroupPolicyFiles::WindowsName(copy.file) + ": " + *error;
+            return false;
+        }
+        context.console.Out(GroupPolicyFiles::WindowsName(copy.file) +
+                            (copy.present ? ": put back as the undo file's copy has it\n" : ": deleted, as it was absent\n"));
+    }
+    return true;
+}
+
 namespace {
 
 void PutBack(GroupPolicyFiles* files, const std::vector<PolicyLift::FileBefore>& before, Console& console) {
@@ -162,6 +274,17 @@ void PutBack(GroupPolicyFiles* files, const std::vector<PolicyLift::FileBefore>&
 }
 
 }  // namespace
+
+void PutBackFiles(Context& context, const std::vector<PolicyLift::FileBefore>& before) {
+    PutBack(context.store.LocalGroupPolicy(), before, context.console);
+}
+
+std::function<void()> PutBackFilesLater(Context& context, const std::vector<PolicyLift::FileBefore>& before) {
+    if (before.empty()) return nullptr;
+    GroupPolicyFiles* files = context.store.LocalGroupPolicy();
+    Console* console = &context.console;
+    return [files, console, before]() { PutBack(files, before, *console); };
+}
 
 void PolicyLift::PutBackFiles(Context& context) const {
     PutBack(context.store.LocalGroupPolicy(), before_, context.console);

@@ -38,6 +38,10 @@ public:
     // The same, to run after the command (when the store fails to keep the
     // registry's part at its close): it holds its own copy of the bytes.
     std::function<void()> PutBackLater(Context& context) const;
+    // --undo: each file Write will change, copied beside `undo` as
+    // UNDO.User-Registry.pol, UNDO.Machine-Registry.pol, UNDO.gpt.ini (or
+    // said absent), and the comment lines that name them.
+    bool SaveUndoCopies(const std::string& undo, std::vector<std::string>* lines, std::string* error) const;
     bool Empty() const { return machineValues_.empty() && removals_[0].empty() && removals_[1].empty(); }
 
     // The files Write changes, with their bytes before (absent: not there).
@@ -57,6 +61,19 @@ private:
     bool gptIniPresent_ = false;
     std::vector<FileBefore> before_;
 };
+
+// The Group Policy files an undo file names (SaveUndoCopies' lines), put
+// back as they were: each file's bytes as its copy holds them, or deleted
+// where it was absent. False, having said why, when the undo file names a
+// copy that cannot be read; nothing is written then. Each file put back is
+// reported; `before` gets what was there, for a put-back of its own.
+bool ReadUndoFileCopies(Context& context, const std::vector<std::uint8_t>& undoFile,
+                        std::vector<PolicyLift::FileBefore>* copies, int* code);
+bool RestoreFiles(Context& context, const std::vector<PolicyLift::FileBefore>& copies,
+                  std::vector<PolicyLift::FileBefore>* before, std::string* error);
+void PutBackFiles(Context& context, const std::vector<PolicyLift::FileBefore>& before);
+// The same, to run after the command: holds its own copy of the bytes.
+std::function<void()> PutBackFilesLater(Context& context, const std::vector<PolicyLift::FileBefore>& before);
 
 // The number the writers store for `value` of the row, as the policy
 // places hold it; false for a default (no value at all).

@@ -29,6 +29,9 @@ int RunSet(Context& context) {
     PriorState prior;
     prior.Add(*row);
     lift.AddTo(prior);
+    context.saveUndoFiles = [&lift](const std::string& undo, std::vector<std::string>* lines, std::string* error) {
+        return lift.SaveUndoCopies(undo, lines, error);
+    };
     return WriteAllOrNothing(context, prior, [&]() -> std::string {
         std::string failure = lift.Write(context);
         if (failure.empty()) {

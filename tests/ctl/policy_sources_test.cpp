@@ -12,6 +12,7 @@
 #include "tests/ctl/ctl_fakes.h"
 #include "tests/platform/offline_windows_fixture.h"
 #include "tests/support/windows_volume.h"
+#include "tests/support/hive_files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -283,6 +284,47 @@ TEST_F(LivePolicySources, AFailedWriteOfTheUsersValuePutsTheFilesAndTheMachineCo
     EXPECT_NE(std::string::npos, console_.err.find("nothing was changed")) << console_.err;
 }
 
+TEST_F(LivePolicySources, TheUndoFileKeepsCopiesOfTheGroupPolicyFilesAndPutsThemBack) {
+    using File = GroupPolicyFiles::File;
+    PutPolicy(File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1),
+                                 PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 1)});
+    PutPolicy(File::MachinePolicy, {PolicyDword(kHkeyLocalMachine, kExplorer, "NoRun", 1)});
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    // gpt.ini absent: the undo file says so, and applying it deletes the new one.
+    const std::vector<std::uint8_t> user = FileBytes(File::UserPolicy), machine = FileBytes(File::MachinePolicy);
+    const std::string undo = "policy-sources-files-" + std::to_string(getpid()) + ".reg";
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off", "--undo", undo})) << console_.err;
+    EXPECT_NE(user, FileBytes(File::UserPolicy));
+    EXPECT_TRUE(files_.present[2]);
+    const std::string text = ReadFile(undo);
+    std::string ascii;
+    for (std::size_t i = 0; i < text.size(); i += 2) ascii += text[i];
+    EXPECT_NE(std::string::npos, ascii.find("; Kestro saved %SystemRoot%\\System32\\GroupPolicy\\User\\Registry.pol as " +
+                                            undo + ".User-Registry.pol"))
+        << ascii;
+    EXPECT_NE(std::string::npos, ascii.find("; Kestro found no %SystemRoot%\\System32\\GroupPolicy\\gpt.ini")) << ascii;
+    EXPECT_EQ(Text(user), ReadFile(undo + ".User-Registry.pol"));
+
+    ASSERT_EQ(kExitOk, Run({"apply", undo})) << console_.err;
+    EXPECT_EQ(user, FileBytes(File::UserPolicy));
+    EXPECT_EQ(machine, FileBytes(File::MachinePolicy));
+    EXPECT_FALSE(files_.present[2]);
+    EXPECT_EQ(1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
+
+    // A copy the undo file names that is gone: refused, nothing written.
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off", "--undo", undo})) << console_.err;
+    const std::vector<std::uint8_t> lifted = FileBytes(File::UserPolicy);
+    std::remove((undo + ".Machine-Registry.pol").c_str());
+    EXPECT_EQ(kExitFailed, Run({"apply", undo}));
+    EXPECT_NE(std::string::npos, console_.err.find(".Machine-Registry.pol")) << console_.err;
+    EXPECT_EQ(lifted, FileBytes(File::UserPolicy));
+    EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    for (const char* suffix : {"", ".User-Registry.pol", ".Machine-Registry.pol", ".gpt.ini"})
+        std::remove((undo + suffix).c_str());
+}
+
 TEST_F(LivePolicySources, TheUndoFileCarriesTheMachinesCopy) {
     PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
     const std::string undo = "policy-sources-undo-" + std::to_string(getpid()) + ".reg";
@@ -400,6 +442,25 @@ TEST_F(OfflinePolicySources, TheLocalGroupPolicysEntryIsTakenOutOfTheVolumesFile
     EXPECT_EQ(hiveBefore, ReadFile(software_));
     ASSERT_EQ(kExitOk, Run({"get", "DisableRegistryTools"}));
     EXPECT_EQ("off\n", console_.out);
+}
+
+TEST_F(OfflinePolicySources, TheUndoFileGivesBackTheVolumesFilesAndTheSoftwareHivesCopy) {
+    MachineNoRun(1);
+    const std::vector<std::uint8_t> pol = WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1),
+                                                            PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 1)}).user;
+    WritePolicy("User", pol);
+    WriteFile(gpo_ + "/gpt.ini", "[General]\r\nVersion=3\r\n");
+    const std::string undo = dir_ / "undo.reg";
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off", "--undo", undo})) << console_.err;
+    ASSERT_EQ("absent", Explorer(software_));
+    ASSERT_NE(Text(pol), ReadFile(gpo_ + "/User/Registry.pol"));
+    ASSERT_EQ(kExitOk, Run({"apply", undo})) << console_.err;
+    EXPECT_EQ(Text(pol), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_EQ("[General]\r\nVersion=3\r\n", ReadFile(gpo_ + "/gpt.ini"));
+    EXPECT_EQ("DWORD:0x00000001", Explorer(software_));
+    EXPECT_EQ("DWORD:0x00000000", Explorer(ntuser_));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (machine)\n", console_.out);
 }
 
 TEST_F(OfflinePolicySources, ALinkedOrBadRegistryPolIsNeverFollowedNorChanged) {
