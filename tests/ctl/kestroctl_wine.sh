@@ -584,11 +584,17 @@ sources)
     cp "$work/pol/User/Registry.pol" "$gpo/User/Registry.pol"
     printf '[General]\r\nVersion=65536\r\n' >"$gpo/gpt.ini"
     expect "get with the local Group Policy" "on (local-gpo)" "$(ctl get DisableRegistryTools)"
-    ctl set DisableRegistryTools off >"$work/out"; expect "set DisableRegistryTools off" 0 $?
+    ctl set DisableRegistryTools off --undo "$(winepath -w "$work/pol-undo.reg")" >"$work/out"
+    expect "set DisableRegistryTools off" 0 $?
     expect "the entry reported taken out" 1 "$(grep -c 'User.Registry.pol: the local Group Policy.s entry for DisableRegistryTools taken out' "$work/out")"
     expect "gpt.ini's user side raised" "[General] Version=131072" "$(tr -d '\r' <"$gpo/gpt.ini" | tr '\n' ' ' | sed 's/ $//')"
     expect "get after" off "$(ctl get DisableRegistryTools)"
     expect "the other entry still there" "on (local-gpo)" "$(ctl get NoFind)"
+    expect "the undo file's copy" same "$(cmp -s "$work/pol-undo.reg.User-Registry.pol" "$work/pol/User/Registry.pol" && echo same)"
+    ctl apply "$(winepath -w "$work/pol-undo.reg")" >/dev/null; expect "apply the undo file with the copies" 0 $?
+    expect "Registry.pol back byte for byte" same "$(cmp -s "$gpo/User/Registry.pol" "$work/pol/User/Registry.pol" && echo same)"
+    expect "gpt.ini back" "[General] Version=65536" "$(tr -d '\r' <"$gpo/gpt.ini" | tr '\n' ' ' | sed 's/ $//')"
+    expect "get after the undo" "on (local-gpo)" "$(ctl get DisableRegistryTools)"
     rm -rf "$gpo"
     wine reg delete "$explorer" /v NoRun /f /reg:64 >/dev/null 2>&1
     ;;
