@@ -2,6 +2,7 @@
 // machine's copy, the local Group Policy object's Registry.pol files):
 // what get and list show, and what set lifts, live on the in-memory store
 // and offline on the hive files and the volume's GroupPolicy folder.
+#include "core/files.h"
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
 #include "formats/policy_file.h"
@@ -461,6 +462,23 @@ TEST_F(OfflinePolicySources, TheUndoFileGivesBackTheVolumesFilesAndTheSoftwareHi
     EXPECT_EQ("DWORD:0x00000000", Explorer(ntuser_));
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
     EXPECT_EQ("on (machine)\n", console_.out);
+}
+
+TEST_F(OfflinePolicySources, AFileThatCannotBeReplacedLeavesTheHivesAndTheFilesAsTheyWere) {
+    MachineNoRun(1);
+    const std::vector<std::uint8_t> pol = WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1)}).user;
+    WritePolicy("User", pol);
+    const std::string software = ReadFile(software_), ntuser = ReadFile(ntuser_);
+    {
+        ScopedFileWriteFailure failure(FileStep::Replace);
+        EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    }
+    EXPECT_NE(std::string::npos, console_.err.find("nothing was changed")) << console_.err;
+    EXPECT_EQ(Text(pol), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_EQ(software, ReadFile(software_));
+    EXPECT_EQ(ntuser, ReadFile(ntuser_));
+    EXPECT_EQ((std::vector<std::string>{"Registry.pol"}), ListDir(gpo_ + "/User"));
+    EXPECT_EQ((std::vector<std::string>{"User"}), ListDir(gpo_));  // no gpt.ini made
 }
 
 TEST_F(OfflinePolicySources, ALinkedOrBadRegistryPolIsNeverFollowedNorChanged) {
