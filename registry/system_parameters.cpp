@@ -6,9 +6,6 @@ namespace kestro {
 
 namespace {
 
-constexpr std::uint32_t kWriteAccess = kKeyAllAccess | kKeyWow64_64Key;
-constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
-
 // The desktop key, level by level: created for a write, only opened for a
 // read. Empty when a level is missing (a read) or refused.
 UniqueKey OpenDesktop(RegistryStore& store, bool create, RegResult* rc) {
