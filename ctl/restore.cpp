@@ -1,5 +1,6 @@
 #include "ctl/restore.h"
 
+#include "ctl/offline_exit.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_file.h"
 
@@ -38,7 +39,7 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
     try {
         hives.push_back(windows.FindUser(user).hivePath);
     } catch (const OfflineError& e) {
-        if (!user.empty()) return fail(e.ExitCode(), e.what());
+        if (!user.empty()) return fail(ExitCodeFor(e.Fault()), e.what());
         console.Err("kestroctl: note: no --user, and no one profile is the clear choice: only the machine hives "
                     "are put back\n");
     }

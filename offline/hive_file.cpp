@@ -239,7 +239,7 @@ std::vector<std::string> FindHiveLogs(const std::string& path) {
     std::string error;
     if (!Folder::Open(DirName(path), nullptr, &folder, &error)) return logs;
     std::vector<std::string> names;
-    if (!LogNames(folder.Names(), folder.Path(), BaseName(path), &names, &error)) throw OfflineError(1, error);
+    if (!LogNames(folder.Names(), folder.Path(), BaseName(path), &names, &error)) throw OfflineError(OfflineFault::Unusable, error);
     for (const std::string& name : names)
         if (IsFileOrLink(folder, name)) logs.push_back(folder.PathOf(name));
     return logs;

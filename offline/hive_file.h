@@ -205,7 +205,7 @@ std::string LockHive(const Folder& folder, const std::string& name, WriterLock* 
 // NAME.LOG1, NAME.LOG2 and NAME.LOG beside the hive `path`, without regard to
 // case (NTFS's rule): those that are regular files or symbolic links (which
 // are refused when opened). Two names Windows takes for one throw
-// OfflineError(1), naming both.
+// OfflineError(Unusable), naming both.
 std::vector<std::string> FindHiveLogs(const std::string& path);
 
 // A value's data (malloc'd, for the caller to free) and its type, as

@@ -164,7 +164,7 @@ std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
         std::sort(found.begin(), found.end());
         std::string names;
         for (const std::string& f : found) names += (names.empty() ? "\"" : " and \"") + f + "\"";
-        throw OfflineError(1, dir + " holds both " + names +
+        throw OfflineError(OfflineFault::Unusable, dir + " holds both " + names +
                                   ", which Windows takes for one name; it would see only one of them. Rename or "
                                   "remove the one that does not belong there");
     }
@@ -217,17 +217,17 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     }
     windir_ = ResolvePathNoCase(given);
     if (!IsDir(windir_))
-        throw OfflineError(2, windir + ": no such folder; give the Windows folder of the mounted installation, "
+        throw OfflineError(OfflineFault::NotFound, windir + ": no such folder; give the Windows folder of the mounted installation, "
                                        "for example /mnt/windows/WINDOWS");
     // Two folders that Windows takes for one, "WINDOWS" beside "Windows".
     FindEntryNoCase(Parent(windir_), BaseName(windir_));
     config_ = FindPathNoCase(windir_, {"system32", "config"});
     if (config_.empty() || !IsDir(config_))
-        throw OfflineError(2, windir_ + ": no system32/config folder here; is this the Windows folder?");
+        throw OfflineError(OfflineFault::NotFound, windir_ + ": no system32/config folder here; is this the Windows folder?");
     software_ = FindEntryNoCase(config_, "software");
     system_ = FindEntryNoCase(config_, "system");
     if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
-        throw OfflineError(2, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
+        throw OfflineError(OfflineFault::NotFound, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
     volume_ = Parent(windir_);
 }
 
@@ -455,7 +455,7 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
             return u->sid.empty() ? at : u->sid + " in " + at;
         };
         if (matches.size() > 1)
-            throw OfflineError(2, "\"" + name + "\" names more than one profile (" + where(matches[0]) + ", " +
+            throw OfflineError(OfflineFault::NotFound, "\"" + name + "\" names more than one profile (" + where(matches[0]) + ", " +
                                       where(matches[1]) + ")" +
                                       (SameNtfsName(matches[0]->name, matches[1]->name)
                                            ? "; Windows takes their folders' names for one: rename or remove the "
@@ -464,15 +464,15 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
         if (matches.size() == 1) {
             const UserProfile& u = *matches[0];
             if (u.hivePath.empty())
-                throw OfflineError(2, "the profile of \"" + name + "\" (" + u.windowsPath + ") has no NTUSER.DAT" +
+                throw OfflineError(OfflineFault::NotFound, "the profile of \"" + name + "\" (" + u.windowsPath + ") has no NTUSER.DAT" +
                                           (u.folder.empty() ? " on this volume" : " in " + u.folder));
             return u;
         }
         for (const UserProfile& u : users_)
             if (!u.listed && SameNtfsName(u.name, name))
-                throw OfflineError(2, u.folder + " is not a profile Windows loads: SOFTWARE's ProfileList names "
+                throw OfflineError(OfflineFault::NotFound, u.folder + " is not a profile Windows loads: SOFTWARE's ProfileList names "
                                                "no account whose profile it is (profiles: " + Known() + ")");
-        throw OfflineError(2, "no user profile \"" + name + "\" beside " + windir_ + " (profiles: " + Known() + ")");
+        throw OfflineError(OfflineFault::NotFound, "no user profile \"" + name + "\" beside " + windir_ + " (profiles: " + Known() + ")");
     }
     const UserProfile* only = nullptr;
     int people = 0;
@@ -482,13 +482,13 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
             ++people;
         }
     if (people == 1) return *only;
-    throw OfflineError(2, std::string(people == 0 ? "no user profile" : "more than one user profile") +
+    throw OfflineError(OfflineFault::NotFound, std::string(people == 0 ? "no user profile" : "more than one user profile") +
                               " beside " + windir_ + "; choose one with --user NAME (profiles: " + Known() + ")");
 }
 
 VolumeBound OfflineWindows::Bound() const {
     struct stat st;
-    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(2, windir_ + ": " + std::strerror(errno));
+    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(OfflineFault::NotFound, windir_ + ": " + std::strerror(errno));
     return VolumeBound{Parent(windir_), st.st_dev};
 }
 
@@ -498,7 +498,7 @@ std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode
     auto open = [mode, &volume](const std::string& path) {
         std::string error;
         std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error, &volume);
-        if (!hive) throw OfflineError(1, error);
+        if (!hive) throw OfflineError(OfflineFault::Unusable, error);
         return hive;
     };
     // The user is chosen before any hive is loaded: a wrong name costs no
