@@ -1,8 +1,8 @@
 #include "offline/hive_backups.h"
 
 #include "offline/volume.h"
-#include "offline/hive_file.h"
-#include "offline/offline_windows.h"
+#include "offline/hive_names.h"
+#include "offline/offline_error.h"
 #include "core/text.h"
 
 #include <algorithm>

@@ -202,12 +202,6 @@ private:
 // `lock` is released or goes, and `folder` must outlive it.
 std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock);
 
-// NAME.LOG1, NAME.LOG2 and NAME.LOG beside the hive `path`, without regard to
-// case (NTFS's rule): those that are regular files or symbolic links (which
-// are refused when opened). Two names Windows takes for one throw
-// OfflineError(Unusable), naming both.
-std::vector<std::string> FindHiveLogs(const std::string& path);
-
 // A value's data (malloc'd, for the caller to free) and its type, as
 // hivex_value_value gives them. hivex hands the type over as its enum, but a
 // hive from elsewhere may hold any 32-bit number there, which that enum
