@@ -113,4 +113,12 @@ SystemParameters::Read RegistrySystemParameters::GetFontSmoothingType(std::uint3
     return Read::Ok;
 }
 
+std::unique_ptr<SystemParameters> RegistryStore::OpenSystemParameters() {
+    return std::make_unique<RegistrySystemParameters>(*this);
+}
+
+std::unique_ptr<SystemParameters> ForwardingRegistryStore::OpenSystemParameters() {
+    return inner_.OpenSystemParameters();
+}
+
 }  // namespace kestro
