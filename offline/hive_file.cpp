@@ -488,6 +488,50 @@ const std::string& HiveFile::WriteRefusal() {
     return refusal_;
 }
 
+// ---------------------------------------------------------------- commit
+
+// One commit: each step a function, in the order Steps takes them, each
+// empty or why it failed. What a run made is known to it, so that a
+// failure takes away exactly that.
+class HiveFile::CommitRun {
+public:
+    CommitRun(HiveFile& file, const CommitOptions& options) : file_(file), options_(options) {}
+
+    // Every step in order; empty, or why the first that failed did.
+    std::string Steps();
+    // After a failure: the original and its logs as they were, and what
+    // this run made taken away; the error as the user reads it.
+    std::string Undo(const std::string& error);
+    // After success: the backups kept or removed as asked, and the file
+    // now a clean hive with empty logs.
+    void Finish();
+
+private:
+    static bool Fails(CommitStep step) { return ScopedCommitFailure::Reached(step); }
+
+    std::string Write();
+    std::string Flush();
+    std::string Verify();
+    std::string BackUp();
+    std::string BackUpLogs();
+    std::string Rename();
+    std::string EmptyLogs();
+    // Puts the original and its logs back after a failure past the rename;
+    // empty when it did, else what state the files are left in.
+    std::string RollBack();
+    // The backup and the logs' backups, for a message.
+    std::string KeptNames() const;
+
+    HiveFile& file_;
+    const CommitOptions& options_;
+    struct stat before_ = {};
+    UniqueFd out_;        // the new hive
+    std::string temp_;    // its name until the rename
+    std::string suffix_;  // of the backups
+    bool madeBackup_ = false;
+    bool renamed_ = false;  // got past the rename
+};
+
 std::string HiveFile::Commit(const CommitOptions& options) {
     backupPath_.clear();
     logBackups_.clear();
@@ -503,10 +547,8 @@ std::string HiveFile::Commit(const CommitOptions& options) {
         WriterLock& lock;
         ~Unlock() { lock.Release(); }
     } unlock{lock_};
-    std::string temp;
-    bool madeBackup = false;
-    renamed_ = false;
-    error = CommitSteps(options, &temp, &madeBackup);
+    CommitRun run(*this, options);
+    error = run.Steps();
     if (!error.empty() && !h_ && reload_) {
         // hivex's copy was let go after the new file was verified, and the
         // changes are now only in that file, which this failure takes away.
@@ -514,49 +556,262 @@ std::string HiveFile::Commit(const CommitOptions& options) {
         checked_ = true;
         refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
     }
-    if (!error.empty()) {
-        if (renamed_) {
-            std::string state = RollBack();
-            // Nothing may be taken away now: the backups are the originals.
-            if (!state.empty()) return path_ + ": " + error + "; " + state;
-        }
-        // The original is as it was; take away what this attempt made.
-        if (!temp.empty()) folder_.Remove(temp);
-        if (madeBackup) folder_.Remove(BaseName(backupPath_));
-        for (LogFile& log : logs_) {
-            if (!log.backup.empty()) folder_.Remove(log.backup);
-            log.backup.clear();
-            log.emptied = false;
-        }
-        backupPath_.clear();
-        // Removing the backup's link changed the original's change time.
-        struct stat now;
-        if (::fstat(fd_.Get(), &now) == 0) read_.ctime = now.st_ctim;
-        return path_ + ": " + error +
-               (logs_.empty() ? ". The file was left as it was." : ". The file and its logs were left as they were.");
+    if (!error.empty()) return run.Undo(error);
+    run.Finish();
+    return std::string();
+}
+
+std::string HiveFile::CommitRun::Steps() {
+    std::string error = file_.CheckUnchanged();
+    if (error.empty() && ::fstat(file_.fd_.Get(), &before_) != 0) error = "cannot read it: " + Errno(errno);
+    for (std::string (CommitRun::*step)() : {&CommitRun::Write, &CommitRun::Flush, &CommitRun::Verify,
+                                             &CommitRun::BackUp, &CommitRun::BackUpLogs, &CommitRun::Rename,
+                                             &CommitRun::EmptyLogs}) {
+        if (!error.empty()) break;
+        error = (this->*step)();
     }
-    for (LogFile& log : logs_) {
-        if (options.backup) {
-            logBackups_.push_back(folder_.PathOf(log.backup));
+    if (!error.empty()) return error;
+    struct stat after;
+    if (::fstat(file_.fd_.Get(), &after) == 0)
+        file_.read_ = Identity{after.st_dev, after.st_ino, after.st_size, after.st_mtim, after.st_ctim};
+    return std::string();
+}
+
+// The whole hive into a new file beside the original, so that the rename
+// at the end stays on one file system.
+std::string HiveFile::CommitRun::Write() {
+    FileFault fault;
+    if (!file_.folder_.CreateNew("." + file_.name_, &out_, &temp_, &fault))
+        return "cannot create a file beside it: " + fault.reason;
+    errno = 0;
+    if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
+        return "cannot write the new hive: " + Errno(errno ? errno : EIO);
+    return std::string();
+}
+
+// On the disk, with the original's mode, owner, and what Windows keeps on it.
+std::string HiveFile::CommitRun::Flush() {
+    if (::fchmod(out_.Get(), before_.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
+    if (::fchown(out_.Get(), before_.st_uid, before_.st_gid) != 0 && errno != EPERM)
+        return "cannot set the new hive's owner: " + Errno(errno);
+    FileFault fault;
+    if (!CarryWindowsAttributes(file_.fd_.Get(), out_.Get(), &fault))
+        return "cannot keep what Windows set on it: " + fault.reason;
+    if (::fsync(out_.Get()) != 0 || Fails(CommitStep::Flushed))
+        return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
+    return std::string();
+}
+
+// Read back from the disk: sound, and the same keys and values as what is
+// in memory. hivex's copy is let go for the read-back and taken again from
+// the new file, so that the hive is in memory once at a time.
+std::string HiveFile::CommitRun::Verify() {
+    std::string why = CheckBaseBlock(out_.Get());
+    if (!why.empty()) return "the new hive does not verify: " + why;
+    std::uint64_t wanted = 0, written = 0;
+    if (!HashHive(file_.Handle(), &wanted)) return "the hive in memory does not read to the end";
+    hivex_close(file_.h_);
+    file_.h_ = nullptr;
+    bool same = false;
+    {
+        errno = 0;
+        HivePtr reread(hivex_open(SelfPath(out_.Get()).c_str(), 0));
+        same = reread && HashHive(reread.get(), &written) && written == wanted && !Fails(CommitStep::Verified);
+    }
+    if (!same) {
+        // hivex's copy again from what was read: the changes are lost, and
+        // the commit fails.
+        const int reload = file_.imageFd_ >= 0 ? file_.imageFd_ : file_.fd_.Get();
+        file_.h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
+        if (!file_.h_) file_.h_ = hivex_open(SelfPath(reload).c_str(), 0);
+        file_.changed_ = false;
+        file_.checked_ = true;
+        file_.refusal_ = file_.path_ + ": a commit of it failed; nothing more is written to it.";
+        return "the new hive does not read back as written";
+    }
+    // Taken again from the new file when next asked for (Handle): after the
+    // rename that is fd_; before it, a failure puts the original back and
+    // the new file's bytes are still what is wanted.
+    file_.reload_ = true;
+    return std::string();
+}
+
+// The original stays as NAME.kestro-bak: a second link to it where the file
+// system has them, else a copy with its descriptor. An older backup is never
+// replaced. With logs to empty, it is made even without a backup wanted, to
+// undo a failure past the rename.
+std::string HiveFile::CommitRun::BackUp() {
+    if (!options_.backup && file_.logs_.empty()) return std::string();
+    // Above the backups of every log there may be, used by this run or not:
+    // restore pairs a hive's backup with the logs' of the same suffix.
+    const std::string& name = file_.name_;
+    const std::vector<std::string> names = {name, name + ".LOG", name + ".LOG1", name + ".LOG2"};
+    suffix_ = NextBackupSuffix(file_.folder_.Names(), names);
+    const std::string backup = name + suffix_;
+    FileFault fault;
+    if (!file_.folder_.Link(file_.fd_.Get(), backup) && !CopyInto(file_.fd_.Get(), file_.folder_, backup, &fault))
+        return "cannot keep a backup: " + fault.reason;
+    file_.backupPath_ = file_.folder_.PathOf(backup);
+    madeBackup_ = true;
+    // A second link changes the original's own change time.
+    struct stat linked;
+    if (::fstat(file_.fd_.Get(), &linked) == 0) file_.read_.ctime = linked.st_ctim;
+    if (Fails(CommitStep::BackedUp)) return "cannot keep a backup: injected failure";
+    return std::string();
+}
+
+// Each log, byte for byte, beside the backup: a copy, since the log itself
+// is emptied in place below.
+std::string HiveFile::CommitRun::BackUpLogs() {
+    for (LogFile& log : file_.logs_) {
+        FileFault fault;
+        if (!CopyInto(log.fd.Get(), file_.folder_, log.name + suffix_, &fault))
+            return "cannot keep a backup of its log: " + fault.reason;
+        log.backup = log.name + suffix_;
+        if (Fails(CommitStep::LogsBackedUp))
+            return "cannot keep a backup of its log " + file_.LogPath(log) + ": injected failure";
+    }
+    if (file_.logs_.empty() && Fails(CommitStep::LogsBackedUp))
+        return "cannot keep a backup of its logs: injected failure";
+    return std::string();
+}
+
+// The new hive replaces the original in one step, unless someone else's
+// change came in meanwhile.
+std::string HiveFile::CommitRun::Rename() {
+    std::string changed = file_.CheckUnchanged();
+    if (!changed.empty()) return changed;
+    if (Fails(CommitStep::Renamed)) return "cannot replace it: injected failure";
+    FileFault fault;
+    if (!file_.folder_.Rename(temp_, file_.name_, &fault)) return "cannot replace it: " + fault.reason;
+    temp_.clear();
+    renamed_ = true;
+    file_.replaced_ = std::move(file_.fd_);
+    file_.fd_ = std::move(out_);
+    // The rename must be on the disk before the logs are emptied: a power
+    // cut in between would otherwise leave the old dirty hive with empty
+    // logs, its newest changes lost.
+    if (!file_.folder_.Flush() && !file_.logs_.empty())
+        return "cannot flush the folder after the rename: " + Errno(errno ? errno : EIO);
+    return std::string();
+}
+
+// The logs emptied: all they held is in the new hive, which is clean, so
+// Windows would not replay them; empty, no Windows ever can.
+std::string HiveFile::CommitRun::EmptyLogs() {
+    for (LogFile& log : file_.logs_) {
+        // From here the log may have lost bytes: a failure puts them back.
+        log.emptied = true;
+        if (::ftruncate(log.fd.Get(), 0) != 0 || ::fsync(log.fd.Get()) != 0)
+            return "cannot empty its log " + file_.LogPath(log) + ": " + Errno(errno);
+        if (Fails(CommitStep::LogsEmptied))
+            return "cannot empty its log " + file_.LogPath(log) + ": injected failure";
+    }
+    if (file_.logs_.empty() && Fails(CommitStep::LogsEmptied)) return "cannot finish: injected failure";
+    return std::string();
+}
+
+std::string HiveFile::CommitRun::Undo(const std::string& error) {
+    HiveFile& f = file_;
+    if (renamed_) {
+        std::string state = RollBack();
+        // Nothing may be taken away now: the backups are the originals.
+        if (!state.empty()) return f.path_ + ": " + error + "; " + state;
+    }
+    // The original is as it was; take away what this attempt made.
+    if (!temp_.empty()) f.folder_.Remove(temp_);
+    if (madeBackup_) f.folder_.Remove(BaseName(f.backupPath_));
+    for (LogFile& log : f.logs_) {
+        if (!log.backup.empty()) f.folder_.Remove(log.backup);
+        log.backup.clear();
+        log.emptied = false;
+    }
+    f.backupPath_.clear();
+    // Removing the backup's link changed the original's change time.
+    struct stat now;
+    if (::fstat(f.fd_.Get(), &now) == 0) f.read_.ctime = now.st_ctim;
+    return f.path_ + ": " + error +
+           (f.logs_.empty() ? ". The file was left as it was." : ". The file and its logs were left as they were.");
+}
+
+void HiveFile::CommitRun::Finish() {
+    HiveFile& f = file_;
+    for (LogFile& log : f.logs_) {
+        if (options_.backup) {
+            f.logBackups_.push_back(f.folder_.PathOf(log.backup));
         } else {
-            folder_.Remove(log.backup);
+            f.folder_.Remove(log.backup);
         }
-        emptiedLogs_.push_back(LogPath(log));
+        f.emptiedLogs_.push_back(f.LogPath(log));
     }
-    if (!options.backup && madeBackup) {
+    if (!options_.backup && madeBackup_) {
         // Kept only to undo a failure past the rename.
-        folder_.Remove(BaseName(backupPath_));
-        backupPath_.clear();
+        f.folder_.Remove(BaseName(f.backupPath_));
+        f.backupPath_.clear();
     }
     // The files now hold a clean hive and empty logs.
-    replaced_.Reset();
-    logs_.clear();
-    if (imageFd_ >= 0) ::close(imageFd_);
-    imageFd_ = -1;
-    imagePath_.clear();
-    dirty_ = recovered_ = false;
-    changed_ = false;
-    return std::string();
+    f.replaced_.Reset();
+    f.logs_.clear();
+    if (f.imageFd_ >= 0) ::close(f.imageFd_);
+    f.imageFd_ = -1;
+    f.imagePath_.clear();
+    f.dirty_ = f.recovered_ = false;
+    f.changed_ = false;
+}
+
+std::string HiveFile::CommitRun::KeptNames() const {
+    std::string kept = file_.backupPath_;
+    for (const LogFile& log : file_.logs_)
+        if (!log.backup.empty()) kept += ", " + file_.folder_.PathOf(log.backup);
+    return kept;
+}
+
+std::string HiveFile::CommitRun::RollBack() {
+    HiveFile& f = file_;
+    // The logs emptied so far get their bytes back from their copies. Where
+    // one cannot, the new hive stays: it is clean and holds all the logs
+    // held, while the old one would need the log that is lost.
+    std::vector<std::string> lost;
+    for (LogFile& log : f.logs_) {
+        if (!log.emptied) continue;
+        UniqueFd copy;
+        std::string why;
+        FileFault fault;
+        if (!Fails(CommitStep::LogsPutBack) && f.folder_.OpenFile(log.backup, O_RDONLY, &copy, &why) &&
+            CopyOver(copy.Get(), log.fd.Get(), &fault))
+            log.emptied = false;
+        else
+            lost.push_back(log.name);
+    }
+    if (!lost.empty()) {
+        std::string names;
+        for (const std::string& name : lost) names += (names.empty() ? "" : ", ") + name;
+        const std::string kept = KeptNames();
+        f.logs_.clear();
+        f.replaced_.Reset();
+        f.dirty_ = f.recovered_ = false;
+        f.changed_ = false;
+        return "the log " + names + " could not be put back, so the new hive stays: it is in place, clean, and "
+               "holds everything its logs held (Windows does not replay the logs of a clean hive). The originals "
+               "are kept as " + kept;
+    }
+    // The original comes back under its name through a second link to it,
+    // so that the backup stays.
+    const std::string undo = "." + f.name_ + ".kestro-undo";
+    f.folder_.Remove(undo);
+    FileFault fault;
+    bool linked = f.folder_.Link(f.replaced_.Get(), undo) || CopyInto(f.replaced_.Get(), f.folder_, undo, &fault);
+    if (linked && f.folder_.Rename(undo, f.name_, &fault)) {
+        f.folder_.Flush();
+        f.fd_ = std::move(f.replaced_);
+        struct stat back;
+        if (::fstat(f.fd_.Get(), &back) == 0)
+            f.read_ = Identity{back.st_dev, back.st_ino, back.st_size, back.st_mtim, back.st_ctim};
+        return std::string();
+    }
+    f.folder_.Remove(undo);
+    return "the new hive stays in place, and the original could not be put back; the originals are kept as " +
+           KeptNames();
 }
 
 std::string HiveFile::CheckUnchanged() const {
@@ -570,182 +825,6 @@ std::string HiveFile::CheckUnchanged() const {
     for (const LogFile& log : logs_)
         if (changed(log.fd.Get(), log.name, log.read))
             return "its log " + LogPath(log) + " changed on disk after it was read; run again";
-    return std::string();
-}
-
-std::string HiveFile::RollBack() {
-    // The logs emptied so far get their bytes back from their copies. Where
-    // one cannot, the new hive stays: it is clean and holds all the logs
-    // held, while the old one would need the log that is lost.
-    std::vector<std::string> lost;
-    for (LogFile& log : logs_) {
-        if (!log.emptied) continue;
-        UniqueFd copy;
-        std::string why;
-        FileFault fault;
-        if (!failLogRestore_ && folder_.OpenFile(log.backup, O_RDONLY, &copy, &why) &&
-            CopyOver(copy.Get(), log.fd.Get(), &fault))
-            log.emptied = false;
-        else
-            lost.push_back(log.name);
-    }
-    if (!lost.empty()) {
-        std::string names;
-        for (const std::string& name : lost) names += (names.empty() ? "" : ", ") + name;
-        std::string kept = backupPath_;
-        for (const LogFile& log : logs_)
-            if (!log.backup.empty()) kept += ", " + folder_.PathOf(log.backup);
-        logs_.clear();
-        replaced_.Reset();
-        dirty_ = recovered_ = false;
-        changed_ = false;
-        return "the log " + names + " could not be put back, so the new hive stays: it is in place, clean, and "
-               "holds everything its logs held (Windows does not replay the logs of a clean hive). The originals "
-               "are kept as " + kept;
-    }
-    // The original comes back under its name through a second link to it,
-    // so that the backup stays.
-    const std::string undo = "." + name_ + ".kestro-undo";
-    folder_.Remove(undo);
-    FileFault fault;
-    bool linked = folder_.Link(replaced_.Get(), undo) || CopyInto(replaced_.Get(), folder_, undo, &fault);
-    if (linked && folder_.Rename(undo, name_, &fault)) {
-        folder_.Flush();
-        fd_ = std::move(replaced_);
-        struct stat back;
-        if (::fstat(fd_.Get(), &back) == 0)
-            read_ = Identity{back.st_dev, back.st_ino, back.st_size, back.st_mtim, back.st_ctim};
-        return std::string();
-    }
-    folder_.Remove(undo);
-    std::string kept = backupPath_;
-    for (const LogFile& log : logs_)
-        if (!log.backup.empty()) kept += ", " + folder_.PathOf(log.backup);
-    return "the new hive stays in place, and the original could not be put back; the originals are kept as " +
-           kept;
-}
-
-std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* temp, bool* madeBackup) {
-    std::string changed = CheckUnchanged();
-    if (!changed.empty()) return changed;
-    auto failed = [this](int step) { return failAfterStep_ == step; };
-    struct stat before;
-    if (::fstat(fd_.Get(), &before) != 0) return "cannot read it: " + Errno(errno);
-
-    // 1. The whole hive into a new file beside the original, so that the
-    // rename at the end stays on one file system.
-    UniqueFd out;
-    FileFault fault;
-    if (!folder_.CreateNew("." + name_, &out, temp, &fault))
-        return "cannot create a file beside it: " + fault.reason;
-    errno = 0;
-    if (hivex_commit(Handle(), SelfPath(out.Get()).c_str(), 0) != 0 || failed(1))
-        return "cannot write the new hive: " + Errno(errno ? errno : EIO);
-
-    // 2. On the disk, with the original's mode, owner, and what Windows
-    // keeps on it.
-    if (::fchmod(out.Get(), before.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
-    if (::fchown(out.Get(), before.st_uid, before.st_gid) != 0 && errno != EPERM)
-        return "cannot set the new hive's owner: " + Errno(errno);
-    if (!CarryWindowsAttributes(fd_.Get(), out.Get(), &fault))
-        return "cannot keep what Windows set on it: " + fault.reason;
-    if (::fsync(out.Get()) != 0 || failed(2)) return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
-
-    // 3. Read back from the disk: sound, and the same keys and values as
-    // what is in memory. hivex's copy is let go for the read-back and taken
-    // again from the new file, so that the hive is in memory once at a time.
-    std::string why = CheckBaseBlock(out.Get());
-    if (!why.empty()) return "the new hive does not verify: " + why;
-    std::uint64_t wanted = 0, written = 0;
-    if (!HashHive(Handle(), &wanted)) return "the hive in memory does not read to the end";
-    hivex_close(h_);
-    h_ = nullptr;
-    bool same = false;
-    {
-        errno = 0;
-        HivePtr reread(hivex_open(SelfPath(out.Get()).c_str(), 0));
-        same = reread && HashHive(reread.get(), &written) && written == wanted && !failed(3);
-    }
-    if (!same) {
-        // hivex's copy again from what was read: the changes are lost, and
-        // the commit fails.
-        const int reload = imageFd_ >= 0 ? imageFd_ : fd_.Get();
-        h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
-        if (!h_) h_ = hivex_open(SelfPath(reload).c_str(), 0);
-        changed_ = false;
-        checked_ = true;
-        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
-        return "the new hive does not read back as written";
-    }
-    // Taken again from the new file when next asked for (Handle): after the
-    // rename that is fd_; before it, a failure puts the original back and
-    // the new file's bytes are still what is wanted.
-    reload_ = true;
-
-    // 4. The original stays as NAME.kestro-bak: a second link to it where
-    // the file system has them, else a copy with its descriptor. An older
-    // backup is never replaced. With logs to empty, it is made even without
-    // a backup wanted, to undo a failure past the rename.
-    if (options.backup || !logs_.empty()) {
-        // Above the backups of every log there may be, used by this run or
-        // not: restore pairs a hive's backup with the logs' of the same suffix.
-        const std::vector<std::string> names = {name_, name_ + ".LOG", name_ + ".LOG1", name_ + ".LOG2"};
-        const std::string suffix = NextBackupSuffix(folder_.Names(), names);
-        const std::string backup = name_ + suffix;
-        if (!folder_.Link(fd_.Get(), backup) && !CopyInto(fd_.Get(), folder_, backup, &fault))
-            return "cannot keep a backup: " + fault.reason;
-        backupPath_ = folder_.PathOf(backup);
-        *madeBackup = true;
-        // A second link changes the original's own change time.
-        struct stat linked;
-        if (::fstat(fd_.Get(), &linked) == 0) read_.ctime = linked.st_ctim;
-        if (failed(4)) return "cannot keep a backup: injected failure";
-
-        // 5. Each log, byte for byte, beside it: a copy, since the log
-        // itself is emptied in place below.
-        for (std::size_t i = 0; i < logs_.size(); ++i) {
-            LogFile& log = logs_[i];
-            if (!CopyInto(log.fd.Get(), folder_, log.name + suffix, &fault))
-                return "cannot keep a backup of its log: " + fault.reason;
-            log.backup = log.name + suffix;
-            if (failed(5) && failAfterLog_ == static_cast<int>(i))
-                return "cannot keep a backup of its log " + LogPath(log) + ": injected failure";
-        }
-    }
-    if (failed(5) && logs_.empty()) return "cannot keep a backup of its logs: injected failure";
-
-    // 6. The new hive replaces the original in one step, unless someone
-    // else's change came in meanwhile.
-    changed = CheckUnchanged();
-    if (!changed.empty()) return changed;
-    if (failed(6)) return "cannot replace it: injected failure";
-    if (!folder_.Rename(*temp, name_, &fault)) return "cannot replace it: " + fault.reason;
-    temp->clear();
-    renamed_ = true;
-    replaced_ = std::move(fd_);
-    fd_ = std::move(out);
-    // The rename must be on the disk before the logs are emptied: a power
-    // cut in between would otherwise leave the old dirty hive with empty
-    // logs, its newest changes lost.
-    if (!folder_.Flush() && !logs_.empty())
-        return "cannot flush the folder after the rename: " + Errno(errno ? errno : EIO);
-
-    // 7. The logs emptied: all they held is in the new hive, which is clean,
-    // so Windows would not replay them; empty, no Windows ever can.
-    for (std::size_t i = 0; i < logs_.size(); ++i) {
-        LogFile& log = logs_[i];
-        // From here the log may have lost bytes: a failure puts them back.
-        log.emptied = true;
-        if (::ftruncate(log.fd.Get(), 0) != 0 || ::fsync(log.fd.Get()) != 0)
-            return "cannot empty its log " + LogPath(log) + ": " + Errno(errno);
-        if (failed(7) && failAfterLog_ == static_cast<int>(i))
-            return "cannot empty its log " + LogPath(log) + ": injected failure";
-    }
-    if (failed(7) && logs_.empty()) return "cannot finish: injected failure";
-
-    struct stat after;
-    if (::fstat(fd_.Get(), &after) == 0)
-        read_ = Identity{after.st_dev, after.st_ino, after.st_size, after.st_mtim, after.st_ctim};
     return std::string();
 }
 

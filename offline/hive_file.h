@@ -8,6 +8,7 @@
 // recovered image, never the files. The files change only at Commit.
 #pragma once
 
+#include "core/file_step.h"
 #include "offline/writer_lock.h"
 
 #include <sys/types.h>
@@ -23,6 +24,22 @@
 struct hive_h;
 
 namespace kestro {
+
+// The steps of a hive's commit, in order, and, after a failure past the
+// rename, putting the logs back. A test arms a failure after any of them
+// with ScopedCommitFailure; for the steps taken once per log, `nth` counts
+// the logs from 0.
+enum class CommitStep {
+    Written,       // the whole hive into a new file beside the original
+    Flushed,       // that file on the disk, with the original's mode, owner and Windows' attributes
+    Verified,      // read back from the disk: the same keys and values as in memory
+    BackedUp,      // the original kept as NAME.kestro-bak
+    LogsBackedUp,  // each log copied beside it
+    Renamed,       // the new hive renamed over the original
+    LogsEmptied,   // each log emptied
+    LogsPutBack,   // a rollback: each emptied log given its bytes back
+};
+using ScopedCommitFailure = ScopedStepFailure<CommitStep>;
 
 class HiveFile {
 public:
@@ -127,17 +144,6 @@ public:
     const std::vector<std::string>& LogBackupPaths() const { return logBackups_; }
     const std::vector<std::string>& EmptiedLogs() const { return emptiedLogs_; }
 
-    // For tests: the step of the next Commit (1 written, 2 flushed, 3
-    // verified, 4 backed up, 5 logs backed up, 6 renamed, 7 logs emptied)
-    // after which it fails as if that step had gone wrong; for steps 5 and
-    // 7, after the log `log` (counted from 0) of that step. 0: none.
-    void FailCommitAfterStepForTesting(int step, int log = 0) {
-        failAfterStep_ = step;
-        failAfterLog_ = log;
-    }
-    // For tests: a rollback after such a failure cannot put any log back.
-    void FailLogRestoreForTesting() { failLogRestore_ = true; }
-
 private:
     HiveFile(hive_h* h, std::string path, Mode mode);
 
@@ -156,10 +162,8 @@ private:
         bool emptied = false;
     };
 
-    std::string CommitSteps(const CommitOptions& options, std::string* temp, bool* madeBackup);
-    // Puts the original and its logs back after a failure past the rename;
-    // empty when it did, else what state the files are left in.
-    std::string RollBack();
+    // One commit, a function a step (see hive_file.cpp).
+    class CommitRun;
     std::string CheckUnchanged() const;
     // Takes the writer's lock unless held; empty, or why not.
     std::string Lock();
@@ -180,9 +184,6 @@ private:
     bool checked_ = false;
     std::string refusal_;
     std::string backupPath_;
-    int failAfterStep_ = 0;
-    int failAfterLog_ = 0;
-    bool failLogRestore_ = false;
 
     bool dirty_ = false;
     bool recovered_ = false;
@@ -191,7 +192,6 @@ private:
     std::vector<LogFile> logs_;
     int imageFd_ = -1;       // the recovered image, in memory
     std::string imagePath_;  // and its name for hivex
-    bool renamed_ = false;   // the commit under way got past its rename
     std::vector<std::string> logBackups_;
     std::vector<std::string> emptiedLogs_;
 };

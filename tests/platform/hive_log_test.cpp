@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -304,14 +306,15 @@ protected:
     }
 
     // Sets DisableRegistryTools=0 in the hive and commits.
-    std::string Change(bool backup, int failStep = 0, int failLog = 0, bool failRestore = false) {
+    std::string Change(bool backup, std::optional<CommitStep> failStep = {}, int failLog = 0, bool failRestore = false) {
+        std::optional<ScopedCommitFailure> fail, failPutBack;
+        if (failStep) fail.emplace(*failStep, failLog);
+        if (failRestore) failPutBack.emplace(CommitStep::LogsPutBack);
         std::string error;
         HiveRegistryStore store;
         auto file = HiveFile::Open(hive_, HiveFile::Mode::Write, &error);
         EXPECT_TRUE(file && file->Recovered()) << error;
         if (!file) return error;
-        file->FailCommitAfterStepForTesting(failStep, failLog);
-        if (failRestore) file->FailLogRestoreForTesting();
         store.Mount(HiveRegistryStore::Slot::User, std::move(file));
         KeyHandle key = 0;
         EXPECT_EQ(kErrorSuccess, store.OpenKey(kHkeyCurrentUser, kSystemPolicies, kKeyAllAccess, &key));
@@ -372,9 +375,11 @@ TEST_F(RecoveredCommit, AFailureAtAnyStepLeavesTheHiveAndEveryLog) {
     const auto before = Files();
     const std::vector<std::string> listing = ListDir(dir_.Path());
     for (bool backup : {true, false}) {
-        for (int step = 1; step <= 7; ++step) {
-            for (int log = 0; log < (step == 5 || step == 7 ? 3 : 1); ++log) {
-                const std::string error = Change(backup, step, log);
+        for (int step = 0; step <= static_cast<int>(CommitStep::LogsEmptied); ++step) {
+            const CommitStep commitStep = static_cast<CommitStep>(step);
+            const bool perLog = commitStep == CommitStep::LogsBackedUp || commitStep == CommitStep::LogsEmptied;
+            for (int log = 0; log < (perLog ? 3 : 1); ++log) {
+                const std::string error = Change(backup, commitStep, log);
                 const std::string at = "step " + std::to_string(step) + " log " + std::to_string(log);
                 EXPECT_NE(std::string::npos, error.find("its logs were left as they were")) << at << ": " << error;
                 EXPECT_TRUE(before == Files()) << at;
@@ -389,7 +394,7 @@ TEST_F(RecoveredCommit, ALogThatCannotBePutBackLeavesTheNewHiveWhichHoldsEveryth
     // back: the old hive would need the logs that are lost, so the new one,
     // clean and holding all they held, stays, and the error says so.
     const auto before = Files();
-    const std::string error = Change(true, 7, 1, true);
+    const std::string error = Change(true, CommitStep::LogsEmptied, 1, true);
     EXPECT_NE(std::string::npos, error.find("could not be put back, so the new hive stays")) << error;
     const std::string written = ReadFile(hive_);
     EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(written.data()), written.size()));

@@ -352,10 +352,10 @@ TEST_F(OfflineHives, TheOriginalIsKeptAsABackupThatIsNeverOverwritten) {
 
 TEST_F(OfflineHives, AFailureAtAnyStepOfTheCommitLeavesTheOriginal) {
     const std::string original = ReadFile(ntuser_);
-    for (int step = 1; step <= 7; ++step) {
+    for (int step = 0; step <= static_cast<int>(CommitStep::LogsEmptied); ++step) {
         Use(HiveFile::Mode::Write);
         Zfunctions::SetDisableTaskMgr(0);
-        store_->Mounted(HiveRegistryStore::Slot::User)->FailCommitAfterStepForTesting(step);
+        ScopedCommitFailure fail(static_cast<CommitStep>(step));
         std::string error;
         EXPECT_FALSE(Commit(true, &error)) << "step " << step;
         EXPECT_NE(std::string::npos, error.find("left as it was")) << error;
