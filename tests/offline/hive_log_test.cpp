@@ -6,7 +6,7 @@
 #include "offline/hive_log.h"
 #include "offline/hive_registry.h"
 #include "tests/support/hive_files.h"
-#include "tests/platform/log_fixture.h"
+#include "tests/offline/log_fixture.h"
 #include "tests/support/windows_volume.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // that say whether something is missing or unusable.
 #include "offline/offline_windows.h"
 #include "core/text.h"
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 
 #include <gtest/gtest.h>
 

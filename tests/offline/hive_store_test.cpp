@@ -7,7 +7,7 @@
 #include "settings/readback.h"
 #include "settings/uFunctions.h"
 #include "tests/fakes.h"
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 
 #include "tests/support/windows_volume.h"
 
