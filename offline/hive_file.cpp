@@ -265,7 +265,7 @@ HiveFile::~HiveFile() {
 }
 
 hive_h* HiveFile::Handle() const {
-    if (!h_ && reload_) h_ = hivex_open(SelfPath(fd_.Get()).c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
+    if (!h_ && hivexSource_ == HivexSource::CommittedFile) h_ = hivex_open(SelfPath(fd_.Get()).c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
     return h_;
 }
 
@@ -284,155 +284,142 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std
                         "/proc) and run again";
         return nullptr;
     }
-    const std::string name = BaseName(path);
     std::unique_ptr<HiveFile> file(new HiveFile(nullptr, path, mode));
-    file->name_ = name;
-    Folder& folder = file->folder_;
-    std::string why;
-    if (!Folder::Open(DirName(path), volume, &folder, &why)) {
-        *error = path + ": " + why;
-        return nullptr;
-    }
-
-    // A writer takes the hive for itself before reading it, and clears
-    // away what a run stopped part-way left; a reader only names it.
-    std::vector<std::string> notes;
-    if (mode == Mode::Write) {
-        if (folder.ReadOnly()) {
-            *error = ReadOnlyVolume(path);
-            return nullptr;
-        }
-        why = file->Lock();
-        if (!why.empty()) {
-            *error = why;
-            return nullptr;
-        }
-    }
-    for (const std::string& entry : folder.Names()) {
-        if (!IsLeftover(entry, name)) continue;
-        if (mode == Mode::Write) {
-            folder.Remove(entry);
-            notes.push_back("removed " + folder.PathOf(entry) + ", left by a run that was stopped part-way");
-        } else {
-            notes.push_back("note: " + folder.PathOf(entry) +
-                            " was left by a run that was stopped part-way; the next command that writes removes it");
-        }
-    }
-
-    UniqueFd fd;
-    if (!folder.OpenFile(name, O_RDONLY, &fd, &why)) {
-        *error = why;
-        return nullptr;
-    }
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0) {
-        *error = path + ": " + Errno(errno);
-        return nullptr;
-    }
-
-    // A dirty hive: its logs replayed into an image in memory, which hivex
-    // reads by name; neither the hive nor a log is written.
-    bool dirty = false;
-    std::string problem, imagePath;
-    int imageFd = -1;
-    std::vector<std::string> used;
-    std::vector<LogFile> logFiles;
-    {
-        unsigned char head[512];
-        dirty = ::pread(fd.Get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-                HiveNeedsLogs(head, sizeof head);
-    }
-    if (dirty) {
-        std::string primary;
-        FileFault fault;
-        if (!ReadDescriptor(fd.Get(), kMaxHiveBytes, &primary, &fault))
-            problem = fault.step == FileStep::TooLarge
-                          ? "it is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB"
-                          : fault.reason;
-        std::vector<HiveLog> logs;
-        std::vector<std::string> logNames;
-        if (!LogNames(folder.Names(), folder.Path(), name, &logNames, &why)) {
-            *error = why;
-            return nullptr;
-        }
-        for (const std::string& logName : logNames) {
-            if (!IsFileOrLink(folder, logName)) continue;
-            HiveLog log{HiveLog::Kind::Log, logName, std::string()};
-            const std::string upper = AsciiUpper(logName.substr(logName.size() - 4));
-            if (upper == "LOG1") log.kind = HiveLog::Kind::Log1;
-            if (upper == "LOG2") log.kind = HiveLog::Kind::Log2;
-            LogFile file;
-            file.name = logName;
-            std::string logWhy;
-            struct stat lst;
-            if (!folder.OpenFile(logName, mode == Mode::Write ? O_RDWR : O_RDONLY, &file.fd, &logWhy) ||
-                ::fstat(file.fd.Get(), &lst) != 0) {
-                if (problem.empty()) problem = logWhy.empty() ? logName + ": " + Errno(errno) : logWhy;
-                continue;
-            }
-            if (!ReadDescriptor(file.fd.Get(), kMaxHiveLogBytes, &log.bytes, &fault)) {
-                if (problem.empty())
-                    problem = log.name + ": " +
-                              (fault.step == FileStep::TooLarge
-                                   ? "it is larger than " + std::to_string(kMaxHiveLogBytes >> 20) + " MiB"
-                                   : fault.reason);
-                continue;
-            }
-            file.read = Identity{lst.st_dev, lst.st_ino, lst.st_size, lst.st_mtim, lst.st_ctim};
-            logFiles.push_back(std::move(file));
-            logs.push_back(std::move(log));
-        }
-        if (problem.empty()) {
-            HiveReplay replay = ReplayHiveLogs(std::move(primary), logs);
-            logs.clear();
-            if (!replay.recovered) {
-                problem = replay.problem;
-            } else if ((imageFd = MemoryFile(replay.image)) < 0) {
-                problem = "cannot hold the recovered hive in memory: " + Errno(errno);
-            } else {
-                imagePath = SelfPath(imageFd);
-                used = replay.used;
-                // A replay that leaves a hive hivex cannot read to the end
-                // is no recovery. A hive to be changed gets this walk at its
-                // first change.
-                if (mode == Mode::ReadOnly) {
-                    std::string walk = CheckHive(imageFd);
-                    if (!walk.empty()) problem = "the replayed hive cannot be used: " + walk;
-                }
-                if (!problem.empty()) {
-                    ::close(imageFd);
-                    imageFd = -1;
-                    imagePath.clear();
-                    used.clear();
-                }
-            }
-        }
-    }
-
-    errno = 0;
-    // hivex reads a hive it may change into memory: the file itself is
-    // written only by Commit.
-    const std::string source = imagePath.empty() ? SelfPath(fd.Get()) : imagePath;
-    hive_h* h = hivex_open(source.c_str(), mode == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
-    if (!h) {
-        int e = errno;
-        if (imageFd >= 0) ::close(imageFd);
-        *error = path + ": not a registry hive that can be read (" + Errno(e) + ")";
-        if (dirty) *error += "; it is dirty, and its logs cannot be used: " + problem;
-        return nullptr;
-    }
-    file->h_ = h;
-    file->fd_ = std::move(fd);
-    file->read_ = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-    file->notes_ = std::move(notes);
-    file->dirty_ = dirty;
-    file->recovered_ = dirty && !imagePath.empty();
-    file->logProblem_ = file->recovered_ ? std::string() : problem;
-    file->logsUsed_ = used;
-    file->logs_ = std::move(logFiles);
-    file->imageFd_ = imageFd;
-    file->imagePath_ = imagePath;
+    file->name_ = BaseName(path);
+    *error = file->TakeFolder(volume);
+    if (error->empty()) *error = file->OpenOriginal();
+    if (error->empty()) *error = file->LoadIntoHivex();
+    if (!error->empty()) return nullptr;
     return file;
+}
+
+// The hive's folder held, and for a writer the hive taken for itself before
+// it is read, with what a run stopped part-way left cleared away; a reader
+// only names that.
+std::string HiveFile::TakeFolder(const VolumeBound* volume) {
+    std::string why;
+    if (!Folder::Open(DirName(path_), volume, &folder_, &why)) return path_ + ": " + why;
+    if (mode_ == Mode::Write) {
+        if (folder_.ReadOnly()) return ReadOnlyVolume(path_);
+        why = Lock();
+        if (!why.empty()) return why;
+    }
+    for (const std::string& entry : folder_.Names()) {
+        if (!IsLeftover(entry, name_)) continue;
+        if (mode_ == Mode::Write) {
+            folder_.Remove(entry);
+            notes_.push_back("removed " + folder_.PathOf(entry) + ", left by a run that was stopped part-way");
+        } else {
+            notes_.push_back("note: " + folder_.PathOf(entry) +
+                             " was left by a run that was stopped part-way; the next command that writes removes it");
+        }
+    }
+    return std::string();
+}
+
+// The hive file opened and known as read; a dirty one recovered from its
+// logs where they can be used.
+std::string HiveFile::OpenOriginal() {
+    std::string why;
+    if (!folder_.OpenFile(name_, O_RDONLY, &fd_, &why)) return why;
+    struct stat st;
+    if (::fstat(fd_.Get(), &st) != 0) return path_ + ": " + Errno(errno);
+    read_ = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    unsigned char head[512];
+    const bool dirty = ::pread(fd_.Get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                       HiveNeedsLogs(head, sizeof head);
+    if (!dirty) return std::string();
+    logState_ = LogState::Unrecovered;
+    return RecoverFromLogs();
+}
+
+// A file's bytes whole, or why not in the words the log problem uses.
+static bool ReadWhole(int fd, std::size_t limit, std::string* bytes, std::string* problem) {
+    FileFault fault;
+    if (ReadDescriptor(fd, limit, bytes, &fault)) return true;
+    *problem = fault.step == FileStep::TooLarge ? "it is larger than " + std::to_string(limit >> 20) + " MiB"
+                                                : fault.reason;
+    return false;
+}
+
+// Every log beside the hive opened and read (for a writer, opened to be
+// emptied at the commit); the first that cannot be, in *problem.
+std::string HiveFile::ReadLogs(std::vector<HiveLog>* logs, std::string* problem) {
+    std::vector<std::string> logNames;
+    std::string why;
+    if (!LogNames(folder_.Names(), folder_.Path(), name_, &logNames, &why)) return why;
+    for (const std::string& logName : logNames) {
+        if (!IsFileOrLink(folder_, logName)) continue;
+        HiveLog log{HiveLog::Kind::Log, logName, std::string()};
+        const std::string upper = AsciiUpper(logName.substr(logName.size() - 4));
+        if (upper == "LOG1") log.kind = HiveLog::Kind::Log1;
+        if (upper == "LOG2") log.kind = HiveLog::Kind::Log2;
+        LogFile file;
+        file.name = logName;
+        std::string logWhy;
+        struct stat lst;
+        if (!folder_.OpenFile(logName, mode_ == Mode::Write ? O_RDWR : O_RDONLY, &file.fd, &logWhy) ||
+            ::fstat(file.fd.Get(), &lst) != 0) {
+            if (problem->empty()) *problem = logWhy.empty() ? logName + ": " + Errno(errno) : logWhy;
+            continue;
+        }
+        std::string readProblem;
+        if (!ReadWhole(file.fd.Get(), kMaxHiveLogBytes, &log.bytes, &readProblem)) {
+            if (problem->empty()) *problem = log.name + ": " + readProblem;
+            continue;
+        }
+        file.read = Identity{lst.st_dev, lst.st_ino, lst.st_size, lst.st_mtim, lst.st_ctim};
+        logs_.push_back(std::move(file));
+        logs->push_back(std::move(log));
+    }
+    return std::string();
+}
+
+// A dirty hive: its logs replayed into an image in memory, which hivex reads
+// by name; neither the hive nor a log is written. Where they cannot be
+// used, logProblem_ says why and the file is read as it is.
+std::string HiveFile::RecoverFromLogs() {
+    std::string primary, problem;
+    ReadWhole(fd_.Get(), kMaxHiveBytes, &primary, &problem);
+    std::vector<HiveLog> logs;
+    const std::string error = ReadLogs(&logs, &problem);
+    if (!error.empty()) return error;
+    if (problem.empty()) problem = HoldReplay(ReplayHiveLogs(std::move(primary), logs));
+    if (logState_ != LogState::Recovered) logProblem_ = problem;
+    return std::string();
+}
+
+// The replayed image as a file in memory; empty, or why it cannot be used.
+std::string HiveFile::HoldReplay(const HiveReplay& replay) {
+    if (!replay.recovered) return replay.problem;
+    const int imageFd = MemoryFile(replay.image);
+    if (imageFd < 0) return "cannot hold the recovered hive in memory: " + Errno(errno);
+    // A replay that leaves a hive hivex cannot read to the end is no
+    // recovery. A hive to be changed gets this walk at its first change.
+    if (mode_ == Mode::ReadOnly) {
+        const std::string walk = CheckHive(imageFd);
+        if (!walk.empty()) {
+            ::close(imageFd);
+            return "the replayed hive cannot be used: " + walk;
+        }
+    }
+    imageFd_ = imageFd;
+    imagePath_ = SelfPath(imageFd);
+    logsUsed_ = replay.used;
+    logState_ = LogState::Recovered;
+    return std::string();
+}
+
+// hivex reads a hive it may change into memory: the file itself is written
+// only by Commit.
+std::string HiveFile::LoadIntoHivex() {
+    errno = 0;
+    const std::string source = imagePath_.empty() ? SelfPath(fd_.Get()) : imagePath_;
+    h_ = hivex_open(source.c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
+    if (h_) return std::string();
+    std::string error = path_ + ": not a registry hive that can be read (" + Errno(errno) + ")";
+    if (Dirty()) error += "; it is dirty, and its logs cannot be used: " + logProblem_;
+    return error;
 }
 
 std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock) {
@@ -454,38 +441,52 @@ std::string HiveFile::CheckFile(const std::string& path) {
 }
 
 const std::string& HiveFile::WriteRefusal() {
-    if (!checked_) {
-        checked_ = true;
-        if (mode_ == Mode::ReadOnly) {
-            refusal_ = path_ + ": opened read-only; nothing is written to it.";
+    if (writeState_ == WriteState::Unchecked) {
+        const std::string why = WhyNotWritable();
+        if (why.empty()) {
+            writeState_ = WriteState::Allowed;
         } else {
-            std::string why;
-            if (dirty_ && !recovered_) {
-                why = "the hive is dirty (Windows was not shut down cleanly, and its newest changes are only in "
-                      "its logs), and its logs cannot be used: " + logProblem_ +
-                      ". Writing it would lose those changes; restore the hive and its logs from a backup";
-            } else if (recovered_) {
-                // The recovered image is checked; the files must be writable.
-                why = CheckWritable(fd_.Get());
-                for (const LogFile& log : logs_)
-                    if (why.empty() && !CheckWritable(log.fd.Get()).empty())
-                        why = LogPath(log) + ": " + CheckWritable(log.fd.Get());
-                if (why.empty()) why = CheckHive(imageFd_);
-                if (!why.empty()) why = "recovered from its logs, but " + why;
-            } else {
-                // hivex holds what the file held: its tree is walked below.
-                why = CheckWritable(fd_.Get());
-                if (why.empty()) why = CheckBaseBlock(fd_.Get());
-            }
-            if (why.empty()) {
-                // What is in memory must be a hive that reads to the end too.
-                if (!ReadsToTheEnd(Handle()))
-                    why = "its tree cannot be read to the end (" + Errno(errno) + ")";
-            }
-            if (!why.empty()) refusal_ = path_ + ": " + why + ". Nothing was written to it.";
+            Refuse(why);
         }
     }
     return refusal_;
+}
+
+void HiveFile::Refuse(const std::string& why) {
+    writeState_ = WriteState::Refused;
+    refusal_ = why;
+}
+
+void HiveFile::RefuseAfterFailedCommit() {
+    changed_ = false;
+    Refuse(path_ + ": a commit of it failed; nothing more is written to it.");
+}
+
+std::string HiveFile::WhyNotWritable() {
+    if (mode_ == Mode::ReadOnly) return path_ + ": opened read-only; nothing is written to it.";
+    std::string why;
+    if (logState_ == LogState::Unrecovered) {
+        why = "the hive is dirty (Windows was not shut down cleanly, and its newest changes are only in "
+              "its logs), and its logs cannot be used: " + logProblem_ +
+              ". Writing it would lose those changes; restore the hive and its logs from a backup";
+    } else if (logState_ == LogState::Recovered) {
+        // The recovered image is checked; the files must be writable.
+        why = CheckWritable(fd_.Get());
+        for (const LogFile& log : logs_)
+            if (why.empty() && !CheckWritable(log.fd.Get()).empty())
+                why = LogPath(log) + ": " + CheckWritable(log.fd.Get());
+        if (why.empty()) why = CheckHive(imageFd_);
+        if (!why.empty()) why = "recovered from its logs, but " + why;
+    } else {
+        // hivex holds what the file held: its tree is walked below.
+        why = CheckWritable(fd_.Get());
+        if (why.empty()) why = CheckBaseBlock(fd_.Get());
+    }
+    if (why.empty()) {
+        // What is in memory must be a hive that reads to the end too.
+        if (!ReadsToTheEnd(Handle())) why = "its tree cannot be read to the end (" + Errno(errno) + ")";
+    }
+    return why.empty() ? why : path_ + ": " + why + ". Nothing was written to it.";
 }
 
 // ---------------------------------------------------------------- commit
@@ -549,12 +550,10 @@ std::string HiveFile::Commit(const CommitOptions& options) {
     } unlock{lock_};
     CommitRun run(*this, options);
     error = run.Steps();
-    if (!error.empty() && !h_ && reload_) {
+    if (!error.empty() && !h_ && hivexSource_ == HivexSource::CommittedFile) {
         // hivex's copy was let go after the new file was verified, and the
         // changes are now only in that file, which this failure takes away.
-        changed_ = false;
-        checked_ = true;
-        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
+        RefuseAfterFailedCommit();
     }
     if (!error.empty()) return run.Undo(error);
     run.Finish();
@@ -624,15 +623,13 @@ std::string HiveFile::CommitRun::Verify() {
         const int reload = file_.imageFd_ >= 0 ? file_.imageFd_ : file_.fd_.Get();
         file_.h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
         if (!file_.h_) file_.h_ = hivex_open(SelfPath(reload).c_str(), 0);
-        file_.changed_ = false;
-        file_.checked_ = true;
-        file_.refusal_ = file_.path_ + ": a commit of it failed; nothing more is written to it.";
+        file_.RefuseAfterFailedCommit();
         return "the new hive does not read back as written";
     }
     // Taken again from the new file when next asked for (Handle): after the
     // rename that is fd_; before it, a failure puts the original back and
     // the new file's bytes are still what is wanted.
-    file_.reload_ = true;
+    file_.hivexSource_ = HivexSource::CommittedFile;
     return std::string();
 }
 
@@ -755,7 +752,7 @@ void HiveFile::CommitRun::Finish() {
     if (f.imageFd_ >= 0) ::close(f.imageFd_);
     f.imageFd_ = -1;
     f.imagePath_.clear();
-    f.dirty_ = f.recovered_ = false;
+    f.logState_ = LogState::Clean;
     f.changed_ = false;
 }
 
@@ -789,7 +786,7 @@ std::string HiveFile::CommitRun::RollBack() {
         const std::string kept = KeptNames();
         f.logs_.clear();
         f.replaced_.Reset();
-        f.dirty_ = f.recovered_ = false;
+        f.logState_ = LogState::Clean;
         f.changed_ = false;
         return "the log " + names + " could not be put back, so the new hive stays: it is in place, clean, and "
                "holds everything its logs held (Windows does not replay the logs of a clean hive). The originals "

@@ -25,6 +25,9 @@ struct hive_h;
 
 namespace kestro {
 
+struct HiveLog;
+struct HiveReplay;
+
 // The steps of a hive's commit, in order, and, after a failure past the
 // rename, putting the logs back. A test arms a failure after any of them
 // with ScopedCommitFailure; for the steps taken once per log, `nth` counts
@@ -91,7 +94,7 @@ public:
     // result means yes, anything else says why not.
     const std::string& WriteRefusal();
     // Whether a change was attempted and refused.
-    bool Refused() const { return checked_ && !refusal_.empty(); }
+    bool Refused() const { return writeState_ == WriteState::Refused; }
 
     // The checks a hive must pass before anything may be written into it:
     // the base block's magic, equal sequence numbers (a dirty hive is
@@ -103,9 +106,9 @@ public:
 
     // The file was left dirty (its sequence numbers differ, or its base
     // block's checksum is wrong): its newest changes were in its logs.
-    bool Dirty() const { return dirty_; }
+    bool Dirty() const { return logState_ != LogState::Clean; }
     // A dirty hive that is held as recovered from its logs.
-    bool Recovered() const { return recovered_; }
+    bool Recovered() const { return logState_ == LogState::Recovered; }
     // A dirty hive whose logs could not be used: why. What is held is then
     // the file as it is, maybe older than what Windows would load.
     const std::string& LogProblem() const { return logProblem_; }
@@ -164,13 +167,31 @@ private:
 
     // One commit, a function a step (see hive_file.cpp).
     class CommitRun;
+
+    // The steps of Open; each empty, or why the open fails.
+    std::string TakeFolder(const VolumeBound* volume);
+    std::string OpenOriginal();
+    std::string RecoverFromLogs();
+    std::string ReadLogs(std::vector<HiveLog>* logs, std::string* problem);
+    std::string HoldReplay(const HiveReplay& replay);
+    std::string LoadIntoHivex();
+
+    // The one place the hive is refused further changes.
+    void Refuse(const std::string& why);
+    void RefuseAfterFailedCommit();
+    // Empty, or why the hive may not be changed, as the user reads it.
+    std::string WhyNotWritable();
     std::string CheckUnchanged() const;
     // Takes the writer's lock unless held; empty, or why not.
     std::string Lock();
     std::string LogPath(const LogFile& log) const { return folder_.PathOf(log.name); }
 
     mutable hive_h* h_;
-    bool reload_ = false;  // h_ is to be taken again from fd_
+    // Where hivex's copy comes from: what was read (the file, or the image
+    // recovered from its logs), or, after a commit let it go, the new file,
+    // taken again when asked for.
+    enum class HivexSource { WhatWasRead, CommittedFile };
+    HivexSource hivexSource_ = HivexSource::WhatWasRead;
     std::string path_;
     Mode mode_;
     Folder folder_;     // the hive's folder, held: every name is relative to it
@@ -181,12 +202,18 @@ private:
     UniqueFd replaced_;  // during a commit past its rename: the original
     std::vector<std::string> notes_;
     bool changed_ = false;
-    bool checked_ = false;
+    // Whether the hive may be changed, checked at the first change; refusal_
+    // says why not.
+    enum class WriteState { Unchecked, Allowed, Refused };
+    WriteState writeState_ = WriteState::Unchecked;
     std::string refusal_;
     std::string backupPath_;
 
-    bool dirty_ = false;
-    bool recovered_ = false;
+    // A clean hive; a dirty one held as recovered from its logs; or a dirty
+    // one whose logs cannot be used (logProblem_ says why), held as the
+    // file is.
+    enum class LogState { Clean, Recovered, Unrecovered };
+    LogState logState_ = LogState::Clean;
     std::string logProblem_;
     std::vector<std::string> logsUsed_;
     std::vector<LogFile> logs_;
