@@ -330,33 +330,48 @@ void OfflineWindows::LoadProfiles() const {
     if (profilesLoaded_) return;
     profilesLoaded_ = true;
     LoadSoftware();
-
-    // The local accounts: SAM\Domains\Account\Users\Names\NAME, whose
-    // default value's type is the account's relative identifier.
-    std::map<std::uint32_t, std::string> accounts;
-    {
-        std::string why;
-        std::unique_ptr<HiveFile> sam = Peek(FindEntryNoCase(config_, "SAM"), &why);
-        hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
-        hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
-        if (!children) {
-            accountNote_ = "no account names: the SAM hive " + (sam ? std::string("holds no user names")
-                                                                      : "cannot be read (" + why + ")");
-        } else {
-            hive_h* h = sam->Handle();
-            for (hive_node_h* c = children; *c; ++c) {
-                char* name = hivex_node_name(h, *c);
-                errno = 0;
-                hive_value_h value = hivex_node_get_value(h, *c, "");
-                std::uint32_t rid = 0;
-                if (name && value && ValueTypeNumber(h, value, &rid)) accounts[rid] = name;
-                std::free(name);
-            }
-            std::free(children);
-        }
-    }
-
     std::set<std::string> seen;  // the folders ProfileList names
+    AddListedProfiles(LoadAccounts(), &seen);
+    const bool fromFolders = profileList_.empty();
+    AddProfileFolders(fromFolders, &seen);
+    std::stable_sort(users_.begin(), users_.end(), [](const UserProfile& a, const UserProfile& b) {
+        if (a.listed != b.listed) return a.listed;
+        return CompareAsciiNoCase(a.name, b.name) < 0;
+    });
+    if (fromFolders && !users_.empty())
+        profileListNote_ += "; the profiles are the folders that hold an NTUSER.DAT";
+}
+
+// The local accounts: SAM\Domains\Account\Users\Names\NAME, whose default
+// value's type is the account's relative identifier.
+std::map<std::uint32_t, std::string> OfflineWindows::LoadAccounts() const {
+    std::map<std::uint32_t, std::string> accounts;
+    std::string why;
+    std::unique_ptr<HiveFile> sam = Peek(FindEntryNoCase(config_, "SAM"), &why);
+    hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
+    hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
+    if (!children) {
+        accountNote_ = "no account names: the SAM hive " + (sam ? std::string("holds no user names")
+                                                                  : "cannot be read (" + why + ")");
+        return accounts;
+    }
+    hive_h* h = sam->Handle();
+    for (hive_node_h* c = children; *c; ++c) {
+        char* name = hivex_node_name(h, *c);
+        errno = 0;
+        hive_value_h value = hivex_node_get_value(h, *c, "");
+        std::uint32_t rid = 0;
+        if (name && value && ValueTypeNumber(h, value, &rid)) accounts[rid] = name;
+        std::free(name);
+    }
+    std::free(children);
+    return accounts;
+}
+
+// A profile for each entry of ProfileList, named by its local account where
+// SAM knows it; the folders they name into *seen.
+void OfflineWindows::AddListedProfiles(const std::map<std::uint32_t, std::string>& accounts,
+                                       std::set<std::string>* seen) const {
     for (const auto& entry : profileList_) {
         UserProfile user;
         user.sid = entry.first;
@@ -364,22 +379,24 @@ void OfflineWindows::LoadProfiles() const {
         user.listed = true;
         std::uint32_t rid = 0;
         if (user.sid.compare(0, 9, "S-1-5-21-") == 0 && RidOf(user.sid, &rid) && accounts.count(rid))
-            user.account = accounts[rid];
+            user.account = accounts.at(rid);
         std::string why;
         user.folder = entry.second.empty() ? std::string() : MapWindowsPath(entry.second, &why);
         std::vector<std::string> parts = SplitPath(entry.second, "\\/");
         user.name = parts.empty() ? user.sid : parts.back();
         if (!user.folder.empty()) {
-            seen.insert(Identity(user.folder));
+            seen->insert(Identity(user.folder));
             user.hivePath = FindEntryNoCase(user.folder, "NTUSER.DAT");
             if (!IsFile(user.hivePath)) user.hivePath.clear();
         }
         user.systemProfile = IsSystemSid(user.sid) || IsSystemProfile(user.name);
         users_.push_back(user);
     }
+}
 
-    // The folders beside WINDIR that hold a user's hive.
-    const bool fromFolders = profileList_.empty();
+// The folders beside WINDIR that hold a user's hive and ProfileList does not
+// name; listed as Windows' own when there is no ProfileList.
+void OfflineWindows::AddProfileFolders(bool listed, std::set<std::string>* seen) const {
     for (const char* folder : {"Users", "Documents and Settings"}) {
         std::string profiles = FindEntryNoCase(volume_, folder);
         if (profiles.empty() || !IsDir(profiles)) continue;
@@ -396,22 +413,16 @@ void OfflineWindows::LoadProfiles() const {
             if (hive.empty() || !IsFile(hive)) continue;
             // Vista's "Documents and Settings" is a junction to "Users": one
             // profile seen through both is one profile.
-            if (!seen.insert(Identity(dir)).second) continue;
+            if (!seen->insert(Identity(dir)).second) continue;
             UserProfile user;
             user.name = name;
             user.folder = dir;
             user.hivePath = hive;
             user.systemProfile = IsSystemProfile(name);
-            user.listed = fromFolders;
+            user.listed = listed;
             users_.push_back(user);
         }
     }
-    std::stable_sort(users_.begin(), users_.end(), [](const UserProfile& a, const UserProfile& b) {
-        if (a.listed != b.listed) return a.listed;
-        return CompareAsciiNoCase(a.name, b.name) < 0;
-    });
-    if (fromFolders && !users_.empty())
-        profileListNote_ += "; the profiles are the folders that hold an NTUSER.DAT";
 }
 
 const std::vector<OfflineWindows::UserProfile>& OfflineWindows::Users() const {

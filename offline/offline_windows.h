@@ -13,7 +13,10 @@
 #include "offline/hive_registry.h"
 #include "offline/offline_error.h"
 
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -95,6 +98,9 @@ public:
 private:
     void LoadSoftware() const;
     void LoadProfiles() const;
+    std::map<std::uint32_t, std::string> LoadAccounts() const;
+    void AddListedProfiles(const std::map<std::uint32_t, std::string>& accounts, std::set<std::string>* seen) const;
+    void AddProfileFolders(bool listed, std::set<std::string>* seen) const;
     std::string Known() const;
 
     std::string windir_;
