@@ -85,6 +85,11 @@ void RegistryCursor::PutText(const std::string& name, const std::string& text) {
         throw ERegistryException(FailedToSetMessage(name));
 }
 
+// The window's own delete, not registry/key_tree's: it goes as far as it
+// can (a sub-key that cannot go does not keep the others), with the cursor
+// standing on each key in turn, and answers only whether the named key
+// went; DeleteKeyTree reads the whole tree first and stops at the first
+// failure, as putting it back needs.
 bool RegistryCursor::RemoveKeyTree(const std::string& name) {
     if (stranded_) return false;
     KeyHandle key = 0;
