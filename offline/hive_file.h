@@ -59,7 +59,7 @@ public:
     // refused, saying so), and with `volume` the folders on the way are
     // followed only while they stay on its file system. Opened for writing,
     // the hive is locked against other writers (WriterLock in
-    // core/files.h) until this object goes; a run that holds it longer
+    // offline/writer_lock.h) until this object goes; a run that holds it longer
     // than the lock wait makes this fail naming that run. A volume mounted
     // read-only fails here too, with "the volume is mounted read-only".
     // Files that a run stopped part-way left beside the hive are removed
