@@ -1,5 +1,6 @@
 #include "ctl/offline_store.h"
 
+#include "ctl/offline_exit.h"
 #include "ctl/restore.h"
 #include "core/files.h"
 #include "offline/hive_backups.h"
@@ -82,7 +83,7 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                                  return ListUsers(OfflineWindows(windir_), console);
                              } catch (const OfflineError& e) {
                                  console.Err(std::string("kestroctl: ") + e.what() + "\n");
-                                 return e.ExitCode();
+                                 return ExitCodeFor(e.Fault());
                              }
                          }};
     OwnCommand restore{
@@ -104,7 +105,7 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                 return RunRestore(windows, user_, dryRun_, force_, console);
             } catch (const OfflineError& e) {
                 console.Err(std::string("kestroctl: ") + e.what() + "\n");
-                return e.ExitCode();
+                return ExitCodeFor(e.Fault());
             }
         },
         [this](CLI::App& command) {
@@ -158,7 +159,7 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
                                      use.userKeys);
     } catch (const OfflineError& e) {
         *why = e.what();
-        *code = e.ExitCode();
+        *code = ExitCodeFor(e.Fault());
         return nullptr;
     }
     // One line for each hive Windows left dirty, before anything is shown.
