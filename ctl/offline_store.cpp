@@ -1,5 +1,6 @@
 #include "ctl/offline_store.h"
 
+#include "ctl/offline_exit.h"
 #include "ctl/restore.h"
 #include "core/files.h"
 #include "offline/hive_backups.h"
@@ -83,7 +84,7 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                                  return ListUsers(OfflineWindows(windir_), console);
                              } catch (const OfflineError& e) {
                                  console.Err(std::string("kestroctl: ") + e.what() + "\n");
-                                 return e.ExitCode();
+                                 return ExitCodeFor(e.Fault());
                              }
                          }};
     OwnCommand restore{
@@ -105,7 +106,7 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                 return RunRestore(windows, user_, dryRun_, force_, console);
             } catch (const OfflineError& e) {
                 console.Err(std::string("kestroctl: ") + e.what() + "\n");
-                return e.ExitCode();
+                return ExitCodeFor(e.Fault());
             }
         },
         [this](CLI::App& command) {
@@ -162,7 +163,7 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         store_->AttachLocalGroupPolicy(groupPolicy_.get());
     } catch (const OfflineError& e) {
         *why = e.what();
-        *code = e.ExitCode();
+        *code = ExitCodeFor(e.Fault());
         return nullptr;
     }
     // One line for each hive Windows left dirty, before anything is shown.

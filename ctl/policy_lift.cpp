@@ -3,6 +3,7 @@
 #include "core/files.h"
 #include "core/text.h"
 #include "formats/layout.h"
+#include "registry/key_tree.h"
 
 #include <algorithm>
 
@@ -161,8 +162,11 @@ std::string PolicyLift::Write(Context& context) {
     }
     for (const auto& value : machineValues_) {
         const Setting& row = *value.first;
-        const RegValue place{kHkeyLocalMachine, row.keyPath, row.valueNames[0], kRegNone, {}};
-        const RegResult rc = DeleteRawValue(context.store, place);
+        StoredValue absent;
+        absent.root = kHkeyLocalMachine;
+        absent.keyPath = row.keyPath;
+        absent.name = row.valueNames[0];
+        const RegResult rc = WriteStoredValue(context.store, absent);  // deletes it
         const std::string where = PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]);
         if (rc != kErrorSuccess) {
             return where + ": " + (rc == kErrorAccessDenied ? "only an administrator can delete it"

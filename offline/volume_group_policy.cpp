@@ -20,7 +20,7 @@ std::string EntryOf(const Folder& folder, const std::string& name) {
     for (const std::string& entry : folder.Names()) {
         if (!SameNtfsName(entry, name)) continue;
         if (!found.empty())
-            throw OfflineError(1, folder.Path() + " holds both \"" + found + "\" and \"" + entry +
+            throw OfflineError(OfflineFault::Unusable, folder.Path() + " holds both \"" + found + "\" and \"" + entry +
                                       "\", which Windows takes for one name");
         found = entry;
     }

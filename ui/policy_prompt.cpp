@@ -1,7 +1,7 @@
 #include "ui/policy_prompt.h"
 
 #include "core/text.h"
-#include "form/policy_texts.h"
+#include "form/window_texts.h"
 #include "settings/policy_sources.h"
 
 namespace kestro {
@@ -12,8 +12,8 @@ std::wstring TooltipWithSource(const wchar_t* tooltip, unsigned sources) {
         if (!text.empty()) text += L"\n";
         text += added;
     };
-    if (sources & kSourceMachine) line(policy_texts::kFromMachine);
-    if (sources & kSourceLocalGpo) line(policy_texts::kFromLocalGpo);
+    if (sources & kSourceMachine) line(kFromMachineLine);
+    if (sources & kSourceLocalGpo) line(kFromLocalGpoLine);
     return text;
 }
 
@@ -32,12 +32,12 @@ bool ConfirmPolicyLift(HWND owner, const std::wstring& title, const Setting& row
                               (places.userEntry.present && places.userEntry.value != asked) ||
                               (machineSays && places.machineValue.present && places.machineValue.value != asked);
     if (!contradicted) return true;
-    if (MessageBoxW(owner, policy_texts::kAskLift, title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+    if (MessageBoxW(owner, kAskPolicyLiftText, title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
         return false;
     const PolicyLiftResult lifted = LiftPolicyPlaces(store, row, asked);
     if (lifted.ok) return true;
-    const std::wstring text = lifted.denied ? std::wstring(policy_texts::kNoRights)
-                                            : std::wstring(policy_texts::kCannotLift) + L"\n" + Utf8ToWide(lifted.error);
+    const std::wstring text = lifted.denied ? std::wstring(kPolicyNoRightsText)
+                                            : std::wstring(kPolicyCannotLiftText) + L"\n" + Utf8ToWide(lifted.error);
     MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK | MB_ICONSTOP);
     return false;
 }

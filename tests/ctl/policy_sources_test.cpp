@@ -11,7 +11,7 @@
 #include "settings/catalogue.h"
 #include "settings/policy_sources.h"
 #include "tests/ctl/ctl_fakes.h"
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 #include "tests/support/windows_volume.h"
 #include "tests/support/hive_files.h"
 
@@ -158,8 +158,12 @@ TEST_F(LivePolicySources, TheMachinesCopyIsWhatGetAndListShowAndSetLiftsIt) {
             EXPECT_EQ("on", item["value"]);
             EXPECT_EQ("machine", item["source"]);
         }
-        if (item["name"] == "NoFind") EXPECT_EQ("user", item["source"]);
-        if (item["name"] == "UsbStorageOff") EXPECT_EQ("machine", item["source"]);
+        if (item["name"] == "NoFind") {
+            EXPECT_EQ("user", item["source"]);
+        }
+        if (item["name"] == "UsbStorageOff") {
+            EXPECT_EQ("machine", item["source"]);
+        }
     }
     ASSERT_EQ(kExitOk, Run({"list"}));
     EXPECT_NE(std::string::npos, console_.out.find("STATE     SOURCE  SCOPE")) << console_.out;

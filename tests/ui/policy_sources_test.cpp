@@ -3,7 +3,7 @@
 // changes nothing), on Wine's registry.
 #include "tests/ui/ui_fixture.h"
 
-#include "form/policy_texts.h"
+#include "form/window_texts.h"
 
 namespace kestro::test {
 namespace {
@@ -55,15 +55,15 @@ TEST_F(PolicySourceWindowTest, TheMachinesNoRunIsDownAtStartAndAConfirmedClickLi
     PutDword(HKEY_LOCAL_MACHINE, "NoRun", 1);
     CreateWindows();
     EXPECT_TRUE(IsDown("sbDelDoing"));
-    EXPECT_NE(std::wstring::npos, TooltipOf("sbDelDoing").find(policy_texts::kFromMachine)) << TooltipOf("sbDelDoing");
-    EXPECT_EQ(std::wstring::npos, TooltipOf("sbDelFind").find(policy_texts::kFromMachine));
+    EXPECT_NE(std::wstring::npos, TooltipOf("sbDelDoing").find(kFromMachineLine)) << TooltipOf("sbDelDoing");
+    EXPECT_EQ(std::wstring::npos, TooltipOf("sbDelFind").find(kFromMachineLine));
     {
         DialogWatcher watcher(main_->Hwnd(), IDYES);
         Click("sbDelDoing");
         PumpMessages(200);
         const auto seen = watcher.Seen_();
         ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(policy_texts::kAskLift, seen[0].text);
+        EXPECT_EQ(kAskPolicyLiftText, seen[0].text);
     }
     EXPECT_EQ(-1, Dword(HKEY_LOCAL_MACHINE, "NoRun"));
     EXPECT_EQ(0, Dword(HKEY_CURRENT_USER, "NoRun"));
