@@ -198,11 +198,11 @@ SettingState ReadEnforcedState(RegistryStore& store, const Setting& row, const L
     const SettingValue enforced = KindOf(row) == ValueKind::Toggle ? SettingValue::Toggle(value == row.down[0])
                                                                    : SettingValue::Number(value);
     // The user's own value counts as a source too where it is stored and
-    // says the same.
+    // says the same; not when a domain's object wrote it.
     PriorState own;
     own.Add(row);
     std::string unread;
-    if (state.status == SettingState::Status::Ok && state.value == enforced && own.Read(store, &unread) &&
+    if (places.domainUser.empty() && state.status == SettingState::Status::Ok && state.value == enforced && own.Read(store, &unread) &&
         std::any_of(own.Values().begin(), own.Values().end(), [](const PriorValue& v) { return v.present; }))
         sources |= kSourceUser;
     state.status = SettingState::Status::Ok;

@@ -74,6 +74,20 @@ bool PolicyLift::Plan(Context& context, const std::vector<std::pair<const Settin
                 return false;
             }
         const PolicyPlaces places = ReadPolicyPlaces(context.store, row, gpo_);
+        // A domain's object writes its value again at the computer's next
+        // refresh, whatever is changed here: not ours to lift.
+        const std::vector<std::string>* domain = nullptr;
+        if (!places.domainMachine.empty() && contradicts(places.machineValue)) domain = &places.domainMachine;
+        else if (!places.domainUser.empty() && contradicts(places.userValue)) domain = &places.domainUser;
+        if (domain) {
+            std::string message = std::string(row.name) + ": set by the domain's Group Policy " + QuotedNames(*domain) +
+                                  "; only its domain's administrator can change it there; nothing was written";
+            if (context.stores.WritesAtClose())
+                message += " (changed on this volume, it would come back when the computer next reaches its "
+                           "domain controller)";
+            *code = context.Fail(kExitFailed, message);
+            return false;
+        }
         const bool machineEntryGoes = contradicts(places.machineEntry);
         // Group Policy wrote the machine's copy from the entry: it goes
         // with the entry, unless it already holds what was asked.

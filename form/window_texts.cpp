@@ -21,6 +21,9 @@ const wchar_t kChooserCancelCaption[] = L"Отмена";
 
 const wchar_t kFromMachineLine[] = L"Задано для всего компьютера (раздел HKEY_LOCAL_MACHINE).";
 const wchar_t kFromLocalGpoLine[] = L"Задано локальной групповой политикой компьютера.";
+const wchar_t kFromDomainLine[] = L"Задано групповой политикой домена.";
+const wchar_t kPolicyDomainText[] =
+    L"Этот параметр задан групповой политикой домена. Изменить его может только администратор домена.";
 const wchar_t kAskPolicyLiftText[] =
     L"Этот параметр задан для всего компьютера, а не только для вас. "
     L"Если продолжить, он изменится для всех учётных записей этого компьютера.\n\nИзменить?";

@@ -35,8 +35,11 @@ extern const wchar_t kChooserCancelCaption[];
 // where its state comes from.
 extern const wchar_t kFromMachineLine[];
 extern const wchar_t kFromLocalGpoLine[];
+extern const wchar_t kFromDomainLine[];
 // Asked before a click changes such a setting (Yes/No).
 extern const wchar_t kAskPolicyLiftText[];
+// A click against a domain's Group Policy: not changed here.
+extern const wchar_t kPolicyDomainText[];
 // When the rights to change it are missing.
 extern const wchar_t kPolicyNoRightsText[];
 // When a file of the local Group Policy cannot be read or changed; the

@@ -17,11 +17,13 @@ constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
 
 // The machine's copy: absent when a key on the way or the value is, a note
 // when it cannot be read or is not a REG_DWORD (SHRestricted reads no other).
-PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, std::vector<std::string>* notes) {
+PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, std::vector<std::string>* notes,
+                                     KeyHandle root = kHkeyLocalMachine) {
     PolicyPlaces::Place place;
-    const std::string where = std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0];
+    const std::string where = std::string(root == kHkeyLocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
+                              row.keyPath + "\\" + row.valueNames[0];
     KeyHandle key = 0;
-    const RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kReadAccess, &key);
+    const RegResult rc = store.OpenKey(root, row.keyPath, kReadAccess, &key);
     if (rc == kErrorFileNotFound) return place;
     if (rc != kErrorSuccess) {
         notes->push_back(where + " cannot be read (error " + std::to_string(rc) + ")");
@@ -94,10 +96,71 @@ std::string SourceNames(unsigned sources) {
     return names;
 }
 
+namespace {
+
+// The history of the registry's client-side extension, the one that
+// applies a Group Policy object's Registry.pol.
+constexpr const char* kRegistryExtensionHistory =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\{35378EAC-683F-11D2-A89A-00C04FBBCF62}";
+// userenv.h's GPO_LINK: GPLinkSite, GPLinkDomain, GPLinkOrganizationalUnit.
+constexpr std::uint32_t kLinkSite = 2, kLinkOrganizationalUnit = 4;
+
+std::vector<std::string> DomainSide(RegistryStore& store, KeyHandle root) {
+    std::vector<std::string> names;
+    KeyHandle history = 0;
+    if (store.OpenKey(root, kRegistryExtensionHistory, kReadAccess, &history) != kErrorSuccess) return names;
+    UniqueKey ownedHistory(store, history);
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        char entry[256] = {};
+        std::uint32_t length = sizeof entry;
+        if (store.EnumKey(history, i, entry, &length) != kErrorSuccess) break;
+        KeyHandle key = 0;
+        if (store.OpenKey(history, std::string(entry, length), kReadAccess, &key) != kErrorSuccess) continue;
+        UniqueKey owned(store, key);
+        std::uint32_t type = 0;
+        std::uint8_t data[4] = {};
+        std::uint32_t size = sizeof data;
+        if (store.QueryValue(key, "GPOLink", &type, data, &size) != kErrorSuccess || type != kRegDword || size != 4)
+            continue;
+        const std::uint32_t link = LoadLe32(data);
+        if (link < kLinkSite || link > kLinkOrganizationalUnit) continue;
+        // The name as Windows stores it, UTF-16; one past 255 characters is cut.
+        std::uint8_t text[512] = {};
+        std::uint32_t textSize = sizeof text;
+        type = 0;
+        std::string name;
+        if (store.QueryValueW(key, "DisplayName", &type, text, &textSize) == kErrorSuccess &&
+            (type == kRegSz || type == kRegExpandSz)) {
+            std::u16string wide = Utf16FromLeBytes(text, textSize & ~1u);
+            wide = wide.substr(0, wide.find(u'\0'));
+            name = Utf16ToUtf8(wide);
+        }
+        if (name.empty()) name = std::string(entry, length);  // no name of its own: its place in the history
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+DomainPolicies DomainPolicies::Read(RegistryStore& store) {
+    DomainPolicies domain;
+    domain.machine = DomainSide(store, kHkeyLocalMachine);
+    domain.user = DomainSide(store, kHkeyCurrentUser);
+    return domain;
+}
+
+std::string QuotedNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "\"" : ", \"") + name + "\"";
+    return text;
+}
+
 LocalGroupPolicy LocalGroupPolicy::Read(RegistryStore& store) {
     LocalGroupPolicy gpo;
     gpo.user.file = GroupPolicyFiles::File::UserPolicy;
     gpo.machine.file = GroupPolicyFiles::File::MachinePolicy;
+    gpo.domain = DomainPolicies::Read(store);
     GroupPolicyFiles* files = store.LocalGroupPolicy();
     if (!files) return gpo;
     gpo.reachable = true;
@@ -130,10 +193,22 @@ PolicyPlaces ReadPolicyPlaces(RegistryStore& store, const Setting& row, const Lo
     places.machineValue = ReadMachineValue(store, row, &places.notes);
     places.machineEntry = FromFile(gpo.machine, row, &places.notes);
     places.userEntry = FromFile(gpo.user, row, &places.notes);
+    if (!gpo.domain.machine.empty() && places.machineValue.present && !places.machineEntry.present)
+        places.domainMachine = gpo.domain.machine;
+    if (!gpo.domain.user.empty()) {
+        places.userValue = ReadMachineValue(store, row, &places.notes, kHkeyCurrentUser);
+        if (places.userValue.present && !places.userEntry.present) places.domainUser = gpo.domain.user;
+    }
     return places;
 }
 
 bool PolicyPlaces::Decides(std::int32_t* value, unsigned* sources) const {
+    // A domain's object writes its value again at every refresh.
+    if (!domainMachine.empty()) {
+        *value = machineValue.value;
+        *sources = kSourceDomain;
+        return true;
+    }
     // Group Policy writes its entry over the copy at the next refresh: the
     // file's value is the one that lasts.
     if (machineEntry.present || machineValue.present) {
@@ -148,6 +223,11 @@ bool PolicyPlaces::Decides(std::int32_t* value, unsigned* sources) const {
         *sources = kSourceLocalGpo;
         return true;
     }
+    if (!domainUser.empty()) {
+        *value = userValue.value;
+        *sources = kSourceDomain;
+        return true;
+    }
     return false;
 }
 
@@ -158,7 +238,8 @@ void EffectiveNumber(const Setting&, std::int32_t own, bool ownPresent, const Po
         *sources = kSourceUser;
         return;
     }
-    if (ownPresent && own == *value) *sources |= kSourceUser;
+    // The user's value a domain's object wrote is the domain's, not the user's.
+    if (ownPresent && own == *value && !(*sources & kSourceDomain && !places.domainUser.empty())) *sources |= kSourceUser;
 }
 
 std::vector<std::uint8_t> WithoutEntries(const LocalPolicyFile& file, const std::vector<std::size_t>& remove) {

@@ -27,6 +27,9 @@ enum SourceBit : unsigned {
 // "user", "machine", "local-gpo", "domain", several joined by "+", in that order.
 std::string SourceNames(unsigned sources);
 
+// The display names quoted and joined by ", ".
+std::string QuotedNames(const std::vector<std::string>& names);
+
 // One Registry.pol of the local Group Policy object, as read.
 struct LocalPolicyFile {
     GroupPolicyFiles::File file = GroupPolicyFiles::File::UserPolicy;
@@ -38,11 +41,26 @@ struct LocalPolicyFile {
     std::string error;                  // why it cannot be used, naming the file
 };
 
+// The Group Policy objects of a site, a domain or an organizational unit
+// that Windows last applied to registry settings, by their display names,
+// as Windows records them under the key
+// Software\Microsoft\Windows\CurrentVersion\Group Policy\History\{35378EAC-683F-11D2-A89A-00C04FBBCF62}\N
+// of HKEY_LOCAL_MACHINE (the machine's side) and of the user's hive (KB 201453,
+// "Group Policy History Stored in Registry"): each entry's GPOLink is
+// userenv.h's GPO_LINK, 1 the local computer, 2 a site, 3 the domain, 4 an
+// organizational unit.
+struct DomainPolicies {
+    std::vector<std::string> user, machine;
+    static DomainPolicies Read(RegistryStore& store);
+};
+
 // Both Registry.pol files of the store's local Group Policy object, read
-// once for all the rows of a command or of the window's start-up.
+// once for all the rows of a command or of the window's start-up, and the
+// domain's objects that Windows records as applied.
 struct LocalGroupPolicy {
     bool reachable = false;  // the store has such files at all
     LocalPolicyFile user, machine;
+    DomainPolicies domain;
 
     static LocalGroupPolicy Read(RegistryStore& store);
     const LocalPolicyFile& Side(bool machineSide) const { return machineSide ? machine : user; }
@@ -59,6 +77,11 @@ struct PolicyPlaces {
     Place machineValue;  // HKEY_LOCAL_MACHINE\<keyPath>\<value>
     Place machineEntry;  // Machine\Registry.pol
     Place userEntry;     // User\Registry.pol
+    Place userValue;     // the user's own value, for the domain's side
+    // The domain's objects that hold a side: a value of that side is there,
+    // no local entry explains it, and a domain's object applied registry
+    // settings to that side. Empty when none does.
+    std::vector<std::string> domainMachine, domainUser;
     std::vector<std::string> notes;  // a copy of another type, a file that cannot be read
 
     // The value Windows takes from the machine's side, or from the user's

@@ -14,6 +14,7 @@ std::wstring TooltipWithSource(const wchar_t* tooltip, unsigned sources) {
     };
     if (sources & kSourceMachine) line(kFromMachineLine);
     if (sources & kSourceLocalGpo) line(kFromLocalGpoLine);
+    if (sources & kSourceDomain) line(kFromDomainLine);
     return text;
 }
 
@@ -32,6 +33,11 @@ bool ConfirmPolicyLift(HWND owner, const std::wstring& title, const Setting& row
                               (places.userEntry.present && places.userEntry.value != asked) ||
                               (machineSays && places.machineValue.present && places.machineValue.value != asked);
     if (!contradicted) return true;
+    // A domain's object writes it again at the next refresh: not ours to lift.
+    if (!places.domainMachine.empty() || !places.domainUser.empty()) {
+        MessageBoxW(owner, kPolicyDomainText, title.c_str(), MB_OK | MB_ICONSTOP);
+        return false;
+    }
     if (MessageBoxW(owner, kAskPolicyLiftText, title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
         return false;
     const PolicyLiftResult lifted = LiftPolicyPlaces(store, row, asked);

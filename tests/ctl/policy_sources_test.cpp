@@ -3,6 +3,7 @@
 // what get and list show, and what set lifts, live on the in-memory store
 // and offline on the hive files and the volume's GroupPolicy folder.
 #include "core/files.h"
+#include "core/text.h"
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
 #include "formats/policy_file.h"
@@ -351,6 +352,94 @@ std::string Fixture(const std::string& name) { return ReadFile(std::string(KESTR
 
 // An XP layout whose SOFTWARE hive and GroupPolicy folder a lock-out left
 // its marks in, as a rescuer meets it.
+// ---- A domain's Group Policy, as Windows records what it applied ----
+
+constexpr const char* kRegistryHistory =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\{35378EAC-683F-11D2-A89A-00C04FBBCF62}";
+
+class LiveDomainPolicy : public LivePolicySources {
+protected:
+    // An entry of the registry extension's history: GPOLink as userenv.h's
+    // GPO_LINK (1 the local computer, 2 a site, 3 the domain, 4 an OU).
+    void Applied(KeyHandle root, int index, std::uint32_t link, const std::u16string& name) {
+        const std::string key = std::string(kRegistryHistory) + "\\" + std::to_string(index);
+        PutDword(root, key.c_str(), "GPOLink", link);
+        std::vector<std::uint8_t> text = Utf16LeBytes(name + u'\0');
+        store_.PutValueW(root, key, "DisplayName", kRegSz, text);
+        store_.PutValueW(root, key, "FileSysPath", kRegSz,
+                         Utf16LeBytes(u"\\\\corp.example\\SysVol\\corp.example\\Policies\\{31B2F340-016D-11D2-945F-00C04FB984F9}\\Machine"));
+    }
+};
+
+TEST_F(LiveDomainPolicy, TheMachinesValueOfADomainsObjectIsShownAsTheDomainsAndNeverLifted) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutDword(kHkeyCurrentUser, kExplorer, "NoRun", 0);
+    Applied(kHkeyLocalMachine, 0, 1, u"Local Group Policy");
+    Applied(kHkeyLocalMachine, 1, 3, u"Политика отдела");
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"list", "--json"}));
+    bool seen = false;
+    for (const auto& item : nlohmann::json::parse(console_.json)) {
+        if (item["name"] != "NoRun") continue;
+        seen = true;
+        EXPECT_EQ("domain", item["source"]);
+    }
+    EXPECT_TRUE(seen);
+
+    const std::string before = store_.Dump();
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("\"Политика отдела\"")) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("domain's administrator")) << console_.err;
+    // Live: no note of a domain controller to come back from.
+    EXPECT_EQ(std::string::npos, console_.err.find("domain controller")) << console_.err;
+    // The local object's entry is no domain's: it is not named.
+    EXPECT_EQ(std::string::npos, console_.err.find("Local Group Policy")) << console_.err;
+    EXPECT_EQ(before, store_.Dump());
+    // What the domain asks for already is no lift: the user's value is set.
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "on"})) << console_.err;
+    EXPECT_EQ(1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    EXPECT_EQ(1, Value(kHkeyCurrentUser, kExplorer, "NoRun"));
+    // apply refuses as set does.
+    const std::string profile = ::testing::TempDir() + "/kestro-domain-profile.ini";
+    WriteFile(profile, "[Kestro]\nNoRun=off\n");
+    const std::string held = store_.Dump();
+    EXPECT_EQ(kExitFailed, Run({"apply", profile}));
+    EXPECT_NE(std::string::npos, console_.err.find("Политика отдела")) << console_.err;
+    EXPECT_EQ(held, store_.Dump());
+}
+
+TEST_F(LiveDomainPolicy, OnlyASiteDomainOrOuObjectCountsAndALocalEntryExplainsTheValue) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    // The local computer's object (1) and an unknown link (0) are not a domain's.
+    Applied(kHkeyLocalMachine, 0, 1, u"Local Group Policy");
+    Applied(kHkeyLocalMachine, 1, 0, u"Unknown");
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (machine)\n", console_.out);
+    // A site's object (2) counts.
+    Applied(kHkeyLocalMachine, 2, 2, u"Site policy");
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (domain)\n", console_.out);
+    // The local Machine Registry.pol holds the value: it is the local one's.
+    PutPolicy(GroupPolicyFiles::File::MachinePolicy, {PolicyDword(kHkeyLocalMachine, kExplorer, "NoRun", 1)});
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
+}
+
+TEST_F(LiveDomainPolicy, TheUsersSideOfAnOusObjectHoldsTheUsersValue) {
+    PutDword(kHkeyCurrentUser, kSystem, "DisableTaskMgr", 1);
+    Applied(kHkeyCurrentUser, 0, 4, u"Accounting OU");
+    // The machine's side has a domain's object too, but no value: not it.
+    Applied(kHkeyLocalMachine, 0, 3, u"Default Domain Policy");
+    ASSERT_EQ(kExitOk, Run({"get", "DisableTaskMgr"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+    const std::string before = store_.Dump();
+    EXPECT_EQ(kExitFailed, Run({"set", "DisableTaskMgr", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("\"Accounting OU\"")) << console_.err;
+    EXPECT_EQ(std::string::npos, console_.err.find("Default Domain Policy")) << console_.err;
+    EXPECT_EQ(before, store_.Dump());
+}
+
 class OfflinePolicySources : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -413,6 +502,27 @@ TEST_F(OfflinePolicySources, TheSoftwareHivesNoRunIsShownAndLiftedWithTheUsersVa
     EXPECT_NE(std::string::npos, console_.err.find("wrote " + software_)) << console_.err;
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
     EXPECT_EQ("off\n", console_.out);
+}
+
+TEST_F(OfflinePolicySources, ADomainsValueInTheSoftwareHiveIsShownAndRefusedWithTheDomainControllersNote) {
+    MachineNoRun(1);
+    ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}\\0]\n"
+                                    "\"GPOLink\"=dword:00000003\n"
+                                    "\"DisplayName\"=\"Default Domain Policy\"\n\n"));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+    const std::string software = ReadFile(software_), ntuser = ReadFile(ntuser_);
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("\"Default Domain Policy\"")) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("next reaches its domain controller")) << console_.err;
+    EXPECT_EQ(software, ReadFile(software_));
+    EXPECT_EQ(ntuser, ReadFile(ntuser_));
 }
 
 TEST_F(OfflinePolicySources, TurningOnLiftsAMachineCopyThatSaysOff) {
