@@ -596,6 +596,19 @@ sources)
     expect "gpt.ini back" "[General] Version=65536" "$(tr -d '\r' <"$gpo/gpt.ini" | tr '\n' ' ' | sed 's/ $//')"
     expect "get after the undo" "on (local-gpo)" "$(ctl get DisableRegistryTools)"
     rm -rf "$gpo"
+
+    # A domain's object in the registry extension's history (GPOLink 3):
+    # its value is shown as the domain's and never lifted.
+    history='HKLM\Software\Microsoft\Windows\CurrentVersion\Group Policy\History\{35378EAC-683F-11D2-A89A-00C04FBBCF62}\0'
+    wine reg add "$machine" /v NoRun /t REG_DWORD /d 1 /f /reg:64 >/dev/null
+    wine reg add "$history" /v GPOLink /t REG_DWORD /d 3 /f /reg:64 >/dev/null
+    wine reg add "$history" /v DisplayName /t REG_SZ /d 'Default Domain Policy' /f /reg:64 >/dev/null
+    expect "get NoRun with a domain's object" "on (domain)" "$(ctl get NoRun)"
+    ctl set NoRun off >/dev/null; expect "set NoRun off against the domain" 1 $?
+    expect "the refusal names the object" 1 "$(ctl_err | grep -c '"Default Domain Policy"; only its domain.s administrator')"
+    expect "reg: the domain's value stays" "REG_DWORD 0x1" "$(reg_value "$machine" NoRun)"
+    wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Group Policy\History' /f /reg:64 >/dev/null 2>&1
+    wine reg delete "$machine" /v NoRun /f /reg:64 >/dev/null 2>&1
     wine reg delete "$explorer" /v NoRun /f /reg:64 >/dev/null 2>&1
     ;;
 
