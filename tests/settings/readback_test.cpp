@@ -228,5 +228,17 @@ TEST_F(ReadBackTest, AToggleInForceFromTheMachineOrTheLocalGroupPolicyIsDownAndS
     EXPECT_FALSE(store_.KeyExists(HKLM, kSystem));
 }
 
+TEST_F(ReadBackTest, AValueOfADomainsObjectIsDownAndSaysSo) {
+    constexpr const char* kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    constexpr const char* kHistory = "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                     "{35378EAC-683F-11D2-A89A-00C04FBBCF62}\\0";
+    store_.PutValue(HKLM, kExplorer, "NoRun", kRegDword, DwordBytes(1));
+    store_.PutValue(HKLM, kHistory, "GPOLink", kRegDword, DwordBytes(4));  // an organizational unit's
+    SourceView view;
+    LoadSettingsState(view);
+    EXPECT_TRUE(view.Down("sbDelDoing"));
+    EXPECT_EQ((std::map<std::string, unsigned>{{"sbDelDoing", kSourceDomain}}), view.sources_);
+}
+
 }  // namespace
 }  // namespace kestro::test
