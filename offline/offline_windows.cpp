@@ -76,12 +76,24 @@ bool IsSystemProfile(const std::string& name) {
 
 // A hive opened read-only for a look at a few keys; null with *why when it
 // cannot be read.
-std::unique_ptr<HiveFile> Peek(const std::string& path, std::string* why) {
+std::unique_ptr<HiveFile> Peek(const std::string& path, const VolumeBound& bound, std::string* why) {
     if (path.empty()) {
         *why = "it is not there";
         return nullptr;
     }
-    return HiveFile::Open(path, HiveFile::Mode::ReadOnly, why);
+    return HiveFile::Open(path, HiveFile::Mode::ReadOnly, why, &bound);
+}
+
+// Throws OfflineError(1) where the entry `name` of the folder `dir` (within
+// `bound`) is there but is no file Windows would have made: a link, a FIFO,
+// a device, a second name of another file. Such a file is planted, and the
+// run stops naming it rather than read around it.
+void RefusePlanted(const std::string& dir, const std::string& name, const VolumeBound& bound) {
+    Folder folder;
+    std::string why;
+    UniqueFd fd;
+    if (!Folder::Open(dir, &bound, &folder, &why)) throw OfflineError(1, why);
+    if (!folder.OpenFile(name, O_RDONLY, &fd, &why) && errno == EPERM) throw OfflineError(1, why);
 }
 
 // The key at `path` ("A\\B") below the hive's root, or 0.
@@ -229,6 +241,14 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
         throw OfflineError(2, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
     volume_ = Parent(windir_);
+    // WINDIR itself as every folder below it is entered: from its parent,
+    // on the parent's file system, a link followed only while it stays
+    // below the parent. A Windows folder that leads off the volume is
+    // refused here, before any of its files is read.
+    Folder held;
+    std::string why;
+    const VolumeBound bound = Bound();
+    if (!Folder::Open(config_, &bound, &held, &why)) throw OfflineError(1, why);
 }
 
 void OfflineWindows::LoadSoftware() const {
@@ -237,7 +257,7 @@ void OfflineWindows::LoadSoftware() const {
     systemDrive_ = "C:";
     systemRoot_ = "C:\\" + BaseName(windir_);
     std::string why;
-    std::unique_ptr<HiveFile> hive = Peek(software_, &why);
+    std::unique_ptr<HiveFile> hive = Peek(software_, Bound(), &why);
     if (!hive) {
         profileListNote_ = "SOFTWARE cannot be read (" + why + ")";
         return;
@@ -336,7 +356,9 @@ void OfflineWindows::LoadProfiles() const {
     std::map<std::uint32_t, std::string> accounts;
     {
         std::string why;
-        std::unique_ptr<HiveFile> sam = Peek(FindEntryNoCase(config_, "SAM"), &why);
+        const std::string samPath = FindEntryNoCase(config_, "SAM");
+        if (!samPath.empty()) RefusePlanted(config_, BaseName(samPath), Bound());
+        std::unique_ptr<HiveFile> sam = Peek(samPath, Bound(), &why);
         hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
         hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
         if (!children) {
@@ -487,9 +509,12 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
 }
 
 VolumeBound OfflineWindows::Bound() const {
+    // The volume is the file system of the folder that holds WINDIR (not
+    // of what WINDIR may link to).
+    const std::string parent = Parent(windir_);
     struct stat st;
-    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(2, windir_ + ": " + std::strerror(errno));
-    return VolumeBound{Parent(windir_), st.st_dev};
+    if (::stat(parent.c_str(), &st) != 0) throw OfflineError(2, parent + ": " + std::strerror(errno));
+    return VolumeBound{parent, st.st_dev};
 }
 
 std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
@@ -523,11 +548,18 @@ std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode
 std::string OfflineWindows::SavedSession() const {
     std::string file = FindEntryNoCase(volume_, "hiberfil.sys");
     if (file.empty()) return std::string();
-    int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return std::string();
+    // By the volume's rule: a FIFO there would hang every command, and a
+    // device's open alone may act.
+    Folder root;
+    std::string why;
+    UniqueFd fd;
+    if (!Folder::Open(volume_, nullptr, &root, &why)) return std::string();
+    if (!root.OpenFile(BaseName(file), O_RDONLY, &fd, &why)) {
+        if (errno == EPERM) throw OfflineError(1, why);
+        return std::string();
+    }
     char bytes[4];
-    ssize_t got = ::pread(fd, bytes, sizeof bytes, 0);
-    ::close(fd);
+    ssize_t got = ::pread(fd.Get(), bytes, sizeof bytes, 0);
     if (got != static_cast<ssize_t>(sizeof bytes)) return std::string();
     return HibernationSignature(std::string(bytes, sizeof bytes));
 }

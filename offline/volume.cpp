@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <vector>
 
 namespace kestro {
@@ -72,11 +74,146 @@ bool GetAttribute(int fd, const char* name, std::string* value) {
 
 }  // namespace
 
+std::string WhatFileIs(mode_t mode) {
+    if (S_ISREG(mode)) return std::string();
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISDIR(mode)) return "a folder";
+    return "not a regular file";
+}
+
+namespace {
+
+// The parts of a POSIX path, without empty ones and ".".
+std::vector<std::string> PathParts(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t slash = path.find('/', at);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(at, slash - at);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        at = slash + 1;
+    }
+    return parts;
+}
+
+// How many links one walk follows, as the kernel bounds its own.
+constexpr int kMaxLinks = 40;
+
+// The folders below `root` (held as `rootFd`) that `parts` name, entered one
+// at a time: each one on `device`, and a symbolic link (a junction, as
+// ntfs-3g shows one) followed only where it leads to a folder below `root`
+// again, by its own words, never by the kernel's.
+bool WalkBelow(const std::string& root, UniqueFd rootFd, std::vector<std::string> parts, dev_t device,
+               UniqueFd* result, std::string* error) {
+    std::string canonical = root;
+    if (char* real = ::realpath(root.c_str(), nullptr)) {
+        canonical = real;
+        std::free(real);
+    }
+    std::vector<UniqueFd> stack;  // the folders entered, root first
+    std::vector<std::string> names;
+    stack.push_back(std::move(rootFd));
+    int links = 0;
+    const auto shown = [&](const std::string& part) {
+        std::string at = root == "/" ? std::string() : root;
+        for (const std::string& n : names) at += "/" + n;
+        return at + "/" + part;
+    };
+    std::size_t i = 0;
+    while (i < parts.size()) {
+        const std::string part = parts[i++];
+        if (part == "..") {
+            if (stack.size() == 1) {
+                *error = shown("..") + ": it leads off the Windows volume (above " + root + "); it is not followed";
+                return false;
+            }
+            stack.pop_back();
+            names.pop_back();
+            continue;
+        }
+        UniqueFd look(::openat(stack.back().Get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (!look || ::fstat(look.Get(), &st) != 0) {
+            *error = Why(shown(part), errno);
+            return false;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t got = ::readlinkat(stack.back().Get(), part.c_str(), target, sizeof target - 1);
+            if (got <= 0 || ++links > kMaxLinks) {
+                *error = shown(part) + ": a symbolic link that cannot be followed (" +
+                         (got <= 0 ? std::string(std::strerror(errno)) : "too many links") + ")";
+                return false;
+            }
+            const std::string to(target, static_cast<std::size_t>(got));
+            std::vector<std::string> more;
+            if (to[0] == '/') {
+                // Absolute: only below the volume's folder, as the rescue
+                // system names it.
+                std::string inside;
+                bool onVolume = false;
+                for (const std::string& base : {root, canonical}) {
+                    if (base == "/" || to == base) {
+                        inside = base == "/" ? to : std::string();
+                    } else if (to.compare(0, base.size(), base) == 0 && to[base.size()] == '/') {
+                        inside = to.substr(base.size());
+                    } else {
+                        continue;
+                    }
+                    onVolume = true;
+                    break;
+                }
+                if (!onVolume) {
+                    *error = shown(part) + ": it is a symbolic link that leads off the Windows volume (to " + to +
+                             "); it is not followed";
+                    return false;
+                }
+                stack.resize(1);
+                names.clear();
+                more = PathParts(inside);
+            } else {
+                more = PathParts(to);
+            }
+            parts.insert(parts.begin() + static_cast<std::ptrdiff_t>(i), more.begin(), more.end());
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            *error = shown(part) + ": it is " + WhatFileIs(st.st_mode) + ", not a folder";
+            return false;
+        }
+        UniqueFd next(::openat(stack.back().Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat opened;
+        if (!next || ::fstat(next.Get(), &opened) != 0) {
+            *error = Why(shown(part), errno);
+            return false;
+        }
+        if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) {
+            *error = shown(part) + ": it changed while it was opened; run again";
+            return false;
+        }
+        if (device != 0 && opened.st_dev != device) {
+            *error = shown(part) + ": it leads off the Windows volume (to another file system); it is not followed";
+            return false;
+        }
+        stack.push_back(std::move(next));
+        names.push_back(part);
+    }
+    *result = std::move(stack.back());
+    return true;
+}
+
+}  // namespace
+
 bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* folder, std::string* error) {
     std::string root = bound ? bound->root : std::string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    // A relative path is below "." too.
+    // A relative path is below "." too, and every absolute one below "/".
     const bool below = !root.empty() && ((root == "." && !path.empty() && path[0] != '/') ||
+                                         (root == "/" && path.size() > 1 && path[0] == '/') ||
                                          (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
                                           path[root.size()] == '/'));
     UniqueFd fd(::open((below ? root : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -87,27 +224,12 @@ bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* fol
     if (below) {
         // One folder at a time from the root, each on the volume.
         const bool fromHere = root == "." && path.compare(0, 2, "./") != 0;
-        std::string walked = root;
-        std::size_t at = fromHere ? 0 : root.size() + 1;
-        while (at <= path.size()) {
-            std::size_t slash = path.find('/', at);
-            if (slash == std::string::npos) slash = path.size();
-            const std::string part = path.substr(at, slash - at);
-            at = slash + 1;
-            if (part.empty() || part == ".") continue;
-            walked += "/" + part;
-            UniqueFd next(::openat(fd.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (!next) {
-                *error = Why(walked, errno);
-                return false;
-            }
-            struct stat st;
-            if (!SameFileSystem(next.Get(), bound->device, &st)) {
-                *error = walked + ": it leads off the Windows volume (to another file system); it is not followed";
-                return false;
-            }
-            fd = std::move(next);
-        }
+        const std::size_t skip = fromHere ? 0 : root == "/" ? 1 : root.size() + 1;
+        UniqueFd walked;
+        if (!WalkBelow(root, std::move(fd), PathParts(path.substr(std::min(skip, path.size()))), bound->device,
+                       &walked, error))
+            return false;
+        fd = std::move(walked);
     }
     folder->fd_ = std::move(fd);
     folder->path_ = path;
@@ -119,25 +241,70 @@ bool Folder::ReadOnly() const {
     return ::fstatvfs(fd_.Get(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY);
 }
 
-bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::string* error) const {
-    UniqueFd file(::openat(fd_.Get(), name.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::string* error, nlink_t names) const {
+    // Looked at without being opened: no FIFO waits, no device acts.
+    UniqueFd look(::openat(fd_.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (!file) {
+    if (!look || ::fstat(look.Get(), &st) != 0) {
         const int code = errno;
-        if ((code == ELOOP || code == EMLINK) && Stat(name, &st) && S_ISLNK(st.st_mode)) {
-            *error = PathOf(name) +
-                     ": it is a symbolic link; Windows never makes one of its registry files, so it is not followed";
-        } else {
-            *error = Why(PathOf(name), code);
-        }
+        *error = Why(PathOf(name), code);
+        errno = code;
         return false;
     }
-    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = PathOf(name) + ": not a regular file";
+    const auto refuse = [&](const std::string& why) {
+        *error = PathOf(name) + ": " + why;
+        errno = EPERM;
+        return false;
+    };
+    if (S_ISLNK(st.st_mode))
+        return refuse("it is a symbolic link; Windows never makes one of the files kestroctl opens, so it is not "
+                      "followed");
+    if (!S_ISREG(st.st_mode))
+        return refuse("it is " + WhatFileIs(st.st_mode) + ", not a regular file; Windows never makes one there, "
+                      "so it is not opened");
+    // The number of names from the file system itself: FUSE (ntfs-3g)
+    // may hold a count from before a rename that took one away.
+    struct statx fresh;
+    if (::statx(look.Get(), "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_NLINK, &fresh) == 0 &&
+        (fresh.stx_mask & STATX_NLINK))
+        st.st_nlink = fresh.stx_nlink;
+    if (st.st_nlink > names)
+        return refuse("it has " + std::to_string(st.st_nlink) + " names (hard links); Windows never gives its "
+                      "registry files a second name, and a write to it would reach the other, so it is not used");
+    // The very file looked at, opened through its descriptor.
+    UniqueFd file(::open(("/proc/self/fd/" + std::to_string(look.Get())).c_str(),
+                         (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened;
+    if (!file || ::fstat(file.Get(), &opened) != 0) {
+        const int code = errno;
+        *error = Why(PathOf(name), code);
+        errno = code;
         return false;
     }
+    if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return refuse("it changed while it was opened");
     *fd = std::move(file);
     return true;
+}
+
+bool Folder::OpenOrCreate(const std::string& name, mode_t mode, UniqueFd* fd, std::string* error) const {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (OpenFile(name, O_RDWR, fd, error)) return true;
+        if (errno != ENOENT) return false;
+        UniqueFd made(::openat(fd_.Get(), name.c_str(),
+                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
+        if (made) {
+            *fd = std::move(made);
+            return true;
+        }
+        if (errno != EEXIST) {
+            const int code = errno;
+            *error = Why(PathOf(name), code);
+            errno = code;
+            return false;
+        }
+    }
+    *error = PathOf(name) + ": it keeps changing; run again";
+    return false;
 }
 
 bool Folder::Stat(const std::string& name, struct stat* st) const {

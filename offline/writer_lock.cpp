@@ -49,10 +49,13 @@ bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chr
     const std::string lockName = LockName(name);
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        UniqueFd fd(::openat(folder.Fd(), lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!fd) {
+        // By the volume's one rule: a lock name that is a FIFO, a device, a
+        // link or a second name of another file is refused, never opened.
+        UniqueFd fd;
+        std::string why;
+        if (!folder.OpenOrCreate(lockName, 0644, &fd, &why)) {
             *readOnly = errno == EROFS;
-            *error = Why("cannot make the lock file " + folder.PathOf(lockName), errno);
+            *error = "cannot take the lock: " + why;
             return false;
         }
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
