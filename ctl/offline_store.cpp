@@ -1,6 +1,7 @@
 #include "ctl/offline_store.h"
 
 #include "ctl/restore.h"
+#include "core/display_text.h"
 #include "core/files.h"
 #include "offline/hive_backups.h"
 #include "offline/offline_windows.h"
@@ -38,10 +39,12 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
     };
     std::vector<Line> lines = {{"ACCOUNT", "SID", "NTUSER.DAT", "FOLDER"}};
     for (const OfflineWindows::UserProfile& user : windows.Users()) {
-        std::string folder = user.folder.empty() ? user.windowsPath + " (no such folder on this volume)" : user.folder;
+        // Each field as one field: a name holding a line feed starts no row.
+        std::string folder = user.folder.empty() ? ShownField(user.windowsPath) + " (no such folder on this volume)"
+                                                 : ShownField(user.folder);
         if (user.systemProfile) folder += " (system profile)";
         if (!user.listed) folder += " (not loaded by Windows: ProfileList does not name it)";
-        lines.push_back({user.account.empty() ? "-" : user.account, user.sid.empty() ? "-" : user.sid,
+        lines.push_back({user.account.empty() ? "-" : ShownField(user.account), user.sid.empty() ? "-" : ShownField(user.sid),
                          user.hivePath.empty() ? "no" : "yes", folder});
     }
     // Columns as wide as their longest entry, in characters: a Russian
