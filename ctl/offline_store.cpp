@@ -216,18 +216,18 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User})
         if (store->Mounted(slot) && store->Mounted(slot)->Changed()) changed.push_back(slot);
     std::vector<std::string> written, backups;
-    bool ok = store->Commit(HiveFile::CommitOptions{!noBackup_}, why, &written, &backups);
+    // Beside each backup, what this run left in place, for restore: written
+    // by each hive's commit while it holds the hive's lock.
+    HiveFile::CommitOptions options{!noBackup_, NewRunName()};
+    bool ok = store->Commit(options, why, &written, &backups);
     // A hive is written when its commit left nothing pending; Commit stops
     // at the first failure, and those after it keep their changes unwritten.
-    // Beside each backup, what this run left in place, for restore.
-    const std::string run = NewRunName();
     for (HiveRegistryStore::Slot slot : changed) {
         const HiveFile* hive = store->Mounted(slot);
         if (hive->Changed()) continue;
         committed_.insert(slot);
-        std::string error;
-        if (!hive->BackupPath().empty() && !RecordCommit(hive->Path(), hive->BackupPath(), run, &error))
-            console_.Err("kestroctl: warning: no record beside " + hive->BackupPath() + " (" + error +
+        if (!hive->BackupPath().empty() && !hive->RecordProblem().empty())
+            console_.Err("kestroctl: warning: no record beside " + hive->BackupPath() + " (" + hive->RecordProblem() +
                          "): restore will put it back only with --force\n");
     }
     for (const std::string& file : written) console_.Err("kestroctl: wrote " + file + "\n");

@@ -63,7 +63,8 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
     std::vector<HiveBackup> candidates;
     std::string newest;  // the newest run that left a record
     for (const std::string& hive : hives) {
-        HiveBackup backup = FindNewestBackup(hive);
+        HiveBackup backup = FindNewestBackup(held.at(hive)->folder, hive);
+        for (const std::string& note : backup.notes) console.Err("kestroctl: note: " + note + "\n");
         if (backup.backup.empty()) continue;
         if (backup.recorded && backup.run > newest) newest = backup.run;
         candidates.push_back(backup);

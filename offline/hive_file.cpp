@@ -226,22 +226,30 @@ bool LogNames(const std::vector<std::string>& entries, const std::string& folder
     return true;
 }
 
+// Any entry but a folder: a log name that is a link, a FIFO or a device is
+// then refused by name when it is opened (Folder::OpenFile), not skipped.
 bool IsFileOrLink(const Folder& folder, const std::string& name) {
     struct stat st;
-    return folder.Stat(name, &st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+    return folder.Stat(name, &st) && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace
+
+std::vector<std::string> FindHiveLogs(const Folder& folder, const std::string& hive) {
+    std::vector<std::string> names, logs;
+    std::string error;
+    if (!LogNames(folder.Names(), folder.Path(), hive, &names, &error)) throw OfflineError(1, error);
+    for (const std::string& name : names)
+        if (IsFileOrLink(folder, name)) logs.push_back(name);
+    return logs;
+}
 
 std::vector<std::string> FindHiveLogs(const std::string& path) {
     std::vector<std::string> logs;
     Folder folder;
     std::string error;
     if (!Folder::Open(DirName(path), nullptr, &folder, &error)) return logs;
-    std::vector<std::string> names;
-    if (!LogNames(folder.Names(), folder.Path(), BaseName(path), &names, &error)) throw OfflineError(1, error);
-    for (const std::string& name : names)
-        if (IsFileOrLink(folder, name)) logs.push_back(folder.PathOf(name));
+    for (const std::string& name : FindHiveLogs(folder, BaseName(path))) logs.push_back(folder.PathOf(name));
     return logs;
 }
 
@@ -595,6 +603,10 @@ std::string HiveFile::Commit(const CommitOptions& options) {
         folder_.Remove(BaseName(backupPath_));
         backupPath_.clear();
     }
+    recordProblem_.clear();
+    if (!backupPath_.empty() && !options.run.empty() &&
+        !RecordCommit(folder_, name_, BaseName(backupPath_), options.run, &recordProblem_) && recordProblem_.empty())
+        recordProblem_ = "the record cannot be written";
     // The files now hold a clean hive and empty logs.
     replaced_.Reset();
     logs_.clear();
@@ -685,17 +697,19 @@ std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* tem
     FileFault fault;
     if (!folder_.CreateNew("." + name_, &out, temp, &fault))
         return "cannot create a file beside it: " + fault.reason;
-    errno = 0;
-    if (hivex_commit(Handle(), SelfPath(out.Get()).c_str(), 0) != 0 || failed(1))
-        return "cannot write the new hive: " + Errno(errno ? errno : EIO);
-
-    // 2. On the disk, with the original's mode, owner, and what Windows
-    // keeps on it.
+    // The original's mode, owner, and what Windows keeps on it (its
+    // descriptor above all) before the first byte: the copy of the hive is
+    // never more open than the hive, even where the run is killed here.
     if (::fchmod(out.Get(), before.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
     if (::fchown(out.Get(), before.st_uid, before.st_gid) != 0 && errno != EPERM)
         return "cannot set the new hive's owner: " + Errno(errno);
     if (!CarryWindowsAttributes(fd_.Get(), out.Get(), &fault))
         return "cannot keep what Windows set on it: " + fault.reason;
+    errno = 0;
+    if (hivex_commit(Handle(), SelfPath(out.Get()).c_str(), 0) != 0 || failed(1))
+        return "cannot write the new hive: " + Errno(errno ? errno : EIO);
+
+    // 2. On the disk.
     if (::fsync(out.Get()) != 0 || failed(2)) return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
 
     // 3. Read back from the disk: sound, and the same keys and values as

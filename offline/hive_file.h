@@ -101,7 +101,12 @@ public:
     bool Changed() const { return changed_; }
 
     struct CommitOptions {
+        explicit CommitOptions(bool keepBackup = true, std::string runName = std::string())
+            : backup(keepBackup), run(std::move(runName)) {}
         bool backup = true;  // keep the original as NAME.kestro-bak, and its logs beside it
+        // The run's name: with a backup kept, its record (offline/
+        // hive_backups.h) is written beside it before the lock is let go.
+        std::string run;
     };
     // Writes the changes: to a new file beside the original with the
     // original's mode, owner and what Windows keeps on it (its security
@@ -126,6 +131,8 @@ public:
     // Where the last Commit kept the logs, and the logs it emptied.
     const std::vector<std::string>& LogBackupPaths() const { return logBackups_; }
     const std::vector<std::string>& EmptiedLogs() const { return emptiedLogs_; }
+    // Empty, or why the last Commit kept a backup without its record.
+    const std::string& RecordProblem() const { return recordProblem_; }
 
     // For tests: the step of the next Commit (1 written, 2 flushed, 3
     // verified, 4 backed up, 5 logs backed up, 6 renamed, 7 logs emptied)
@@ -194,6 +201,7 @@ private:
     bool renamed_ = false;   // the commit under way got past its rename
     std::vector<std::string> logBackups_;
     std::vector<std::string> emptiedLogs_;
+    std::string recordProblem_;
 };
 
 // Takes the lock a write open of the hive `name` in `folder` takes, with
@@ -207,6 +215,8 @@ std::string LockHive(const Folder& folder, const std::string& name, WriterLock* 
 // are refused when opened). Two names Windows takes for one throw
 // OfflineError(1), naming both.
 std::vector<std::string> FindHiveLogs(const std::string& path);
+// The same among the entries of the held `folder`, by name.
+std::vector<std::string> FindHiveLogs(const Folder& folder, const std::string& hive);
 
 // A value's data (malloc'd, for the caller to free) and its type, as
 // hivex_value_value gives them. hivex hands the type over as its enum, but a
