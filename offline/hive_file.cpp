@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "offline/hive_backups.h"
+#include "offline/hive_limits.h"
 #include "offline/hive_log.h"
 #include "offline/offline_windows.h"
 #include "core/text.h"
@@ -382,6 +383,11 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std
     struct stat st;
     if (::fstat(fd.Get(), &st) != 0) {
         *error = path + ": " + Errno(errno);
+        return nullptr;
+    }
+    why = CheckHiveFileSize(st);
+    if (!why.empty()) {
+        *error = path + ": " + why;
         return nullptr;
     }
 

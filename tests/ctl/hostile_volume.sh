@@ -69,7 +69,8 @@ sz() { printf '%b\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -s 
 
 wanted() { [ $# -eq 0 ] || [[ " $* " == *" $case "* ]]; }
 cases=(windir-link windir-link-on-volume sam-fifo hiberfil-fifo record-link-fifo lock-fifo lock-hardlink
-       hive-hardlink log-hardlink escapes-list-users escapes-get forged-run planted-number sparse-hive)
+       hive-hardlink log-hardlink escapes-list-users escapes-get forged-run planted-number sparse-hive
+       search-loop)
 
 for case in "${cases[@]}"; do
     wanted "$@" || continue
@@ -212,11 +213,55 @@ REG
         grep -q '999999999' "$work/out" && fail "restore took the planted backup: $out"
         ;;
     sparse-hive)
-        # A hive of 2 GiB that holds 12 KiB: refused before it is read.
+        # A hive of 512 MiB that holds 12 KiB, and one past the bound:
+        # refused before hivex reads them.
+        truncate -s 512M "$config/system"
+        run set UsbStorageOff on
+        expect_code 1
+        expect_err "system: it is sparse"
         truncate -s 2G "$config/system"
         run set UsbStorageOff on
         expect_code 1
-        expect_err "sparse"
+        expect_err "system: it is 2048 MiB long, more than the 1024 MiB"
+        ;;
+    search-loop)
+        # ACMru's sub-key list patched to hold ACMru itself: a walk that
+        # follows it never ends.
+        cat >"$work/acmru.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[\Software\Microsoft\Search Assistant]
+
+[\Software\Microsoft\Search Assistant\ACMru]
+
+[\Software\Microsoft\Search Assistant\ACMru\5603]
+"000"="secret"
+
+REG
+        hivexregedit --merge "$profile/NTUSER.DAT" "$work/acmru.reg" || fail "hivexregedit"
+        python3 - "$profile/NTUSER.DAT" <<'PY' || fail "cannot make the loop"
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+at = 0x1000
+while True:
+    at = data.find(b'nk', at)
+    assert at > 0, 'no ACMru key'
+    length = struct.unpack_from('<H', data, at + 0x48)[0]
+    if data[at + 0x4C:at + 0x4C + length] == b'ACMru':
+        break
+    at += 2
+own = at - 4 - 0x1000                      # the key's own cell
+lst = 0x1000 + struct.unpack_from('<I', data, at + 0x1C)[0] + 4
+assert data[lst:lst + 2] in (b'lf', b'lh', b'li'), data[lst:lst + 2]
+struct.pack_into('<I', data, lst + 4, own)  # its one sub-key: itself
+open(path, 'wb').write(data)
+PY
+        before=$(sum "$profile/NTUSER.DAT")
+        run --user Owner clear-search-history
+        expect_code 1
+        expect_err "ACMru.*loop"
+        [ "$(sum "$profile/NTUSER.DAT")" = "$before" ] || fail "NTUSER.DAT changed"
         ;;
     esac
 done
