@@ -1,5 +1,6 @@
 #include "ctl/offline_store.h"
 
+#include "ctl/interrupt.h"
 #include "ctl/restore.h"
 #include "core/display_text.h"
 #include "core/files.h"
@@ -20,6 +21,10 @@ void OfflineStoreProvider::AddOptions(CLI::App& app) {
                    "with --offline: the profile for the user's settings (list-users shows them); "
                    "may be left out when there is only one");
     app.add_flag("--no-backup", noBackup_, "with --offline: keep no NAME.kestro-bak of a changed hive");
+    app.add_option("--keep-backups", keepBackups_,
+                   "with --offline: the runs whose backups each hive keeps besides its first (default 5); older "
+                   "ones are removed")
+        ->check(CLI::Range(0, 10000));
 }
 
 namespace {
@@ -218,8 +223,15 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     std::vector<std::string> written, backups;
     // Beside each backup, what this run left in place, for restore: written
     // by each hive's commit while it holds the hive's lock.
-    HiveFile::CommitOptions options{!noBackup_, NewRunName()};
-    bool ok = store->Commit(options, why, &written, &backups);
+    HiveFile::CommitOptions options{!noBackup_, NewRunName(), keepBackups_};
+    bool ok = false;
+    {
+        // A signal now waits for the commit: each hive's write is finished
+        // or undone, and its temporary file gone, before the run stops.
+        WriteUnderWay writing;
+        ok = store->Commit(options, why, &written, &backups);
+        if (!written.empty()) WriteUnderWay::Written();
+    }
     // A hive is written when its commit left nothing pending; Commit stops
     // at the first failure, and those after it keep their changes unwritten.
     for (HiveRegistryStore::Slot slot : changed) {
@@ -232,6 +244,9 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     }
     for (const std::string& file : written) console_.Err("kestroctl: wrote " + file + "\n");
     for (const std::string& file : backups) console_.Err("kestroctl: the original is kept as " + file + "\n");
+    for (HiveRegistryStore::Slot slot : changed)
+        for (const std::string& file : store->Mounted(slot)->PrunedBackups())
+            console_.Err("kestroctl: removed the older backup " + file + " (--keep-backups)\n");
     for (HiveRegistryStore::Slot slot :
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
         const HiveFile* hive = store->Mounted(slot);

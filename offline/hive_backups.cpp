@@ -318,6 +318,38 @@ HiveBackup FindNewestBackup(const Folder& folder, const std::string& hivePath) {
     return found;
 }
 
+std::vector<std::string> PruneBackups(const Folder& folder, const std::string& hive, int keep) {
+    const std::vector<std::string> entries = folder.Names();
+    std::vector<long> numbers;
+    for (const std::string& entry : entries)
+        if (entry.size() > hive.size() && entry.compare(0, hive.size(), hive) == 0) {
+            const long n = BackupNumber(entry.substr(hive.size()));
+            if (n >= 0) numbers.push_back(n);
+        }
+    std::sort(numbers.begin(), numbers.end());
+    std::vector<std::string> removed;
+    if (keep < 0 || numbers.size() <= static_cast<std::size_t>(keep) + 1) return removed;
+    // numbers[0] is the first backup; the last `keep` are the newest runs'.
+    for (std::size_t i = 1; i + static_cast<std::size_t>(keep) < numbers.size(); ++i) {
+        const std::string suffix =
+            numbers[i] == 0 ? std::string(kBackupSuffix) : kBackupSuffix + ("." + std::to_string(numbers[i]));
+        for (const std::string& entry : entries) {
+            const bool ours = entry.size() > suffix.size() &&
+                              entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                              (entry == hive + suffix || SameNtfsName(entry.substr(0, entry.size() - suffix.size()),
+                                                                      hive + ".LOG") ||
+                               SameNtfsName(entry.substr(0, entry.size() - suffix.size()), hive + ".LOG1") ||
+                               SameNtfsName(entry.substr(0, entry.size() - suffix.size()), hive + ".LOG2"));
+            if (!ours) continue;
+            folder.Remove(BackupRecordPath(entry));
+            folder.Remove(entry);
+            removed.push_back(folder.PathOf(entry));
+        }
+    }
+    if (!removed.empty()) folder.Flush();
+    return removed;
+}
+
 std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string* kept) {
     const std::string hive = BaseName(backup.hive), saved = BaseName(backup.backup);
     // Every name is taken in the folder held open, and only a regular file

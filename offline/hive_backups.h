@@ -50,6 +50,18 @@ bool IssuedRunName(const std::string& run, std::int64_t now);
 bool RecordCommit(const Folder& folder, const std::string& hive, const std::string& backup, const std::string& run,
                   std::string* error);
 
+// How many runs' backups a hive keeps besides its first (the state before
+// kestroctl ever touched it), unless told otherwise (--keep-backups N).
+constexpr int kKeptRuns = 5;
+
+// Removes, in the held `folder`, the backups of the hive `hive` (with their
+// records and their logs' backups of the same number) but the first (the
+// lowest number) and the `keep` newest (the highest numbers: each backup is
+// numbered above every other), so that every write does not keep one more
+// full copy of the hive. The caller holds the hive's writer lock. The names
+// of the backups removed.
+std::vector<std::string> PruneBackups(const Folder& folder, const std::string& hive, int keep);
+
 // One hive's newest backup, and what its record says.
 struct HiveBackup {
     std::string hive;    // the hive's path

@@ -613,6 +613,9 @@ std::string HiveFile::Commit(const CommitOptions& options) {
     if (!backupPath_.empty() && !options.run.empty() &&
         !RecordCommit(folder_, name_, BaseName(backupPath_), options.run, &recordProblem_) && recordProblem_.empty())
         recordProblem_ = "the record cannot be written";
+    pruned_.clear();
+    if (!backupPath_.empty() && !options.run.empty() && recordProblem_.empty() && options.keep >= 0)
+        pruned_ = PruneBackups(folder_, name_, options.keep);
     // The files now hold a clean hive and empty logs.
     replaced_.Reset();
     logs_.clear();

@@ -101,12 +101,15 @@ public:
     bool Changed() const { return changed_; }
 
     struct CommitOptions {
-        explicit CommitOptions(bool keepBackup = true, std::string runName = std::string())
-            : backup(keepBackup), run(std::move(runName)) {}
+        explicit CommitOptions(bool keepBackup = true, std::string runName = std::string(), int keptRuns = -1)
+            : backup(keepBackup), run(std::move(runName)), keep(keptRuns) {}
         bool backup = true;  // keep the original as NAME.kestro-bak, and its logs beside it
         // The run's name: with a backup kept, its record (offline/
         // hive_backups.h) is written beside it before the lock is let go.
         std::string run;
+        // With a run: how many runs' backups to keep besides the first
+        // (offline/hive_backups.h, PruneBackups); -1 keeps every one.
+        int keep = -1;
     };
     // Writes the changes: to a new file beside the original with the
     // original's mode, owner and what Windows keeps on it (its security
@@ -131,6 +134,8 @@ public:
     // Where the last Commit kept the logs, and the logs it emptied.
     const std::vector<std::string>& LogBackupPaths() const { return logBackups_; }
     const std::vector<std::string>& EmptiedLogs() const { return emptiedLogs_; }
+    // The older backups the last Commit removed.
+    const std::vector<std::string>& PrunedBackups() const { return pruned_; }
     // Empty, or why the last Commit kept a backup without its record.
     const std::string& RecordProblem() const { return recordProblem_; }
 
@@ -202,6 +207,7 @@ private:
     std::vector<std::string> logBackups_;
     std::vector<std::string> emptiedLogs_;
     std::string recordProblem_;
+    std::vector<std::string> pruned_;
 };
 
 // Takes the lock a write open of the hive `name` in `folder` takes, with
