@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #else
+#include "ctl/interrupt.h"
 #include "ctl/offline_store.h"
 
 #include <cstdio>
@@ -102,10 +103,16 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
+    InstallInterruptHandlers();  // first: a Ctrl+C from here on ends as the handler says
     std::vector<std::string> arguments(argv + 1, argv + argc);
     StdioConsole console;
     // Off Windows there is no live registry: only the hives of an offline one.
     OfflineStoreProvider stores(console);
-    return RunKestroctl(arguments, stores, console);
+    const int code = RunKestroctl(arguments, stores, console);
+    if (const int signal = HeldSignal()) {
+        console.Err(InterruptedAfterWriteLine(signal));
+        return InterruptedExitCode(signal);
+    }
+    return code;
 }
 #endif

@@ -1,5 +1,7 @@
 #include "ctl/restore.h"
 
+#include "ctl/interrupt.h"
+
 #include "offline/hive_backups.h"
 #include "offline/hive_file.h"
 
@@ -98,6 +100,8 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
         return fail(kExitFailed, "nothing was put back; --force puts the backups back all the same, and the files "
                                  "they replace are kept");
 
+    // A signal waits for the putting back to end (nothing in dry run).
+    WriteUnderWay writing;
     for (const HiveBackup& backup : chosen) {
         std::string logs;
         for (const auto& log : backup.logs) logs += (logs.empty() ? ", with " : ", ") + log.first;
@@ -108,6 +112,7 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
         std::string kept;
         const std::string error = PutBack(held.at(backup.hive)->folder, backup, &kept);
         if (!error.empty()) return fail(kExitFailed, error);
+        WriteUnderWay::Written();
         console.Out("put back " + backup.hive + " from " + backup.backup + logs + "; what it replaced is kept as " +
                     kept + "\n");
     }

@@ -70,7 +70,7 @@ sz() { printf '%b\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -s 
 wanted() { [ $# -eq 0 ] || [[ " $* " == *" $case "* ]]; }
 cases=(windir-link windir-link-on-volume sam-fifo hiberfil-fifo record-link-fifo lock-fifo lock-hardlink
        hive-hardlink log-hardlink escapes-list-users escapes-get forged-run planted-number sparse-hive
-       search-loop)
+       search-loop keep-backups interrupt)
 
 for case in "${cases[@]}"; do
     wanted "$@" || continue
@@ -262,6 +262,67 @@ PY
         expect_code 1
         expect_err "ACMru.*loop"
         [ "$(sum "$profile/NTUSER.DAT")" = "$before" ] || fail "NTUSER.DAT changed"
+        ;;
+    keep-backups)
+        # The first backup and those of the last runs stay; older ones go,
+        # with their records; restore still takes the newest.
+        first=$(sum "$profile/NTUSER.DAT")
+        for i in 1 2 3 4 5 6 7 8; do
+            [ $((i % 2)) = 1 ] && v=off || v=on
+            run --user Owner --keep-backups 3 set DisableTaskMgr $v
+            expect_code 0
+        done
+        names=$(cd "$profile" && ls | grep 'kestro-bak' | grep -v record | sort | tr '\n' ' ')
+        [ "$names" = "NTUSER.DAT.kestro-bak NTUSER.DAT.kestro-bak.5 NTUSER.DAT.kestro-bak.6 NTUSER.DAT.kestro-bak.7 " ] ||
+            fail "kept: $names"
+        [ "$(cd "$profile" && ls | grep -c 'kestro-record')" = 4 ] || fail "records: $(ls "$profile")"
+        [ "$(sum "$profile/NTUSER.DAT.kestro-bak")" = "$first" ] || fail "the first backup is not the original"
+        grep -q 'removed the older backup .*NTUSER.DAT.kestro-bak.4' "$work/err" || fail "no note of the removal: $err"
+        run --user Owner restore
+        expect_code 0
+        grep -q 'from .*NTUSER.DAT.kestro-bak.7' "$work/out" || fail "restore did not take the newest: $out"
+        ;;
+    interrupt)
+        # Ctrl+C at random points of many writes: exit 130 with one line, or
+        # 0 where the write was done first; never a temporary file left,
+        # and the hive either the old one or the new one.
+        {
+            printf 'Windows Registry Editor Version 5.00\n\n[\\Filler]\n'
+            for i in $(seq 1 4000); do printf '"v%d"="%064d"\n' "$i" "$i"; done
+        } >"$work/filler.reg"
+        hivexregedit --merge "$profile/NTUSER.DAT" "$work/filler.reg" || fail "hivexregedit"
+        seen=""
+        for i in $(seq 1 16); do
+            [ $((i % 2)) = 1 ] && v=off || v=on
+            # Not under timeout, which would turn a slow flush into a
+            # SIGKILL (-k) once it passed the SIGINT on; a watchdog instead.
+            "$kestroctl" --offline "$vol/WINDOWS" --user Owner set DisableTaskMgr $v >"$work/out" 2>"$work/err" &
+            pid=$!
+            (sleep "$limit" && kill -KILL "$pid" 2>/dev/null && echo "FAIL: $case: kestroctl hung after SIGINT") &
+            watchdog=$!
+            sleep "0.0$((RANDOM % 10))$((RANDOM % 10))"
+            kill -INT "$pid" 2>/dev/null
+            wait "$pid"
+            code=$?
+            kill "$watchdog" 2>/dev/null
+            wait "$watchdog" 2>/dev/null
+            seen="$seen $code"
+            case $code in
+            0) ;;
+            130)
+                # Empty: the signal came before main (the shell reports the
+                # default action's death as 130 too), when nothing was opened.
+                [ ! -s "$work/err" ] || [ "$(grep -c 'interrupted (SIGINT)' "$work/err")" = 1 ] ||
+                    fail "no one line saying so: $(cat "$work/err")"
+                ;;
+            *) fail "exit $code after SIGINT: $(cat "$work/err")" ;;
+            esac
+            left=$(cd "$profile" && ls -A | grep -E '^\.|kestro-lock' | tr '\n' ' ')
+            [ -z "$left" ] || fail "left behind: $left"
+            state=$("$kestroctl" --offline "$vol/WINDOWS" --user Owner get DisableTaskMgr 2>&1)
+            [ "$state" = on ] || [ "$state" = off ] || fail "the hive reads as: $state"
+        done
+        echo "interrupt: exit codes$seen"
         ;;
     esac
 done
