@@ -119,6 +119,11 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
             command.add_flag("--dry-run", dryRun_, "say what would be put back, change nothing");
             command.add_flag("--force", force_,
                              "put back even where the files changed since kestroctl wrote them (Windows ran since)");
+            command.footer(
+                "A backup is put back only with the record its run wrote beside it (NAME.kestro-bak.kestro-record),\n"
+                "which names a run kestroctl made and the backup's own size and hash; of those, the newest run's.\n"
+                "Each hive keeps its first backup (from before kestroctl changed it) and those of the last 5 runs\n"
+                "(--keep-backups N before the command changes the count); older ones are removed by each write.");
         }};
     return {listUsers, restore};
 }
