@@ -38,10 +38,6 @@ bool StepFails(FileFault* fault, FileStep step, const std::string& what) {
     return Fail(fault, step, Why(what, errno));
 }
 
-bool SameFileSystem(int fd, dev_t device, struct stat* st) {
-    return ::fstat(fd, st) == 0 && (device == 0 || st->st_dev == device);
-}
-
 // Each extended attribute Windows' state is kept in, by the names the mounts
 // give it: the first name the source file answers to is the one carried.
 struct WindowsAttribute {
@@ -109,11 +105,18 @@ constexpr int kMaxLinks = 40;
 // again, by its own words, never by the kernel's.
 bool WalkBelow(const std::string& root, UniqueFd rootFd, std::vector<std::string> parts, dev_t device,
                UniqueFd* result, std::string* error) {
-    std::string canonical = root;
-    if (char* real = ::realpath(root.c_str(), nullptr)) {
-        canonical = real;
-        std::free(real);
-    }
+    // The root as the kernel spells it, asked only for an absolute link.
+    std::string canonical;
+    const auto canonicalRoot = [&]() -> const std::string& {
+        if (canonical.empty()) {
+            canonical = root;
+            if (char* real = ::realpath(root.c_str(), nullptr)) {
+                canonical = real;
+                std::free(real);
+            }
+        }
+        return canonical;
+    };
     std::vector<UniqueFd> stack;  // the folders entered, root first
     std::vector<std::string> names;
     stack.push_back(std::move(rootFd));
@@ -156,7 +159,7 @@ bool WalkBelow(const std::string& root, UniqueFd rootFd, std::vector<std::string
                 // system names it.
                 std::string inside;
                 bool onVolume = false;
-                for (const std::string& base : {root, canonical}) {
+                for (const std::string& base : {root, canonicalRoot()}) {
                     if (base == "/" || to == base) {
                         inside = base == "/" ? to : std::string();
                     } else if (to.compare(0, base.size(), base) == 0 && to[base.size()] == '/') {
@@ -216,7 +219,9 @@ bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* fol
                                          (root == "/" && path.size() > 1 && path[0] == '/') ||
                                          (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
                                           path[root.size()] == '/'));
-    UniqueFd fd(::open((below ? root : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool atRoot = bound && bound->rootFd >= 0 && (below || path == root);
+    UniqueFd fd(atRoot ? ::openat(bound->rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                       : ::open((below ? root : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) {
         *error = Why(below ? root : path, errno);
         return false;

@@ -33,6 +33,10 @@ std::string BaseName(const std::string& path);
 struct VolumeBound {
     std::string root;
     dev_t device = 0;
+    // The root held open, where the caller holds it (borrowed, -1: none):
+    // then every walk starts from that descriptor, and no path below the
+    // root is ever given to the kernel whole.
+    int rootFd = -1;
 };
 
 class Folder {
