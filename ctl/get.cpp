@@ -1,5 +1,6 @@
 // kestroctl get: one setting's state.
 #include "ctl/command_context.h"
+#include "core/display_text.h"
 
 #include <CLI/CLI.hpp>
 
@@ -21,7 +22,7 @@ int RunGet(Context& context) {
     for (const std::string& note : state.notes) context.console.Err("kestroctl: note: " + note + "\n");
     switch (state.status) {
         case SettingState::Status::Ok:
-            context.console.Out(DisplaySettingValue(state.value) +
+            context.console.Out(ShownField(DisplaySettingValue(state.value)) +
                                 (state.sources == kSourceUser ? std::string() : " (" + SourceNames(state.sources) + ")") +
                                 "\n");
             return kExitOk;

@@ -1,6 +1,7 @@
 #include "settings/policy_sources.h"
 
 #include "core/bytes.h"
+#include "core/display_text.h"
 #include "core/text.h"
 #include "formats/layout.h"
 #include "formats/policy_file.h"
@@ -152,7 +153,8 @@ DomainPolicies DomainPolicies::Read(RegistryStore& store) {
 
 std::string QuotedNames(const std::vector<std::string>& names) {
     std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "\"" : ", \"") + name + "\"";
+    // A name is the volume's or the registry's: one field, never a line of its own.
+    for (const std::string& name : names) text += (text.empty() ? "\"" : ", \"") + ShownField(name) + "\"";
     return text;
 }
 

@@ -27,7 +27,8 @@ enum SourceBit : unsigned {
 // "user", "machine", "local-gpo", "domain", several joined by "+", in that order.
 std::string SourceNames(unsigned sources);
 
-// The display names quoted and joined by ", ".
+// The display names quoted and joined by ", ", each as one field of a line
+// (core/display_text.h's ShownField).
 std::string QuotedNames(const std::vector<std::string>& names);
 
 // One Registry.pol of the local Group Policy object, as read.
