@@ -320,11 +320,107 @@ bool RaiseGptVersion(const std::vector<std::uint8_t>& gptIni, bool machineSide, 
 
 namespace kestro {
 
+namespace {
+
+constexpr std::size_t kGptIniLimit = 64 * 1024;
+
+std::string MachineValueName(const Setting& row) {
+    return std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0];
+}
+
+bool FailMachineValue(const Setting& row, RegResult rc, PolicyLiftResult* result) {
+    result->denied = rc == kErrorAccessDenied;
+    result->error = MachineValueName(row) + ": error " + std::to_string(rc);
+    return false;
+}
+
+// Asked before anything is written, so that without the right to change
+// the machine's copy nothing is.
+bool MachineValueWritable(RegistryStore& store, const Setting& row, PolicyLiftResult* result) {
+    KeyHandle key = 0;
+    const RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
+    if (rc != kErrorSuccess) return FailMachineValue(row, rc, result);
+    store.CloseKey(key);
+    return true;
+}
+
+bool DeleteMachineValue(RegistryStore& store, const Setting& row, PolicyLiftResult* result) {
+    KeyHandle key = 0;
+    RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
+    if (rc == kErrorSuccess) {
+        rc = store.DeleteValue(key, row.valueNames[0]);
+        store.CloseKey(key);
+    }
+    if (rc != kErrorSuccess && rc != kErrorFileNotFound) return FailMachineValue(row, rc, result);
+    return true;
+}
+
+// The Group Policy files as they were, put back in reverse order should a
+// later step fail.
+class GroupPolicyUndo {
+public:
+    explicit GroupPolicyUndo(GroupPolicyFiles* files) : files_(files) {}
+    void Keep(GroupPolicyFiles::File file, bool present, std::vector<std::uint8_t> bytes) {
+        before_.push_back({file, present, std::move(bytes)});
+    }
+    void PutBack() const {
+        std::string ignored;
+        for (auto it = before_.rbegin(); it != before_.rend(); ++it)
+            it->present ? files_->WriteFile(it->file, it->bytes, &ignored) : files_->RemoveFile(it->file, &ignored);
+    }
+
+private:
+    struct Before {
+        GroupPolicyFiles::File file;
+        bool present;
+        std::vector<std::uint8_t> bytes;
+    };
+    GroupPolicyFiles* files_;
+    std::vector<Before> before_;
+};
+
+bool FailFile(GroupPolicyFiles::File file, const std::string& why, PolicyLiftResult* result) {
+    result->error = GroupPolicyFiles::WindowsName(file) + why;
+    return false;
+}
+
+// Takes the row's entries out of each side's Registry.pol that contradicts
+// the state asked, and raises gpt.ini's version on those sides.
+bool LiftLocalEntries(GroupPolicyFiles* files, const LocalGroupPolicy& gpo, const Setting& row, bool machineEntry,
+                      bool userEntry, GroupPolicyUndo* undo, PolicyLiftResult* result) {
+    const auto gptIni = GroupPolicyFiles::File::GptIni;
+    std::vector<std::uint8_t> gpt, raised;
+    std::string error;
+    const GroupPolicyFiles::Read read = files->ReadFile(gptIni, kGptIniLimit, &gpt, &error);
+    if (read == GroupPolicyFiles::Read::Failed || !RaiseGptVersion(gpt, false, &raised))
+        return FailFile(gptIni, " cannot be read: " + error, result);
+    const std::vector<std::uint8_t> gptBefore = gpt;
+    for (const LocalPolicyFile* file : {&gpo.user, &gpo.machine}) {
+        const bool machineSide = file == &gpo.machine;
+        if (!(machineSide ? machineEntry : userEntry)) continue;
+        undo->Keep(file->file, true, file->bytes);
+        if (!files->WriteFile(file->file, WithoutEntries(*file, EntriesFor(*file, row)), &error)) {
+            undo->PutBack();
+            return FailFile(file->file, ": " + error, result);
+        }
+        RaiseGptVersion(std::vector<std::uint8_t>(gpt), machineSide, &gpt);
+    }
+    const bool gptPresent = read == GroupPolicyFiles::Read::Ok;
+    undo->Keep(gptIni, gptPresent, gptPresent ? gptBefore : std::vector<std::uint8_t>());
+    if (!files->WriteFile(gptIni, gpt, &error)) {
+        undo->PutBack();
+        return FailFile(gptIni, ": " + error, result);
+    }
+    return true;
+}
+
+}  // namespace
+
 PolicyLiftResult LiftPolicyPlaces(RegistryStore& store, const Setting& row, std::int32_t asked) {
     PolicyLiftResult result;
     const LocalGroupPolicy gpo = LocalGroupPolicy::Read(store);
-    for (const std::string& problem : gpo.Problems()) {
-        result.error = problem;
+    if (!gpo.Problems().empty()) {
+        result.error = gpo.Problems().front();
         return result;
     }
     const PolicyPlaces places = ReadPolicyPlaces(store, row, gpo);
@@ -333,70 +429,15 @@ PolicyLiftResult LiftPolicyPlaces(RegistryStore& store, const Setting& row, std:
     const bool machineValue =
         contradicts(places.machineValue) || (machineEntry && places.machineValue.present && places.machineValue.value != asked);
     const bool userEntry = contradicts(places.userEntry);
-    if (machineValue) {
-        KeyHandle key = 0;
-        const RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
-        if (rc != kErrorSuccess) {
-            result.denied = rc == kErrorAccessDenied;
-            result.error = std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0] + ": error " +
-                           std::to_string(rc);
-            return result;
-        }
-        store.CloseKey(key);
-    }
+    if (machineValue && !MachineValueWritable(store, row, &result)) return result;
     GroupPolicyFiles* files = store.LocalGroupPolicy();
-    struct Before {
-        GroupPolicyFiles::File file;
-        bool present;
-        std::vector<std::uint8_t> bytes;
-    };
-    std::vector<Before> before;
-    const auto putBack = [&]() {
-        std::string ignored;
-        for (auto it = before.rbegin(); it != before.rend(); ++it)
-            it->present ? files->WriteFile(it->file, it->bytes, &ignored) : files->RemoveFile(it->file, &ignored);
-    };
-    if ((machineEntry || userEntry) && files) {
-        std::vector<std::uint8_t> gpt, raised;
-        std::string error;
-        const GroupPolicyFiles::Read read = files->ReadFile(GroupPolicyFiles::File::GptIni, 64 * 1024, &gpt, &error);
-        if (read == GroupPolicyFiles::Read::Failed || !RaiseGptVersion(gpt, false, &raised)) {
-            result.error = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni) + " cannot be read: " + error;
-            return result;
-        }
-        for (const LocalPolicyFile* file : {&gpo.user, &gpo.machine}) {
-            const bool machineSide = file == &gpo.machine;
-            if (!(machineSide ? machineEntry : userEntry)) continue;
-            before.push_back({file->file, true, file->bytes});
-            if (!files->WriteFile(file->file, WithoutEntries(*file, EntriesFor(*file, row)), &error)) {
-                putBack();
-                result.error = GroupPolicyFiles::WindowsName(file->file) + ": " + error;
-                return result;
-            }
-            RaiseGptVersion(std::vector<std::uint8_t>(gpt), machineSide, &gpt);
-        }
-        before.push_back({GroupPolicyFiles::File::GptIni, read == GroupPolicyFiles::Read::Ok, {}});
-        if (read == GroupPolicyFiles::Read::Ok) files->ReadFile(GroupPolicyFiles::File::GptIni, 64 * 1024, &before.back().bytes, &error);
-        if (!files->WriteFile(GroupPolicyFiles::File::GptIni, gpt, &error)) {
-            putBack();
-            result.error = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni) + ": " + error;
-            return result;
-        }
-    }
-    if (machineValue) {
-        KeyHandle key = 0;
-        RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
-        if (rc == kErrorSuccess) {
-            rc = store.DeleteValue(key, row.valueNames[0]);
-            store.CloseKey(key);
-        }
-        if (rc != kErrorSuccess && rc != kErrorFileNotFound) {
-            putBack();
-            result.denied = rc == kErrorAccessDenied;
-            result.error = std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0] + ": error " +
-                           std::to_string(rc);
-            return result;
-        }
+    GroupPolicyUndo undo(files);
+    if ((machineEntry || userEntry) && files &&
+        !LiftLocalEntries(files, gpo, row, machineEntry, userEntry, &undo, &result))
+        return result;
+    if (machineValue && !DeleteMachineValue(store, row, &result)) {
+        undo.PutBack();
+        return result;
     }
     result.ok = true;
     return result;
