@@ -1,12 +1,13 @@
 // kestroctl get: one setting's state.
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 
 #include <CLI/CLI.hpp>
 
 namespace kestro {
 
 void DeclareGet(CLI::App& command, Options& options) {
-    command.add_option("NAME", options.name, "a setting's name, as list shows it")->required();
+    command.add_option("NAME", options.name, Tr("a setting's name, as list shows it"))->required();
 }
 
 int RunGet(Context& context) {

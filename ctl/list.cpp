@@ -1,5 +1,6 @@
 // kestroctl list: every setting with its state, as a table or as JSON.
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 
 #include "form/form_layout.h"
 #include "core/text.h"
@@ -13,18 +14,19 @@ namespace kestro {
 
 namespace {
 
-const char* ScopeName(const Setting& row) { return row.IsMachineWide() ? "machine" : "user"; }
+// JSON's words are the format's, the table's the reader's.
+const char* ScopeName(const Setting& row) { return row.IsMachineWide() ? N_("machine") : N_("user"); }
 
 const char* EffectName(Effect effect) {
     switch (effect) {
-        case Effect::AtOnce: return "now";
-        case Effect::ProgramStart: return "program";
-        case Effect::NextLogon: return "logon";
-        case Effect::Restart: return "restart";
+        case Effect::AtOnce: return N_("now");
+        case Effect::ProgramStart: return N_("program");
+        case Effect::NextLogon: return N_("logon");
+        case Effect::Restart: return N_("restart");
 #ifdef _WIN32
-        case Effect::AtOnceWhenRunning: return "now";  // through user32, on the running Windows
+        case Effect::AtOnceWhenRunning: return N_("now");  // through user32, on the running Windows
 #else
-        case Effect::AtOnceWhenRunning: return "logon";  // written into the files of a Windows at rest
+        case Effect::AtOnceWhenRunning: return N_("logon");  // written into the files of a Windows at rest
 #endif
     }
     return "";
@@ -79,33 +81,41 @@ int ListTable(Context& context) {
     struct Line {
         std::string name, state, scope, effect, admin, tattoo, caption;
     };
-    std::vector<Line> lines = {{"NAME", "STATE", "SCOPE", "EFFECT", "ADMIN", "TATTOO", "CAPTION"}};
+    std::vector<Line> lines = {{Tr("NAME"), Tr("STATE"), Tr("SCOPE"), Tr("EFFECT"), Tr("ADMIN"), Tr("TATTOO"),
+                                Tr("CAPTION")}};
+    const std::string yes = Tr("yes"), no = Tr("no");
     for (const Setting& row : kCatalogue) {
         if (!row.HasState()) continue;
-        lines.push_back({row.name, StateText(ReadSettingState(context.store, row)), ScopeName(row),
-                         EffectName(row.effect), row.IsMachineWide() ? "yes" : "no", Tattoos(row) ? "yes" : "no",
+        lines.push_back({row.name, StateText(ReadSettingState(context.store, row)), Tr(ScopeName(row)),
+                         Tr(EffectName(row.effect)), row.IsMachineWide() ? yes : no, Tattoos(row) ? yes : no,
                          Caption(row)});
     }
     // Columns as wide as their longest entry; a long text value only
     // pushes its own line's caption along.
-    std::size_t name = 0, state = 0;
+    std::size_t name = 0, state = 0, scope = 7, effect = 7, admin = 5, tattoo = 6;
     for (const Line& line : lines) {
-        name = std::max(name, line.name.size());
-        if (line.state.size() <= 12) state = std::max(state, line.state.size());
+        name = std::max(name, DisplayWidth(line.name));
+        if (DisplayWidth(line.state) <= 12) state = std::max(state, DisplayWidth(line.state));
+        scope = std::max(scope, DisplayWidth(line.scope));
+        effect = std::max(effect, DisplayWidth(line.effect));
+        admin = std::max(admin, DisplayWidth(line.admin));
+        tattoo = std::max(tattoo, DisplayWidth(line.tattoo));
     }
     const auto pad = [](const std::string& s, std::size_t width) {
-        return s.size() >= width ? s + " " : s + std::string(width - s.size() + 1, ' ');
+        const std::size_t size = DisplayWidth(s);
+        return size >= width ? s + " " : s + std::string(width - size + 1, ' ');
     };
     for (const Line& line : lines)
-        context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.scope, 7) +
-                            pad(line.effect, 7) + pad(line.admin, 5) + pad(line.tattoo, 6) + line.caption + "\n");
+        context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.scope, scope) +
+                            pad(line.effect, effect) + pad(line.admin, admin) + pad(line.tattoo, tattoo) +
+                            line.caption + "\n");
     return kExitOk;
 }
 
 }  // namespace
 
 void DeclareList(CLI::App& command, Options& options) {
-    command.add_flag("--json", options.json, "one JSON array, UTF-8");
+    command.add_flag("--json", options.json, Tr("one JSON array, UTF-8"));
 }
 
 int RunList(Context& context) { return context.options.json ? ListJson(context) : ListTable(context); }

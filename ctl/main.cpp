@@ -1,6 +1,7 @@
 // kestroctl's entry: the arguments as UTF-8, the store of this system, and
 // a console that shows Cyrillic wherever the output goes.
 #include "ctl/commands.h"
+#include "ctl/messages.h"
 #include "core/text.h"
 
 #ifdef _WIN32
@@ -11,7 +12,10 @@
 #else
 #include "ctl/offline_store.h"
 
+#include <clocale>
 #include <cstdio>
+#include <libintl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -72,6 +76,23 @@ private:
 
 #else
 
+// The Russian texts' catalogue, share/locale beside the program's folder:
+// /usr/share/locale for /usr/bin/kestroctl, and in the build tree the one
+// the build makes. Only the messages' category follows the locale: numbers
+// and character classes stay C's, as the formats need.
+void OpenMessageCatalogue() {
+    std::setlocale(LC_MESSAGES, "");
+    std::string self(4096, '\0');
+    const ssize_t size = readlink("/proc/self/exe", &self[0], self.size());
+    std::string locale = "/usr/share/locale";
+    if (size > 0 && static_cast<std::size_t>(size) < self.size()) {
+        self.resize(static_cast<std::size_t>(size));
+        locale = self.substr(0, self.find_last_of('/')) + "/../share/locale";
+    }
+    bindtextdomain("kestroctl", locale.c_str());
+    bind_textdomain_codeset("kestroctl", "UTF-8");
+}
+
 class StdioConsole final : public Console {
 public:
     void Out(const std::string& text) override { std::fputs(text.c_str(), stdout); }
@@ -89,11 +110,14 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) arguments.push_back(WideToUtf8(argv[i]));
     WindowsConsole console;
     SystemRegistry stores;
+    UseLanguage(UserLanguage());
     return RunKestroctl(arguments, stores, console);
 }
 #else
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    OpenMessageCatalogue();
+    UseLanguage(UserLanguage());
     StdioConsole console;
     // Off Windows there is no live registry: only the hives of an offline one.
     OfflineStoreProvider stores(console);

@@ -1,4 +1,5 @@
 #include "ctl/offline_store.h"
+#include "ctl/messages.h"
 
 #include "ctl/restore.h"
 #include "core/files.h"
@@ -14,11 +15,11 @@ namespace kestro {
 
 void OfflineStoreProvider::AddOptions(CLI::App& app) {
     app.add_option("--offline", windir_,
-                   "the Windows folder of an installation that is not running, e.g. /mnt/windows/WINDOWS");
+                   Tr("the Windows folder of an installation that is not running, e.g. /mnt/windows/WINDOWS"));
     app.add_option("--user", user_,
-                   "with --offline: the profile for the user's settings (list-users shows them); "
-                   "may be left out when there is only one");
-    app.add_flag("--no-backup", noBackup_, "with --offline: keep no NAME.kestro-bak of a changed hive");
+                   Tr("with --offline: the profile for the user's settings (list-users shows them); "
+                      "may be left out when there is only one"));
+    app.add_flag("--no-backup", noBackup_, Tr("with --offline: keep no NAME.kestro-bak of a changed hive"));
 }
 
 namespace {
@@ -72,10 +73,10 @@ HiveRegistryStore::Slot SlotOf(KeyHandle root, const std::string& keyPath) {
 }  // namespace
 
 std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
-    OwnCommand listUsers{"list-users", "with --offline: the user profiles, from ProfileList, and their folders",
+    OwnCommand listUsers{"list-users", Tr("with --offline: the user profiles, from ProfileList, and their folders"),
                          [this](Console& console) {
                              if (windir_.empty()) {
-                                 console.Err("kestroctl: list-users needs --offline WINDIR\n");
+                                 console.Err("kestroctl: " + std::string(Tr("list-users needs --offline WINDIR")) + "\n");
                                  return kExitUsage;
                              }
                              try {
@@ -87,10 +88,10 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                          }};
     OwnCommand restore{
         "restore",
-        "with --offline: puts back the newest backups of the hives the user's settings touch, logs included",
+        Tr("with --offline: puts back the newest backups of the hives the user's settings touch, logs included"),
         [this](Console& console) {
             if (windir_.empty()) {
-                console.Err("kestroctl: restore needs --offline WINDIR\n");
+                console.Err("kestroctl: " + std::string(Tr("restore needs --offline WINDIR")) + "\n");
                 return kExitUsage;
             }
             try {
@@ -135,8 +136,8 @@ bool OfflineStoreProvider::Kept(KeyHandle root, const std::string& keyPath) cons
 
 RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why, int* code) {
     if (windir_.empty()) {
-        *why = "this system has no Windows registry to work on; give --offline WINDIR, the Windows folder of a "
-               "mounted installation";
+        *why = Tr("this system has no Windows registry to work on; give --offline WINDIR, the Windows folder of a "
+                  "mounted installation");
         *code = kExitUsage;
         return nullptr;
     }
