@@ -109,9 +109,9 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
             }
         },
         [this](CLI::App& command) {
-            command.add_flag("--dry-run", dryRun_, "say what would be put back, change nothing");
+            command.add_flag("--dry-run", dryRun_, Tr("say what would be put back, change nothing"));
             command.add_flag("--force", force_,
-                             "put back even where the files changed since kestroctl wrote them (Windows ran since)");
+                             Tr("put back even where the files changed since kestroctl wrote them (Windows ran since)"));
         }};
     return {listUsers, restore};
 }
@@ -173,15 +173,18 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         if (hive->Recovered()) {
             std::string logs;
             for (const std::string& log : hive->LogsUsed()) logs += (logs.empty() ? "" : ", ") + log;
-            console_.Err("kestroctl: " + hive->Path() +
-                         ": the hive was dirty (Windows was not shut down cleanly); it was read as recovered "
-                         "from its logs (" + logs + ")\n");
+            console_.Err("kestroctl: " +
+                         Tr("%1: the hive was dirty (Windows was not shut down cleanly); it was read as recovered "
+                            "from its logs (%2)",
+                            hive->Path(), logs) +
+                         "\n");
         } else if (!use.writes) {
             ++unrecovered_;
-            console_.Err("kestroctl: warning: " + hive->Path() + ": the hive is dirty and its logs cannot be used (" +
-                         hive->LogProblem() +
-                         "); what is shown is what the file holds, which may be older than what Windows would "
-                         "load\n");
+            console_.Err("kestroctl: " +
+                         Tr("warning: %1: the hive is dirty and its logs cannot be used (%2); what is shown is what "
+                            "the file holds, which may be older than what Windows would load",
+                            hive->Path(), hive->LogProblem()) +
+                         "\n");
         }
     }
     return store_.get();
@@ -195,7 +198,7 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     if (!refusals.empty()) {
         why->clear();
         for (const std::string& refusal : refusals) *why += (why->empty() ? "" : "\nkestroctl: ") + refusal;
-        if (store->HasChanges()) *why += "\nkestroctl: nothing was written to the other hives either";
+        if (store->HasChanges()) *why += "\nkestroctl: " + std::string(Tr("nothing was written to the other hives either"));
         return false;
     }
     if (unrecovered_ > 0) {
@@ -206,7 +209,7 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     if (!store->HasChanges()) return true;
     if (!succeeded) {
         // Half a command is not written: every file stays as it was.
-        console_.Err("kestroctl: nothing was written to the hives\n");
+        console_.Err("kestroctl: " + std::string(Tr("nothing was written to the hives")) + "\n");
         return true;
     }
     std::vector<HiveRegistryStore::Slot> changed;
@@ -228,14 +231,14 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
             console_.Err("kestroctl: warning: no record beside " + hive->BackupPath() + " (" + error +
                          "): restore will put it back only with --force\n");
     }
-    for (const std::string& file : written) console_.Err("kestroctl: wrote " + file + "\n");
-    for (const std::string& file : backups) console_.Err("kestroctl: the original is kept as " + file + "\n");
+    for (const std::string& file : written) console_.Err("kestroctl: " + Tr("wrote %1", file) + "\n");
+    for (const std::string& file : backups) console_.Err("kestroctl: " + Tr("the original is kept as %1", file) + "\n");
     for (HiveRegistryStore::Slot slot :
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
         const HiveFile* hive = store->Mounted(slot);
         if (!hive) continue;
         for (const std::string& log : hive->EmptiedLogs())
-            console_.Err("kestroctl: emptied " + log + ": what it held is in the new hive\n");
+            console_.Err("kestroctl: " + Tr("emptied %1: what it held is in the new hive", log) + "\n");
     }
     return ok;
 }
