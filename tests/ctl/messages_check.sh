@@ -32,6 +32,11 @@ else
 fi
 msgcmp "$src/ctl/po/ru.po" "$work/kestroctl.pot" >/dev/null 2>&1 || fail "msgcmp: ru.po does not cover the messages of ctl/"
 
+# A redirected kestroctl.exe on a Russian Windows writes code page 866:
+# every Russian text must have its characters there (no guillemets, no dashes).
+msgconv --to-code=CP866 -o /dev/null "$src/ctl/po/ru.po" 2>"$work/cp866.txt" ||
+    fail "ctl/po/ru.po has characters code page 866 lacks: $(cat "$work/cp866.txt")"
+
 # The check fails when a translation is missing, and names that message.
 awk '/^msgid "unknown command/ {hit = 1} hit && /^msgstr / {print "msgstr \"\""; hit = 0; next} {print}' \
     "$src/ctl/po/ru.po" >"$work/one-missing.po"

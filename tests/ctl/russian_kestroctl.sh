@@ -63,9 +63,9 @@ done
 ru list >/dev/null
 has "no registry: Russian" "$(err)" "kestroctl: в этой системе нет реестра Windows"
 ru --offline "$win/WINDOWS" get Bogus >/dev/null
-has "unknown setting: Russian" "$(err)" "kestroctl: неизвестный параметр «Bogus» (имена показывает kestroctl list)"
+has "unknown setting: Russian" "$(err)" 'kestroctl: неизвестный параметр "Bogus" (имена показывает kestroctl list)'
 ru --offline "$win/WINDOWS" set NoRun maybe >/dev/null
-has "a wrong value: Russian, the states kept" "$(err)" "«maybe» — не значение NoRun: укажите on или off"
+has "a wrong value: Russian, the states kept" "$(err)" '"maybe" не является значением NoRun: укажите on или off'
 
 # list and get: Russian headers and words; names and states as they are.
 expect "list exits 0 in Russian" 0 "$(ru --offline "$win/WINDOWS" list)"
