@@ -260,6 +260,7 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
             const std::string line = std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n";
             if (context.stores.WritesAtClose()) context.unconfirmed.emplace_back(entry.row, line);
             else context.console.Out(line);
+            NoteIfIgnored(context, *entry.row);
         }
         return std::string();
     });

@@ -42,6 +42,22 @@ bool Prepare(Context& context, const Setting& row, SettingValue* value, std::str
     return false;
 }
 
+void NoteIfIgnored(Context& context, const Setting& row) {
+    if (!context.windowsKnown) {
+        unsigned major = 0, minor = 0, build = 0;
+        context.windows = context.stores.KernelVersion(&major, &minor, &build)
+                              ? IdentifyWindows(context.store, major, minor, build)
+                              : IdentifyWindows(context.store);
+        context.windowsKnown = true;
+    }
+    const WindowsRange range = HonouredBy(row);
+    if (!context.windows.known || range.Includes(context.windows.version)) return;
+    context.console.Err("kestroctl: " +
+                        Tr("note: %1 does not read %2: Windows %3 does", context.windows.name, row.name,
+                           WindowsRangeText(range)) +
+                        "\n");
+}
+
 // Whether Group Policy leaves the setting behind when its GPO is removed:
 // every value outside the policy keys stays.
 bool Tattoos(const Setting& row) {

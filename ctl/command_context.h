@@ -7,6 +7,7 @@
 #include "ctl/commands.h"
 #include "ctl/current_state.h"
 #include "ctl/profile.h"
+#include "ctl/windows_version.h"
 
 #include <functional>
 #include <string>
@@ -44,6 +45,9 @@ struct Context {
     // What the command writes through, noted for the notification; null
     // when the command runs on no registry.
     WriteRecordingStore* recorder = nullptr;
+    // The Windows worked on, once asked (NoteIfIgnored).
+    bool windowsKnown = false;
+    WindowsIdentity windows;
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");
@@ -60,6 +64,10 @@ const Setting* LookUp(Context& context, const std::string& name, int* code);
 // stored as its store provider says (on a running Windows, with its full
 // path). The empty text is no file (XP's "(None)" wallpaper), stored as it is.
 bool Prepare(Context& context, const Setting& row, SettingValue* value, std::string* error);
+
+// After `row` was written: when the Windows worked on does not read it, a
+// line that says so and names that Windows.
+void NoteIfIgnored(Context& context, const Setting& row);
 
 // Whether Group Policy leaves the setting behind when its GPO is removed.
 bool Tattoos(const Setting& row);

@@ -46,7 +46,8 @@ std::string Caption(const Setting& row) {
 nlohmann::json JsonItem(const Setting& row, const SettingState& state) {
     nlohmann::json item = {{"name", row.name},     {"caption", Caption(row)},
                            {"scope", ScopeName(row)}, {"effect", EffectName(row.effect)},
-                           {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)}};
+                           {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)},
+                           {"windows", WindowsRangeText(HonouredBy(row))}};
     switch (state.status) {
         case SettingState::Status::Ok:
             item["status"] = "ok";
@@ -79,20 +80,20 @@ int ListJson(Context& context) {
 int ListTable(Context& context) {
     // TATTOO: stays behind when a GPO that set it is removed.
     struct Line {
-        std::string name, state, scope, effect, admin, tattoo, caption;
+        std::string name, state, scope, effect, admin, tattoo, windows, caption;
     };
     std::vector<Line> lines = {{Tr("NAME"), Tr("STATE"), Tr("SCOPE"), Tr("EFFECT"), Tr("ADMIN"), Tr("TATTOO"),
-                                Tr("CAPTION")}};
+                                Tr("WINDOWS"), Tr("CAPTION")}};
     const std::string yes = Tr("yes"), no = Tr("no");
     for (const Setting& row : kCatalogue) {
         if (!row.HasState()) continue;
         lines.push_back({row.name, StateText(ReadSettingState(context.store, row)), Tr(ScopeName(row)),
                          Tr(EffectName(row.effect)), row.IsMachineWide() ? yes : no, Tattoos(row) ? yes : no,
-                         Caption(row)});
+                         WindowsRangeText(HonouredBy(row)), Caption(row)});
     }
     // Columns as wide as their longest entry; a long text value only
     // pushes its own line's caption along.
-    std::size_t name = 0, state = 0, scope = 7, effect = 7, admin = 5, tattoo = 6;
+    std::size_t name = 0, state = 0, scope = 7, effect = 7, admin = 5, tattoo = 6, windows = 0;
     for (const Line& line : lines) {
         name = std::max(name, DisplayWidth(line.name));
         if (DisplayWidth(line.state) <= 12) state = std::max(state, DisplayWidth(line.state));
@@ -100,6 +101,7 @@ int ListTable(Context& context) {
         effect = std::max(effect, DisplayWidth(line.effect));
         admin = std::max(admin, DisplayWidth(line.admin));
         tattoo = std::max(tattoo, DisplayWidth(line.tattoo));
+        windows = std::max(windows, DisplayWidth(line.windows));
     }
     const auto pad = [](const std::string& s, std::size_t width) {
         const std::size_t size = DisplayWidth(s);
@@ -108,7 +110,7 @@ int ListTable(Context& context) {
     for (const Line& line : lines)
         context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.scope, scope) +
                             pad(line.effect, effect) + pad(line.admin, admin) + pad(line.tattoo, tattoo) +
-                            line.caption + "\n");
+                            pad(line.windows, windows) + line.caption + "\n");
     return kExitOk;
 }
 

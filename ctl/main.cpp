@@ -9,6 +9,8 @@
 #include "registry/win_registry.h"
 
 #include <windows.h>
+
+#include <algorithm>
 #else
 #include "ctl/offline_store.h"
 
@@ -51,7 +53,9 @@ private:
         if (!utf8Bytes) {
             UINT codePage = GetConsoleOutputCP();
             if (codePage == 0) codePage = GetOEMCP();  // no console at all
-            const std::wstring wide = Utf8ToWide(text);
+            std::wstring wide = Utf8ToWide(text);
+            // The WINDOWS column's dash ("XP–7"), which no OEM code page has.
+            if (codePage != CP_UTF8) std::replace(wide.begin(), wide.end(), L'\u2013', L'-');
             const int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                                  nullptr, nullptr);
             std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
@@ -68,6 +72,22 @@ class SystemRegistry final : public StoreProvider {
 public:
     RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
     PolicyBroadcaster* Broadcaster() override { return &broadcaster_; }
+    // ntdll's RtlGetVersion, found at run time: GetVersionEx answers as the
+    // manifest allows, and XP's ntdll must load the program as well.
+    bool KernelVersion(unsigned* major, unsigned* minor, unsigned* build) override {
+        using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        const auto get = ntdll ? reinterpret_cast<RtlGetVersionFn>(
+                                     reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+                               : nullptr;
+        OSVERSIONINFOW info = {};
+        info.dwOSVersionInfoSize = sizeof info;
+        if (!get || get(&info) != 0) return false;
+        *major = info.dwMajorVersion;
+        *minor = info.dwMinorVersion;
+        *build = info.dwBuildNumber;
+        return true;
+    }
 
 private:
     WinRegistryStore store_;

@@ -30,6 +30,7 @@ int RunSet(Context& context) {
         } catch (const std::exception& failure) {
             return std::string(row->name) + ": " + failure.what();
         }
+        NoteIfIgnored(context, *row);
         return std::string();
     });
 }

@@ -108,7 +108,7 @@ for args in "--help" "--offline $win/WINDOWS list" "list" "bogus"; do
 done
 echo "ok: English is the same in en_US, C and --lang en"
 en --offline "$win/WINDOWS" list >/dev/null
-expect "list in English: the header" "NAME                    STATE     SCOPE   EFFECT  ADMIN TATTOO CAPTION" "$(out | head -n 1)"
+expect "list in English: the header" "NAME                    STATE     SCOPE   EFFECT  ADMIN TATTOO WINDOWS CAPTION" "$(out | head -n 1)"
 
 # --lang ru in any locale; a language that is none is refused.
 run C --lang ru --offline "$win/WINDOWS" list >/dev/null
