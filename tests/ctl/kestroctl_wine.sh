@@ -5,7 +5,8 @@
 #   kestroctl_wine.sh CASE KESTROCTL_EXE KESTRO_EXE PROBE_EXE [RECORDER_EXE [NATIVE_BUILD_DIR]]
 #
 # CASE: agree (set, get, list, reg.exe and the window agree), russian (a
-# Russian user's kestroctl speaks Russian, a Western one's English), refusals
+# Russian user's kestroctl speaks Russian, a Western one's English), versions
+# (the note for a setting that Windows 10 ignores, and none on XP), refusals
 # (what must write nothing), carry (list on a fresh prefix creates no key;
 # save there and apply on another fresh one), exports (export reg through
 # Wine's reg import into a fresh prefix, and both exports back through
@@ -262,6 +263,30 @@ russian)
         ctl_own get Bogus >/dev/null; expect "an unknown setting exits 2" 2 $?
         expect "an unknown setting in English" "kestroctl: unknown setting 'Bogus' (kestroctl list shows the names)" "$(ctl_err)"
     fi
+    ;;
+
+versions)
+    # The prefix as Windows 10, then as XP: a setting only XP reads gets a
+    # note naming the Windows on 10, and none on XP; one 10 reads, none.
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    if file "$ctl" | grep -q x86-64; then xp=winxp64; else xp=winxp; fi
+    for version in win10 "$xp"; do
+        wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
+        ctl set NoSMMyPictures on >/dev/null; expect "$version: set NoSMMyPictures" 0 $?
+        note=$(ctl_err)
+        if [ "$version" = win10 ]; then
+            grep -qE '^kestroctl: note: .*\(10\.0\.[0-9]+\) does not read NoSMMyPictures: Windows XP does$' <<<"$note" ||
+                fail "win10: no note naming Windows 10: [$note]"
+            echo "  (said: $note)"
+            ctl_own set NoSMMyPictures off >/dev/null
+            [[ $LC_ALL == ru_* ]] && { grep -q 'не читает NoSMMyPictures: его читает Windows XP' <<<"$(ctl_err)" ||
+                fail "win10: the note in Russian: [$(ctl_err)]"; }
+        else
+            expect "$version: no note" "" "$note"
+        fi
+        ctl set NoRun on >/dev/null; expect "$version: no note for NoRun" "" "$(ctl_err)"
+    done
     ;;
 
 refusals)
