@@ -46,7 +46,7 @@ void NoteIfIgnored(Context& context, const Setting& row) {
     if (!context.windowsKnown) {
         unsigned major = 0, minor = 0, build = 0;
         context.windows = context.stores.KernelVersion(&major, &minor, &build)
-                              ? IdentifyWindows(context.store, major, minor, build)
+                              ? IdentifyWindows(major, minor, build)
                               : IdentifyWindows(context.store);
         context.windowsKnown = true;
     }

@@ -54,11 +54,13 @@ private:
 
 unsigned Number(const std::string& text) { return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10)); }
 
-WindowsIdentity Identify(const Key& key, unsigned major, unsigned minor, unsigned build) {
+// ProductName names the edition, but only the hive's own numbers are sure
+// to match it: a kernel's numbers get the plain name.
+WindowsIdentity Identify(const Key* key, unsigned major, unsigned minor, unsigned build) {
     WindowsIdentity identity;
     if (!VersionOfNt(major, minor, build, &identity.version)) return identity;
     identity.known = true;
-    std::string product = key.Text("ProductName");
+    std::string product = key ? key->Text("ProductName") : std::string();
     // Windows 11 keeps "Windows 10" in ProductName.
     if (identity.version == WindowsVersion::Eleven && product.compare(0, 10, "Windows 10") == 0)
         product.replace(8, 2, "11");
@@ -93,12 +95,11 @@ WindowsIdentity IdentifyWindows(RegistryStore& store) {
     }
     std::string build = key.Text("CurrentBuildNumber");
     if (build.empty()) build = key.Text("CurrentBuild");
-    return Identify(key, major, minor, Number(build));
+    return Identify(&key, major, minor, Number(build));
 }
 
-WindowsIdentity IdentifyWindows(RegistryStore& store, unsigned major, unsigned minor, unsigned build) {
-    const Key key(store);
-    return Identify(key, major, minor, build);
+WindowsIdentity IdentifyWindows(unsigned major, unsigned minor, unsigned build) {
+    return Identify(nullptr, major, minor, build);
 }
 
 }  // namespace kestro

@@ -26,7 +26,8 @@ bool VersionOfNt(unsigned major, unsigned minor, unsigned build, WindowsVersion*
 // (or CurrentBuild) and ProductName for the name.
 WindowsIdentity IdentifyWindows(RegistryStore& store);
 
-// The same from numbers the kernel gave, with the store's ProductName.
-WindowsIdentity IdentifyWindows(RegistryStore& store, unsigned major, unsigned minor, unsigned build);
+// The same from numbers the kernel gave: "Windows 10 (10.0.19045)" (a
+// running Windows' ProductName may lag behind, as Wine's does).
+WindowsIdentity IdentifyWindows(unsigned major, unsigned minor, unsigned build);
 
 }  // namespace kestro

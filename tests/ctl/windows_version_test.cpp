@@ -81,6 +81,9 @@ TEST(WindowsVersions, AreReadFromTheSoftwareHiveAsEachWindowsKeepsThem) {
     EXPECT_EQ(WindowsVersion::Eleven, id.version);
     EXPECT_EQ("Windows 11 Pro (10.0.22631)", id.name) << "11 keeps \"Windows 10\" in ProductName";
     EXPECT_FALSE(IdentifyWindows(none).known);
+    id = IdentifyWindows(10, 0, 22631);
+    EXPECT_EQ("Windows 11 (10.0.22631)", id.name) << "a kernel's numbers: the plain name";
+    EXPECT_FALSE(IdentifyWindows(5, 0, 2195).known);
     EXPECT_EQ(0, xp.OpenHandleCount() + ten.OpenHandleCount() + none.OpenHandleCount());
 }
 
