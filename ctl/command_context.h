@@ -47,7 +47,7 @@ struct Context {
     WriteRecordingStore* recorder = nullptr;
     // The Windows worked on, once asked (NoteIfIgnored).
     bool windowsKnown = false;
-    WindowsIdentity windows;
+    WindowsIdentity windows = {};
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");
