@@ -277,7 +277,9 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     app.require_subcommand(1);
     app.footer(Tr(kFooter));
     std::string language;
-    app.add_option("--lang", language, Tr("the language of the texts: ru (Russian) or en (English); by default the user's"));
+    app.add_option("--lang", language,
+                   Tr("the language of the texts: ru (Russian) or en (English); by default the user's"))
+        ->type_name("ru|en");
     stores.AddOptions(app);
     const Command* chosen = nullptr;
     for (const Command& command : kCommands) {
