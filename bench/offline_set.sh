@@ -9,11 +9,11 @@
 #   bench/offline_set.sh KESTROCTL KESTRO_EMPTY_HIVE WORKDIR [ROUNDS]
 #
 # KESTROCTL and KESTRO_EMPTY_HIVE are in the native build (build/native/
-# ctl/kestroctl, build/native/tests/kestro_empty_hive). The 28 MB hive is
+# ctl/kestroctl, build/native/tests/offline/kestro_empty_hive). The 28 MB hive is
 # made once (a minute or two) and kept in WORKDIR.
 set -euo pipefail
 kestroctl=$(realpath "$1") empty_hive=$(realpath "$2") work=$3 rounds=${4:-5}
-fixtures=$(cd "$(dirname "$0")/../tests/platform/fixtures" && pwd)
+fixtures=$(cd "$(dirname "$0")/../tests/offline/fixtures" && pwd)
 mkdir -p "$work"
 work=$(realpath "$work")
 

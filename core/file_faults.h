@@ -3,7 +3,7 @@
 // the offline volume's files.
 #pragma once
 
-#include "core/files.h"
+#include "core/file_step.h"
 
 #include <string>
 

@@ -31,21 +31,11 @@
 
 namespace kestro {
 
-namespace {
-
-constexpr int kNoFailure = -1;
-std::atomic<int> injectedStep{kNoFailure};
-
-}  // namespace
-
 namespace file_faults {
 
 const char kInjected[] = "injected failure";
 
-bool Injected(FileStep step) {
-    int wanted = static_cast<int>(step);
-    return injectedStep.compare_exchange_strong(wanted, kNoFailure);
-}
+bool Injected(FileStep step) { return ScopedFileWriteFailure::Reached(step); }
 
 bool Fail(FileFault* fault, FileStep step, std::string reason) {
     fault->step = step;
@@ -259,8 +249,6 @@ private:
 
 }  // namespace
 
-ScopedFileWriteFailure::ScopedFileWriteFailure(FileStep step) { injectedStep = static_cast<int>(step); }
-ScopedFileWriteFailure::~ScopedFileWriteFailure() { injectedStep = kNoFailure; }
 
 #ifndef _WIN32
 bool UniqueFd::Reset(int fd) {

@@ -8,27 +8,12 @@
 // SYSVOL must not turn out empty or cut short after a power cut.
 #pragma once
 
+#include "core/file_step.h"
+
 #include <cstddef>
 #include <string>
 
 namespace kestro {
-
-// Where a file operation failed.
-enum class FileStep {
-    Open,      // reading: the file cannot be opened
-    Read,      // reading: a read failed
-    TooLarge,  // reading: more than the limit
-    Create,    // writing: the temporary file cannot be made
-    Write,     // writing: a write to it failed
-    Flush,     // writing: it cannot be flushed to the disk
-    Replace,   // writing: it cannot be renamed over the target
-    Carry,     // writing: what Windows keeps on the file cannot be carried over to the new one
-};
-
-struct FileFault {
-    FileStep step = FileStep::Open;
-    std::string reason;  // the system's words; empty for TooLarge
-};
 
 // The whole file, but never more than `limit` bytes: reading stops at the
 // limit, and a larger file is a TooLarge fault.
@@ -59,17 +44,5 @@ bool MakeFolder(const std::string& path);
 
 // The path made absolute against the current folder.
 std::string FullPath(const std::string& path);
-
-// For tests: the next file step of this module in this process that is
-// `step` (Create, Write, Flush, Replace or Carry: WriteFileDurably's, or
-// the folder operations' below) fails as if the system had refused. At
-// Write, half of the bytes are written first.
-class ScopedFileWriteFailure {
-public:
-    explicit ScopedFileWriteFailure(FileStep step);
-    ~ScopedFileWriteFailure();
-    ScopedFileWriteFailure(const ScopedFileWriteFailure&) = delete;
-    ScopedFileWriteFailure& operator=(const ScopedFileWriteFailure&) = delete;
-};
 
 }  // namespace kestro

@@ -224,10 +224,10 @@ int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) 
 // One raw change of an undo file, through the store.
 RegResult WriteRaw(RegistryStore& store, const RegEdit& edit) {
     switch (edit.kind) {
-        case RegEdit::Kind::Key: return MakeRawKey(store, edit.value.root, edit.value.keyPath);
-        case RegEdit::Kind::Value: return SetRawValue(store, edit.value);
-        case RegEdit::Kind::DeleteValue: return DeleteRawValue(store, edit.value);
-        case RegEdit::Kind::DeleteKey: return DeleteRawTree(store, edit.value.root, edit.value.keyPath);
+        case RegEdit::Kind::Key: return MakeKey(store, edit.value.root, edit.value.keyPath);
+        case RegEdit::Kind::Value: return WriteStoredValue(store, StoredValueOf(edit.value, true));
+        case RegEdit::Kind::DeleteValue: return WriteStoredValue(store, StoredValueOf(edit.value, false));
+        case RegEdit::Kind::DeleteKey: return DeleteKeyTree(store, edit.value.root, edit.value.keyPath);
     }
     return kErrorInvalidParameter;
 }

@@ -14,8 +14,6 @@ namespace kestro {
 
 namespace {
 
-constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
-
 struct Failure {
     SettingState::Status status;
     std::string detail;

@@ -1,6 +1,7 @@
 #include "ctl/offline_store.h"
 #include "ctl/messages.h"
 
+#include "ctl/offline_exit.h"
 #include "ctl/restore.h"
 #include "core/files.h"
 #include "offline/hive_backups.h"
@@ -26,10 +27,10 @@ namespace {
 
 // What a Windows that resumes from a saved session would undo, and what to
 // do about it (the README's "Windows 8 and later, hibernated ...").
-const char kSessionAdvice[] =
+constexpr const char* kSessionAdvice = N_(
     "Start that Windows and shut it down fully (hold Shift while choosing Shut down, or run shutdown /s /t 0), "
     "and to keep it so run powercfg /h off as an administrator, which turns hibernation and fast start-up off; "
-    "kestroctl(1) tells the other ways";
+    "kestroctl(1) tells the other ways");
 
 // The profiles as a table, and what they were found from on the error
 // stream.
@@ -37,13 +38,13 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
     struct Line {
         std::string account, sid, hive, folder;
     };
-    std::vector<Line> lines = {{"ACCOUNT", "SID", "NTUSER.DAT", "FOLDER"}};
+    std::vector<Line> lines = {{Tr("ACCOUNT"), "SID", "NTUSER.DAT", Tr("FOLDER")}};
     for (const OfflineWindows::UserProfile& user : windows.Users()) {
-        std::string folder = user.folder.empty() ? user.windowsPath + " (no such folder on this volume)" : user.folder;
-        if (user.systemProfile) folder += " (system profile)";
-        if (!user.listed) folder += " (not loaded by Windows: ProfileList does not name it)";
+        std::string folder = user.folder.empty() ? Tr("%1 (no such folder on this volume)", user.windowsPath) : user.folder;
+        if (user.systemProfile) folder += std::string(" ") + Tr("(system profile)");
+        if (!user.listed) folder += std::string(" ") + Tr("(not loaded by Windows: ProfileList does not name it)");
         lines.push_back({user.account.empty() ? "-" : user.account, user.sid.empty() ? "-" : user.sid,
-                         user.hivePath.empty() ? "no" : "yes", folder});
+                         user.hivePath.empty() ? Tr("no") : Tr("yes"), folder});
     }
     // Columns as wide as their longest entry, in characters: a Russian
     // account name is two bytes a letter.
@@ -58,8 +59,8 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
     const auto pad = [&width](const std::string& s, std::size_t to) { return s + std::string(to - width(s) + 2, ' '); };
     for (const Line& line : lines)
         console.Out(pad(line.account, account) + pad(line.sid, sid) + pad(line.hive, 10) + line.folder + "\n");
-    if (!windows.ProfileListNote().empty()) console.Err("kestroctl: note: " + windows.ProfileListNote() + "\n");
-    else if (!windows.AccountNote().empty()) console.Err("kestroctl: note: " + windows.AccountNote() + "\n");
+    if (!windows.ProfileListNote().empty()) console.Err("kestroctl: " + Tr("note: %1", windows.ProfileListNote()) + "\n");
+    else if (!windows.AccountNote().empty()) console.Err("kestroctl: " + Tr("note: %1", windows.AccountNote()) + "\n");
     return kExitOk;
 }
 
@@ -83,7 +84,7 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                                  return ListUsers(OfflineWindows(windir_), console);
                              } catch (const OfflineError& e) {
                                  console.Err(std::string("kestroctl: ") + e.what() + "\n");
-                                 return e.ExitCode();
+                                 return ExitCodeFor(e.Fault());
                              }
                          }};
     OwnCommand restore{
@@ -98,14 +99,16 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                 OfflineWindows windows(windir_);
                 const std::string session = windows.SavedSession();
                 if (!session.empty() && !dryRun_) {
-                    console.Err("kestroctl: " + windows.Volume() + ": " + session +
-                                ", and would undo what is put back now, so nothing was. " + kSessionAdvice + ".\n");
+                    console.Err("kestroctl: " +
+                                Tr("%1: %2, and would undo what is put back now, so nothing was. %3.",
+                                   windows.Volume(), session, Tr(kSessionAdvice)) +
+                                "\n");
                     return kExitFailed;
                 }
                 return RunRestore(windows, user_, dryRun_, force_, console);
             } catch (const OfflineError& e) {
                 console.Err(std::string("kestroctl: ") + e.what() + "\n");
-                return e.ExitCode();
+                return ExitCodeFor(e.Fault());
             }
         },
         [this](CLI::App& command) {
@@ -122,7 +125,7 @@ bool OfflineStoreProvider::CheckFilePath(std::wstring* path, std::string* error)
     const std::string onVolume = windows_->MapWindowsPath(utf8, error);
     if (onVolume.empty()) return false;
     if (!IsExistingFile(onVolume)) {
-        *error = utf8 + ": not a file (" + onVolume + ")";
+        *error = Tr("%1: not a file (%2)", utf8, onVolume);
         return false;
     }
     std::replace(utf8.begin(), utf8.end(), '/', '\\');
@@ -147,19 +150,22 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         // held in memory, over anything written to its files meanwhile.
         const std::string session = windows_->SavedSession();
         if (!session.empty() && use.writes) {
-            *why = windows_->Volume() + ": " + session + ", and would undo what is written now, so nothing was "
-                   "written. " + kSessionAdvice + ".";
+            *why = Tr("%1: %2, and would undo what is written now, so nothing was written. %3.", windows_->Volume(),
+                      session, Tr(kSessionAdvice));
             *code = kExitFailed;
             return nullptr;
         }
         if (!session.empty())
-            console_.Err("kestroctl: note: " + windows_->Volume() + ": " + session +
-                         "; what is shown is what the files hold, and may not be what Windows resumes with\n");
+            console_.Err("kestroctl: " +
+                         Tr("note: %1: %2; what is shown is what the files hold, and may not be what Windows "
+                            "resumes with",
+                            windows_->Volume(), session) +
+                         "\n");
         store_ = windows_->OpenStore(use.writes ? HiveFile::Mode::Write : HiveFile::Mode::ReadOnly, user_,
                                      use.userKeys);
     } catch (const OfflineError& e) {
         *why = e.what();
-        *code = e.ExitCode();
+        *code = ExitCodeFor(e.Fault());
         return nullptr;
     }
     // One line for each hive Windows left dirty, before anything is shown.
@@ -202,8 +208,8 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
         return false;
     }
     if (unrecovered_ > 0) {
-        *why = std::to_string(unrecovered_) + (unrecovered_ == 1 ? " hive was" : " hives were") +
-               " read without the changes in its logs (see above)";
+        *why = unrecovered_ == 1 ? std::string(Tr("1 hive was read without the changes in its logs (see above)"))
+                                 : Tr("%1 hives were read without the changes in their logs (see above)", unrecovered_);
         return false;
     }
     if (!store->HasChanges()) return true;
@@ -228,8 +234,10 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
         committed_.insert(slot);
         std::string error;
         if (!hive->BackupPath().empty() && !RecordCommit(hive->Path(), hive->BackupPath(), run, &error))
-            console_.Err("kestroctl: warning: no record beside " + hive->BackupPath() + " (" + error +
-                         "): restore will put it back only with --force\n");
+            console_.Err("kestroctl: " +
+                         Tr("warning: no record beside %1 (%2): restore will put it back only with --force",
+                            hive->BackupPath(), error) +
+                         "\n");
     }
     for (const std::string& file : written) console_.Err("kestroctl: " + Tr("wrote %1", file) + "\n");
     for (const std::string& file : backups) console_.Err("kestroctl: " + Tr("the original is kept as %1", file) + "\n");

@@ -6,6 +6,7 @@
 
 #include "ctl/notify.h"
 #include "formats/reg_file.h"
+#include "registry/key_tree.h"
 #include "registry/registry_store.h"
 #include "settings/catalogue.h"
 
@@ -15,25 +16,11 @@
 
 namespace kestro {
 
-struct PriorValue {
-    KeyHandle root = 0;
-    std::string keyPath;
-    std::string name;
-    bool present = false;
-    std::uint32_t type = kRegNone;
-    std::vector<std::uint8_t> data;  // as stored: texts in UTF-16LE
-    // The deepest key of keyPath that existed (keyPath itself when it
-    // did): the keys a write created below it go again with the value.
+// A value as it was, and the deepest key of keyPath that existed (keyPath
+// itself when it did): the keys a write created below it go again with the
+// value.
+struct PriorValue : StoredValue {
     std::string existingKey;
-};
-
-// A key and everything below it, as an action deletes it.
-struct PriorTree {
-    KeyHandle root = 0;
-    std::string keyPath;
-    bool present = false;
-    std::vector<std::string> keys;   // every key's path, the top first, parents before children
-    std::vector<PriorValue> values;  // every value of those keys
 };
 
 // What put back left changed: each place that could not be put back, by
@@ -67,19 +54,19 @@ public:
     std::vector<RegEdit> UndoEdits() const;
 
     const std::vector<PriorValue>& Values() const { return values_; }
-    const std::vector<PriorTree>& Trees() const { return trees_; }
+    const std::vector<KeyTree>& Trees() const { return trees_; }
 
 private:
     std::vector<PriorValue> values_;
-    std::vector<PriorTree> trees_;
+    std::vector<KeyTree> trees_;
 };
 
-// The raw changes an undo file makes, each through the store: a value
-// with its type and bytes, a value deleted, a key made, a key tree deleted.
-RegResult SetRawValue(RegistryStore& store, const RegValue& value);
-RegResult DeleteRawValue(RegistryStore& store, const RegValue& value);
-RegResult MakeRawKey(RegistryStore& store, KeyHandle root, const std::string& keyPath);
-RegResult DeleteRawTree(RegistryStore& store, KeyHandle root, const std::string& keyPath);
+// A value of an undo file as the store takes it: set with its type and
+// bytes when present, deleted when not.
+inline StoredValue StoredValueOf(const RegValue& value, bool present) {
+    return present ? StoredValue{value.root, value.keyPath, value.name, true, value.type, value.data}
+                   : StoredValue{value.root, value.keyPath, value.name, false, kRegNone, {}};
+}
 
 // "HKEY_CURRENT_USER\Software\...\Name", for messages.
 std::string PlaceName(KeyHandle root, const std::string& keyPath, const std::string& name);

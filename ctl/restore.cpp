@@ -1,5 +1,7 @@
 #include "ctl/restore.h"
 
+#include "ctl/messages.h"
+#include "ctl/offline_exit.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_file.h"
 
@@ -17,6 +19,91 @@ struct HeldHive {
     Folder folder;
     WriterLock lock;
 };
+
+using HeldHives = std::map<std::string, std::unique_ptr<HeldHive>>;
+
+// Each hive's folder held open within the Windows volume and, to change
+// anything, the hive's writer lock, from before its backups are looked at
+// to the end: no command writes it between the check that it is as
+// kestroctl left it and the put back. Empty, or why not.
+std::string HoldHives(const std::vector<std::string>& hives, const VolumeBound& bound, bool dryRun, HeldHives* held) {
+    for (const std::string& hive : hives) {
+        auto h = std::make_unique<HeldHive>();
+        std::string why;
+        if (!Folder::Open(DirName(hive), &bound, &h->folder, &why)) return hive + ": " + why;
+        if (!dryRun) {
+            why = LockHive(h->folder, BaseName(hive), &h->lock);
+            if (!why.empty()) return Tr("%1; nothing was put back", why);
+        }
+        (*held)[hive] = std::move(h);
+    }
+    return std::string();
+}
+
+// The newest run's backups, which together undo it; backups without a
+// record only when no backup has one. The others are named as left.
+std::vector<HiveBackup> NewestRunsBackups(const std::vector<HiveBackup>& candidates, Console& console) {
+    std::string newest;  // the newest run that left a record
+    for (const HiveBackup& backup : candidates)
+        if (backup.recorded && backup.run > newest) newest = backup.run;
+    std::vector<HiveBackup> chosen;
+    for (const HiveBackup& backup : candidates) {
+        if (newest.empty() || backup.run == newest) chosen.push_back(backup);
+        else
+            console.Err("kestroctl: " +
+                        (backup.when.empty()
+                             ? Tr("note: %1 was made by an earlier run; restore again to put it back", backup.backup)
+                             : Tr("note: %1 was made by an earlier run (%2); restore again to put it back",
+                                  backup.backup, backup.when)) +
+                        "\n");
+    }
+    return chosen;
+}
+
+// How many backups are refused because their hive changed since the run
+// that made them, each named; with `force`, none, each warned of.
+int RefuseChanged(const std::vector<HiveBackup>& chosen, bool force, Console& console) {
+    int refused = 0;
+    for (const HiveBackup& backup : chosen) {
+        if (backup.changed.empty()) continue;
+        if (force) {
+            console.Err("kestroctl: " +
+                        Tr("warning: %1: %2; put back all the same (--force)", backup.hive, backup.changed) + "\n");
+            continue;
+        }
+        ++refused;
+        console.Err("kestroctl: " + backup.hive + ": " + backup.changed +
+                    (backup.recorded ? std::string(": ") + Tr("Windows has probably run since, and putting the "
+                                                              "backup back would lose what it wrote")
+                                     : std::string()) +
+                    "\n");
+    }
+    return refused;
+}
+
+// Puts back (or, with `dryRun`, says it would) each backup; empty, or the
+// first failure.
+std::string PutBackAll(const std::vector<HiveBackup>& chosen, const HeldHives& held, bool dryRun, Console& console) {
+    for (const HiveBackup& backup : chosen) {
+        std::string logs;
+        for (const auto& log : backup.logs) logs += (logs.empty() ? "" : ", ") + log.first;
+        if (dryRun) {
+            console.Out((logs.empty() ? Tr("would put back %1 from %2", backup.hive, backup.backup)
+                                      : Tr("would put back %1 from %2, with %3", backup.hive, backup.backup, logs)) +
+                        "\n");
+            continue;
+        }
+        std::string kept;
+        const std::string error = PutBack(held.at(backup.hive)->folder, backup, &kept);
+        if (!error.empty()) return error;
+        console.Out((logs.empty() ? Tr("put back %1 from %2; what it replaced is kept as %3", backup.hive,
+                                       backup.backup, kept)
+                                  : Tr("put back %1 from %2, with %3; what it replaced is kept as %4", backup.hive,
+                                       backup.backup, logs, kept)) +
+                    "\n");
+    }
+    return std::string();
+}
 
 }  // namespace
 
@@ -38,79 +125,30 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
     try {
         hives.push_back(windows.FindUser(user).hivePath);
     } catch (const OfflineError& e) {
-        if (!user.empty()) return fail(e.ExitCode(), e.what());
-        console.Err("kestroctl: note: no --user, and no one profile is the clear choice: only the machine hives "
-                    "are put back\n");
+        if (!user.empty()) return fail(ExitCodeFor(e.Fault()), e.what());
+        console.Err("kestroctl: " +
+                    std::string(Tr("note: no --user, and no one profile is the clear choice: only the machine hives "
+                                   "are put back")) +
+                    "\n");
     }
-
-    // Each hive's folder held open within the Windows volume and, to change
-    // anything, the hive's writer lock, from before its backups are looked
-    // at to the end: no command writes it between the check that it is as
-    // kestroctl left it and the put back.
-    std::map<std::string, std::unique_ptr<HeldHive>> held;
-    const VolumeBound bound = windows.Bound();
-    for (const std::string& hive : hives) {
-        auto h = std::make_unique<HeldHive>();
-        std::string why;
-        if (!Folder::Open(DirName(hive), &bound, &h->folder, &why)) return fail(kExitFailed, hive + ": " + why);
-        if (!dryRun) {
-            why = LockHive(h->folder, BaseName(hive), &h->lock);
-            if (!why.empty()) return fail(kExitFailed, why + "; nothing was put back");
-        }
-        held[hive] = std::move(h);
-    }
+    HeldHives held;
+    const VolumeBound bound = windows.Bound();  // outlives the folders held within it
+    std::string error = HoldHives(hives, bound, dryRun, &held);
+    if (!error.empty()) return fail(kExitFailed, error);
 
     std::vector<HiveBackup> candidates;
-    std::string newest;  // the newest run that left a record
     for (const std::string& hive : hives) {
         HiveBackup backup = FindNewestBackup(hive);
-        if (backup.backup.empty()) continue;
-        if (backup.recorded && backup.run > newest) newest = backup.run;
-        candidates.push_back(backup);
+        if (!backup.backup.empty()) candidates.push_back(backup);
     }
-    if (candidates.empty()) return fail(kExitUsage, "no kestroctl backup (NAME.kestro-bak) beside these hives");
-
-    // The newest run's backups, which together undo it; backups without a
-    // record only when no backup has one.
-    std::vector<HiveBackup> chosen;
-    for (const HiveBackup& backup : candidates) {
-        if (newest.empty() || backup.run == newest) chosen.push_back(backup);
-        else
-            console.Err("kestroctl: note: " + backup.backup + " was made by an earlier run" +
-                        (backup.when.empty() ? "" : " (" + backup.when + ")") + "; restore again to put it back\n");
-    }
-    int refused = 0;
-    for (const HiveBackup& backup : chosen) {
-        if (backup.changed.empty()) continue;
-        if (force) {
-            console.Err("kestroctl: warning: " + backup.hive + ": " + backup.changed + "; put back all the same "
-                        "(--force)\n");
-            continue;
-        }
-        ++refused;
-        console.Err("kestroctl: " + backup.hive + ": " + backup.changed +
-                    (backup.recorded ? ": Windows has probably run since, and putting the backup back would lose "
-                                       "what it wrote"
-                                     : "") + "\n");
-    }
-    if (refused)
-        return fail(kExitFailed, "nothing was put back; --force puts the backups back all the same, and the files "
-                                 "they replace are kept");
-
-    for (const HiveBackup& backup : chosen) {
-        std::string logs;
-        for (const auto& log : backup.logs) logs += (logs.empty() ? ", with " : ", ") + log.first;
-        if (dryRun) {
-            console.Out("would put back " + backup.hive + " from " + backup.backup + logs + "\n");
-            continue;
-        }
-        std::string kept;
-        const std::string error = PutBack(held.at(backup.hive)->folder, backup, &kept);
-        if (!error.empty()) return fail(kExitFailed, error);
-        console.Out("put back " + backup.hive + " from " + backup.backup + logs + "; what it replaced is kept as " +
-                    kept + "\n");
-    }
-    if (dryRun) console.Out("nothing was changed (--dry-run)\n");
+    if (candidates.empty()) return fail(kExitUsage, Tr("no kestroctl backup (NAME.kestro-bak) beside these hives"));
+    const std::vector<HiveBackup> chosen = NewestRunsBackups(candidates, console);
+    if (RefuseChanged(chosen, force, console))
+        return fail(kExitFailed, Tr("nothing was put back; --force puts the backups back all the same, and the "
+                                    "files they replace are kept"));
+    error = PutBackAll(chosen, held, dryRun, console);
+    if (!error.empty()) return fail(kExitFailed, error);
+    if (dryRun) console.Out(std::string(Tr("nothing was changed (--dry-run)")) + "\n");
     return kExitOk;
 }
 

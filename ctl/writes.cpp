@@ -13,8 +13,8 @@ void WriteSetting(const Setting& row, const SettingValue& value) {
     if (value.isDefault) {
         // Every value of the row deleted, where the writer would store it.
         for (std::size_t i = 0; i < row.ValueCount(); ++i) {
-            const RegValue place{row.root, row.keyPath, row.valueNames[i], kRegNone, {}};
-            if (DeleteRawValue(ActiveRegistryStore(), place) != kErrorSuccess)
+            const StoredValue absent{row.root, row.keyPath, row.valueNames[i], false, kRegNone, {}};
+            if (WriteStoredValue(ActiveRegistryStore(), absent) != kErrorSuccess)
                 throw ERegistryException("Failed to delete '" + std::string(row.valueNames[i]) + "'");
         }
         return;

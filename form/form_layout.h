@@ -55,12 +55,30 @@ struct PageDef {
     const wchar_t* caption;
 };
 
-extern const ControlDef kMainControls[];
-extern const std::size_t kMainControlCount;
+// A control of the window by its row: ControlId::sbDelFind is the row
+// named "sbDelFind". Made from the one list of rows, main_controls.def.
+enum class ControlId : int {
+#define KESTRO_CONTROL(name, ...) name,
+#include "form/main_controls.def"
+#undef KESTRO_CONTROL
+};
+
+constexpr std::size_t kMainControlCount = 0
+#define KESTRO_CONTROL(name, ...) +1
+#include "form/main_controls.def"
+#undef KESTRO_CONTROL
+    ;
+
+extern const ControlDef kMainControls[kMainControlCount];
 constexpr int kMainPageCount = 4;
 extern const PageDef kMainPages[kMainPageCount];
 
+constexpr std::size_t IndexOf(ControlId id) { return static_cast<std::size_t>(id); }
+inline const ControlDef& DefOf(ControlId id) { return kMainControls[IndexOf(id)]; }
+// The row of this name, or null.
 const ControlDef* FindControlDef(const char* name);
+// The id of the row of this name; false, with *id untouched, when none.
+bool FindControlId(const char* name, ControlId* id);
 
 // The window itself.
 extern const wchar_t kMainCaption[];

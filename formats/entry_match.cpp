@@ -27,6 +27,73 @@ std::int32_t DwordOf(const std::vector<std::uint8_t>& data) {
     return s;
 }
 
+// Where the writer writes: the places of one state's values, and for a
+// toggle those of both states (a state may write fewer).
+std::vector<RegValue> PlacesOf(const SettingShape& shape) {
+    std::vector<RegValue> places =
+        shape.valuesFor(shape.kind == SettingShape::Kind::Toggle ? "on" : shape.kind == SettingShape::Kind::Number ? "0" : "");
+    if (shape.kind == SettingShape::Kind::Toggle)
+        for (const RegValue& place : shape.valuesFor("off")) {
+            bool known = false;
+            for (const RegValue& earlier : places) known = known || SamePlace(earlier, place);
+            if (!known) places.push_back(place);
+        }
+    return places;
+}
+
+// The toggle's state whose values the entries `mine` are exactly; empty
+// when they are neither's.
+std::string ToggleState(const SettingShape& shape, const std::vector<RegValue>& entries,
+                        const std::vector<std::size_t>& mine) {
+    std::string state;
+    for (const char* candidate : {"on", "off"}) {
+        std::vector<RegValue> want = shape.valuesFor(candidate);
+        if (want.size() != mine.size()) continue;
+        bool all = true;
+        for (const RegValue& w : want) {
+            bool found = false;
+            for (std::size_t i : mine)
+                if (SamePlace(entries[i], w) && entries[i].data == w.data) found = true;
+            all = all && found;
+        }
+        if (all) state = candidate;
+    }
+    return state;
+}
+
+// The setting's value as the entries `mine` give it, into the result's
+// settings; or, where they give none, an error naming the place `at`.
+void ReadSetting(const SettingShape& shape, const std::vector<RegValue>& entries, const std::vector<std::size_t>& mine,
+                 std::size_t placeCount, const std::string& at, EntryMatch* result) {
+    const RegValue& first = entries[mine.front()];
+    if (shape.kind == SettingShape::Kind::Toggle) {
+        const std::string state = ToggleState(shape, entries, mine);
+        if (state.empty()) {
+            result->errors.push_back(at + shape.name + ": the values are neither those of on nor of off" +
+                                     (mine.size() < placeCount ? " (some are missing)" : ""));
+            return;
+        }
+        result->settings.push_back({shape.name, state});
+    } else if (shape.kind == SettingShape::Kind::Number) {
+        if (first.data.size() != 4) {
+            result->errors.push_back(at + shape.name + ": a REG_DWORD needs 4 bytes of data");
+            return;
+        }
+        result->settings.push_back({shape.name, std::to_string(DwordOf(first.data))});
+    } else {
+        std::u16string text;
+        if (!TextFromData(first.data, &text)) {
+            result->errors.push_back(at + shape.name + ": the text is not one UTF-16 text ending in a zero");
+            return;
+        }
+        try {
+            result->settings.push_back({shape.name, StrictUtf16ToUtf8(text)});
+        } catch (const std::invalid_argument&) {
+            result->errors.push_back(at + shape.name + ": the text holds an unpaired surrogate");
+        }
+    }
+}
+
 }  // namespace
 
 EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<std::size_t>& places,
@@ -34,16 +101,7 @@ EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<
     EntryMatch result;
     std::vector<bool> claimed(entries.size(), false);
     for (const SettingShape& shape : shapes) {
-        // Where the writer writes: the places of one state's values, and
-        // for a toggle those of both states (a state may write fewer).
-        std::vector<RegValue> places0 =
-            shape.valuesFor(shape.kind == SettingShape::Kind::Toggle ? "on" : shape.kind == SettingShape::Kind::Number ? "0" : "");
-        if (shape.kind == SettingShape::Kind::Toggle)
-            for (const RegValue& place : shape.valuesFor("off")) {
-                bool known = false;
-                for (const RegValue& earlier : places0) known = known || SamePlace(earlier, place);
-                if (!known) places0.push_back(place);
-            }
+        const std::vector<RegValue> places0 = PlacesOf(shape);
         std::vector<std::size_t> mine;  // entry indices, in file order
         std::string problem;
         for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -58,7 +116,6 @@ EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<
             }
         }
         if (mine.empty()) continue;
-        const std::string at = Where(places, placeKind, mine.front());
         if (!problem.empty()) {
             result.errors.push_back(problem);
             continue;
@@ -68,44 +125,7 @@ EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<
                                     DescribeValue(entries[mine.back()]) + " is given more than once");
             continue;
         }
-        if (shape.kind == SettingShape::Kind::Toggle) {
-            std::string state;
-            for (const char* candidate : {"on", "off"}) {
-                std::vector<RegValue> want = shape.valuesFor(candidate);
-                if (want.size() != mine.size()) continue;
-                bool all = true;
-                for (const RegValue& w : want) {
-                    bool found = false;
-                    for (std::size_t i : mine)
-                        if (SamePlace(entries[i], w) && entries[i].data == w.data) found = true;
-                    all = all && found;
-                }
-                if (all) state = candidate;
-            }
-            if (state.empty()) {
-                result.errors.push_back(at + shape.name + ": the values are neither those of on nor of off" +
-                                        (mine.size() < places0.size() ? " (some are missing)" : ""));
-                continue;
-            }
-            result.settings.push_back({shape.name, state});
-        } else if (shape.kind == SettingShape::Kind::Number) {
-            if (entries[mine.front()].data.size() != 4) {
-                result.errors.push_back(at + shape.name + ": a REG_DWORD needs 4 bytes of data");
-                continue;
-            }
-            result.settings.push_back({shape.name, std::to_string(DwordOf(entries[mine.front()].data))});
-        } else {
-            std::u16string text;
-            if (!TextFromData(entries[mine.front()].data, &text)) {
-                result.errors.push_back(at + shape.name + ": the text is not one UTF-16 text ending in a zero");
-                continue;
-            }
-            try {
-                result.settings.push_back({shape.name, StrictUtf16ToUtf8(text)});
-            } catch (const std::invalid_argument&) {
-                result.errors.push_back(at + shape.name + ": the text holds an unpaired surrogate");
-            }
-        }
+        ReadSetting(shape, entries, mine, places0.size(), Where(places, placeKind, mine.front()), &result);
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (claimed[i]) continue;

@@ -330,8 +330,8 @@ std::vector<std::uint8_t> WriteRegEdits(const std::vector<RegEdit>& edits) {
 
 namespace {
 
-std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines, bool edits) {
-    if (lines) lines->clear();
+// The checks on the whole file before its lines are read.
+void CheckRegBytes(const std::vector<std::uint8_t>& bytes) {
     if (bytes.size() > layout::kMaxFileBytes)
         throw FormatError(Place::None, 0,
                           "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
@@ -339,13 +339,18 @@ std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vect
         throw FormatError(Place::Line, 1, "not a UTF-16LE file: the byte-order mark FF FE is missing");
     if (bytes.size() % 2 != 0)
         throw FormatError(Place::Offset, bytes.size() - 1, "the file ends inside a UTF-16 character");
+}
 
+// The file's lines, one at a time, into the values (or, with `edits`, the
+// edits) they give, each with its line number in *lines when asked for.
+struct EditReader {
+    bool edits;
+    std::vector<std::size_t>* lines;
     std::vector<RegEdit> values;
     std::size_t valueCount = 0;
     CurrentKey key;
-    std::u16string line;
-    std::size_t number = 1;
-    auto finishLine = [&]() {
+
+    void Read(const std::u16string& line, std::size_t number) {
         if (number == 1) {
             if (line != layout::kRegHeader)
                 throw FormatError(Place::Line, 1,
@@ -353,17 +358,7 @@ std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vect
         } else if (IsBlank(line) || line[0] == u';') {
             // blank lines and comments
         } else if (line[0] == u'[') {
-            bool deletion = false;
-            key = ParseKeyLine(line, number, edits, &deletion);
-            if (edits) {
-                RegEdit edit;
-                edit.kind = deletion ? RegEdit::Kind::DeleteKey : RegEdit::Kind::Key;
-                edit.value = RegValue{key.root, key.path, std::string(), kRegNone, {}};
-                values.push_back(std::move(edit));
-                if (lines) lines->push_back(number);
-                // Values below a deleted key have no key to go to.
-                if (deletion) key = CurrentKey();
-            }
+            ReadKey(line, number);
         } else if (line[0] == u'"' || line[0] == u'@') {
             if (valueCount++ == layout::kMaxEntries)
                 throw FormatError(Place::Line, number,
@@ -373,6 +368,30 @@ std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vect
         } else {
             throw FormatError(Place::Line, number, "expected a [key] line, a \"value\"= line or a comment");
         }
+    }
+
+    void ReadKey(const std::u16string& line, std::size_t number) {
+        bool deletion = false;
+        key = ParseKeyLine(line, number, edits, &deletion);
+        if (!edits) return;
+        RegEdit edit;
+        edit.kind = deletion ? RegEdit::Kind::DeleteKey : RegEdit::Kind::Key;
+        edit.value = RegValue{key.root, key.path, std::string(), kRegNone, {}};
+        values.push_back(std::move(edit));
+        if (lines) lines->push_back(number);
+        // Values below a deleted key have no key to go to.
+        if (deletion) key = CurrentKey();
+    }
+};
+
+std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vector<std::size_t>* lines, bool edits) {
+    if (lines) lines->clear();
+    CheckRegBytes(bytes);
+    EditReader reader{edits, lines, {}, 0, CurrentKey()};
+    std::u16string line;
+    std::size_t number = 1;
+    auto finishLine = [&]() {
+        reader.Read(line, number);
         line.clear();
         ++number;
     };
@@ -402,7 +421,7 @@ std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vect
     // "dword:00000004" would otherwise read as another number.
     if (!line.empty()) throw FormatError(Place::Line, number, "the last line has no line end: the file is cut short");
     if (number == 1) finishLine();
-    return values;
+    return std::move(reader.values);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "offline/hive_backups.h"
 
 #include "offline/volume.h"
-#include "offline/hive_file.h"
-#include "offline/offline_windows.h"
+#include "offline/hive_names.h"
+#include "offline/offline_error.h"
 #include "core/text.h"
 
 #include <algorithm>
@@ -138,10 +138,12 @@ bool RecordCommit(const std::string& hive, const std::string& backup, const std:
     return WriteFileAtomically(BackupRecordPath(backup), out.str(), error);
 }
 
-HiveBackup FindNewestBackup(const std::string& hive) {
-    HiveBackup found;
-    found.hive = hive;
-    const std::string dir = DirName(hive), name = BaseName(hive);
+namespace {
+
+// The hive's newest backup and its logs' backups with the same suffix
+// (NAME.LOG, .LOG1, .LOG2 in any case); false when it has none.
+bool FindBackupFiles(HiveBackup* found) {
+    const std::string dir = DirName(found->hive), name = BaseName(found->hive);
     const std::vector<std::string> entries = Entries(dir);
     long newest = -1;
     std::string suffix;
@@ -153,41 +155,58 @@ HiveBackup FindNewestBackup(const std::string& hive) {
             suffix = entry.substr(name.size());
         }
     }
-    if (newest < 0) return found;
-    found.backup = dir + "/" + name + suffix;
-    // Its logs' backups: NAME.LOG, .LOG1, .LOG2 in any case, with the suffix.
+    if (newest < 0) return false;
+    found->backup = dir + "/" + name + suffix;
     for (const std::string& entry : entries) {
         if (entry.size() <= suffix.size() || entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
             continue;
         const std::string log = entry.substr(0, entry.size() - suffix.size());
         for (const char* ending : {".LOG", ".LOG1", ".LOG2"})
-            if (SameNtfsName(log, name + ending)) found.logs.emplace_back(dir + "/" + log, dir + "/" + entry);
+            if (SameNtfsName(log, name + ending)) found->logs.emplace_back(dir + "/" + log, dir + "/" + entry);
     }
+    return true;
+}
 
+// What the record beside the backup says: its run and time into *found,
+// the hive's fingerprint, and each log's by name. False, with
+// found->changed saying why, when there is no record this reads.
+bool ReadRecord(HiveBackup* found, std::string* hiveLine, std::map<std::string, std::string>* logs) {
     std::string text, error;
-    if (!ReadWholeFile(BackupRecordPath(found.backup), 1 << 16, &text, &error)) {
-        found.changed = "there is no record of what the run that made " + BaseName(found.backup) + " left in place (" +
-                        error + ")";
-        return found;
+    if (!ReadWholeFile(BackupRecordPath(found->backup), 1 << 16, &text, &error)) {
+        found->changed = "there is no record of what the run that made " + BaseName(found->backup) +
+                         " left in place (" + error + ")";
+        return false;
     }
     std::istringstream in(text);
-    std::string line, hiveLine;
-    std::map<std::string, std::string> logs;
+    std::string line;
     std::getline(in, line);
     if (line != kRecordHeader) {
-        found.changed = BackupRecordPath(found.backup) + " is not a record this kestroctl reads";
-        return found;
+        found->changed = BackupRecordPath(found->backup) + " is not a record this kestroctl reads";
+        return false;
     }
     while (std::getline(in, line)) {
         const std::size_t tab = line.find('\t');
         const std::string key = line.substr(0, tab), rest = tab == std::string::npos ? "" : line.substr(tab + 1);
-        if (key == "run") found.run = rest;
-        else if (key == "when") found.when = rest;
-        else if (key == "hive") hiveLine = rest;
+        if (key == "run") found->run = rest;
+        else if (key == "when") found->when = rest;
+        else if (key == "hive") *hiveLine = rest;
         else if (key == "log" && rest.find('\t') != std::string::npos)
-            logs[rest.substr(0, rest.find('\t'))] = rest.substr(rest.find('\t') + 1);
+            (*logs)[rest.substr(0, rest.find('\t'))] = rest.substr(rest.find('\t') + 1);
     }
-    found.recorded = true;
+    found->recorded = true;
+    return true;
+}
+
+}  // namespace
+
+HiveBackup FindNewestBackup(const std::string& hive) {
+    HiveBackup found;
+    found.hive = hive;
+    if (!FindBackupFiles(&found)) return found;
+    std::string hiveLine;
+    std::map<std::string, std::string> logs;
+    if (!ReadRecord(&found, &hiveLine, &logs)) return found;
+    const std::string name = BaseName(hive);
     std::string now;
     if (!Fingerprint(hive, &now) || now != hiveLine) {
         found.changed = name + " changed since kestroctl wrote it (" + found.when + ")";

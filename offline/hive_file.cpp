@@ -3,7 +3,7 @@
 #include "core/bytes.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_log.h"
-#include "offline/offline_windows.h"
+#include "offline/hive_names.h"
 #include "core/text.h"
 
 #include <hivex.h>
@@ -198,53 +198,6 @@ bool DumpHive(hive_h* h, std::string* out) {
     return DumpNode(h, hivex_root(h), "", &sink);
 }
 
-// ---------------------------------------------------------------- logs
-
-namespace {
-
-// The logs of the hive `name` among `entries`, matched as Windows matches
-// names (NTFS's case rule), in the order LOG1, LOG2, LOG. Two entries that
-// fold to one log's name are refused, naming both: Windows would see only
-// one of them, and which is not ours to guess.
-bool LogNames(const std::vector<std::string>& entries, const std::string& folder, const std::string& name,
-              std::vector<std::string>* logs, std::string* error) {
-    logs->clear();
-    for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
-        const std::string wanted = name + suffix;
-        std::vector<std::string> found;
-        for (const std::string& entry : entries)
-            if (SameNtfsName(entry, wanted)) found.push_back(entry);
-        if (found.size() > 1) {
-            std::sort(found.begin(), found.end());
-            *error = folder + " holds both \"" + found[0] + "\" and \"" + found[1] +
-                     "\", which Windows takes for one name; it would see only one of them. Rename or remove the "
-                     "one that does not belong there";
-            return false;
-        }
-        if (!found.empty()) logs->push_back(found[0]);
-    }
-    return true;
-}
-
-bool IsFileOrLink(const Folder& folder, const std::string& name) {
-    struct stat st;
-    return folder.Stat(name, &st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
-}
-
-}  // namespace
-
-std::vector<std::string> FindHiveLogs(const std::string& path) {
-    std::vector<std::string> logs;
-    Folder folder;
-    std::string error;
-    if (!Folder::Open(DirName(path), nullptr, &folder, &error)) return logs;
-    std::vector<std::string> names;
-    if (!LogNames(folder.Names(), folder.Path(), BaseName(path), &names, &error)) throw OfflineError(1, error);
-    for (const std::string& name : names)
-        if (IsFileOrLink(folder, name)) logs.push_back(folder.PathOf(name));
-    return logs;
-}
-
 // ---------------------------------------------------------------- file
 
 namespace {
@@ -312,7 +265,7 @@ HiveFile::~HiveFile() {
 }
 
 hive_h* HiveFile::Handle() const {
-    if (!h_ && reload_) h_ = hivex_open(SelfPath(fd_.Get()).c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
+    if (!h_ && hivexSource_ == HivexSource::CommittedFile) h_ = hivex_open(SelfPath(fd_.Get()).c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
     return h_;
 }
 
@@ -331,155 +284,142 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std
                         "/proc) and run again";
         return nullptr;
     }
-    const std::string name = BaseName(path);
     std::unique_ptr<HiveFile> file(new HiveFile(nullptr, path, mode));
-    file->name_ = name;
-    Folder& folder = file->folder_;
-    std::string why;
-    if (!Folder::Open(DirName(path), volume, &folder, &why)) {
-        *error = path + ": " + why;
-        return nullptr;
-    }
-
-    // A writer takes the hive for itself before reading it, and clears
-    // away what a run stopped part-way left; a reader only names it.
-    std::vector<std::string> notes;
-    if (mode == Mode::Write) {
-        if (folder.ReadOnly()) {
-            *error = ReadOnlyVolume(path);
-            return nullptr;
-        }
-        why = file->Lock();
-        if (!why.empty()) {
-            *error = why;
-            return nullptr;
-        }
-    }
-    for (const std::string& entry : folder.Names()) {
-        if (!IsLeftover(entry, name)) continue;
-        if (mode == Mode::Write) {
-            folder.Remove(entry);
-            notes.push_back("removed " + folder.PathOf(entry) + ", left by a run that was stopped part-way");
-        } else {
-            notes.push_back("note: " + folder.PathOf(entry) +
-                            " was left by a run that was stopped part-way; the next command that writes removes it");
-        }
-    }
-
-    UniqueFd fd;
-    if (!folder.OpenFile(name, O_RDONLY, &fd, &why)) {
-        *error = why;
-        return nullptr;
-    }
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0) {
-        *error = path + ": " + Errno(errno);
-        return nullptr;
-    }
-
-    // A dirty hive: its logs replayed into an image in memory, which hivex
-    // reads by name; neither the hive nor a log is written.
-    bool dirty = false;
-    std::string problem, imagePath;
-    int imageFd = -1;
-    std::vector<std::string> used;
-    std::vector<LogFile> logFiles;
-    {
-        unsigned char head[512];
-        dirty = ::pread(fd.Get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-                HiveNeedsLogs(head, sizeof head);
-    }
-    if (dirty) {
-        std::string primary;
-        FileFault fault;
-        if (!ReadDescriptor(fd.Get(), kMaxHiveBytes, &primary, &fault))
-            problem = fault.step == FileStep::TooLarge
-                          ? "it is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB"
-                          : fault.reason;
-        std::vector<HiveLog> logs;
-        std::vector<std::string> logNames;
-        if (!LogNames(folder.Names(), folder.Path(), name, &logNames, &why)) {
-            *error = why;
-            return nullptr;
-        }
-        for (const std::string& logName : logNames) {
-            if (!IsFileOrLink(folder, logName)) continue;
-            HiveLog log{HiveLog::Kind::Log, logName, std::string()};
-            const std::string upper = AsciiUpper(logName.substr(logName.size() - 4));
-            if (upper == "LOG1") log.kind = HiveLog::Kind::Log1;
-            if (upper == "LOG2") log.kind = HiveLog::Kind::Log2;
-            LogFile file;
-            file.name = logName;
-            std::string logWhy;
-            struct stat lst;
-            if (!folder.OpenFile(logName, mode == Mode::Write ? O_RDWR : O_RDONLY, &file.fd, &logWhy) ||
-                ::fstat(file.fd.Get(), &lst) != 0) {
-                if (problem.empty()) problem = logWhy.empty() ? logName + ": " + Errno(errno) : logWhy;
-                continue;
-            }
-            if (!ReadDescriptor(file.fd.Get(), kMaxHiveLogBytes, &log.bytes, &fault)) {
-                if (problem.empty())
-                    problem = log.name + ": " +
-                              (fault.step == FileStep::TooLarge
-                                   ? "it is larger than " + std::to_string(kMaxHiveLogBytes >> 20) + " MiB"
-                                   : fault.reason);
-                continue;
-            }
-            file.read = Identity{lst.st_dev, lst.st_ino, lst.st_size, lst.st_mtim, lst.st_ctim};
-            logFiles.push_back(std::move(file));
-            logs.push_back(std::move(log));
-        }
-        if (problem.empty()) {
-            HiveReplay replay = ReplayHiveLogs(std::move(primary), logs);
-            logs.clear();
-            if (!replay.recovered) {
-                problem = replay.problem;
-            } else if ((imageFd = MemoryFile(replay.image)) < 0) {
-                problem = "cannot hold the recovered hive in memory: " + Errno(errno);
-            } else {
-                imagePath = SelfPath(imageFd);
-                used = replay.used;
-                // A replay that leaves a hive hivex cannot read to the end
-                // is no recovery. A hive to be changed gets this walk at its
-                // first change.
-                if (mode == Mode::ReadOnly) {
-                    std::string walk = CheckHive(imageFd);
-                    if (!walk.empty()) problem = "the replayed hive cannot be used: " + walk;
-                }
-                if (!problem.empty()) {
-                    ::close(imageFd);
-                    imageFd = -1;
-                    imagePath.clear();
-                    used.clear();
-                }
-            }
-        }
-    }
-
-    errno = 0;
-    // hivex reads a hive it may change into memory: the file itself is
-    // written only by Commit.
-    const std::string source = imagePath.empty() ? SelfPath(fd.Get()) : imagePath;
-    hive_h* h = hivex_open(source.c_str(), mode == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
-    if (!h) {
-        int e = errno;
-        if (imageFd >= 0) ::close(imageFd);
-        *error = path + ": not a registry hive that can be read (" + Errno(e) + ")";
-        if (dirty) *error += "; it is dirty, and its logs cannot be used: " + problem;
-        return nullptr;
-    }
-    file->h_ = h;
-    file->fd_ = std::move(fd);
-    file->read_ = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-    file->notes_ = std::move(notes);
-    file->dirty_ = dirty;
-    file->recovered_ = dirty && !imagePath.empty();
-    file->logProblem_ = file->recovered_ ? std::string() : problem;
-    file->logsUsed_ = used;
-    file->logs_ = std::move(logFiles);
-    file->imageFd_ = imageFd;
-    file->imagePath_ = imagePath;
+    file->name_ = BaseName(path);
+    *error = file->TakeFolder(volume);
+    if (error->empty()) *error = file->OpenOriginal();
+    if (error->empty()) *error = file->LoadIntoHivex();
+    if (!error->empty()) return nullptr;
     return file;
+}
+
+// The hive's folder held, and for a writer the hive taken for itself before
+// it is read, with what a run stopped part-way left cleared away; a reader
+// only names that.
+std::string HiveFile::TakeFolder(const VolumeBound* volume) {
+    std::string why;
+    if (!Folder::Open(DirName(path_), volume, &folder_, &why)) return path_ + ": " + why;
+    if (mode_ == Mode::Write) {
+        if (folder_.ReadOnly()) return ReadOnlyVolume(path_);
+        why = Lock();
+        if (!why.empty()) return why;
+    }
+    for (const std::string& entry : folder_.Names()) {
+        if (!IsLeftover(entry, name_)) continue;
+        if (mode_ == Mode::Write) {
+            folder_.Remove(entry);
+            notes_.push_back("removed " + folder_.PathOf(entry) + ", left by a run that was stopped part-way");
+        } else {
+            notes_.push_back("note: " + folder_.PathOf(entry) +
+                             " was left by a run that was stopped part-way; the next command that writes removes it");
+        }
+    }
+    return std::string();
+}
+
+// The hive file opened and known as read; a dirty one recovered from its
+// logs where they can be used.
+std::string HiveFile::OpenOriginal() {
+    std::string why;
+    if (!folder_.OpenFile(name_, O_RDONLY, &fd_, &why)) return why;
+    struct stat st;
+    if (::fstat(fd_.Get(), &st) != 0) return path_ + ": " + Errno(errno);
+    read_ = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    unsigned char head[512];
+    const bool dirty = ::pread(fd_.Get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                       HiveNeedsLogs(head, sizeof head);
+    if (!dirty) return std::string();
+    logState_ = LogState::Unrecovered;
+    return RecoverFromLogs();
+}
+
+// A file's bytes whole, or why not in the words the log problem uses.
+static bool ReadWhole(int fd, std::size_t limit, std::string* bytes, std::string* problem) {
+    FileFault fault;
+    if (ReadDescriptor(fd, limit, bytes, &fault)) return true;
+    *problem = fault.step == FileStep::TooLarge ? "it is larger than " + std::to_string(limit >> 20) + " MiB"
+                                                : fault.reason;
+    return false;
+}
+
+// Every log beside the hive opened and read (for a writer, opened to be
+// emptied at the commit); the first that cannot be, in *problem.
+std::string HiveFile::ReadLogs(std::vector<HiveLog>* logs, std::string* problem) {
+    std::vector<std::string> logNames;
+    std::string why;
+    if (!LogNames(folder_.Names(), folder_.Path(), name_, &logNames, &why)) return why;
+    for (const std::string& logName : logNames) {
+        if (!IsFileOrLink(folder_, logName)) continue;
+        HiveLog log{HiveLog::Kind::Log, logName, std::string()};
+        const std::string upper = AsciiUpper(logName.substr(logName.size() - 4));
+        if (upper == "LOG1") log.kind = HiveLog::Kind::Log1;
+        if (upper == "LOG2") log.kind = HiveLog::Kind::Log2;
+        LogFile file;
+        file.name = logName;
+        std::string logWhy;
+        struct stat lst;
+        if (!folder_.OpenFile(logName, mode_ == Mode::Write ? O_RDWR : O_RDONLY, &file.fd, &logWhy) ||
+            ::fstat(file.fd.Get(), &lst) != 0) {
+            if (problem->empty()) *problem = logWhy.empty() ? logName + ": " + Errno(errno) : logWhy;
+            continue;
+        }
+        std::string readProblem;
+        if (!ReadWhole(file.fd.Get(), kMaxHiveLogBytes, &log.bytes, &readProblem)) {
+            if (problem->empty()) *problem = log.name + ": " + readProblem;
+            continue;
+        }
+        file.read = Identity{lst.st_dev, lst.st_ino, lst.st_size, lst.st_mtim, lst.st_ctim};
+        logs_.push_back(std::move(file));
+        logs->push_back(std::move(log));
+    }
+    return std::string();
+}
+
+// A dirty hive: its logs replayed into an image in memory, which hivex reads
+// by name; neither the hive nor a log is written. Where they cannot be
+// used, logProblem_ says why and the file is read as it is.
+std::string HiveFile::RecoverFromLogs() {
+    std::string primary, problem;
+    ReadWhole(fd_.Get(), kMaxHiveBytes, &primary, &problem);
+    std::vector<HiveLog> logs;
+    const std::string error = ReadLogs(&logs, &problem);
+    if (!error.empty()) return error;
+    if (problem.empty()) problem = HoldReplay(ReplayHiveLogs(std::move(primary), logs));
+    if (logState_ != LogState::Recovered) logProblem_ = problem;
+    return std::string();
+}
+
+// The replayed image as a file in memory; empty, or why it cannot be used.
+std::string HiveFile::HoldReplay(const HiveReplay& replay) {
+    if (!replay.recovered) return replay.problem;
+    const int imageFd = MemoryFile(replay.image);
+    if (imageFd < 0) return "cannot hold the recovered hive in memory: " + Errno(errno);
+    // A replay that leaves a hive hivex cannot read to the end is no
+    // recovery. A hive to be changed gets this walk at its first change.
+    if (mode_ == Mode::ReadOnly) {
+        const std::string walk = CheckHive(imageFd);
+        if (!walk.empty()) {
+            ::close(imageFd);
+            return "the replayed hive cannot be used: " + walk;
+        }
+    }
+    imageFd_ = imageFd;
+    imagePath_ = SelfPath(imageFd);
+    logsUsed_ = replay.used;
+    logState_ = LogState::Recovered;
+    return std::string();
+}
+
+// hivex reads a hive it may change into memory: the file itself is written
+// only by Commit.
+std::string HiveFile::LoadIntoHivex() {
+    errno = 0;
+    const std::string source = imagePath_.empty() ? SelfPath(fd_.Get()) : imagePath_;
+    h_ = hivex_open(source.c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
+    if (h_) return std::string();
+    std::string error = path_ + ": not a registry hive that can be read (" + Errno(errno) + ")";
+    if (Dirty()) error += "; it is dirty, and its logs cannot be used: " + logProblem_;
+    return error;
 }
 
 std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock) {
@@ -501,39 +441,97 @@ std::string HiveFile::CheckFile(const std::string& path) {
 }
 
 const std::string& HiveFile::WriteRefusal() {
-    if (!checked_) {
-        checked_ = true;
-        if (mode_ == Mode::ReadOnly) {
-            refusal_ = path_ + ": opened read-only; nothing is written to it.";
+    if (writeState_ == WriteState::Unchecked) {
+        const std::string why = WhyNotWritable();
+        if (why.empty()) {
+            writeState_ = WriteState::Allowed;
         } else {
-            std::string why;
-            if (dirty_ && !recovered_) {
-                why = "the hive is dirty (Windows was not shut down cleanly, and its newest changes are only in "
-                      "its logs), and its logs cannot be used: " + logProblem_ +
-                      ". Writing it would lose those changes; restore the hive and its logs from a backup";
-            } else if (recovered_) {
-                // The recovered image is checked; the files must be writable.
-                why = CheckWritable(fd_.Get());
-                for (const LogFile& log : logs_)
-                    if (why.empty() && !CheckWritable(log.fd.Get()).empty())
-                        why = LogPath(log) + ": " + CheckWritable(log.fd.Get());
-                if (why.empty()) why = CheckHive(imageFd_);
-                if (!why.empty()) why = "recovered from its logs, but " + why;
-            } else {
-                // hivex holds what the file held: its tree is walked below.
-                why = CheckWritable(fd_.Get());
-                if (why.empty()) why = CheckBaseBlock(fd_.Get());
-            }
-            if (why.empty()) {
-                // What is in memory must be a hive that reads to the end too.
-                if (!ReadsToTheEnd(Handle()))
-                    why = "its tree cannot be read to the end (" + Errno(errno) + ")";
-            }
-            if (!why.empty()) refusal_ = path_ + ": " + why + ". Nothing was written to it.";
+            Refuse(why);
         }
     }
     return refusal_;
 }
+
+void HiveFile::Refuse(const std::string& why) {
+    writeState_ = WriteState::Refused;
+    refusal_ = why;
+}
+
+void HiveFile::RefuseAfterFailedCommit() {
+    changed_ = false;
+    Refuse(path_ + ": a commit of it failed; nothing more is written to it.");
+}
+
+std::string HiveFile::WhyNotWritable() {
+    if (mode_ == Mode::ReadOnly) return path_ + ": opened read-only; nothing is written to it.";
+    std::string why;
+    if (logState_ == LogState::Unrecovered) {
+        why = "the hive is dirty (Windows was not shut down cleanly, and its newest changes are only in "
+              "its logs), and its logs cannot be used: " + logProblem_ +
+              ". Writing it would lose those changes; restore the hive and its logs from a backup";
+    } else if (logState_ == LogState::Recovered) {
+        // The recovered image is checked; the files must be writable.
+        why = CheckWritable(fd_.Get());
+        for (const LogFile& log : logs_)
+            if (why.empty() && !CheckWritable(log.fd.Get()).empty())
+                why = LogPath(log) + ": " + CheckWritable(log.fd.Get());
+        if (why.empty()) why = CheckHive(imageFd_);
+        if (!why.empty()) why = "recovered from its logs, but " + why;
+    } else {
+        // hivex holds what the file held: its tree is walked below.
+        why = CheckWritable(fd_.Get());
+        if (why.empty()) why = CheckBaseBlock(fd_.Get());
+    }
+    if (why.empty()) {
+        // What is in memory must be a hive that reads to the end too.
+        if (!ReadsToTheEnd(Handle())) why = "its tree cannot be read to the end (" + Errno(errno) + ")";
+    }
+    return why.empty() ? why : path_ + ": " + why + ". Nothing was written to it.";
+}
+
+// ---------------------------------------------------------------- commit
+
+// One commit: each step a function, in the order Steps takes them, each
+// empty or why it failed. What a run made is known to it, so that a
+// failure takes away exactly that.
+class HiveFile::CommitRun {
+public:
+    CommitRun(HiveFile& file, const CommitOptions& options) : file_(file), options_(options) {}
+
+    // Every step in order; empty, or why the first that failed did.
+    std::string Steps();
+    // After a failure: the original and its logs as they were, and what
+    // this run made taken away; the error as the user reads it.
+    std::string Undo(const std::string& error);
+    // After success: the backups kept or removed as asked, and the file
+    // now a clean hive with empty logs.
+    void Finish();
+
+private:
+    static bool Fails(CommitStep step) { return ScopedCommitFailure::Reached(step); }
+
+    std::string Write();
+    std::string Flush();
+    std::string Verify();
+    std::string BackUp();
+    std::string BackUpLogs();
+    std::string Rename();
+    std::string EmptyLogs();
+    // Puts the original and its logs back after a failure past the rename;
+    // empty when it did, else what state the files are left in.
+    std::string RollBack();
+    // The backup and the logs' backups, for a message.
+    std::string KeptNames() const;
+
+    HiveFile& file_;
+    const CommitOptions& options_;
+    struct stat before_ = {};
+    UniqueFd out_;        // the new hive
+    std::string temp_;    // its name until the rename
+    std::string suffix_;  // of the backups
+    bool madeBackup_ = false;
+    bool renamed_ = false;  // got past the rename
+};
 
 std::string HiveFile::Commit(const CommitOptions& options) {
     backupPath_.clear();
@@ -550,60 +548,267 @@ std::string HiveFile::Commit(const CommitOptions& options) {
         WriterLock& lock;
         ~Unlock() { lock.Release(); }
     } unlock{lock_};
-    std::string temp;
-    bool madeBackup = false;
-    renamed_ = false;
-    error = CommitSteps(options, &temp, &madeBackup);
-    if (!error.empty() && !h_ && reload_) {
+    CommitRun run(*this, options);
+    error = run.Steps();
+    if (!error.empty() && !h_ && hivexSource_ == HivexSource::CommittedFile) {
         // hivex's copy was let go after the new file was verified, and the
         // changes are now only in that file, which this failure takes away.
-        changed_ = false;
-        checked_ = true;
-        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
+        RefuseAfterFailedCommit();
     }
-    if (!error.empty()) {
-        if (renamed_) {
-            std::string state = RollBack();
-            // Nothing may be taken away now: the backups are the originals.
-            if (!state.empty()) return path_ + ": " + error + "; " + state;
-        }
-        // The original is as it was; take away what this attempt made.
-        if (!temp.empty()) folder_.Remove(temp);
-        if (madeBackup) folder_.Remove(BaseName(backupPath_));
-        for (LogFile& log : logs_) {
-            if (!log.backup.empty()) folder_.Remove(log.backup);
-            log.backup.clear();
-            log.emptied = false;
-        }
-        backupPath_.clear();
-        // Removing the backup's link changed the original's change time.
-        struct stat now;
-        if (::fstat(fd_.Get(), &now) == 0) read_.ctime = now.st_ctim;
-        return path_ + ": " + error +
-               (logs_.empty() ? ". The file was left as it was." : ". The file and its logs were left as they were.");
+    if (!error.empty()) return run.Undo(error);
+    run.Finish();
+    return std::string();
+}
+
+std::string HiveFile::CommitRun::Steps() {
+    std::string error = file_.CheckUnchanged();
+    if (error.empty() && ::fstat(file_.fd_.Get(), &before_) != 0) error = "cannot read it: " + Errno(errno);
+    for (std::string (CommitRun::*step)() : {&CommitRun::Write, &CommitRun::Flush, &CommitRun::Verify,
+                                             &CommitRun::BackUp, &CommitRun::BackUpLogs, &CommitRun::Rename,
+                                             &CommitRun::EmptyLogs}) {
+        if (!error.empty()) break;
+        error = (this->*step)();
     }
-    for (LogFile& log : logs_) {
-        if (options.backup) {
-            logBackups_.push_back(folder_.PathOf(log.backup));
+    if (!error.empty()) return error;
+    struct stat after;
+    if (::fstat(file_.fd_.Get(), &after) == 0)
+        file_.read_ = Identity{after.st_dev, after.st_ino, after.st_size, after.st_mtim, after.st_ctim};
+    return std::string();
+}
+
+// The whole hive into a new file beside the original, so that the rename
+// at the end stays on one file system.
+std::string HiveFile::CommitRun::Write() {
+    FileFault fault;
+    if (!file_.folder_.CreateNew("." + file_.name_, &out_, &temp_, &fault))
+        return "cannot create a file beside it: " + fault.reason;
+    errno = 0;
+    if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
+        return "cannot write the new hive: " + Errno(errno ? errno : EIO);
+    return std::string();
+}
+
+// On the disk, with the original's mode, owner, and what Windows keeps on it.
+std::string HiveFile::CommitRun::Flush() {
+    if (::fchmod(out_.Get(), before_.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
+    if (::fchown(out_.Get(), before_.st_uid, before_.st_gid) != 0 && errno != EPERM)
+        return "cannot set the new hive's owner: " + Errno(errno);
+    FileFault fault;
+    if (!CarryWindowsAttributes(file_.fd_.Get(), out_.Get(), &fault))
+        return "cannot keep what Windows set on it: " + fault.reason;
+    if (::fsync(out_.Get()) != 0 || Fails(CommitStep::Flushed))
+        return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
+    return std::string();
+}
+
+// Read back from the disk: sound, and the same keys and values as what is
+// in memory. hivex's copy is let go for the read-back and taken again from
+// the new file, so that the hive is in memory once at a time.
+std::string HiveFile::CommitRun::Verify() {
+    std::string why = CheckBaseBlock(out_.Get());
+    if (!why.empty()) return "the new hive does not verify: " + why;
+    std::uint64_t wanted = 0, written = 0;
+    if (!HashHive(file_.Handle(), &wanted)) return "the hive in memory does not read to the end";
+    hivex_close(file_.h_);
+    file_.h_ = nullptr;
+    bool same = false;
+    {
+        errno = 0;
+        HivePtr reread(hivex_open(SelfPath(out_.Get()).c_str(), 0));
+        same = reread && HashHive(reread.get(), &written) && written == wanted && !Fails(CommitStep::Verified);
+    }
+    if (!same) {
+        // hivex's copy again from what was read: the changes are lost, and
+        // the commit fails.
+        const int reload = file_.imageFd_ >= 0 ? file_.imageFd_ : file_.fd_.Get();
+        file_.h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
+        if (!file_.h_) file_.h_ = hivex_open(SelfPath(reload).c_str(), 0);
+        file_.RefuseAfterFailedCommit();
+        return "the new hive does not read back as written";
+    }
+    // Taken again from the new file when next asked for (Handle): after the
+    // rename that is fd_; before it, a failure puts the original back and
+    // the new file's bytes are still what is wanted.
+    file_.hivexSource_ = HivexSource::CommittedFile;
+    return std::string();
+}
+
+// The original stays as NAME.kestro-bak: a second link to it where the file
+// system has them, else a copy with its descriptor. An older backup is never
+// replaced. With logs to empty, it is made even without a backup wanted, to
+// undo a failure past the rename.
+std::string HiveFile::CommitRun::BackUp() {
+    if (!options_.backup && file_.logs_.empty()) return std::string();
+    // Above the backups of every log there may be, used by this run or not:
+    // restore pairs a hive's backup with the logs' of the same suffix.
+    const std::string& name = file_.name_;
+    const std::vector<std::string> names = {name, name + ".LOG", name + ".LOG1", name + ".LOG2"};
+    suffix_ = NextBackupSuffix(file_.folder_.Names(), names);
+    const std::string backup = name + suffix_;
+    FileFault fault;
+    if (!file_.folder_.Link(file_.fd_.Get(), backup) && !CopyInto(file_.fd_.Get(), file_.folder_, backup, &fault))
+        return "cannot keep a backup: " + fault.reason;
+    file_.backupPath_ = file_.folder_.PathOf(backup);
+    madeBackup_ = true;
+    // A second link changes the original's own change time.
+    struct stat linked;
+    if (::fstat(file_.fd_.Get(), &linked) == 0) file_.read_.ctime = linked.st_ctim;
+    if (Fails(CommitStep::BackedUp)) return "cannot keep a backup: injected failure";
+    return std::string();
+}
+
+// Each log, byte for byte, beside the backup: a copy, since the log itself
+// is emptied in place below.
+std::string HiveFile::CommitRun::BackUpLogs() {
+    for (LogFile& log : file_.logs_) {
+        FileFault fault;
+        if (!CopyInto(log.fd.Get(), file_.folder_, log.name + suffix_, &fault))
+            return "cannot keep a backup of its log: " + fault.reason;
+        log.backup = log.name + suffix_;
+        if (Fails(CommitStep::LogsBackedUp))
+            return "cannot keep a backup of its log " + file_.LogPath(log) + ": injected failure";
+    }
+    if (file_.logs_.empty() && Fails(CommitStep::LogsBackedUp))
+        return "cannot keep a backup of its logs: injected failure";
+    return std::string();
+}
+
+// The new hive replaces the original in one step, unless someone else's
+// change came in meanwhile.
+std::string HiveFile::CommitRun::Rename() {
+    std::string changed = file_.CheckUnchanged();
+    if (!changed.empty()) return changed;
+    if (Fails(CommitStep::Renamed)) return "cannot replace it: injected failure";
+    FileFault fault;
+    if (!file_.folder_.Rename(temp_, file_.name_, &fault)) return "cannot replace it: " + fault.reason;
+    temp_.clear();
+    renamed_ = true;
+    file_.replaced_ = std::move(file_.fd_);
+    file_.fd_ = std::move(out_);
+    // The rename must be on the disk before the logs are emptied: a power
+    // cut in between would otherwise leave the old dirty hive with empty
+    // logs, its newest changes lost.
+    if (!file_.folder_.Flush() && !file_.logs_.empty())
+        return "cannot flush the folder after the rename: " + Errno(errno ? errno : EIO);
+    return std::string();
+}
+
+// The logs emptied: all they held is in the new hive, which is clean, so
+// Windows would not replay them; empty, no Windows ever can.
+std::string HiveFile::CommitRun::EmptyLogs() {
+    for (LogFile& log : file_.logs_) {
+        // From here the log may have lost bytes: a failure puts them back.
+        log.emptied = true;
+        if (::ftruncate(log.fd.Get(), 0) != 0 || ::fsync(log.fd.Get()) != 0)
+            return "cannot empty its log " + file_.LogPath(log) + ": " + Errno(errno);
+        if (Fails(CommitStep::LogsEmptied))
+            return "cannot empty its log " + file_.LogPath(log) + ": injected failure";
+    }
+    if (file_.logs_.empty() && Fails(CommitStep::LogsEmptied)) return "cannot finish: injected failure";
+    return std::string();
+}
+
+std::string HiveFile::CommitRun::Undo(const std::string& error) {
+    HiveFile& f = file_;
+    if (renamed_) {
+        std::string state = RollBack();
+        // Nothing may be taken away now: the backups are the originals.
+        if (!state.empty()) return f.path_ + ": " + error + "; " + state;
+    }
+    // The original is as it was; take away what this attempt made.
+    if (!temp_.empty()) f.folder_.Remove(temp_);
+    if (madeBackup_) f.folder_.Remove(BaseName(f.backupPath_));
+    for (LogFile& log : f.logs_) {
+        if (!log.backup.empty()) f.folder_.Remove(log.backup);
+        log.backup.clear();
+        log.emptied = false;
+    }
+    f.backupPath_.clear();
+    // Removing the backup's link changed the original's change time.
+    struct stat now;
+    if (::fstat(f.fd_.Get(), &now) == 0) f.read_.ctime = now.st_ctim;
+    return f.path_ + ": " + error +
+           (f.logs_.empty() ? ". The file was left as it was." : ". The file and its logs were left as they were.");
+}
+
+void HiveFile::CommitRun::Finish() {
+    HiveFile& f = file_;
+    for (LogFile& log : f.logs_) {
+        if (options_.backup) {
+            f.logBackups_.push_back(f.folder_.PathOf(log.backup));
         } else {
-            folder_.Remove(log.backup);
+            f.folder_.Remove(log.backup);
         }
-        emptiedLogs_.push_back(LogPath(log));
+        f.emptiedLogs_.push_back(f.LogPath(log));
     }
-    if (!options.backup && madeBackup) {
+    if (!options_.backup && madeBackup_) {
         // Kept only to undo a failure past the rename.
-        folder_.Remove(BaseName(backupPath_));
-        backupPath_.clear();
+        f.folder_.Remove(BaseName(f.backupPath_));
+        f.backupPath_.clear();
     }
     // The files now hold a clean hive and empty logs.
-    replaced_.Reset();
-    logs_.clear();
-    if (imageFd_ >= 0) ::close(imageFd_);
-    imageFd_ = -1;
-    imagePath_.clear();
-    dirty_ = recovered_ = false;
-    changed_ = false;
-    return std::string();
+    f.replaced_.Reset();
+    f.logs_.clear();
+    if (f.imageFd_ >= 0) ::close(f.imageFd_);
+    f.imageFd_ = -1;
+    f.imagePath_.clear();
+    f.logState_ = LogState::Clean;
+    f.changed_ = false;
+}
+
+std::string HiveFile::CommitRun::KeptNames() const {
+    std::string kept = file_.backupPath_;
+    for (const LogFile& log : file_.logs_)
+        if (!log.backup.empty()) kept += ", " + file_.folder_.PathOf(log.backup);
+    return kept;
+}
+
+std::string HiveFile::CommitRun::RollBack() {
+    HiveFile& f = file_;
+    // The logs emptied so far get their bytes back from their copies. Where
+    // one cannot, the new hive stays: it is clean and holds all the logs
+    // held, while the old one would need the log that is lost.
+    std::vector<std::string> lost;
+    for (LogFile& log : f.logs_) {
+        if (!log.emptied) continue;
+        UniqueFd copy;
+        std::string why;
+        FileFault fault;
+        if (!Fails(CommitStep::LogsPutBack) && f.folder_.OpenFile(log.backup, O_RDONLY, &copy, &why) &&
+            CopyOver(copy.Get(), log.fd.Get(), &fault))
+            log.emptied = false;
+        else
+            lost.push_back(log.name);
+    }
+    if (!lost.empty()) {
+        std::string names;
+        for (const std::string& name : lost) names += (names.empty() ? "" : ", ") + name;
+        const std::string kept = KeptNames();
+        f.logs_.clear();
+        f.replaced_.Reset();
+        f.logState_ = LogState::Clean;
+        f.changed_ = false;
+        return "the log " + names + " could not be put back, so the new hive stays: it is in place, clean, and "
+               "holds everything its logs held (Windows does not replay the logs of a clean hive). The originals "
+               "are kept as " + kept;
+    }
+    // The original comes back under its name through a second link to it,
+    // so that the backup stays.
+    const std::string undo = "." + f.name_ + ".kestro-undo";
+    f.folder_.Remove(undo);
+    FileFault fault;
+    bool linked = f.folder_.Link(f.replaced_.Get(), undo) || CopyInto(f.replaced_.Get(), f.folder_, undo, &fault);
+    if (linked && f.folder_.Rename(undo, f.name_, &fault)) {
+        f.folder_.Flush();
+        f.fd_ = std::move(f.replaced_);
+        struct stat back;
+        if (::fstat(f.fd_.Get(), &back) == 0)
+            f.read_ = Identity{back.st_dev, back.st_ino, back.st_size, back.st_mtim, back.st_ctim};
+        return std::string();
+    }
+    f.folder_.Remove(undo);
+    return "the new hive stays in place, and the original could not be put back; the originals are kept as " +
+           KeptNames();
 }
 
 std::string HiveFile::CheckUnchanged() const {
@@ -617,182 +822,6 @@ std::string HiveFile::CheckUnchanged() const {
     for (const LogFile& log : logs_)
         if (changed(log.fd.Get(), log.name, log.read))
             return "its log " + LogPath(log) + " changed on disk after it was read; run again";
-    return std::string();
-}
-
-std::string HiveFile::RollBack() {
-    // The logs emptied so far get their bytes back from their copies. Where
-    // one cannot, the new hive stays: it is clean and holds all the logs
-    // held, while the old one would need the log that is lost.
-    std::vector<std::string> lost;
-    for (LogFile& log : logs_) {
-        if (!log.emptied) continue;
-        UniqueFd copy;
-        std::string why;
-        FileFault fault;
-        if (!failLogRestore_ && folder_.OpenFile(log.backup, O_RDONLY, &copy, &why) &&
-            CopyOver(copy.Get(), log.fd.Get(), &fault))
-            log.emptied = false;
-        else
-            lost.push_back(log.name);
-    }
-    if (!lost.empty()) {
-        std::string names;
-        for (const std::string& name : lost) names += (names.empty() ? "" : ", ") + name;
-        std::string kept = backupPath_;
-        for (const LogFile& log : logs_)
-            if (!log.backup.empty()) kept += ", " + folder_.PathOf(log.backup);
-        logs_.clear();
-        replaced_.Reset();
-        dirty_ = recovered_ = false;
-        changed_ = false;
-        return "the log " + names + " could not be put back, so the new hive stays: it is in place, clean, and "
-               "holds everything its logs held (Windows does not replay the logs of a clean hive). The originals "
-               "are kept as " + kept;
-    }
-    // The original comes back under its name through a second link to it,
-    // so that the backup stays.
-    const std::string undo = "." + name_ + ".kestro-undo";
-    folder_.Remove(undo);
-    FileFault fault;
-    bool linked = folder_.Link(replaced_.Get(), undo) || CopyInto(replaced_.Get(), folder_, undo, &fault);
-    if (linked && folder_.Rename(undo, name_, &fault)) {
-        folder_.Flush();
-        fd_ = std::move(replaced_);
-        struct stat back;
-        if (::fstat(fd_.Get(), &back) == 0)
-            read_ = Identity{back.st_dev, back.st_ino, back.st_size, back.st_mtim, back.st_ctim};
-        return std::string();
-    }
-    folder_.Remove(undo);
-    std::string kept = backupPath_;
-    for (const LogFile& log : logs_)
-        if (!log.backup.empty()) kept += ", " + folder_.PathOf(log.backup);
-    return "the new hive stays in place, and the original could not be put back; the originals are kept as " +
-           kept;
-}
-
-std::string HiveFile::CommitSteps(const CommitOptions& options, std::string* temp, bool* madeBackup) {
-    std::string changed = CheckUnchanged();
-    if (!changed.empty()) return changed;
-    auto failed = [this](int step) { return failAfterStep_ == step; };
-    struct stat before;
-    if (::fstat(fd_.Get(), &before) != 0) return "cannot read it: " + Errno(errno);
-
-    // 1. The whole hive into a new file beside the original, so that the
-    // rename at the end stays on one file system.
-    UniqueFd out;
-    FileFault fault;
-    if (!folder_.CreateNew("." + name_, &out, temp, &fault))
-        return "cannot create a file beside it: " + fault.reason;
-    errno = 0;
-    if (hivex_commit(Handle(), SelfPath(out.Get()).c_str(), 0) != 0 || failed(1))
-        return "cannot write the new hive: " + Errno(errno ? errno : EIO);
-
-    // 2. On the disk, with the original's mode, owner, and what Windows
-    // keeps on it.
-    if (::fchmod(out.Get(), before.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
-    if (::fchown(out.Get(), before.st_uid, before.st_gid) != 0 && errno != EPERM)
-        return "cannot set the new hive's owner: " + Errno(errno);
-    if (!CarryWindowsAttributes(fd_.Get(), out.Get(), &fault))
-        return "cannot keep what Windows set on it: " + fault.reason;
-    if (::fsync(out.Get()) != 0 || failed(2)) return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
-
-    // 3. Read back from the disk: sound, and the same keys and values as
-    // what is in memory. hivex's copy is let go for the read-back and taken
-    // again from the new file, so that the hive is in memory once at a time.
-    std::string why = CheckBaseBlock(out.Get());
-    if (!why.empty()) return "the new hive does not verify: " + why;
-    std::uint64_t wanted = 0, written = 0;
-    if (!HashHive(Handle(), &wanted)) return "the hive in memory does not read to the end";
-    hivex_close(h_);
-    h_ = nullptr;
-    bool same = false;
-    {
-        errno = 0;
-        HivePtr reread(hivex_open(SelfPath(out.Get()).c_str(), 0));
-        same = reread && HashHive(reread.get(), &written) && written == wanted && !failed(3);
-    }
-    if (!same) {
-        // hivex's copy again from what was read: the changes are lost, and
-        // the commit fails.
-        const int reload = imageFd_ >= 0 ? imageFd_ : fd_.Get();
-        h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
-        if (!h_) h_ = hivex_open(SelfPath(reload).c_str(), 0);
-        changed_ = false;
-        checked_ = true;
-        refusal_ = path_ + ": a commit of it failed; nothing more is written to it.";
-        return "the new hive does not read back as written";
-    }
-    // Taken again from the new file when next asked for (Handle): after the
-    // rename that is fd_; before it, a failure puts the original back and
-    // the new file's bytes are still what is wanted.
-    reload_ = true;
-
-    // 4. The original stays as NAME.kestro-bak: a second link to it where
-    // the file system has them, else a copy with its descriptor. An older
-    // backup is never replaced. With logs to empty, it is made even without
-    // a backup wanted, to undo a failure past the rename.
-    if (options.backup || !logs_.empty()) {
-        // Above the backups of every log there may be, used by this run or
-        // not: restore pairs a hive's backup with the logs' of the same suffix.
-        const std::vector<std::string> names = {name_, name_ + ".LOG", name_ + ".LOG1", name_ + ".LOG2"};
-        const std::string suffix = NextBackupSuffix(folder_.Names(), names);
-        const std::string backup = name_ + suffix;
-        if (!folder_.Link(fd_.Get(), backup) && !CopyInto(fd_.Get(), folder_, backup, &fault))
-            return "cannot keep a backup: " + fault.reason;
-        backupPath_ = folder_.PathOf(backup);
-        *madeBackup = true;
-        // A second link changes the original's own change time.
-        struct stat linked;
-        if (::fstat(fd_.Get(), &linked) == 0) read_.ctime = linked.st_ctim;
-        if (failed(4)) return "cannot keep a backup: injected failure";
-
-        // 5. Each log, byte for byte, beside it: a copy, since the log
-        // itself is emptied in place below.
-        for (std::size_t i = 0; i < logs_.size(); ++i) {
-            LogFile& log = logs_[i];
-            if (!CopyInto(log.fd.Get(), folder_, log.name + suffix, &fault))
-                return "cannot keep a backup of its log: " + fault.reason;
-            log.backup = log.name + suffix;
-            if (failed(5) && failAfterLog_ == static_cast<int>(i))
-                return "cannot keep a backup of its log " + LogPath(log) + ": injected failure";
-        }
-    }
-    if (failed(5) && logs_.empty()) return "cannot keep a backup of its logs: injected failure";
-
-    // 6. The new hive replaces the original in one step, unless someone
-    // else's change came in meanwhile.
-    changed = CheckUnchanged();
-    if (!changed.empty()) return changed;
-    if (failed(6)) return "cannot replace it: injected failure";
-    if (!folder_.Rename(*temp, name_, &fault)) return "cannot replace it: " + fault.reason;
-    temp->clear();
-    renamed_ = true;
-    replaced_ = std::move(fd_);
-    fd_ = std::move(out);
-    // The rename must be on the disk before the logs are emptied: a power
-    // cut in between would otherwise leave the old dirty hive with empty
-    // logs, its newest changes lost.
-    if (!folder_.Flush() && !logs_.empty())
-        return "cannot flush the folder after the rename: " + Errno(errno ? errno : EIO);
-
-    // 7. The logs emptied: all they held is in the new hive, which is clean,
-    // so Windows would not replay them; empty, no Windows ever can.
-    for (std::size_t i = 0; i < logs_.size(); ++i) {
-        LogFile& log = logs_[i];
-        // From here the log may have lost bytes: a failure puts them back.
-        log.emptied = true;
-        if (::ftruncate(log.fd.Get(), 0) != 0 || ::fsync(log.fd.Get()) != 0)
-            return "cannot empty its log " + LogPath(log) + ": " + Errno(errno);
-        if (failed(7) && failAfterLog_ == static_cast<int>(i))
-            return "cannot empty its log " + LogPath(log) + ": injected failure";
-    }
-    if (failed(7) && logs_.empty()) return "cannot finish: injected failure";
-
-    struct stat after;
-    if (::fstat(fd_.Get(), &after) == 0)
-        read_ = Identity{after.st_dev, after.st_ino, after.st_size, after.st_mtim, after.st_ctim};
     return std::string();
 }
 

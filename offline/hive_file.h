@@ -8,6 +8,7 @@
 // recovered image, never the files. The files change only at Commit.
 #pragma once
 
+#include "core/file_step.h"
 #include "offline/writer_lock.h"
 
 #include <sys/types.h>
@@ -24,6 +25,25 @@ struct hive_h;
 
 namespace kestro {
 
+struct HiveLog;
+struct HiveReplay;
+
+// The steps of a hive's commit, in order, and, after a failure past the
+// rename, putting the logs back. A test arms a failure after any of them
+// with ScopedCommitFailure; for the steps taken once per log, `nth` counts
+// the logs from 0.
+enum class CommitStep {
+    Written,       // the whole hive into a new file beside the original
+    Flushed,       // that file on the disk, with the original's mode, owner and Windows' attributes
+    Verified,      // read back from the disk: the same keys and values as in memory
+    BackedUp,      // the original kept as NAME.kestro-bak
+    LogsBackedUp,  // each log copied beside it
+    Renamed,       // the new hive renamed over the original
+    LogsEmptied,   // each log emptied
+    LogsPutBack,   // a rollback: each emptied log given its bytes back
+};
+using ScopedCommitFailure = ScopedStepFailure<CommitStep>;
+
 class HiveFile {
 public:
     enum class Mode {
@@ -39,7 +59,7 @@ public:
     // refused, saying so), and with `volume` the folders on the way are
     // followed only while they stay on its file system. Opened for writing,
     // the hive is locked against other writers (WriterLock in
-    // core/files.h) until this object goes; a run that holds it longer
+    // offline/writer_lock.h) until this object goes; a run that holds it longer
     // than the lock wait makes this fail naming that run. A volume mounted
     // read-only fails here too, with "the volume is mounted read-only".
     // Files that a run stopped part-way left beside the hive are removed
@@ -74,7 +94,7 @@ public:
     // result means yes, anything else says why not.
     const std::string& WriteRefusal();
     // Whether a change was attempted and refused.
-    bool Refused() const { return checked_ && !refusal_.empty(); }
+    bool Refused() const { return writeState_ == WriteState::Refused; }
 
     // The checks a hive must pass before anything may be written into it:
     // the base block's magic, equal sequence numbers (a dirty hive is
@@ -86,9 +106,9 @@ public:
 
     // The file was left dirty (its sequence numbers differ, or its base
     // block's checksum is wrong): its newest changes were in its logs.
-    bool Dirty() const { return dirty_; }
+    bool Dirty() const { return logState_ != LogState::Clean; }
     // A dirty hive that is held as recovered from its logs.
-    bool Recovered() const { return recovered_; }
+    bool Recovered() const { return logState_ == LogState::Recovered; }
     // A dirty hive whose logs could not be used: why. What is held is then
     // the file as it is, maybe older than what Windows would load.
     const std::string& LogProblem() const { return logProblem_; }
@@ -127,17 +147,6 @@ public:
     const std::vector<std::string>& LogBackupPaths() const { return logBackups_; }
     const std::vector<std::string>& EmptiedLogs() const { return emptiedLogs_; }
 
-    // For tests: the step of the next Commit (1 written, 2 flushed, 3
-    // verified, 4 backed up, 5 logs backed up, 6 renamed, 7 logs emptied)
-    // after which it fails as if that step had gone wrong; for steps 5 and
-    // 7, after the log `log` (counted from 0) of that step. 0: none.
-    void FailCommitAfterStepForTesting(int step, int log = 0) {
-        failAfterStep_ = step;
-        failAfterLog_ = log;
-    }
-    // For tests: a rollback after such a failure cannot put any log back.
-    void FailLogRestoreForTesting() { failLogRestore_ = true; }
-
 private:
     HiveFile(hive_h* h, std::string path, Mode mode);
 
@@ -156,17 +165,33 @@ private:
         bool emptied = false;
     };
 
-    std::string CommitSteps(const CommitOptions& options, std::string* temp, bool* madeBackup);
-    // Puts the original and its logs back after a failure past the rename;
-    // empty when it did, else what state the files are left in.
-    std::string RollBack();
+    // One commit, a function a step (see hive_file.cpp).
+    class CommitRun;
+
+    // The steps of Open; each empty, or why the open fails.
+    std::string TakeFolder(const VolumeBound* volume);
+    std::string OpenOriginal();
+    std::string RecoverFromLogs();
+    std::string ReadLogs(std::vector<HiveLog>* logs, std::string* problem);
+    std::string HoldReplay(const HiveReplay& replay);
+    std::string LoadIntoHivex();
+
+    // The one place the hive is refused further changes.
+    void Refuse(const std::string& why);
+    void RefuseAfterFailedCommit();
+    // Empty, or why the hive may not be changed, as the user reads it.
+    std::string WhyNotWritable();
     std::string CheckUnchanged() const;
     // Takes the writer's lock unless held; empty, or why not.
     std::string Lock();
     std::string LogPath(const LogFile& log) const { return folder_.PathOf(log.name); }
 
     mutable hive_h* h_;
-    bool reload_ = false;  // h_ is to be taken again from fd_
+    // Where hivex's copy comes from: what was read (the file, or the image
+    // recovered from its logs), or, after a commit let it go, the new file,
+    // taken again when asked for.
+    enum class HivexSource { WhatWasRead, CommittedFile };
+    HivexSource hivexSource_ = HivexSource::WhatWasRead;
     std::string path_;
     Mode mode_;
     Folder folder_;     // the hive's folder, held: every name is relative to it
@@ -177,21 +202,23 @@ private:
     UniqueFd replaced_;  // during a commit past its rename: the original
     std::vector<std::string> notes_;
     bool changed_ = false;
-    bool checked_ = false;
+    // Whether the hive may be changed, checked at the first change; refusal_
+    // says why not.
+    enum class WriteState { Unchecked, Allowed, Refused };
+    WriteState writeState_ = WriteState::Unchecked;
     std::string refusal_;
     std::string backupPath_;
-    int failAfterStep_ = 0;
-    int failAfterLog_ = 0;
-    bool failLogRestore_ = false;
 
-    bool dirty_ = false;
-    bool recovered_ = false;
+    // A clean hive; a dirty one held as recovered from its logs; or a dirty
+    // one whose logs cannot be used (logProblem_ says why), held as the
+    // file is.
+    enum class LogState { Clean, Recovered, Unrecovered };
+    LogState logState_ = LogState::Clean;
     std::string logProblem_;
     std::vector<std::string> logsUsed_;
     std::vector<LogFile> logs_;
     int imageFd_ = -1;       // the recovered image, in memory
     std::string imagePath_;  // and its name for hivex
-    bool renamed_ = false;   // the commit under way got past its rename
     std::vector<std::string> logBackups_;
     std::vector<std::string> emptiedLogs_;
 };
@@ -201,12 +228,6 @@ private:
 // without opening it (restore). Empty, or why not; the lock is held until
 // `lock` is released or goes, and `folder` must outlive it.
 std::string LockHive(const Folder& folder, const std::string& name, WriterLock* lock);
-
-// NAME.LOG1, NAME.LOG2 and NAME.LOG beside the hive `path`, without regard to
-// case (NTFS's rule): those that are regular files or symbolic links (which
-// are refused when opened). Two names Windows takes for one throw
-// OfflineError(1), naming both.
-std::vector<std::string> FindHiveLogs(const std::string& path);
 
 // A value's data (malloc'd, for the caller to free) and its type, as
 // hivex_value_value gives them. hivex hands the type over as its enum, but a

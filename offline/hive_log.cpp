@@ -248,152 +248,177 @@ std::uint64_t Marvin32(const unsigned char* data, std::size_t size, std::uint64_
     return static_cast<std::uint64_t>(hi) << 32 | lo;
 }
 
+namespace {
+
+// Why each log that is not used is not, for the problem's words.
+struct Rejections {
+    std::vector<std::string> why;
+    void Add(const HiveLog& log, const std::string& reason) { why.push_back(log.name + ": " + reason); }
+};
+
+// Empty, or why the bytes are no primary a replay can start from.
+std::string CheckPrimary(const std::string& bytes) {
+    if (bytes.size() < kBaseBlock || std::memcmp(bytes.data(), "regf", 4) != 0) return "the file is not a registry hive";
+    if (bytes.size() > kMaxHiveBytes) return "the hive is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB";
+    return std::string();
+}
+
+Primary ReadPrimary(const std::string& bytes) {
+    Primary primary;
+    primary.base = ReadBase(bytes);
+    primary.stamp = primary.base.stamp;
+    if (!primary.base.valid && bytes.size() >= kBaseBlock + 28)
+        primary.stamp = LoadLe64(U(bytes) + kBaseBlock + 20);  // the first bin keeps a copy
+    return primary;
+}
+
+// Empty, or why the log is not one of this primary's.
+std::string CheckLog(const HiveLog& log, const Primary& primary, const Base& base) {
+    if (log.bytes.empty()) return "empty";
+    if (log.bytes.size() > kMaxHiveLogBytes) return "larger than " + std::to_string(kMaxHiveLogBytes >> 20) + " MiB";
+    if (log.bytes.size() < kSector || std::memcmp(log.bytes.data(), "regf", 4) != 0) return "not a registry log";
+    if (!base.valid) return "its base block is damaged (wrong checksum)";
+    return Belongs(primary, base);
+}
+
+// Each log that belongs to the primary, by its format; the others rejected.
+void SortLogs(const std::vector<const HiveLog*>& logs, const Primary& primary, std::vector<OldLog>* oldLogs,
+              std::vector<NewLog>* newLogs, Rejections* rejected) {
+    for (const HiveLog* log : logs) {
+        const Base base = ReadBase(log->bytes);
+        std::string reason = CheckLog(*log, primary, base);
+        if (!reason.empty()) {
+            rejected->Add(*log, reason);
+        } else if (base.type == kTypeNewLog) {
+            NewLog n{log, base, ReadEntries(log->bytes)};
+            if (n.entries.empty())
+                rejected->Add(*log, "it holds no sound log entry");
+            else
+                newLogs->push_back(std::move(n));
+        } else if (base.type == kTypeOldLog || base.type == kTypeOldLog2000) {
+            OldLog o;
+            reason = ReadOldLog(*log, &o);
+            if (!reason.empty())
+                rejected->Add(*log, reason);
+            else
+                oldLogs->push_back(std::move(o));
+        } else {
+            rejected->Add(*log, "not a registry log (file type " + std::to_string(base.type) + ")");
+        }
+    }
+}
+
+// A damaged base block comes back from the log's copy of it.
+void RestoreBase(std::string* image, const std::string& log) { image->replace(0, kSector, log, 0, kSector); }
+
+// New-format logs: their entries applied in sequence, the chain across the
+// logs ending where the next entry is missing.
+void ReplayNewLogs(std::vector<NewLog>& newLogs, const Primary& primary, std::string* image, HiveReplay* result,
+                   Rejections* rejected) {
+    // The log with the earlier entries first; where the primary's base
+    // block is damaged, only the one with the latest entries.
+    std::stable_sort(newLogs.begin(), newLogs.end(),
+                     [](const NewLog& a, const NewLog& b) { return a.base.seq1 < b.base.seq1; });
+    if (!primary.base.valid) {
+        newLogs.erase(newLogs.begin(), newLogs.end() - 1);
+        RestoreBase(image, newLogs.back().log->bytes);
+    }
+    bool started = false;
+    std::uint32_t next = 0;
+    std::uint32_t flags = 0;
+    for (const NewLog& log : newLogs) {
+        if (!started) {
+            // The first entry applied is the one the log's base block
+            // names, which the primary has not got past.
+            if (log.entries[0].seq != log.base.seq1) {
+                rejected->Add(*log.log, "its first entry is not the one its base block names");
+                continue;
+            }
+        } else if (log.entries[0].seq != next) {
+            break;  // the chain ends where the next entry is missing
+        }
+        bool applied = false;
+        for (const Entry& e : log.entries) {
+            if (started && e.seq != next) break;
+            if (!ApplyEntry(log.log->bytes, e, image)) break;
+            started = applied = true;
+            next = e.seq + 1;
+            flags = e.flags;
+            ++result->entries;
+            result->pageBytes += e.pageBytes;
+        }
+        if (applied) result->used.push_back(log.log->name);
+    }
+    if (!started) {
+        result->problem = "no log entry continues the hive";
+        return;
+    }
+    unsigned char* p = reinterpret_cast<unsigned char*>(&(*image)[0]);
+    StoreLe32(p + kBinsSize, static_cast<std::uint32_t>(image->size() - kBaseBlock));
+    // Only the "locked by a transaction" bit travels in an entry.
+    StoreLe32(p + kFlags, (LoadLe32(p + kFlags) & ~1u) | (flags & 1u));
+}
+
+// Old-format logs: the most recent one's pages written over the image. A
+// second log holds everything the first does and more when Windows had to
+// switch to it.
+void ReplayOldLogs(const std::vector<OldLog>& oldLogs, const Primary& primary, std::string* image,
+                   HiveReplay* result, Rejections* rejected) {
+    const OldLog* chosen = &oldLogs[0];
+    for (const OldLog& o : oldLogs)
+        if (o.base.seq1 > chosen->base.seq1) chosen = &o;
+    const std::string& log = chosen->log->bytes;
+    const std::size_t size = kBaseBlock + chosen->base.bins;
+    const std::size_t pageBytes = chosen->pages.size() * kSector;
+    if (size > image->size() && size - image->size() > pageBytes) {
+        rejected->Add(*chosen->log, "it makes the hive larger than the pages it holds");
+        return;
+    }
+    if (!primary.base.valid) RestoreBase(image, log);
+    image->resize(size);
+    for (std::size_t k = 0; k < chosen->pages.size(); ++k)
+        image->replace(kBaseBlock + static_cast<std::size_t>(chosen->pages[k]) * kSector, kSector, log,
+                       chosen->pagesAt + k * kSector, kSector);
+    StoreLe32(reinterpret_cast<unsigned char*>(&(*image)[0]) + kBinsSize, chosen->base.bins);
+    result->used.push_back(chosen->log->name);
+    result->entries = 1;
+    result->pageBytes = pageBytes;
+}
+
+// The problem when no log could be used, naming why each was not.
+std::string NothingUsed(bool anyLog, const std::string& problem, const Rejections& rejected) {
+    if (!anyLog) return "there is no log (NAME.LOG, NAME.LOG1 or NAME.LOG2) beside it";
+    std::string text = problem.empty() ? "no log beside it can be used" : problem;
+    for (const std::string& w : rejected.why) text += "; " + w;
+    return text;
+}
+
+}  // namespace
+
 HiveReplay ReplayHiveLogs(std::string primaryBytes, const std::vector<HiveLog>& given) {
     HiveReplay result;
-    if (primaryBytes.size() < kBaseBlock || std::memcmp(primaryBytes.data(), "regf", 4) != 0) {
-        result.problem = "the file is not a registry hive";
-        return result;
-    }
-    if (primaryBytes.size() > kMaxHiveBytes) {
-        result.problem = "the hive is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB";
-        return result;
-    }
-    Primary primary;
-    primary.base = ReadBase(primaryBytes);
-    primary.stamp = primary.base.stamp;
-    if (!primary.base.valid && primaryBytes.size() >= kBaseBlock + 28)
-        primary.stamp = LoadLe64(U(primaryBytes) + kBaseBlock + 20);  // the first bin keeps a copy
+    result.problem = CheckPrimary(primaryBytes);
+    if (!result.problem.empty()) return result;
+    const Primary primary = ReadPrimary(primaryBytes);
 
     // LOG1 before LOG2 before LOG: ties go to the log Windows tries first.
     std::vector<const HiveLog*> logs;
     for (const HiveLog& log : given) logs.push_back(&log);
     std::stable_sort(logs.begin(), logs.end(), [](const HiveLog* a, const HiveLog* b) { return a->kind < b->kind; });
 
-    std::vector<std::string> why;
-    auto reject = [&why](const HiveLog& log, const std::string& reason) { why.push_back(log.name + ": " + reason); };
+    Rejections rejected;
     std::vector<OldLog> oldLogs;
     std::vector<NewLog> newLogs;
-    for (const HiveLog* log : logs) {
-        if (log->bytes.empty()) {
-            reject(*log, "empty");
-            continue;
-        }
-        if (log->bytes.size() > kMaxHiveLogBytes) {
-            reject(*log, "larger than " + std::to_string(kMaxHiveLogBytes >> 20) + " MiB");
-            continue;
-        }
-        Base base = ReadBase(log->bytes);
-        if (log->bytes.size() < kSector || std::memcmp(log->bytes.data(), "regf", 4) != 0) {
-            reject(*log, "not a registry log");
-            continue;
-        }
-        if (!base.valid) {
-            reject(*log, "its base block is damaged (wrong checksum)");
-            continue;
-        }
-        std::string reason = Belongs(primary, base);
-        if (!reason.empty()) {
-            reject(*log, reason);
-            continue;
-        }
-        if (base.type == kTypeNewLog) {
-            NewLog n{log, base, ReadEntries(log->bytes)};
-            if (n.entries.empty())
-                reject(*log, "it holds no sound log entry");
-            else
-                newLogs.push_back(std::move(n));
-        } else if (base.type == kTypeOldLog || base.type == kTypeOldLog2000) {
-            OldLog o;
-            reason = ReadOldLog(*log, &o);
-            if (!reason.empty())
-                reject(*log, reason);
-            else
-                oldLogs.push_back(std::move(o));
-        } else {
-            reject(*log, "not a registry log (file type " + std::to_string(base.type) + ")");
-        }
-    }
+    SortLogs(logs, primary, &oldLogs, &newLogs, &rejected);
 
     std::string image = std::move(primaryBytes);
-    // A damaged base block comes back from the log's copy of it.
-    auto restoreBase = [&image](const std::string& log) { image.replace(0, kSector, log, 0, kSector); };
-
-    if (!newLogs.empty()) {
-        // The log with the earlier entries first; where the primary's base
-        // block is damaged, only the one with the latest entries.
-        std::stable_sort(newLogs.begin(), newLogs.end(),
-                         [](const NewLog& a, const NewLog& b) { return a.base.seq1 < b.base.seq1; });
-        if (!primary.base.valid) {
-            newLogs.erase(newLogs.begin(), newLogs.end() - 1);
-            restoreBase(newLogs.back().log->bytes);
-        }
-        bool started = false;
-        std::uint32_t next = 0;
-        std::uint32_t flags = 0;
-        for (const NewLog& log : newLogs) {
-            std::size_t i = 0;
-            if (!started) {
-                // The first entry applied is the one the log's base block
-                // names, which the primary has not got past.
-                if (log.entries[0].seq != log.base.seq1) {
-                    reject(*log.log, "its first entry is not the one its base block names");
-                    continue;
-                }
-            } else if (log.entries[0].seq != next) {
-                break;  // the chain ends where the next entry is missing
-            }
-            bool applied = false;
-            for (; i < log.entries.size(); ++i) {
-                const Entry& e = log.entries[i];
-                if (started && e.seq != next) break;
-                if (!ApplyEntry(log.log->bytes, e, &image)) break;
-                started = applied = true;
-                next = e.seq + 1;
-                flags = e.flags;
-                ++result.entries;
-                result.pageBytes += e.pageBytes;
-            }
-            if (applied) result.used.push_back(log.log->name);
-        }
-        if (!started) {
-            result.problem = "no log entry continues the hive";
-        } else {
-            unsigned char* p = reinterpret_cast<unsigned char*>(&image[0]);
-            StoreLe32(p + kBinsSize, static_cast<std::uint32_t>(image.size() - kBaseBlock));
-            // Only the "locked by a transaction" bit travels in an entry.
-            StoreLe32(p + kFlags, (LoadLe32(p + kFlags) & ~1u) | (flags & 1u));
-        }
-    } else if (!oldLogs.empty()) {
-        // The most recent log: a second log holds everything the first
-        // does and more when Windows had to switch to it.
-        const OldLog* chosen = &oldLogs[0];
-        for (const OldLog& o : oldLogs)
-            if (o.base.seq1 > chosen->base.seq1) chosen = &o;
-        const std::string& log = chosen->log->bytes;
-        const std::size_t size = kBaseBlock + chosen->base.bins;
-        const std::size_t pageBytes = chosen->pages.size() * kSector;
-        if (size > image.size() && size - image.size() > pageBytes) {
-            reject(*chosen->log, "it makes the hive larger than the pages it holds");
-        } else {
-            if (!primary.base.valid) restoreBase(log);
-            image.resize(size);
-            for (std::size_t k = 0; k < chosen->pages.size(); ++k)
-                image.replace(kBaseBlock + static_cast<std::size_t>(chosen->pages[k]) * kSector, kSector, log,
-                              chosen->pagesAt + k * kSector, kSector);
-            StoreLe32(reinterpret_cast<unsigned char*>(&image[0]) + kBinsSize, chosen->base.bins);
-            result.used.push_back(chosen->log->name);
-            result.entries = 1;
-            result.pageBytes = pageBytes;
-        }
-    }
+    if (!newLogs.empty())
+        ReplayNewLogs(newLogs, primary, &image, &result, &rejected);
+    else if (!oldLogs.empty())
+        ReplayOldLogs(oldLogs, primary, &image, &result, &rejected);
 
     if (result.used.empty()) {
-        if (logs.empty())
-            result.problem = "there is no log (NAME.LOG, NAME.LOG1 or NAME.LOG2) beside it";
-        else {
-            result.problem = result.problem.empty() ? "no log beside it can be used" : result.problem;
-            for (const std::string& w : why) result.problem += "; " + w;
-        }
+        result.problem = NothingUsed(!logs.empty(), result.problem, rejected);
         return result;
     }
     std::string broken = CheckBins(image);

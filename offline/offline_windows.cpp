@@ -164,7 +164,7 @@ std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
         std::sort(found.begin(), found.end());
         std::string names;
         for (const std::string& f : found) names += (names.empty() ? "\"" : " and \"") + f + "\"";
-        throw OfflineError(1, dir + " holds both " + names +
+        throw OfflineError(OfflineFault::Unusable, dir + " holds both " + names +
                                   ", which Windows takes for one name; it would see only one of them. Rename or "
                                   "remove the one that does not belong there");
     }
@@ -217,17 +217,17 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     }
     windir_ = ResolvePathNoCase(given);
     if (!IsDir(windir_))
-        throw OfflineError(2, windir + ": no such folder; give the Windows folder of the mounted installation, "
+        throw OfflineError(OfflineFault::NotFound, windir + ": no such folder; give the Windows folder of the mounted installation, "
                                        "for example /mnt/windows/WINDOWS");
     // Two folders that Windows takes for one, "WINDOWS" beside "Windows".
     FindEntryNoCase(Parent(windir_), BaseName(windir_));
     config_ = FindPathNoCase(windir_, {"system32", "config"});
     if (config_.empty() || !IsDir(config_))
-        throw OfflineError(2, windir_ + ": no system32/config folder here; is this the Windows folder?");
+        throw OfflineError(OfflineFault::NotFound, windir_ + ": no system32/config folder here; is this the Windows folder?");
     software_ = FindEntryNoCase(config_, "software");
     system_ = FindEntryNoCase(config_, "system");
     if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
-        throw OfflineError(2, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
+        throw OfflineError(OfflineFault::NotFound, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
     volume_ = Parent(windir_);
 }
 
@@ -330,33 +330,48 @@ void OfflineWindows::LoadProfiles() const {
     if (profilesLoaded_) return;
     profilesLoaded_ = true;
     LoadSoftware();
-
-    // The local accounts: SAM\Domains\Account\Users\Names\NAME, whose
-    // default value's type is the account's relative identifier.
-    std::map<std::uint32_t, std::string> accounts;
-    {
-        std::string why;
-        std::unique_ptr<HiveFile> sam = Peek(FindEntryNoCase(config_, "SAM"), &why);
-        hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
-        hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
-        if (!children) {
-            accountNote_ = "no account names: the SAM hive " + (sam ? std::string("holds no user names")
-                                                                      : "cannot be read (" + why + ")");
-        } else {
-            hive_h* h = sam->Handle();
-            for (hive_node_h* c = children; *c; ++c) {
-                char* name = hivex_node_name(h, *c);
-                errno = 0;
-                hive_value_h value = hivex_node_get_value(h, *c, "");
-                std::uint32_t rid = 0;
-                if (name && value && ValueTypeNumber(h, value, &rid)) accounts[rid] = name;
-                std::free(name);
-            }
-            std::free(children);
-        }
-    }
-
     std::set<std::string> seen;  // the folders ProfileList names
+    AddListedProfiles(LoadAccounts(), &seen);
+    const bool fromFolders = profileList_.empty();
+    AddProfileFolders(fromFolders, &seen);
+    std::stable_sort(users_.begin(), users_.end(), [](const UserProfile& a, const UserProfile& b) {
+        if (a.listed != b.listed) return a.listed;
+        return CompareAsciiNoCase(a.name, b.name) < 0;
+    });
+    if (fromFolders && !users_.empty())
+        profileListNote_ += "; the profiles are the folders that hold an NTUSER.DAT";
+}
+
+// The local accounts: SAM\Domains\Account\Users\Names\NAME, whose default
+// value's type is the account's relative identifier.
+std::map<std::uint32_t, std::string> OfflineWindows::LoadAccounts() const {
+    std::map<std::uint32_t, std::string> accounts;
+    std::string why;
+    std::unique_ptr<HiveFile> sam = Peek(FindEntryNoCase(config_, "SAM"), &why);
+    hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
+    hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
+    if (!children) {
+        accountNote_ = "no account names: the SAM hive " + (sam ? std::string("holds no user names")
+                                                                  : "cannot be read (" + why + ")");
+        return accounts;
+    }
+    hive_h* h = sam->Handle();
+    for (hive_node_h* c = children; *c; ++c) {
+        char* name = hivex_node_name(h, *c);
+        errno = 0;
+        hive_value_h value = hivex_node_get_value(h, *c, "");
+        std::uint32_t rid = 0;
+        if (name && value && ValueTypeNumber(h, value, &rid)) accounts[rid] = name;
+        std::free(name);
+    }
+    std::free(children);
+    return accounts;
+}
+
+// A profile for each entry of ProfileList, named by its local account where
+// SAM knows it; the folders they name into *seen.
+void OfflineWindows::AddListedProfiles(const std::map<std::uint32_t, std::string>& accounts,
+                                       std::set<std::string>* seen) const {
     for (const auto& entry : profileList_) {
         UserProfile user;
         user.sid = entry.first;
@@ -364,22 +379,24 @@ void OfflineWindows::LoadProfiles() const {
         user.listed = true;
         std::uint32_t rid = 0;
         if (user.sid.compare(0, 9, "S-1-5-21-") == 0 && RidOf(user.sid, &rid) && accounts.count(rid))
-            user.account = accounts[rid];
+            user.account = accounts.at(rid);
         std::string why;
         user.folder = entry.second.empty() ? std::string() : MapWindowsPath(entry.second, &why);
         std::vector<std::string> parts = SplitPath(entry.second, "\\/");
         user.name = parts.empty() ? user.sid : parts.back();
         if (!user.folder.empty()) {
-            seen.insert(Identity(user.folder));
+            seen->insert(Identity(user.folder));
             user.hivePath = FindEntryNoCase(user.folder, "NTUSER.DAT");
             if (!IsFile(user.hivePath)) user.hivePath.clear();
         }
         user.systemProfile = IsSystemSid(user.sid) || IsSystemProfile(user.name);
         users_.push_back(user);
     }
+}
 
-    // The folders beside WINDIR that hold a user's hive.
-    const bool fromFolders = profileList_.empty();
+// The folders beside WINDIR that hold a user's hive and ProfileList does not
+// name; listed as Windows' own when there is no ProfileList.
+void OfflineWindows::AddProfileFolders(bool listed, std::set<std::string>* seen) const {
     for (const char* folder : {"Users", "Documents and Settings"}) {
         std::string profiles = FindEntryNoCase(volume_, folder);
         if (profiles.empty() || !IsDir(profiles)) continue;
@@ -396,22 +413,16 @@ void OfflineWindows::LoadProfiles() const {
             if (hive.empty() || !IsFile(hive)) continue;
             // Vista's "Documents and Settings" is a junction to "Users": one
             // profile seen through both is one profile.
-            if (!seen.insert(Identity(dir)).second) continue;
+            if (!seen->insert(Identity(dir)).second) continue;
             UserProfile user;
             user.name = name;
             user.folder = dir;
             user.hivePath = hive;
             user.systemProfile = IsSystemProfile(name);
-            user.listed = fromFolders;
+            user.listed = listed;
             users_.push_back(user);
         }
     }
-    std::stable_sort(users_.begin(), users_.end(), [](const UserProfile& a, const UserProfile& b) {
-        if (a.listed != b.listed) return a.listed;
-        return CompareAsciiNoCase(a.name, b.name) < 0;
-    });
-    if (fromFolders && !users_.empty())
-        profileListNote_ += "; the profiles are the folders that hold an NTUSER.DAT";
 }
 
 const std::vector<OfflineWindows::UserProfile>& OfflineWindows::Users() const {
@@ -455,7 +466,7 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
             return u->sid.empty() ? at : u->sid + " in " + at;
         };
         if (matches.size() > 1)
-            throw OfflineError(2, "\"" + name + "\" names more than one profile (" + where(matches[0]) + ", " +
+            throw OfflineError(OfflineFault::NotFound, "\"" + name + "\" names more than one profile (" + where(matches[0]) + ", " +
                                       where(matches[1]) + ")" +
                                       (SameNtfsName(matches[0]->name, matches[1]->name)
                                            ? "; Windows takes their folders' names for one: rename or remove the "
@@ -464,15 +475,15 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
         if (matches.size() == 1) {
             const UserProfile& u = *matches[0];
             if (u.hivePath.empty())
-                throw OfflineError(2, "the profile of \"" + name + "\" (" + u.windowsPath + ") has no NTUSER.DAT" +
+                throw OfflineError(OfflineFault::NotFound, "the profile of \"" + name + "\" (" + u.windowsPath + ") has no NTUSER.DAT" +
                                           (u.folder.empty() ? " on this volume" : " in " + u.folder));
             return u;
         }
         for (const UserProfile& u : users_)
             if (!u.listed && SameNtfsName(u.name, name))
-                throw OfflineError(2, u.folder + " is not a profile Windows loads: SOFTWARE's ProfileList names "
+                throw OfflineError(OfflineFault::NotFound, u.folder + " is not a profile Windows loads: SOFTWARE's ProfileList names "
                                                "no account whose profile it is (profiles: " + Known() + ")");
-        throw OfflineError(2, "no user profile \"" + name + "\" beside " + windir_ + " (profiles: " + Known() + ")");
+        throw OfflineError(OfflineFault::NotFound, "no user profile \"" + name + "\" beside " + windir_ + " (profiles: " + Known() + ")");
     }
     const UserProfile* only = nullptr;
     int people = 0;
@@ -482,13 +493,13 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
             ++people;
         }
     if (people == 1) return *only;
-    throw OfflineError(2, std::string(people == 0 ? "no user profile" : "more than one user profile") +
+    throw OfflineError(OfflineFault::NotFound, std::string(people == 0 ? "no user profile" : "more than one user profile") +
                               " beside " + windir_ + "; choose one with --user NAME (profiles: " + Known() + ")");
 }
 
 VolumeBound OfflineWindows::Bound() const {
     struct stat st;
-    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(2, windir_ + ": " + std::strerror(errno));
+    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(OfflineFault::NotFound, windir_ + ": " + std::strerror(errno));
     return VolumeBound{Parent(windir_), st.st_dev};
 }
 
@@ -498,7 +509,7 @@ std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode
     auto open = [mode, &volume](const std::string& path) {
         std::string error;
         std::unique_ptr<HiveFile> hive = HiveFile::Open(path, mode, &error, &volume);
-        if (!hive) throw OfflineError(1, error);
+        if (!hive) throw OfflineError(OfflineFault::Unusable, error);
         return hive;
     };
     // The user is chosen before any hive is loaded: a wrong name costs no

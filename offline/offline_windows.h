@@ -11,25 +11,16 @@
 #pragma once
 
 #include "offline/hive_registry.h"
+#include "offline/offline_error.h"
 
+#include <cstdint>
+#include <map>
 #include <memory>
-#include <stdexcept>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace kestro {
-
-// What went wrong, with the exit code a command-line tool gives for it:
-// 2 for a path, hive or user that cannot be found, 1 for a hive that is
-// there but cannot be used.
-class OfflineError : public std::runtime_error {
-public:
-    OfflineError(int exitCode, const std::string& message) : std::runtime_error(message), exitCode_(exitCode) {}
-    int ExitCode() const { return exitCode_; }
-
-private:
-    int exitCode_;
-};
 
 class OfflineWindows {
 public:
@@ -45,8 +36,8 @@ public:
     };
 
     // Finds system32/config/software and .../system below `windir`; `windir`
-    // itself may be spelt in any case. Throws OfflineError(2) when it or
-    // either hive is missing, OfflineError(1) when two names are taken for
+    // itself may be spelt in any case. Throws OfflineError(NotFound) when it or
+    // either hive is missing, OfflineError(Unusable) when two names are taken for
     // one.
     explicit OfflineWindows(const std::string& windir);
 
@@ -71,7 +62,7 @@ public:
     // name, either as NTFS matches names. A folder that ProfileList does not
     // name is refused, as is a name that two profiles answer to. With an
     // empty name, the only profile Windows loads that is not a system one.
-    // Throws OfflineError(2), naming the profiles there are.
+    // Throws OfflineError(NotFound), naming the profiles there are.
     const UserProfile& FindUser(const std::string& name) const;
 
     // The bound a hive's folder is opened within: folders are followed
@@ -81,7 +72,7 @@ public:
     // A store over the two machine hives and, when `user` names a profile or
     // one is the clear choice, that user's NTUSER.DAT. With `requireUser`
     // an unclear choice is an error; without it HKEY_CURRENT_USER is then
-    // simply absent. Throws OfflineError(1) for a hive that hivex cannot
+    // simply absent. Throws OfflineError(Unusable) for a hive that hivex cannot
     // read.
     std::unique_ptr<HiveRegistryStore> OpenStore(HiveFile::Mode mode, const std::string& user,
                                                  bool requireUser = true) const;
@@ -107,6 +98,9 @@ public:
 private:
     void LoadSoftware() const;
     void LoadProfiles() const;
+    std::map<std::uint32_t, std::string> LoadAccounts() const;
+    void AddListedProfiles(const std::map<std::uint32_t, std::string>& accounts, std::set<std::string>* seen) const;
+    void AddProfileFolders(bool listed, std::set<std::string>* seen) const;
     std::string Known() const;
 
     std::string windir_;
@@ -127,7 +121,7 @@ private:
 };
 
 // The entry of `dir` named `name` as NTFS matches names, or empty. Throws
-// OfflineError(1) when two entries match, naming both.
+// OfflineError(Unusable) when two entries match, naming both.
 std::string FindEntryNoCase(const std::string& dir, const std::string& name);
 
 // `path` with each part that is not there as spelt found as NTFS matches

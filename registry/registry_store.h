@@ -47,6 +47,12 @@ constexpr std::uint32_t kKeySetValue = 0x0002;
 // Asks a 32-bit process on 64-bit Windows for the registry view the 64-bit
 // shell reads; 32-bit Windows XP ignores it.
 constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
+// The rights every key of the engine is opened or created with, in the
+// registry view the 64-bit shell reads (the Recycle Bin's class key lives
+// there), and what a read asks for or falls back to where full access is
+// refused (HKEY_LOCAL_MACHINE for a user without administrator rights).
+constexpr std::uint32_t kWriteAccess = kKeyAllAccess | kKeyWow64_64Key;
+constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
 
 // The names of a key path, without the empty ones that a leading, trailing
 // or doubled backslash would give.

@@ -6,9 +6,6 @@ namespace kestro {
 
 namespace {
 
-constexpr std::uint32_t kWriteAccess = kKeyAllAccess | kKeyWow64_64Key;
-constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
-
 // The desktop key, level by level: created for a write, only opened for a
 // read. Empty when a level is missing (a read) or refused.
 UniqueKey OpenDesktop(RegistryStore& store, bool create, RegResult* rc) {
@@ -114,6 +111,14 @@ SystemParameters::Read RegistrySystemParameters::GetFontSmoothingType(std::uint3
     for (std::size_t i = 0; i < data.size(); ++i) bytes[i] = data[i];
     *type = LoadLe32(bytes);
     return Read::Ok;
+}
+
+std::unique_ptr<SystemParameters> RegistryStore::OpenSystemParameters() {
+    return std::make_unique<RegistrySystemParameters>(*this);
+}
+
+std::unique_ptr<SystemParameters> ForwardingRegistryStore::OpenSystemParameters() {
+    return inner_.OpenSystemParameters();
 }
 
 }  // namespace kestro

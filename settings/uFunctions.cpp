@@ -43,8 +43,8 @@ bool RegistryCursor::Enter(const std::string& name, bool readOnlyFallback) {
     KeyHandle key = 0;
     // An empty name cannot be created; opening it gives a new handle on the
     // base itself, so the walk stays where it is.
-    RegResult rc = name.empty() ? store_.OpenKey(Base(), name, kAccess, &key)
-                                : store_.CreateKey(Base(), name, kAccess, &key);
+    RegResult rc = name.empty() ? store_.OpenKey(Base(), name, kWriteAccess, &key)
+                                : store_.CreateKey(Base(), name, kWriteAccess, &key);
     if (rc != kErrorSuccess && readOnlyFallback) rc = store_.OpenKey(Base(), name, kReadAccess, &key);
     if (rc != kErrorSuccess) return false;
     // The new key was opened through the old handle: close that only now.
@@ -85,10 +85,15 @@ void RegistryCursor::PutText(const std::string& name, const std::string& text) {
         throw ERegistryException(FailedToSetMessage(name));
 }
 
+// The window's own delete, not registry/key_tree's: it goes as far as it
+// can (a sub-key that cannot go does not keep the others), with the cursor
+// standing on each key in turn, and answers only whether the named key
+// went; DeleteKeyTree reads the whole tree first and stops at the first
+// failure, as putting it back needs.
 bool RegistryCursor::RemoveKeyTree(const std::string& name) {
     if (stranded_) return false;
     KeyHandle key = 0;
-    if (store_.OpenKey(Base(), name, kAccess, &key) == kErrorSuccess) {
+    if (store_.OpenKey(Base(), name, kWriteAccess, &key) == kErrorSuccess) {
         // Stand on the named key while its sub-keys go; the previous key
         // comes back, and the named key's handle is closed, on every path.
         struct Restore {

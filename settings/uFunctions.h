@@ -49,14 +49,8 @@ public:
 // cursor goes.
 class RegistryCursor {
 public:
-    // Every key is opened or created with these rights. KEY_WOW64_64KEY
-    // makes the 32-bit build on 64-bit Windows reach the registry view that
-    // the 64-bit shell reads (the Recycle Bin's class key lives there);
-    // 32-bit Windows ignores it.
-    static constexpr std::uint32_t kAccess = kKeyAllAccess | kKeyWow64_64Key;
-    // What a read falls back to where full access is refused (HKEY_LOCAL_MACHINE
-    // for a user without administrator rights), in the same registry view.
-    static constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
+    // Every key is opened or created with kWriteAccess; a read falls back to
+    // kReadAccess where full access is refused.
 
     RegistryCursor();
     explicit RegistryCursor(RegistryStore& store);

@@ -30,6 +30,7 @@
 #include <commctrl.h>
 #include <oleacc.h>
 
+#include "form/form_layout.h"
 #include "tools/message_box.h"
 
 #include <cstdio>
@@ -38,9 +39,7 @@
 
 namespace {
 
-const wchar_t kMainCaption[] = L"Настройщик операционной системы WindowsXP";
-
-HWND FindMain() { return FindWindowW(nullptr, kMainCaption); }
+HWND FindMain() { return FindWindowW(nullptr, kestro::kMainCaption); }
 
 
 std::string Narrow(const std::wstring& text) {

@@ -1,6 +1,7 @@
 #include "ui/startup.h"
 
 #include "core/text.h"
+#include "form/window_texts.h"
 
 namespace kestro {
 
@@ -10,9 +11,9 @@ void FormCreate(IMainFormView& view) {
     view.SetApplicationTitle(kApplicationTitle);
     LoadSettingsState(view);
     view.ClearSystemInfo();
-    view.AppendSystemInfoLine(L"Windows запущен из папки: " + FromAnsi(Zfunctions::GetWindowsDir()));
-    view.AppendSystemInfoLine(L"Каталог временных файлов: " + FromAnsi(Zfunctions::GetTempDir()));
-    view.SetNoticeCaption(L"учтите, что многие опции вступают в силу только после перезагрузки.");
+    view.AppendSystemInfoLine(kWindowsFolderLine + FromAnsi(Zfunctions::GetWindowsDir()));
+    view.AppendSystemInfoLine(kTempFolderLine + FromAnsi(Zfunctions::GetTempDir()));
+    view.SetNoticeCaption(kRestartNotice);
 }
 
 std::string ErrorBoxText(const std::string& message) {

@@ -1,6 +1,7 @@
 #include "ui/uChkDir.h"
 
 #include "form/chooser_layout.h"
+#include "form/window_texts.h"
 #include "core/text.h"
 #include "ui/application.h"
 #include "ui/colours.h"
@@ -91,7 +92,7 @@ bool TfrmChkDir::Create(HINSTANCE instance, HWND owner) {
     dpi_ = dpi::OfSystem();
     RECT rc = {0, 0, dpi::Scale(kChooserClientWidth, dpi_), dpi::Scale(kChooserClientHeight, dpi_)};
     AdjustWindowRectEx(&rc, kStyle, FALSE, kExStyle);
-    if (!CreateWindowObject(kExStyle, kChkDirClass, L"Выбор каталога", kStyle, 0, 0, rc.right - rc.left,
+    if (!CreateWindowObject(kExStyle, kChkDirClass, kChooserCaption, kStyle, 0, 0, rc.right - rc.left,
                             rc.bottom - rc.top, owner, instance))
         return false;
     Centre();
@@ -112,8 +113,8 @@ bool TfrmChkDir::BuildControls() {
     tree_ = MakeControl(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
                         WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS | TVS_DISABLEDRAGDROP,
                         kChooserTree, kTreeId);
-    ok_ = MakeControl(0, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, kChooserOk, IDOK);
-    cancel_ = MakeControl(0, L"BUTTON", L"Отмена", WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, kChooserCancel, IDCANCEL);
+    ok_ = MakeControl(0, L"BUTTON", kChooserOkCaption, WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, kChooserOk, IDOK);
+    cancel_ = MakeControl(0, L"BUTTON", kChooserCancelCaption, WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, kChooserCancel, IDCANCEL);
     if (!tree_ || !ok_ || !cancel_) return false;
     for (HWND control : {tree_, ok_, cancel_})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);

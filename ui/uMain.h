@@ -1,5 +1,9 @@
 // The main window: its controls, built from the control table, the
-// start-up read-back into them, and their click handlers.
+// start-up read-back into them, and their click handlers. One class over
+// several files: uMain.cpp the click handlers and the window's messages,
+// main_build.cpp the making of the window and its controls,
+// main_keyboard.cpp the keyboard and the focus, main_view.cpp the controls'
+// texts and states, main_dpi.cpp the layout at the monitor's DPI.
 #pragma once
 
 #include "form/form_layout.h"
@@ -28,12 +32,15 @@ public:
     // stays hidden until the application shows it.
     bool Create(HINSTANCE instance, HWND owner);
 
-    // Any control of the table by its name (a labelled edit's label is
-    // "<name>.Label", a spin edit's arrows "<name>.Arrows", the hidden label
-    // that names a control "<name>.Name"); null if none,
-    // and null until its page has first been shown: the first page's
-    // controls are made with the window, those of the others when their
-    // page first appears, with the states and texts set before.
+    // A control of the table; null until its page has first been shown:
+    // the first page's controls are made with the window, those of the
+    // others when their page first appears, with the states and texts set
+    // before.
+    HWND Control(ControlId id) const { return entries_[IndexOf(id)].hwnd; }
+    // The same by its name, for those outside that speak of controls by
+    // name (a labelled edit's label is "<name>.Label", a spin edit's
+    // arrows "<name>.Arrows", the hidden label that names a control
+    // "<name>.Name", a page by its row's name); null if none.
     HWND Control(const std::string& name) const;
     HWND Page(PageId page) const { return pages_[static_cast<int>(page)]; }
     bool PageBuilt(PageId page) const { return built_[static_cast<int>(page)]; }
@@ -70,7 +77,7 @@ public:
     void SetNoticeCaption(const std::wstring& caption) override;
 
     // Click handlers.
-    void ToggleClick(const char* control);  // every toggle: its catalogue row's writer
+    void ToggleClick(ControlId control);  // every toggle: its catalogue row's writer, the one place
     void sbClearSearchClick();
     void sbSetWallpaperClick();
     void bbSetNumRemDocumentsClick();
@@ -82,13 +89,20 @@ public:
     void imgLogoClick();
     void bbExitClick();
 
-    std::wstring Text(const char* control) const;
-    void SetText(const char* control, const std::wstring& text);
+    // A control's text; before the control is made, what it will be made
+    // with.
+    std::wstring Text(ControlId control) const;
+    void SetText(ControlId control, const std::wstring& text);
+    std::wstring Text(const char* control) const { return Text(IdOf(control)); }
+    void SetText(const char* control, const std::wstring& text) { SetText(IdOf(control), text); }
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // Ids of the controls' command messages: the row's index, this far on.
+    static constexpr int kFirstControlId = 1000;
+
     struct Entry {
         const ControlDef* def;
         HWND hwnd;  // null until the control's page is built
@@ -96,7 +110,16 @@ private:
         // Text set while the control did not exist yet.
         bool hasText = false;
         std::wstring text;
+        HWND label = nullptr;      // a labelled edit's label
+        HWND arrows = nullptr;     // a spin edit's arrows
+        HWND nameLabel = nullptr;  // the hidden label that names it
     };
+
+    // The row of this name; a name that is no row's is a fault of the caller.
+    static ControlId IdOf(const char* name);
+    Entry& EntryOf(ControlId id) { return entries_[IndexOf(id)]; }
+    const Entry& EntryOf(ControlId id) const { return entries_[IndexOf(id)]; }
+    void RegisterPageClass();
 
     void BuildControls();
     void BuildPages();
@@ -115,7 +138,7 @@ private:
     };
     Placed PlaceOf(const ControlDef& def) const;
     // Moves a made control (and its label or arrows) to its place.
-    void PlaceControl(const ControlDef& def, HWND hwnd);
+    void PlaceControl(const Entry& entry);
     void PlaceLabelAbove(HWND label, const Placed& edit);
     // The pages cover the tab control's display area.
     void PlacePages();
@@ -135,6 +158,10 @@ private:
     void SetGlyph(HWND button, const char* glyph);
     HWND ParentOf(const ControlDef& def) const;
     void OnCommand(int id, int code, HWND control);
+    // WM_NOTIFY: the speed buttons' colours, the tab strip, the spin arrows.
+    bool OnNotify(const NMHDR& header, LRESULT* result);
+    // DM_GETDEFID: the button that Enter presses, if any.
+    LRESULT DefaultButton() const;
     // Moves the focus as the keyboard does, and shows the focus cues.
     void FocusByKeyboard(HWND control);
     void MoveFocus(bool backwards);
@@ -144,16 +171,17 @@ private:
     void InheritUiState(HWND page);
     // Once the keyboard is used, the cues show until the window goes.
     void ShowFocusCues();
+    // At creation: the cues as the system's setting asks.
+    void InitFocusCues();
     // Asked once, when the first control of the machine's is made.
     bool Unelevated();
-    void RunClick(const ControlDef& def);
+    void RunClick(ControlId control);
     // Shows the shared open-file dialog with this filter; the chosen full
     // path, or empty when cancelled or when no such file exists.
     std::wstring ChooseExistingFile(const wchar_t* filter);
 
     HINSTANCE instance_ = nullptr;
     std::vector<Entry> entries_;
-    std::map<std::string, HWND> extras_;  // labels of labelled edits, spin arrows
     HWND pages_[kMainPageCount] = {};
     bool built_[kMainPageCount] = {};
     HWND tooltip_ = nullptr;

@@ -5,7 +5,7 @@
 #
 #   concurrent_writers.sh KESTROCTL EMPTY_HIVE_TOOL FIXTURES WORKDIR [ROUNDS]
 #
-# With KESTRO_SCRATCH_ROOT (tests/platform/on_ntfs.sh) WORKDIR is made there.
+# With KESTRO_SCRATCH_ROOT (tests/offline/on_ntfs.sh) WORKDIR is made there.
 set -uo pipefail
 kestroctl=$1 empty_hive=$2 fixtures=$3 work=$4 rounds=${5:-20}
 [ -n "${KESTRO_SCRATCH_ROOT:-}" ] && work=$KESTRO_SCRATCH_ROOT/concurrent-writers

@@ -8,8 +8,8 @@
 #include "offline/hive_file.h"
 #include "offline/hive_log.h"
 #include "tests/ctl/ctl_fakes.h"
-#include "tests/platform/offline_windows_fixture.h"
-#include "tests/platform/log_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
+#include "tests/offline/log_fixture.h"
 
 #include <gtest/gtest.h>
 

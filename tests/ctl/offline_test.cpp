@@ -5,7 +5,7 @@
 #include "ctl/offline_store.h"
 #include "registry/memory_registry.h"
 #include "tests/ctl/ctl_fakes.h"
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 
 #include "tests/support/windows_volume.h"
 

@@ -6,7 +6,7 @@
 #   rescue_kestroctl.sh KESTROCTL EMPTY_HIVE_TOOL FIXTURES DIRTY_HIVES WORKDIR
 #
 # Prints "SKIPPED: ..." and exits 0 where the Windows-made hives are absent.
-# With KESTRO_SCRATCH_ROOT (tests/platform/on_ntfs.sh) WORKDIR is made there,
+# With KESTRO_SCRATCH_ROOT (tests/offline/on_ntfs.sh) WORKDIR is made there,
 # and on an NTFS volume the hive gets a descriptor and attributes as Windows
 # gives them, which the write must keep.
 set -uo pipefail

@@ -2,13 +2,13 @@
 // it says when it will not: follow a link off the volume, let two runs lose
 // a change, write over a change it did not read, drop what Windows set on a
 // hive, write to a read-only mount, or leave its leftovers for ever. Run on
-// a plain folder and, through tests/platform/on_ntfs.sh, on an NTFS volume.
+// a plain folder and, through tests/offline/on_ntfs.sh, on an NTFS volume.
 #include "ctl/commands.h"
 #include "ctl/offline_store.h"
 #include "offline/writer_lock.h"
 #include "offline/hive_registry.h"
 #include "tests/ctl/ctl_fakes.h"
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 #include "tests/support/log_files.h"
 #include "tests/support/windows_volume.h"
 

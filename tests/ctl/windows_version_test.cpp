@@ -159,13 +159,17 @@ TEST(WindowsColumn, ListShowsTheRangeInTheTableAndTheJson) {
             EXPECT_EQ("XP ", line.substr(column, 3));
             sawXpOnly = true;
         }
-        if (line.compare(0, 6, "NoRun ") == 0) EXPECT_EQ("XP\u2013" "11", line.substr(column, 7));
+        if (line.compare(0, 6, "NoRun ") == 0) {
+            EXPECT_EQ("XP\u2013" "11", line.substr(column, 7));
+        }
     }
     EXPECT_TRUE(sawXpOnly);
     console = CapturingConsole();
     ASSERT_EQ(kExitOk, RunKestroctl({"list", "--json"}, provider, console));
     for (const auto& item : nlohmann::json::parse(console.json))
-        if (item["name"] == "NoFind") EXPECT_EQ("XP\u2013" "7", item["windows"].get<std::string>());
+        if (item["name"] == "NoFind") {
+            EXPECT_EQ("XP\u2013" "7", item["windows"].get<std::string>());
+        }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ native=$3
 src=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$(dirname "$exe")/.." && pwd)
 kestroctl=$native/ctl/kestroctl
-empty_hive=$native/tests/platform/kestro_empty_hive
+empty_hive=$native/tests/offline/kestro_empty_hive
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -33,7 +33,7 @@ config=$volume/WINDOWS/system32/config
 ntuser="$volume/Documents and Settings/Owner/NTUSER.DAT"
 mkdir -p "$config" "$(dirname "$ntuser")"
 "$empty_hive" "$config/system" "$config/software" "$ntuser" || { echo "FAIL: kestro_empty_hive"; exit 1; }
-fixtures=$src/tests/platform/fixtures
+fixtures=$src/tests/offline/fixtures
 hivexregedit --merge "$config/system" "$fixtures/system.reg" &&
     hivexregedit --merge "$config/software" "$fixtures/software.reg" &&
     hivexregedit --merge "$ntuser" "$fixtures/ntuser.reg" || { echo "FAIL: hivexregedit --merge"; exit 1; }

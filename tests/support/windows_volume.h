@@ -2,7 +2,7 @@
 // file there that Linux does not show as mode bits: its security descriptor
 // and DOS attributes, which an NTFS mount exposes as extended attributes.
 // The same suites run on a plain folder and on a real NTFS volume
-// (tests/platform/on_ntfs.sh); on the volume their hives carry what Windows
+// (tests/offline/on_ntfs.sh); on the volume their hives carry what Windows
 // would have given them, so that a commit that drops it is caught.
 #pragma once
 

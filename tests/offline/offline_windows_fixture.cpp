@@ -1,4 +1,4 @@
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 
 #include "tests/support/windows_volume.h"
 

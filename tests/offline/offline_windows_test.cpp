@@ -1,9 +1,9 @@
 // Finding a Windows that is not running from its Windows folder: the hives
 // and the user profiles, whatever the case of their names, and clear errors
-// with the tool's exit codes when something is missing.
+// that say whether something is missing or unusable.
 #include "offline/offline_windows.h"
 #include "core/text.h"
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_windows_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +17,15 @@ namespace {
 
 const char* const kEmptyReg = "Windows Registry Editor Version 5.00\n\n";
 
-// The exit code and message of the OfflineError that `action` raises.
-std::pair<int, std::string> FailureOf(const std::function<void()>& action) {
+// The kind and message of the OfflineError that `action` raises.
+std::pair<OfflineFault, std::string> FailureOf(const std::function<void()>& action) {
     try {
         action();
     } catch (const OfflineError& e) {
-        return {e.ExitCode(), e.what()};
+        return {e.Fault(), e.what()};
     }
-    return {0, "(no error)"};
+    ADD_FAILURE() << "no OfflineError";
+    return {OfflineFault::Unusable, "(no error)"};
 }
 
 std::vector<std::string> Names(const OfflineWindows& windows) {
@@ -61,24 +62,24 @@ TEST(OfflineLayout, FindsHivesAndProfilesWhateverTheCase) {
     EXPECT_EQ(dir.Path() + "/USERS/Anna/ntuser.dat", store->Mounted(HiveRegistryStore::Slot::User)->Path());
 }
 
-TEST(OfflineLayout, MissingThingsAreExitCodeTwoWithAMessageThatSaysWhat) {
+TEST(OfflineLayout, MissingThingsAreNotFoundWithAMessageThatSaysWhat) {
     TempDir dir;
     auto missing = FailureOf([&] { OfflineWindows w(dir / "nowhere"); });
-    EXPECT_EQ(2, missing.first);
+    EXPECT_EQ(OfflineFault::NotFound, missing.first);
     EXPECT_NE(std::string::npos, missing.second.find("nowhere")) << missing.second;
 
     Shell("mkdir -p '" + dir.Path() + "/WINDOWS/system32'");
     auto noConfig = FailureOf([&] { OfflineWindows w(dir / "WINDOWS"); });
-    EXPECT_EQ(2, noConfig.first);
+    EXPECT_EQ(OfflineFault::NotFound, noConfig.first);
 
     std::string windir = MakeOfflineWindows(dir.Path(), kEmptyReg, kEmptyReg, {"Anna", "Boris"}, kEmptyReg);
     OfflineWindows windows(windir);
     auto unknown = FailureOf([&] { windows.FindUser("Vera"); });
-    EXPECT_EQ(2, unknown.first);
+    EXPECT_EQ(OfflineFault::NotFound, unknown.first);
     EXPECT_NE(std::string::npos, unknown.second.find("Vera")) << unknown.second;
     EXPECT_NE(std::string::npos, unknown.second.find("Anna, Boris")) << unknown.second;
     auto unclear = FailureOf([&] { windows.OpenStore(HiveFile::Mode::ReadOnly, ""); });
-    EXPECT_EQ(2, unclear.first);
+    EXPECT_EQ(OfflineFault::NotFound, unclear.first);
     EXPECT_NE(std::string::npos, unclear.second.find("--user")) << unclear.second;
     // Machine-wide work needs no user.
     auto machineOnly = windows.OpenStore(HiveFile::Mode::ReadOnly, "", false);
@@ -88,17 +89,17 @@ TEST(OfflineLayout, MissingThingsAreExitCodeTwoWithAMessageThatSaysWhat) {
 
     ::unlink((windir + "/system32/config/system").c_str());
     auto noSystem = FailureOf([&] { OfflineWindows w(windir); });
-    EXPECT_EQ(2, noSystem.first);
+    EXPECT_EQ(OfflineFault::NotFound, noSystem.first);
 }
 
-TEST(OfflineLayout, AHiveThatCannotBeReadIsExitCodeOne) {
+TEST(OfflineLayout, AHiveThatCannotBeReadIsUnusable) {
     TempDir dir;
     std::string windir = MakeOfflineWindows(dir.Path(), kEmptyReg, kEmptyReg, {"Anna"}, kEmptyReg);
     const std::string garbage(0x3000, 'k');
     WriteFile(windir + "/system32/config/software", garbage);
     OfflineWindows windows(windir);
     auto failure = FailureOf([&] { windows.OpenStore(HiveFile::Mode::Write, "Anna"); });
-    EXPECT_EQ(1, failure.first);
+    EXPECT_EQ(OfflineFault::Unusable, failure.first);
     EXPECT_NE(std::string::npos, failure.second.find("software")) << failure.second;
     EXPECT_EQ(garbage, ReadFile(windir + "/system32/config/software"));
 }
@@ -211,7 +212,7 @@ TEST_F(ProfileListTest, TheAccountNameLeadsToTheFolderWindowsLoads) {
     EXPECT_EQ("vera", vera->account);
     EXPECT_EQ("", vera->folder);
     auto other = FailureOf([&] { windows.FindUser("vera"); });
-    EXPECT_EQ(2, other.first);
+    EXPECT_EQ(OfflineFault::NotFound, other.first);
     EXPECT_NE(std::string::npos, other.second.find("no NTUSER.DAT on this volume")) << other.second;
 
     // The folders ProfileList does not name: there, but not loaded.
@@ -220,11 +221,11 @@ TEST_F(ProfileListTest, TheAccountNameLeadsToTheFolderWindowsLoads) {
         if (!user.listed) unlisted.push_back(user.name);
     EXPECT_EQ((std::vector<std::string>{"john", "old"}), unlisted);
     auto old = FailureOf([&] { windows.FindUser("old"); });
-    EXPECT_EQ(2, old.first);
+    EXPECT_EQ(OfflineFault::NotFound, old.first);
     EXPECT_NE(std::string::npos, old.second.find("not a profile Windows loads")) << old.second;
     EXPECT_NE(std::string::npos, old.second.find("john (john.PC)")) << old.second;
     // Two people: no clear choice.
-    EXPECT_EQ(2, FailureOf([&] { windows.FindUser(""); }).first);
+    EXPECT_EQ(OfflineFault::NotFound, FailureOf([&] { windows.FindUser(""); }).first);
 
     auto store = windows.OpenStore(HiveFile::Mode::ReadOnly, "john");
     EXPECT_EQ(profiles_ + "/john.PC/NTUSER.DAT", store->Mounted(HiveRegistryStore::Slot::User)->Path());
@@ -236,7 +237,7 @@ TEST_F(ProfileListTest, WithoutTheSamOnlyFolderNamesAndTheOldFolderIsRefused) {
     EXPECT_EQ(profiles_ + "/john.PC/NTUSER.DAT", windows.FindUser("john.pc").hivePath);
     // "john" is now only the folder Windows no longer loads.
     auto john = FailureOf([&] { windows.FindUser("john"); });
-    EXPECT_EQ(2, john.first);
+    EXPECT_EQ(OfflineFault::NotFound, john.first);
     EXPECT_NE(std::string::npos, john.second.find("john.PC")) << john.second;
 }
 
@@ -277,7 +278,7 @@ TEST(OfflineNames, TheWindowsFolderAndHivesAreFoundInAnyCaseAndTwoSpellingsAreRe
     // A case-sensitive mount can hold two names Windows takes for one.
     WriteEmptyHive(dir.Path() + "/Windows/System32/config/software");
     auto both = FailureOf([&] { OfflineWindows w(dir.Path() + "/Windows"); });
-    EXPECT_EQ(1, both.first);
+    EXPECT_EQ(OfflineFault::Unusable, both.first);
     EXPECT_NE(std::string::npos, both.second.find("\"SOFTWARE\" and \"software\"")) << both.second;
     ::unlink((dir.Path() + "/Windows/System32/config/software").c_str());
 
@@ -285,7 +286,7 @@ TEST(OfflineNames, TheWindowsFolderAndHivesAreFoundInAnyCaseAndTwoSpellingsAreRe
     Shell("mkdir -p '" + dir.Path() + "/Users/АДМИНИСТРАТОР'");
     WriteEmptyHive(dir.Path() + "/Users/АДМИНИСТРАТОР/NTUSER.DAT");
     auto folders = FailureOf([&] { OfflineWindows(dir.Path() + "/Windows").FindUser("администратор"); });
-    EXPECT_EQ(2, folders.first);
+    EXPECT_EQ(OfflineFault::NotFound, folders.first);
     EXPECT_NE(std::string::npos, folders.second.find("/Users/Администратор")) << folders.second;
     EXPECT_NE(std::string::npos, folders.second.find("/Users/АДМИНИСТРАТОР")) << folders.second;
     EXPECT_NE(std::string::npos, folders.second.find("takes their folders' names for one")) << folders.second;
@@ -293,7 +294,7 @@ TEST(OfflineNames, TheWindowsFolderAndHivesAreFoundInAnyCaseAndTwoSpellingsAreRe
 
     WriteEmptyHive(dir.Path() + "/Users/Администратор/ntuser.dat");
     auto hives = FailureOf([&] { OfflineWindows(dir.Path() + "/Windows").FindUser(""); });
-    EXPECT_EQ(1, hives.first);
+    EXPECT_EQ(OfflineFault::Unusable, hives.first);
     EXPECT_NE(std::string::npos, hives.second.find("\"NTUSER.DAT\" and \"ntuser.dat\"")) << hives.second;
 }
 

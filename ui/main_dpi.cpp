@@ -4,14 +4,19 @@
 #include "ui/uMain.h"
 
 #include "ui/dpi.h"
+#include "ui/form_font.h"
 
 #include <commctrl.h>
 
 namespace kestro {
 
+// The chooser opens on the main window's monitor; at start that is the
+// system's DPI.
+HFONT MakeFormFont(int weight) { return dpi::MakeUiFont(dpi::OfSystem(), weight); }
+
 void TfrmMain::PlacePages() {
     // The tab control's display area, in the window's client coordinates.
-    HWND tab = Control("PageControl");
+    HWND tab = Control(ControlId::PageControl);
     RECT area;
     GetClientRect(tab, &area);
     SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
@@ -57,7 +62,9 @@ void TfrmMain::PlaceLabelAbove(HWND label, const Placed& edit) {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TfrmMain::PlaceControl(const ControlDef& def, HWND hwnd) {
+void TfrmMain::PlaceControl(const Entry& entry) {
+    const ControlDef& def = *entry.def;
+    HWND hwnd = entry.hwnd;
     const Placed place = PlaceOf(def);
     UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
     const bool label = def.kind == ControlKind::Label || def.kind == ControlKind::BoldLabel;
@@ -68,11 +75,10 @@ void TfrmMain::PlaceControl(const ControlDef& def, HWND hwnd) {
         flags |= SWP_NOSIZE;
     }
     SetWindowPos(hwnd, nullptr, place.left, place.top, place.width, place.height, flags);
-    const std::string name = def.name;
     if (def.kind == ControlKind::SpinEdit)
-        SetWindowPos(Control(name + ".Arrows"), nullptr, place.left + place.width, place.top, place.arrowsWidth,
+        SetWindowPos(entry.arrows, nullptr, place.left + place.width, place.top, place.arrowsWidth,
                      place.height, SWP_NOZORDER | SWP_NOACTIVATE);
-    if (def.kind == ControlKind::LabeledEdit) PlaceLabelAbove(Control(name + ".Label"), place);
+    if (def.kind == ControlKind::LabeledEdit) PlaceLabelAbove(entry.label, place);
 }
 
 void TfrmMain::ApplyDpi(int dpi, const RECT* suggested) {
@@ -85,9 +91,8 @@ void TfrmMain::ApplyDpi(int dpi, const RECT* suggested) {
     oldGlyphs.swap(imageLists_);
     MakeFonts();
     SendMessageW(Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
-    for (const auto& extra : extras_)
-        if (extra.first.size() > 6 && extra.first.compare(extra.first.size() - 6, 6, ".Label") == 0)
-            SendMessageW(extra.second, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
+    for (const Entry& entry : entries_)
+        if (entry.label) SendMessageW(entry.label, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
     for (const Entry& entry : entries_) {
         if (!entry.hwnd) continue;
         const ControlDef& def = *entry.def;
@@ -95,7 +100,7 @@ void TfrmMain::ApplyDpi(int dpi, const RECT* suggested) {
         if (def.glyph) SetGlyph(entry.hwnd, def.glyph);
         if (def.picture != PictureId::None)
             SendMessageW(entry.hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(LoadPicture(def.picture)));
-        PlaceControl(def, entry.hwnd);
+        PlaceControl(entry);
     }
     for (const auto& list : oldGlyphs)
         if (list.second) ImageList_Destroy(list.second);

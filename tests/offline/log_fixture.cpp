@@ -1,4 +1,4 @@
-#include "tests/platform/log_fixture.h"
+#include "tests/offline/log_fixture.h"
 
 namespace kestro::test {
 

@@ -1,15 +1,17 @@
 // Log replay: on hives real Windows left dirty, against what Windows itself
-// made of them, and on logs the tests make; then the commit of a recovered
-// hive, and its undoing at every step.
+// made of them, and on logs the tests make.
 #include "core/bytes.h"
 #include "offline/hive_file.h"
 #include "offline/hive_log.h"
 #include "offline/hive_registry.h"
 #include "tests/support/hive_files.h"
-#include "tests/platform/log_fixture.h"
+#include "tests/offline/log_fixture.h"
+#include "tests/offline/own_logs.h"
 #include "tests/support/windows_volume.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <cstdlib>
 #include <cstring>
@@ -17,23 +19,6 @@
 
 namespace kestro::test {
 namespace {
-
-std::string Fixture(const std::string& name) { return ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/" + name); }
-
-constexpr const char* kSystemPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-
-struct Opened {
-    std::unique_ptr<HiveFile> hive;
-    std::string error;
-    std::string dump;
-};
-
-Opened Open(const std::string& path) {
-    Opened o;
-    o.hive = HiveFile::Open(path, HiveFile::Mode::ReadOnly, &o.error);
-    if (o.hive && !DumpHive(o.hive->Handle(), &o.dump)) o.dump = "(does not read to the end)";
-    return o;
-}
 
 std::string DumpOf(const std::string& path) {
     Opened o = Open(path);
@@ -123,40 +108,6 @@ TEST(WindowsMadeLogs, DamagedAndForeignLogsAreNotUsed) {
 }
 
 // ---------------------------------------------------------------- own logs
-
-// A user hive from the fixtures whose file says DisableTaskMgr=0 while the
-// newer states the logs carry say 1, and then also NoRun=0.
-class OwnLogs : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const std::string path = dir_ / "made";
-        WriteEmptyHive(path);
-        ASSERT_TRUE(MergeReg(path, Fixture("ntuser.reg")));
-        newer_ = ReadFile(path);
-        ASSERT_TRUE(PatchDword(newer_, "disabletaskmgr", 1));
-        SetSequence(newer_, 7, 7);
-        older_ = newer_;
-        ASSERT_TRUE(PatchDword(older_, "disabletaskmgr", 0));
-        newest_ = newer_;
-        ASSERT_TRUE(PatchDword(newest_, "NoRun", 0));
-        primary_ = older_;
-        SetSequence(primary_, 8, 7);  // Windows stopped while writing it
-    }
-
-    // The DisableTaskMgr and NoRun a replay leaves, as reglookup reads them.
-    std::string Values(const HiveReplay& replay) {
-        EXPECT_TRUE(replay.recovered) << replay.problem;
-        if (!replay.recovered) return "";
-        EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(replay.image.data()), replay.image.size()));
-        WriteFile(dir_ / "replayed", replay.image);
-        return ReglookupValues(dir_ / "replayed", kSystemPolicies)["disabletaskmgr"] + " " +
-               ReglookupValues(dir_ / "replayed",
-                               "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"];
-    }
-
-    TempDir dir_;
-    std::string older_, newer_, newest_, primary_;
-};
 
 TEST_F(OwnLogs, AnOldFormatLogCarriesItsPages) {
     const std::string log = MakeOldFormatLog(older_, newer_, 8);
@@ -280,125 +231,6 @@ TEST_F(OwnLogs, AHiveWithADamagedBaseBlockTakesItFromItsLog) {
 }
 
 // ---------------------------------------------------------------- commit
-
-class RecoveredCommit : public OwnLogs {
-protected:
-    void SetUp() override {
-        OwnLogs::SetUp();
-        hive_ = dir_ / "NTUSER.DAT";
-        WriteFile(hive_, primary_);
-        WriteFile(dir_ / "NTUSER.DAT.LOG1", MakeNewFormatLog(newer_, {{8, newest_}}));
-        WriteFile(dir_ / "NTUSER.DAT.LOG2", MakeNewFormatLog(older_, {{7, newer_}}));
-        WriteFile(dir_ / "NTUSER.DAT.LOG", "");  // an installation's leftover
-        unsigned rid = 1000;
-        for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
-            ASSERT_TRUE(GiveWindowsMetadata(dir_ / name, rid++)) << name;
-    }
-
-    // Every file of the hive's, by name.
-    std::map<std::string, std::string> Files() {
-        std::map<std::string, std::string> all;
-        for (const std::string& name : ListDir(dir_.Path()))
-            if (name.rfind("NTUSER", 0) == 0) all[name] = ReadFile(dir_ / name);
-        return all;
-    }
-
-    // Sets DisableRegistryTools=0 in the hive and commits.
-    std::string Change(bool backup, int failStep = 0, int failLog = 0, bool failRestore = false) {
-        std::string error;
-        HiveRegistryStore store;
-        auto file = HiveFile::Open(hive_, HiveFile::Mode::Write, &error);
-        EXPECT_TRUE(file && file->Recovered()) << error;
-        if (!file) return error;
-        file->FailCommitAfterStepForTesting(failStep, failLog);
-        if (failRestore) file->FailLogRestoreForTesting();
-        store.Mount(HiveRegistryStore::Slot::User, std::move(file));
-        KeyHandle key = 0;
-        EXPECT_EQ(kErrorSuccess, store.OpenKey(kHkeyCurrentUser, kSystemPolicies, kKeyAllAccess, &key));
-        const std::uint8_t zero[4] = {};
-        EXPECT_EQ(kErrorSuccess, store.SetValue(key, "DisableRegistryTools", kRegDword, zero, 4));
-        store.CloseKey(key);
-        std::vector<std::string> written, backups;
-        store.Commit(HiveFile::CommitOptions{backup}, &error, &written, &backups);
-        backups_ = backups;
-        return error;
-    }
-
-    std::string hive_;
-    std::vector<std::string> backups_;
-};
-
-TEST_F(RecoveredCommit, WritesACleanHiveEmptiesTheLogsAndKeepsThemAll) {
-    const auto before = Files();
-    std::map<std::string, WindowsMetadata> windows;
-    for (const auto& file : before) windows[file.first] = ReadWindowsMetadata(dir_ / file.first);
-    ASSERT_EQ("", Change(true));
-    const std::string written = ReadFile(hive_);
-    EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(written.data()), written.size()));
-    EXPECT_EQ(9u, SequenceOf(written, 1));  // past every entry the logs held
-    EXPECT_EQ((std::map<std::string, std::string>{{"disabletaskmgr", "DWORD:0x00000001"},
-                                                  {"DisableRegistryTools", "DWORD:0x00000000"}}),
-              ReglookupValues(hive_, kSystemPolicies));
-    EXPECT_EQ("DWORD:0x00000000",
-              ReglookupValues(hive_, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"]);
-    for (const char* log : {"NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
-        EXPECT_TRUE(IsEmptyFile(dir_ / log)) << log;
-
-    // Each original, byte for byte, under the same suffix.
-    EXPECT_EQ(4u, backups_.size());
-    for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
-        EXPECT_TRUE(before.at(name) == ReadFile(dir_ / (name + std::string(".kestro-bak")))) << name;
-    // Each with what Windows set on it (on NTFS; nothing on a plain folder),
-    // and so the new hive and the emptied logs.
-    for (const auto& file : windows) {
-        EXPECT_TRUE(file.second == ReadWindowsMetadata(dir_ / (file.first + ".kestro-bak"))) << file.first;
-        EXPECT_TRUE(file.second == ReadWindowsMetadata(dir_ / file.first)) << file.first;
-    }
-
-    // Read again with the logs as they were left: nothing to replay.
-    Opened again = Open(hive_);
-    ASSERT_TRUE(again.hive) << again.error;
-    EXPECT_FALSE(again.hive->Dirty());
-}
-
-TEST_F(RecoveredCommit, WithoutBackupsNoCopyStays) {
-    ASSERT_EQ("", Change(false));
-    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2", "made"}),
-              ListDir(dir_.Path()));
-    EXPECT_TRUE(IsEmptyFile(dir_ / "NTUSER.DAT.LOG2"));
-}
-
-TEST_F(RecoveredCommit, AFailureAtAnyStepLeavesTheHiveAndEveryLog) {
-    const auto before = Files();
-    const std::vector<std::string> listing = ListDir(dir_.Path());
-    for (bool backup : {true, false}) {
-        for (int step = 1; step <= 7; ++step) {
-            for (int log = 0; log < (step == 5 || step == 7 ? 3 : 1); ++log) {
-                const std::string error = Change(backup, step, log);
-                const std::string at = "step " + std::to_string(step) + " log " + std::to_string(log);
-                EXPECT_NE(std::string::npos, error.find("its logs were left as they were")) << at << ": " << error;
-                EXPECT_TRUE(before == Files()) << at;
-                EXPECT_EQ(listing, ListDir(dir_.Path())) << at;
-            }
-        }
-    }
-}
-
-TEST_F(RecoveredCommit, ALogThatCannotBePutBackLeavesTheNewHiveWhichHoldsEverything) {
-    // Past the rename, the second log fails to empty, and no log can be put
-    // back: the old hive would need the logs that are lost, so the new one,
-    // clean and holding all they held, stays, and the error says so.
-    const auto before = Files();
-    const std::string error = Change(true, 7, 1, true);
-    EXPECT_NE(std::string::npos, error.find("could not be put back, so the new hive stays")) << error;
-    const std::string written = ReadFile(hive_);
-    EXPECT_FALSE(HiveNeedsLogs(reinterpret_cast<const unsigned char*>(written.data()), written.size()));
-    EXPECT_EQ("DWORD:0x00000000", ReglookupValues(hive_, kSystemPolicies)["DisableRegistryTools"]);
-    EXPECT_EQ("DWORD:0x00000000",
-              ReglookupValues(hive_, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"]);
-    for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"})
-        EXPECT_TRUE(before.at(name) == ReadFile(dir_ / (name + std::string(".kestro-bak")))) << name;
-}
 
 }  // namespace
 }  // namespace kestro::test

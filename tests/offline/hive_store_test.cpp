@@ -1,13 +1,14 @@
-// The settings engine on real hive files of a Windows that is not running:
-// what it reads and writes, checked afterwards by reglookup, and that a hive
-// it must not or cannot write stays exactly as it was.
+// The settings engine on the hive store, over real hive files of a Windows
+// that is not running: what it reads and writes, checked afterwards by
+// reglookup, and that a read-only run changes no byte.
 #include "offline/hive_registry.h"
 #include "offline/offline_windows.h"
 #include "settings/catalogue.h"
 #include "settings/readback.h"
 #include "settings/uFunctions.h"
 #include "tests/fakes.h"
-#include "tests/platform/offline_windows_fixture.h"
+#include "tests/offline/offline_hives.h"
+#include "tests/offline/offline_windows_fixture.h"
 
 #include "tests/support/windows_volume.h"
 
@@ -20,60 +21,6 @@
 
 namespace kestro::test {
 namespace {
-
-std::string Fixture(const std::string& name) { return ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/" + name); }
-
-constexpr const char* kSystemPolicies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ERegistryException& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-
-mode_t ModeOf(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 07777;
-}
-
-class OfflineHives : public ::testing::Test {
-protected:
-    void SetUp() override {
-        windir_ = MakeOfflineWindows(dir_.Path(), Fixture("system.reg"), Fixture("software.reg"), {"Owner"},
-                                     Fixture("ntuser.reg"));
-        system_ = windir_ + "/system32/config/system";
-        software_ = windir_ + "/system32/config/software";
-        ntuser_ = dir_.Path() + "/Documents and Settings/Owner/NTUSER.DAT";
-    }
-
-    // The engine on the offline Windows, as the command-line tool uses it.
-    void Use(HiveFile::Mode mode) {
-        scope_.reset();
-        store_ = OfflineWindows(windir_).OpenStore(mode, "Owner");
-        scope_ = std::make_unique<ScopedRegistryStore>(*store_);
-    }
-    bool Commit(bool backup = true, std::string* error = nullptr) {
-        std::string why;
-        bool ok = store_->Commit(HiveFile::CommitOptions{backup}, &why);
-        if (error) *error = why;
-        return ok;
-    }
-    void TearDown() override {
-        if (store_) {
-            EXPECT_EQ(0, store_->OpenHandleCount()) << "a handle was left open";
-        }
-        scope_.reset();
-    }
-
-    TempDir dir_;
-    std::string windir_, system_, software_, ntuser_;
-    std::unique_ptr<HiveRegistryStore> store_;
-    std::unique_ptr<ScopedRegistryStore> scope_;
-};
 
 TEST_F(OfflineHives, CurrentControlSetReadsTheSetThatSelectNames) {
     Use(HiveFile::Mode::ReadOnly);
@@ -265,105 +212,5 @@ TEST_F(OfflineHives, ReadOnlyRunsChangeNoByte) {
 
 // A hive that fails its checks is refused before anything is written, says
 // why, and stays byte for byte as it was.
-struct Damage {
-    const char* name;
-    std::function<void(const std::string&)> apply;
-    const char* why;  // a word of the refusal
-};
-
-void PrintTo(const Damage& damage, std::ostream* os) { *os << damage.name; }
-
-class DamagedHive : public OfflineHives, public ::testing::WithParamInterface<Damage> {};
-
-TEST_P(DamagedHive, IsRefusedAndLeftIntact) {
-    // Big enough for more than one bin.
-    Use(HiveFile::Mode::Write);
-    std::string filler(6000, 'x');
-    Zfunctions::SetWallpaper(filler);
-    ASSERT_TRUE(Commit(false));
-    store_.reset();
-    scope_.reset();
-    ASSERT_GT(ReadFile(ntuser_).size(), 0x3000u);
-
-    GetParam().apply(ntuser_);
-    const std::string before = ReadFile(ntuser_);
-    const mode_t mode = ModeOf(ntuser_);
-    // hivex opens each of these without complaint.
-    Use(HiveFile::Mode::Write);
-    EXPECT_EQ("Failed to set data for 'DisableTaskMgr'", ErrorOf([] { Zfunctions::SetDisableTaskMgr(0); }));
-    ASSERT_EQ(1u, store_->Refusals().size());
-    EXPECT_NE(std::string::npos, store_->Refusals()[0].find(GetParam().why)) << store_->Refusals()[0];
-    EXPECT_NE(std::string::npos, store_->Refusals()[0].find(ntuser_));
-    EXPECT_TRUE(Commit());
-    EXPECT_EQ(before, ReadFile(ntuser_));
-    EXPECT_EQ(mode, ModeOf(ntuser_));
-    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT"}), ListDir(dir_.Path() + "/Documents and Settings/Owner"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Hives, DamagedHive,
-    ::testing::Values(Damage{"Dirty", MakeDirty, "dirty"},
-                      Damage{"TruncatedAtABin",
-                             [](const std::string& path) {
-                                 // Cut where the last bin starts: hivex opens
-                                 // the rest, and would write a hive no one
-                                 // can read.
-                                 std::string bytes = ReadFile(path);
-                                 std::size_t last = 0;
-                                 for (std::size_t at = 0x1000; at + 4 <= bytes.size(); at += 0x1000)
-                                     if (bytes.compare(at, 4, "hbin") == 0) last = at;
-                                 ASSERT_GT(last, 0x1000u);
-                                 WriteFile(path, bytes.substr(0, last));
-                             },
-                             "truncated"},
-                      Damage{"ReadOnlyFile", [](const std::string& path) { SetReadOnly(path, true); },
-                             "read-only"}),
-    [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
-
-TEST_F(OfflineHives, TheOriginalIsKeptAsABackupThatIsNeverOverwritten) {
-    ::chmod(ntuser_.c_str(), 0640);
-    const unsigned mode = ModeOf(ntuser_);  // 0777 on an ntfs-3g mount, which keeps no mode
-    const WindowsMetadata windows = ReadWindowsMetadata(ntuser_);
-    const std::string original = ReadFile(ntuser_);
-    Use(HiveFile::Mode::Write);
-    Zfunctions::SetDisableTaskMgr(0);
-    ASSERT_TRUE(Commit());
-    EXPECT_EQ(original, ReadFile(ntuser_ + ".kestro-bak"));
-    EXPECT_EQ(mode, ModeOf(ntuser_));
-    EXPECT_TRUE(windows == ReadWindowsMetadata(ntuser_));
-    EXPECT_TRUE(windows == ReadWindowsMetadata(ntuser_ + ".kestro-bak"));
-    const std::string first = ReadFile(ntuser_);
-    EXPECT_NE(original, first);
-
-    Use(HiveFile::Mode::Write);
-    Zfunctions::SetDisableRegistryTools(0);
-    ASSERT_TRUE(Commit());
-    EXPECT_EQ(original, ReadFile(ntuser_ + ".kestro-bak"));
-    EXPECT_EQ(first, ReadFile(ntuser_ + ".kestro-bak.1"));
-
-    Use(HiveFile::Mode::Write);
-    Zfunctions::SetNoRun(0);
-    ASSERT_TRUE(Commit(false));
-    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-bak", "NTUSER.DAT.kestro-bak.1"}),
-              ListDir(dir_.Path() + "/Documents and Settings/Owner"));
-    EXPECT_EQ("DWORD:0x00000000",
-              ReglookupValues(ntuser_, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"]);
-}
-
-TEST_F(OfflineHives, AFailureAtAnyStepOfTheCommitLeavesTheOriginal) {
-    const std::string original = ReadFile(ntuser_);
-    for (int step = 1; step <= 7; ++step) {
-        Use(HiveFile::Mode::Write);
-        Zfunctions::SetDisableTaskMgr(0);
-        store_->Mounted(HiveRegistryStore::Slot::User)->FailCommitAfterStepForTesting(step);
-        std::string error;
-        EXPECT_FALSE(Commit(true, &error)) << "step " << step;
-        EXPECT_NE(std::string::npos, error.find("left as it was")) << error;
-        EXPECT_EQ(original, ReadFile(ntuser_)) << "step " << step;
-        EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT"}), ListDir(dir_.Path() + "/Documents and Settings/Owner"))
-            << "step " << step;
-    }
-}
-
 }  // namespace
 }  // namespace kestro::test

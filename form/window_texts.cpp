@@ -1,0 +1,22 @@
+#include "form/window_texts.h"
+
+namespace kestro {
+
+const wchar_t kWindowsFolderLine[] = L"Windows запущен из папки: ";
+const wchar_t kTempFolderLine[] = L"Каталог временных файлов: ";
+const wchar_t kRestartNotice[] = L"учтите, что многие опции вступают в силу только после перезагрузки.";
+
+const wchar_t kWallpaperFilter[] = L"*.bmp\0*.bmp\0";
+const wchar_t kPictureFilter[] = L"Изображения (*.bmp;*.jpg;*.jpeg)\0*.bmp;*.jpg;*.jpeg\0";
+
+const wchar_t kChooseFolderText[] = L"выберите папку";
+const wchar_t kChooseFolderCaption[] = L"Information";
+const wchar_t kDesktopIniFailedText[] =
+    L"Невозможно создать Desktop.ini\r\nпроверьте правильность ввода путей к:\r\n1) папке\r\n2) картинке";
+const wchar_t kDesktopIniFailedCaption[] = L"Error";
+
+const wchar_t kChooserCaption[] = L"Выбор каталога";
+const wchar_t kChooserOkCaption[] = L"OK";
+const wchar_t kChooserCancelCaption[] = L"Отмена";
+
+}  // namespace kestro

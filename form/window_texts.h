@@ -1,0 +1,33 @@
+// The texts the program's windows show beyond their controls' own captions
+// and tooltips (those are in the control table, main_controls.def): what the
+// start-up writes into the window, the handlers' message boxes and file
+// dialogs, and the folder chooser's. One named text each, so that a text is
+// changed, or translated, here and nowhere else.
+#pragma once
+
+namespace kestro {
+
+// The start-up's lines in "mmSystemInfo", each followed by a folder.
+extern const wchar_t kWindowsFolderLine[];
+extern const wchar_t kTempFolderLine[];
+// The start-up's caption of "lbInfa".
+extern const wchar_t kRestartNotice[];
+
+// File dialogs' filters: pairs of a name and its patterns, each ended by a
+// null character, the list by one more.
+extern const wchar_t kWallpaperFilter[];
+extern const wchar_t kPictureFilter[];
+
+// "bbSetPictureBackgroundFolder" with no folder chosen.
+extern const wchar_t kChooseFolderText[];
+extern const wchar_t kChooseFolderCaption[];
+// "bbSetPictureBackgroundFolder" when Desktop.ini cannot be written.
+extern const wchar_t kDesktopIniFailedText[];
+extern const wchar_t kDesktopIniFailedCaption[];
+
+// The folder chooser.
+extern const wchar_t kChooserCaption[];
+extern const wchar_t kChooserOkCaption[];
+extern const wchar_t kChooserCancelCaption[];
+
+}  // namespace kestro

@@ -1,0 +1,59 @@
+// The backups a commit keeps: the original as NAME.kestro-bak, never
+// overwritten by a later one.
+#include "offline/hive_backups.h"
+#include "offline/hive_file.h"
+#include "tests/offline/offline_hives.h"
+#include "tests/support/windows_volume.h"
+
+#include <gtest/gtest.h>
+
+namespace kestro::test {
+namespace {
+
+TEST_F(OfflineHives, TheOriginalIsKeptAsABackupThatIsNeverOverwritten) {
+    ::chmod(ntuser_.c_str(), 0640);
+    const unsigned mode = ModeOf(ntuser_);  // 0777 on an ntfs-3g mount, which keeps no mode
+    const WindowsMetadata windows = ReadWindowsMetadata(ntuser_);
+    const std::string original = ReadFile(ntuser_);
+    Use(HiveFile::Mode::Write);
+    Zfunctions::SetDisableTaskMgr(0);
+    ASSERT_TRUE(Commit());
+    EXPECT_EQ(original, ReadFile(ntuser_ + ".kestro-bak"));
+    EXPECT_EQ(mode, ModeOf(ntuser_));
+    EXPECT_TRUE(windows == ReadWindowsMetadata(ntuser_));
+    EXPECT_TRUE(windows == ReadWindowsMetadata(ntuser_ + ".kestro-bak"));
+    const std::string first = ReadFile(ntuser_);
+    EXPECT_NE(original, first);
+
+    Use(HiveFile::Mode::Write);
+    Zfunctions::SetDisableRegistryTools(0);
+    ASSERT_TRUE(Commit());
+    EXPECT_EQ(original, ReadFile(ntuser_ + ".kestro-bak"));
+    EXPECT_EQ(first, ReadFile(ntuser_ + ".kestro-bak.1"));
+
+    Use(HiveFile::Mode::Write);
+    Zfunctions::SetNoRun(0);
+    ASSERT_TRUE(Commit(false));
+    EXPECT_EQ((std::vector<std::string>{"NTUSER.DAT", "NTUSER.DAT.kestro-bak", "NTUSER.DAT.kestro-bak.1"}),
+              ListDir(dir_.Path() + "/Documents and Settings/Owner"));
+    EXPECT_EQ("DWORD:0x00000000",
+              ReglookupValues(ntuser_, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer")["NoRun"]);
+}
+
+// The next suffix is above the highest of the hive's and its logs', in
+// any case, whatever gaps a backup removed by hand left; other files and
+// other hives' backups do not count.
+TEST(BackupSuffix, IsAboveTheHighestOfTheHiveAndItsLogs) {
+    const std::vector<std::string> names = {"NTUSER.DAT", "NTUSER.DAT.LOG", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"};
+    EXPECT_EQ(".kestro-bak", NextBackupSuffix({"NTUSER.DAT", "NTUSER.DAT.LOG1"}, names));
+    EXPECT_EQ(".kestro-bak.1", NextBackupSuffix({"NTUSER.DAT", "ntuser.dat.kestro-bak"}, names));
+    EXPECT_EQ(".kestro-bak.8", NextBackupSuffix({"NTUSER.DAT.kestro-bak", "NTUSER.DAT.LOG2.kestro-bak.7"}, names));
+    EXPECT_EQ(".kestro-bak.3",
+              NextBackupSuffix({"NTUSER.DAT.kestro-bak.2", "NTUSER.DAT.kestro-bak.2.kestro-record"}, names));
+    EXPECT_EQ(".kestro-bak", NextBackupSuffix({"SYSTEM.kestro-bak.4", "NTUSER.DAT.kestro-bak.x",
+                                               "NTUSER.DAT.kestro-bak.", "NTUSER.DATA.kestro-bak.9"},
+                                              names));
+}
+
+}  // namespace
+}  // namespace kestro::test

@@ -1,0 +1,109 @@
+// The main window as the program sees it: its controls by id or by name,
+// their texts, kept until a control is made, the page shown, and what the
+// start-up reads back into the controls.
+#include "ui/uMain.h"
+
+#include "ui/application.h"
+#include "ui/uChkDir.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace kestro {
+
+ControlId TfrmMain::IdOf(const char* name) {
+    ControlId id;
+    if (!FindControlId(name, &id)) throw std::logic_error(std::string("No control named ") + name);
+    return id;
+}
+
+HWND TfrmMain::Control(const std::string& name) const {
+    ControlId id;
+    if (FindControlId(name.c_str(), &id)) return Control(id);
+    for (int i = 0; i < kMainPageCount; ++i)
+        if (name == kMainPages[i].name) return pages_[i];
+    // "<name>.<part>": a part that a row's control is made with.
+    const std::size_t dot = name.find('.');
+    if (dot == std::string::npos || !FindControlId(name.substr(0, dot).c_str(), &id)) return nullptr;
+    const Entry& entry = EntryOf(id);
+    const std::string part = name.substr(dot + 1);
+    if (part == "Label") return entry.label;
+    if (part == "Arrows") return entry.arrows;
+    if (part == "Name") return entry.nameLabel;
+    return nullptr;
+}
+
+void TfrmMain::ConnectChooser(TfrmChkDir* chooser) {
+    chooser_ = chooser;
+    if (chooser) chooser->OnFolderChosen([this](const std::wstring& folder) { SetText(ControlId::edFolder, folder); });
+}
+
+void TfrmMain::SelectPage(int index) {
+    BuildPage(index);
+    HWND focus = GetFocus();
+    bool focusOnHiddenPage = false;
+    for (int i = 0; i < kMainPageCount; ++i)
+        if (i != index && focus && IsChild(pages_[i], focus)) focusOnHiddenPage = true;
+    SendMessageW(Control(ControlId::PageControl), TCM_SETCURSEL, index, 0);
+    for (int i = 0; i < kMainPageCount; ++i) ShowWindow(pages_[i], i == index ? SW_SHOW : SW_HIDE);
+    if (focusOnHiddenPage) {
+        const std::vector<HWND> order = TabOrder();
+        // The page's first control follows the tab strip; a page with none
+        // leaves the focus on the strip.
+        SetFocus(order.size() > 1 && IsChild(pages_[index], order[1]) ? order[1] : Control(ControlId::PageControl));
+    }
+}
+
+int TfrmMain::CurrentPage() const {
+    return static_cast<int>(SendMessageW(Control(ControlId::PageControl), TCM_GETCURSEL, 0, 0));
+}
+
+std::wstring TfrmMain::Text(ControlId control) const {
+    const Entry& entry = EntryOf(control);
+    if (!entry.hwnd) {
+        // Not made yet: what was set, or what it will be made with.
+        if (entry.hasText) return entry.text;
+        return entry.def->caption && entry.def->kind != ControlKind::LabeledEdit ? entry.def->caption : L"";
+    }
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(entry.hwnd)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(entry.hwnd, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+void TfrmMain::SetText(ControlId control, const std::wstring& text) {
+    Entry& entry = EntryOf(control);
+    if (entry.hwnd) {
+        SetWindowTextW(entry.hwnd, text.c_str());
+        return;
+    }
+    entry.hasText = true;
+    entry.text = text;
+}
+
+// ---------------------------------------------------------------- IMainFormView
+
+IToggle& TfrmMain::Toggle(const char* control) {
+    ControlId id;
+    if (FindControlId(control, &id) && EntryOf(id).toggle) return *EntryOf(id).toggle;
+    throw std::logic_error(std::string("No toggle named ") + control);
+}
+
+void TfrmMain::SetRecentDocsCount(std::int32_t count) { SetText(ControlId::seNumRemDocuments, std::to_wstring(count)); }
+
+void TfrmMain::SetApplicationTitle(const std::wstring& title) { Application().SetTitle(title); }
+
+void TfrmMain::ClearSystemInfo() { SetText(ControlId::mmSystemInfo, L""); }
+
+void TfrmMain::AppendSystemInfoLine(const std::wstring& line) {
+    std::wstring text = Text(ControlId::mmSystemInfo);
+    if (!text.empty()) text += L"\r\n";
+    SetText(ControlId::mmSystemInfo, text + line);
+}
+
+void TfrmMain::SetNoticeCaption(const std::wstring& caption) {
+    HWND label = Control(ControlId::lbInfa);
+    SetWindowTextW(label, caption.c_str());
+    FitLabel(label);
+}
+
+}  // namespace kestro
