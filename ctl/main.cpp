@@ -7,6 +7,7 @@
 #ifdef _WIN32
 #include "ctl/policy_broadcast_win.h"
 #include "registry/win_registry.h"
+#include "settings/windows_version.h"
 
 #include <windows.h>
 
@@ -72,21 +73,8 @@ class SystemRegistry final : public StoreProvider {
 public:
     RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
     PolicyBroadcaster* Broadcaster() override { return &broadcaster_; }
-    // ntdll's RtlGetVersion, found at run time: GetVersionEx answers as the
-    // manifest allows, and XP's ntdll must load the program as well.
     bool KernelVersion(unsigned* major, unsigned* minor, unsigned* build) override {
-        using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        const auto get = ntdll ? reinterpret_cast<RtlGetVersionFn>(
-                                     reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
-                               : nullptr;
-        OSVERSIONINFOW info = {};
-        info.dwOSVersionInfoSize = sizeof info;
-        if (!get || get(&info) != 0) return false;
-        *major = info.dwMajorVersion;
-        *minor = info.dwMinorVersion;
-        *build = info.dwBuildNumber;
-        return true;
+        return RunningKernelVersion(major, minor, build);
     }
 
 private:

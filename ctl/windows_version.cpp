@@ -72,17 +72,6 @@ WindowsIdentity Identify(const Key* key, unsigned major, unsigned minor, unsigne
 
 }  // namespace
 
-bool VersionOfNt(unsigned major, unsigned minor, unsigned build, WindowsVersion* version) {
-    if (major == 5 && minor >= 1) *version = WindowsVersion::XP;
-    else if (major == 6 && minor == 0) *version = WindowsVersion::Vista;
-    else if (major == 6 && minor == 1) *version = WindowsVersion::Seven;
-    else if (major == 6 && (minor == 2 || minor == 3)) *version = WindowsVersion::EightOne;
-    else if (major == 10 && build >= 22000) *version = WindowsVersion::Eleven;
-    else if (major == 10) *version = WindowsVersion::Ten;
-    else return false;
-    return true;
-}
-
 WindowsIdentity IdentifyWindows(RegistryStore& store) {
     const Key key(store);
     unsigned major = 0, minor = 0;

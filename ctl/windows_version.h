@@ -4,6 +4,7 @@
 
 #include "registry/registry_store.h"
 #include "settings/catalogue.h"
+#include "settings/windows_version.h"
 
 #include <string>
 
@@ -14,11 +15,6 @@ struct WindowsIdentity {
     WindowsVersion version = WindowsVersion::XP;
     std::string name;  // e.g. "Windows 10 Pro (10.0.19045)"
 };
-
-// The version of NT major.minor.build: 5.x XP (and Server 2003), 6.0 Vista,
-// 6.1 7, 6.2 and 6.3 8.1, 10.0 10, and 11 from build 22000. Unknown for
-// anything older.
-bool VersionOfNt(unsigned major, unsigned minor, unsigned build, WindowsVersion* version);
 
 // From HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion of the store:
 // CurrentMajorVersionNumber/CurrentMinorVersionNumber (10 and later; their

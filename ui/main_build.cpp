@@ -209,7 +209,8 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
     const Setting* row = FindSettingByControl(def.name);
     if (row && row->IsMachineWide() && Unelevated()) SendMessageW(hwnd, kSetShield, 0, TRUE);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
-    if (def.tooltip) AddTooltip(hwnd, def.tooltip);
+    const std::wstring tooltip = TooltipOf(def, row);
+    if (!tooltip.empty()) AddTooltip(hwnd, tooltip.c_str());
     if (def.glyph) SetGlyph(hwnd, def.glyph);
     if (def.picture != PictureId::None)
         SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(LoadPicture(def.picture)));
