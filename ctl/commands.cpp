@@ -27,7 +27,8 @@ struct Command {
     bool (*storeless)(const Options&) = nullptr;
 };
 
-bool ExportsAProfile(const Options& options) { return !options.profile.empty(); }
+// A profile's export, and the template, which is the catalogue's alone.
+bool ExportsAProfile(const Options& options) { return !options.profile.empty() || options.format == "admx"; }
 
 // The store of a command that needs none: every call fails, so that a
 // command that reached for the registry after all could not pass for one

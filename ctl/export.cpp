@@ -3,6 +3,7 @@
 #include "ctl/command_context.h"
 #include "ctl/messages.h"
 
+#include "ctl/export_admx.h"
 #include "ctl/export_gpo.h"
 #include "ctl/writes.h"
 #include "formats/file_bytes.h"
@@ -53,6 +54,11 @@ void DeclareExport(CLI::App& command, Options& options) {
     gpo->add_option("--profile", options.profile, Tr("export this profile instead of this machine's settings"));
     AddScope(*gpo, options);
     gpo->callback([&options] { options.format = "gpo"; });
+    CLI::App* admx = command.add_subcommand(
+        "admx", Tr("a template for the Group Policy editor: DIR/kestro.admx, DIR/en-US and DIR/ru-RU/kestro.adml, "
+                   "for the settings Windows' own templates lack"));
+    admx->add_option("DIR", options.file, Tr("the folder to write into, as PolicyDefinitions"))->required();
+    admx->callback([&options] { options.format = "admx"; });
     command.footer(
         Tr("The values are exactly those the window's writers store. The search history is an action, not a\n"
            "setting, and is not exported. HKEY_CLASSES_ROOT values go to the machine's Registry.pol under\n"
@@ -63,6 +69,7 @@ void DeclareExport(CLI::App& command, Options& options) {
 
 int RunExport(Context& context) {
     const Options& options = context.options;
+    if (options.format == "admx") return ExportAdmx(options.file, context.console);
     Profile profile;
     if (!options.profile.empty()) {
         int code = kExitOk;

@@ -203,7 +203,32 @@ constexpr WindowsRange kHonouredBy[kSettingCount] = {
     kXpOnly,  // SearchHistory: XP's Search Assistant keeps ACMru; Vista replaced the assistant
 };
 
+// Where Windows' templates cover a row, in SettingId's order: the policy
+// that writes the same value (the Wallpaper policy writes its own value
+// under Policies\System, which Windows reads before the user's).
+constexpr const char* kBuiltInPolicy[kSettingCount] = {
+    "WindowsExplorer.admx MaxRecentDocs", "StartMenu.admx NoNetworkConnections", "StartMenu.admx StartMenuLogOff",
+    "StartMenu.admx NoFavoritesMenu", "StartMenu.admx NoRecentDocsMenu", "StartMenu.admx ClearRecentDocsOnExit",
+    "StartMenu.admx NoRecentDocsHistory", "StartMenu.admx NoSMMyPictures", "StartMenu.admx NoSetTaskbar",
+    "Printing.admx NoAddPrinter", "StartMenu.admx NoFind", "StartMenu.admx NoSMHelp", "StartMenu.admx NoRun",
+    "StartMenu.admx NoMoreProgramsList", "StartMenu.admx NoChangeStartMenu",
+    nullptr,  // PaintDesktopVersion
+    "Programs.admx NoAddRemovePrograms", "ControlPanelDisplay.admx CPL_Display_Disable",
+    "ControlPanelDisplay.admx CPL_Personalization_NoChangingTheme",
+    "ControlPanelDisplay.admx CPL_Personalization_NoDesktopBackgroundUI",
+    "ControlPanelDisplay.admx CPL_Personalization_NoScreenSaverUI",
+    "ControlPanelDisplay.admx CPL_Personalization_NoColorAppearanceUI", "CtrlAltDel.admx DisableTaskMgr",
+    "System.admx DisableRegedit",
+    nullptr, nullptr, nullptr,            // CdAutorunOff, LastAccessUpdateOff, FontSmoothing
+    nullptr, nullptr, nullptr, nullptr,   // CdromOff, FloppyOff, ParallelPortOff, UsbStorageOff
+    nullptr, nullptr,                     // RecycleBinName, RecycleBinInfoTip
+    "Desktop.admx Wallpaper",
+    nullptr,  // SearchHistory: an action, not a setting
+};
+
 }  // namespace
+
+const char* BuiltInPolicy(const Setting& row) { return kBuiltInPolicy[static_cast<std::size_t>(&row - kCatalogue)]; }
 
 WindowsRange HonouredBy(const Setting& row) { return kHonouredBy[static_cast<std::size_t>(&row - kCatalogue)]; }
 

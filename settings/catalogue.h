@@ -129,6 +129,11 @@ const char* WindowsVersionName(WindowsVersion version);
 // A range as the WINDOWS column shows it: "XP", "XP–7", "XP–11".
 std::string WindowsRangeText(WindowsRange range);
 
+// The policy of Windows' own administrative templates for the row
+// ("StartMenu.admx NoRun"), or null when they have none: those rows are in
+// Kestro's own template (kestroctl export admx).
+const char* BuiltInPolicy(const Setting& row);
+
 // The row whose control has this name, or null.
 const Setting* FindSettingByControl(const char* control);
 
