@@ -154,6 +154,7 @@ namespace {
 using V = WindowsVersion;
 constexpr WindowsRange kXpTo11{V::XP, V::Eleven};
 constexpr WindowsRange kXpTo7{V::XP, V::Seven};
+constexpr WindowsRange kXpTo81{V::XP, V::EightOne};
 constexpr WindowsRange kXpOnly{V::XP, V::XP};
 
 // Which Windows reads each row, in SettingId's order. The policies are
@@ -164,21 +165,27 @@ constexpr WindowsRange kXpOnly{V::XP, V::XP};
 // (Windows 8 and 8.1 have a Start screen, 10 and 11 a Start menu without
 // XP's items). The Windows 10 and 11 facts also follow Microsoft's "Policy
 // CSP - ADMX_StartMenu" (the Start menu policies Windows 10 and 11 still
-// apply).
+// apply), and Microsoft's "Changes to Group Policy settings for Windows 10
+// Start" (windows-itpro-docs), whose table names the Start policies that no
+// longer work and the Windows that dropped them ("deprecated in Windows 8":
+// the range ends at 7).
 constexpr WindowsRange kHonouredBy[kSettingCount] = {
     kXpTo11,  // MaxRecentDocs: WindowsExplorer.admx MaxRecentDocs, supportedOn Windows 2000; the Recent Items count
     kXpTo7,   // NoNetworkConnections: StartMenu.admx NoNetworkConnections, Windows 2000; an item of XP-7's Start menu
     kXpTo11,  // StartmenuLogoff: StartMenu.admx StartMenuLogOff, Windows 2000; Sign out on 10 and 11 too (Policy CSP)
-    kXpTo7,   // NoFavoritesMenu: StartMenu.admx NoFavoritesMenu, Windows 2000; an item of XP-7's Start menu
-    kXpTo11,  // NoRecentDocsMenu: StartMenu.admx NoRecentDocsMenu, Windows 2000; Policy CSP ADMX_StartMenu on 10, 11
+    kXpTo7,   // NoFavoritesMenu: StartMenu.admx NoFavoritesMenu, Windows 2000; deprecated in Windows 8 (Changes to...)
+    kXpTo7,   // NoRecentDocsMenu: StartMenu.admx NoRecentDocsMenu, Windows 2000; "Remove Recent Items menu from
+              // Start Menu" deprecated in Windows 8 (Changes to Group Policy settings for Windows 10 Start)
     kXpTo11,  // ClearRecentDocsOnExit: StartMenu.admx ClearRecentDocsOnExit, Windows 2000; Policy CSP on 10, 11
     kXpTo11,  // NoRecentDocsHistory: StartMenu.admx NoRecentDocsHistory, Windows 2000; the jump lists of 7-11 too
-    kXpOnly,  // NoSMMyPictures: StartMenu.admx NoSMMyPictures, supportedOn Windows XP; "My Pictures" of XP's Start menu
+    kXpTo7,   // NoSMMyPictures: StartMenu.admx NoSMMyPictures, supportedOn SUPPORTED_Windows7ToXP; "Remove Pictures
+              // icon from Start Menu" deprecated in Windows 8 (Changes to Group Policy settings for Windows 10 Start)
     kXpTo11,  // NoSetTaskbar: StartMenu.admx NoSetTaskbar, Windows 2000; the taskbar settings of every later Windows
     kXpTo11,  // NoAddPrinter: Printing.admx NoAddPrinter, Windows 2000
     kXpTo7,   // NoFind: StartMenu.admx NoFind, Windows 2000; the Search item of XP-7's Start menu
-    kXpTo7,   // NoSMHelp: StartMenu.admx NoSMHelp, Windows 2000; Help and Support of XP-7's Start menu
-    kXpTo11,  // NoRun: StartMenu.admx NoRun, Windows 2000; Win+R too on every later Windows
+    kXpTo7,   // NoSMHelp: StartMenu.admx NoSMHelp, Windows 2000; "Remove Help menu" deprecated in Windows 8 (same)
+    kXpTo81,  // NoRun: StartMenu.admx NoRun, Windows 2000; "Remove Run menu from Start Menu" deprecated in Windows 10
+              // (Changes to Group Policy settings for Windows 10 Start)
     kXpTo11,  // NoStartMenuMorePrograms: StartMenu.admx NoMoreProgramsList, supportedOn Windows XP; All apps on 10, 11
     kXpTo7,   // NoChangeStartMenu: StartMenu.admx NoChangeStartMenu, Windows 2000; drag and drop in XP-7's Start menu
     kXpTo11,  // PaintDesktopVersion: Control Panel\Desktop, read by every Windows' desktop (no policy)

@@ -93,9 +93,10 @@ TEST(WindowsVersions, EveryRowHasARangeAndTheColumnWritesIt) {
         EXPECT_LE(range.first, range.last) << row.name;
         EXPECT_EQ(WindowsVersion::XP, range.first) << row.name << ": every setting is one of XP's";
     }
-    EXPECT_EQ("XP", WindowsRangeText(HonouredBy(*FindSettingByName("NoSMMyPictures"))));
+    EXPECT_EQ("XP\u2013" "7", WindowsRangeText(HonouredBy(*FindSettingByName("NoSMMyPictures"))));
     EXPECT_EQ("XP\u2013" "7", WindowsRangeText(HonouredBy(*FindSettingByName("NoFind"))));
-    EXPECT_EQ("XP\u2013" "11", WindowsRangeText(HonouredBy(*FindSettingByName("NoRun"))));
+    EXPECT_EQ("XP\u2013" "8.1", WindowsRangeText(HonouredBy(*FindSettingByName("NoRun"))));
+    EXPECT_EQ("XP\u2013" "11", WindowsRangeText(HonouredBy(*FindSettingByName("NoSetTaskbar"))));
 }
 
 class IgnoredNote : public ::testing::Test {
@@ -112,30 +113,31 @@ TEST_F(IgnoredNote, NamesTheWindowsThatIgnoresASettingWritten) {
     MemoryRegistryStore ten;
     PutWindows(ten, "Windows 10 Pro", "6.3", "19045", 10, 0);
     ASSERT_EQ(kExitOk, Run(ten, {"set", "NoSMMyPictures", "on"}));
-    EXPECT_EQ("kestroctl: note: Windows 10 Pro (10.0.19045) does not read NoSMMyPictures: Windows XP does\n",
+    EXPECT_EQ("kestroctl: note: Windows 10 Pro (10.0.19045) does not read NoSMMyPictures: Windows XP\u2013" "7 does\n",
               console_.err);
     // A setting 10 reads: no note; nor list and get, which write nothing.
-    ASSERT_EQ(kExitOk, Run(ten, {"set", "NoRun", "on"}));
+    ASSERT_EQ(kExitOk, Run(ten, {"set", "NoSetTaskbar", "on"}));
     EXPECT_EQ("", console_.err);
     ASSERT_EQ(kExitOk, Run(ten, {"list"}));
     EXPECT_EQ("", console_.err);
 }
 
 TEST_F(IgnoredNote, ApplyNotesEachIgnoredSettingAndXpNone) {
-    MemoryRegistryStore seven, xp, unknown;
-    PutWindows(seven, "Windows 7 Professional", "6.1", "7601");
+    MemoryRegistryStore eight, xp, unknown;
+    PutWindows(eight, "Windows 8.1 Pro", "6.3", "9600");
     PutWindows(xp, "Microsoft Windows XP", "5.1", "2600");
     const std::string profile = "kestroctl-windows-version-test.ini";
     {
         std::FILE* f = std::fopen(profile.c_str(), "wb");
         ASSERT_NE(nullptr, f);
-        std::fputs("[Kestro]\nNoSMMyPictures = on\nNoFind = on\nNoRun = on\n", f);
+        std::fputs("[Kestro]\nNoSMMyPictures = on\nNoFind = on\nNoRun = on\nNoSetTaskbar = on\n", f);
         std::fclose(f);
     }
-    ASSERT_EQ(kExitOk, Run(seven, {"apply", profile}));
-    EXPECT_EQ("kestroctl: note: Windows 7 Professional (6.1.7601) does not read NoSMMyPictures: Windows XP does\n",
+    ASSERT_EQ(kExitOk, Run(eight, {"apply", profile}));
+    EXPECT_EQ("kestroctl: note: Windows 8.1 Pro (6.3.9600) does not read NoSMMyPictures: Windows XP\u2013" "7 does\n"
+              "kestroctl: note: Windows 8.1 Pro (6.3.9600) does not read NoFind: Windows XP\u2013" "7 does\n",
               console_.err)
-        << "7 reads NoFind and NoRun";
+        << "8.1 reads NoRun and NoSetTaskbar";
     ASSERT_EQ(kExitOk, Run(xp, {"apply", profile}));
     EXPECT_EQ("", console_.err);
     ASSERT_EQ(kExitOk, Run(unknown, {"apply", profile}));
@@ -156,11 +158,11 @@ TEST(WindowsColumn, ListShowsTheRangeInTheTableAndTheJson) {
     bool sawXpOnly = false;
     while (std::getline(lines, line)) {
         if (line.compare(0, 15, "NoSMMyPictures ") == 0) {
-            EXPECT_EQ("XP ", line.substr(column, 3));
+            EXPECT_EQ("XP\u2013" "7 ", line.substr(column, 7));
             sawXpOnly = true;
         }
         if (line.compare(0, 6, "NoRun ") == 0) {
-            EXPECT_EQ("XP\u2013" "11", line.substr(column, 7));
+            EXPECT_EQ("XP\u2013" "8.1", line.substr(column, 8));
         }
     }
     EXPECT_TRUE(sawXpOnly);

@@ -22,7 +22,7 @@ std::string ControlOf(const char* setting) { return FindSettingByName(setting)->
 
 struct Tooltips {
     std::wstring xpOnly;     // NoSMMyPictures: XP's Start menu alone
-    std::wstring everywhere;  // NoRun: every Windows
+    std::wstring everywhere;  // NoSetTaskbar: every Windows
     std::wstring folderBackground;
 };
 
@@ -82,20 +82,20 @@ TEST_F(WindowsNoteTest, TheTooltipSaysWhatThisWindowsDoesNotDo) {
         // The copy: the tooltips of the window as this Windows builds it.
         CreateWindows();
         std::string text;
-        for (const std::string& control : {ControlOf("NoSMMyPictures"), ControlOf("NoRun"),
+        for (const std::string& control : {ControlOf("NoSMMyPictures"), ControlOf("NoSetTaskbar"),
                                            std::string("bbSetPictureBackgroundFolder")})
             text += WideToUtf8(TooltipOf(main_->Tooltip(), Control(control.c_str()))) + "\f";
         ASSERT_TRUE(WriteFileBytes(out, text));
         return;
     }
     const ControlDef& xpOnly = DefOf(ControlId::sbDelMyPictures);
-    const ControlDef& everywhere = DefOf(ControlId::sbDelDoing);
+    const ControlDef& everywhere = DefOf(ControlId::sbDelTaskBar);
 
     Tooltips ten;
     ASSERT_TRUE(TooltipsAs(L"win10", &ten));
     EXPECT_EQ(std::wstring(xpOnly.tooltip) +
                   L"\r\nWindows 10 не читает эту настройку: здесь переключатель ничего не изменит (её читает "
-                  L"Windows XP).",
+                  L"Windows XP\u2013" L"7).",
               ten.xpOnly);
     EXPECT_EQ(std::wstring(everywhere.tooltip), ten.everywhere);
     EXPECT_NE(std::wstring::npos, ten.folderBackground.find(L"больше не показывает картинку на фоне папки"))
