@@ -1,6 +1,7 @@
 // kestroctl get: one setting's state.
 #include "ctl/command_context.h"
 #include "ctl/messages.h"
+#include "core/display_text.h"
 
 #include <CLI/CLI.hpp>
 
@@ -17,7 +18,7 @@ int RunGet(Context& context) {
     const SettingState state = ReadSettingState(context.store, *row);
     switch (state.status) {
         case SettingState::Status::Ok:
-            context.console.Out(DisplaySettingValue(state.value) + "\n");
+            context.console.Out(ShownField(DisplaySettingValue(state.value)) + "\n");
             return kExitOk;
         case SettingState::Status::NotSet:
             context.console.Out("\n");

@@ -2,6 +2,7 @@
 // a console that shows Cyrillic wherever the output goes.
 #include "ctl/commands.h"
 #include "ctl/messages.h"
+#include "core/display_text.h"
 #include "core/text.h"
 
 #ifdef _WIN32
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #else
+#include "ctl/interrupt.h"
 #include "ctl/offline_store.h"
 
 #include <clocale>
@@ -32,9 +34,11 @@ using namespace kestro;
 // `type` and `more` then show right) and --json in UTF-8, with CRLF line ends.
 class WindowsConsole final : public Console {
 public:
-    void Out(const std::string& text) override { Write(STD_OUTPUT_HANDLE, text, false); }
-    void Json(const std::string& text) override { Write(STD_OUTPUT_HANDLE, text, true); }
-    void Err(const std::string& text) override { Write(STD_ERROR_HANDLE, text, false); }
+    // Every line through ShownText (ShownJson): nothing a registry value or
+    // a file name holds drives the console or a terminal it is piped to.
+    void Out(const std::string& text) override { Write(STD_OUTPUT_HANDLE, ShownText(text), false); }
+    void Json(const std::string& text) override { Write(STD_OUTPUT_HANDLE, ShownJson(text), true); }
+    void Err(const std::string& text) override { Write(STD_ERROR_HANDLE, ShownText(text), false); }
 
 private:
     static void Write(DWORD which, const std::string& utf8, bool utf8Bytes) {
@@ -103,9 +107,15 @@ void OpenMessageCatalogue() {
 
 class StdioConsole final : public Console {
 public:
-    void Out(const std::string& text) override { std::fputs(text.c_str(), stdout); }
-    void Json(const std::string& text) override { std::fputs(text.c_str(), stdout); }
-    void Err(const std::string& text) override { std::fputs(text.c_str(), stderr); }
+    // Every line through ShownText (ShownJson): the names and values of an
+    // offline Windows are the attacker's, and reach root's terminal.
+    void Out(const std::string& text) override { Write(ShownText(text), stdout); }
+    void Json(const std::string& text) override { Write(ShownJson(text), stdout); }
+    void Err(const std::string& text) override { Write(ShownText(text), stderr); }
+
+private:
+    // fwrite, not fputs: a NUL a value holds is shown escaped, not a cut.
+    static void Write(const std::string& text, std::FILE* to) { std::fwrite(text.data(), 1, text.size(), to); }
 };
 
 #endif
@@ -123,12 +133,19 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
+    InstallInterruptHandlers();  // first: a Ctrl+C from here on ends as the handler says
     std::vector<std::string> arguments(argv + 1, argv + argc);
     OpenMessageCatalogue();
+    OnLanguageChosen(PrepareInterruptTexts);  // --lang may choose again
     UseLanguage(UserLanguage());
     StdioConsole console;
     // Off Windows there is no live registry: only the hives of an offline one.
     OfflineStoreProvider stores(console);
-    return RunKestroctl(arguments, stores, console);
+    const int code = RunKestroctl(arguments, stores, console);
+    if (const int signal = HeldSignal()) {
+        console.Err(InterruptedAfterWriteLine(signal));
+        return InterruptedExitCode(signal);
+    }
+    return code;
 }
 #endif

@@ -44,18 +44,24 @@ constexpr char kDomain[] = "kestroctl";
 
 }  // namespace
 
+void (*languageListener)() = nullptr;
+
 void UseLanguage(Language language) {
     chosen = language;
 #ifndef _WIN32
-    if (language != Language::Russian) return;
-    // Russian whatever the locale says: gettext reads LANGUAGE first, but
-    // never in the "C" locale, whose messages are the program's own.
-    setenv("LANGUAGE", "ru", 1);
-    const char* messages = std::setlocale(LC_MESSAGES, nullptr);
-    if (!messages || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0)
-        std::setlocale(LC_MESSAGES, "C.UTF-8");
+    if (language == Language::Russian) {
+        // Russian whatever the locale says: gettext reads LANGUAGE first, but
+        // never in the "C" locale, whose messages are the program's own.
+        setenv("LANGUAGE", "ru", 1);
+        const char* messages = std::setlocale(LC_MESSAGES, nullptr);
+        if (!messages || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0)
+            std::setlocale(LC_MESSAGES, "C.UTF-8");
+    }
 #endif
+    if (languageListener) languageListener();
 }
+
+void OnLanguageChosen(void (*listener)()) { languageListener = listener; }
 
 Language MessageLanguage() { return chosen; }
 

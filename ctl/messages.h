@@ -19,6 +19,9 @@ enum class Language { English, Russian };
 // The language of the texts from now on; English until told otherwise.
 void UseLanguage(Language language);
 Language MessageLanguage();
+// Called after each UseLanguage: for texts made ahead of their use (a
+// signal handler's, which may not translate).
+void OnLanguageChosen(void (*listener)());
 
 // The user's language: natively the locale's messages category (LANGUAGE,
 // LC_ALL, LC_MESSAGES, LANG), on Windows the user's UI language. Russian

@@ -1,8 +1,10 @@
 #include "ctl/offline_store.h"
 #include "ctl/messages.h"
 
+#include "ctl/interrupt.h"
 #include "ctl/offline_exit.h"
 #include "ctl/restore.h"
+#include "core/display_text.h"
 #include "core/files.h"
 #include "offline/hive_backups.h"
 #include "offline/offline_windows.h"
@@ -21,6 +23,10 @@ void OfflineStoreProvider::AddOptions(CLI::App& app) {
                    Tr("with --offline: the profile for the user's settings (list-users shows them); "
                       "may be left out when there is only one"));
     app.add_flag("--no-backup", noBackup_, Tr("with --offline: keep no NAME.kestro-bak of a changed hive"));
+    app.add_option("--keep-backups", keepBackups_,
+                   Tr("with --offline: the runs whose backups each hive keeps besides its first (default 5); older "
+                      "ones are removed"))
+        ->check(CLI::Range(0, 10000));
 }
 
 namespace {
@@ -40,10 +46,12 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
     };
     std::vector<Line> lines = {{Tr("ACCOUNT"), "SID", "NTUSER.DAT", Tr("FOLDER")}};
     for (const OfflineWindows::UserProfile& user : windows.Users()) {
-        std::string folder = user.folder.empty() ? Tr("%1 (no such folder on this volume)", user.windowsPath) : user.folder;
+        // Each field as one field: a name holding a line feed starts no row.
+        std::string folder = user.folder.empty() ? Tr("%1 (no such folder on this volume)", ShownField(user.windowsPath))
+                                                 : ShownField(user.folder);
         if (user.systemProfile) folder += std::string(" ") + Tr("(system profile)");
         if (!user.listed) folder += std::string(" ") + Tr("(not loaded by Windows: ProfileList does not name it)");
-        lines.push_back({user.account.empty() ? "-" : user.account, user.sid.empty() ? "-" : user.sid,
+        lines.push_back({user.account.empty() ? "-" : ShownField(user.account), user.sid.empty() ? "-" : ShownField(user.sid),
                          user.hivePath.empty() ? Tr("no") : Tr("yes"), folder});
     }
     // Columns as wide as their longest entry, in characters: a Russian
@@ -115,6 +123,11 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
             command.add_flag("--dry-run", dryRun_, Tr("say what would be put back, change nothing"));
             command.add_flag("--force", force_,
                              Tr("put back even where the files changed since kestroctl wrote them (Windows ran since)"));
+            command.footer(
+                Tr("A backup is put back only with the record its run wrote beside it (NAME.kestro-bak.kestro-record),\n"
+                   "which names a run kestroctl made and the backup's own size and hash; of those, the newest run's.\n"
+                   "Each hive keeps its first backup (from before kestroctl changed it) and those of the last 5 runs\n"
+                   "(--keep-backups N before the command changes the count); older ones are removed by each write."));
         }};
     return {listUsers, restore};
 }
@@ -223,32 +236,50 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User})
         if (store->Mounted(slot) && store->Mounted(slot)->Changed()) changed.push_back(slot);
     std::vector<std::string> written, backups;
-    bool ok = store->Commit(HiveFile::CommitOptions{!noBackup_}, why, &written, &backups);
+    // Beside each backup, what this run left in place, for restore: written
+    // by each hive's commit while it holds the hive's lock.
+    HiveFile::CommitOptions options{!noBackup_, NewRunName(), keepBackups_};
+    bool ok = false;
+    {
+        // A signal now waits for the commit: each hive's write is finished
+        // or undone, and its temporary file gone, before the run stops.
+        WriteUnderWay writing;
+        ok = store->Commit(options, why, &written, &backups);
+        if (!written.empty()) WriteUnderWay::Written();
+    }
+    ReportCommit(*store, changed, written, backups);
+    return ok;
+}
+
+// What the commit of the hives `changed` wrote, kept, removed and emptied.
+void OfflineStoreProvider::ReportCommit(const HiveRegistryStore& store,
+                                        const std::vector<HiveRegistryStore::Slot>& changed,
+                                        const std::vector<std::string>& written,
+                                        const std::vector<std::string>& backups) {
     // A hive is written when its commit left nothing pending; Commit stops
     // at the first failure, and those after it keep their changes unwritten.
-    // Beside each backup, what this run left in place, for restore.
-    const std::string run = NewRunName();
     for (HiveRegistryStore::Slot slot : changed) {
-        const HiveFile* hive = store->Mounted(slot);
+        const HiveFile* hive = store.Mounted(slot);
         if (hive->Changed()) continue;
         committed_.insert(slot);
-        std::string error;
-        if (!hive->BackupPath().empty() && !RecordCommit(hive->Path(), hive->BackupPath(), run, &error))
+        if (!hive->BackupPath().empty() && !hive->RecordProblem().empty())
             console_.Err("kestroctl: " +
                          Tr("warning: no record beside %1 (%2): restore will put it back only with --force",
-                            hive->BackupPath(), error) +
+                            hive->BackupPath(), hive->RecordProblem()) +
                          "\n");
     }
     for (const std::string& file : written) console_.Err("kestroctl: " + Tr("wrote %1", file) + "\n");
     for (const std::string& file : backups) console_.Err("kestroctl: " + Tr("the original is kept as %1", file) + "\n");
+    for (HiveRegistryStore::Slot slot : changed)
+        for (const std::string& file : store.Mounted(slot)->PrunedBackups())
+            console_.Err("kestroctl: " + Tr("removed the older backup %1 (--keep-backups)", file) + "\n");
     for (HiveRegistryStore::Slot slot :
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
-        const HiveFile* hive = store->Mounted(slot);
+        const HiveFile* hive = store.Mounted(slot);
         if (!hive) continue;
         for (const std::string& log : hive->EmptiedLogs())
             console_.Err("kestroctl: " + Tr("emptied %1: what it held is in the new hive", log) + "\n");
     }
-    return ok;
 }
 
 }  // namespace kestro

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ctl/commands.h"
+#include "offline/hive_backups.h"
 #include "offline/hive_registry.h"
 #include "offline/offline_windows.h"
 
@@ -40,10 +41,13 @@ public:
     bool Kept(KeyHandle root, const std::string& keyPath) const override;
 
 private:
+    void ReportCommit(const HiveRegistryStore& store, const std::vector<HiveRegistryStore::Slot>& changed,
+                      const std::vector<std::string>& written, const std::vector<std::string>& backups);
     Console& console_;
     std::string windir_;
     std::string user_;
     bool noBackup_ = false;
+    int keepBackups_ = kKeptRuns;  // --keep-backups
     bool dryRun_ = false;  // restore
     bool force_ = false;   // restore
     int unrecovered_ = 0;  // dirty hives read as the file holds them

@@ -1,6 +1,7 @@
 #include "ctl/restore.h"
 
 #include "ctl/messages.h"
+#include "ctl/interrupt.h"
 #include "ctl/offline_exit.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_file.h"
@@ -84,6 +85,8 @@ int RefuseChanged(const std::vector<HiveBackup>& chosen, bool force, Console& co
 // Puts back (or, with `dryRun`, says it would) each backup; empty, or the
 // first failure.
 std::string PutBackAll(const std::vector<HiveBackup>& chosen, const HeldHives& held, bool dryRun, Console& console) {
+    // A signal waits for the putting back to end (nothing in dry run).
+    WriteUnderWay writing;
     for (const HiveBackup& backup : chosen) {
         std::string logs;
         for (const auto& log : backup.logs) logs += (logs.empty() ? "" : ", ") + log.first;
@@ -96,6 +99,7 @@ std::string PutBackAll(const std::vector<HiveBackup>& chosen, const HeldHives& h
         std::string kept;
         const std::string error = PutBack(held.at(backup.hive)->folder, backup, &kept);
         if (!error.empty()) return error;
+        WriteUnderWay::Written();
         console.Out((logs.empty() ? Tr("put back %1 from %2; what it replaced is kept as %3", backup.hive,
                                        backup.backup, kept)
                                   : Tr("put back %1 from %2, with %3; what it replaced is kept as %4", backup.hive,
@@ -138,7 +142,8 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
 
     std::vector<HiveBackup> candidates;
     for (const std::string& hive : hives) {
-        HiveBackup backup = FindNewestBackup(hive);
+        HiveBackup backup = FindNewestBackup(held.at(hive)->folder, hive);
+        for (const std::string& note : backup.notes) console.Err("kestroctl: " + Tr("note: %1", note) + "\n");
         if (!backup.backup.empty()) candidates.push_back(backup);
     }
     if (candidates.empty()) return fail(kExitUsage, Tr("no kestroctl backup (NAME.kestro-bak) beside these hives"));

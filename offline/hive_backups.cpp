@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <sstream>
@@ -23,32 +22,11 @@ namespace {
 
 constexpr const char kBackupSuffix[] = ".kestro-bak";
 constexpr const char kRecordSuffix[] = ".kestro-record";
-constexpr const char kRecordHeader[] = "kestro commit record 1";
-
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return names;
-    while (dirent* e = ::readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-    ::closedir(d);
-    return names;
-}
-
-// The number of a backup suffix: 0 for ".kestro-bak", N for ".kestro-bak.N";
-// -1 for anything else (a record, a log's backup).
-long BackupNumber(const std::string& suffix) {
-    const std::size_t base = std::strlen(kBackupSuffix);
-    if (suffix.compare(0, base, kBackupSuffix) != 0) return -1;
-    if (suffix.size() == base) return 0;
-    if (suffix[base] != '.' || suffix.size() == base + 1 || suffix.size() > base + 10) return -1;
-    long n = 0;
-    for (std::size_t i = base + 1; i < suffix.size(); ++i) {
-        if (suffix[i] < '0' || suffix[i] > '9') return -1;
-        n = n * 10 + (suffix[i] - '0');
-    }
-    return n;
-}
+constexpr const char kRecordHeader[] = "kestro commit record 2";
+constexpr std::size_t kMaxRecordBytes = 1 << 16;
+// How many backups of one hive restore reads the records of: kestroctl
+// keeps far fewer (the first and those of the last runs).
+constexpr std::size_t kMaxCandidates = 64;
 
 std::string Hex(std::uint64_t n) {
     char text[17];
@@ -56,29 +34,48 @@ std::string Hex(std::uint64_t n) {
     return text;
 }
 
-// "NAME SIZE HASH" of a file as it is now.
-bool Fingerprint(const std::string& path, std::string* line) {
+// "SIZE HASH" of the file `name` of `folder` as it is now, opened by the
+// volume's rule (a backup may have its hive's second name: `names`).
+bool Fingerprint(const Folder& folder, const std::string& name, std::string* line, std::string* error,
+                 nlink_t names = 1) {
+    UniqueFd fd;
+    if (!folder.OpenFile(name, O_RDONLY, &fd, error, names)) return false;
     std::uint64_t hash = 0, size = 0;
-    if (!HashFile(path, &hash, &size)) return false;
+    if (!HashFile(fd.Get(), &hash, &size)) {
+        *error = folder.PathOf(name) + ": " + std::strerror(errno);
+        return false;
+    }
     *line = std::to_string(size) + " " + Hex(hash);
+    return true;
+}
+
+bool AllDigits(const std::string& text, std::size_t from, std::size_t to) {
+    if (from >= to || to > text.size()) return false;
+    for (std::size_t i = from; i < to; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
     return true;
 }
 
 }  // namespace
 
-bool HashFile(const std::string& path, std::uint64_t* hash, std::uint64_t* size) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
+long BackupNumber(const std::string& suffix) {
+    const std::size_t base = std::strlen(kBackupSuffix);
+    if (suffix.compare(0, base, kBackupSuffix) != 0) return -1;
+    if (suffix.size() == base) return 0;
+    if (suffix[base] != '.' || !AllDigits(suffix, base + 1, suffix.size()) || suffix.size() > base + 7 ||
+        suffix[base + 1] == '0')
+        return -1;
+    const long n = std::stol(suffix.substr(base + 1));
+    return n <= kMaxBackupNumber ? n : -1;
+}
+
+bool HashFile(int fd, std::uint64_t* hash, std::uint64_t* size) {
     std::uint64_t h = 0xcbf29ce484222325ull, total = 0;
     std::vector<unsigned char> buffer(1 << 16);
-    bool ok = true;
     for (;;) {
-        ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(total));
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ok = false;
-            break;
-        }
+        if (got < 0) return false;
         if (got == 0) break;
         // Whole words, then the bytes left; the size at the end tells a
         // file from the same file with zero bytes added.
@@ -91,97 +88,120 @@ bool HashFile(const std::string& path, std::uint64_t* hash, std::uint64_t* size)
         for (; i < static_cast<std::size_t>(got); ++i) h = (h ^ buffer[i]) * 0x100000001b3ull;
         total += static_cast<std::uint64_t>(got);
     }
-    ::close(fd);
     *hash = (h ^ total) * 0x100000001b3ull;
     *size = total;
-    return ok;
+    return true;
 }
 
 std::string NextBackupSuffix(const std::vector<std::string>& entries, const std::vector<std::string>& names) {
     long highest = -1;
+    std::vector<bool> taken(static_cast<std::size_t>(kMaxBackupNumber) + 1, false);
     for (const std::string& entry : entries)
         for (const std::string& name : names)
-            if (entry.size() > name.size() && SameNtfsName(entry.substr(0, name.size()), name))
-                highest = std::max(highest, BackupNumber(entry.substr(name.size())));
-    return highest < 0 ? std::string(kBackupSuffix) : kBackupSuffix + ("." + std::to_string(highest + 1));
+            if (entry.size() > name.size() && SameNtfsName(entry.substr(0, name.size()), name)) {
+                const long n = BackupNumber(entry.substr(name.size()));
+                if (n < 0) continue;
+                highest = std::max(highest, n);
+                taken[static_cast<std::size_t>(n)] = true;
+            }
+    long next = highest + 1;
+    if (next > kMaxBackupNumber)
+        for (next = 1; next < kMaxBackupNumber && taken[static_cast<std::size_t>(next)]; ++next) {
+        }
+    return next == 0 ? std::string(kBackupSuffix) : kBackupSuffix + ("." + std::to_string(next));
 }
 
 std::string BackupRecordPath(const std::string& backup) { return backup + kRecordSuffix; }
 
-bool RecordCommit(const std::string& hive, const std::string& backup, const std::string& run, std::string* error) {
-    std::string line;
-    if (!Fingerprint(hive, &line)) {
-        *error = "cannot read " + hive + ": " + std::strerror(errno);
+bool IssuedRunName(const std::string& run, std::int64_t now) {
+    // 00000000001765000000.123456789-4242
+    if (run.size() < 32 || run.size() > 40 || !AllDigits(run, 0, 20) || run[20] != '.' || !AllDigits(run, 21, 30) ||
+        run[30] != '-' || !AllDigits(run, 31, run.size()))
         return false;
-    }
+    if (run.compare(0, 8, "00000000") != 0) return false;  // past any time an int64 can hold
+    const std::int64_t seconds = std::stoll(run.substr(8, 12));
+    return seconds <= now + 60;
+}
+
+bool RecordCommit(const Folder& folder, const std::string& hive, const std::string& backup, const std::string& run,
+                  std::string* error) {
+    std::string line, backupLine;
+    UniqueFd hiveFd;
+    if (!folder.OpenFile(hive, O_RDONLY, &hiveFd, error)) return false;
+    // The backup may still have a second name while this run holds the
+    // original open: FUSE (ntfs-3g) keeps a file replaced by a rename under
+    // a hidden name until it is closed.
+    if (!Fingerprint(folder, hive, &line, error) || !Fingerprint(folder, backup, &backupLine, error, 2)) return false;
     std::ostringstream out;
     const std::time_t now = std::time(nullptr);
     char when[32] = "";
-    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&now));
-    out << kRecordHeader << "\nrun\t" << run << "\nwhen\t" << when << "\nhive\t" << line << "\n";
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    out << kRecordHeader << "\nrun\t" << run << "\nwhen\t" << when << "\nhive\t" << line << "\nbackup\t" << backupLine
+        << "\n";
     // Every log beside it, as left: emptied ones and untouched ones alike,
     // since Windows writes its logs before its hive.
     std::vector<std::string> logs;
     try {
-        logs = FindHiveLogs(hive);
+        logs = FindHiveLogs(folder, hive);
     } catch (const OfflineError& e) {
         *error = e.what();  // after the commit: a missing record is a warning, not a failure
         return false;
     }
     for (const std::string& log : logs) {
-        if (!Fingerprint(log, &line)) {
-            *error = "cannot read " + log + ": " + std::strerror(errno);
-            return false;
-        }
-        out << "log\t" << BaseName(log) << "\t" << line << "\n";
+        if (!Fingerprint(folder, log, &line, error)) return false;
+        out << "log\t" << log << "\t" << line << "\n";
     }
-    return WriteFileAtomically(BackupRecordPath(backup), out.str(), error);
+    // A new file with the hive's descriptor before its first byte, renamed
+    // over any record there was.
+    const std::string record = BackupRecordPath(backup);
+    UniqueFd fd;
+    std::string temp;
+    FileFault fault;
+    if (!folder.CreateNew("." + record, &fd, &temp, &fault) || !CarryWindowsAttributes(hiveFd.Get(), fd.Get(), &fault)) {
+        if (!temp.empty()) folder.Remove(temp);
+        *error = folder.PathOf(record) + ": " + fault.reason;
+        return false;
+    }
+    const std::string text = out.str();
+    if (!WriteAll(fd.Get(), text.data(), text.size()) || ::fsync(fd.Get()) != 0 ||
+        !folder.Rename(temp, record, &fault)) {
+        *error = folder.PathOf(record) + ": " + (fault.reason.empty() ? std::string(std::strerror(errno)) : fault.reason);
+        folder.Remove(temp);
+        return false;
+    }
+    folder.Flush();
+    return true;
 }
 
 namespace {
 
-// The hive's newest backup and its logs' backups with the same suffix
-// (NAME.LOG, .LOG1, .LOG2 in any case); false when it has none.
-bool FindBackupFiles(HiveBackup* found) {
-    const std::string dir = DirName(found->hive), name = BaseName(found->hive);
-    const std::vector<std::string> entries = Entries(dir);
-    long newest = -1;
-    std::string suffix;
-    for (const std::string& entry : entries) {
-        if (entry.size() <= name.size() || entry.compare(0, name.size(), name) != 0) continue;
-        const long n = BackupNumber(entry.substr(name.size()));
-        if (n > newest) {
-            newest = n;
-            suffix = entry.substr(name.size());
-        }
-    }
-    if (newest < 0) return false;
-    found->backup = dir + "/" + name + suffix;
-    for (const std::string& entry : entries) {
-        if (entry.size() <= suffix.size() || entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
-            continue;
-        const std::string log = entry.substr(0, entry.size() - suffix.size());
-        for (const char* ending : {".LOG", ".LOG1", ".LOG2"})
-            if (SameNtfsName(log, name + ending)) found->logs.emplace_back(dir + "/" + log, dir + "/" + entry);
-    }
-    return true;
-}
-
-// What the record beside the backup says: its run and time into *found,
-// the hive's fingerprint, and each log's by name. False, with
-// found->changed saying why, when there is no record this reads.
-bool ReadRecord(HiveBackup* found, std::string* hiveLine, std::map<std::string, std::string>* logs) {
+// What the record beside `backup` says, when kestroctl made it: a record of
+// this format, an issued run, and the backup's own fingerprint. Else false,
+// *why saying what is wrong with it.
+bool ReadRecord(const Folder& folder, const std::string& backup, HiveBackup* found, std::string* hiveLine,
+                std::map<std::string, std::string>* logs, std::string* why) {
+    const std::string record = BackupRecordPath(backup);
+    UniqueFd fd;
     std::string text, error;
-    if (!ReadWholeFile(BackupRecordPath(found->backup), 1 << 16, &text, &error)) {
-        found->changed = "there is no record of what the run that made " + BaseName(found->backup) +
-                         " left in place (" + error + ")";
+    FileFault fault;
+    if (!folder.OpenFile(record, O_RDONLY, &fd, &error)) {
+        *why = errno == ENOENT ? "there is no record of what the run that made " + backup + " left in place"
+                               : error;
+        return false;
+    }
+    if (!ReadDescriptor(fd.Get(), kMaxRecordBytes, &text, &fault)) {
+        *why = folder.PathOf(record) + ": " +
+               (fault.step == FileStep::TooLarge ? std::string("larger than any record kestroctl writes")
+                                                 : fault.reason);
         return false;
     }
     std::istringstream in(text);
-    std::string line;
+    std::string line, backupLine;
     std::getline(in, line);
     if (line != kRecordHeader) {
-        found->changed = BackupRecordPath(found->backup) + " is not a record this kestroctl reads";
+        *why = folder.PathOf(record) + " is not a record this kestroctl reads";
         return false;
     }
     while (std::getline(in, line)) {
@@ -190,53 +210,196 @@ bool ReadRecord(HiveBackup* found, std::string* hiveLine, std::map<std::string, 
         if (key == "run") found->run = rest;
         else if (key == "when") found->when = rest;
         else if (key == "hive") *hiveLine = rest;
+        else if (key == "backup") backupLine = rest;
         else if (key == "log" && rest.find('\t') != std::string::npos)
             (*logs)[rest.substr(0, rest.find('\t'))] = rest.substr(rest.find('\t') + 1);
     }
-    found->recorded = true;
+    if (!IssuedRunName(found->run, static_cast<std::int64_t>(std::time(nullptr)))) {
+        *why = folder.PathOf(record) + " names a run kestroctl never made (\"" + found->run.substr(0, 64) + "\")";
+        found->run.clear();
+        return false;
+    }
+    std::string now;
+    if (!Fingerprint(folder, backup, &now, why)) {
+        found->run.clear();
+        return false;
+    }
+    if (now != backupLine) {
+        *why = folder.PathOf(backup) + " is not the file its record describes";
+        found->run.clear();
+        return false;
+    }
     return true;
 }
 
 }  // namespace
 
-HiveBackup FindNewestBackup(const std::string& hive) {
-    HiveBackup found;
-    found.hive = hive;
-    if (!FindBackupFiles(&found)) return found;
-    std::string hiveLine;
-    std::map<std::string, std::string> logs;
-    if (!ReadRecord(&found, &hiveLine, &logs)) return found;
-    const std::string name = BaseName(hive);
-    std::string now;
-    if (!Fingerprint(hive, &now) || now != hiveLine) {
-        found.changed = name + " changed since kestroctl wrote it (" + found.when + ")";
-        return found;
+namespace {
+
+// Every backup of the hive `name` by number, newest number first, at most
+// kMaxCandidates of them; a name kestroctl does not give its backups is
+// noted and passed over.
+std::vector<std::pair<long, std::string>> NumberedBackups(const Folder& folder, const std::vector<std::string>& entries,
+                                                          const std::string& name, HiveBackup* found) {
+    std::vector<std::pair<long, std::string>> numbered;
+    for (const std::string& entry : entries) {
+        if (entry.size() <= name.size() || entry.compare(0, name.size(), name) != 0) continue;
+        const std::string suffix = entry.substr(name.size());
+        if (suffix.compare(0, std::strlen(kBackupSuffix), kBackupSuffix) != 0 ||
+            suffix.find(kRecordSuffix) != std::string::npos)
+            continue;
+        const long n = BackupNumber(suffix);
+        if (n >= 0) numbered.emplace_back(n, suffix);
+        else found->notes.push_back(folder.PathOf(entry) + " is not a name kestroctl gives its backups; it is ignored");
     }
-    for (const std::string& log : FindHiveLogs(hive)) {
-        auto it = logs.find(BaseName(log));
-        if (!Fingerprint(log, &now) || (it == logs.end() ? now.compare(0, 2, "0 ") != 0 : now != it->second)) {
-            found.changed = BaseName(log) + " changed since kestroctl wrote " + name + " (" + found.when + ")";
-            return found;
+    std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    if (numbered.size() > kMaxCandidates) numbered.resize(kMaxCandidates);
+    return numbered;
+}
+
+// Of the backups `numbered`, the one whose record kestroctl made for the
+// newest run: its suffix, with the record's hive and logs' fingerprints.
+// Where none has such a record, the highest-numbered, with found->changed
+// saying why it is not trusted; the others passed over go to the notes.
+std::string ChooseTrusted(const Folder& folder, const std::string& name,
+                          const std::vector<std::pair<long, std::string>>& numbered, HiveBackup* found,
+                          std::string* hiveLine, std::map<std::string, std::string>* logs) {
+    std::string suffix;
+    std::vector<std::string> untrusted;  // why each backup passed over was
+    for (const auto& candidate : numbered) {
+        HiveBackup read;
+        std::string line, why;
+        std::map<std::string, std::string> readLogs;
+        if (!ReadRecord(folder, name + candidate.second, &read, &line, &readLogs, &why)) {
+            untrusted.push_back(why);
+            continue;
+        }
+        if (found->recorded && read.run <= found->run) continue;
+        found->recorded = true;
+        found->run = read.run;
+        found->when = read.when;
+        suffix = candidate.second;
+        *hiveLine = line;
+        *logs = readLogs;
+    }
+    if (!found->recorded) {
+        found->changed = untrusted.front();
+        return numbered.front().second;
+    }
+    for (const std::string& why : untrusted) found->notes.push_back(why + "; that backup is passed over");
+    return suffix;
+}
+
+// The logs' backups made with the hive's of `suffix`: NAME.LOG, .LOG1,
+// .LOG2 in any case, with the suffix.
+void FindLogBackups(const Folder& folder, const std::vector<std::string>& entries, const std::string& name,
+                    const std::string& suffix, HiveBackup* found) {
+    for (const std::string& entry : entries) {
+        if (entry.size() <= suffix.size() || entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string log = entry.substr(0, entry.size() - suffix.size());
+        for (const char* ending : {".LOG", ".LOG1", ".LOG2"})
+            if (SameNtfsName(log, name + ending)) found->logs.emplace_back(folder.PathOf(log), folder.PathOf(entry));
+    }
+}
+
+// The hive and its logs as they are now against the record: found->changed
+// says how they differ, if they do.
+void CompareWithRecord(const Folder& folder, const std::string& name, const std::string& hiveLine,
+                       std::map<std::string, std::string> logs, HiveBackup* found) {
+    std::string now, why;
+    if (!Fingerprint(folder, name, &now, &why) || now != hiveLine) {
+        found->changed = why.empty() || now == hiveLine
+                             ? name + " changed since kestroctl wrote it (" + found->when + ")"
+                             : why;
+        return;
+    }
+    std::vector<std::string> present;
+    try {
+        present = FindHiveLogs(folder, name);
+    } catch (const OfflineError& e) {
+        found->changed = e.what();
+        return;
+    }
+    for (const std::string& log : present) {
+        auto it = logs.find(log);
+        why.clear();
+        // A log the record does not name must be empty.
+        if (!Fingerprint(folder, log, &now, &why) ||
+            (it == logs.end() ? now.compare(0, 2, "0 ") != 0 : now != it->second)) {
+            found->changed =
+                !why.empty() ? why : log + " changed since kestroctl wrote " + name + " (" + found->when + ")";
+            return;
         }
         if (it != logs.end()) logs.erase(it);
     }
-    if (!logs.empty()) found.changed = logs.begin()->first + " is gone since kestroctl wrote " + name;
+    if (!logs.empty()) found->changed = logs.begin()->first + " is gone since kestroctl wrote " + name;
+}
+
+}  // namespace
+
+HiveBackup FindNewestBackup(const Folder& folder, const std::string& hivePath) {
+    HiveBackup found;
+    found.hive = hivePath;
+    const std::string name = BaseName(hivePath);
+    const std::vector<std::string> entries = folder.Names();
+    const std::vector<std::pair<long, std::string>> numbered = NumberedBackups(folder, entries, name, &found);
+    if (numbered.empty()) return found;
+    std::string hiveLine;
+    std::map<std::string, std::string> logs;
+    const std::string suffix = ChooseTrusted(folder, name, numbered, &found, &hiveLine, &logs);
+    found.backup = folder.PathOf(name + suffix);
+    FindLogBackups(folder, entries, name, suffix, &found);
+    if (found.recorded) CompareWithRecord(folder, name, hiveLine, logs, &found);
     return found;
+}
+
+std::vector<std::string> PruneBackups(const Folder& folder, const std::string& hive, int keep) {
+    const std::vector<std::string> entries = folder.Names();
+    std::vector<long> numbers;
+    for (const std::string& entry : entries)
+        if (entry.size() > hive.size() && entry.compare(0, hive.size(), hive) == 0) {
+            const long n = BackupNumber(entry.substr(hive.size()));
+            if (n >= 0) numbers.push_back(n);
+        }
+    std::sort(numbers.begin(), numbers.end());
+    std::vector<std::string> removed;
+    if (keep < 0 || numbers.size() <= static_cast<std::size_t>(keep) + 1) return removed;
+    // numbers[0] is the first backup; the last `keep` are the newest runs'.
+    for (std::size_t i = 1; i + static_cast<std::size_t>(keep) < numbers.size(); ++i) {
+        const std::string suffix =
+            numbers[i] == 0 ? std::string(kBackupSuffix) : kBackupSuffix + ("." + std::to_string(numbers[i]));
+        for (const std::string& entry : entries) {
+            const bool ours = entry.size() > suffix.size() &&
+                              entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                              (entry == hive + suffix || SameNtfsName(entry.substr(0, entry.size() - suffix.size()),
+                                                                      hive + ".LOG") ||
+                               SameNtfsName(entry.substr(0, entry.size() - suffix.size()), hive + ".LOG1") ||
+                               SameNtfsName(entry.substr(0, entry.size() - suffix.size()), hive + ".LOG2"));
+            if (!ours) continue;
+            folder.Remove(BackupRecordPath(entry));
+            folder.Remove(entry);
+            removed.push_back(folder.PathOf(entry));
+        }
+    }
+    if (!removed.empty()) folder.Flush();
+    return removed;
 }
 
 std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string* kept) {
     const std::string hive = BaseName(backup.hive), saved = BaseName(backup.backup);
     // Every name is taken in the folder held open, and only a regular file
-    // goes back: a backup that is a link would leave the hive a link.
-    const auto regular = [&folder](const std::string& name) {
-        struct stat st;
-        return folder.Stat(name, &st) && S_ISREG(st.st_mode);
-    };
-    for (const std::string& name : {hive, saved})
-        if (!regular(name)) return folder.PathOf(name) + " is not a regular file; nothing was changed";
-    for (const auto& log : backup.logs)
-        if (!regular(BaseName(log.second)))
-            return log.second + " is not a regular file; nothing was changed";
+    // with one name goes back: a backup that is a link would leave the hive
+    // a link, and one with a second name would tie the hive to another file.
+    std::string why;
+    for (const std::string& name : {hive, saved}) {
+        UniqueFd fd;
+        if (!folder.OpenFile(name, O_RDONLY, &fd, &why)) return why + "; nothing was changed";
+    }
+    for (const auto& log : backup.logs) {
+        UniqueFd fd;
+        if (!folder.OpenFile(BaseName(log.second), O_RDONLY, &fd, &why)) return why + "; nothing was changed";
+    }
 
     // The hive as it is now stays, under a name of its own: a second link
     // to it, so nothing is copied and nothing lost.

@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "offline/hive_backups.h"
+#include "offline/hive_limits.h"
 #include "offline/hive_log.h"
 #include "offline/hive_names.h"
 #include "core/text.h"
@@ -324,6 +325,8 @@ std::string HiveFile::OpenOriginal() {
     if (!folder_.OpenFile(name_, O_RDONLY, &fd_, &why)) return why;
     struct stat st;
     if (::fstat(fd_.Get(), &st) != 0) return path_ + ": " + Errno(errno);
+    why = CheckHiveFileSize(st);
+    if (!why.empty()) return path_ + ": " + why;
     read_ = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
     unsigned char head[512];
     const bool dirty = ::pread(fd_.Get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
@@ -349,7 +352,7 @@ std::string HiveFile::ReadLogs(std::vector<HiveLog>* logs, std::string* problem)
     std::string why;
     if (!LogNames(folder_.Names(), folder_.Path(), name_, &logNames, &why)) return why;
     for (const std::string& logName : logNames) {
-        if (!IsFileOrLink(folder_, logName)) continue;
+        if (!IsNotFolder(folder_, logName)) continue;
         HiveLog log{HiveLog::Kind::Log, logName, std::string()};
         const std::string upper = AsciiUpper(logName.substr(logName.size() - 4));
         if (upper == "LOG1") log.kind = HiveLog::Kind::Log1;
@@ -508,6 +511,9 @@ public:
     void Finish();
 
 private:
+    // With a backup kept for a named run: its record written beside it, and
+    // the older runs' backups pruned, both while the lock is held.
+    void KeepRecord();
     static bool Fails(CommitStep step) { return ScopedCommitFailure::Reached(step); }
 
     std::string Write();
@@ -537,6 +543,8 @@ std::string HiveFile::Commit(const CommitOptions& options) {
     backupPath_.clear();
     logBackups_.clear();
     emptiedLogs_.clear();
+    recordProblem_.clear();
+    pruned_.clear();
     if (!changed_) return std::string();
     if (!WriteRefusal().empty()) return WriteRefusal();
     // The lock is held from the read to the end of the commit; a second
@@ -577,25 +585,27 @@ std::string HiveFile::CommitRun::Steps() {
 }
 
 // The whole hive into a new file beside the original, so that the rename
-// at the end stays on one file system.
+// at the end stays on one file system. The file gets the original's mode,
+// owner, and what Windows keeps on it (its descriptor above all) before the
+// first byte: the copy of the hive is never more open than the hive, even
+// where the run is killed here.
 std::string HiveFile::CommitRun::Write() {
     FileFault fault;
     if (!file_.folder_.CreateNew("." + file_.name_, &out_, &temp_, &fault))
         return "cannot create a file beside it: " + fault.reason;
+    if (::fchmod(out_.Get(), before_.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
+    if (::fchown(out_.Get(), before_.st_uid, before_.st_gid) != 0 && errno != EPERM)
+        return "cannot set the new hive's owner: " + Errno(errno);
+    if (!CarryWindowsAttributes(file_.fd_.Get(), out_.Get(), &fault))
+        return "cannot keep what Windows set on it: " + fault.reason;
     errno = 0;
     if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
         return "cannot write the new hive: " + Errno(errno ? errno : EIO);
     return std::string();
 }
 
-// On the disk, with the original's mode, owner, and what Windows keeps on it.
+// On the disk.
 std::string HiveFile::CommitRun::Flush() {
-    if (::fchmod(out_.Get(), before_.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
-    if (::fchown(out_.Get(), before_.st_uid, before_.st_gid) != 0 && errno != EPERM)
-        return "cannot set the new hive's owner: " + Errno(errno);
-    FileFault fault;
-    if (!CarryWindowsAttributes(file_.fd_.Get(), out_.Get(), &fault))
-        return "cannot keep what Windows set on it: " + fault.reason;
     if (::fsync(out_.Get()) != 0 || Fails(CommitStep::Flushed))
         return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
     return std::string();
@@ -746,6 +756,7 @@ void HiveFile::CommitRun::Finish() {
         f.folder_.Remove(BaseName(f.backupPath_));
         f.backupPath_.clear();
     }
+    KeepRecord();
     // The files now hold a clean hive and empty logs.
     f.replaced_.Reset();
     f.logs_.clear();
@@ -754,6 +765,15 @@ void HiveFile::CommitRun::Finish() {
     f.imagePath_.clear();
     f.logState_ = LogState::Clean;
     f.changed_ = false;
+}
+
+void HiveFile::CommitRun::KeepRecord() {
+    HiveFile& f = file_;
+    if (f.backupPath_.empty() || options_.run.empty()) return;
+    if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_) &&
+        f.recordProblem_.empty())
+        f.recordProblem_ = "the record cannot be written";
+    if (f.recordProblem_.empty() && options_.keep >= 0) f.pruned_ = PruneBackups(f.folder_, f.name_, options_.keep);
 }
 
 std::string HiveFile::CommitRun::KeptNames() const {

@@ -33,8 +33,8 @@ struct HiveReplay;
 // with ScopedCommitFailure; for the steps taken once per log, `nth` counts
 // the logs from 0.
 enum class CommitStep {
-    Written,       // the whole hive into a new file beside the original
-    Flushed,       // that file on the disk, with the original's mode, owner and Windows' attributes
+    Written,       // a new file beside the original, given its mode, owner and Windows' attributes, then the whole hive
+    Flushed,       // that file on the disk
     Verified,      // read back from the disk: the same keys and values as in memory
     BackedUp,      // the original kept as NAME.kestro-bak
     LogsBackedUp,  // each log copied beside it
@@ -121,7 +121,15 @@ public:
     bool Changed() const { return changed_; }
 
     struct CommitOptions {
+        explicit CommitOptions(bool keepBackup = true, std::string runName = std::string(), int keptRuns = -1)
+            : backup(keepBackup), run(std::move(runName)), keep(keptRuns) {}
         bool backup = true;  // keep the original as NAME.kestro-bak, and its logs beside it
+        // The run's name: with a backup kept, its record (offline/
+        // hive_backups.h) is written beside it before the lock is let go.
+        std::string run;
+        // With a run: how many runs' backups to keep besides the first
+        // (offline/hive_backups.h, PruneBackups); -1 keeps every one.
+        int keep = -1;
     };
     // Writes the changes: to a new file beside the original with the
     // original's mode, owner and what Windows keeps on it (its security
@@ -146,6 +154,10 @@ public:
     // Where the last Commit kept the logs, and the logs it emptied.
     const std::vector<std::string>& LogBackupPaths() const { return logBackups_; }
     const std::vector<std::string>& EmptiedLogs() const { return emptiedLogs_; }
+    // The older backups the last Commit removed.
+    const std::vector<std::string>& PrunedBackups() const { return pruned_; }
+    // Empty, or why the last Commit kept a backup without its record.
+    const std::string& RecordProblem() const { return recordProblem_; }
 
 private:
     HiveFile(hive_h* h, std::string path, Mode mode);
@@ -221,6 +233,8 @@ private:
     std::string imagePath_;  // and its name for hivex
     std::vector<std::string> logBackups_;
     std::vector<std::string> emptiedLogs_;
+    std::string recordProblem_;
+    std::vector<std::string> pruned_;
 };
 
 // Takes the lock a write open of the hive `name` in `folder` takes, with

@@ -29,9 +29,19 @@ bool LogNames(const std::vector<std::string>& entries, const std::string& folder
     return true;
 }
 
-bool IsFileOrLink(const Folder& folder, const std::string& name) {
+bool IsNotFolder(const Folder& folder, const std::string& name) {
     struct stat st;
-    return folder.Stat(name, &st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+    return folder.Stat(name, &st) && !S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> FindHiveLogs(const Folder& folder, const std::string& hive) {
+    std::vector<std::string> names, logs;
+    std::string error;
+    if (!LogNames(folder.Names(), folder.Path(), hive, &names, &error))
+        throw OfflineError(OfflineFault::Unusable, error);
+    for (const std::string& name : names)
+        if (IsNotFolder(folder, name)) logs.push_back(name);
+    return logs;
 }
 
 std::vector<std::string> FindHiveLogs(const std::string& path) {
@@ -39,10 +49,7 @@ std::vector<std::string> FindHiveLogs(const std::string& path) {
     Folder folder;
     std::string error;
     if (!Folder::Open(DirName(path), nullptr, &folder, &error)) return logs;
-    std::vector<std::string> names;
-    if (!LogNames(folder.Names(), folder.Path(), BaseName(path), &names, &error)) throw OfflineError(OfflineFault::Unusable, error);
-    for (const std::string& name : names)
-        if (IsFileOrLink(folder, name)) logs.push_back(folder.PathOf(name));
+    for (const std::string& name : FindHiveLogs(folder, BaseName(path))) logs.push_back(folder.PathOf(name));
     return logs;
 }
 

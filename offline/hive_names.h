@@ -16,14 +16,17 @@ namespace kestro {
 bool LogNames(const std::vector<std::string>& entries, const std::string& folder, const std::string& name,
               std::vector<std::string>* logs, std::string* error);
 
-// Whether the folder's entry is a regular file or a symbolic link (which
-// an open then refuses, saying so).
-bool IsFileOrLink(const Folder& folder, const std::string& name);
+// Whether the folder's entry is anything but a folder: a log name that is a
+// link, a FIFO or a device is then refused by name when it is opened
+// (Folder::OpenFile), not skipped.
+bool IsNotFolder(const Folder& folder, const std::string& name);
 
 // NAME.LOG1, NAME.LOG2 and NAME.LOG beside the hive `path`, without regard to
-// case (NTFS's rule): those that are regular files or symbolic links (which
-// are refused when opened). Two names Windows takes for one throw
-// OfflineError(Unusable), naming both.
+// case (NTFS's rule): every such entry but a folder (anything but a regular
+// file with one name is refused when opened). Two names Windows takes for
+// one throw OfflineError(Unusable), naming both.
 std::vector<std::string> FindHiveLogs(const std::string& path);
+// The same among the entries of the held `folder`, by name.
+std::vector<std::string> FindHiveLogs(const Folder& folder, const std::string& hive);
 
 }  // namespace kestro

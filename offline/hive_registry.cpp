@@ -1,5 +1,7 @@
 #include "offline/hive_registry.h"
 
+#include "offline/hive_limits.h"
+
 #include "core/bytes.h"
 #include "core/text.h"
 
@@ -67,6 +69,17 @@ RegResult HiveRegistryStore::Writable(int slot) {
     HiveFile* hive = Hive(slot);
     if (!hive) return kErrorAccessDenied;
     return hive->WriteRefusal().empty() ? kErrorSuccess : kErrorAccessDenied;
+}
+
+RegResult HiveRegistryStore::WalkableTree(int slot) {
+    HiveFile* hive = Hive(slot);
+    if (!hive) return kErrorFileNotFound;
+    if (!treeChecked_[slot]) {
+        treeChecked_[slot] = true;
+        const std::string loop = FindKeyLoop(hive->Handle());
+        if (!loop.empty()) treeProblem_[slot] = hive->Path() + ": " + loop + ". Nothing was written to it.";
+    }
+    return treeProblem_[slot].empty() ? kErrorSuccess : kErrorBadDb;
 }
 
 RegResult HiveRegistryStore::ClassesRoot(bool create, Location* at) {
@@ -345,6 +358,8 @@ RegResult HiveRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys,
         if (Hive(kSoftware)) ++count, longest = 8;
         if (Hive(kSystem)) ++count, longest = std::max(longest, 6u);
     } else {
+        rc = WalkableTree(at.slot);
+        if (rc != kErrorSuccess) return rc;
         hive_h* h = Hive(at.slot)->Handle();
         errno = 0;
         hive_node_h* children = hivex_node_children(h, at.node);
@@ -373,6 +388,8 @@ RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* n
         if (index >= mounted.size()) return kErrorNoMoreItems;
         child = mounted[index];
     } else {
+        rc = WalkableTree(at.slot);
+        if (rc != kErrorSuccess) return rc;
         hive_h* h = Hive(at.slot)->Handle();
         errno = 0;
         hive_node_h* children = hivex_node_children(h, at.node);
@@ -467,6 +484,8 @@ std::vector<std::string> HiveRegistryStore::Refusals() const {
     std::vector<std::string> out;
     for (const auto& hive : hives_)
         if (hive && hive->Refused()) out.push_back(hive->WriteRefusal());
+    for (const std::string& problem : treeProblem_)
+        if (!problem.empty()) out.push_back(problem);
     return out;
 }
 

@@ -108,6 +108,10 @@ private:
     RegResult ClassesRoot(bool create, Location* at);
     RegResult CurrentControlSet(Location* to);
     RegResult Writable(int slot);
+    // Before a hive's sub-keys are listed for a walk (a tree removed, a
+    // tree read for the undo files): once per hive, that no key list leads
+    // round in a loop (offline/hive_limits.h); an error where one does.
+    RegResult WalkableTree(int slot);
     RegResult ResolveForValueChange(KeyHandle key, Location* at);
     HiveFile* Hive(int slot) const { return slot >= 0 && slot < 3 ? hives_[slot].get() : nullptr; }
     bool ReadValues(const Location& at, std::vector<Value>* values);
@@ -126,6 +130,9 @@ private:
     KeyHandle nextHandle_ = 0x1000;
     // The values of each key changed since the last Commit, the whole list.
     std::map<NodeKey, std::vector<Value>> pending_;
+    // Per hive: whether WalkableTree looked, and what it found.
+    bool treeChecked_[3] = {false, false, false};
+    std::string treeProblem_[3];
 };
 
 }  // namespace kestro

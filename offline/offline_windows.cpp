@@ -19,25 +19,10 @@ namespace kestro {
 
 namespace {
 
+// WINDIR as given, before the volume's folder is held.
 bool IsDir(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Follows `names` down from `dir`, each as NTFS matches names; empty when
-// one is missing.
-std::string FindPathNoCase(std::string dir, std::initializer_list<const char*> names) {
-    for (const char* name : names) {
-        std::string found = FindEntryNoCase(dir, name);
-        if (found.empty()) return std::string();
-        dir = found;
-    }
-    return dir;
 }
 
 std::string Parent(const std::string& path) {
@@ -76,12 +61,24 @@ bool IsSystemProfile(const std::string& name) {
 
 // A hive opened read-only for a look at a few keys; null with *why when it
 // cannot be read.
-std::unique_ptr<HiveFile> Peek(const std::string& path, std::string* why) {
+std::unique_ptr<HiveFile> Peek(const std::string& path, const VolumeBound& bound, std::string* why) {
     if (path.empty()) {
         *why = "it is not there";
         return nullptr;
     }
-    return HiveFile::Open(path, HiveFile::Mode::ReadOnly, why);
+    return HiveFile::Open(path, HiveFile::Mode::ReadOnly, why, &bound);
+}
+
+// Throws OfflineError(Unusable) where the entry `name` of the folder `dir`
+// (within `bound`) is there but is no file Windows would have made: a link,
+// a FIFO, a device, a second name of another file. Such a file is planted,
+// and the run stops naming it rather than read around it.
+void RefusePlanted(const std::string& dir, const std::string& name, const VolumeBound& bound) {
+    Folder folder;
+    std::string why;
+    UniqueFd fd;
+    if (!Folder::Open(dir, &bound, &folder, &why)) throw OfflineError(OfflineFault::Unusable, why);
+    if (!folder.OpenFile(name, O_RDONLY, &fd, &why) && errno == EPERM) throw OfflineError(OfflineFault::Unusable, why);
 }
 
 // The key at `path` ("A\\B") below the hive's root, or 0.
@@ -139,26 +136,12 @@ bool RidOf(const std::string& sid, std::uint32_t* rid) {
     return true;
 }
 
-// One folder's identity, so that a folder reached through a junction
-// ("Documents and Settings" to "Users") is one folder.
-std::string Identity(const std::string& path) {
-    char* real = ::realpath(path.c_str(), nullptr);
-    std::string identity = real ? real : path;
-    std::free(real);
-    return identity;
-}
-
-}  // namespace
-
-std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return std::string();
+// The entry of `names` (those of the folder `dir`) named `name` as NTFS
+// matches names, as a path below `dir`; empty when none; two throw.
+std::string MatchEntry(const std::vector<std::string>& names, const std::string& dir, const std::string& name) {
     std::vector<std::string> found;
-    while (dirent* e = ::readdir(d)) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        if (SameNtfsName(e->d_name, name)) found.push_back(e->d_name);
-    }
-    ::closedir(d);
+    for (const std::string& entry : names)
+        if (SameNtfsName(entry, name)) found.push_back(entry);
     if (found.empty()) return std::string();
     if (found.size() > 1) {
         std::sort(found.begin(), found.end());
@@ -169,6 +152,54 @@ std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
                                   "remove the one that does not belong there");
     }
     return dir + "/" + found[0];
+}
+
+}  // namespace
+
+std::string FindEntryNoCase(const std::string& dir, const std::string& name) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return std::string();
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    ::closedir(d);
+    return MatchEntry(names, dir, name);
+}
+
+std::string OfflineWindows::Entry(const std::string& dir, const std::string& name) const {
+    Folder folder;
+    std::string why;
+    const VolumeBound bound = Bound();
+    if (!Folder::Open(dir, &bound, &folder, &why)) return std::string();
+    return MatchEntry(folder.Names(), dir, name);
+}
+
+bool OfflineWindows::IsFolder(const std::string& path) const {
+    Folder folder;
+    std::string why;
+    const VolumeBound bound = Bound();
+    return !path.empty() && Folder::Open(path, &bound, &folder, &why);
+}
+
+bool OfflineWindows::IsFile(const std::string& path) const {
+    // Any entry but a folder: a link, a FIFO or a device in a hive's place
+    // is refused by name when it is opened (Folder::OpenFile), not passed
+    // over as if there were no hive.
+    Folder folder;
+    std::string why;
+    const VolumeBound bound = Bound();
+    struct stat st;
+    return !path.empty() && Folder::Open(DirName(path), &bound, &folder, &why) && folder.Stat(BaseName(path), &st) &&
+           !S_ISDIR(st.st_mode);
+}
+
+std::string OfflineWindows::FolderIdentity(const std::string& path) const {
+    Folder folder;
+    std::string why;
+    const VolumeBound bound = Bound();
+    struct stat st;
+    if (!Folder::Open(path, &bound, &folder, &why) || ::fstat(folder.Fd(), &st) != 0) return path;
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 std::string ResolvePathNoCase(const std::string& path) {
@@ -219,16 +250,28 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     if (!IsDir(windir_))
         throw OfflineError(OfflineFault::NotFound, windir + ": no such folder; give the Windows folder of the mounted installation, "
                                        "for example /mnt/windows/WINDOWS");
+    // From here on the folder that holds WINDIR is held, and every name
+    // below it is found from that descriptor.
+    volume_ = Parent(windir_);
+    std::string why;
+    if (!Folder::Open(volume_, nullptr, &volumeFolder_, &why)) throw OfflineError(OfflineFault::NotFound, why);
+    // WINDIR itself as every folder below it is entered: from its parent,
+    // on the parent's file system, a link followed only while it stays
+    // below the parent. A Windows folder that leads off the volume is
+    // refused here, before any of its files is read.
+    Folder held;
+    const VolumeBound bound = Bound();
+    if (!Folder::Open(windir_, &bound, &held, &why)) throw OfflineError(OfflineFault::Unusable, why);
     // Two folders that Windows takes for one, "WINDOWS" beside "Windows".
-    FindEntryNoCase(Parent(windir_), BaseName(windir_));
-    config_ = FindPathNoCase(windir_, {"system32", "config"});
-    if (config_.empty() || !IsDir(config_))
+    MatchEntry(volumeFolder_.Names(), volume_, BaseName(windir_));
+    const std::string system32 = Entry(windir_, "system32");
+    config_ = system32.empty() ? std::string() : Entry(system32, "config");
+    if (config_.empty() || !IsFolder(config_))
         throw OfflineError(OfflineFault::NotFound, windir_ + ": no system32/config folder here; is this the Windows folder?");
-    software_ = FindEntryNoCase(config_, "software");
-    system_ = FindEntryNoCase(config_, "system");
+    software_ = Entry(config_, "software");
+    system_ = Entry(config_, "system");
     if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
         throw OfflineError(OfflineFault::NotFound, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
-    volume_ = Parent(windir_);
 }
 
 void OfflineWindows::LoadSoftware() const {
@@ -237,7 +280,7 @@ void OfflineWindows::LoadSoftware() const {
     systemDrive_ = "C:";
     systemRoot_ = "C:\\" + BaseName(windir_);
     std::string why;
-    std::unique_ptr<HiveFile> hive = Peek(software_, &why);
+    std::unique_ptr<HiveFile> hive = Peek(software_, Bound(), &why);
     if (!hive) {
         profileListNote_ = "SOFTWARE cannot be read (" + why + ")";
         return;
@@ -275,6 +318,26 @@ const std::string& OfflineWindows::SystemRoot() const {
 }
 
 std::string OfflineWindows::MapWindowsPath(const std::string& path, std::string* why) const {
+    const std::string at = MapWindowsNames(path, why);
+    if (at.empty()) return at;
+    // A link or junction on the way may lead anywhere: each step was taken
+    // within the volume (Entry), and the last one must be a folder entered
+    // the same way, or a file that is no link.
+    struct stat st;
+    Folder last;
+    std::string refused;
+    const VolumeBound bound = Bound();
+    if (!Folder::Open(at, &bound, &last, &refused) &&
+        (!Folder::Open(DirName(at), &bound, &last, &refused) || !last.Stat(BaseName(at), &st) ||
+         S_ISLNK(st.st_mode))) {
+        *why = path + ": leads off the volume that holds " + windir_ +
+               (refused.empty() ? std::string(" (through a symbolic link)") : " (" + refused + ")");
+        return std::string();
+    }
+    return at;
+}
+
+std::string OfflineWindows::MapWindowsNames(const std::string& path, std::string* why) const {
     LoadSoftware();
     // The variables a Windows path of this kind may start with, as every
     // Windows sets them for every process.
@@ -308,20 +371,12 @@ std::string OfflineWindows::MapWindowsPath(const std::string& path, std::string*
             *why = path + ": a path that climbs with \"..\" is not taken";
             return std::string();
         }
-        std::string next = FindEntryNoCase(at, part);
+        std::string next = Entry(at, part);
         if (next.empty()) {
             *why = path + ": no such file or folder on the volume (" + at + " has no \"" + part + "\")";
             return std::string();
         }
         at = next;
-    }
-    // A link or junction on the way may lead anywhere: what it leads to
-    // must still be inside the volume.
-    const std::string inside = Identity(volume_), target = Identity(at);
-    if (target.compare(0, inside.size(), inside) != 0 ||
-        (target.size() > inside.size() && inside != "/" && target[inside.size()] != '/')) {
-        *why = path + ": leads off the volume that holds " + windir_ + " (to " + target + ")";
-        return std::string();
     }
     return at;
 }
@@ -347,7 +402,9 @@ void OfflineWindows::LoadProfiles() const {
 std::map<std::uint32_t, std::string> OfflineWindows::LoadAccounts() const {
     std::map<std::uint32_t, std::string> accounts;
     std::string why;
-    std::unique_ptr<HiveFile> sam = Peek(FindEntryNoCase(config_, "SAM"), &why);
+    const std::string samPath = Entry(config_, "SAM");
+    if (!samPath.empty()) RefusePlanted(config_, BaseName(samPath), Bound());
+    std::unique_ptr<HiveFile> sam = Peek(samPath, Bound(), &why);
     hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
     hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
     if (!children) {
@@ -381,13 +438,19 @@ void OfflineWindows::AddListedProfiles(const std::map<std::uint32_t, std::string
         if (user.sid.compare(0, 9, "S-1-5-21-") == 0 && RidOf(user.sid, &rid) && accounts.count(rid))
             user.account = accounts.at(rid);
         std::string why;
-        user.folder = entry.second.empty() ? std::string() : MapWindowsPath(entry.second, &why);
+        user.folder = entry.second.empty() ? std::string() : MapWindowsNames(entry.second, &why);
         std::vector<std::string> parts = SplitPath(entry.second, "\\/");
         user.name = parts.empty() ? user.sid : parts.back();
         if (!user.folder.empty()) {
-            seen->insert(Identity(user.folder));
-            user.hivePath = FindEntryNoCase(user.folder, "NTUSER.DAT");
-            if (!IsFile(user.hivePath)) user.hivePath.clear();
+            seen->insert(FolderIdentity(user.folder));
+            if (IsFolder(user.folder)) {
+                user.hivePath = Entry(user.folder, "NTUSER.DAT");
+                if (!IsFile(user.hivePath)) user.hivePath.clear();
+            } else {
+                // A folder that cannot be entered within the volume (a link
+                // off it): its hive is refused, with the reason, when opened.
+                user.hivePath = user.folder + "/NTUSER.DAT";
+            }
         }
         user.systemProfile = IsSystemSid(user.sid) || IsSystemProfile(user.name);
         users_.push_back(user);
@@ -398,22 +461,18 @@ void OfflineWindows::AddListedProfiles(const std::map<std::uint32_t, std::string
 // name; listed as Windows' own when there is no ProfileList.
 void OfflineWindows::AddProfileFolders(bool listed, std::set<std::string>* seen) const {
     for (const char* folder : {"Users", "Documents and Settings"}) {
-        std::string profiles = FindEntryNoCase(volume_, folder);
-        if (profiles.empty() || !IsDir(profiles)) continue;
-        DIR* d = ::opendir(profiles.c_str());
-        if (!d) continue;
-        std::vector<std::string> names;
-        while (dirent* e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        ::closedir(d);
-        for (const std::string& name : names) {
+        std::string profiles = Entry(volume_, folder);
+        Folder held;
+        std::string why;
+        const VolumeBound bound = Bound();
+        if (profiles.empty() || !Folder::Open(profiles, &bound, &held, &why)) continue;
+        for (const std::string& name : held.Names()) {
             std::string dir = profiles + "/" + name;
-            if (!IsDir(dir)) continue;
-            std::string hive = FindEntryNoCase(dir, "NTUSER.DAT");
-            if (hive.empty() || !IsFile(hive)) continue;
+            std::string hive, identity;
+            if (!ProfileFolderHive(held, dir, name, &hive, &identity)) continue;
             // Vista's "Documents and Settings" is a junction to "Users": one
             // profile seen through both is one profile.
-            if (!seen->insert(Identity(dir)).second) continue;
+            if (!seen->insert(identity).second) continue;
             UserProfile user;
             user.name = name;
             user.folder = dir;
@@ -423,6 +482,26 @@ void OfflineWindows::AddProfileFolders(bool listed, std::set<std::string>* seen)
             users_.push_back(user);
         }
     }
+}
+
+// The hive of the entry `name` of the profiles' folder `held` (at `dir`)
+// and the folder's identity; false where it is no profile. A link that
+// cannot be entered within the volume is named, and its hive refused with
+// the reason when opened.
+bool OfflineWindows::ProfileFolderHive(const Folder& held, const std::string& dir, const std::string& name,
+                                       std::string* hive, std::string* identity) const {
+    struct stat st;
+    if (IsFolder(dir)) {
+        *identity = FolderIdentity(dir);
+        *hive = Entry(dir, "NTUSER.DAT");
+        return !hive->empty() && IsFile(*hive);
+    }
+    if (held.Stat(name, &st) && S_ISLNK(st.st_mode)) {
+        *hive = dir + "/NTUSER.DAT";
+        *identity = "link " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+        return true;
+    }
+    return false;
 }
 
 const std::vector<OfflineWindows::UserProfile>& OfflineWindows::Users() const {
@@ -498,9 +577,12 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
 }
 
 VolumeBound OfflineWindows::Bound() const {
+    // The volume is the file system of the folder that holds WINDIR (not
+    // of what WINDIR may link to).
     struct stat st;
-    if (::stat(windir_.c_str(), &st) != 0) throw OfflineError(OfflineFault::NotFound, windir_ + ": " + std::strerror(errno));
-    return VolumeBound{Parent(windir_), st.st_dev};
+    if (::fstat(volumeFolder_.Fd(), &st) != 0)
+        throw OfflineError(OfflineFault::NotFound, volume_ + ": " + std::strerror(errno));
+    return VolumeBound{volume_, st.st_dev, volumeFolder_.Fd()};
 }
 
 std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode, const std::string& user,
@@ -532,13 +614,18 @@ std::unique_ptr<HiveRegistryStore> OfflineWindows::OpenStore(HiveFile::Mode mode
 }
 
 std::string OfflineWindows::SavedSession() const {
-    std::string file = FindEntryNoCase(volume_, "hiberfil.sys");
+    std::string file = MatchEntry(volumeFolder_.Names(), volume_, "hiberfil.sys");
     if (file.empty()) return std::string();
-    int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return std::string();
+    // By the volume's rule: a FIFO there would hang every command, and a
+    // device's open alone may act.
+    std::string why;
+    UniqueFd fd;
+    if (!volumeFolder_.OpenFile(BaseName(file), O_RDONLY, &fd, &why)) {
+        if (errno == EPERM) throw OfflineError(OfflineFault::Unusable, why);
+        return std::string();
+    }
     char bytes[4];
-    ssize_t got = ::pread(fd, bytes, sizeof bytes, 0);
-    ::close(fd);
+    ssize_t got = ::pread(fd.Get(), bytes, sizeof bytes, 0);
     if (got != static_cast<ssize_t>(sizeof bytes)) return std::string();
     return HibernationSignature(std::string(bytes, sizeof bytes));
 }

@@ -101,10 +101,26 @@ private:
     std::map<std::uint32_t, std::string> LoadAccounts() const;
     void AddListedProfiles(const std::map<std::uint32_t, std::string>& accounts, std::set<std::string>* seen) const;
     void AddProfileFolders(bool listed, std::set<std::string>* seen) const;
+    bool ProfileFolderHive(const Folder& held, const std::string& dir, const std::string& name, std::string* hive,
+                           std::string* identity) const;
     std::string Known() const;
+
+    // The names of `dir` (a folder below the volume's) as NTFS matches
+    // them, found through the volume's held folder (Folder::Open within
+    // Bound()): no path below the volume is given to the kernel whole.
+    std::string Entry(const std::string& dir, const std::string& name) const;
+    // MapWindowsPath's walk of the names alone: the last one may still be a
+    // link off the volume, which is refused when it is opened.
+    std::string MapWindowsNames(const std::string& path, std::string* why) const;
+    bool IsFolder(const std::string& path) const;
+    bool IsFile(const std::string& path) const;
+    // The folder `path` itself (device and inode), so that one reached
+    // through a junction is one folder; `path` where it cannot be opened.
+    std::string FolderIdentity(const std::string& path) const;
 
     std::string windir_;
     std::string volume_;
+    Folder volumeFolder_;  // the folder that holds WINDIR, held from the start
     std::string config_;
     std::string software_;
     std::string system_;

@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <vector>
 
 namespace kestro {
@@ -34,10 +36,6 @@ namespace {
 // A failure injected for tests, or the real one with errno's words.
 bool StepFails(FileFault* fault, FileStep step, const std::string& what) {
     return Fail(fault, step, Why(what, errno));
-}
-
-bool SameFileSystem(int fd, dev_t device, struct stat* st) {
-    return ::fstat(fd, st) == 0 && (device == 0 || st->st_dev == device);
 }
 
 // Each extended attribute Windows' state is kept in, by the names the mounts
@@ -72,14 +70,178 @@ bool GetAttribute(int fd, const char* name, std::string* value) {
 
 }  // namespace
 
+std::string WhatFileIs(mode_t mode) {
+    if (S_ISREG(mode)) return std::string();
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISDIR(mode)) return "a folder";
+    return "not a regular file";
+}
+
+namespace {
+
+// The parts of a POSIX path, without empty ones and ".".
+std::vector<std::string> PathParts(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t slash = path.find('/', at);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(at, slash - at);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        at = slash + 1;
+    }
+    return parts;
+}
+
+// How many links one walk follows, as the kernel bounds its own.
+constexpr int kMaxLinks = 40;
+
+// The folders below `root` (held as `rootFd`) that `parts` name, entered one
+// at a time: each one on `device`, and a symbolic link (a junction, as
+// ntfs-3g shows one) followed only where it leads to a folder below `root`
+// again, by its own words, never by the kernel's. Each step empty, or why
+// the walk stops.
+class BelowWalk {
+public:
+    BelowWalk(const std::string& root, UniqueFd rootFd, std::vector<std::string> parts, dev_t device)
+        : root_(root), parts_(std::move(parts)), device_(device) {
+        stack_.push_back(std::move(rootFd));
+    }
+
+    bool Run(UniqueFd* result, std::string* error) {
+        while (next_ < parts_.size()) {
+            const std::string part = parts_[next_++];
+            *error = part == ".." ? Climb() : Step(part);
+            if (!error->empty()) return false;
+        }
+        *result = std::move(stack_.back());
+        return true;
+    }
+
+private:
+    // The path of `part` below the folders entered, for a message.
+    std::string Shown(const std::string& part) const {
+        std::string at = root_ == "/" ? std::string() : root_;
+        for (const std::string& n : names_) at += "/" + n;
+        return at + "/" + part;
+    }
+
+    // The root as the kernel spells it, asked only for an absolute link.
+    const std::string& CanonicalRoot() {
+        if (canonical_.empty()) {
+            canonical_ = root_;
+            if (char* real = ::realpath(root_.c_str(), nullptr)) {
+                canonical_ = real;
+                std::free(real);
+            }
+        }
+        return canonical_;
+    }
+
+    std::string Climb() {
+        if (stack_.size() == 1)
+            return Shown("..") + ": it leads off the Windows volume (above " + root_ + "); it is not followed";
+        stack_.pop_back();
+        names_.pop_back();
+        return std::string();
+    }
+
+    // One name: a link followed by its words, else a folder entered.
+    std::string Step(const std::string& part) {
+        UniqueFd look(::openat(stack_.back().Get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (!look || ::fstat(look.Get(), &st) != 0) return Why(Shown(part), errno);
+        if (S_ISLNK(st.st_mode)) return FollowLink(part);
+        if (!S_ISDIR(st.st_mode)) return Shown(part) + ": it is " + WhatFileIs(st.st_mode) + ", not a folder";
+        return Enter(part, st);
+    }
+
+    // The link's target put in its place among the parts left: a relative
+    // one from here, an absolute one from the root, and only where it names
+    // a path below the volume's folder as the rescue system names it.
+    std::string FollowLink(const std::string& part) {
+        char target[4096];
+        const ssize_t got = ::readlinkat(stack_.back().Get(), part.c_str(), target, sizeof target - 1);
+        if (got <= 0 || ++links_ > kMaxLinks)
+            return Shown(part) + ": a symbolic link that cannot be followed (" +
+                   (got <= 0 ? std::string(std::strerror(errno)) : "too many links") + ")";
+        const std::string to(target, static_cast<std::size_t>(got));
+        std::vector<std::string> more;
+        if (to[0] == '/') {
+            std::string inside;
+            if (!BelowRoot(to, &inside))
+                return Shown(part) + ": it is a symbolic link that leads off the Windows volume (to " + to +
+                       "); it is not followed";
+            stack_.resize(1);
+            names_.clear();
+            more = PathParts(inside);
+        } else {
+            more = PathParts(to);
+        }
+        parts_.insert(parts_.begin() + static_cast<std::ptrdiff_t>(next_), more.begin(), more.end());
+        return std::string();
+    }
+
+    // Whether the absolute `to` lies below the root; *inside, the rest.
+    bool BelowRoot(const std::string& to, std::string* inside) {
+        for (const std::string& base : {root_, CanonicalRoot()}) {
+            if (base == "/" || to == base) {
+                *inside = base == "/" ? to : std::string();
+                return true;
+            }
+            if (to.compare(0, base.size(), base) == 0 && to[base.size()] == '/') {
+                *inside = to.substr(base.size());
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The folder `part` (as `st` saw it) entered, still on the device.
+    std::string Enter(const std::string& part, const struct stat& st) {
+        UniqueFd next(::openat(stack_.back().Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat opened;
+        if (!next || ::fstat(next.Get(), &opened) != 0) return Why(Shown(part), errno);
+        if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev)
+            return Shown(part) + ": it changed while it was opened; run again";
+        if (device_ != 0 && opened.st_dev != device_)
+            return Shown(part) + ": it leads off the Windows volume (to another file system); it is not followed";
+        stack_.push_back(std::move(next));
+        names_.push_back(part);
+        return std::string();
+    }
+
+    const std::string& root_;
+    std::vector<std::string> parts_;
+    const dev_t device_;
+    std::size_t next_ = 0;         // the next of parts_
+    std::vector<UniqueFd> stack_;  // the folders entered, root first
+    std::vector<std::string> names_;
+    std::string canonical_;
+    int links_ = 0;
+};
+
+bool WalkBelow(const std::string& root, UniqueFd rootFd, std::vector<std::string> parts, dev_t device,
+               UniqueFd* result, std::string* error) {
+    return BelowWalk(root, std::move(rootFd), std::move(parts), device).Run(result, error);
+}
+
+}  // namespace
+
 bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* folder, std::string* error) {
     std::string root = bound ? bound->root : std::string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    // A relative path is below "." too.
+    // A relative path is below "." too, and every absolute one below "/".
     const bool below = !root.empty() && ((root == "." && !path.empty() && path[0] != '/') ||
+                                         (root == "/" && path.size() > 1 && path[0] == '/') ||
                                          (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
                                           path[root.size()] == '/'));
-    UniqueFd fd(::open((below ? root : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool atRoot = bound && bound->rootFd >= 0 && (below || path == root);
+    UniqueFd fd(atRoot ? ::openat(bound->rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                       : ::open((below ? root : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) {
         *error = Why(below ? root : path, errno);
         return false;
@@ -87,27 +249,12 @@ bool Folder::Open(const std::string& path, const VolumeBound* bound, Folder* fol
     if (below) {
         // One folder at a time from the root, each on the volume.
         const bool fromHere = root == "." && path.compare(0, 2, "./") != 0;
-        std::string walked = root;
-        std::size_t at = fromHere ? 0 : root.size() + 1;
-        while (at <= path.size()) {
-            std::size_t slash = path.find('/', at);
-            if (slash == std::string::npos) slash = path.size();
-            const std::string part = path.substr(at, slash - at);
-            at = slash + 1;
-            if (part.empty() || part == ".") continue;
-            walked += "/" + part;
-            UniqueFd next(::openat(fd.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (!next) {
-                *error = Why(walked, errno);
-                return false;
-            }
-            struct stat st;
-            if (!SameFileSystem(next.Get(), bound->device, &st)) {
-                *error = walked + ": it leads off the Windows volume (to another file system); it is not followed";
-                return false;
-            }
-            fd = std::move(next);
-        }
+        const std::size_t skip = fromHere ? 0 : root == "/" ? 1 : root.size() + 1;
+        UniqueFd walked;
+        if (!WalkBelow(root, std::move(fd), PathParts(path.substr(std::min(skip, path.size()))), bound->device,
+                       &walked, error))
+            return false;
+        fd = std::move(walked);
     }
     folder->fd_ = std::move(fd);
     folder->path_ = path;
@@ -119,25 +266,70 @@ bool Folder::ReadOnly() const {
     return ::fstatvfs(fd_.Get(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY);
 }
 
-bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::string* error) const {
-    UniqueFd file(::openat(fd_.Get(), name.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::string* error, nlink_t names) const {
+    // Looked at without being opened: no FIFO waits, no device acts.
+    UniqueFd look(::openat(fd_.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (!file) {
+    if (!look || ::fstat(look.Get(), &st) != 0) {
         const int code = errno;
-        if ((code == ELOOP || code == EMLINK) && Stat(name, &st) && S_ISLNK(st.st_mode)) {
-            *error = PathOf(name) +
-                     ": it is a symbolic link; Windows never makes one of its registry files, so it is not followed";
-        } else {
-            *error = Why(PathOf(name), code);
-        }
+        *error = Why(PathOf(name), code);
+        errno = code;
         return false;
     }
-    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = PathOf(name) + ": not a regular file";
+    const auto refuse = [&](const std::string& why) {
+        *error = PathOf(name) + ": " + why;
+        errno = EPERM;
+        return false;
+    };
+    if (S_ISLNK(st.st_mode))
+        return refuse("it is a symbolic link; Windows never makes one of the files kestroctl opens, so it is not "
+                      "followed");
+    if (!S_ISREG(st.st_mode))
+        return refuse("it is " + WhatFileIs(st.st_mode) + ", not a regular file; Windows never makes one there, "
+                      "so it is not opened");
+    // The number of names from the file system itself: FUSE (ntfs-3g)
+    // may hold a count from before a rename that took one away.
+    struct statx fresh;
+    if (::statx(look.Get(), "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_NLINK, &fresh) == 0 &&
+        (fresh.stx_mask & STATX_NLINK))
+        st.st_nlink = fresh.stx_nlink;
+    if (st.st_nlink > names)
+        return refuse("it has " + std::to_string(st.st_nlink) + " names (hard links); Windows never gives its "
+                      "registry files a second name, and a write to it would reach the other, so it is not used");
+    // The very file looked at, opened through its descriptor.
+    UniqueFd file(::open(("/proc/self/fd/" + std::to_string(look.Get())).c_str(),
+                         (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened;
+    if (!file || ::fstat(file.Get(), &opened) != 0) {
+        const int code = errno;
+        *error = Why(PathOf(name), code);
+        errno = code;
         return false;
     }
+    if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return refuse("it changed while it was opened");
     *fd = std::move(file);
     return true;
+}
+
+bool Folder::OpenOrCreate(const std::string& name, mode_t mode, UniqueFd* fd, std::string* error) const {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (OpenFile(name, O_RDWR, fd, error)) return true;
+        if (errno != ENOENT) return false;
+        UniqueFd made(::openat(fd_.Get(), name.c_str(),
+                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
+        if (made) {
+            *fd = std::move(made);
+            return true;
+        }
+        if (errno != EEXIST) {
+            const int code = errno;
+            *error = Why(PathOf(name), code);
+            errno = code;
+            return false;
+        }
+    }
+    *error = PathOf(name) + ": it keeps changing; run again";
+    return false;
 }
 
 bool Folder::Stat(const std::string& name, struct stat* st) const {

@@ -16,18 +16,27 @@
 
 namespace kestro {
 
+// What the file of mode `mode` is, for people: "a symbolic link", "a
+// FIFO", "a device", "a socket", "a folder"; empty for a regular file.
+std::string WhatFileIs(mode_t mode);
+
 // The folder part of the POSIX path `path` ("." for a bare name, "/" for
 // one at the root) and its last part.
 std::string DirName(const std::string& path);
 std::string BaseName(const std::string& path);
 
 // How far folders are followed: below `root` only while each one stays on
-// the file system `device` (that of the Windows folder), so that a
-// junction such as "Documents and Settings" -> "Users" is followed and a
-// link off the volume is not.
+// the file system `device` (that of the folder that holds the Windows
+// folder) and below `root` itself, so that a junction such as "Documents
+// and Settings" -> "Users" (or a Windows folder that is a link to another
+// folder of the volume) is followed and a link off the volume is not.
 struct VolumeBound {
     std::string root;
     dev_t device = 0;
+    // The root held open, where the caller holds it (borrowed, -1: none):
+    // then every walk starts from that descriptor, and no path below the
+    // root is ever given to the kernel whole.
+    int rootFd = -1;
 };
 
 class Folder {
@@ -44,9 +53,19 @@ public:
     // The file system is mounted read-only.
     bool ReadOnly() const;
 
-    // The regular file `name`, never through a symbolic link: a link is
-    // refused with "is a symbolic link", anything not a regular file too.
-    bool OpenFile(const std::string& name, int flags, UniqueFd* fd, std::string* error) const;
+    // The one way a file on the volume is opened: `name` is looked at
+    // first without being opened (O_PATH, no link followed), and only a
+    // regular file with at most `names` names is then opened, by that very
+    // descriptor, with `flags` plus O_NONBLOCK | O_NOCTTY | O_CLOEXEC. A
+    // symbolic link, a FIFO, a device, a socket, a folder or a file with
+    // more names (hard links) is refused, *error naming the file and what
+    // it is, and is never opened: a FIFO would hang the run, a device's
+    // open alone can act (a watchdog), and a second name would let a write
+    // reach another file. errno is ENOENT when the name is absent.
+    bool OpenFile(const std::string& name, int flags, UniqueFd* fd, std::string* error, nlink_t names = 1) const;
+    // The same for a file that is made when absent (O_CREAT | O_EXCL, with
+    // `mode`): the writer's lock.
+    bool OpenOrCreate(const std::string& name, mode_t mode, UniqueFd* fd, std::string* error) const;
     // The entry `name` itself (a link is not followed); false when absent.
     bool Stat(const std::string& name, struct stat* st) const;
     // The names in the folder, without . and ..

@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <thread>
@@ -40,7 +43,54 @@ std::string NowUtc() {
     return text;
 }
 
+// The locks this process holds, for a signal's handler: each slot's name
+// is written before it is marked in use, and marked unused before it is
+// cleared.
+constexpr int kHeldSlots = 8;
+struct HeldLockFile {
+    volatile std::sig_atomic_t used = 0;
+    int folder = -1;
+    char name[512] = {};
+};
+HeldLockFile heldLocks[kHeldSlots];
+
+int KeepReady(int folder, const std::string& name) {
+    if (name.size() >= sizeof heldLocks[0].name) return -1;
+    for (int i = 0; i < kHeldSlots; ++i) {
+        if (heldLocks[i].used) continue;
+        heldLocks[i].folder = folder;
+        std::memcpy(heldLocks[i].name, name.c_str(), name.size() + 1);
+        heldLocks[i].used = 1;
+        return i;
+    }
+    return -1;
+}
+
+// Holds back SIGINT, SIGTERM and SIGHUP while a lock file is made and
+// noted, or forgotten and removed: a handler between the two would leave a
+// file no one removes, or remove one this process no longer holds.
+class SignalsHeldBack {
+public:
+    SignalsHeldBack() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        ::pthread_sigmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~SignalsHeldBack() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+private:
+    sigset_t saved_;
+};
+
 }  // namespace
+
+void WriterLock::RemoveHeldLockFilesNow() {
+    for (HeldLockFile& held : heldLocks)
+        if (held.used) ::unlinkat(held.folder, held.name, 0);
+}
 
 bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chrono::milliseconds wait,
                          std::string* error, bool* readOnly) {
@@ -49,10 +99,14 @@ bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chr
     const std::string lockName = LockName(name);
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        UniqueFd fd(::openat(folder.Fd(), lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!fd) {
+        // By the volume's one rule: a lock name that is a FIFO, a device, a
+        // link or a second name of another file is refused, never opened.
+        SignalsHeldBack heldBack;
+        UniqueFd fd;
+        std::string why;
+        if (!folder.OpenOrCreate(lockName, 0644, &fd, &why)) {
             *readOnly = errno == EROFS;
-            *error = Why("cannot make the lock file " + folder.PathOf(lockName), errno);
+            *error = "cannot take the lock: " + why;
             return false;
         }
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
@@ -69,6 +123,7 @@ bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chr
             folder_ = &folder;
             lockName_ = lockName;
             fd_ = std::move(fd);
+            slot_ = KeepReady(folder.Fd(), lockName);
             return true;
         }
         if (errno != EWOULDBLOCK && errno != EINTR) {
@@ -90,6 +145,9 @@ bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chr
 
 void WriterLock::Release() {
     if (!fd_) return;
+    SignalsHeldBack heldBack;
+    if (slot_ >= 0) heldLocks[slot_].used = 0;
+    slot_ = -1;
     // Removed while still held, so that no one takes a lock on a name that
     // is about to go.
     folder_->Remove(lockName_);

@@ -28,7 +28,13 @@ public:
     bool Held() const { return static_cast<bool>(fd_); }
     static std::string LockName(const std::string& name) { return name + ".kestro-lock"; }
 
+    // Removes the lock file of every lock this process holds, for a run
+    // that is stopping at once (a signal's handler): async-signal-safe,
+    // since it only calls unlinkat on names kept ready when each was taken.
+    static void RemoveHeldLockFilesNow();
+
 private:
+    int slot_ = -1;  // where the lock is kept ready for RemoveHeldLockFilesNow
     const Folder* folder_ = nullptr;
     std::string lockName_;
     UniqueFd fd_;

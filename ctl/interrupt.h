@@ -1,0 +1,36 @@
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP during an offline run. Before any
+// file is written the run stops at once: its lock files are removed, one
+// line says nothing was written, and it exits 130 (143, 129). While files
+// are written (a commit, a restore's putting back) the signal is held: the
+// step under way finishes, or is undone by its own failure path, every
+// temporary file goes, and the run then stops the same way, saying so.
+#pragma once
+
+#include <string>
+
+namespace kestro {
+
+void InstallInterruptHandlers();
+// The handler's lines in the chosen language, once it is chosen (until
+// then, English).
+void PrepareInterruptTexts();
+
+// While one lives, files are being written: a signal waits for its end.
+class WriteUnderWay {
+public:
+    WriteUnderWay();
+    ~WriteUnderWay();
+    WriteUnderWay(const WriteUnderWay&) = delete;
+    WriteUnderWay& operator=(const WriteUnderWay&) = delete;
+    // Once the files hold what the run wrote: a later signal says so.
+    static void Written();
+};
+
+// The signal held during a write, or 0.
+int HeldSignal();
+// 128 plus the signal's number, as a shell reports a run it stopped.
+int InterruptedExitCode(int signal);
+// The one line for a run stopped after a held signal.
+std::string InterruptedAfterWriteLine(int signal);
+
+}  // namespace kestro

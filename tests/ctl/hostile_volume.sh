@@ -1,0 +1,331 @@
+#!/usr/bin/env bash
+# A volume that fights back: the real kestroctl (dynamic or static) on an
+# offline Windows whose files an attacker prepared. Each case makes a fresh
+# volume, plants one thing, runs kestroctl under `timeout` (a hang fails
+# the case, not the run) and checks what it said, its exit code, and that
+# nothing outside the volume and nothing it refused changed.
+#
+#   hostile_volume.sh KESTROCTL EMPTY_HIVE_TOOL FIXTURES WORKDIR [CASE...]
+#
+# With KESTRO_SCRATCH_ROOT (tests/offline/on_ntfs.sh) the volume is made
+# there; the "outside" folder stays in WORKDIR, off that volume.
+set -uo pipefail
+kestroctl=$1 empty_hive=$2 fixtures=$3 work=$4
+shift 4
+rm -rf "$work"
+mkdir -p "$work"
+scratch=${KESTRO_SCRATCH_ROOT:+$KESTRO_SCRATCH_ROOT/hostile}
+scratch=${scratch:-$work/scratch}
+outside=$work/outside
+failures=0
+fail() { echo "FAIL: $case: $*"; failures=$((failures + 1)); }
+limit=20  # seconds: every run here takes well under one
+
+# A Windows with SYSTEM, SOFTWARE (whose ProfileList names Owner), SAM and
+# Owner's NTUSER.DAT, at $vol.
+make_volume() {
+    vol=$1
+    rm -rf "$vol"
+    config=$vol/WINDOWS/system32/config
+    profile="$vol/Documents and Settings/Owner"
+    mkdir -p "$config" "$profile"
+    "$empty_hive" "$config/system" "$config/software" "$config/SAM" "$profile/NTUSER.DAT" || {
+        echo "FAIL: kestro_empty_hive"
+        exit 1
+    }
+    local key='\Microsoft\Windows NT\CurrentVersion\ProfileList'
+    cat >"$work/profiles.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[$key]
+
+[$key\\S-1-5-21-5-6-7-1004]
+"ProfileImagePath"="C:\\\\Documents and Settings\\\\Owner"
+
+REG
+    hivexregedit --merge "$config/system" "$fixtures/system.reg" &&
+        hivexregedit --merge "$config/software" "$fixtures/software.reg" &&
+        hivexregedit --merge "$config/software" "$work/profiles.reg" &&
+        hivexregedit --merge "$profile/NTUSER.DAT" "$fixtures/ntuser.reg" || {
+        echo "FAIL: hivexregedit --merge"
+        exit 1
+    }
+}
+
+# kestroctl on $vol's WINDOWS, bounded in time; its output in $out, $err,
+# its exit code in $code (124: it hung).
+run() {
+    timeout -k 2 "$limit" "$kestroctl" --offline "$vol/WINDOWS" "$@" >"$work/out" 2>"$work/err"
+    code=$?
+    out=$(cat "$work/out")
+    err=$(cat "$work/err")
+    [ "$code" -ne 124 ] && [ "$code" -ne 137 ] || fail "kestroctl $* hung (killed after $limit s)"
+}
+expect_code() { [ "$code" = "$1" ] || fail "exit $code, not $1: $err"; }
+expect_err() { grep -q -- "$1" "$work/err" || fail "stderr does not say \"$1\": $err"; }
+sum() { sha256sum "$@" 2>/dev/null | awk '{print $1}'; }
+# A hex(1) REG_SZ: UTF-16LE bytes of the UTF-8 text (with its escapes).
+sz() { printf '%b\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
+
+wanted() { [ $# -eq 0 ] || [[ " $* " == *" $case "* ]]; }
+cases=(windir-link windir-link-on-volume sam-fifo hiberfil-fifo record-link-fifo lock-fifo lock-hardlink
+       hive-hardlink log-hardlink escapes-list-users escapes-get forged-run planted-number sparse-hive
+       search-loop keep-backups interrupt)
+
+for case in "${cases[@]}"; do
+    wanted "$@" || continue
+    make_volume "$scratch/vol"
+    rm -rf "$outside"
+    mkdir -p "$outside"
+    case $case in
+    windir-link)
+        # WINDOWS -> a Windows folder off the volume: nothing there is written.
+        mv "$vol/WINDOWS" "$outside/WINDOWS"
+        ln -s "$outside/WINDOWS" "$vol/WINDOWS"
+        before=$(sum "$outside/WINDOWS/system32/config/system")
+        run set UsbStorageOff on
+        expect_code 1
+        expect_err "symbolic link"
+        [ "$(sum "$outside/WINDOWS/system32/config/system")" = "$before" ] || fail "the outside SYSTEM hive changed"
+        ls "$outside/WINDOWS/system32/config" | grep -q kestro && fail "kestroctl left files outside: $(ls "$outside/WINDOWS/system32/config")"
+        ;;
+    windir-link-on-volume)
+        # A link that stays on the volume is followed once, as a junction is.
+        mv "$vol/WINDOWS" "$vol/RealWindows"
+        ln -s RealWindows "$vol/WINDOWS"
+        run set UsbStorageOff on
+        expect_code 0
+        [ -e "$vol/RealWindows/system32/config/system.kestro-bak" ] || fail "no backup beside the real SYSTEM hive"
+        ;;
+    sam-fifo)
+        rm "$config/SAM"
+        mkfifo "$config/SAM"
+        run list-users
+        expect_code 1
+        expect_err "SAM.*a FIFO"
+        ;;
+    hiberfil-fifo)
+        mkfifo "$vol/hiberfil.sys"
+        run --user Owner restore --dry-run
+        expect_code 1
+        expect_err "hiberfil.sys.*a FIFO"
+        run --user Owner get DisableTaskMgr
+        expect_code 1
+        ;;
+    record-link-fifo)
+        run --user Owner set DisableTaskMgr off
+        expect_code 0
+        record="$profile/NTUSER.DAT.kestro-bak.kestro-record"
+        [ -f "$record" ] || fail "no record after a set: $(ls "$profile")"
+        mkfifo "$outside/fifo"
+        rm -f "$record"
+        ln -s "$outside/fifo" "$record"
+        run --user Owner restore
+        [ "$code" = 0 ] && fail "restore put back a backup whose record is a link"
+        expect_err "symbolic link"
+        ;;
+    lock-fifo)
+        mkfifo "$profile/NTUSER.DAT.kestro-lock"
+        run --user Owner set DisableTaskMgr off
+        expect_code 1
+        expect_err "NTUSER.DAT.kestro-lock.*a FIFO"
+        ;;
+    lock-hardlink)
+        # The lock a hard link to another hive: taking it must not truncate that hive.
+        before=$(sum "$profile/NTUSER.DAT")
+        ln "$profile/NTUSER.DAT" "$config/software.kestro-lock" || { echo "SKIPPED: $case: no hard links here"; continue; }
+        run set NoRun off
+        [ "$(sum "$profile/NTUSER.DAT")" = "$before" ] || fail "NTUSER.DAT changed through software's lock"
+        ;;
+    hive-hardlink)
+        # A hive that is a second name of another file is refused, even read.
+        ln "$config/software" "$outside/software" 2>/dev/null || ln "$config/software" "$vol/other" ||
+            { echo "SKIPPED: $case: no hard links here"; continue; }
+        run set UsbStorageOff on
+        expect_code 1
+        expect_err "software.*has 2 names (hard links)"
+        ;;
+    log-hardlink)
+        # A log that is a second name of SOFTWARE: nothing may empty it.
+        before=$(sum "$config/software")
+        ln "$config/software" "$profile/NTUSER.DAT.LOG1" || { echo "SKIPPED: $case: no hard links here"; continue; }
+        printf '\x02' | dd of="$profile/NTUSER.DAT" bs=1 seek=4 conv=notrunc status=none  # dirty: seq1 != seq2
+        run --user Owner --no-backup set NoRun off
+        [ "$code" = 0 ] && fail "a write through a hard-linked log succeeded"
+        [ "$(sum "$config/software")" = "$before" ] || fail "SOFTWARE changed through NTUSER.DAT.LOG1"
+        ;;
+    escapes-list-users)
+        # Names from the volume never reach the terminal raw.
+        bad=$'Mal\e[2J\e]52;c;cm0gLXJmIC8=\a\u202eexe'
+        mkdir -p "$vol/Documents and Settings/$bad"
+        cp "$profile/NTUSER.DAT" "$vol/Documents and Settings/$bad/NTUSER.DAT"
+        mkdir -p "$vol/Documents and Settings/Администратор"
+        cp "$profile/NTUSER.DAT" "$vol/Documents and Settings/Администратор/NTUSER.DAT"
+        run list-users
+        expect_code 0
+        LC_ALL=C grep -q $'[\x01-\x08\x0b-\x1f\x7f]' "$work/out" "$work/err" && fail "a control character reached the terminal: $(od -c "$work/out" | head)"
+        grep -q $'\u202e' "$work/out" "$work/err" && fail "a bidi override reached the terminal"
+        grep -q 'Mal\\x1b\[2J' "$work/out" || fail "the folder is not shown escaped: $out"
+        grep -q 'Администратор' "$work/out" || fail "Cyrillic did not pass unchanged: $out"
+        ;;
+    escapes-get)
+        cat >"$work/bin.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[\\Classes\\CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}]
+"LocalizedString"=hex(1):$(sz 'Bin\e[2J\xc2\x9b31m')
+
+REG
+        hivexregedit --merge "$config/software" "$work/bin.reg" || fail "hivexregedit"
+        run get RecycleBinName
+        LC_ALL=C grep -q $'[\x1b\x9b]' "$work/out" && fail "the value reached the terminal raw: $(od -c "$work/out" | head -3)"
+        grep -q 'Bin\\x1b\[2J\\u009b31m' "$work/out" || fail "the value is not shown escaped: $out"
+        ;;
+    forged-run)
+        # A record copied and given a run number past any real one (the
+        # hive's fingerprint still matches): a later genuine run is the one
+        # put back.
+        run set UsbStorageOff on
+        expect_code 0
+        r="$config/system.kestro-bak.kestro-record"
+        sed -i 's/^run\t.*/run\t99999999999999999999/' "$r"
+        run --user Owner set DisableTaskMgr off
+        expect_code 0
+        user_now=$(sum "$profile/NTUSER.DAT")
+        system_now=$(sum "$config/system")
+        run --user Owner restore
+        expect_code 0
+        [ "$(sum "$config/system")" = "$system_now" ] || fail "restore put back the forged system backup: $out $err"
+        [ "$(sum "$profile/NTUSER.DAT")" != "$user_now" ] || fail "restore did not put back the genuine run: $out $err"
+        ;;
+    planted-number)
+        # A backup number past any bound neither blocks writes nor is taken
+        # by restore.
+        cp "$profile/NTUSER.DAT" "$profile/NTUSER.DAT.kestro-bak.999999999"
+        run --user Owner set DisableTaskMgr off
+        expect_code 0
+        run --user Owner set DisableTaskMgr on
+        expect_code 0
+        run --user Owner set DisableTaskMgr off
+        expect_code 0
+        run --user Owner restore
+        expect_code 0
+        grep -q '999999999' "$work/out" && fail "restore took the planted backup: $out"
+        ;;
+    sparse-hive)
+        # A hive of 512 MiB that holds 12 KiB, and one past the bound:
+        # refused before hivex reads them.
+        truncate -s 512M "$config/system"
+        run set UsbStorageOff on
+        expect_code 1
+        expect_err "system: it is sparse"
+        truncate -s 2G "$config/system"
+        run set UsbStorageOff on
+        expect_code 1
+        expect_err "system: it is 2048 MiB long, more than the 1024 MiB"
+        ;;
+    search-loop)
+        # ACMru's sub-key list patched to hold ACMru itself: a walk that
+        # follows it never ends.
+        cat >"$work/acmru.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[\Software\Microsoft\Search Assistant]
+
+[\Software\Microsoft\Search Assistant\ACMru]
+
+[\Software\Microsoft\Search Assistant\ACMru\5603]
+"000"="secret"
+
+REG
+        hivexregedit --merge "$profile/NTUSER.DAT" "$work/acmru.reg" || fail "hivexregedit"
+        python3 - "$profile/NTUSER.DAT" <<'PY' || fail "cannot make the loop"
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+at = 0x1000
+while True:
+    at = data.find(b'nk', at)
+    assert at > 0, 'no ACMru key'
+    length = struct.unpack_from('<H', data, at + 0x48)[0]
+    if data[at + 0x4C:at + 0x4C + length] == b'ACMru':
+        break
+    at += 2
+own = at - 4 - 0x1000                      # the key's own cell
+lst = 0x1000 + struct.unpack_from('<I', data, at + 0x1C)[0] + 4
+assert data[lst:lst + 2] in (b'lf', b'lh', b'li'), data[lst:lst + 2]
+struct.pack_into('<I', data, lst + 4, own)  # its one sub-key: itself
+open(path, 'wb').write(data)
+PY
+        before=$(sum "$profile/NTUSER.DAT")
+        run --user Owner clear-search-history
+        expect_code 1
+        expect_err "ACMru.*loop"
+        [ "$(sum "$profile/NTUSER.DAT")" = "$before" ] || fail "NTUSER.DAT changed"
+        ;;
+    keep-backups)
+        # The first backup and those of the last runs stay; older ones go,
+        # with their records; restore still takes the newest.
+        first=$(sum "$profile/NTUSER.DAT")
+        for i in 1 2 3 4 5 6 7 8; do
+            [ $((i % 2)) = 1 ] && v=off || v=on
+            run --user Owner --keep-backups 3 set DisableTaskMgr $v
+            expect_code 0
+        done
+        names=$(cd "$profile" && ls | grep 'kestro-bak' | grep -v record | sort | tr '\n' ' ')
+        [ "$names" = "NTUSER.DAT.kestro-bak NTUSER.DAT.kestro-bak.5 NTUSER.DAT.kestro-bak.6 NTUSER.DAT.kestro-bak.7 " ] ||
+            fail "kept: $names"
+        [ "$(cd "$profile" && ls | grep -c 'kestro-record')" = 4 ] || fail "records: $(ls "$profile")"
+        [ "$(sum "$profile/NTUSER.DAT.kestro-bak")" = "$first" ] || fail "the first backup is not the original"
+        grep -q 'removed the older backup .*NTUSER.DAT.kestro-bak.4' "$work/err" || fail "no note of the removal: $err"
+        run --user Owner restore
+        expect_code 0
+        grep -q 'from .*NTUSER.DAT.kestro-bak.7' "$work/out" || fail "restore did not take the newest: $out"
+        ;;
+    interrupt)
+        # Ctrl+C at random points of many writes: exit 130 with one line, or
+        # 0 where the write was done first; never a temporary file left,
+        # and the hive either the old one or the new one.
+        {
+            printf 'Windows Registry Editor Version 5.00\n\n[\\Filler]\n'
+            for i in $(seq 1 4000); do printf '"v%d"="%064d"\n' "$i" "$i"; done
+        } >"$work/filler.reg"
+        hivexregedit --merge "$profile/NTUSER.DAT" "$work/filler.reg" || fail "hivexregedit"
+        seen=""
+        for i in $(seq 1 16); do
+            [ $((i % 2)) = 1 ] && v=off || v=on
+            # Not under timeout, which would turn a slow flush into a
+            # SIGKILL (-k) once it passed the SIGINT on; a watchdog instead.
+            "$kestroctl" --offline "$vol/WINDOWS" --user Owner set DisableTaskMgr $v >"$work/out" 2>"$work/err" &
+            pid=$!
+            (sleep "$limit" && kill -KILL "$pid" 2>/dev/null && echo "FAIL: $case: kestroctl hung after SIGINT") &
+            watchdog=$!
+            sleep "0.0$((RANDOM % 10))$((RANDOM % 10))"
+            kill -INT "$pid" 2>/dev/null
+            wait "$pid"
+            code=$?
+            kill "$watchdog" 2>/dev/null
+            wait "$watchdog" 2>/dev/null
+            seen="$seen $code"
+            case $code in
+            0) ;;
+            130)
+                # Empty: the signal came before main (the shell reports the
+                # default action's death as 130 too), when nothing was opened.
+                [ ! -s "$work/err" ] || [ "$(grep -c 'interrupted (SIGINT)' "$work/err")" = 1 ] ||
+                    fail "no one line saying so: $(cat "$work/err")"
+                ;;
+            *) fail "exit $code after SIGINT: $(cat "$work/err")" ;;
+            esac
+            left=$(cd "$profile" && ls -A | grep -E '^\.|kestro-lock' | tr '\n' ' ')
+            [ -z "$left" ] || fail "left behind: $left"
+            state=$("$kestroctl" --offline "$vol/WINDOWS" --user Owner get DisableTaskMgr 2>&1)
+            [ "$state" = on ] || [ "$state" = off ] || fail "the hive reads as: $state"
+        done
+        echo "interrupt: exit codes$seen"
+        ;;
+    esac
+done
+
+[ "$failures" -eq 0 ] && echo "hostile volume: passed"
+exit "$((failures > 0))"
