@@ -35,6 +35,8 @@ add_custom_target(kestroctl_deb_docs ALL
 
 install(TARGETS kestroctl RUNTIME DESTINATION bin)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kestroctl.1.gz DESTINATION share/man/man1)
+# kestroctl finds its Russian texts at ../share/locale from its own folder.
+install(FILES ${KESTRO_RU_MO} DESTINATION share/locale/ru/LC_MESSAGES)
 install(FILES ${_kestro_deb_dir}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
         DESTINATION share/doc/kestroctl)
 

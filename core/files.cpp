@@ -83,17 +83,21 @@ std::string LargerThan(std::size_t limit) {
 
 #ifdef _WIN32
 
+// The system's text in the user's language (the neutral language lets
+// Windows choose: a Russian Windows may lack the English texts), with the
+// number after it, which stays the same in every language.
 std::string LastErrorText() {
     const DWORD code = GetLastError();
     wchar_t* buffer = nullptr;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&buffer), 0,
+                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0,
                    nullptr);
     std::wstring text = buffer ? buffer : L"";
     if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.')) text.pop_back();
-    if (text.empty()) text = L"error " + std::to_wstring(code);
-    return WideToUtf8(text);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.' || text.back() == L' '))
+        text.pop_back();
+    if (text.empty()) return "error " + std::to_string(code);
+    return WideToUtf8(text) + " (" + std::to_string(code) + ")";
 }
 
 class Handle {

@@ -1,6 +1,7 @@
 // kestroctl apply: a profile, or a .reg or Registry.pol file that export
 // wrote, checked whole before anything is written.
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 
 #include "ctl/policy_lift.h"
 #include "ctl/prior_state.h"
@@ -120,7 +121,7 @@ void SortEdits(const std::vector<RegEdit>& edits, const std::vector<std::size_t>
             continue;
         }
         raw->edits.push_back(edit);
-        raw->labels.push_back("line " + std::to_string(lines[i]));
+        raw->labels.push_back(Tr("line %1", lines[i]));
     }
 }
 
@@ -133,7 +134,8 @@ bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vect
     const std::string& file = context.options.file;
     PolicyScope scope = PolicyScope::User;
     if (policy && !PolicyScopeOf(file, context.options.scope, &scope)) {
-        *code = context.Fail(kExitUsage, file + ": not in a User or Machine folder; say whose it is with --scope user|machine");
+        *code = context.Fail(kExitUsage,
+                             Tr("%1: not in a User or Machine folder; say whose it is with --scope user|machine", file));
         return false;
     }
     std::vector<RegValue> entries;
@@ -149,27 +151,31 @@ bool ReadExportedFile(Context& context, bool policy, Profile* profile, std::vect
             SortEdits(edits, lines, &entries, &places, raw, &refused);
         }
     } catch (const FileError& e) {
-        *code = context.Fail(kExitUsage, std::string("cannot read ") + e.what());
+        *code = context.Fail(kExitUsage, Tr("cannot read %1", e.what()));
         return false;
     } catch (const FormatError& e) {
-        *code = context.Fail(kExitUsage, file + ": " + e.what() + "; nothing was written");
+        *code = context.Fail(kExitUsage, Tr("%1: %2; nothing was written", file, e.what()));
         return false;
     }
     EntryMatch match =
         MatchEntries(entries, places, policy ? "offset" : "line", SettingShapes(), context.options.ignoreUnknown);
     for (std::size_t line : refused) {
-        const std::string what = "line " + std::to_string(line) +
-                                 ": a deletion, a raw (hex) value or a key outside Kestro's own values and keys";
+        const std::string what =
+            Tr("line %1: a deletion, a raw (hex) value or a key outside Kestro's own values and keys", line);
         if (context.options.ignoreUnknown) match.ignored.push_back(what);
         else match.errors.push_back(what);
     }
-    for (const std::string& ignored : match.ignored) context.console.Err("kestroctl: " + file + ": " + ignored + ", passed over\n");
+    for (const std::string& ignored : match.ignored) context.console.Err("kestroctl: " + Tr("%1: %2, passed over", file, ignored) + "\n");
     if (!match.errors.empty()) {
         for (const std::string& error : match.errors) context.console.Err("kestroctl: " + file + ": " + error + "\n");
-        *code = context.Fail(kExitUsage, file + ": " + std::to_string(match.errors.size()) +
-                                             " entries are not Kestro settings as its writers store them" +
-                                             (context.options.ignoreUnknown ? "" : " (--ignore-unknown passes over other values)") +
-                                             "; nothing was written");
+        *code = context.Fail(kExitUsage,
+                             context.options.ignoreUnknown
+                                 ? Tr("%1: %2 entries are not Kestro settings as its writers store them; nothing was "
+                                      "written",
+                                      file, match.errors.size())
+                                 : Tr("%1: %2 entries are not Kestro settings as its writers store them (--ignore-unknown "
+                                      "passes over other values); nothing was written",
+                                      file, match.errors.size()));
         return false;
     }
     for (const FoundSetting& found : match.settings) {
@@ -197,7 +203,7 @@ int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) 
     for (const RegEdit& edit : raw.edits)
         if (edit.kind != RegEdit::Kind::Key)
             context.console.Out(PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) +
-                                (edit.kind == RegEdit::Kind::Value ? ": set as the file has it\n" : ": deleted\n"));
+                                ": " + (edit.kind == RegEdit::Kind::Value ? Tr("set as the file has it") : Tr("deleted")) + "\n");
     for (const ProfileEntry& entry : profile.entries) {
         const SettingState state = ReadSettingState(context.store, *entry.row);
         if (entry.value.isDefault) {
@@ -214,8 +220,8 @@ int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) 
         context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + " -> " +
                             DisplaySettingValue(entry.value) + "\n");
     }
-    context.console.Out(std::to_string(changes) + " of " + std::to_string(profile.entries.size()) +
-                        " settings would change; nothing was written\n");
+    context.console.Out(Tr("%1 of %2 settings would change; nothing was written", changes, profile.entries.size()) +
+                        "\n");
     return kExitOk;
 }
 
@@ -298,7 +304,7 @@ std::string WriteLifted(Context& context, const Profile& profile, const std::vec
             const RegResult rc = WriteRaw(context.store, edit);
             if (rc != kErrorSuccess)
                 return context.options.file + ": " + raw.labels[i] + ": " +
-                       PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) + ": error " + std::to_string(rc);
+                       PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) + ": " + Tr("error %1", rc);
         }
         for (std::size_t i = 0; i < profile.entries.size(); ++i) {
             const ProfileEntry& entry = profile.entries[i];
@@ -311,6 +317,7 @@ std::string WriteLifted(Context& context, const Profile& profile, const std::vec
             const std::string line = std::string(entry.row->name) + " = " + DisplaySettingValue(entry.value) + "\n";
             if (context.stores.WritesAtClose()) context.unconfirmed.emplace_back(entry.row, line);
             else context.console.Out(line);
+            NoteIfIgnored(context, *entry.row);
         }
         return std::string();
     }
@@ -319,11 +326,11 @@ std::string WriteLifted(Context& context, const Profile& profile, const std::vec
 }  // namespace
 
 void DeclareApply(CLI::App& command, Options& options) {
-    command.add_option("FILE", options.file, "a profile, or a .reg or Registry.pol file that export wrote")->required();
-    command.add_flag("--dry-run", options.dryRun, "say what would change, write nothing");
+    command.add_option("FILE", options.file, Tr("a profile, or a .reg or Registry.pol file that export wrote"))->required();
+    command.add_flag("--dry-run", options.dryRun, Tr("say what would change, write nothing"));
     command.add_flag("--ignore-unknown", options.ignoreUnknown,
-                     ".reg/.pol: pass over values that are not Kestro settings instead of refusing the file");
-    command.add_option("--scope", options.scope, "a .pol file outside a User or Machine folder: user or machine")
+                     Tr(".reg/.pol: pass over values that are not Kestro settings instead of refusing the file"));
+    command.add_option("--scope", options.scope, Tr("a .pol file outside a User or Machine folder: user or machine"))
         ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
 }
 

@@ -1,4 +1,5 @@
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 
 #include "ctl/prior_state.h"
 
@@ -13,11 +14,11 @@ namespace kestro {
 const Setting* LookUp(Context& context, const std::string& name, int* code) {
     const Setting* row = FindSettingByName(name);
     if (!row) {
-        *code = context.Fail(kExitUsage, "unknown setting '" + name + "' (kestroctl list shows the names)");
+        *code = context.Fail(kExitUsage, Tr("unknown setting '%1' (kestroctl list shows the names)", name));
         return nullptr;
     }
     if (!row->HasState()) {
-        *code = context.Fail(kExitUsage, std::string(row->name) + " is an action: kestroctl clear-search-history");
+        *code = context.Fail(kExitUsage, Tr("%1 is an action: kestroctl clear-search-history", row->name));
         return nullptr;
     }
     return row;
@@ -27,7 +28,7 @@ const Setting* LookUp(Context& context, const std::string& name, int* code) {
 bool StoreProvider::CheckFilePath(std::wstring* path, std::string* error) {
     const std::string utf8 = WideToUtf8(*path);
     if (!IsExistingFile(utf8)) {
-        *error = "no such file: " + utf8;
+        *error = Tr("no such file: %1", utf8);
         return false;
     }
     *path = Utf8ToWide(FullPath(utf8));
@@ -41,6 +42,22 @@ bool Prepare(Context& context, const Setting& row, SettingValue* value, std::str
     return false;
 }
 
+void NoteIfIgnored(Context& context, const Setting& row) {
+    if (!context.windowsKnown) {
+        unsigned major = 0, minor = 0, build = 0;
+        context.windows = context.stores.KernelVersion(&major, &minor, &build)
+                              ? IdentifyWindows(major, minor, build)
+                              : IdentifyWindows(context.store);
+        context.windowsKnown = true;
+    }
+    const WindowsRange range = HonouredBy(row);
+    if (!context.windows.known || range.Includes(context.windows.version)) return;
+    context.console.Err("kestroctl: " +
+                        Tr("note: %1 does not read %2: Windows %3 does", context.windows.name, row.name,
+                           WindowsRangeText(range)) +
+                        "\n");
+}
+
 // Whether Group Policy leaves the setting behind when its GPO is removed:
 // every value outside the policy keys stays.
 bool Tattoos(const Setting& row) {
@@ -50,9 +67,9 @@ bool Tattoos(const Setting& row) {
 std::string StateText(const SettingState& state) {
     switch (state.status) {
         case SettingState::Status::Ok: return FormatSettingValue(state.value);
-        case SettingState::Status::NotSet: return "(not set)";
-        case SettingState::Status::WrongType: return "(wrong type: " + state.detail + ")";
-        case SettingState::Status::Unreadable: return "(unreadable: " + state.detail + ")";
+        case SettingState::Status::NotSet: return Tr("(not set)");
+        case SettingState::Status::WrongType: return Tr("(wrong type: %1)", state.detail);
+        case SettingState::Status::Unreadable: return Tr("(unreadable: %1)", state.detail);
     }
     return std::string();
 }
@@ -61,7 +78,7 @@ std::string StateText(const SettingState& state) {
 bool ReadProfileFile(Context& context, const std::string& file, Profile* profile, int* code) {
     std::string bytes, error;
     if (!ReadWholeFile(file, kMaxProfileBytes, &bytes, &error)) {
-        *code = context.Fail(kExitUsage, "cannot read " + file + ": " + error);
+        *code = context.Fail(kExitUsage, Tr("cannot read %1: %2", file, error));
         return false;
     }
     ProfileError fault;
@@ -76,14 +93,14 @@ bool ReadProfileFile(Context& context, const std::string& file, Profile* profile
 int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<std::string()>& write) {
     std::string error;
     if (!prior.Read(context.store, &error))
-        return context.Fail(kExitFailed, "cannot read what is there before writing: " + error + "; nothing was changed");
+        return context.Fail(kExitFailed, Tr("cannot read what is there before writing: %1; nothing was changed", error));
     if (!context.options.undo.empty()) {
         // The way back is on disk before the first write, or nothing is written.
         std::vector<std::uint8_t> bytes;
         try {
             bytes = WriteRegEdits(prior.UndoEdits());
         } catch (const FormatError& e) {
-            return context.Fail(kExitFailed, std::string("cannot write the undo file: ") + e.what() + "; nothing was changed");
+            return context.Fail(kExitFailed, Tr("cannot write the undo file: %1; nothing was changed", e.what()));
         }
         // The Group Policy files it will change: copies beside it, named
         // in it as comments (which reg import passes over).
@@ -94,7 +111,7 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
             for (const std::string& line : lines) AppendUtf16Le(bytes, Utf8ToUtf16(line + "\r\n"));
         }
         if (!WriteFileAtomically(context.options.undo, std::string(bytes.begin(), bytes.end()), &error))
-            return context.Fail(kExitFailed, "cannot write " + context.options.undo + ": " + error + "; nothing was changed");
+            return context.Fail(kExitFailed, Tr("cannot write %1: %2; nothing was changed", context.options.undo, error));
     }
     const std::string failure = write();
     if (failure.empty()) return kExitOk;
@@ -102,10 +119,10 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
     const PutBackResult back = prior.PutBack(context.store);
     if (context.recorder) context.recorder->SetWritten(back.stillChanged);
     if (back.failed.empty())
-        return context.Fail(kExitFailed, "nothing was changed: what was written before the failure was put back");
-    for (const std::string& place : back.failed) context.Fail(kExitFailed, place + ": could not be put back");
-    return context.Fail(kExitFailed, std::to_string(back.failed.size()) +
-                                         " values could not be put back as they were and stay changed");
+        return context.Fail(kExitFailed, Tr("nothing was changed: what was written before the failure was put back"));
+    for (const std::string& place : back.failed) context.Fail(kExitFailed, Tr("%1: could not be put back", place));
+    return context.Fail(kExitFailed, Tr("%1 values could not be put back as they were and stay changed",
+                                         back.failed.size()));
 }
 
 }  // namespace kestro

@@ -7,6 +7,7 @@
 #include "ctl/commands.h"
 #include "ctl/current_state.h"
 #include "ctl/profile.h"
+#include "ctl/windows_version.h"
 
 #include <functional>
 #include <string>
@@ -54,6 +55,9 @@ struct Context {
     // the undo file, and gives the comment lines that name them in it;
     // false with *error when a copy cannot be written.
     std::function<bool(const std::string& undo, std::vector<std::string>* lines, std::string* error)> saveUndoFiles;
+    // The Windows worked on, once asked (NoteIfIgnored).
+    bool windowsKnown = false;
+    WindowsIdentity windows = {};
 
     int Fail(int code, const std::string& message) {
         console.Err("kestroctl: " + message + "\n");
@@ -70,6 +74,10 @@ const Setting* LookUp(Context& context, const std::string& name, int* code);
 // stored as its store provider says (on a running Windows, with its full
 // path). The empty text is no file (XP's "(None)" wallpaper), stored as it is.
 bool Prepare(Context& context, const Setting& row, SettingValue* value, std::string* error);
+
+// After `row` was written: when the Windows worked on does not read it, a
+// line that says so and names that Windows.
+void NoteIfIgnored(Context& context, const Setting& row);
 
 // Whether Group Policy leaves the setting behind when its GPO is removed.
 bool Tattoos(const Setting& row);

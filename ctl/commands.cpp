@@ -3,6 +3,7 @@
 #include "ctl/commands.h"
 
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 #include "ctl/notify.h"
 #include "ctl/writes.h"
 
@@ -26,7 +27,8 @@ struct Command {
     bool (*storeless)(const Options&) = nullptr;
 };
 
-bool ExportsAProfile(const Options& options) { return !options.profile.empty(); }
+// A profile's export, and the template, which is the catalogue's alone.
+bool ExportsAProfile(const Options& options) { return !options.profile.empty() || options.format == "admx"; }
 
 // The store of a command that needs none: every call fails, so that a
 // command that reached for the registry after all could not pass for one
@@ -59,18 +61,20 @@ private:
 };
 
 const Command kCommands[] = {
-    {"list", "every setting: name, state, scope, when it takes effect, admin, caption", DeclareList, RunList, false},
-    {"get", "one setting's state: on or off, a number, or a text", DeclareGet, RunGet, false},
-    {"set", "sets one setting through the window's own writer", DeclareSet, RunSet, true},
-    {"clear-search-history", "deletes the search assistant's history", nullptr, RunClearSearchHistory, true},
-    {"save", "writes every setting's state to a profile", DeclareSave, RunSave, false},
-    {"apply", "sets every setting of a profile, .reg or .pol file; checks all of it first", DeclareApply, RunApply,
+    {"list", N_("every setting: name, state, scope, when it takes effect, admin, caption"), DeclareList, RunList, false},
+    {"get", N_("one setting's state: on or off, a number, or a text"), DeclareGet, RunGet, false},
+    {"set", N_("sets one setting through the window's own writer"), DeclareSet, RunSet, true},
+    {"clear-search-history", N_("deletes the search assistant's history"), nullptr, RunClearSearchHistory, true},
+    {"save", N_("writes every setting's state to a profile"), DeclareSave, RunSave, false},
+    {"apply", N_("sets every setting of a profile, .reg or .pol file; checks all of it first"), DeclareApply, RunApply,
      true},
-    {"export", "writes the settings as a .reg file, Group Policy Registry.pol files or a whole GPO", DeclareExport,
+    {"export", N_("writes the settings as a .reg file, Group Policy Registry.pol files or a whole GPO"), DeclareExport,
      RunExport, false, ExportsAProfile},
 };
 
-const char kFooter[] =
+// The footer of every help; its profile example in the reader's language
+// (a profile's texts are any UTF-8).
+const char* const kFooter = N_(
     "Names ignore case; for a toggle, on means the window's button down. A profile is UTF-8 text:\n"
     "  [Kestro]\n"
     "  NoRun = on\n"
@@ -82,7 +86,89 @@ const char kFooter[] =
     "(or /?) tells more; list's TATTOO column\n"
     "marks the settings a removed GPO leaves behind. On a running Windows, once set, apply or\n"
     "clear-search-history has changed a value, the running programs are told as after Group Policy\n"
-    "(WM_SETTINGCHANGE \"Policy\"); --no-notify after the command does not tell them.";
+    "(WM_SETTINGCHANGE \"Policy\"); --no-notify after the command does not tell them.");
+
+// --lang ru|en, wherever it stands, chooses the language of everything
+// shown from here on; `words` are the other arguments. False, having said
+// why, when the language is none of those.
+bool TakeLanguage(const std::vector<std::string>& arguments, std::vector<std::string>* words, Console& console) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        std::string value;
+        if (argument == "--lang") {
+            if (i + 1 == arguments.size()) {
+                console.Err("kestroctl: " + std::string(Tr("--lang needs ru or en")) + "\n");
+                return false;
+            }
+            value = arguments[++i];
+        } else if (argument.compare(0, 7, "--lang=") == 0) {
+            value = argument.substr(7);
+        } else {
+            words->push_back(argument);
+            continue;
+        }
+        if (value == "ru") UseLanguage(Language::Russian);
+        else if (value == "en") UseLanguage(Language::English);
+        else {
+            console.Err("kestroctl: " + Tr("--lang %1: give ru or en", value) + "\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+// CLI11's help, its columns lined up by characters rather than bytes, so
+// that Cyrillic names and words keep the descriptions in one column.
+class HelpFormatter final : public CLI::Formatter {
+public:
+    std::string make_option(const CLI::Option* option, bool positional) const override {
+        const std::string name = "  " + make_option_name(option, positional) + make_option_opts(option);
+        const std::string description = make_option_desc(option);
+        const std::size_t width = get_column_width();
+        const std::string indent(width, ' ');
+        std::string out = name;
+        const std::size_t size = DisplayWidth(name);
+        if (size < width) out += std::string(width - size, ' ');
+        if (!description.empty()) {
+            if (size >= width) out += "\n" + indent;
+            for (const char c : description) {
+                out += c;
+                if (c == '\n') out += indent;
+            }
+        }
+        return out + "\n";
+    }
+};
+
+// CLI11's own words in its help, in the chosen language.
+void SpeakTheLanguage(CLI::App& app) {
+    if (!app.get_parent()) app.formatter(std::make_shared<HelpFormatter>());
+    const auto formatter = app.get_formatter();
+    for (const char* label : {N_("Usage"), N_("OPTIONS"), N_("SUBCOMMAND"), N_("SUBCOMMANDS"), N_("Positionals"),
+                              N_("REQUIRED"), N_("TEXT"), N_("INT")})
+        formatter->label(label, Tr(label));
+    app.set_help_flag("-h,--help", Tr("Print this help message and exit"));
+    app.option_defaults()->group(Tr("Options"));
+    if (app.get_help_ptr()) app.get_help_ptr()->group(Tr("Options"));
+    app.group(Tr("Subcommands"));
+}
+
+// CLI11's message for a wrong command line, in the chosen language where
+// it is one of those a user meets.
+std::string ParseErrorText(const CLI::ParseError& error) {
+    const std::string what = error.what();
+    const auto after = [&](const std::string& head) { return what.substr(head.size()); };
+    const auto startsWith = [&](const std::string& head) { return what.compare(0, head.size(), head) == 0; };
+    if (what == "A subcommand is required") return Tr("a command is required");
+    if (startsWith("The following argument was not expected: "))
+        return Tr("an argument that has no place: %1", after("The following argument was not expected: "));
+    if (startsWith("The following arguments were not expected: "))
+        return Tr("arguments that have no place: %1", after("The following arguments were not expected: "));
+    const std::string required = " is required";
+    if (what.size() > required.size() && what.compare(what.size() - required.size(), required.size(), required) == 0)
+        return Tr("%1 is required", what.substr(0, what.size() - required.size()));
+    return what;
+}
 
 // A misspelt command is named as such, not taken for a missing one.
 bool IsUnknownCommand(const std::vector<std::string>& arguments, const std::vector<OwnCommand>& own) {
@@ -111,7 +197,7 @@ bool ParseArguments(CLI::App& app, const std::vector<std::string>& arguments, Co
             *code = kExitOk;
             return false;
         }
-        console.Err("kestroctl: " + std::string(error.what()) + "\nkestroctl --help lists the commands.\n");
+        console.Err("kestroctl: " + ParseErrorText(error) + "\n" + Tr("kestroctl --help lists the commands.") + "\n");
         *code = kExitUsage;
         return false;
     }
@@ -194,19 +280,27 @@ int RunOnStore(const Command& command, const Options& options, StoreProvider& st
 
 int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& stores, Console& console) {
     Options options;
-    CLI::App app{"Kestro's Windows settings from the command line.", "kestroctl"};
+    std::vector<std::string> words;
+    if (!TakeLanguage(arguments, &words, console)) return kExitUsage;
+    CLI::App app{Tr("Kestro's Windows settings from the command line."), "kestroctl"};
+    SpeakTheLanguage(app);
     app.require_subcommand(1);
-    app.footer(kFooter);
+    app.footer(Tr(kFooter));
+    std::string language;
+    app.add_option("--lang", language,
+                   Tr("the language of the texts: ru (Russian) or en (English); by default the user's"))
+        ->type_name("ru|en");
     stores.AddOptions(app);
     const Command* chosen = nullptr;
     for (const Command& command : kCommands) {
-        CLI::App* sub = app.add_subcommand(command.name, command.summary);
+        CLI::App* sub = app.add_subcommand(command.name, Tr(command.summary));
+        SpeakTheLanguage(*sub);
         if (command.declare) command.declare(*sub, options);
         if (command.writes) {
             sub->add_flag("--no-notify", options.noNotify,
-                          "do not broadcast WM_SETTINGCHANGE \"Policy\" after writing (never sent offline)");
+                          Tr("do not broadcast WM_SETTINGCHANGE \"Policy\" after writing (never sent offline)"));
             sub->add_option("--undo", options.undo,
-                            "before the first write, save what is there now as a .reg file: apply it to go back");
+                            Tr("before the first write, save what is there now as a .reg file: apply it to go back"));
         }
         sub->callback([&chosen, &command] { chosen = &command; });
     }
@@ -214,16 +308,18 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
     const OwnCommand* chosenOwn = nullptr;
     for (const OwnCommand& command : own) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
+        SpeakTheLanguage(*sub);
         if (command.declare) command.declare(*sub);
         sub->callback([&chosenOwn, &command] { chosenOwn = &command; });
     }
 
-    if (IsUnknownCommand(arguments, own)) {
-        console.Err("kestroctl: unknown command '" + arguments[0] + "'\nkestroctl --help lists the commands.\n");
+    if (IsUnknownCommand(words, own)) {
+        console.Err("kestroctl: " + Tr("unknown command '%1'", words[0]) + "\n" + Tr("kestroctl --help lists the commands.") +
+                    "\n");
         return kExitUsage;
     }
     int code = kExitOk;
-    if (!ParseArguments(app, arguments, console, &code)) return code;
+    if (!ParseArguments(app, words, console, &code)) return code;
     if (chosenOwn) return chosenOwn->run(console);
     if (!chosen) return kExitUsage;
     return RunOnStore(*chosen, options, stores, console);

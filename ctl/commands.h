@@ -66,6 +66,10 @@ public:
     // command that wrote some: the running Windows' provider gives one;
     // a store of files (offline hives) has nobody to tell.
     virtual PolicyBroadcaster* Broadcaster() { return nullptr; }
+    // The running Windows' version as its kernel gives it (RtlGetVersion,
+    // which no compatibility shim bends); false for a store of files, whose
+    // Windows is read from its SOFTWARE hive.
+    virtual bool KernelVersion(unsigned* /*major*/, unsigned* /*minor*/, unsigned* /*build*/) { return false; }
 
     // The text of a setting that names a file (Setting::namesFile), as the
     // registry is to hold it, checked against the file system of the Windows

@@ -1,4 +1,5 @@
 #include "ctl/current_state.h"
+#include "ctl/messages.h"
 
 #include "ctl/prior_state.h"
 
@@ -21,9 +22,9 @@ struct Failure {
 
 std::string ErrorText(RegResult rc) {
     switch (rc) {
-        case kErrorAccessDenied: return "access denied";
-        case kErrorFileNotFound: return "not found";
-        default: return "error " + std::to_string(rc);
+        case kErrorAccessDenied: return Tr("access denied");
+        case kErrorFileNotFound: return Tr("not found");
+        default: return Tr("error %1", rc);
     }
 }
 
@@ -85,11 +86,11 @@ std::int32_t ReadNumber(RegistryStore& store, const UniqueKey& key, const std::s
     // there first, whatever its type; then the type; a shorter REG_DWORD
     // reads as the bytes it has, the rest zero.
     if (type != kRegDword)
-        throw Failure{SettingState::Status::WrongType, name + " is " + RegTypeName(type) + ", not REG_DWORD",
+        throw Failure{SettingState::Status::WrongType, Tr("%1 is %2, not REG_DWORD", name, RegTypeName(type)),
                       data.size() > 4 ? FailedToGetMessage(name) : InvalidDataTypeMessage(name)};
     if (data.size() > 4)
         throw Failure{SettingState::Status::WrongType,
-                      name + " is a REG_DWORD of " + std::to_string(data.size()) + " bytes",
+                      Tr("%1 is a REG_DWORD of %2 bytes", name, data.size()),
                       FailedToGetMessage(name)};
     std::uint8_t bytes[4] = {};
     std::copy(data.begin(), data.end(), bytes);
@@ -119,12 +120,12 @@ SettingState ReadFontSmoothingState(RegistryStore& store, const Setting& row) {
             break;
         case SystemParameters::Read::Failed:
             state.status = SettingState::Status::Unreadable;
-            state.detail = std::string(value) + " cannot be read";
+            state.detail = Tr("%1 cannot be read", value);
             state.message = FailedToGetMessage(value);
             break;
         case SystemParameters::Read::WrongType:
             state.status = SettingState::Status::WrongType;
-            state.detail = std::string(value) + " is not of the type Windows keeps it in";
+            state.detail = Tr("%1 is not of the type Windows keeps it in", value);
             state.message = InvalidDataTypeMessage(value);
             break;
     }
@@ -143,7 +144,7 @@ std::string RegTypeName(std::uint32_t type) {
         case kRegDwordBigEndian: return "REG_DWORD_BIG_ENDIAN";
         case kRegMultiSz: return "REG_MULTI_SZ";
         case kRegQword: return "REG_QWORD";
-        default: return "type " + std::to_string(type);
+        default: return Tr("type %1", type);
     }
 }
 
@@ -170,7 +171,7 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
                     break;
                 }
                 if (type != kRegSz && type != kRegExpandSz)
-                    throw Failure{SettingState::Status::WrongType, first + " is " + RegTypeName(type) + ", not REG_SZ",
+                    throw Failure{SettingState::Status::WrongType, Tr("%1 is %2, not REG_SZ", first, RegTypeName(type)),
                                   InvalidDataTypeMessage(first)};
                 state.value = SettingValue::Text(FromUtf16(data));
                 break;
@@ -242,25 +243,25 @@ bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::str
             case SettingState::Status::Ok:
                 if (state.value.kind == ValueKind::Text &&
                     state.value.text.find_first_of(L"\r\n") != std::wstring::npos) {
-                    notes->push_back(std::string(row.name) + " is left out: its text has a line break");
+                    notes->push_back(Tr("%1 is left out: its text has a line break", row.name));
                     complete = false;
                     break;
                 }
                 if (state.value.kind == ValueKind::Text && state.value.text.size() > kMaxProfileTextChars) {
                     // A profile with it would be refused when applied.
-                    notes->push_back(std::string(row.name) + " is left out: its text is longer than " +
-                                     std::to_string(kMaxProfileTextChars) + " characters");
+                    notes->push_back(Tr("%1 is left out: its text is longer than %2 characters", row.name,
+                                        kMaxProfileTextChars));
                     complete = false;
                     break;
                 }
                 profile->entries.push_back({&row, state.value, 0});
                 break;
             case SettingState::Status::NotSet:
-                notes->push_back(std::string(row.name) + " is not set");
+                notes->push_back(Tr("%1 is not set", row.name));
                 break;
             case SettingState::Status::WrongType:
             case SettingState::Status::Unreadable:
-                notes->push_back(std::string(row.name) + " is left out: " + state.detail);
+                notes->push_back(Tr("%1 is left out: %2", row.name, state.detail));
                 complete = false;
                 break;
         }

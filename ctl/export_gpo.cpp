@@ -1,4 +1,5 @@
 #include "ctl/export_gpo.h"
+#include "ctl/messages.h"
 
 #include "formats/file_bytes.h"
 #include "formats/values.h"
@@ -44,13 +45,15 @@ int ExportGpo(const std::vector<RegValue>& values, const std::string& dir, const
     try {
         files = WriteGpoExport(values, name, stamp);
     } catch (const FormatError& e) {
-        console.Err(std::string("kestroctl: cannot export: ") + e.what() + "\n");
+        console.Err("kestroctl: " + Tr("cannot export: %1", e.what()) + "\n");
         return kExitUsage;
     }
     for (const char* folder : {kGpoWindowsFolder, kGpoSambaFolder}) {
         if (PathExists(Below(dir, folder))) {
-            console.Err("kestroctl: " + Below(dir, folder) +
-                        " exists: a GPO export goes into a folder of its own; nothing was written\n");
+            console.Err("kestroctl: " +
+                        Tr("%1 exists: a GPO export goes into a folder of its own; nothing was written",
+                           Below(dir, folder)) +
+                        "\n");
             return kExitUsage;
         }
     }
@@ -63,18 +66,21 @@ int ExportGpo(const std::vector<RegValue>& values, const std::string& dir, const
     try {
         for (const GpoFile& file : files) WriteBelow(dir, file);
     } catch (const FileError& e) {
-        console.Err(std::string("kestroctl: ") + e.what() + "\nkestroctl: the export in " + dir +
-                    " is incomplete: remove it and export again\n");
+        console.Err(std::string("kestroctl: ") + e.what() + "\nkestroctl: " +
+                    Tr("the export in %1 is incomplete: remove it and export again", dir) + "\n");
         return kExitFailed;
     }
     const std::string windows = Below(dir, kGpoWindowsFolder);
-    console.Out(std::to_string(values.size()) + " values written as the GPO \"" + name + "\" (" + stamp.gpoId +
-                ") into " + dir + ":\n  " + windows + ": a Group Policy backup (" + stamp.backupId +
-                "): Import-GPO -Path " + windows + " -BackupGpoName " + PowerShellQuoted(name) + " -TargetName " +
-                PowerShellQuoted(name) + " -CreateIfNeeded, the console's Import Settings, or LGPO.exe /g " + windows +
-                "\n  " + Below(dir, kGpoSambaFolder) +
-                ": for a Samba domain controller; there, as root: bash samba/deploy-on-samba.sh [--ou OU_DN]"
-                " [-H ldap://DC -U Administrator]\n");
+    console.Out(Tr("%1 values written as the GPO \"%2\" (%3) into %4:", values.size(), name, stamp.gpoId, dir) +
+                "\n  " +
+                Tr("%1: a Group Policy backup (%2): Import-GPO -Path %1 -BackupGpoName %3 -TargetName %3 "
+                   "-CreateIfNeeded, the console's Import Settings, or LGPO.exe /g %1",
+                   windows, stamp.backupId, PowerShellQuoted(name)) +
+                "\n  " +
+                Tr("%1: for a Samba domain controller; there, as root: bash samba/deploy-on-samba.sh [--ou OU_DN] "
+                   "[-H ldap://DC -U Administrator]",
+                   Below(dir, kGpoSambaFolder)) +
+                "\n");
     return kExitOk;
 }
 

@@ -1,5 +1,6 @@
 // kestroctl get: one setting's state.
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 #include "core/display_text.h"
 
 #include <CLI/CLI.hpp>
@@ -7,7 +8,7 @@
 namespace kestro {
 
 void DeclareGet(CLI::App& command, Options& options) {
-    command.add_option("NAME", options.name, "a setting's name, as list shows it")->required();
+    command.add_option("NAME", options.name, Tr("a setting's name, as list shows it"))->required();
 }
 
 int RunGet(Context& context) {

@@ -1,9 +1,11 @@
 #include "ctl/interrupt.h"
 
+#include "ctl/messages.h"
 #include "offline/writer_lock.h"
 
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace kestro {
@@ -22,6 +24,22 @@ const char* Name(int signal) {
     return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "a signal";
 }
 
+// The handler's lines, in the user's language: made before any signal
+// (PrepareInterruptTexts), as translating allocates and a handler may not.
+// Indexed by the signal (0 SIGINT, 1 SIGTERM, 2 SIGHUP) and whether the
+// files were written.
+std::string stoppedLines[3][2];
+const char* volatile stoppedText[3][2] = {};
+
+int IndexOf(int signal) { return signal == SIGINT ? 0 : signal == SIGTERM ? 1 : 2; }
+
+std::string StoppedLine(int signal, bool written) {
+    return "kestroctl: " +
+           (written ? Tr("interrupted (%1): the files hold what was written above", Name(signal))
+                    : Tr("interrupted (%1): nothing was written; the files are as they were", Name(signal))) +
+           "\n";
+}
+
 void OnSignal(int signal) {
     if (writing) {
         held = signal;
@@ -29,9 +47,14 @@ void OnSignal(int signal) {
     }
     // Only async-signal-safe calls from here on.
     WriterLock::RemoveHeldLockFilesNow();
-    Say("kestroctl: interrupted (");
-    Say(Name(signal));
-    Say(wrote ? "): the files hold what was written above\n" : "): nothing was written; the files are as they were\n");
+    const char* line = stoppedText[IndexOf(signal)][wrote ? 1 : 0];
+    if (line) {
+        Say(line);
+    } else {
+        Say("kestroctl: interrupted (");
+        Say(Name(signal));
+        Say(wrote ? "): the files hold what was written above\n" : "): nothing was written; the files are as they were\n");
+    }
     ::_exit(InterruptedExitCode(signal));
 }
 
@@ -48,6 +71,17 @@ void InstallInterruptHandlers() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
+void PrepareInterruptTexts() {
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int i = 0; i < 3; ++i) {
+        for (int written = 0; written < 2; ++written) {
+            stoppedText[i][written] = nullptr;  // the English fallback while the text changes
+            stoppedLines[i][written] = StoppedLine(signals[i], written != 0);
+            stoppedText[i][written] = stoppedLines[i][written].c_str();
+        }
+    }
+}
+
 WriteUnderWay::WriteUnderWay() { writing = 1; }
 WriteUnderWay::~WriteUnderWay() { writing = 0; }
 void WriteUnderWay::Written() { wrote = 1; }
@@ -56,13 +90,12 @@ int HeldSignal() { return held; }
 
 int InterruptedExitCode(int signal) { return 128 + signal; }
 
-const char* InterruptedAfterWriteLine(int signal) {
-    return signal == SIGINT    ? "kestroctl: interrupted (SIGINT) during the write, which was finished or undone first, "
-                                 "as said above; no temporary file is left\n"
-           : signal == SIGTERM ? "kestroctl: interrupted (SIGTERM) during the write, which was finished or undone "
-                                 "first, as said above; no temporary file is left\n"
-                               : "kestroctl: interrupted (SIGHUP) during the write, which was finished or undone "
-                                 "first, as said above; no temporary file is left\n";
+std::string InterruptedAfterWriteLine(int signal) {
+    return "kestroctl: " +
+           Tr("interrupted (%1) during the write, which was finished or undone first, as said above; no temporary "
+              "file is left",
+              Name(signal)) +
+           "\n";
 }
 
 }  // namespace kestro

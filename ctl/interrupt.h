@@ -6,9 +6,14 @@
 // temporary file goes, and the run then stops the same way, saying so.
 #pragma once
 
+#include <string>
+
 namespace kestro {
 
 void InstallInterruptHandlers();
+// The handler's lines in the chosen language, once it is chosen (until
+// then, English).
+void PrepareInterruptTexts();
 
 // While one lives, files are being written: a signal waits for its end.
 class WriteUnderWay {
@@ -26,6 +31,6 @@ int HeldSignal();
 // 128 plus the signal's number, as a shell reports a run it stopped.
 int InterruptedExitCode(int signal);
 // The one line for a run stopped after a held signal.
-const char* InterruptedAfterWriteLine(int signal);
+std::string InterruptedAfterWriteLine(int signal);
 
 }  // namespace kestro

@@ -1,5 +1,6 @@
 // kestroctl list: every setting with its state, as a table or as JSON.
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 
 #include "form/form_layout.h"
 #include "core/text.h"
@@ -13,18 +14,19 @@ namespace kestro {
 
 namespace {
 
-const char* ScopeName(const Setting& row) { return row.IsMachineWide() ? "machine" : "user"; }
+// JSON's words are the format's, the table's the reader's.
+const char* ScopeName(const Setting& row) { return row.IsMachineWide() ? N_("machine") : N_("user"); }
 
 const char* EffectName(Effect effect) {
     switch (effect) {
-        case Effect::AtOnce: return "now";
-        case Effect::ProgramStart: return "program";
-        case Effect::NextLogon: return "logon";
-        case Effect::Restart: return "restart";
+        case Effect::AtOnce: return N_("now");
+        case Effect::ProgramStart: return N_("program");
+        case Effect::NextLogon: return N_("logon");
+        case Effect::Restart: return N_("restart");
 #ifdef _WIN32
-        case Effect::AtOnceWhenRunning: return "now";  // through user32, on the running Windows
+        case Effect::AtOnceWhenRunning: return N_("now");  // through user32, on the running Windows
 #else
-        case Effect::AtOnceWhenRunning: return "logon";  // written into the files of a Windows at rest
+        case Effect::AtOnceWhenRunning: return N_("logon");  // written into the files of a Windows at rest
 #endif
     }
     return "";
@@ -52,7 +54,8 @@ nlohmann::json JsonItem(const Setting& row, const SettingState& state) {
     nlohmann::json item = {{"name", row.name},     {"caption", Caption(row)},
                            {"scope", ScopeName(row)}, {"source", SourceText(row, state)},
                            {"effect", EffectName(row.effect)},
-                           {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)}};
+                           {"admin", row.IsMachineWide()}, {"tattoo", Tattoos(row)},
+                           {"windows", WindowsRangeText(HonouredBy(row))}};
     switch (state.status) {
         case SettingState::Status::Ok:
             item["status"] = "ok";
@@ -102,37 +105,47 @@ int ListTable(Context& context) {
     // SOURCE: where Windows takes the state from (user, machine, local-gpo,
     // domain; several joined by +).
     struct Line {
-        std::string name, state, source, scope, effect, admin, tattoo, caption;
+        std::string name, state, source, scope, effect, admin, tattoo, windows, caption;
     };
-    std::vector<Line> lines = {{"NAME", "STATE", "SOURCE", "SCOPE", "EFFECT", "ADMIN", "TATTOO", "CAPTION"}};
+    std::vector<Line> lines = {{Tr("NAME"), Tr("STATE"), Tr("SOURCE"), Tr("SCOPE"), Tr("EFFECT"), Tr("ADMIN"),
+                                Tr("TATTOO"), Tr("WINDOWS"), Tr("CAPTION")}};
+    const std::string yes = Tr("yes"), no = Tr("no");
     const LocalGroupPolicy gpo = ReadPolicyFiles(context);
     for (const Setting& row : kCatalogue) {
         if (!row.HasState()) continue;
         const SettingState state = ReadListed(context, row, gpo);
-        lines.push_back({row.name, StateText(state), SourceText(row, state), ScopeName(row), EffectName(row.effect),
-                         row.IsMachineWide() ? "yes" : "no", Tattoos(row) ? "yes" : "no", Caption(row)});
+        lines.push_back({row.name, StateText(state), SourceText(row, state), Tr(ScopeName(row)),
+                         Tr(EffectName(row.effect)), row.IsMachineWide() ? yes : no, Tattoos(row) ? yes : no,
+                         WindowsRangeText(HonouredBy(row)), Caption(row)});
     }
     // Columns as wide as their longest entry; a long text value only
     // pushes its own line's caption along.
-    std::size_t name = 0, state = 0, source = 0;
+    std::size_t name = 0, state = 0, source = 0, scope = 7, effect = 7, admin = 5, tattoo = 6, windows = 0;
     for (const Line& line : lines) {
-        name = std::max(name, line.name.size());
-        source = std::max(source, line.source.size());
-        if (line.state.size() <= 12) state = std::max(state, line.state.size());
+        name = std::max(name, DisplayWidth(line.name));
+        if (DisplayWidth(line.state) <= 12) state = std::max(state, DisplayWidth(line.state));
+        source = std::max(source, DisplayWidth(line.source));
+        scope = std::max(scope, DisplayWidth(line.scope));
+        effect = std::max(effect, DisplayWidth(line.effect));
+        admin = std::max(admin, DisplayWidth(line.admin));
+        tattoo = std::max(tattoo, DisplayWidth(line.tattoo));
+        windows = std::max(windows, DisplayWidth(line.windows));
     }
     const auto pad = [](const std::string& s, std::size_t width) {
-        return s.size() >= width ? s + " " : s + std::string(width - s.size() + 1, ' ');
+        const std::size_t size = DisplayWidth(s);
+        return size >= width ? s + " " : s + std::string(width - size + 1, ' ');
     };
     for (const Line& line : lines)
-        context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.source, source) + pad(line.scope, 7) +
-                            pad(line.effect, 7) + pad(line.admin, 5) + pad(line.tattoo, 6) + line.caption + "\n");
+        context.console.Out(pad(line.name, name) + pad(line.state, state) + pad(line.source, source) +
+                            pad(line.scope, scope) + pad(line.effect, effect) + pad(line.admin, admin) +
+                            pad(line.tattoo, tattoo) + pad(line.windows, windows) + line.caption + "\n");
     return kExitOk;
 }
 
 }  // namespace
 
 void DeclareList(CLI::App& command, Options& options) {
-    command.add_flag("--json", options.json, "one JSON array, UTF-8");
+    command.add_flag("--json", options.json, Tr("one JSON array, UTF-8"));
 }
 
 int RunList(Context& context) { return context.options.json ? ListJson(context) : ListTable(context); }

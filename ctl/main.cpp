@@ -1,19 +1,26 @@
 // kestroctl's entry: the arguments as UTF-8, the store of this system, and
 // a console that shows Cyrillic wherever the output goes.
 #include "ctl/commands.h"
+#include "ctl/messages.h"
 #include "core/display_text.h"
 #include "core/text.h"
 
 #ifdef _WIN32
 #include "ctl/policy_broadcast_win.h"
 #include "registry/win_registry.h"
+#include "settings/windows_version.h"
 
 #include <windows.h>
+
+#include <algorithm>
 #else
 #include "ctl/interrupt.h"
 #include "ctl/offline_store.h"
 
+#include <clocale>
 #include <cstdio>
+#include <libintl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -51,7 +58,9 @@ private:
         if (!utf8Bytes) {
             UINT codePage = GetConsoleOutputCP();
             if (codePage == 0) codePage = GetOEMCP();  // no console at all
-            const std::wstring wide = Utf8ToWide(text);
+            std::wstring wide = Utf8ToWide(text);
+            // The WINDOWS column's dash ("XP–7"), which no OEM code page has.
+            if (codePage != CP_UTF8) std::replace(wide.begin(), wide.end(), L'\u2013', L'-');
             const int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                                  nullptr, nullptr);
             std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
@@ -68,6 +77,9 @@ class SystemRegistry final : public StoreProvider {
 public:
     RegistryStore* Open(const StoreUse&, std::string*, int*) override { return &store_; }
     PolicyBroadcaster* Broadcaster() override { return &broadcaster_; }
+    bool KernelVersion(unsigned* major, unsigned* minor, unsigned* build) override {
+        return RunningKernelVersion(major, minor, build);
+    }
 
 private:
     WinRegistryStore store_;
@@ -75,6 +87,23 @@ private:
 };
 
 #else
+
+// The Russian texts' catalogue, share/locale beside the program's folder:
+// /usr/share/locale for /usr/bin/kestroctl, and in the build tree the one
+// the build makes. Only the messages' category follows the locale: numbers
+// and character classes stay C's, as the formats need.
+void OpenMessageCatalogue() {
+    std::setlocale(LC_MESSAGES, "");
+    std::string self(4096, '\0');
+    const ssize_t size = readlink("/proc/self/exe", &self[0], self.size());
+    std::string locale = "/usr/share/locale";
+    if (size > 0 && static_cast<std::size_t>(size) < self.size()) {
+        self.resize(static_cast<std::size_t>(size));
+        locale = self.substr(0, self.find_last_of('/')) + "/../share/locale";
+    }
+    bindtextdomain("kestroctl", locale.c_str());
+    bind_textdomain_codeset("kestroctl", "UTF-8");
+}
 
 class StdioConsole final : public Console {
 public:
@@ -99,12 +128,16 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) arguments.push_back(WideToUtf8(argv[i]));
     WindowsConsole console;
     SystemRegistry stores;
+    UseLanguage(UserLanguage());
     return RunKestroctl(arguments, stores, console);
 }
 #else
 int main(int argc, char** argv) {
     InstallInterruptHandlers();  // first: a Ctrl+C from here on ends as the handler says
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    OpenMessageCatalogue();
+    OnLanguageChosen(PrepareInterruptTexts);  // --lang may choose again
+    UseLanguage(UserLanguage());
     StdioConsole console;
     // Off Windows there is no live registry: only the hives of an offline one.
     OfflineStoreProvider stores(console);

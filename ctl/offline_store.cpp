@@ -1,4 +1,5 @@
 #include "ctl/offline_store.h"
+#include "ctl/messages.h"
 
 #include "ctl/interrupt.h"
 #include "ctl/offline_exit.h"
@@ -18,14 +19,14 @@ namespace kestro {
 
 void OfflineStoreProvider::AddOptions(CLI::App& app) {
     app.add_option("--offline", windir_,
-                   "the Windows folder of an installation that is not running, e.g. /mnt/windows/WINDOWS");
+                   Tr("the Windows folder of an installation that is not running, e.g. /mnt/windows/WINDOWS"));
     app.add_option("--user", user_,
-                   "with --offline: the profile for the user's settings (list-users shows them); "
-                   "may be left out when there is only one");
-    app.add_flag("--no-backup", noBackup_, "with --offline: keep no NAME.kestro-bak of a changed hive");
+                   Tr("with --offline: the profile for the user's settings (list-users shows them); "
+                      "may be left out when there is only one"));
+    app.add_flag("--no-backup", noBackup_, Tr("with --offline: keep no NAME.kestro-bak of a changed hive"));
     app.add_option("--keep-backups", keepBackups_,
-                   "with --offline: the runs whose backups each hive keeps besides its first (default 5); older "
-                   "ones are removed")
+                   Tr("with --offline: the runs whose backups each hive keeps besides its first (default 5); older "
+                      "ones are removed"))
         ->check(CLI::Range(0, 10000));
 }
 
@@ -33,10 +34,10 @@ namespace {
 
 // What a Windows that resumes from a saved session would undo, and what to
 // do about it (the README's "Windows 8 and later, hibernated ...").
-const char kSessionAdvice[] =
+constexpr const char* kSessionAdvice = N_(
     "Start that Windows and shut it down fully (hold Shift while choosing Shut down, or run shutdown /s /t 0), "
     "and to keep it so run powercfg /h off as an administrator, which turns hibernation and fast start-up off; "
-    "kestroctl(1) tells the other ways";
+    "kestroctl(1) tells the other ways");
 
 // The profiles as a table, and what they were found from on the error
 // stream.
@@ -44,15 +45,15 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
     struct Line {
         std::string account, sid, hive, folder;
     };
-    std::vector<Line> lines = {{"ACCOUNT", "SID", "NTUSER.DAT", "FOLDER"}};
+    std::vector<Line> lines = {{Tr("ACCOUNT"), "SID", "NTUSER.DAT", Tr("FOLDER")}};
     for (const OfflineWindows::UserProfile& user : windows.Users()) {
         // Each field as one field: a name holding a line feed starts no row.
-        std::string folder = user.folder.empty() ? ShownField(user.windowsPath) + " (no such folder on this volume)"
+        std::string folder = user.folder.empty() ? Tr("%1 (no such folder on this volume)", ShownField(user.windowsPath))
                                                  : ShownField(user.folder);
-        if (user.systemProfile) folder += " (system profile)";
-        if (!user.listed) folder += " (not loaded by Windows: ProfileList does not name it)";
+        if (user.systemProfile) folder += std::string(" ") + Tr("(system profile)");
+        if (!user.listed) folder += std::string(" ") + Tr("(not loaded by Windows: ProfileList does not name it)");
         lines.push_back({user.account.empty() ? "-" : ShownField(user.account), user.sid.empty() ? "-" : ShownField(user.sid),
-                         user.hivePath.empty() ? "no" : "yes", folder});
+                         user.hivePath.empty() ? Tr("no") : Tr("yes"), folder});
     }
     // Columns as wide as their longest entry, in characters: a Russian
     // account name is two bytes a letter.
@@ -67,8 +68,8 @@ int ListUsers(const OfflineWindows& windows, Console& console) {
     const auto pad = [&width](const std::string& s, std::size_t to) { return s + std::string(to - width(s) + 2, ' '); };
     for (const Line& line : lines)
         console.Out(pad(line.account, account) + pad(line.sid, sid) + pad(line.hive, 10) + line.folder + "\n");
-    if (!windows.ProfileListNote().empty()) console.Err("kestroctl: note: " + windows.ProfileListNote() + "\n");
-    else if (!windows.AccountNote().empty()) console.Err("kestroctl: note: " + windows.AccountNote() + "\n");
+    if (!windows.ProfileListNote().empty()) console.Err("kestroctl: " + Tr("note: %1", windows.ProfileListNote()) + "\n");
+    else if (!windows.AccountNote().empty()) console.Err("kestroctl: " + Tr("note: %1", windows.AccountNote()) + "\n");
     return kExitOk;
 }
 
@@ -82,10 +83,10 @@ HiveRegistryStore::Slot SlotOf(KeyHandle root, const std::string& keyPath) {
 }  // namespace
 
 std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
-    OwnCommand listUsers{"list-users", "with --offline: the user profiles, from ProfileList, and their folders",
+    OwnCommand listUsers{"list-users", Tr("with --offline: the user profiles, from ProfileList, and their folders"),
                          [this](Console& console) {
                              if (windir_.empty()) {
-                                 console.Err("kestroctl: list-users needs --offline WINDIR\n");
+                                 console.Err("kestroctl: " + std::string(Tr("list-users needs --offline WINDIR")) + "\n");
                                  return kExitUsage;
                              }
                              try {
@@ -97,18 +98,20 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
                          }};
     OwnCommand restore{
         "restore",
-        "with --offline: puts back the newest backups of the hives the user's settings touch, logs included",
+        Tr("with --offline: puts back the newest backups of the hives the user's settings touch, logs included"),
         [this](Console& console) {
             if (windir_.empty()) {
-                console.Err("kestroctl: restore needs --offline WINDIR\n");
+                console.Err("kestroctl: " + std::string(Tr("restore needs --offline WINDIR")) + "\n");
                 return kExitUsage;
             }
             try {
                 OfflineWindows windows(windir_);
                 const std::string session = windows.SavedSession();
                 if (!session.empty() && !dryRun_) {
-                    console.Err("kestroctl: " + windows.Volume() + ": " + session +
-                                ", and would undo what is put back now, so nothing was. " + kSessionAdvice + ".\n");
+                    console.Err("kestroctl: " +
+                                Tr("%1: %2, and would undo what is put back now, so nothing was. %3.",
+                                   windows.Volume(), session, Tr(kSessionAdvice)) +
+                                "\n");
                     return kExitFailed;
                 }
                 return RunRestore(windows, user_, dryRun_, force_, console);
@@ -118,14 +121,14 @@ std::vector<OwnCommand> OfflineStoreProvider::OwnCommands() {
             }
         },
         [this](CLI::App& command) {
-            command.add_flag("--dry-run", dryRun_, "say what would be put back, change nothing");
+            command.add_flag("--dry-run", dryRun_, Tr("say what would be put back, change nothing"));
             command.add_flag("--force", force_,
-                             "put back even where the files changed since kestroctl wrote them (Windows ran since)");
+                             Tr("put back even where the files changed since kestroctl wrote them (Windows ran since)"));
             command.footer(
-                "A backup is put back only with the record its run wrote beside it (NAME.kestro-bak.kestro-record),\n"
-                "which names a run kestroctl made and the backup's own size and hash; of those, the newest run's.\n"
-                "Each hive keeps its first backup (from before kestroctl changed it) and those of the last 5 runs\n"
-                "(--keep-backups N before the command changes the count); older ones are removed by each write.");
+                Tr("A backup is put back only with the record its run wrote beside it (NAME.kestro-bak.kestro-record),\n"
+                   "which names a run kestroctl made and the backup's own size and hash; of those, the newest run's.\n"
+                   "Each hive keeps its first backup (from before kestroctl changed it) and those of the last 5 runs\n"
+                   "(--keep-backups N before the command changes the count); older ones are removed by each write."));
         }};
     return {listUsers, restore};
 }
@@ -136,7 +139,7 @@ bool OfflineStoreProvider::CheckFilePath(std::wstring* path, std::string* error)
     const std::string onVolume = windows_->MapWindowsPath(utf8, error);
     if (onVolume.empty()) return false;
     if (!IsExistingFile(onVolume)) {
-        *error = utf8 + ": not a file (" + onVolume + ")";
+        *error = Tr("%1: not a file (%2)", utf8, onVolume);
         return false;
     }
     std::replace(utf8.begin(), utf8.end(), '/', '\\');
@@ -150,8 +153,8 @@ bool OfflineStoreProvider::Kept(KeyHandle root, const std::string& keyPath) cons
 
 RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why, int* code) {
     if (windir_.empty()) {
-        *why = "this system has no Windows registry to work on; give --offline WINDIR, the Windows folder of a "
-               "mounted installation";
+        *why = Tr("this system has no Windows registry to work on; give --offline WINDIR, the Windows folder of a "
+                  "mounted installation");
         *code = kExitUsage;
         return nullptr;
     }
@@ -161,14 +164,17 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         // held in memory, over anything written to its files meanwhile.
         const std::string session = windows_->SavedSession();
         if (!session.empty() && use.writes) {
-            *why = windows_->Volume() + ": " + session + ", and would undo what is written now, so nothing was "
-                   "written. " + kSessionAdvice + ".";
+            *why = Tr("%1: %2, and would undo what is written now, so nothing was written. %3.", windows_->Volume(),
+                      session, Tr(kSessionAdvice));
             *code = kExitFailed;
             return nullptr;
         }
         if (!session.empty())
-            console_.Err("kestroctl: note: " + windows_->Volume() + ": " + session +
-                         "; what is shown is what the files hold, and may not be what Windows resumes with\n");
+            console_.Err("kestroctl: " +
+                         Tr("note: %1: %2; what is shown is what the files hold, and may not be what Windows "
+                            "resumes with",
+                            windows_->Volume(), session) +
+                         "\n");
         store_ = windows_->OpenStore(use.writes ? HiveFile::Mode::Write : HiveFile::Mode::ReadOnly, user_,
                                      use.userKeys);
         // Its local Group Policy object, on the same volume as its hives.
@@ -190,15 +196,18 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         if (hive->Recovered()) {
             std::string logs;
             for (const std::string& log : hive->LogsUsed()) logs += (logs.empty() ? "" : ", ") + log;
-            console_.Err("kestroctl: " + hive->Path() +
-                         ": the hive was dirty (Windows was not shut down cleanly); it was read as recovered "
-                         "from its logs (" + logs + ")\n");
+            console_.Err("kestroctl: " +
+                         Tr("%1: the hive was dirty (Windows was not shut down cleanly); it was read as recovered "
+                            "from its logs (%2)",
+                            hive->Path(), logs) +
+                         "\n");
         } else if (!use.writes) {
             ++unrecovered_;
-            console_.Err("kestroctl: warning: " + hive->Path() + ": the hive is dirty and its logs cannot be used (" +
-                         hive->LogProblem() +
-                         "); what is shown is what the file holds, which may be older than what Windows would "
-                         "load\n");
+            console_.Err("kestroctl: " +
+                         Tr("warning: %1: the hive is dirty and its logs cannot be used (%2); what is shown is what "
+                            "the file holds, which may be older than what Windows would load",
+                            hive->Path(), hive->LogProblem()) +
+                         "\n");
         }
     }
     return store_.get();
@@ -212,18 +221,18 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     if (!refusals.empty()) {
         why->clear();
         for (const std::string& refusal : refusals) *why += (why->empty() ? "" : "\nkestroctl: ") + refusal;
-        if (store->HasChanges()) *why += "\nkestroctl: nothing was written to the other hives either";
+        if (store->HasChanges()) *why += "\nkestroctl: " + std::string(Tr("nothing was written to the other hives either"));
         return false;
     }
     if (unrecovered_ > 0) {
-        *why = std::to_string(unrecovered_) + (unrecovered_ == 1 ? " hive was" : " hives were") +
-               " read without the changes in its logs (see above)";
+        *why = unrecovered_ == 1 ? std::string(Tr("1 hive was read without the changes in its logs (see above)"))
+                                 : Tr("%1 hives were read without the changes in their logs (see above)", unrecovered_);
         return false;
     }
     if (!store->HasChanges()) return true;
     if (!succeeded) {
         // Half a command is not written: every file stays as it was.
-        console_.Err("kestroctl: nothing was written to the hives\n");
+        console_.Err("kestroctl: " + std::string(Tr("nothing was written to the hives")) + "\n");
         return true;
     }
     std::vector<HiveRegistryStore::Slot> changed;
@@ -258,20 +267,22 @@ void OfflineStoreProvider::ReportCommit(const HiveRegistryStore& store,
         if (hive->Changed()) continue;
         committed_.insert(slot);
         if (!hive->BackupPath().empty() && !hive->RecordProblem().empty())
-            console_.Err("kestroctl: warning: no record beside " + hive->BackupPath() + " (" + hive->RecordProblem() +
-                         "): restore will put it back only with --force\n");
+            console_.Err("kestroctl: " +
+                         Tr("warning: no record beside %1 (%2): restore will put it back only with --force",
+                            hive->BackupPath(), hive->RecordProblem()) +
+                         "\n");
     }
-    for (const std::string& file : written) console_.Err("kestroctl: wrote " + file + "\n");
-    for (const std::string& file : backups) console_.Err("kestroctl: the original is kept as " + file + "\n");
+    for (const std::string& file : written) console_.Err("kestroctl: " + Tr("wrote %1", file) + "\n");
+    for (const std::string& file : backups) console_.Err("kestroctl: " + Tr("the original is kept as %1", file) + "\n");
     for (HiveRegistryStore::Slot slot : changed)
         for (const std::string& file : store.Mounted(slot)->PrunedBackups())
-            console_.Err("kestroctl: removed the older backup " + file + " (--keep-backups)\n");
+            console_.Err("kestroctl: " + Tr("removed the older backup %1 (--keep-backups)", file) + "\n");
     for (HiveRegistryStore::Slot slot :
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
         const HiveFile* hive = store.Mounted(slot);
         if (!hive) continue;
         for (const std::string& log : hive->EmptiedLogs())
-            console_.Err("kestroctl: emptied " + log + ": what it held is in the new hive\n");
+            console_.Err("kestroctl: " + Tr("emptied %1: what it held is in the new hive", log) + "\n");
     }
 }
 

@@ -1,4 +1,5 @@
 #include "ctl/prior_state.h"
+#include "ctl/messages.h"
 
 #include "core/bytes.h"
 #include "registry/memory_registry.h"
@@ -14,8 +15,8 @@ namespace {
 
 std::string ErrorText(RegResult rc) {
     switch (rc) {
-        case kErrorAccessDenied: return "access denied";
-        default: return "error " + std::to_string(rc);
+        case kErrorAccessDenied: return Tr("access denied");
+        default: return Tr("error %1", rc);
     }
 }
 

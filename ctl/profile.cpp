@@ -1,4 +1,5 @@
 #include "ctl/profile.h"
+#include "ctl/messages.h"
 
 #include "core/text.h"
 
@@ -22,10 +23,10 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
         return false;
     };
     if (bytes.size() > kMaxProfileBytes)
-        return fail(0, "the file is larger than " + std::to_string(kMaxProfileBytes) + " bytes: not a profile");
+        return fail(0, Tr("the file is larger than %1 bytes: not a profile", kMaxProfileBytes));
     std::string text = bytes;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-    if (text.find('\0') != std::string::npos) return fail(0, "not a text file (it holds zero bytes; UTF-16?)");
+    if (text.find('\0') != std::string::npos) return fail(0, Tr("not a text file (it holds zero bytes; UTF-16?)"));
 
     Profile result;
     bool inSection = false, sawSection = false;
@@ -39,30 +40,30 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.size() > kMaxProfileLineBytes)
-            return fail(number, "the line is longer than " + std::to_string(kMaxProfileLineBytes) + " bytes");
-        if (!IsValidUtf8(line)) return fail(number, "not UTF-8 text");
+            return fail(number, Tr("the line is longer than %1 bytes", kMaxProfileLineBytes));
+        if (!IsValidUtf8(line)) return fail(number, Tr("not UTF-8 text"));
         line = Trim(line);
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
-            if (line.back() != ']') return fail(number, "a section name must end with ]");
+            if (line.back() != ']') return fail(number, Tr("a section name must end with ]"));
             const std::string section = Trim(line.substr(1, line.size() - 2));
-            if (!SameAsciiNoCase(section, "Kestro")) return fail(number, "unknown section [" + section + "]: only [Kestro]");
-            if (sawSection) return fail(number, "a second [Kestro] section");
+            if (!SameAsciiNoCase(section, "Kestro")) return fail(number, Tr("unknown section [%1]: only [Kestro]", section));
+            if (sawSection) return fail(number, Tr("a second [Kestro] section"));
             inSection = sawSection = true;
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (equals == std::string::npos) return fail(number, "expected Name = value");
-        if (!inSection) return fail(number, "an entry before the [Kestro] section");
+        if (equals == std::string::npos) return fail(number, Tr("expected Name = value"));
+        if (!inSection) return fail(number, Tr("an entry before the [Kestro] section"));
         const std::string name = Trim(line.substr(0, equals));
         const std::string value = Trim(line.substr(equals + 1));
-        if (name.empty()) return fail(number, "a value without a name");
+        if (name.empty()) return fail(number, Tr("a value without a name"));
         const Setting* row = FindSettingByName(name);
-        if (!row) return fail(number, "unknown setting '" + name + "'");
-        if (!row->HasState()) return fail(number, std::string(row->name) + " is an action, not a setting");
+        if (!row) return fail(number, Tr("unknown setting '%1'", name));
+        if (!row->HasState()) return fail(number, Tr("%1 is an action, not a setting", row->name));
         for (const ProfileEntry& entry : result.entries)
             if (entry.row == row)
-                return fail(number, std::string(row->name) + " was given already on line " + std::to_string(entry.line));
+                return fail(number, Tr("%1 was given already on line %2", row->name, entry.line));
         ProfileEntry entry;
         entry.row = row;
         entry.line = number;
@@ -71,7 +72,7 @@ bool ReadProfile(const std::string& bytes, Profile* profile, ProfileError* error
         else if (!ParseSettingValue(*row, value, &entry.value, &why)) return fail(number, why);
         result.entries.push_back(std::move(entry));
     }
-    if (!sawSection) return fail(0, "no [Kestro] section");
+    if (!sawSection) return fail(0, Tr("no [Kestro] section"));
     *profile = std::move(result);
     return true;
 }

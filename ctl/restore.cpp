@@ -1,5 +1,6 @@
 #include "ctl/restore.h"
 
+#include "ctl/messages.h"
 #include "ctl/interrupt.h"
 #include "ctl/offline_exit.h"
 #include "offline/hive_backups.h"
@@ -33,7 +34,7 @@ std::string HoldHives(const std::vector<std::string>& hives, const VolumeBound& 
         if (!Folder::Open(DirName(hive), &bound, &h->folder, &why)) return hive + ": " + why;
         if (!dryRun) {
             why = LockHive(h->folder, BaseName(hive), &h->lock);
-            if (!why.empty()) return why + "; nothing was put back";
+            if (!why.empty()) return Tr("%1; nothing was put back", why);
         }
         (*held)[hive] = std::move(h);
     }
@@ -50,8 +51,12 @@ std::vector<HiveBackup> NewestRunsBackups(const std::vector<HiveBackup>& candida
     for (const HiveBackup& backup : candidates) {
         if (newest.empty() || backup.run == newest) chosen.push_back(backup);
         else
-            console.Err("kestroctl: note: " + backup.backup + " was made by an earlier run" +
-                        (backup.when.empty() ? "" : " (" + backup.when + ")") + "; restore again to put it back\n");
+            console.Err("kestroctl: " +
+                        (backup.when.empty()
+                             ? Tr("note: %1 was made by an earlier run; restore again to put it back", backup.backup)
+                             : Tr("note: %1 was made by an earlier run (%2); restore again to put it back",
+                                  backup.backup, backup.when)) +
+                        "\n");
     }
     return chosen;
 }
@@ -63,15 +68,16 @@ int RefuseChanged(const std::vector<HiveBackup>& chosen, bool force, Console& co
     for (const HiveBackup& backup : chosen) {
         if (backup.changed.empty()) continue;
         if (force) {
-            console.Err("kestroctl: warning: " + backup.hive + ": " + backup.changed + "; put back all the same "
-                        "(--force)\n");
+            console.Err("kestroctl: " +
+                        Tr("warning: %1: %2; put back all the same (--force)", backup.hive, backup.changed) + "\n");
             continue;
         }
         ++refused;
         console.Err("kestroctl: " + backup.hive + ": " + backup.changed +
-                    (backup.recorded ? ": Windows has probably run since, and putting the backup back would lose "
-                                       "what it wrote"
-                                     : "") + "\n");
+                    (backup.recorded ? std::string(": ") + Tr("Windows has probably run since, and putting the "
+                                                              "backup back would lose what it wrote")
+                                     : std::string()) +
+                    "\n");
     }
     return refused;
 }
@@ -83,17 +89,22 @@ std::string PutBackAll(const std::vector<HiveBackup>& chosen, const HeldHives& h
     WriteUnderWay writing;
     for (const HiveBackup& backup : chosen) {
         std::string logs;
-        for (const auto& log : backup.logs) logs += (logs.empty() ? ", with " : ", ") + log.first;
+        for (const auto& log : backup.logs) logs += (logs.empty() ? "" : ", ") + log.first;
         if (dryRun) {
-            console.Out("would put back " + backup.hive + " from " + backup.backup + logs + "\n");
+            console.Out((logs.empty() ? Tr("would put back %1 from %2", backup.hive, backup.backup)
+                                      : Tr("would put back %1 from %2, with %3", backup.hive, backup.backup, logs)) +
+                        "\n");
             continue;
         }
         std::string kept;
         const std::string error = PutBack(held.at(backup.hive)->folder, backup, &kept);
         if (!error.empty()) return error;
         WriteUnderWay::Written();
-        console.Out("put back " + backup.hive + " from " + backup.backup + logs + "; what it replaced is kept as " +
-                    kept + "\n");
+        console.Out((logs.empty() ? Tr("put back %1 from %2; what it replaced is kept as %3", backup.hive,
+                                       backup.backup, kept)
+                                  : Tr("put back %1 from %2, with %3; what it replaced is kept as %4", backup.hive,
+                                       backup.backup, logs, kept)) +
+                    "\n");
     }
     return std::string();
 }
@@ -119,8 +130,10 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
         hives.push_back(windows.FindUser(user).hivePath);
     } catch (const OfflineError& e) {
         if (!user.empty()) return fail(ExitCodeFor(e.Fault()), e.what());
-        console.Err("kestroctl: note: no --user, and no one profile is the clear choice: only the machine hives "
-                    "are put back\n");
+        console.Err("kestroctl: " +
+                    std::string(Tr("note: no --user, and no one profile is the clear choice: only the machine hives "
+                                   "are put back")) +
+                    "\n");
     }
     HeldHives held;
     const VolumeBound bound = windows.Bound();  // outlives the folders held within it
@@ -130,17 +143,17 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
     std::vector<HiveBackup> candidates;
     for (const std::string& hive : hives) {
         HiveBackup backup = FindNewestBackup(held.at(hive)->folder, hive);
-        for (const std::string& note : backup.notes) console.Err("kestroctl: note: " + note + "\n");
+        for (const std::string& note : backup.notes) console.Err("kestroctl: " + Tr("note: %1", note) + "\n");
         if (!backup.backup.empty()) candidates.push_back(backup);
     }
-    if (candidates.empty()) return fail(kExitUsage, "no kestroctl backup (NAME.kestro-bak) beside these hives");
+    if (candidates.empty()) return fail(kExitUsage, Tr("no kestroctl backup (NAME.kestro-bak) beside these hives"));
     const std::vector<HiveBackup> chosen = NewestRunsBackups(candidates, console);
     if (RefuseChanged(chosen, force, console))
-        return fail(kExitFailed, "nothing was put back; --force puts the backups back all the same, and the files "
-                                 "they replace are kept");
+        return fail(kExitFailed, Tr("nothing was put back; --force puts the backups back all the same, and the "
+                                    "files they replace are kept"));
     error = PutBackAll(chosen, held, dryRun, console);
     if (!error.empty()) return fail(kExitFailed, error);
-    if (dryRun) console.Out("nothing was changed (--dry-run)\n");
+    if (dryRun) console.Out(std::string(Tr("nothing was changed (--dry-run)")) + "\n");
     return kExitOk;
 }
 

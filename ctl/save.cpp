@@ -1,5 +1,6 @@
 // kestroctl save: every setting's state as a profile.
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 
 #include "core/files.h"
 
@@ -8,8 +9,8 @@
 namespace kestro {
 
 void DeclareSave(CLI::App& command, Options& options) {
-    command.add_option("FILE", options.file, "the profile to write")->required();
-    command.add_option("--scope", options.scope, "only the user's settings, or only the machine's: user or machine")
+    command.add_option("FILE", options.file, Tr("the profile to write"))->required();
+    command.add_option("--scope", options.scope, Tr("only the user's settings, or only the machine's: user or machine"))
         ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
 }
 
@@ -19,7 +20,7 @@ int RunSave(Context& context) {
     const bool complete = CurrentProfile(context.store, &profile, &notes, context.options.scope);
     std::string error;
     if (!WriteFileAtomically(context.options.file, WriteProfile(profile, notes), &error))
-        return context.Fail(kExitFailed, "cannot write " + context.options.file + ": " + error);
+        return context.Fail(kExitFailed, Tr("cannot write %1: %2", context.options.file, error));
     if (complete) return kExitOk;
     for (const std::string& note : notes) context.console.Err("kestroctl: " + note + "\n");
     return kExitFailed;

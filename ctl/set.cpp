@@ -1,5 +1,6 @@
 // kestroctl set: one setting through the window's own writer.
 #include "ctl/command_context.h"
+#include "ctl/messages.h"
 
 #include "ctl/policy_lift.h"
 #include "ctl/prior_state.h"
@@ -10,8 +11,8 @@
 namespace kestro {
 
 void DeclareSet(CLI::App& command, Options& options) {
-    command.add_option("NAME", options.name, "a setting's name, as list shows it")->required();
-    command.add_option("VALUE", options.value, "on or off for a toggle, a number, or a text")->required();
+    command.add_option("NAME", options.name, Tr("a setting's name, as list shows it"))->required();
+    command.add_option("VALUE", options.value, Tr("on or off for a toggle, a number, or a text"))->required();
 }
 
 int RunSet(Context& context) {
@@ -41,8 +42,12 @@ int RunSet(Context& context) {
                 failure = std::string(row->name) + ": " + e.what();
             }
         }
-        if (!failure.empty()) lift.PutBackFiles(context);
-        else context.putBackFiles = lift.PutBackLater(context);
+        if (!failure.empty()) {
+            lift.PutBackFiles(context);
+        } else {
+            context.putBackFiles = lift.PutBackLater(context);
+            NoteIfIgnored(context, *row);
+        }
         return failure;
     });
 }

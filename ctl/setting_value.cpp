@@ -1,4 +1,5 @@
 #include "ctl/setting_value.h"
+#include "ctl/messages.h"
 
 #include "core/text.h"
 
@@ -49,7 +50,7 @@ bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue
         case ValueKind::Toggle: {
             const std::string word = AsciiLower(utf8);
             if (word != "on" && word != "off") {
-                *error = "'" + utf8 + "' is not a value of " + row.name + ": give on or off";
+                *error = Tr("'%1' is not a value of %2: give on or off", utf8, row.name);
                 return false;
             }
             *value = SettingValue::Toggle(word == "on");
@@ -58,8 +59,8 @@ bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue
         case ValueKind::Number: {
             std::int32_t n = 0;
             if (!ParseWhole(utf8, &n)) {
-                *error = "'" + utf8 + "' is not a value of " + row.name +
-                         ": give a whole number from -2147483648 to 2147483647";
+                *error = Tr("'%1' is not a value of %2: give a whole number from -2147483648 to 2147483647", utf8,
+                            row.name);
                 return false;
             }
             *value = SettingValue::Number(n);
@@ -67,15 +68,14 @@ bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue
         }
         case ValueKind::Text: {
             if (!IsValidUtf8(utf8)) {
-                *error = std::string("the value of ") + row.name + " is not UTF-8 text";
+                *error = Tr("the value of %1 is not UTF-8 text", row.name);
                 return false;
             }
             std::string text = utf8;
             if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
             std::wstring wide = Utf8ToWide(text);
             if (wide.size() > kMaxProfileTextChars) {
-                *error = std::string("the value of ") + row.name + " is longer than " +
-                         std::to_string(kMaxProfileTextChars) + " characters";
+                *error = Tr("the value of %1 is longer than %2 characters", row.name, kMaxProfileTextChars);
                 return false;
             }
             *value = SettingValue::Text(std::move(wide));
@@ -84,7 +84,7 @@ bool ParseSettingValue(const Setting& row, const std::string& utf8, SettingValue
         case ValueKind::Action:
             break;
     }
-    *error = std::string(row.name) + " is an action, not a setting";
+    *error = Tr("%1 is an action, not a setting", row.name);
     return false;
 }
 

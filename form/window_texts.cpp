@@ -15,6 +15,12 @@ const wchar_t kDesktopIniFailedText[] =
     L"Невозможно создать Desktop.ini\r\nпроверьте правильность ввода путей к:\r\n1) папке\r\n2) картинке";
 const wchar_t kDesktopIniFailedCaption[] = L"Error";
 
+const wchar_t kIgnoredSettingNote[] =
+    L"Windows %1 не читает эту настройку: здесь переключатель ничего не изменит (её читает Windows %2).";
+const wchar_t kFolderBackgroundNote[] =
+    L"Проводник Windows Vista и более новых больше не показывает картинку на фоне папки: она будет записана "
+    L"в Desktop.ini папки, но видна не будет.";
+
 const wchar_t kChooserCaption[] = L"Выбор каталога";
 const wchar_t kChooserOkCaption[] = L"OK";
 const wchar_t kChooserCancelCaption[] = L"Отмена";

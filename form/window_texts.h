@@ -25,6 +25,13 @@ extern const wchar_t kChooseFolderCaption[];
 extern const wchar_t kDesktopIniFailedText[];
 extern const wchar_t kDesktopIniFailedCaption[];
 
+// A control's tooltip adds, on a Windows that does not read its setting,
+// this line: %1 that Windows ("10"), %2 those that read it ("XP–7").
+extern const wchar_t kIgnoredSettingNote[];
+// "bbSetPictureBackgroundFolder"'s tooltip on Vista and later, whose
+// Explorer no longer shows a folder's background picture.
+extern const wchar_t kFolderBackgroundNote[];
+
 // The folder chooser.
 extern const wchar_t kChooserCaption[];
 extern const wchar_t kChooserOkCaption[];

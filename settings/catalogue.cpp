@@ -182,6 +182,113 @@ static_assert(EveryRowFilled(), "one catalogue row for every SettingId");
 
 }  // namespace
 
+namespace {
+
+using V = WindowsVersion;
+constexpr WindowsRange kXpTo11{V::XP, V::Eleven};
+constexpr WindowsRange kXpTo7{V::XP, V::Seven};
+constexpr WindowsRange kXpTo81{V::XP, V::EightOne};
+constexpr WindowsRange kXpOnly{V::XP, V::XP};
+
+// Which Windows reads each row, in SettingId's order. The policies are
+// those of Microsoft's Group Policy Settings Reference for Windows and its
+// ADMX files (the file and the policy named; "supportedOn" is the oldest
+// Windows); where the Start menu of a later Windows has no such item, the
+// policy has nothing left to act on there, and the range ends before it
+// (Windows 8 and 8.1 have a Start screen, 10 and 11 a Start menu without
+// XP's items). The Windows 10 and 11 facts also follow Microsoft's "Policy
+// CSP - ADMX_StartMenu" (the Start menu policies Windows 10 and 11 still
+// apply), and Microsoft's "Changes to Group Policy settings for Windows 10
+// Start" (windows-itpro-docs), whose table names the Start policies that no
+// longer work and the Windows that dropped them ("deprecated in Windows 8":
+// the range ends at 7).
+constexpr WindowsRange kHonouredBy[kSettingCount] = {
+    kXpTo11,  // MaxRecentDocs: WindowsExplorer.admx MaxRecentDocs, supportedOn Windows 2000; the Recent Items count
+    kXpTo7,   // NoNetworkConnections: StartMenu.admx NoNetworkConnections, Windows 2000; an item of XP-7's Start menu
+    kXpTo11,  // StartmenuLogoff: StartMenu.admx StartMenuLogOff, Windows 2000; Sign out on 10 and 11 too (Policy CSP)
+    kXpTo7,   // NoFavoritesMenu: StartMenu.admx NoFavoritesMenu, Windows 2000; deprecated in Windows 8 (Changes to...)
+    kXpTo7,   // NoRecentDocsMenu: StartMenu.admx NoRecentDocsMenu, Windows 2000; "Remove Recent Items menu from
+              // Start Menu" deprecated in Windows 8 (Changes to Group Policy settings for Windows 10 Start)
+    kXpTo11,  // ClearRecentDocsOnExit: StartMenu.admx ClearRecentDocsOnExit, Windows 2000; Policy CSP on 10, 11
+    kXpTo11,  // NoRecentDocsHistory: StartMenu.admx NoRecentDocsHistory, Windows 2000; the jump lists of 7-11 too
+    kXpTo7,   // NoSMMyPictures: StartMenu.admx NoSMMyPictures, supportedOn SUPPORTED_Windows7ToXP; "Remove Pictures
+              // icon from Start Menu" deprecated in Windows 8 (Changes to Group Policy settings for Windows 10 Start)
+    kXpTo11,  // NoSetTaskbar: StartMenu.admx NoSetTaskbar, Windows 2000; the taskbar settings of every later Windows
+    kXpTo11,  // NoAddPrinter: Printing.admx NoAddPrinter, Windows 2000
+    kXpTo7,   // NoFind: StartMenu.admx NoFind, Windows 2000; the Search item of XP-7's Start menu
+    kXpTo7,   // NoSMHelp: StartMenu.admx NoSMHelp, Windows 2000; "Remove Help menu" deprecated in Windows 8 (same)
+    kXpTo81,  // NoRun: StartMenu.admx NoRun, Windows 2000; "Remove Run menu from Start Menu" deprecated in Windows 10
+              // (Changes to Group Policy settings for Windows 10 Start)
+    kXpTo11,  // NoStartMenuMorePrograms: StartMenu.admx NoMoreProgramsList, supportedOn Windows XP; All apps on 10, 11
+    kXpTo7,   // NoChangeStartMenu: StartMenu.admx NoChangeStartMenu, Windows 2000; drag and drop in XP-7's Start menu
+    kXpTo11,  // PaintDesktopVersion: Control Panel\Desktop, read by every Windows' desktop (no policy)
+    kXpTo11,  // NoAddRemovePrograms: Programs.admx NoAddRemovePrograms (Add or Remove Programs, Programs and Features)
+    kXpTo11,  // NoDispCPL: ControlPanelDisplay.admx CPL_Display_Disable, Windows 2000
+    kXpTo11,  // NoThemesTab: ControlPanelDisplay.admx CPL_Personalization_NoChangingTheme, supportedOn Windows XP
+    kXpTo11,  // NoDispBackgroundPage: ControlPanelDisplay.admx CPL_Personalization_NoDesktopBackgroundUI, Windows 2000
+    kXpTo11,  // NoDispScrSavPage: ControlPanelDisplay.admx CPL_Personalization_NoScreenSaverUI, Windows 2000
+    kXpTo11,  // NoDispAppearancePage: ControlPanelDisplay.admx CPL_Personalization_NoColorAppearanceUI, Windows 2000
+    kXpTo11,  // DisableTaskMgr: CtrlAltDel.admx DisableTaskMgr, Windows 2000
+    kXpTo11,  // DisableRegistryTools: System.admx DisableRegedit, Windows 2000
+    kXpTo11,  // CdAutorunOff: the CD-ROM class driver's AutoRun value (media change notification), every NT
+    kXpTo11,  // LastAccessUpdateOff: NtfsDisableLastAccessUpdate, read by NTFS (fsutil behavior) on every NT
+    kXpTo11,  // FontSmoothing: SPI_SETFONTSMOOTHING's values in Control Panel\Desktop, every Windows since XP
+    kXpTo11,  // CdromOff: the cdrom service's Start value, every NT
+    kXpTo11,  // FloppyOff: the flpydisk service's Start value, every NT
+    kXpTo11,  // ParallelPortOff: the parport service's Start value, every NT
+    kXpTo11,  // UsbStorageOff: the USBSTOR service's Start value (Microsoft's "disable USB storage" advice), every NT
+    kXpTo11,  // RecycleBinName: the Recycle Bin class's LocalizedString, read by every shell since XP
+    kXpTo11,  // RecycleBinInfoTip: the class's InfoTip, read by every shell since XP
+    kXpTo11,  // Wallpaper: Control Panel\Desktop Wallpaper, read at logon by every Windows
+    kXpOnly,  // SearchHistory: XP's Search Assistant keeps ACMru; Vista replaced the assistant
+};
+
+// Where Windows' templates cover a row, in SettingId's order: the policy
+// that writes the same value (the Wallpaper policy writes its own value
+// under Policies\System, which Windows reads before the user's).
+constexpr const char* kBuiltInPolicy[kSettingCount] = {
+    "WindowsExplorer.admx MaxRecentDocs", "StartMenu.admx NoNetworkConnections", "StartMenu.admx StartMenuLogOff",
+    "StartMenu.admx NoFavoritesMenu", "StartMenu.admx NoRecentDocsMenu", "StartMenu.admx ClearRecentDocsOnExit",
+    "StartMenu.admx NoRecentDocsHistory", "StartMenu.admx NoSMMyPictures", "StartMenu.admx NoSetTaskbar",
+    "Printing.admx NoAddPrinter", "StartMenu.admx NoFind", "StartMenu.admx NoSMHelp", "StartMenu.admx NoRun",
+    "StartMenu.admx NoMoreProgramsList", "StartMenu.admx NoChangeStartMenu",
+    nullptr,  // PaintDesktopVersion
+    "Programs.admx NoAddRemovePrograms", "ControlPanelDisplay.admx CPL_Display_Disable",
+    "ControlPanelDisplay.admx CPL_Personalization_NoChangingTheme",
+    "ControlPanelDisplay.admx CPL_Personalization_NoDesktopBackgroundUI",
+    "ControlPanelDisplay.admx CPL_Personalization_NoScreenSaverUI",
+    "ControlPanelDisplay.admx CPL_Personalization_NoColorAppearanceUI", "CtrlAltDel.admx DisableTaskMgr",
+    "System.admx DisableRegedit",
+    nullptr, nullptr, nullptr,            // CdAutorunOff, LastAccessUpdateOff, FontSmoothing
+    nullptr, nullptr, nullptr, nullptr,   // CdromOff, FloppyOff, ParallelPortOff, UsbStorageOff
+    nullptr, nullptr,                     // RecycleBinName, RecycleBinInfoTip
+    "Desktop.admx Wallpaper",
+    nullptr,  // SearchHistory: an action, not a setting
+};
+
+}  // namespace
+
+const char* BuiltInPolicy(const Setting& row) { return kBuiltInPolicy[static_cast<std::size_t>(&row - kCatalogue)]; }
+
+WindowsRange HonouredBy(const Setting& row) { return kHonouredBy[static_cast<std::size_t>(&row - kCatalogue)]; }
+
+const char* WindowsVersionName(WindowsVersion version) {
+    switch (version) {
+        case WindowsVersion::XP: return "XP";
+        case WindowsVersion::Vista: return "Vista";
+        case WindowsVersion::Seven: return "7";
+        case WindowsVersion::EightOne: return "8.1";
+        case WindowsVersion::Ten: return "10";
+        case WindowsVersion::Eleven: return "11";
+    }
+    return "";
+}
+
+std::string WindowsRangeText(WindowsRange range) {
+    if (range.first == range.last) return WindowsVersionName(range.first);
+    return std::string(WindowsVersionName(range.first)) + "\u2013" + WindowsVersionName(range.last);
+}
+
 const Setting* FindSettingByName(const std::string& name) {
     for (const Setting& row : kCatalogue)
         if (SameAsciiNoCase(row.name, name)) return &row;

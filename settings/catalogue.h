@@ -120,6 +120,32 @@ extern const Setting kCatalogue[kSettingCount];
 
 inline const Setting& CatalogueRow(SettingId id) { return kCatalogue[static_cast<std::size_t>(id)]; }
 
+// The Windows versions a setting can concern, oldest first (Windows 8 is
+// taken with 8.1: its shell reads what 8.1's does).
+enum class WindowsVersion : std::uint8_t { XP, Vista, Seven, EightOne, Ten, Eleven };
+
+// The versions, from first to last, whose shell or system reads a setting.
+struct WindowsRange {
+    WindowsVersion first;
+    WindowsVersion last;
+    bool Includes(WindowsVersion version) const { return first <= version && version <= last; }
+};
+
+// Which Windows honours the row (settings/catalogue.cpp says where each
+// fact is published).
+WindowsRange HonouredBy(const Setting& row);
+
+// "XP", "Vista", "7", "8.1", "10", "11".
+const char* WindowsVersionName(WindowsVersion version);
+
+// A range as the WINDOWS column shows it: "XP", "XP–7", "XP–11".
+std::string WindowsRangeText(WindowsRange range);
+
+// The policy of Windows' own administrative templates for the row
+// ("StartMenu.admx NoRun"), or null when they have none: those rows are in
+// Kestro's own template (kestroctl export admx).
+const char* BuiltInPolicy(const Setting& row);
+
 // The row whose control has this name, or null.
 const Setting* FindSettingByControl(const char* control);
 

@@ -210,11 +210,10 @@ HWND TfrmMain::CreateControl(const ControlDef& def, int index) {
     const Setting* row = FindSettingByControl(def.name);
     if (row && row->IsMachineWide() && Unelevated()) SendMessageW(hwnd, kSetShield, 0, TRUE);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(def.kind)), FALSE);
-    if (def.tooltip) {
-        const auto source = settingSources_.find(def.name);
-        if (source == settingSources_.end()) AddTooltip(hwnd, def.tooltip);
-        else AddTooltip(hwnd, TooltipWithSource(def.tooltip, source->second).c_str());
-    }
+    std::wstring tooltip = TooltipOf(def, row);
+    const auto source = settingSources_.find(def.name);
+    if (source != settingSources_.end() && !tooltip.empty()) tooltip = TooltipWithSource(tooltip.c_str(), source->second);
+    if (!tooltip.empty()) AddTooltip(hwnd, tooltip.c_str());
     if (def.glyph) SetGlyph(hwnd, def.glyph);
     if (def.picture != PictureId::None)
         SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(LoadPicture(def.picture)));

@@ -3,6 +3,9 @@
 // start-up reads back into the controls.
 #include "ui/uMain.h"
 
+#include "core/text.h"
+#include "form/window_texts.h"
+#include "settings/windows_version.h"
 #include "ui/application.h"
 #include "ui/policy_prompt.h"
 #include "ui/uChkDir.h"
@@ -32,6 +35,38 @@ HWND TfrmMain::Control(const std::string& name) const {
     if (part == "Arrows") return entry.arrows;
     if (part == "Name") return entry.nameLabel;
     return nullptr;
+}
+
+namespace {
+
+std::wstring Replaced(std::wstring text, const wchar_t* place, const std::wstring& by) {
+    const std::size_t at = text.find(place);
+    if (at != std::wstring::npos) text.replace(at, std::wcslen(place), by);
+    return text;
+}
+
+}  // namespace
+
+// A toggle flipped on a Windows that does not read its setting changes
+// nothing there, and the folder background is written but not shown since
+// Vista: the tooltip says so, on that Windows only.
+std::wstring TfrmMain::TooltipOf(const ControlDef& def, const Setting* row) {
+    std::wstring tooltip = def.tooltip ? def.tooltip : L"";
+    const bool folderBackground = std::strcmp(def.name, "bbSetPictureBackgroundFolder") == 0;
+    if (!row && !folderBackground) return tooltip;
+    if (!versionAsked_) {
+        versionKnown_ = RunningWindowsVersion(&version_);
+        versionAsked_ = true;
+    }
+    if (!versionKnown_) return tooltip;
+    std::wstring note;
+    if (row && !HonouredBy(*row).Includes(version_))
+        note = Replaced(Replaced(kIgnoredSettingNote, L"%1", Utf8ToWide(WindowsVersionName(version_))), L"%2",
+                        Utf8ToWide(WindowsRangeText(HonouredBy(*row))));
+    else if (folderBackground && version_ >= WindowsVersion::Vista)
+        note = kFolderBackgroundNote;
+    if (note.empty()) return tooltip;
+    return tooltip.empty() ? note : tooltip + L"\r\n" + note;
 }
 
 void TfrmMain::ConnectChooser(TfrmChkDir* chooser) {
@@ -98,7 +133,7 @@ void TfrmMain::SetSettingSource(const char* control, unsigned sources) {
     if (!FindControlId(control, &id)) return;
     const Entry& entry = EntryOf(id);
     if (!entry.hwnd || !entry.def->tooltip) return;
-    const std::wstring text = TooltipWithSource(entry.def->tooltip, sources);
+    const std::wstring text = TooltipWithSource(TooltipOf(*entry.def, FindSettingByControl(control)).c_str(), sources);
     TOOLINFOW info = {};
     info.cbSize = TTTOOLINFOW_V2_SIZE;
     info.hwnd = GetParent(entry.hwnd);

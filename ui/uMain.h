@@ -7,6 +7,7 @@
 #pragma once
 
 #include "form/form_layout.h"
+#include "settings/catalogue.h"
 #include "ui/application.h"
 #include "ui/speed_button.h"
 #include "ui/startup.h"
@@ -157,6 +158,9 @@ private:
     // Loads the picture and keeps it for the window's life.
     HBITMAP LoadPicture(PictureId picture);
     void AddTooltip(HWND control, const wchar_t* text);
+    // The control's tooltip, with a line for what this Windows does not do
+    // of it (main_view.cpp); empty for none.
+    std::wstring TooltipOf(const ControlDef& def, const Setting* row);
     void SetGlyph(HWND button, const char* glyph);
     HWND ParentOf(const ControlDef& def) const;
     void OnCommand(int id, int code, HWND control);
@@ -198,7 +202,10 @@ private:
     TfrmChkDir* chooser_ = nullptr;
     HWND lastFocus_ = nullptr;  // where the focus returns when the window is active again
     bool focusCues_ = true;
-    bool elevationKnown_ = false, unelevated_ = false;     // what the controls were last told (this Wine keeps no word of it)
+    bool elevationKnown_ = false, unelevated_ = false;
+    // The running Windows as the catalogue's ranges name it, asked once.
+    bool versionAsked_ = false, versionKnown_ = false;
+    WindowsVersion version_ = WindowsVersion::XP;     // what the controls were last told (this Wine keeps no word of it)
 };
 
 }  // namespace kestro

@@ -4,7 +4,9 @@
 #
 #   kestroctl_wine.sh CASE KESTROCTL_EXE KESTRO_EXE PROBE_EXE [RECORDER_EXE [NATIVE_BUILD_DIR]]
 #
-# CASE: agree (set, get, list, reg.exe and the window agree), refusals
+# CASE: agree (set, get, list, reg.exe and the window agree), russian (a
+# Russian user's kestroctl speaks Russian, a Western one's English), versions
+# (the note for a setting that Windows 10 ignores, and none on XP), refusals
 # (what must write nothing), carry (list on a fresh prefix creates no key;
 # save there and apply on another fresh one), exports (export reg through
 # Wine's reg import into a fresh prefix, and both exports back through
@@ -61,7 +63,11 @@ use_prefix() {  # use_prefix DIR [fresh]
 
 # Output as bytes, code page 866 (what a redirected kestroctl writes on a
 # Russian system) turned into UTF-8, without CRs.
-ctl() { wine "$ctl" "$@" 2>"$work/err" | iconv -f CP866 -t UTF-8 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# The cases below check the English texts: --lang en, whatever the
+# prefix's language (the case russian runs without it).
+ctl() { wine "$ctl" --lang en "$@" 2>"$work/err" | iconv -f CP866 -t UTF-8 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# The same in the user's language, as a user runs it.
+ctl_own() { wine "$ctl" "$@" 2>"$work/err" | iconv -f CP866 -t UTF-8 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 ctl_err() { iconv -f CP866 -t UTF-8 <"$work/err" | tr -d '\r'; }
 
 reg_value() {  # reg_value KEY NAME: "REG_DWORD 0x1", empty when absent; reg.exe too writes code page 866
@@ -202,7 +208,7 @@ agree)
     expect "list NoFind" off "$(list_state NoFind)"
     expect "list FontSmoothing" on "$(list_state FontSmoothing)"
     expect "list CdAutorunOff" off "$(list_state CdAutorunOff)"
-    expect "list the caption" "NoRun on user user logon no no убрать Выполнить" \
+    expect "list the caption" "NoRun on user user logon no no XP-8.1 убрать Выполнить" \
         "$(ctl list | awk '$1 == "NoRun" { $1 = $1; print }')"
     json=$(wine "$ctl" list --json 2>/dev/null | tr -d '\r')
     expect "list --json is UTF-8" "Корзина класса" \
@@ -228,6 +234,60 @@ agree)
     else
         fail "no display for kestro.exe"
     fi
+    ;;
+
+russian)
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    if [[ $LC_ALL == ru_* ]]; then
+        help=$(ctl_own --help); expect "--help exits 0" 0 $?
+        expect "--help: the usage line" "Запуск: kestroctl [КЛЮЧИ] КОМАНДА" "$(grep '^Запуск' <<<"$help")"
+        grep -qF 'RecycleBinName = "Корзина"' <<<"$help" || fail "--help: no Russian profile example"
+        ctl_own get Bogus >/dev/null; expect "an unknown setting exits 2" 2 $?
+        expect "an unknown setting in Russian" 'kestroctl: неизвестный параметр "Bogus" (имена показывает kestroctl list)' "$(ctl_err)"
+        ctl_own set NoRun maybe >/dev/null; expect "a wrong value exits 2" 2 $?
+        expect "a wrong value in Russian" 'kestroctl: "maybe" не является значением NoRun: укажите on или off' "$(ctl_err)"
+        ctl_own apply 'C:\no\such.ini' >/dev/null; expect "a missing profile exits 2" 2 $?
+        grep -qE '^kestroctl: не удаётся прочитать C:\\no\\such.ini: .+ \([0-9]+\)$' <<<"$(ctl_err)" ||
+            fail "a missing profile: the system's text and its number: [$(ctl_err)]"
+        echo "  (said: $(ctl_err))"
+        ctl_own set NoRun on >/dev/null; expect "set exits 0" 0 $?
+        expect "get: the state as typed" on "$(ctl_own get NoRun)"
+        list=$(ctl_own list); expect "list exits 0" 0 $?
+        expect "list: the header" "ИМЯ СОСТОЯНИЕ ОБЛАСТЬ ДЕЙСТВУЕТ АДМИН СЛЕД WINDOWS ПОДПИСЬ" "$(head -n 1 <<<"$list" | tr -s ' ')"
+        expect "list: a row" "NoRun on пользователь вход нет нет XP-8.1 убрать Выполнить" \
+            "$(awk '$1 == "NoRun" { $1 = $1; print }' <<<"$list")"
+        expect "--lang en: the header" "NAME STATE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl list | head -n 1 | tr -s ' ')"
+    else
+        # A Western user: English without --lang, as before.
+        expect "list: the header" "NAME STATE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl_own list | head -n 1 | tr -s ' ')"
+        ctl_own get Bogus >/dev/null; expect "an unknown setting exits 2" 2 $?
+        expect "an unknown setting in English" "kestroctl: unknown setting 'Bogus' (kestroctl list shows the names)" "$(ctl_err)"
+    fi
+    ;;
+
+versions)
+    # The prefix as Windows 10, then as XP: a setting only XP reads gets a
+    # note naming the Windows on 10, and none on XP; one 10 reads, none.
+    use_prefix "$build/ctl-wineprefix"
+    reset_values
+    if file "$ctl" | grep -q x86-64; then xp=winxp64; else xp=winxp; fi
+    for version in win10 "$xp"; do
+        wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
+        ctl set NoSMMyPictures on >/dev/null; expect "$version: set NoSMMyPictures" 0 $?
+        note=$(ctl_err)
+        if [ "$version" = win10 ]; then
+            grep -qE '^kestroctl: note: .*\(10\.0\.[0-9]+\) does not read NoSMMyPictures: Windows XP(-|–)7 does$' <<<"$note" ||
+                fail "win10: no note naming Windows 10: [$note]"
+            echo "  (said: $note)"
+            ctl_own set NoSMMyPictures off >/dev/null
+            [[ $LC_ALL == ru_* ]] && { grep -q 'не читает NoSMMyPictures: его читает Windows XP' <<<"$(ctl_err)" ||
+                fail "win10: the note in Russian: [$(ctl_err)]"; }
+        else
+            expect "$version: no note" "" "$note"
+        fi
+        ctl set NoSetTaskbar on >/dev/null; expect "$version: no note for NoSetTaskbar" "" "$(ctl_err)"
+    done
     ;;
 
 refusals)

@@ -40,17 +40,6 @@ RECT PlaceInParent(HWND control) {
     return rc;
 }
 
-std::wstring TooltipOf(HWND tooltip, HWND control) {
-    wchar_t buffer[512] = {};
-    TOOLINFOW info = {};
-    info.cbSize = TTTOOLINFOW_V2_SIZE;
-    info.hwnd = GetParent(control);
-    info.uId = reinterpret_cast<UINT_PTR>(control);
-    info.lpszText = buffer;
-    SendMessageW(tooltip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&info));
-    return buffer;
-}
-
 TEST_F(LayoutTest, EveryControlOfTheTableIsInItsPlaceWithItsTexts) {
     CreateWindows();
     for (std::size_t i = 0; i < kMainControlCount; ++i) {
@@ -85,7 +74,14 @@ TEST_F(LayoutTest, EveryControlOfTheTableIsInItsPlaceWithItsTexts) {
                    def.kind != ControlKind::SpinEdit) {
             EXPECT_EQ(std::wstring(def.caption), TextOf(control));
         }
-        EXPECT_EQ(def.tooltip ? std::wstring(def.tooltip) : std::wstring(), TooltipOf(main_->Tooltip(), control));
+        // Its own text, and after it, on a Windows that does not do what
+        // the control does, a line saying so (windows_note_test.cpp).
+        const std::wstring tooltip = TooltipOf(main_->Tooltip(), control);
+        EXPECT_EQ(def.tooltip ? std::wstring(def.tooltip) : std::wstring(),
+                  def.tooltip ? tooltip.substr(0, tooltip.find(L"\r\n")) : std::wstring());
+        if (!def.tooltip && std::string(def.name) != "bbSetPictureBackgroundFolder") {
+            EXPECT_EQ(L"", tooltip);
+        }
 
         const LONG style = GetWindowLongW(control, GWL_STYLE);
         if (def.kind == ControlKind::Toggle || def.kind == ControlKind::SpringButton) {

@@ -165,6 +165,17 @@ void ResetCatalogueKeys() {
     }
 }
 
+std::wstring TooltipOf(HWND tooltip, HWND control) {
+    wchar_t buffer[1024] = {};
+    TOOLINFOW info = {};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    info.hwnd = GetParent(control);
+    info.uId = reinterpret_cast<UINT_PTR>(control);
+    info.lpszText = buffer;
+    SendMessageW(tooltip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&info));
+    return buffer;
+}
+
 void MainWindowTest::SetUpTestSuite() {
     static bool initialized = false;
     if (initialized) return;

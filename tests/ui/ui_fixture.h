@@ -78,6 +78,9 @@ void RemoveTree(const std::wstring& path);
 bool ReadFileBytes(const std::wstring& path, std::string* bytes);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
+// The text the window's tooltip shows for a control.
+std::wstring TooltipOf(HWND tooltip, HWND control);
+
 // Deletes every value and key of the catalogue (and the search history), so
 // that each case starts from a machine where none of them was ever set.
 void ResetCatalogueKeys();

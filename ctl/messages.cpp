@@ -1,0 +1,115 @@
+#include "ctl/messages.h"
+
+#include <algorithm>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <clocale>
+#include <cstdlib>
+#include <libintl.h>
+#endif
+
+namespace kestro {
+
+namespace {
+
+Language chosen = Language::English;
+
+#ifdef _WIN32
+
+struct Translation {
+    const char* english;
+    const char* text;
+};
+
+// ctl/po/ru.po as a table sorted by the English text (made at build time
+// by ctl/po/po_table.py): kRussian, kRussianCount.
+#include "messages_ru.inc"
+
+const char* Russian(const char* english) {
+    const Translation* end = kRussian + kRussianCount;
+    const Translation* found = std::lower_bound(kRussian, end, english, [](const Translation& t, const char* key) {
+        return std::strcmp(t.english, key) < 0;
+    });
+    return found != end && std::strcmp(found->english, english) == 0 ? found->text : english;
+}
+
+#else
+
+constexpr char kDomain[] = "kestroctl";
+
+#endif
+
+}  // namespace
+
+void (*languageListener)() = nullptr;
+
+void UseLanguage(Language language) {
+    chosen = language;
+#ifndef _WIN32
+    if (language == Language::Russian) {
+        // Russian whatever the locale says: gettext reads LANGUAGE first, but
+        // never in the "C" locale, whose messages are the program's own.
+        setenv("LANGUAGE", "ru", 1);
+        const char* messages = std::setlocale(LC_MESSAGES, nullptr);
+        if (!messages || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0)
+            std::setlocale(LC_MESSAGES, "C.UTF-8");
+    }
+#endif
+    if (languageListener) languageListener();
+}
+
+void OnLanguageChosen(void (*listener)()) { languageListener = listener; }
+
+Language MessageLanguage() { return chosen; }
+
+Language UserLanguage() {
+#ifdef _WIN32
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::Russian : Language::English;
+#else
+    // As gettext looks: LANGUAGE (unless the locale is C), then the locale
+    // of the messages category, which setlocale took from LC_ALL,
+    // LC_MESSAGES or LANG.
+    const char* messages = std::setlocale(LC_MESSAGES, nullptr);
+    if (!messages || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0) return Language::English;
+    const char* language = std::getenv("LANGUAGE");
+    const std::string first = language && *language ? std::string(language).substr(0, std::strcspn(language, ":"))
+                                                     : std::string(messages);
+    return first.compare(0, 2, "ru") == 0 ? Language::Russian : Language::English;
+#endif
+}
+
+const char* Tr(const char* english) {
+    if (chosen == Language::English || !*english) return english;
+#ifdef _WIN32
+    return Russian(english);
+#else
+    return dgettext(kDomain, english);
+#endif
+}
+
+std::string TrFormat(const char* english, const std::vector<std::string>& arguments) {
+    const std::string pattern = Tr(english);
+    std::string text;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        if (pattern[i] == '%' && next >= '1' && next <= '9') {
+            const std::size_t n = static_cast<std::size_t>(next - '1');
+            if (n < arguments.size()) text += arguments[n];
+            ++i;
+        } else {
+            text += pattern[i];
+        }
+    }
+    return text;
+}
+
+std::size_t DisplayWidth(const std::string& utf8) {
+    // Every byte but the continuation bytes starts a character.
+    return static_cast<std::size_t>(
+        std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+}  // namespace kestro

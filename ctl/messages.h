@@ -1,0 +1,57 @@
+// kestroctl's texts for people, in the user's language. Every message, help
+// line and table word is written in English in the code, inside Tr(), and
+// ctl/po/ru.po gives its Russian text: natively through glibc's gettext
+// (the .mo built from ru.po), on Windows through a table generated from the
+// same ru.po at build time. Names of settings, states typed on the command
+// line and the file formats are never translated.
+//
+// Adding a message: write it in Tr("..."), run scripts/update-po, fill in its
+// msgstr in ctl/po/ru.po; the messages test names any message left without.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+enum class Language { English, Russian };
+
+// The language of the texts from now on; English until told otherwise.
+void UseLanguage(Language language);
+Language MessageLanguage();
+// Called after each UseLanguage: for texts made ahead of their use (a
+// signal handler's, which may not translate).
+void OnLanguageChosen(void (*listener)());
+
+// The user's language: natively the locale's messages category (LANGUAGE,
+// LC_ALL, LC_MESSAGES, LANG), on Windows the user's UI language. Russian
+// when that is Russian, English otherwise.
+Language UserLanguage();
+
+// Marks a text to translate where it is defined (a table's), for Tr()
+// where it is shown.
+constexpr const char* N_(const char* english) { return english; }
+
+// The text of `english` in the chosen language (itself when it has none).
+const char* Tr(const char* english);
+
+// How an argument of Tr becomes text.
+inline std::string ArgumentText(const std::string& text) { return text; }
+inline std::string ArgumentText(const char* text) { return text; }
+template <typename Number>
+std::string ArgumentText(Number number) {
+    return std::to_string(number);
+}
+
+// The same with %1 .. %9 replaced by the arguments, which the translation
+// may place in another order.
+std::string TrFormat(const char* english, const std::vector<std::string>& arguments);
+template <typename... Arguments>
+std::string Tr(const char* english, const Arguments&... arguments) {
+    return TrFormat(english, {ArgumentText(arguments)...});
+}
+
+// The number of characters of a UTF-8 text, for lining up columns.
+std::size_t DisplayWidth(const std::string& utf8);
+
+}  // namespace kestro

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The real kestroctl in a Russian locale and in an English one, on the hives
+# of an offline Windows: --help, errors, list and get speak the locale's
+# language with the same exit codes; English is byte for byte what
+# --lang en gives anywhere; --lang chooses whatever the locale.
+#
+#   russian_kestroctl.sh KESTROCTL EMPTY_HIVE_TOOL WORKDIR
+set -uo pipefail
+kestroctl=$1 empty_hive=$2 work=$3
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect() {  # expect LABEL WANTED ACTUAL
+    if [ "$2" = "$3" ]; then echo "ok: $1"; else fail "$1: wanted [$2], got [$3]"; fi
+}
+has() {  # has LABEL TEXT NEEDLE
+    if grep -qF -- "$3" <<<"$2"; then echo "ok: $1"; else fail "$1: [$3] not in [$2]"; fi
+}
+locale -a 2>/dev/null | grep -qix 'ru_RU.utf8' || { echo "FAIL: no ru_RU.UTF-8 locale (scripts/install-deps makes it)"; exit 1; }
+
+rm -rf "$work"
+win=$work/win
+mkdir -p "$win/WINDOWS/system32/config" "$win/Documents and Settings/john"
+"$empty_hive" "$win/WINDOWS/system32/config/system" "$win/WINDOWS/system32/config/software" \
+    "$win/WINDOWS/system32/config/SAM" "$win/Documents and Settings/john/NTUSER.DAT" || { echo "FAIL: kestro_empty_hive"; exit 1; }
+
+unset LANGUAGE LC_ALL LC_MESSAGES
+# run LOCALE ARGS...: stdout to $work/out, stderr to $work/err, the exit code echoed.
+run() {
+    local locale=$1
+    shift
+    LANG=$locale "$kestroctl" "$@" >"$work/out" 2>"$work/err"
+    echo $?
+}
+ru() { run ru_RU.UTF-8 "$@"; }
+en() { run en_US.UTF-8 "$@"; }
+out() { cat "$work/out"; }
+err() { cat "$work/err"; }
+
+# --help: the usage line, CLI11's words and the profile example in Russian,
+# the descriptions in one column counted in characters.
+expect "--help exits 0 in Russian" 0 "$(ru --help)"
+has "--help: the usage line" "$(out)" "Запуск: kestroctl [КЛЮЧИ] КОМАНДА"
+has "--help: a command's summary" "$(out)" "записывает состояние всех параметров в профиль"
+has "--help: a Russian profile example" "$(out)" 'RecycleBinName = "Корзина"'
+columns=$(out | grep -E '^  (--lang|--offline|list|get) ' | python3 -c '
+import sys
+print(sorted({len(l) - len(l[2:].lstrip(" ").split("  ", 1)[-1].lstrip(" ")) for l in sys.stdin.read().splitlines()}))')
+expect "--help: descriptions start in one column" "[30]" "$columns"
+expect "get --help exits 0" 0 "$(ru get --help)"
+has "get --help: the positional" "$(out)" "Аргументы:"
+
+# Errors: Russian, with the English exit codes.
+for args in "list" "--offline $win/WINDOWS get Bogus" "--offline $win/WINDOWS set NoRun maybe" "bogus" "get"; do
+    # shellcheck disable=SC2086
+    code_ru=$(ru $args)
+    err_ru=$(err)
+    # shellcheck disable=SC2086
+    code_en=$(en $args)
+    expect "'$args': the exit code in Russian is the English one" "$code_en" "$code_ru"
+    [ "$code_ru" = 2 ] || fail "'$args' exits $code_ru, not 2"
+    LC_ALL=C grep -q $'[\xd0\xd1]' <<<"$err_ru" || fail "'$args': the error is not in Russian: [$err_ru]"
+done
+ru list >/dev/null
+has "no registry: Russian" "$(err)" "kestroctl: в этой системе нет реестра Windows"
+ru --offline "$win/WINDOWS" get Bogus >/dev/null
+has "unknown setting: Russian" "$(err)" 'kestroctl: неизвестный параметр "Bogus" (имена показывает kestroctl list)'
+ru --offline "$win/WINDOWS" set NoRun maybe >/dev/null
+has "a wrong value: Russian, the states kept" "$(err)" '"maybe" не является значением NoRun: укажите on или off'
+
+# list and get: Russian headers and words; names and states as they are.
+expect "list exits 0 in Russian" 0 "$(ru --offline "$win/WINDOWS" list)"
+header=$(out | head -n 1)
+has "list: the header" "$header" "ИМЯ"
+has "list: the header's state" "$header" "СОСТОЯНИЕ"
+has "list: the header's source" "$header" "ИСТОЧНИК"
+norun=$(out | grep '^NoRun ')
+has "list: the name and state as typed" "$norun" "NoRun "
+has "list: the state stays on/off" "$norun" " off "
+has "list: the scope in Russian" "$norun" "пользователь"
+# The CAPTION column starts at the same character on every line.
+starts=$(out | python3 -c '
+import sys
+lines = sys.stdin.read().splitlines()
+at = lines[0].index("ПОДПИСЬ")
+print("same" if all(len(l) > at and l[at - 1] == " " and l[at] != " " for l in lines[1:]) else "differ")')
+expect "list: the columns lined up in characters" same "$starts"
+expect "get exits 0 in Russian" 0 "$(ru --offline "$win/WINDOWS" get NoRun)"
+expect "get: the state as typed" off "$(out)"
+expect "set exits 0 in Russian" 0 "$(ru --offline "$win/WINDOWS" set NoRun on)"
+has "set: the hive written, in Russian" "$(err)" "kestroctl: записан "
+expect "get after set" on "$(ru --offline "$win/WINDOWS" get NoRun >/dev/null; out)"
+
+# English: what every locale but Russian gives, and --lang en in Russian.
+for args in "--help" "--offline $win/WINDOWS list" "list" "bogus"; do
+    # shellcheck disable=SC2086
+    code_en=$(en $args)
+    cp "$work/out" "$work/out.en"
+    cp "$work/err" "$work/err.en"
+    # shellcheck disable=SC2086
+    code_c=$(run C $args)
+    cmp -s "$work/out" "$work/out.en" && cmp -s "$work/err" "$work/err.en" && [ "$code_c" = "$code_en" ] ||
+        fail "'$args': the C locale differs from en_US"
+    # shellcheck disable=SC2086
+    code_ru=$(ru --lang en $args)
+    cmp -s "$work/out" "$work/out.en" && cmp -s "$work/err" "$work/err.en" && [ "$code_ru" = "$code_en" ] ||
+        fail "'$args': --lang en in a Russian locale differs from en_US"
+    LC_ALL=C grep -q $'[\xd0\xd1]' "$work/out.en" "$work/err.en" && [ "$args" != "--offline $win/WINDOWS list" ] &&
+        fail "'$args': Cyrillic in English"
+done
+echo "ok: English is the same in en_US, C and --lang en"
+en --offline "$win/WINDOWS" list >/dev/null
+expect "list in English: the header" "NAME                    STATE     SOURCE  SCOPE   EFFECT  ADMIN TATTOO WINDOWS CAPTION" "$(out | head -n 1)"
+
+# --lang ru in any locale; a language that is none is refused.
+run C --lang ru --offline "$win/WINDOWS" list >/dev/null
+has "--lang ru in the C locale" "$(out | head -n 1)" "ИМЯ"
+run C --offline "$win/WINDOWS" list --lang=ru >/dev/null
+has "--lang=ru after the command" "$(out | head -n 1)" "ИМЯ"
+expect "--lang de exits 2" 2 "$(en --lang de list)"
+has "--lang de: said why" "$(err)" "--lang de: give ru or en"
+exit $((failures > 0))
