@@ -4,6 +4,7 @@
 #include "offline/writer_lock.h"
 
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -27,8 +28,10 @@ const char* Name(int signal) {
 // The handler's lines, in the user's language: made before any signal
 // (PrepareInterruptTexts), as translating allocates and a handler may not.
 // Indexed by the signal (0 SIGINT, 1 SIGTERM, 2 SIGHUP) and whether the
-// files were written.
-std::string stoppedLines[3][2];
+// files were written. Plain arrays, never freed: a signal may come while
+// the program exits, after every std::string has been destroyed.
+constexpr std::size_t kLineSize = 512;
+char stoppedLines[3][2][kLineSize];
 const char* volatile stoppedText[3][2] = {};
 
 int IndexOf(int signal) { return signal == SIGINT ? 0 : signal == SIGTERM ? 1 : 2; }
@@ -76,8 +79,10 @@ void PrepareInterruptTexts() {
     for (int i = 0; i < 3; ++i) {
         for (int written = 0; written < 2; ++written) {
             stoppedText[i][written] = nullptr;  // the English fallback while the text changes
-            stoppedLines[i][written] = StoppedLine(signals[i], written != 0);
-            stoppedText[i][written] = stoppedLines[i][written].c_str();
+            const std::string line = StoppedLine(signals[i], written != 0);
+            if (line.size() >= kLineSize) continue;  // the English fallback stays
+            std::memcpy(stoppedLines[i][written], line.c_str(), line.size() + 1);
+            stoppedText[i][written] = stoppedLines[i][written];
         }
     }
 }

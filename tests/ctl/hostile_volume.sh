@@ -343,6 +343,10 @@ PY
         } >"$work/filler.reg"
         hivexregedit --merge "$profile/NTUSER.DAT" "$work/filler.reg" || fail "hivexregedit"
         seen=""
+        # In the sanitizer build, a SIGINT that came while LeakSanitizer
+        # checked at exit was seen to end a run with 130 and no line of ours
+        # (under load): the interrupted runs leave leak checks to the others.
+        [ -z "${ASAN_OPTIONS:-}" ] || export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"
         for i in $(seq 1 16); do
             [ $((i % 2)) = 1 ] && v=off || v=on
             # Not under timeout, which would turn a slow flush into a
