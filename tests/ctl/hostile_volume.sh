@@ -80,7 +80,7 @@ protection() {
 wanted() { [ $# -eq 0 ] || [[ " $* " == *" $case "* ]]; }
 cases=(windir-link windir-link-on-volume sam-fifo hiberfil-fifo record-link-fifo lock-fifo lock-hardlink
        hive-hardlink log-hardlink escapes-list-users escapes-get forged-run planted-number sparse-hive
-       search-loop keep-backups interrupt killed-commit)
+       search-loop keep-backups interrupt killed-commit swapped-profile)
 
 for case in "${cases[@]}"; do
     wanted "$@" || continue
@@ -139,6 +139,36 @@ for case in "${cases[@]}"; do
         expect_code 0
         left=$(cd "$(dirname "$hive")" && ls -A | grep -E '\.tmp$|kestro-lock' | tr '\n' ' ')
         [ -z "$left" ] || fail "left behind after the next run: $left"
+        ;;
+    swapped-profile)
+        # The profile folder swapped for a link off the volume, and back,
+        # again and again while 60 writes run: whatever each write opened
+        # first, nothing of it (hive, backup, record, lock) lands outside.
+        owner="$vol/Documents and Settings/Owner"
+        mkdir -p "$outside/Owner"
+        cp "$owner/NTUSER.DAT" "$outside/Owner/NTUSER.DAT"
+        before=$(sum "$outside/Owner/NTUSER.DAT")
+        (
+            while :; do
+                mv "$owner" "$owner.real" 2>/dev/null && ln -s "$outside/Owner" "$owner" 2>/dev/null
+                rm -f "$owner" 2>/dev/null && mv "$owner.real" "$owner" 2>/dev/null
+            done
+        ) &
+        swapper=$!
+        for i in $(seq 1 60); do
+            [ $((i % 2)) = 1 ] && v=off || v=on
+            timeout -k 2 "$limit" "$kestroctl" --offline "$vol/WINDOWS" --user Owner set DisableTaskMgr $v \
+                >"$work/out" 2>"$work/err"
+            code=$?
+            [ "$code" = 0 ] || [ "$code" = 1 ] || [ "$code" = 2 ] || fail "run $i: exit $code: $(cat "$work/err")"
+        done
+        kill "$swapper" 2>/dev/null
+        wait "$swapper" 2>/dev/null
+        [ -L "$owner" ] && rm -f "$owner"
+        [ -d "$owner.real" ] && mv "$owner.real" "$owner"
+        [ "$(sum "$outside/Owner/NTUSER.DAT")" = "$before" ] || fail "the hive outside the volume changed"
+        found=$(ls -A "$outside/Owner" | grep -v '^NTUSER\.DAT$' | tr '\n' ' ')
+        [ -z "$found" ] || fail "kestroctl left files outside the volume: $found"
         ;;
     windir-link-on-volume)
         # A link that stays on the volume is followed once, as a junction is.
