@@ -97,8 +97,16 @@ wine_session_start() {
     # One server for the whole run: each program then starts in milliseconds.
     # Its output goes nowhere, so nothing waits on the pipe it inherited.
     # A server still running from wineboot would refuse a second one.
+    # -k only asks it to go: wait (-w) until it has, or the new one is
+    # refused as the old one's double (seen on a loaded machine).
     wineserver -k >/dev/null 2>&1 || true
-    wineserver -p >/dev/null 2>&1 </dev/null || { echo "wine-session: wineserver did not start" >&2; return 1; }
+    wineserver -w >/dev/null 2>&1 || true
+    local tries
+    for tries in 1 2 3; do
+        wineserver -p >/dev/null 2>&1 </dev/null && break
+        [ "$tries" = 3 ] && { echo "wine-session: wineserver did not start" >&2; return 1; }
+        sleep 1
+    done
     wine_session_warm
     _kestro_session_prefix=$prefix
 }
