@@ -254,13 +254,13 @@ russian)
         ctl_own set NoRun on >/dev/null; expect "set exits 0" 0 $?
         expect "get: the state as typed" on "$(ctl_own get NoRun)"
         list=$(ctl_own list); expect "list exits 0" 0 $?
-        expect "list: the header" "ИМЯ СОСТОЯНИЕ ОБЛАСТЬ ДЕЙСТВУЕТ АДМИН СЛЕД WINDOWS ПОДПИСЬ" "$(head -n 1 <<<"$list" | tr -s ' ')"
-        expect "list: a row" "NoRun on пользователь вход нет нет XP-8.1 убрать Выполнить" \
+        expect "list: the header" "ИМЯ СОСТОЯНИЕ ИСТОЧНИК ОБЛАСТЬ ДЕЙСТВУЕТ АДМИН СЛЕД WINDOWS ПОДПИСЬ" "$(head -n 1 <<<"$list" | tr -s ' ')"
+        expect "list: a row" "NoRun on user пользователь вход нет нет XP-8.1 убрать Выполнить" \
             "$(awk '$1 == "NoRun" { $1 = $1; print }' <<<"$list")"
-        expect "--lang en: the header" "NAME STATE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl list | head -n 1 | tr -s ' ')"
+        expect "--lang en: the header" "NAME STATE SOURCE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl list | head -n 1 | tr -s ' ')"
     else
         # A Western user: English without --lang, as before.
-        expect "list: the header" "NAME STATE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl_own list | head -n 1 | tr -s ' ')"
+        expect "list: the header" "NAME STATE SOURCE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl_own list | head -n 1 | tr -s ' ')"
         ctl_own get Bogus >/dev/null; expect "an unknown setting exits 2" 2 $?
         expect "an unknown setting in English" "kestroctl: unknown setting 'Bogus' (kestroctl list shows the names)" "$(ctl_err)"
     fi
