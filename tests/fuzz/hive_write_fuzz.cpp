@@ -42,6 +42,14 @@ Listing Parse(const std::string& dump) {
     return keys;
 }
 
+// Registry names match without regard to case: the key written may be one
+// the hive already spells otherwise ("\\SoftwaRe"), and is listed so.
+std::string KeyIn(const Listing& listing, const std::string& wanted) {
+    for (const auto& entry : listing)
+        if (SameAsciiNoCase(entry.first, wanted)) return entry.first;
+    return wanted;
+}
+
 bool IsTheValue(const std::string& line) {
     const std::size_t space = line.find(' ');
     return space != std::string::npos && SameAsciiNoCase(line.substr(0, space), "Value");
@@ -129,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KESTRO_FUZZ_CHECK(HiveFile::CheckFile(path).empty(), "the written hive fails its own check: %s",
                       HiveFile::CheckFile(path).c_str());
     Listing expected = Parse(before), got = Parse(after);
-    const std::string changed = std::string("\\") + kKey;
+    const std::string changed = KeyIn(got, std::string("\\") + kKey);
     std::size_t found = 0;
     for (auto it = got[changed].begin(); it != got[changed].end();) {
         if (IsTheValue(*it)) {
@@ -146,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto it = expected[changed].begin(); it != expected[changed].end();)
         it = IsTheValue(*it) ? expected[changed].erase(it) : std::next(it);
     // The keys on the way may be new, with no values.
-    for (const char* made : {"\\Software", "\\Software\\Kestro", "\\Software\\Kestro\\Fuzz"}) expected[made];
+    for (const char* made : {"\\Software", "\\Software\\Kestro", "\\Software\\Kestro\\Fuzz"}) expected[KeyIn(got, made)];
     KESTRO_FUZZ_CHECK(expected == got, "the written hive differs from what was read in more than the one value");
     return 0;
 }
