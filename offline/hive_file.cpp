@@ -195,6 +195,9 @@ char* HiveValueData(hive_h* h, std::size_t value, std::uint32_t* type, std::size
 
 bool DumpHive(hive_h* h, std::string* out) {
     out->clear();
+    // A walk by path would follow a key that lists itself until memory ran
+    // out: a hive opened only to read has not had that check.
+    if (!FindKeyLoop(h).empty()) return false;
     TextSink sink(out);
     return DumpNode(h, hivex_root(h), "", &sink);
 }

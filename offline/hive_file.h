@@ -250,7 +250,8 @@ std::string LockHive(const Folder& folder, const std::string& name, WriterLock* 
 char* HiveValueData(hive_h* h, std::size_t value, std::uint32_t* type, std::size_t* len);
 
 // A canonical listing of every key and value of an open hive (names, types,
-// raw data), for comparing two hives' contents.
+// raw data), for comparing two hives' contents. False, with nothing listed,
+// where the hive does not read to the end or its keys lead round in a loop.
 bool DumpHive(hive_h* h, std::string* out);
 
 }  // namespace kestro
