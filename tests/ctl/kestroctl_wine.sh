@@ -33,8 +33,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {  # expect LABEL WANTED ACTUAL
-    if [ "$2" = "$3" ]; then echo "ok: $1"; else fail "$1: wanted [$2], got [$3]"; fi
+expect() {  # expect LABEL WANTED ACTUAL [WHAT TO SHOW ON FAILURE]
+    if [ "$2" = "$3" ]; then echo "ok: $1"; else fail "$1: wanted [$2], got [$3]${4:+ ($4)}"; fi
 }
 
 source "$here/../../scripts/lib/wine-session.sh"
@@ -451,15 +451,20 @@ PY
 
     # A profile's exports from the native kestroctl, which needs no
     # registry: the same bytes as this Windows build's.
-    ctl save "$(winepath -w "$work/source.ini")"
+    ctl save "$(winepath -w "$work/source.ini")" >/dev/null
+    expect "save for the profile's exports" 0 $? "$(ctl_err)"
     ctl export reg "$(winepath -w "$work/profile.reg")" --profile "$(winepath -w "$work/source.ini")" >/dev/null
+    expect "export reg --profile" 0 $? "$(ctl_err)"
     ctl export pol "$(winepath -w "$work/profile-gpo")" --profile "$(winepath -w "$work/source.ini")" >/dev/null
+    expect "export pol --profile" 0 $? "$(ctl_err)"
     if [ -x "$native/ctl/kestroctl" ]; then
         "$native/ctl/kestroctl" export reg "$work/native.reg" --profile "$work/source.ini" >/dev/null
         expect "native export reg --profile" 0 $?
         "$native/ctl/kestroctl" export pol "$work/native-gpo" --profile "$work/source.ini" >/dev/null
         expect "native export pol --profile" 0 $?
-        cmp -s "$work/profile.reg" "$work/native.reg"; expect "the native .reg is the Windows build's, byte for byte" 0 $?
+        cmp -s "$work/profile.reg" "$work/native.reg"
+        expect "the native .reg is the Windows build's, byte for byte" 0 $? \
+            "$(cmp "$work/profile.reg" "$work/native.reg" 2>&1 | head -n 2 | tr '\n' ' ')"
         for side in User Machine; do
             cmp -s "$work/profile-gpo/$side/Registry.pol" "$work/native-gpo/$side/Registry.pol"
             expect "the native $side/Registry.pol is the Windows build's" 0 $?
