@@ -4,9 +4,9 @@
 // commands.cpp registers them in its one table.
 #pragma once
 
-#include "ctl/commands.h"
 #include "ctl/current_state.h"
 #include "ctl/profile.h"
+#include "ctl/store_provider.h"
 #include "ctl/windows_version.h"
 
 #include <functional>

@@ -22,6 +22,10 @@ TApplication& Application() {
     return application;
 }
 
+TApplication::TApplication() {
+    SetHandlerErrorSink([](const std::exception& error) { Application().ShowException(error); });
+}
+
 bool TApplication::Initialize(HINSTANCE instance) {
     instance_ = instance;
     icon_ = LoadIconW(instance, MAKEINTRESOURCEW(IDI_KESTRO));

@@ -22,6 +22,9 @@ public:
 
 class TApplication : public Window, public IMessagePresenter {
 public:
+    // Makes itself the box for what a window's handler lets escape.
+    TApplication();
+
     // Registers the program's window classes and creates the application
     // window: zero-sized, it only carries the task-bar button and owns the
     // program's windows and message boxes.

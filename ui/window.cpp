@@ -1,9 +1,9 @@
 #include "ui/window.h"
 
-#include "ui/application.h"
 #include "ui/colours.h"
 
 #include <exception>
+#include <stdexcept>
 
 namespace kestro {
 
@@ -53,9 +53,9 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     try {
         result = self->HandleMessage(message, wParam, lParam);
     } catch (const std::exception& error) {
-        Application().ShowException(error);
+        if (handlerErrorSink_) handlerErrorSink_(error);
     } catch (...) {
-        Application().ShowException(std::runtime_error("Unknown error"));
+        if (handlerErrorSink_) handlerErrorSink_(std::runtime_error("Unknown error"));
     }
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <utility>
 
 namespace kestro {
@@ -47,6 +48,10 @@ public:
 
     HWND Hwnd() const { return hwnd_; }
 
+    // Where what a handler lets escape is shown: the application's error
+    // box, set by the application itself (this file knows no application).
+    static void SetHandlerErrorSink(void (*sink)(const std::exception&)) { handlerErrorSink_ = sink; }
+
 protected:
     // Registers the class once (the system's window colour, arrow cursor).
     static void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, HICON icon);
@@ -62,6 +67,7 @@ private:
     static LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND hwnd_ = nullptr;
+    static inline void (*handlerErrorSink_)(const std::exception&) = nullptr;
 };
 
 // Sizes a label to its text on one line, measured in the label's own DC
