@@ -375,6 +375,19 @@ RegResult HiveRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys,
     return kErrorSuccess;
 }
 
+namespace {
+
+// A name handed out as RegEnumKeyEx and RegEnumValue hand it: with its NUL,
+// the length without it, or kErrorMoreData where the buffer is too short.
+RegResult CopyName(const std::string& found, char* name, std::uint32_t* nameLen) {
+    if (found.size() + 1 > *nameLen) return kErrorMoreData;
+    std::memcpy(name, found.c_str(), found.size() + 1);
+    *nameLen = static_cast<std::uint32_t>(found.size());
+    return kErrorSuccess;
+}
+
+}  // namespace
+
 RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameLen) {
     Location at;
     RegResult rc = Resolve(key, false, &at);
@@ -400,10 +413,7 @@ RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* n
         std::free(children);
         if (index >= count) return kErrorNoMoreItems;
     }
-    if (child.size() + 1 > *nameLen) return kErrorMoreData;
-    std::memcpy(name, child.c_str(), child.size() + 1);
-    *nameLen = static_cast<std::uint32_t>(child.size());
-    return kErrorSuccess;
+    return CopyName(child, name, nameLen);
 }
 
 RegResult HiveRegistryStore::DeleteKey(KeyHandle base, const std::string& name) {
@@ -468,11 +478,7 @@ RegResult HiveRegistryStore::EnumValue(KeyHandle key, std::uint32_t index, char*
     if (pending == pending_.end() && !ReadValues(at, &read)) return kErrorBadDb;
     const std::vector<Value>& values = pending == pending_.end() ? read : pending->second;
     if (index >= values.size()) return kErrorNoMoreItems;
-    const std::string ansi = Utf8ToAnsi(values[index].name);
-    if (ansi.size() + 1 > *nameLen) return kErrorMoreData;
-    std::memcpy(name, ansi.c_str(), ansi.size() + 1);
-    *nameLen = static_cast<std::uint32_t>(ansi.size());
-    return kErrorSuccess;
+    return CopyName(Utf8ToAnsi(values[index].name), name, nameLen);
 }
 
 RegResult HiveRegistryStore::CloseKey(KeyHandle key) {
