@@ -1,5 +1,7 @@
 #include "core/display_text.h"
 
+#include "core/text.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -11,35 +13,6 @@ void Escape(std::string& out, const char* format, unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, format, value);
     out += text;
-}
-
-// The length of the well-formed UTF-8 sequence at `at` and its code point;
-// 0 where the bytes there are no UTF-8 (overlong, surrogate, cut short).
-std::size_t Decode(const std::string& s, std::size_t at, char32_t* cp) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length;
-    char32_t value, minimum;
-    if (lead < 0x80) {
-        *cp = lead;
-        return 1;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, value = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, value = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, value = lead & 0x07, minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > s.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (byte(at + i) & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    *cp = value;
-    return length;
 }
 
 bool Acts(char32_t cp) {
@@ -55,8 +28,9 @@ std::string Shown(const std::string& text, Style style) {
     out.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
         char32_t cp = 0;
-        const std::size_t length = Decode(text, at, &cp);
-        if (length == 0) {
+        std::size_t length = 0;
+        if (!DecodeUtf8At(text, at, &cp, &length)) {
+            // One byte at a time, so that each is shown as it is.
             if (style == Style::Json) out += "\\ufffd";
             else Escape(out, "\\x%02x", static_cast<unsigned char>(text[at]));
             ++at;

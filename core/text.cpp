@@ -63,14 +63,10 @@ bool FitsAnsiCodePage(const std::wstring& text) {
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
-// One code point of UTF-8 at text[i]. True when it is well formed, with *cp;
-// *length is how many bytes it took, or for a malformed sequence how many
-// belong to it (its lead byte and the continuation bytes that follow, up to
-// as many as the lead announced), never 0: that is what one U+FFFD replaces.
+}  // namespace
+
 bool DecodeUtf8At(const std::string& text, std::size_t i, char32_t* cp, std::size_t* length) {
     const std::size_t n = text.size();
     const unsigned char lead = static_cast<unsigned char>(text[i]);
@@ -101,6 +97,10 @@ bool DecodeUtf8At(const std::string& text, std::size_t i, char32_t* cp, std::siz
     *cp = value;
     return true;
 }
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
 
 // Code points of UTF-8 text, one by one; a malformed sequence becomes U+FFFD.
 template <typename Emit>

@@ -37,6 +37,12 @@ std::string WideToUtf8(const std::wstring& text);
 // has no UTF-8 form and is written as U+FFFD.
 void AppendUtf8(std::string& out, char32_t cp);
 
+// One code point of UTF-8 at text[i]. True when it is well formed, with *cp;
+// *length is how many bytes it took, or for a malformed sequence how many
+// belong to it (its lead byte and the continuation bytes that follow, up to
+// as many as the lead announced), never 0: that is what one U+FFFD replaces.
+bool DecodeUtf8At(const std::string& text, std::size_t i, char32_t* cp, std::size_t* length);
+
 // ---- strict: for files and arguments that must say exactly what they mean ----
 // Overlong forms, encoded surrogates, code points past U+10FFFF and cut-short
 // sequences are all malformed.
