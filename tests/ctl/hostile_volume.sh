@@ -21,35 +21,10 @@ failures=0
 fail() { echo "FAIL: $case: $*"; failures=$((failures + 1)); }
 limit=20  # seconds: every run here takes well under one
 
-# A Windows with SYSTEM, SOFTWARE (whose ProfileList names Owner), SAM and
-# Owner's NTUSER.DAT, at $vol.
-make_volume() {
+source "$(dirname "$0")/xp_volume.sh"
+make_volume() {  # make_volume VOL: the XP volume, at $vol
     vol=$1
-    rm -rf "$vol"
-    config=$vol/WINDOWS/system32/config
-    profile="$vol/Documents and Settings/Owner"
-    mkdir -p "$config" "$profile"
-    "$empty_hive" "$config/system" "$config/software" "$config/SAM" "$profile/NTUSER.DAT" || {
-        echo "FAIL: kestro_empty_hive"
-        exit 1
-    }
-    local key='\Microsoft\Windows NT\CurrentVersion\ProfileList'
-    cat >"$work/profiles.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[$key]
-
-[$key\\S-1-5-21-5-6-7-1004]
-"ProfileImagePath"="C:\\\\Documents and Settings\\\\Owner"
-
-REG
-    hivexregedit --merge "$config/system" "$fixtures/system.reg" &&
-        hivexregedit --merge "$config/software" "$fixtures/software.reg" &&
-        hivexregedit --merge "$config/software" "$work/profiles.reg" &&
-        hivexregedit --merge "$profile/NTUSER.DAT" "$fixtures/ntuser.reg" || {
-        echo "FAIL: hivexregedit --merge"
-        exit 1
-    }
+    make_xp_volume "$vol" "$work"
 }
 
 # kestroctl on $vol's WINDOWS, bounded in time; its output in $out, $err,
@@ -398,7 +373,7 @@ PY
                 # Empty: the signal came before main (the shell reports the
                 # default action's death as 130 too), when nothing was opened.
                 [ ! -s "$work/err" ] || [ "$(grep -c 'interrupted (SIGINT)' "$work/err")" = 1 ] ||
-                    fail "no one line saying so: $(cat "$work/err")"
+                    fail "no one line saying so: $(tr '\n' '|' <"$work/err")"
                 ;;
             *) fail "exit $code after SIGINT: $(cat "$work/err")" ;;
             esac

@@ -18,25 +18,8 @@ rm -rf "$work"
 mkdir -p "$work"
 vol=${KESTRO_SCRATCH_ROOT:+$KESTRO_SCRATCH_ROOT/strace-volume}
 vol=${vol:-$work/volume}
-rm -rf "$vol"
-config=$vol/WINDOWS/system32/config
-profile="$vol/Documents and Settings/Owner"
-mkdir -p "$config" "$profile"
-"$empty_hive" "$config/system" "$config/software" "$config/SAM" "$profile/NTUSER.DAT" || { echo "FAIL: kestro_empty_hive"; exit 1; }
-key='\Microsoft\Windows NT\CurrentVersion\ProfileList'
-cat >"$work/profiles.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[$key]
-
-[$key\\S-1-5-21-5-6-7-1004]
-"ProfileImagePath"="C:\\\\Documents and Settings\\\\Owner"
-
-REG
-hivexregedit --merge "$config/system" "$fixtures/system.reg" &&
-    hivexregedit --merge "$config/software" "$fixtures/software.reg" &&
-    hivexregedit --merge "$config/software" "$work/profiles.reg" &&
-    hivexregedit --merge "$profile/NTUSER.DAT" "$fixtures/ntuser.reg" || { echo "FAIL: hivexregedit --merge"; exit 1; }
+source "$(dirname "$0")/xp_volume.sh"
+make_xp_volume "$vol" "$work"
 
 # LeakSanitizer cannot run under ptrace: in the sanitizer build the traced
 # runs leave leaks to the other tests, which run the same code untraced.
