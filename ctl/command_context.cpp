@@ -125,4 +125,12 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
                                          back.failed.size()));
 }
 
+void AddScopeOption(CLI::App& command, Options& options, const char* help) {
+    // The values as the help shows them, not CLI11's "TEXT:{user,machine}",
+    // whose TEXT the help would leave in English.
+    command.add_option("--scope", options.scope, Tr(help))
+        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case).description(""))
+        ->type_name("user|machine");
+}
+
 }  // namespace kestro
