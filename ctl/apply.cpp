@@ -257,7 +257,7 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         try {
             bytes = ReadFileBytes(context.options.file, layout::kMaxFileBytes);
         } catch (const FileError& e) {
-            return context.Fail(kExitFailed, std::string("cannot read ") + e.what());
+            return context.Fail(kExitFailed, Tr("cannot read %1", e.what()));
         }
         if (!ReadUndoFileCopies(context, bytes, &copies, &code)) return code;
     }

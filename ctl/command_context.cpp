@@ -107,7 +107,7 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
         if (context.saveUndoFiles) {
             std::vector<std::string> lines;
             if (!context.saveUndoFiles(context.options.undo, &lines, &error))
-                return context.Fail(kExitFailed, error + "; nothing was changed");
+                return context.Fail(kExitFailed, Tr("%1; nothing was changed", error));
             for (const std::string& line : lines) AppendUtf16Le(bytes, Utf8ToUtf16(line + "\r\n"));
         }
         if (!WriteFileAtomically(context.options.undo, std::string(bytes.begin(), bytes.end()), &error))
