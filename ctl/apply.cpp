@@ -257,7 +257,7 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         try {
             bytes = ReadFileBytes(context.options.file, layout::kMaxFileBytes);
         } catch (const FileError& e) {
-            return context.Fail(kExitFailed, std::string("cannot read ") + e.what());
+            return context.Fail(kExitFailed, Tr("cannot read %1", e.what()));
         }
         if (!ReadUndoFileCopies(context, bytes, &copies, &code)) return code;
     }
@@ -330,8 +330,7 @@ void DeclareApply(CLI::App& command, Options& options) {
     command.add_flag("--dry-run", options.dryRun, Tr("say what would change, write nothing"));
     command.add_flag("--ignore-unknown", options.ignoreUnknown,
                      Tr(".reg/.pol: pass over values that are not Kestro settings instead of refusing the file"));
-    command.add_option("--scope", options.scope, Tr("a .pol file outside a User or Machine folder: user or machine"))
-        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
+    AddScopeOption(command, options, N_("a .pol file outside a User or Machine folder: user or machine"));
 }
 
 int RunApply(Context& context) {

@@ -107,7 +107,7 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
         if (context.saveUndoFiles) {
             std::vector<std::string> lines;
             if (!context.saveUndoFiles(context.options.undo, &lines, &error))
-                return context.Fail(kExitFailed, error + "; nothing was changed");
+                return context.Fail(kExitFailed, Tr("%1; nothing was changed", error));
             for (const std::string& line : lines) AppendUtf16Le(bytes, Utf8ToUtf16(line + "\r\n"));
         }
         if (!WriteFileAtomically(context.options.undo, std::string(bytes.begin(), bytes.end()), &error))
@@ -123,6 +123,14 @@ int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<s
     for (const std::string& place : back.failed) context.Fail(kExitFailed, Tr("%1: could not be put back", place));
     return context.Fail(kExitFailed, Tr("%1 values could not be put back as they were and stay changed",
                                          back.failed.size()));
+}
+
+void AddScopeOption(CLI::App& command, Options& options, const char* help) {
+    // The values as the help shows them, not CLI11's "TEXT:{user,machine}",
+    // whose TEXT the help would leave in English.
+    command.add_option("--scope", options.scope, Tr(help))
+        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case).description(""))
+        ->type_name("user|machine");
 }
 
 }  // namespace kestro

@@ -97,6 +97,9 @@ bool ReadProfileFile(Context& context, const std::string& file, Profile* profile
 // is then announced.
 int WriteAllOrNothing(Context& context, PriorState& prior, const std::function<std::string()>& write);
 
+// --scope user|machine (in any case) on a command, with its help text.
+void AddScopeOption(CLI::App& command, Options& options, const char* help);
+
 // The verbs: how each declares its options, and what it does.
 void DeclareList(CLI::App& command, Options& options);
 int RunList(Context& context);

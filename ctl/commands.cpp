@@ -153,6 +153,26 @@ void SpeakTheLanguage(CLI::App& app) {
     app.group(Tr("Subcommands"));
 }
 
+// CLI11's refusal of an option's value, "--scope: VALUE not in {user,machine}"
+// or "--keep-backups: Value VALUE not in range 0 to 10000", in the chosen
+// language; empty for any other message.
+std::string RefusedValueText(const std::string& what) {
+    const std::size_t colon = what.find(": ");
+    if (what.compare(0, 2, "--") != 0 || colon == std::string::npos) return "";
+    const std::string option = what.substr(0, colon), why = what.substr(colon + 2);
+    const std::size_t member = why.rfind(" not in {");
+    if (member != std::string::npos && why.back() == '}')
+        return Tr("%1: %2 is not one of %3", option, why.substr(0, member), why.substr(member + 8));
+    const std::string value = "Value ", range = " not in range ", to = " to ";
+    const std::size_t inRange = why.find(range);
+    if (why.compare(0, value.size(), value) != 0 || inRange == std::string::npos) return "";
+    const std::string bounds = why.substr(inRange + range.size());
+    const std::size_t split = bounds.find(to);
+    if (split == std::string::npos) return "";
+    return Tr("%1: %2 is not a whole number from %3 to %4", option, why.substr(value.size(), inRange - value.size()),
+              bounds.substr(0, split), bounds.substr(split + to.size()));
+}
+
 // CLI11's message for a wrong command line, in the chosen language where
 // it is one of those a user meets.
 std::string ParseErrorText(const CLI::ParseError& error) {
@@ -167,7 +187,8 @@ std::string ParseErrorText(const CLI::ParseError& error) {
     const std::string required = " is required";
     if (what.size() > required.size() && what.compare(what.size() - required.size(), required.size(), required) == 0)
         return Tr("%1 is required", what.substr(0, what.size() - required.size()));
-    return what;
+    const std::string refused = RefusedValueText(what);
+    return refused.empty() ? what : refused;
 }
 
 // A misspelt command is named as such, not taken for a missing one.
@@ -296,6 +317,8 @@ int RunKestroctl(const std::vector<std::string>& arguments, StoreProvider& store
         CLI::App* sub = app.add_subcommand(command.name, Tr(command.summary));
         SpeakTheLanguage(*sub);
         if (command.declare) command.declare(*sub, options);
+        // export's own subcommands (reg, pol, gpo, admx) too.
+        for (CLI::App* inner : sub->get_subcommands([](CLI::App*) { return true; })) SpeakTheLanguage(*inner);
         if (command.writes) {
             sub->add_flag("--no-notify", options.noNotify,
                           Tr("do not broadcast WM_SETTINGCHANGE \"Policy\" after writing (never sent offline)"));

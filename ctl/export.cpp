@@ -29,8 +29,7 @@ std::string TattooNames() {
 
 // --scope of an export: only the user's settings, or only the machine's.
 void AddScope(CLI::App& command, Options& options) {
-    command.add_option("--scope", options.scope, Tr("only the user's settings, or only the machine's: user or machine"))
-        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
+    AddScopeOption(command, options, N_("only the user's settings, or only the machine's: user or machine"));
 }
 
 }  // namespace

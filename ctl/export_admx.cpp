@@ -161,17 +161,37 @@ std::string ToggleXml(const Setting& row, const std::string& indent) {
     return xml;
 }
 
-}  // namespace
+// The string tables of both languages, kept in the same order.
+struct StringTable {
+    std::string strings, presentations;
+    void Add(const std::string& id, const std::string& text) {
+        strings += "      <string id=\"" + id + "\">" + Xml(text) + "</string>\n";
+    }
+    void AddTextBox(const std::string& id, const std::string& label) {
+        presentations += "      <presentation id=\"" + id + "\">\n        <textBox refId=\"" + id +
+                         "\">\n          <label>" + Xml(label) + "</label>\n        </textBox>\n"
+                         "      </presentation>\n";
+    }
+};
 
-int ExportAdmx(const std::string& dir, Console& console) {
-    const std::vector<const Setting*> rows = TemplateRows();
+// What the template's rows need declared first: the ranges of Windows
+// versions (by their names) and the window's pages (by number) they have.
+struct Declarations {
     std::map<std::string, WindowsRange> supports;
     std::map<int, bool> pages;
-    for (const Setting* row : rows) {
-        supports.emplace(SupportName(HonouredBy(*row)), HonouredBy(*row));
-        pages[static_cast<int>(ControlOf(row->control).page)] = true;
-    }
+};
 
+Declarations DeclarationsOf(const std::vector<const Setting*>& rows) {
+    Declarations declared;
+    for (const Setting* row : rows) {
+        declared.supports.emplace(SupportName(HonouredBy(*row)), HonouredBy(*row));
+        declared.pages[static_cast<int>(ControlOf(row->control).page)] = true;
+    }
+    return declared;
+}
+
+// The admx up to its policies: namespace, versions and categories.
+std::string AdmxHead(const Declarations& declared) {
     std::string admx =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
         "<policyDefinitions xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
@@ -182,105 +202,138 @@ int ExportAdmx(const std::string& dir, Console& console) {
         "  </policyNamespaces>\n"
         "  <resources minRequiredRevision=\"1.0\" />\n"
         "  <supportedOn>\n    <definitions>\n";
-    for (const auto& support : supports)
+    for (const auto& support : declared.supports)
         admx += "      <definition name=\"" + support.first + "\" displayName=\"$(string." + support.first + ")\" />\n";
     admx += "    </definitions>\n  </supportedOn>\n  <categories>\n"
             "    <category name=\"Kestro\" displayName=\"$(string.Kestro)\" />\n";
-    for (const auto& page : pages) {
+    for (const auto& page : declared.pages) {
         const std::string name = "Page_" + PageName(static_cast<PageId>(page.first));
         admx += "    <category name=\"" + name + "\" displayName=\"$(string." + name +
                 ")\">\n      <parentCategory ref=\"Kestro\" />\n    </category>\n";
     }
-    admx += "  </categories>\n  <policies>\n";
+    return admx + "  </categories>\n  <policies>\n";
+}
 
-    // The string tables of both languages, in the same order.
-    struct Strings {
-        std::string strings, presentations;
-        void Add(const std::string& id, const std::string& text) {
-            strings += "      <string id=\"" + id + "\">" + Xml(text) + "</string>\n";
-        }
-    } en, ru;
+// The head's strings: the product, the versions and the pages' names.
+void AddHeadStrings(const Declarations& declared, StringTable& en, StringTable& ru) {
     en.Add("Kestro", "Kestro");
     ru.Add("Kestro", "Kestro");
-    for (const auto& support : supports) {
+    for (const auto& support : declared.supports) {
         en.Add(support.first, SupportText(support.second));
         ru.Add(support.first, SupportText(support.second));
     }
-    for (const auto& page : pages) {
+    for (const auto& page : declared.pages) {
         const PageId id = static_cast<PageId>(page.first);
         for (const auto& english : kEnglishPages)
             if (english.first == id) en.Add("Page_" + PageName(id), english.second);
         ru.Add("Page_" + PageName(id), WideToUtf8(kMainPages[page.first].caption));
     }
+}
 
-    for (const Setting* row : rows) {
-        const std::string name = row->name;
-        const ControlDef& control = ControlOf(row->control);
-        const ControlDef& caption = ControlOf(row->CaptionControl());
-        const bool text = KindOf(*row) == ValueKind::Text;
-        // Every value of a row lies in one key of one class.
-        const std::vector<RegValue> sample = ValuesOf(*row, text ? SettingValue::Text(L"-") : SettingValue::Toggle(true));
-        const Place place = PlaceOf(sample.front());
-        admx += "    <policy name=\"" + name + "\" class=\"" + place.policyClass + "\" displayName=\"$(string." + name +
-                ")\" explainText=\"$(string." + name + "_Help)\"" + (text ? " presentation=\"$(presentation." + name + ")\"" : "") +
-                " key=\"" + Xml(place.key) + "\">\n" + "      <parentCategory ref=\"Page_" + PageName(control.page) +
-                "\" />\n" + "      <supportedOn ref=\"" + SupportName(HonouredBy(*row)) + "\" />\n";
-        if (text) {
-            admx += "      <elements>\n        <text id=\"" + name + "\" valueName=\"" + Xml(sample.front().name) +
-                    "\" required=\"true\" maxLength=\"" + std::to_string(kMaxProfileTextChars) + "\" />\n      </elements>\n";
-        } else {
-            admx += ToggleXml(*row, "      ");
-        }
-        admx += "    </policy>\n";
+bool IsText(const Setting& row) { return KindOf(row) == ValueKind::Text; }
 
-        const EnglishText& english = EnglishOf(*row);
-        en.Add(name, english.name);
-        en.Add(name + "_Help", english.explanation);
-        std::string ruName = WideToUtf8(caption.caption ? caption.caption : L"");
-        while (!ruName.empty() && ruName.back() == ':') ruName.pop_back();
-        ru.Add(name, ruName);
-        ru.Add(name + "_Help", WideToUtf8(control.tooltip ? control.tooltip : caption.caption));
-        if (text) {
-            en.presentations += "      <presentation id=\"" + name + "\">\n        <textBox refId=\"" + name +
-                                "\">\n          <label>" + Xml(english.name) + "</label>\n        </textBox>\n"
-                                "      </presentation>\n";
-            ru.presentations += "      <presentation id=\"" + name + "\">\n        <textBox refId=\"" + name +
-                                "\">\n          <label>" + Xml(ruName) + "</label>\n        </textBox>\n"
-                                "      </presentation>\n";
-        }
+// One row's policy element.
+std::string PolicyXml(const Setting& row) {
+    const std::string name = row.name;
+    const bool text = IsText(row);
+    // Every value of a row lies in one key of one class.
+    const std::vector<RegValue> sample = ValuesOf(row, text ? SettingValue::Text(L"-") : SettingValue::Toggle(true));
+    const Place place = PlaceOf(sample.front());
+    std::string xml = "    <policy name=\"" + name + "\" class=\"" + place.policyClass + "\" displayName=\"$(string." +
+                      name + ")\" explainText=\"$(string." + name + "_Help)\"" +
+                      (text ? " presentation=\"$(presentation." + name + ")\"" : "") + " key=\"" + Xml(place.key) +
+                      "\">\n" + "      <parentCategory ref=\"Page_" + PageName(ControlOf(row.control).page) + "\" />\n" +
+                      "      <supportedOn ref=\"" + SupportName(HonouredBy(row)) + "\" />\n";
+    if (text) {
+        xml += "      <elements>\n        <text id=\"" + name + "\" valueName=\"" + Xml(sample.front().name) +
+               "\" required=\"true\" maxLength=\"" + std::to_string(kMaxProfileTextChars) + "\" />\n      </elements>\n";
+    } else {
+        xml += ToggleXml(row, "      ");
     }
-    admx += "  </policies>\n</policyDefinitions>\n";
+    return xml + "    </policy>\n";
+}
 
-    const auto adml = [](const Strings& strings, const std::string& description) {
-        return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-               "<policyDefinitionResources xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-               "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" revision=\"1.0\" schemaVersion=\"1.0\" "
-               "xmlns=\"http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions\">\n"
-               "  <displayName>Kestro</displayName>\n  <description>" +
-               Xml(description) + "</description>\n  <resources>\n    <stringTable>\n" + strings.strings +
-               "    </stringTable>\n    <presentationTable>\n" + strings.presentations +
-               "    </presentationTable>\n  </resources>\n</policyDefinitionResources>\n";
-    };
+// One row's strings: its name and explanation in English, and the window's
+// caption and tooltip in Russian; a text's box is labelled with its name.
+void AddPolicyStrings(const Setting& row, StringTable& en, StringTable& ru) {
+    const std::string name = row.name;
+    const ControlDef& control = ControlOf(row.control);
+    const ControlDef& caption = ControlOf(row.CaptionControl());
+    const EnglishText& english = EnglishOf(row);
+    en.Add(name, english.name);
+    en.Add(name + "_Help", english.explanation);
+    std::string ruName = WideToUtf8(caption.caption ? caption.caption : L"");
+    while (!ruName.empty() && ruName.back() == ':') ruName.pop_back();
+    ru.Add(name, ruName);
+    ru.Add(name + "_Help", WideToUtf8(control.tooltip ? control.tooltip : caption.caption));
+    if (IsText(row)) {
+        en.AddTextBox(name, english.name);
+        ru.AddTextBox(name, ruName);
+    }
+}
+
+std::string AdmlXml(const StringTable& strings, const std::string& description) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<policyDefinitionResources xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" revision=\"1.0\" schemaVersion=\"1.0\" "
+           "xmlns=\"http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions\">\n"
+           "  <displayName>Kestro</displayName>\n  <description>" +
+           Xml(description) + "</description>\n  <resources>\n    <stringTable>\n" + strings.strings +
+           "    </stringTable>\n    <presentationTable>\n" + strings.presentations +
+           "    </presentationTable>\n  </resources>\n</policyDefinitionResources>\n";
+}
+
+// The three files, in the order they are written: kestro.admx, then the
+// en-US and the ru-RU kestro.adml; and the folders they go into.
+struct TemplateFiles {
+    std::string folders[3];
+    std::string paths[3];
+    std::string texts[3];
+};
+
+TemplateFiles FilesIn(const std::string& dir, const std::string& admx, const StringTable& en, const StringTable& ru) {
 #ifdef _WIN32
     const std::string slash = "\\";
 #else
     const std::string slash = "/";
 #endif
+    const std::string english = dir + slash + "en-US", russian = dir + slash + "ru-RU";
+    return {{dir, english, russian},
+            {dir + slash + "kestro.admx", english + slash + "kestro.adml", russian + slash + "kestro.adml"},
+            {admx, AdmlXml(en, "Kestro's settings that Windows' own templates lack"),
+             AdmlXml(ru, "Настройки Kestro, которых нет в шаблонах самой Windows")}};
+}
+
+// Makes the folders and writes the files; a FileError says which failed.
+void WriteTemplates(const TemplateFiles& files) {
     const auto bytes = [](const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
-    const std::string files[] = {dir + slash + "kestro.admx", dir + slash + "en-US" + slash + "kestro.adml",
-                                 dir + slash + "ru-RU" + slash + "kestro.adml"};
+    for (const std::string& folder : files.folders) MakeDirectory(folder);
+    for (int i = 0; i < 3; ++i) WriteFileBytes(files.paths[i], bytes(files.texts[i]));
+}
+
+}  // namespace
+
+int ExportAdmx(const std::string& dir, Console& console) {
+    const std::vector<const Setting*> rows = TemplateRows();
+    const Declarations declared = DeclarationsOf(rows);
+    std::string admx = AdmxHead(declared);
+    StringTable en, ru;
+    AddHeadStrings(declared, en, ru);
+    for (const Setting* row : rows) {
+        admx += PolicyXml(*row);
+        AddPolicyStrings(*row, en, ru);
+    }
+    admx += "  </policies>\n</policyDefinitions>\n";
+
+    const TemplateFiles files = FilesIn(dir, admx, en, ru);
     try {
-        MakeDirectory(dir);
-        MakeDirectory(dir + slash + "en-US");
-        MakeDirectory(dir + slash + "ru-RU");
-        WriteFileBytes(files[0], bytes(admx));
-        WriteFileBytes(files[1], bytes(adml(en, "Kestro's settings that Windows' own templates lack")));
-        WriteFileBytes(files[2], bytes(adml(ru, "Настройки Kestro, которых нет в шаблонах самой Windows")));
+        WriteTemplates(files);
     } catch (const FileError& e) {
         console.Err(std::string("kestroctl: ") + e.what() + "\n");
         return kExitFailed;
     }
-    console.Out(Tr("%1 settings written to %2, %3 and %4", rows.size(), files[0], files[1], files[2]) + "\n");
+    console.Out(Tr("%1 settings written to %2, %3 and %4", rows.size(), files.paths[0], files.paths[1], files.paths[2]) +
+                "\n");
     return kExitOk;
 }
 

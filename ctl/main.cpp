@@ -103,6 +103,10 @@ void OpenMessageCatalogue() {
     }
     bindtextdomain("kestroctl", locale.c_str());
     bind_textdomain_codeset("kestroctl", "UTF-8");
+    // strerror's texts come from the C library's own catalogue, converted
+    // to the character set of LC_CTYPE, which stays C's: Russian ones
+    // would be spelt in Latin letters ("Net takogo fajla").
+    bind_textdomain_codeset("libc", "UTF-8");
 }
 
 class StdioConsole final : public Console {

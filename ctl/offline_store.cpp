@@ -27,7 +27,8 @@ void OfflineStoreProvider::AddOptions(CLI::App& app) {
     app.add_option("--keep-backups", keepBackups_,
                    Tr("with --offline: the runs whose backups each hive keeps besides its first (default 5); older "
                       "ones are removed"))
-        ->check(CLI::Range(0, 10000));
+        ->check(CLI::Range(0, 10000).description(""))
+        ->type_name("N");
 }
 
 namespace {

@@ -10,8 +10,7 @@ namespace kestro {
 
 void DeclareSave(CLI::App& command, Options& options) {
     command.add_option("FILE", options.file, Tr("the profile to write"))->required();
-    command.add_option("--scope", options.scope, Tr("only the user's settings, or only the machine's: user or machine"))
-        ->check(CLI::IsMember({"user", "machine"}, CLI::ignore_case));
+    AddScopeOption(command, options, N_("only the user's settings, or only the machine's: user or machine"));
 }
 
 int RunSave(Context& context) {

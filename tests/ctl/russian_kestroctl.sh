@@ -90,6 +90,33 @@ expect "set exits 0 in Russian" 0 "$(ru --offline "$win/WINDOWS" set NoRun on)"
 has "set: the hive written, in Russian" "$(err)" "kestroctl: записан "
 expect "get after set" on "$(ru --offline "$win/WINDOWS" get NoRun >/dev/null; out)"
 
+# A value CLI11 refuses, in Russian; export's own subcommands' help, all of
+# it in Russian; the C library's texts in Cyrillic, not spelt in Latin.
+expect "--scope bogus exits 2" 2 "$(ru save "$work/x.ini" --scope bogus)"
+has "--scope bogus: Russian" "$(err)" "kestroctl: --scope: допустимо одно из {user,machine}, а не bogus"
+expect "--keep-backups x exits 2" 2 "$(ru --offline "$win/WINDOWS" --keep-backups x list)"
+has "--keep-backups x: Russian" "$(err)" "kestroctl: --keep-backups: нужно целое число от 0 до 10000, а не x"
+expect "export reg --help exits 0" 0 "$(ru export reg --help)"
+has "export reg --help: the options' heading" "$(out)" "Ключи:"
+has "export reg --help: --scope's values" "$(out)" "--scope user|machine "
+for english in "Options:" "TEXT"; do
+    ! grep -qF -- "$english" "$work/out" || fail "export reg --help in Russian says '$english'"
+done
+ru --offline "$win/WINDOWS" apply "$work/missing.ini" >/dev/null
+if [ -f /usr/share/locale/ru/LC_MESSAGES/libc.mo ]; then
+    has "the C library's reason in Cyrillic" "$(err)" "Нет такого файла или каталога"
+fi
+! grep -q "Net takogo" "$work/err" || fail "the C library's reason spelt in Latin letters: $(err)"
+# A note on what cannot be read (a Registry.pol of version 2), in Russian.
+mkdir -p "$win/WINDOWS/system32/GroupPolicy/User"
+printf 'PReg\x02\x00\x00\x00' >"$win/WINDOWS/system32/GroupPolicy/User/Registry.pol"
+for command in list "get NoRun"; do
+    # shellcheck disable=SC2086
+    expect "$command with a bad Registry.pol exits 0" 0 "$(ru --offline "$win/WINDOWS" $command)"
+    has "$command: the note in Russian" "$(err)" "kestroctl: примечание: "
+done
+rm -r "$win/WINDOWS/system32/GroupPolicy"
+
 # English: what every locale but Russian gives, and --lang en in Russian.
 for args in "--help" "--offline $win/WINDOWS list" "list" "bogus"; do
     # shellcheck disable=SC2086
@@ -116,6 +143,8 @@ run C --lang ru --offline "$win/WINDOWS" list >/dev/null
 has "--lang ru in the C locale" "$(out | head -n 1)" "ИМЯ"
 run C --offline "$win/WINDOWS" list --lang=ru >/dev/null
 has "--lang=ru after the command" "$(out | head -n 1)" "ИМЯ"
+en save "$work/x.ini" --scope bogus >/dev/null
+has "--scope bogus in English" "$(err)" "kestroctl: --scope: bogus is not one of {user,machine}"
 expect "--lang de exits 2" 2 "$(en --lang de list)"
 has "--lang de: said why" "$(err)" "--lang de: give ru or en"
 exit $((failures > 0))

@@ -5,13 +5,15 @@
 // an in-memory registry.
 //
 //   kestro_format_samples write DIR         sample.reg, User/ and Machine/Registry.pol, expected.tsv,
-//                                           and gpo/, `kestroctl export gpo` of the same values
+//                                           gpo/, `kestroctl export gpo` of the same values, and
+//                                           admx/, `kestroctl export admx`
 //   kestro_format_samples read-pol FILE user|machine
 //   kestro_format_samples read-reg FILE
 //
 // The readers print one line per value: root, key path, value name, type and
 // data in hexadecimal, separated by tabs. A file they refuse gives its
 // message on stderr and exit code 2.
+#include "ctl/export_admx.h"
 #include "ctl/export_gpo.h"
 #include "ctl/profile.h"
 #include "ctl/writes.h"
@@ -116,8 +118,9 @@ int Write(const std::string& dir) {
     std::filesystem::remove_all(dir + "/gpo");
     StreamConsole console;
     const int code = ExportGpo(values, dir + "/gpo", kGpoName, NewGpoStamp(), console);
-    if (code == kExitOk) Put(dir + "/gpo-name.txt", kGpoName);
-    return code;
+    if (code != kExitOk) return code;
+    Put(dir + "/gpo-name.txt", kGpoName);
+    return ExportAdmx(dir + "/admx", console);
 }
 
 int Read(const std::string& path, const std::string& kind) {

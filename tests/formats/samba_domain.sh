@@ -10,11 +10,14 @@
 # brings, and checks the GPO that made: its version in the directory and in
 # GPT.INI, its extension names, its Registry.pol files byte for byte, its
 # link to an OU, its ACLs, and that a second run is refused without harm.
+# Last, `samba-tool gpo admxload` loads the administrative templates
+# (`kestroctl export admx`) into the domain's central store, where they
+# must be found over SMB, byte for byte, and nothing else beside them.
 #
 #   samba_domain.sh DIR
 #
-# DIR holds User/Registry.pol, Machine/Registry.pol, expected.tsv, and the
-# export in gpo/ with its name in gpo-name.txt. Needs
+# DIR holds User/Registry.pol, Machine/Registry.pol, expected.tsv, the
+# export in gpo/ with its name in gpo-name.txt, and the templates in admx/. Needs
 # root (namespaces, mounts). Every process it started is stopped by its id,
 # and its folder removed, however it ends.
 set -uo pipefail
@@ -29,7 +32,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; }
 
 [ "$(id -u)" -eq 0 ] || { echo "FAIL: the domain test needs root for its namespaces"; exit 1; }
-for f in User/Registry.pol Machine/Registry.pol expected.tsv gpo-name.txt gpo/samba/deploy-on-samba.sh; do
+templates=(kestro.admx en-US/kestro.adml ru-RU/kestro.adml)
+for f in User/Registry.pol Machine/Registry.pol expected.tsv gpo-name.txt gpo/samba/deploy-on-samba.sh \
+         "${templates[@]/#/admx/}"; do
     [ -f "$samples/$f" ] || { echo "FAIL: $samples/$f is missing"; exit 1; }
 done
 
@@ -249,6 +254,30 @@ if [ -n "$deployed" ]; then
     ns samba-tool gpo show "$deployed" "${gpo[@]}" >/dev/null 2>&1 && ok "the deployed GPO is still there" ||
         fail "the refused second deploy removed the first GPO"
 fi
+
+# ---- the administrative templates, into the central store ----
+store=$realm/Policies/PolicyDefinitions
+if out=$(ns samba-tool gpo admxload --admx-dir="$samples/admx" "${gpo[@]}" 2>&1); then
+    ok "gpo admxload of the exported templates"
+else
+    echo "$out"
+    fail "gpo admxload exited non-zero"
+fi
+mkdir -p "$tmp/store"
+for file in "${templates[@]}"; do
+    got=$tmp/store/${file//\//_}
+    if ns smbclient -s "$conf" //127.0.0.1/sysvol "${auth[@]}" -c "get $store/$file $got" >"$tmp/get.log" 2>&1 &&
+       cmp -s "$got" "$samples/admx/$file"; then
+        ok "central store: $file, byte for byte ($(stat -c %s "$got") bytes)"
+    else
+        cat "$tmp/get.log"
+        fail "central store: $file is missing or differs"
+    fi
+done
+# What the store holds on the DC's disk: those three files, nothing else.
+names=$(find "$tmp/dc/state/sysvol/$store" -type f -printf '%P\n' 2>&1 | sort | tr '\n' ' ')
+[ "$names" = "en-US/kestro.adml kestro.admx ru-RU/kestro.adml " ] && ok "the store holds exactly $names" ||
+    fail "the store holds '$names'"
 
 echo "samba_domain: $failures failure(s)"
 [ "$failures" -eq 0 ]
