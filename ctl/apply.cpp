@@ -249,9 +249,9 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
     for (const ProfileEntry& entry : profile.entries) wanted.emplace_back(entry.row, entry.value);
     PolicyLift lift;
     int code = kExitOk;
-    if (!lift.Plan(context, wanted, &code) || !lift.CheckRights(context, &code)) return code;
+    if (!PlanLift(context, lift, wanted, &code)) return code;
     // An undo file names the Group Policy files it saved: they go back too.
-    std::vector<PolicyLift::FileBefore> copies;
+    std::vector<PolicyFileBefore> copies;
     if (EndsWithIgnoringCase(context.options.file, ".reg")) {
         std::vector<std::uint8_t> bytes;
         try {
@@ -262,16 +262,16 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         if (!ReadUndoFileCopies(context, bytes, &copies, &code)) return code;
     }
     PriorState prior;
-    lift.AddTo(prior);
+    AddLiftTo(lift, prior);
     for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);
     context.saveUndoFiles = [&lift](const std::string& undo, std::vector<std::string>* lines, std::string* error) {
-        return lift.SaveUndoCopies(undo, lines, error);
+        return SaveUndoCopies(lift, undo, lines, error);
     };
     for (const RegEdit& edit : raw.edits) {
         if (InSearchHistory(edit.value.root, edit.value.keyPath)) prior.Add(CatalogueRow(SettingId::SearchHistory));
         else prior.AddValue(edit.value.root, edit.value.keyPath, edit.value.name);
     }
-    std::vector<PolicyLift::FileBefore> restored;
+    std::vector<PolicyFileBefore> restored;
     return WriteAllOrNothing(context, prior, [&]() -> std::string {
         std::string failure;
         if (!copies.empty() && !RestoreFiles(context, copies, &restored, &failure)) {
@@ -280,11 +280,11 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         }
         failure = WriteLifted(context, profile, labels, raw, lift);
         if (!failure.empty()) {
-            lift.PutBackFiles(context);
+            PutBackFiles(context, lift.FilesBefore());
             PutBackFiles(context, restored);
             return failure;
         }
-        std::function<void()> lifted = lift.PutBackLater(context);
+        std::function<void()> lifted = PutBackFilesLater(context, lift.FilesBefore());
         std::function<void()> undone = PutBackFilesLater(context, restored);
         context.putBackFiles = [lifted, undone]() {
             if (lifted) lifted();
@@ -297,7 +297,7 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
 std::string WriteLifted(Context& context, const Profile& profile, const std::vector<std::string>& labels,
                         const RawEdits& raw, PolicyLift& lift) {
     {
-        const std::string failure = lift.Write(context);
+        const std::string failure = WriteLift(context, lift);
         if (!failure.empty()) return failure;
         for (std::size_t i = 0; i < raw.edits.size(); ++i) {
             const RegEdit& edit = raw.edits[i];

@@ -113,18 +113,3 @@ bool RaiseGptVersion(const std::vector<std::uint8_t>& gptIni, bool machineSide, 
 std::vector<std::size_t> EntriesFor(const LocalPolicyFile& file, const Setting& row);
 
 }  // namespace kestro
-
-namespace kestro {
-
-// What the window's click does when the user agrees: the machine's copy
-// and the local Group Policy's entries that contradict `asked` go, as
-// kestroctl's set takes them out (the files first, put back if the
-// machine's copy cannot then be deleted).
-struct PolicyLiftResult {
-    bool ok = false;
-    bool denied = false;       // no right to change the machine's copy: nothing was written
-    std::string error;         // why not, naming the place
-};
-PolicyLiftResult LiftPolicyPlaces(RegistryStore& store, const Setting& row, std::int32_t asked);
-
-}  // namespace kestro
