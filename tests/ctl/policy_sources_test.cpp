@@ -241,7 +241,7 @@ TEST_F(LivePolicySources, AMachineEntryGoesWithTheMachineCopyItWrote) {
     PutPolicy(File::MachinePolicy, {PolicyDword(kHkeyLocalMachine, kExplorer, "NoRun", 1)});
     PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
-    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
+    EXPECT_EQ("on (machine)\n", console_.out);
     ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
     EXPECT_TRUE(ReadPolicyFile(FileBytes(File::MachinePolicy), PolicyScope::Machine).empty());
     EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
@@ -317,7 +317,7 @@ TEST_F(LivePolicySources, TheUndoFileKeepsCopiesOfTheGroupPolicyFilesAndPutsThem
     EXPECT_FALSE(files_.present[2]);
     EXPECT_EQ(1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
-    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
+    EXPECT_EQ("on (machine)\n", console_.out);
 
     // A copy the undo file names that is gone: refused, nothing written.
     ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off", "--undo", undo})) << console_.err;
@@ -423,7 +423,7 @@ TEST_F(LiveDomainPolicy, OnlyASiteDomainOrOuObjectCountsAndALocalEntryExplainsTh
     // The local Machine Registry.pol holds the value: it is the local one's.
     PutPolicy(GroupPolicyFiles::File::MachinePolicy, {PolicyDword(kHkeyLocalMachine, kExplorer, "NoRun", 1)});
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
-    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
+    EXPECT_EQ("on (machine)\n", console_.out);
 }
 
 TEST_F(LiveDomainPolicy, TheUsersSideOfAnOusObjectHoldsTheUsersValue) {
@@ -617,6 +617,121 @@ TEST_F(OfflinePolicySources, ALinkedOrBadRegistryPolIsNeverFollowedNorChanged) {
     EXPECT_EQ(kExitFailed, Run({"set", "NoFind", "on"}));
     EXPECT_EQ(ntuserBefore, ReadFile(ntuser_));
     EXPECT_EQ("PReg\x02", ReadFile(gpo_ + "/User/Registry.pol"));
+}
+
+// ---- restore: the Group Policy files go back with the hives ----
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+class OfflineRestorePolicy : public OfflinePolicySources {
+protected:
+    // A run that lifts NoRun from the software hive's copy and from the
+    // user's Registry.pol (keeping NoFind), gpt.ini absent or not.
+    void LiftedRun(const char* gptIni = nullptr) {
+        MachineNoRun(1);
+        pol_ = WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1),
+                                 PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 1)}).user;
+        WritePolicy("User", pol_);
+        if (gptIni) WriteFile(gpo_ + "/gpt.ini", gptIni);
+        ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+        ASSERT_EQ("absent", Explorer(software_));
+        ASSERT_NE(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+        ASSERT_TRUE(FileExists(gpo_ + "/gpt.ini"));
+        // Kept beside the hives: the GroupPolicy folders hold only Windows' files.
+        EXPECT_NE(std::string::npos, console_.err.find("the original is kept as " + windir_ +
+                                                        "/system32/config/GroupPolicy-User-Registry.pol.kestro-bak."))
+            << console_.err;
+        EXPECT_EQ((std::vector<std::string>{"User", "gpt.ini"}), ListDir(gpo_));
+        EXPECT_EQ((std::vector<std::string>{"Registry.pol"}), ListDir(gpo_ + "/User"));
+        liftedPol_ = ReadFile(gpo_ + "/User/Registry.pol");
+        liftedGpt_ = ReadFile(gpo_ + "/gpt.ini");
+        liftedSoftware_ = ReadFile(software_);
+    }
+    void ExpectAsLifted() {
+        EXPECT_EQ(liftedPol_, ReadFile(gpo_ + "/User/Registry.pol"));
+        EXPECT_EQ(liftedGpt_, ReadFile(gpo_ + "/gpt.ini"));
+        EXPECT_EQ(liftedSoftware_, ReadFile(software_));
+    }
+    std::vector<std::uint8_t> pol_;
+    std::string liftedPol_, liftedGpt_, liftedSoftware_;
+};
+
+TEST_F(OfflineRestorePolicy, RestorePutsBackTheRegistryPolAndDeletesTheGptIniTheRunMade) {
+    LiftedRun();
+    ASSERT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.out.find("would put back " + gpo_ + "/User/Registry.pol from ")) << console_.out;
+    EXPECT_NE(std::string::npos, console_.out.find("would put back " + gpo_ + "/gpt.ini from ")) << console_.out;
+    ExpectAsLifted();
+
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_FALSE(FileExists(gpo_ + "/gpt.ini"));
+    EXPECT_NE(std::string::npos, console_.out.find("deleted " + gpo_ + "/gpt.ini: it was absent")) << console_.out;
+    EXPECT_EQ("DWORD:0x00000001", Explorer(software_));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (machine)\n", console_.out);
+    // What was put back is not found again: the next restore has nothing of
+    // the files to give.
+    EXPECT_NE(kExitOk, Run({"restore", "--dry-run"}));
+    EXPECT_EQ(std::string::npos, console_.out.find("Registry.pol")) << console_.out;
+}
+
+TEST_F(OfflineRestorePolicy, AFileChangedSinceTheRunRefusesTheWholeRestoreUnlessForced) {
+    LiftedRun();
+    // Someone edited the local Group Policy since (gpedit.msc on that Windows).
+    WriteFile(gpo_ + "/User/Registry.pol",
+              Text(WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 0)}).user));
+    liftedPol_ = ReadFile(gpo_ + "/User/Registry.pol");
+    EXPECT_EQ(kExitFailed, Run({"restore"}));
+    EXPECT_NE(std::string::npos, console_.err.find(gpo_ + "/User/Registry.pol: changed since the run")) << console_.err;
+    ExpectAsLifted();  // the hive was not put back either
+
+    ASSERT_EQ(kExitOk, Run({"restore", "--force"})) << console_.err;
+    EXPECT_EQ(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_EQ("DWORD:0x00000001", Explorer(software_));
+}
+
+TEST_F(OfflineRestorePolicy, AFileThatCannotBePutBackLeavesTheOthersAndTheHivesAsTheyWereFound) {
+    LiftedRun("[General]\r\nVersion=3\r\n");
+    {
+        // User\Registry.pol goes back; gpt.ini's rename then fails.
+        ScopedFileWriteFailure failure(FileStep::Replace, 1);
+        EXPECT_EQ(kExitFailed, Run({"restore"}));
+    }
+    EXPECT_NE(std::string::npos, console_.err.find("Registry.pol is again as it was found")) << console_.err;
+    ExpectAsLifted();
+    EXPECT_EQ("absent", Explorer(software_));
+    // and the way back is still there.
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_EQ("[General]\r\nVersion=3\r\n", ReadFile(gpo_ + "/gpt.ini"));
+    EXPECT_EQ("DWORD:0x00000001", Explorer(software_));
+}
+
+TEST_F(OfflineRestorePolicy, ABackupThatIsALinkOrNotOursIsPassedOver) {
+    LiftedRun();
+    const std::string config = windir_ + "/system32/config/";
+    std::string backup;
+    for (const std::string& name : ListDir(config))
+        if (name.rfind("GroupPolicy-User-Registry.pol.kestro-bak.", 0) == 0) backup = name;
+    ASSERT_FALSE(backup.empty());
+    // A link to a file elsewhere in place of the backup: never followed.
+    const std::string outside = dir_ / "planted";
+    ::rename((config + backup).c_str(), outside.c_str());
+    ASSERT_EQ(0, ::symlink(outside.c_str(), (config + backup).c_str()));
+    EXPECT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("symbolic link")) << console_.err;
+    EXPECT_EQ(std::string::npos, console_.out.find("User/Registry.pol")) << console_.out;
+    // Bytes that are not a backup's: named, passed over, never written.
+    ::unlink((config + backup).c_str());
+    std::string text = ReadFile(outside);
+    text[text.find("after\t")] = 'A';
+    WriteFile(config + backup, text);
+    EXPECT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("not a backup kestroctl made")) << console_.err;
 }
 
 }  // namespace
