@@ -1,7 +1,6 @@
 #include "offline/volume_group_policy.h"
 
 #include "core/text.h"
-#include "formats/layout.h"
 #include "offline/hive_backups.h"
 #include "offline/offline_windows.h"
 
@@ -17,6 +16,10 @@
 namespace kestro {
 
 namespace {
+
+// The most a Group Policy file is read or kept as (the readers' own limit:
+// these files are a few KiB).
+constexpr std::size_t kFileLimit = 1u << 20;
 
 // The entry of `folder` that NTFS would take for `name`, or empty.
 std::string EntryOf(const Folder& folder, const std::string& name) {
@@ -157,10 +160,52 @@ bool VolumeGroupPolicyFiles::Delete(File file, std::string* error) {
     return folder.Flush();
 }
 
+GroupPolicyFiles::DomainCopy VolumeGroupPolicyFiles::ReadDomainCopy(const std::string& fileSysPath, std::size_t limit) {
+    DomainCopy copy;
+    std::vector<std::string> parts;
+    // The drive's letter is not known here: a path is taken as this
+    // volume's only where it starts with the Windows folder, found at the
+    // volume's root.
+    if (!LocalPathParts(fileSysPath, &parts) || parts.size() < 2 || DirName(windir_) != bound_.root ||
+        !SameNtfsName(parts[0], BaseName(windir_)))
+        return copy;
+    parts.erase(parts.begin());
+    Folder folder;
+    const Read opened = OpenFolder(parts, false, &folder, &copy.error);
+    if (opened != Read::Ok) {
+        copy.kind = opened == Read::Absent ? DomainCopy::Kind::None : DomainCopy::Kind::Failed;
+        return copy;
+    }
+    std::string name;
+    try {
+        name = EntryOf(folder, "Registry.pol");
+    } catch (const OfflineError& e) {
+        copy.error = e.what();
+        copy.kind = DomainCopy::Kind::Failed;
+        return copy;
+    }
+    if (name.empty()) {
+        copy.kind = DomainCopy::Kind::NoRegistryPol;
+        return copy;
+    }
+    UniqueFd fd;
+    std::string content;
+    FileFault fault;
+    if (!folder.OpenFile(name, O_RDONLY, &fd, &copy.error) || !ReadDescriptor(fd.Get(), limit, &content, &fault)) {
+        if (copy.error.empty())
+            copy.error = folder.PathOf(name) + ": " + (fault.step == FileStep::TooLarge ? "too large" : fault.reason);
+        copy.kind = DomainCopy::Kind::Failed;
+        return copy;
+    }
+    copy.kind = DomainCopy::Kind::Read;
+    copy.bytes.assign(content.begin(), content.end());
+    return copy;
+}
+
 bool VolumeGroupPolicyFiles::NoteBefore(File file, std::string* error) {
     if (changes_.count(file)) return true;
     Change change;
-    const Read read = ReadFile(file, layout::kMaxFileBytes, &change.before, error);
+    const Read read = ReadFile(file, kFileLimit, &change.before, error);
     if (read == Read::Failed) {
         *error = "cannot keep what it holds for restore: " + *error;
         return false;
@@ -220,7 +265,7 @@ bool ParseStateLine(const std::string& line, const char* what, bool* present, st
         return false;
     *present = word == "present";
     *size = std::stoul(number);
-    return *size <= layout::kMaxFileBytes && (*present || *size == 0);
+    return *size <= kFileLimit && (*present || *size == 0);
 }
 
 // The backup's text: its lines, then the file's bytes before and after.
@@ -287,7 +332,7 @@ bool VolumeGroupPolicyFiles::ReadBackup(const Folder& folder, const std::string&
     if (!folder.OpenFile(name, O_RDONLY, &fd, error)) return false;
     std::string content;
     FileFault fault;
-    if (!ReadDescriptor(fd.Get(), 2 * layout::kMaxFileBytes + 4096, &content, &fault)) {
+    if (!ReadDescriptor(fd.Get(), 2 * kFileLimit + 4096, &content, &fault)) {
         *error = folder.PathOf(name) + ": " + (fault.step == FileStep::TooLarge ? "too large" : fault.reason);
         return false;
     }
@@ -325,7 +370,7 @@ std::vector<GroupPolicyBackup> VolumeGroupPolicyFiles::NewestBackups(std::vector
             notes->push_back(error);
             continue;
         }
-        const Read read = ReadFile(file, layout::kMaxFileBytes, &newest.now, &error);
+        const Read read = ReadFile(file, kFileLimit, &newest.now, &error);
         newest.readable = read != Read::Failed;
         newest.nowPresent = read == Read::Ok;
         if (read == Read::Failed) newest.changed = error;

@@ -45,6 +45,9 @@ public:
     Read ReadFile(File file, std::size_t limit, std::vector<std::uint8_t>* bytes, std::string* error) override;
     bool WriteFile(File file, const std::vector<std::uint8_t>& bytes, std::string* error) override;
     bool RemoveFile(File file, std::string* error) override;
+    // The copy below the Windows folder on the volume (its first part is
+    // the Windows folder's name), walked as the local object's files are.
+    DomainCopy ReadDomainCopy(const std::string& fileSysPath, std::size_t limit) override;
 
     // After the run's hives were written: a backup beside each file this
     // run changed (and did not put back as it was), named by `run`.

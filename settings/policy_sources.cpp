@@ -106,40 +106,50 @@ constexpr const char* kRegistryExtensionHistory =
 // userenv.h's GPO_LINK: GPLinkSite, GPLinkDomain, GPLinkOrganizationalUnit.
 constexpr std::uint32_t kLinkSite = 2, kLinkOrganizationalUnit = 4;
 
-std::vector<std::string> DomainSide(RegistryStore& store, KeyHandle root) {
-    std::vector<std::string> names;
+// A text value of the history's entry, as Windows stores it (UTF-16); one
+// past 255 characters is cut.
+std::string HistoryText(RegistryStore& store, KeyHandle key, const char* name) {
+    std::uint8_t text[512] = {};
+    std::uint32_t textSize = sizeof text, type = 0;
+    if (store.QueryValueW(key, name, &type, text, &textSize) != kErrorSuccess ||
+        (type != kRegSz && type != kRegExpandSz))
+        return std::string();
+    std::u16string wide = Utf16FromLeBytes(text, textSize & ~1u);
+    wide = wide.substr(0, wide.find(u'\0'));
+    return Utf16ToUtf8(wide);
+}
+
+// The history's entry `entry`, when it is a site's, a domain's or an OU's.
+bool ReadHistoryEntry(RegistryStore& store, KeyHandle history, const std::string& entry, DomainPolicy* policy) {
+    KeyHandle key = 0;
+    if (store.OpenKey(history, entry, kReadAccess, &key) != kErrorSuccess) return false;
+    UniqueKey owned(store, key);
+    std::uint32_t type = 0;
+    std::uint8_t data[4] = {};
+    std::uint32_t size = sizeof data;
+    if (store.QueryValue(key, "GPOLink", &type, data, &size) != kErrorSuccess || type != kRegDword || size != 4)
+        return false;
+    const std::uint32_t link = LoadLe32(data);
+    if (link < kLinkSite || link > kLinkOrganizationalUnit) return false;
+    policy->name = HistoryText(store, key, "DisplayName");
+    if (policy->name.empty()) policy->name = entry;  // no name of its own: its place in the history
+    policy->fileSysPath = HistoryText(store, key, "FileSysPath");
+    return true;
+}
+
+std::vector<DomainPolicy> DomainSide(RegistryStore& store, KeyHandle root) {
+    std::vector<DomainPolicy> policies;
     KeyHandle history = 0;
-    if (store.OpenKey(root, kRegistryExtensionHistory, kReadAccess, &history) != kErrorSuccess) return names;
+    if (store.OpenKey(root, kRegistryExtensionHistory, kReadAccess, &history) != kErrorSuccess) return policies;
     UniqueKey ownedHistory(store, history);
     for (std::uint32_t i = 0; i < 1000; ++i) {
         char entry[256] = {};
         std::uint32_t length = sizeof entry;
         if (store.EnumKey(history, i, entry, &length) != kErrorSuccess) break;
-        KeyHandle key = 0;
-        if (store.OpenKey(history, std::string(entry, length), kReadAccess, &key) != kErrorSuccess) continue;
-        UniqueKey owned(store, key);
-        std::uint32_t type = 0;
-        std::uint8_t data[4] = {};
-        std::uint32_t size = sizeof data;
-        if (store.QueryValue(key, "GPOLink", &type, data, &size) != kErrorSuccess || type != kRegDword || size != 4)
-            continue;
-        const std::uint32_t link = LoadLe32(data);
-        if (link < kLinkSite || link > kLinkOrganizationalUnit) continue;
-        // The name as Windows stores it, UTF-16; one past 255 characters is cut.
-        std::uint8_t text[512] = {};
-        std::uint32_t textSize = sizeof text;
-        type = 0;
-        std::string name;
-        if (store.QueryValueW(key, "DisplayName", &type, text, &textSize) == kErrorSuccess &&
-            (type == kRegSz || type == kRegExpandSz)) {
-            std::u16string wide = Utf16FromLeBytes(text, textSize & ~1u);
-            wide = wide.substr(0, wide.find(u'\0'));
-            name = Utf16ToUtf8(wide);
-        }
-        if (name.empty()) name = std::string(entry, length);  // no name of its own: its place in the history
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        DomainPolicy policy;
+        if (ReadHistoryEntry(store, history, std::string(entry, length), &policy)) policies.push_back(policy);
     }
-    return names;
+    return policies;
 }
 
 }  // namespace
@@ -149,6 +159,34 @@ DomainPolicies DomainPolicies::Read(RegistryStore& store) {
     domain.machine = DomainSide(store, kHkeyLocalMachine);
     domain.user = DomainSide(store, kHkeyCurrentUser);
     return domain;
+}
+
+void DomainPolicies::ReadCopies(GroupPolicyFiles& files) {
+    for (std::vector<DomainPolicy>* side : {&user, &machine})
+        for (DomainPolicy& policy : *side) {
+            const GroupPolicyFiles::DomainCopy copy = files.ReadDomainCopy(policy.fileSysPath, layout::kMaxFileBytes);
+            if (copy.kind == GroupPolicyFiles::DomainCopy::Kind::NoRegistryPol) policy.known = true;
+            if (copy.kind != GroupPolicyFiles::DomainCopy::Kind::Read) continue;
+            // A copy that is not a valid Registry.pol tells nothing: the
+            // side's values stay the domain's.
+            try {
+                policy.entries = ReadPolicyFile(copy.bytes, side == &machine ? PolicyScope::Machine : PolicyScope::User);
+                policy.known = true;
+            } catch (const FormatError&) {
+                policy.entries.clear();
+            }
+        }
+}
+
+std::vector<std::string> DomainPolicies::Holding(const std::vector<DomainPolicy>& side, const Setting& row) {
+    std::vector<std::string> names;
+    for (const DomainPolicy& policy : side) {
+        const bool sets = !policy.known || std::any_of(policy.entries.begin(), policy.entries.end(), [&row](const RegValue& e) {
+            return SameAsciiNoCase(e.keyPath, row.keyPath) && SameAsciiNoCase(e.name, row.valueNames[0]);
+        });
+        if (sets && std::find(names.begin(), names.end(), policy.name) == names.end()) names.push_back(policy.name);
+    }
+    return names;
 }
 
 std::string QuotedNames(const std::vector<std::string>& names) {
@@ -166,6 +204,7 @@ LocalGroupPolicy LocalGroupPolicy::Read(RegistryStore& store) {
     GroupPolicyFiles* files = store.LocalGroupPolicy();
     if (!files) return gpo;
     gpo.reachable = true;
+    gpo.domain.ReadCopies(*files);
     gpo.user = ReadOne(*files, GroupPolicyFiles::File::UserPolicy);
     gpo.machine = ReadOne(*files, GroupPolicyFiles::File::MachinePolicy);
     return gpo;
@@ -195,11 +234,13 @@ PolicyPlaces ReadPolicyPlaces(RegistryStore& store, const Setting& row, const Lo
     places.machineValue = ReadMachineValue(store, row, &places.notes);
     places.machineEntry = FromFile(gpo.machine, row, &places.notes);
     places.userEntry = FromFile(gpo.user, row, &places.notes);
-    if (!gpo.domain.machine.empty() && places.machineValue.present && !places.machineEntry.present)
-        places.domainMachine = gpo.domain.machine;
-    if (!gpo.domain.user.empty()) {
+    const std::vector<std::string> machineSide = DomainPolicies::Holding(gpo.domain.machine, row);
+    if (!machineSide.empty() && places.machineValue.present && !places.machineEntry.present)
+        places.domainMachine = machineSide;
+    const std::vector<std::string> userSide = DomainPolicies::Holding(gpo.domain.user, row);
+    if (!userSide.empty()) {
         places.userValue = ReadMachineValue(store, row, &places.notes, kHkeyCurrentUser);
-        if (places.userValue.present && !places.userEntry.present) places.domainUser = gpo.domain.user;
+        if (places.userValue.present && !places.userEntry.present) places.domainUser = userSide;
     }
     return places;
 }

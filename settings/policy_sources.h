@@ -50,9 +50,25 @@ struct LocalPolicyFile {
 // "Group Policy History Stored in Registry"): each entry's GPOLink is
 // userenv.h's GPO_LINK, 1 the local computer, 2 a site, 3 the domain, 4 an
 // organizational unit.
+//
+// Where Windows keeps a copy of the object on the computer (Vista and
+// later, GroupPolicyFiles::ReadDomainCopy), only the values its
+// Registry.pol sets are the domain's. Where it keeps none (XP, which reads
+// the domain controller's share) or the copy cannot be read, every value of
+// that side that no local entry explains is taken for the domain's.
+struct DomainPolicy {
+    std::string name;         // its display name, or its place in the history
+    std::string fileSysPath;  // as the history gives it
+    bool known = false;       // its copy was read: `entries` is all it sets
+    std::vector<RegValue> entries;
+};
 struct DomainPolicies {
-    std::vector<std::string> user, machine;
+    std::vector<DomainPolicy> user, machine;
     static DomainPolicies Read(RegistryStore& store);
+    // Reads each object's copy, where the files reach one.
+    void ReadCopies(GroupPolicyFiles& files);
+    // The objects of a side that may hold the row's value, by name.
+    static std::vector<std::string> Holding(const std::vector<DomainPolicy>& side, const Setting& row);
 };
 
 // Both Registry.pol files of the store's local Group Policy object, read

@@ -241,7 +241,7 @@ TEST_F(LivePolicySources, AMachineEntryGoesWithTheMachineCopyItWrote) {
     PutPolicy(File::MachinePolicy, {PolicyDword(kHkeyLocalMachine, kExplorer, "NoRun", 1)});
     PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
-    EXPECT_EQ("on (machine)\n", console_.out);
+    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
     ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
     EXPECT_TRUE(ReadPolicyFile(FileBytes(File::MachinePolicy), PolicyScope::Machine).empty());
     EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
@@ -317,7 +317,7 @@ TEST_F(LivePolicySources, TheUndoFileKeepsCopiesOfTheGroupPolicyFilesAndPutsThem
     EXPECT_FALSE(files_.present[2]);
     EXPECT_EQ(1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
-    EXPECT_EQ("on (machine)\n", console_.out);
+    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
 
     // A copy the undo file names that is gone: refused, nothing written.
     ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off", "--undo", undo})) << console_.err;
@@ -423,7 +423,7 @@ TEST_F(LiveDomainPolicy, OnlyASiteDomainOrOuObjectCountsAndALocalEntryExplainsTh
     // The local Machine Registry.pol holds the value: it is the local one's.
     PutPolicy(GroupPolicyFiles::File::MachinePolicy, {PolicyDword(kHkeyLocalMachine, kExplorer, "NoRun", 1)});
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
-    EXPECT_EQ("on (machine)\n", console_.out);
+    EXPECT_EQ("on (machine+local-gpo)\n", console_.out);
 }
 
 TEST_F(LiveDomainPolicy, TheUsersSideOfAnOusObjectHoldsTheUsersValue) {
@@ -438,6 +438,74 @@ TEST_F(LiveDomainPolicy, TheUsersSideOfAnOusObjectHoldsTheUsersValue) {
     EXPECT_NE(std::string::npos, console_.err.find("\"Accounting OU\"")) << console_.err;
     EXPECT_EQ(std::string::npos, console_.err.find("Default Domain Policy")) << console_.err;
     EXPECT_EQ(before, store_.Dump());
+}
+
+// Vista and later keep a copy of each domain object below
+// %SystemRoot%\System32\GroupPolicy\DataStore, which the history's
+// FileSysPath names: only what its Registry.pol sets is the domain's.
+constexpr const char16_t* kCachedMachine =
+    u"C:\\Windows\\system32\\GroupPolicy\\DataStore\\0\\sysvol\\corp.example\\Policies\\"
+    u"{31B2F340-016D-11D2-945F-00C04FB984F9}\\Machine";
+
+class LiveDomainCopy : public LiveDomainPolicy {
+protected:
+    void AppliedFrom(KeyHandle root, int index, const std::u16string& name, const std::u16string& path) {
+        Applied(root, index, 3, name);
+        const std::string key = std::string(kRegistryHistory) + "\\" + std::to_string(index);
+        store_.PutValueW(root, key, "FileSysPath", kRegSz, Utf16LeBytes(path + u'\0'));
+    }
+    void Copy(const std::u16string& path, GroupPolicyFiles::DomainCopy::Kind kind, std::vector<std::uint8_t> bytes = {}) {
+        GroupPolicyFiles::DomainCopy copy;
+        copy.kind = kind;
+        copy.bytes = std::move(bytes);
+        files_.domainCopies[Utf16ToUtf8(path)] = copy;
+    }
+};
+
+TEST_F(LiveDomainCopy, OnlyWhatTheDomainsCopySetsIsTheDomainsTheRestIsLifted) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutDword(kHkeyLocalMachine, kExplorer, "NoFind", 1);
+    AppliedFrom(kHkeyLocalMachine, 0, u"Default Domain Policy", kCachedMachine);
+    Copy(kCachedMachine, GroupPolicyFiles::DomainCopy::Kind::Read,
+         WritePolicyFiles({PolicyDword(kHkeyLocalMachine, kExplorer, "NoFind", 1)}).machine);
+    ASSERT_EQ(kExitOk, Run({"get", "NoFind"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+    // NoRun is no domain's: lifted as any machine's copy.
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    // NoFind is: refused, nothing written.
+    const std::string before = store_.Dump();
+    EXPECT_EQ(kExitFailed, Run({"set", "NoFind", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("\"Default Domain Policy\"")) << console_.err;
+    EXPECT_EQ(before, store_.Dump());
+}
+
+TEST_F(LiveDomainCopy, ACopyWithoutRegistryPolSetsNothingAndOneThatCannotBeReadOrParsedKeepsTheCoarseRule) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    AppliedFrom(kHkeyLocalMachine, 0, u"Security baseline", kCachedMachine);
+    Copy(kCachedMachine, GroupPolicyFiles::DomainCopy::Kind::NoRegistryPol);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+    for (const auto kind : {GroupPolicyFiles::DomainCopy::Kind::Failed, GroupPolicyFiles::DomainCopy::Kind::None}) {
+        Copy(kCachedMachine, kind);
+        ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+        EXPECT_EQ("on (domain)\n", console_.out);
+    }
+    Copy(kCachedMachine, GroupPolicyFiles::DomainCopy::Kind::Read, Bytes("PReg\x01\0\0\0[broken"));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+}
+
+TEST(DomainCopyPath, OnlyALocalPathOfPlainNamesIsACopyToRead) {
+    std::vector<std::string> parts;
+    ASSERT_TRUE(GroupPolicyFiles::LocalPathParts("C:\\Windows\\system32\\GroupPolicy\\DataStore\\", &parts));
+    EXPECT_EQ((std::vector<std::string>{"Windows", "system32", "GroupPolicy", "DataStore"}), parts);
+    for (const char* refused : {"\\\\corp.example\\SysVol\\corp.example\\Policies", "C:Windows", "C:\\",
+                                "C:\\Windows\\..\\secret", "C:\\Windows\\.\\x", "C:\\a\\\\b",
+                                "C:\\a/..\\b", "C:\\a\\b:stream", "relative\\path", ""})
+        EXPECT_FALSE(GroupPolicyFiles::LocalPathParts(refused, &parts)) << refused;
 }
 
 class OfflinePolicySources : public ::testing::Test {
@@ -732,6 +800,48 @@ TEST_F(OfflineRestorePolicy, ABackupThatIsALinkOrNotOursIsPassedOver) {
     WriteFile(config + backup, text);
     EXPECT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
     EXPECT_NE(std::string::npos, console_.err.find("not a backup kestroctl made")) << console_.err;
+}
+
+// ---- A domain's copy on the volume ----
+
+TEST_F(OfflinePolicySources, TheDomainsCopyOnTheVolumeSaysWhichValuesAreTheDomainsAndALinkIsNotFollowed) {
+    MachineNoRun(1);
+    const std::string guid = "{31B2F340-016D-11D2-945F-00C04FB984F9}";
+    ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}\\0]\n"
+                                    "\"GPOLink\"=dword:00000003\n"
+                                    "\"DisplayName\"=\"Default Domain Policy\"\n"
+                                    "\"FileSysPath\"=\"C:\\\\windows\\\\System32\\\\GroupPolicy\\\\DataStore\\\\0\\\\"
+                                    "sysvol\\\\corp.example\\\\Policies\\\\" + guid + "\\\\Machine\"\n\n"));
+    // Windows spells the folders as it likes: matched as NTFS matches names.
+    const std::string copy = gpo_ + "/DataStore/0/SysVol/corp.example/Policies/" + guid + "/MACHINE";
+    ASSERT_EQ(0, std::system(("mkdir -p '" + copy + "'").c_str()));
+    WriteFile(copy + "/Registry.pol",
+              Text(WritePolicyFiles({PolicyDword(kHkeyLocalMachine, kExplorer, "NoFind", 1)}).machine));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+
+    // Where the copy's Registry.pol is a link, nothing is read through it:
+    // the value stays the domain's, and set is refused.
+    const std::string outside = dir_ / "elsewhere.pol";
+    ::rename((copy + "/Registry.pol").c_str(), outside.c_str());
+    ASSERT_EQ(0, ::symlink(outside.c_str(), (copy + "/Registry.pol").c_str()));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+    const std::string software = ReadFile(software_);
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_EQ(software, ReadFile(software_));
+
+    // The copy back in place: NoRun is no domain's and is lifted.
+    ::unlink((copy + "/Registry.pol").c_str());
+    ::rename(outside.c_str(), (copy + "/Registry.pol").c_str());
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    EXPECT_EQ("absent", Explorer(software_));
 }
 
 }  // namespace
