@@ -198,26 +198,40 @@ bool ReadApplyFile(Context& context, Profile* profile, std::vector<std::string>*
     return true;
 }
 
+// What apply would change, as Windows enforces each setting: the lift's
+// changes to the machine's copies and the Group Policy files first, then
+// each setting whose state in force is not the one asked for, or whose
+// other places the lift changes. Refused as apply would be.
 int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) {
-    int changes = 0;
     for (const RegEdit& edit : raw.edits)
         if (edit.kind != RegEdit::Kind::Key)
             context.console.Out(PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) +
                                 ": " + (edit.kind == RegEdit::Kind::Value ? Tr("set as the file has it") : Tr("deleted")) + "\n");
+    std::vector<std::pair<const Setting*, SettingValue>> wanted;
+    for (const ProfileEntry& entry : profile.entries) wanted.emplace_back(entry.row, entry.value);
+    PolicyLift lift;
+    int code = kExitOk;
+    if (!PlanLift(context, lift, wanted, &code)) return code;
+    ReportLiftPlan(context, lift);
+    const LocalGroupPolicy gpo = LocalGroupPolicy::Read(context.store);
+    int changes = 0;
     for (const ProfileEntry& entry : profile.entries) {
-        const SettingState state = ReadSettingState(context.store, *entry.row);
-        if (entry.value.isDefault) {
-            PriorState stored;
-            stored.Add(*entry.row);
-            std::string unread;
-            if (stored.Read(context.store, &unread) &&
-                std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; }))
+        const SettingState state = ReadEnforcedState(context.store, *entry.row, gpo);
+        if (!lift.Touches(*entry.row)) {
+            if (entry.value.isDefault) {
+                PriorState stored;
+                stored.Add(*entry.row);
+                std::string unread;
+                if (stored.Read(context.store, &unread) &&
+                    std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; }))
+                    continue;
+            } else if (state.status == SettingState::Status::Ok && state.value == entry.value) {
                 continue;
-        } else if (state.status == SettingState::Status::Ok && state.value == entry.value) {
-            continue;
+            }
         }
         ++changes;
-        context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + " -> " +
+        const std::string source = state.sources == kSourceUser ? std::string() : " (" + SourceNames(state.sources) + ")";
+        context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + source + " -> " +
                             DisplaySettingValue(entry.value) + "\n");
     }
     context.console.Out(Tr("%1 of %2 settings would change; nothing was written", changes, profile.entries.size()) +

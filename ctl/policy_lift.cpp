@@ -1,5 +1,7 @@
 #include "ctl/policy_lift.h"
 
+#include "ctl/messages.h"
+
 #include "core/files.h"
 #include "core/text.h"
 #include "formats/layout.h"
@@ -131,6 +133,27 @@ bool PlanLift(Context& context, PolicyLift& lift, const std::vector<std::pair<co
     if (lift.Plan(context.store, asks, &refusal) && lift.CheckRights(context.store, &refusal)) return true;
     *code = context.Fail(kExitFailed, RefusalMessage(context, refusal));
     return false;
+}
+
+void ReportLiftPlan(Context& context, const PolicyLift& lift) {
+    for (const auto& value : lift.MachineValues()) {
+        const Setting& row = *value.first;
+        context.console.Out(Tr("%1: the machine's copy (%2) would be deleted",
+                               PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]),
+                               StateWord(row, value.second)) +
+                            "\n");
+    }
+    for (const PolicyFileBefore& file : lift.FilesToChange()) {
+        const std::string name = GroupPolicyFiles::WindowsName(file.file);
+        if (file.file == GroupPolicyFiles::File::GptIni) {
+            context.console.Out(Tr("%1: its version would be raised", name) + "\n");
+            continue;
+        }
+        std::string names;
+        for (const std::string& n : lift.TakenOut(file.file == GroupPolicyFiles::File::MachinePolicy))
+            names += (names.empty() ? "" : ", ") + n;
+        context.console.Out(Tr("%1: the local Group Policy's entry for %2 would be taken out", name, names) + "\n");
+    }
 }
 
 void AddLiftTo(const PolicyLift& lift, PriorState& prior) {

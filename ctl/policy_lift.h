@@ -21,6 +21,8 @@ namespace kestro {
 // process's rights. Nothing is written.
 bool PlanLift(Context& context, PolicyLift& lift, const std::vector<std::pair<const Setting*, SettingValue>>& wanted,
               int* code);
+// --dry-run: each change the lift would make, on a line of its own.
+void ReportLiftPlan(Context& context, const PolicyLift& lift);
 // Adds the machine's copies the lift deletes to `prior`, for the put-back
 // and the undo file.
 void AddLiftTo(const PolicyLift& lift, PriorState& prior);

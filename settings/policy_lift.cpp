@@ -166,6 +166,14 @@ void PolicyLift::PutBackFiles(RegistryStore& store,
     PutBackPolicyFiles(store.LocalGroupPolicy(), before_, failed);
 }
 
+bool PolicyLift::Touches(const Setting& row) const {
+    for (const auto& value : machineValues_)
+        if (value.first == &row) return true;
+    for (const auto& names : removalNames_)
+        if (std::find(names.begin(), names.end(), row.name) != names.end()) return true;
+    return false;
+}
+
 std::vector<PolicyFileBefore> PolicyLift::FilesToChange() const {
     std::vector<PolicyFileBefore> changed;
     for (std::size_t side : {kUser, kMachine})

@@ -93,6 +93,10 @@ public:
     bool Empty() const { return machineValues_.empty() && removals_[0].empty() && removals_[1].empty(); }
     // The machine's copies Write deletes, with what they hold.
     const std::vector<std::pair<const Setting*, std::int32_t>>& MachineValues() const { return machineValues_; }
+    // The settings whose entries Write takes out of a side's Registry.pol.
+    const std::vector<std::string>& TakenOut(bool machineSide) const { return removalNames_[machineSide ? 1 : 0]; }
+    // Whether Write changes anything for the row.
+    bool Touches(const Setting& row) const;
     // The files Write will change, as they are before it (for an undo's copies).
     std::vector<PolicyFileBefore> FilesToChange() const;
     // The files Write changed, as they were.

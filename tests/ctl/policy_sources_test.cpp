@@ -508,6 +508,59 @@ TEST(DomainCopyPath, OnlyALocalPathOfPlainNamesIsACopyToRead) {
         EXPECT_FALSE(GroupPolicyFiles::LocalPathParts(refused, &parts)) << refused;
 }
 
+// ---- apply --dry-run and save: the state in force ----
+
+TEST_F(LivePolicySources, DryRunComparesWithTheStateInForceAndListsTheLiftItWouldMake) {
+    using File = GroupPolicyFiles::File;
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutDword(kHkeyCurrentUser, kExplorer, "NoRun", 0);
+    PutPolicy(File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 1)});
+    PutDword(kHkeyCurrentUser, kExplorer, "NoFind", 0);
+    const std::string profile = ::testing::TempDir() + "/kestro-dry-run-profile.ini";
+    // The user's own values say off already: only the machine's copy and
+    // the Registry.pol entry make NoRun and DisableRegistryTools change.
+    WriteFile(profile, "[Kestro]\nNoRun=off\nDisableRegistryTools=off\nNoFind=off\n");
+    const std::string before = store_.Dump();
+    const std::vector<std::uint8_t> pol = FileBytes(File::UserPolicy);
+    ASSERT_EQ(kExitOk, Run({"apply", "--dry-run", profile})) << console_.err;
+    const std::string out = console_.out;
+    EXPECT_NE(std::string::npos, out.find("HKEY_LOCAL_MACHINE\\" + std::string(kExplorer) +
+                                          "\\NoRun: the machine's copy (on) would be deleted\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("%SystemRoot%\\System32\\GroupPolicy\\User\\Registry.pol: the local Group "
+                                          "Policy's entry for DisableRegistryTools would be taken out\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("gpt.ini: its version would be raised\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("NoRun: on (machine) -> off\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("DisableRegistryTools: on (local-gpo) -> off\n")) << out;
+    EXPECT_EQ(std::string::npos, out.find("NoFind:")) << out;
+    EXPECT_NE(std::string::npos, out.find("2 of 3 settings would change; nothing was written")) << out;
+    EXPECT_EQ(before, store_.Dump());
+    EXPECT_EQ(pol, FileBytes(File::UserPolicy));
+    EXPECT_FALSE(files_.present[2]);
+}
+
+TEST_F(LiveDomainPolicy, DryRunIsRefusedAsApplyWouldBe) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    Applied(kHkeyLocalMachine, 0, 3, u"Default Domain Policy");
+    const std::string profile = ::testing::TempDir() + "/kestro-dry-run-domain.ini";
+    WriteFile(profile, "[Kestro]\nNoRun=off\n");
+    EXPECT_EQ(kExitFailed, Run({"apply", "--dry-run", profile}));
+    EXPECT_NE(std::string::npos, console_.err.find("\"Default Domain Policy\"")) << console_.err;
+}
+
+TEST_F(LivePolicySources, SaveKeepsTheStateInForceSoThatApplyingItChangesNothing) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutPolicy(GroupPolicyFiles::File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 1)});
+    PutDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 0);
+    const std::string profile = ::testing::TempDir() + "/kestro-saved-in-force.ini";
+    ASSERT_EQ(kExitOk, Run({"save", profile})) << console_.err;
+    const std::string saved = ReadFile(profile);
+    EXPECT_NE(std::string::npos, saved.find("\nNoRun = on\r\n")) << saved;
+    EXPECT_NE(std::string::npos, saved.find("\nDisableRegistryTools = on\r\n")) << saved;
+    EXPECT_NE(std::string::npos, saved.find("\nNoFind = default\r\n")) << saved;
+    ASSERT_EQ(kExitOk, Run({"apply", "--dry-run", profile})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.out.find("0 of ")) << console_.out;
+}
+
 class OfflinePolicySources : public ::testing::Test {
 protected:
     void SetUp() override {
