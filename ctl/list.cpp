@@ -81,13 +81,14 @@ nlohmann::json JsonItem(const Setting& row, const SettingState& state) {
 // not be read of them or of the machine's copies said on the error stream.
 LocalGroupPolicy ReadPolicyFiles(Context& context) {
     LocalGroupPolicy gpo = LocalGroupPolicy::Read(context.store);
-    for (const std::string& problem : gpo.Problems()) context.console.Err("kestroctl: note: " + problem + "\n");
+    for (const PlaceNote& problem : gpo.Problems())
+        context.console.Err("kestroctl: " + Tr("note: %1", TrFormat(problem.format, problem.args)) + "\n");
     return gpo;
 }
 
 SettingState ReadListed(Context& context, const Setting& row, const LocalGroupPolicy& gpo) {
     SettingState state = ReadEnforcedState(context.store, row, gpo);
-    for (const std::string& note : state.notes) context.console.Err("kestroctl: note: " + note + "\n");
+    for (const std::string& note : state.notes) context.console.Err("kestroctl: " + Tr("note: %1", note) + "\n");
     return state;
 }
 

@@ -59,25 +59,27 @@ std::string RefusalMessage(const Context& context, const LiftRefusal& refusal) {
     const std::string gptIni = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni);
     switch (refusal.why) {
         case LiftRefusal::Why::UnreadableFile:
-            return std::string(refusal.row->name) + ": " + refusal.detail +
-                   "; nothing was written (mend or remove the file first)";
+            return Tr("%1: %2; nothing was written (mend or remove the file first)", refusal.row->name,
+                      TrFormat(refusal.note.format, refusal.note.args));
         case LiftRefusal::Why::Domain: {
-            std::string message = std::string(refusal.row->name) + ": set by the domain's Group Policy " +
-                                  QuotedNames(refusal.domain) +
-                                  "; only its domain's administrator can change it there; nothing was written";
-            if (context.stores.WritesAtClose())
-                message += " (changed on this volume, it would come back when the computer next reaches its "
-                           "domain controller)";
-            return message;
+            // Changed on a volume, it would come back from the domain controller.
+            return context.stores.WritesAtClose()
+                       ? Tr("%1: set by the domain's Group Policy %2; only its domain's administrator can change it "
+                            "there; nothing was written (changed on this volume, it would come back when the computer "
+                            "next reaches its domain controller)",
+                            refusal.row->name, QuotedNames(refusal.domain))
+                       : Tr("%1: set by the domain's Group Policy %2; only its domain's administrator can change it "
+                            "there; nothing was written",
+                            refusal.row->name, QuotedNames(refusal.domain));
         }
         case LiftRefusal::Why::UnreadableGptIni:
-            return gptIni + " cannot be read: " + refusal.detail + "; nothing was written";
-        case LiftRefusal::Why::BadGptVersion: return gptIni + ": its Version is not a number; nothing was written";
+            return Tr("%1 cannot be read: %2; nothing was written", gptIni, refusal.detail);
+        case LiftRefusal::Why::BadGptVersion: return Tr("%1: its Version is not a number; nothing was written", gptIni);
         case LiftRefusal::Why::NoRights: {
             const Setting& row = *refusal.row;
-            return PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]) + " holds " + row.name +
-                   " for every account of this computer and wins over the user's value; only an administrator can "
-                   "change it (error " + std::to_string(refusal.rc) + "); nothing was written";
+            return Tr("%1 holds %2 for every account of this computer and wins over the user's value; only an "
+                      "administrator can change it (error %3); nothing was written",
+                      PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]), row.name, refusal.rc);
         }
     }
     return std::string();
@@ -87,8 +89,8 @@ std::string FailureMessage(const LiftFailure& failure) {
     if (failure.inFile) return GroupPolicyFiles::WindowsName(failure.file) + ": " + failure.error;
     const Setting& row = *failure.row;
     return PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]) + ": " +
-           (failure.rc == kErrorAccessDenied ? "only an administrator can delete it"
-                                             : "error " + std::to_string(failure.rc));
+           (failure.rc == kErrorAccessDenied ? std::string(Tr("only an administrator can delete it"))
+                                             : Tr("error %1", failure.rc));
 }
 
 // Each change of the lift on a line of its own; a store that writes at its
@@ -98,20 +100,23 @@ LiftReport ConsoleReport(Context& context) {
     report.entriesTakenOut = [&context](GroupPolicyFiles::File file, const std::vector<std::string>& settings) {
         std::string names;
         for (const std::string& n : settings) names += (names.empty() ? "" : ", ") + n;
-        context.console.Out(GroupPolicyFiles::WindowsName(file) + ": the local Group Policy's entry for " + names +
-                            " taken out\n");
+        context.console.Out(
+            Tr("%1: the local Group Policy's entry for %2 taken out", GroupPolicyFiles::WindowsName(file), names) + "\n");
     };
     report.versionRaised = [&context](bool userSide, bool machineSide) {
-        context.console.Out(GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni) +
-                            ": version raised, so that Group Policy reads the changed " +
-                            (!userSide ? std::string(kSideFolder[kMachine])
-                             : !machineSide ? std::string(kSideFolder[kUser])
-                                            : std::string("User and Machine")) +
-                            " file again\n");
+        const std::string gptIni = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni);
+        // The sides' folders keep their names: User, Machine.
+        context.console.Out(
+            (userSide && machineSide
+                 ? Tr("%1: version raised, so that Group Policy reads the changed User and Machine file again", gptIni)
+                 : Tr("%1: version raised, so that Group Policy reads the changed %2 file again", gptIni,
+                      kSideFolder[userSide ? kUser : kMachine])) +
+            "\n");
     };
     report.machineCopyDeleted = [&context](const Setting& row, std::int32_t held) {
-        const std::string line = PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]) +
-                                 ": the machine's copy (" + StateWord(row, held) + ") deleted\n";
+        const std::string line = Tr("%1: the machine's copy (%2) deleted",
+                                    PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]), StateWord(row, held)) +
+                                 "\n";
         if (context.stores.WritesAtClose()) context.unconfirmedMachine.emplace_back(row.keyPath, line);
         else context.console.Out(line);
     };
@@ -176,7 +181,7 @@ bool SaveUndoCopies(const PolicyLift& lift, const std::string& undo, std::vector
         }
         const std::string copy = undo + CopySuffix(file.file);
         if (!WriteFileAtomically(copy, std::string(file.bytes.begin(), file.bytes.end()), error)) {
-            *error = "cannot write " + copy + ": " + *error;
+            *error = Tr("cannot write %1: %2", copy, *error);
             return false;
         }
         lines->push_back(kSavedPrefix + name + " as " + NameOf(copy));
@@ -203,15 +208,16 @@ bool ReadUndoFileCopies(Context& context, const std::vector<std::uint8_t>& undoF
                 // Only a name beside the undo file: never a path elsewhere.
                 const std::string copy = line.substr(std::string(kSavedPrefix).size() + name.size() + 4);
                 if (copy.empty() || copy.find_first_of("/\\:") != std::string::npos || copy == "." || copy == "..") {
-                    *code = context.Fail(kExitUsage, context.options.file + ": names " + copy +
-                                                         ", which is not a file beside it; nothing was written");
+                    *code = context.Fail(kExitUsage, Tr("%1: names %2, which is not a file beside it; nothing was "
+                                                        "written",
+                                                        context.options.file, copy));
                     return false;
                 }
                 std::string bytes, error;
                 const std::string path = FolderOf(context.options.file) + copy;
                 if (!ReadWholeFile(path, layout::kMaxFileBytes, &bytes, &error)) {
-                    *code = context.Fail(kExitFailed, "cannot read " + path + ", which " + context.options.file +
-                                                          " names: " + error + "; nothing was written");
+                    *code = context.Fail(kExitFailed, Tr("cannot read %1, which %2 names: %3; nothing was written",
+                                                         path, context.options.file, error));
                     return false;
                 }
                 copies->push_back({file, true, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
@@ -219,9 +225,9 @@ bool ReadUndoFileCopies(Context& context, const std::vector<std::uint8_t>& undoF
         }
     }
     if (!copies->empty() && !context.store.LocalGroupPolicy()) {
-        *code = context.Fail(kExitFailed, context.options.file +
-                                              ": names Group Policy files, and this registry has none to put back; "
-                                              "nothing was written");
+        *code = context.Fail(kExitFailed, Tr("%1: names Group Policy files, and this registry has none to put back; "
+                                             "nothing was written",
+                                             context.options.file));
         return false;
     }
     return true;
@@ -241,8 +247,10 @@ bool RestoreFiles(Context& context, const std::vector<PolicyFileBefore>& copies,
             *error = GroupPolicyFiles::WindowsName(copy.file) + ": " + *error;
             return false;
         }
-        context.console.Out(GroupPolicyFiles::WindowsName(copy.file) +
-                            (copy.present ? ": put back as the undo file's copy has it\n" : ": deleted, as it was absent\n"));
+        const std::string name = GroupPolicyFiles::WindowsName(copy.file);
+        context.console.Out((copy.present ? Tr("%1: put back as the undo file's copy has it", name)
+                                          : Tr("%1: deleted, as it was absent", name)) +
+                            "\n");
     }
     return true;
 }
@@ -251,8 +259,8 @@ namespace {
 
 std::function<void(GroupPolicyFiles::File, const std::string&)> SayNotPutBack(Console* console) {
     return [console](GroupPolicyFiles::File file, const std::string& error) {
-        console->Err("kestroctl: " + GroupPolicyFiles::WindowsName(file) + ": could not be put back as it was: " +
-                     error + "\n");
+        console->Err("kestroctl: " +
+                     Tr("%1: could not be put back as it was: %2", GroupPolicyFiles::WindowsName(file), error) + "\n");
     };
 }
 
