@@ -4,6 +4,7 @@
 #include "tests/ui/ui_fixture.h"
 
 #include "form/window_texts.h"
+#include "registry/memory_registry.h"
 
 namespace kestro::test {
 namespace {
@@ -141,6 +142,31 @@ TEST_F(PolicySourceWindowTest, AClickAgainstTheDomainsValueIsRefusedInRussianAnd
     EXPECT_EQ(-1, Dword(HKEY_CURRENT_USER, "NoRun"));
     EXPECT_TRUE(IsDown("sbDelDoing"));
     EXPECT_TRUE(errors_.errors.empty());
+}
+
+// A user without administrator rights may read HKEY_LOCAL_MACHINE but not
+// change it: after Yes, the box says so, and nothing is written, not even
+// the user's own value.
+TEST_F(PolicySourceWindowTest, WithoutTheRightsForTheMachinesCopyTheBoxSaysSoAndNothingIsWritten) {
+    MemoryRegistryStore store;
+    store.PutValue(kHkeyLocalMachine, kExplorer, "NoRun", kRegDword, {1, 0, 0, 0});
+    store.DenyWrite(kHkeyLocalMachine, "");
+    ScopedRegistryStore scope(store);
+    CreateWindows();
+    ASSERT_TRUE(IsDown("sbDelDoing"));
+    const std::string before = store.Dump();
+    {
+        DialogWatcher watcher(main_->Hwnd(), IDYES);
+        Click("sbDelDoing");
+        for (int i = 0; i < 100 && watcher.Seen_().size() < 2; ++i) PumpMessages(20);
+        const auto seen = watcher.Seen_();
+        ASSERT_EQ(2u, seen.size());
+        EXPECT_EQ(kAskPolicyLiftText, seen[0].text);
+        EXPECT_EQ(kPolicyNoRightsText, seen[1].text);
+    }
+    EXPECT_EQ(before, store.Dump());
+    EXPECT_TRUE(IsDown("sbDelDoing"));
+    EXPECT_EQ(0, store.OpenHandleCount());
 }
 
 }  // namespace
