@@ -198,26 +198,40 @@ bool ReadApplyFile(Context& context, Profile* profile, std::vector<std::string>*
     return true;
 }
 
+// What apply would change, as Windows enforces each setting: the lift's
+// changes to the machine's copies and the Group Policy files first, then
+// each setting whose state in force is not the one asked for, or whose
+// other places the lift changes. Refused as apply would be.
 int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) {
-    int changes = 0;
     for (const RegEdit& edit : raw.edits)
         if (edit.kind != RegEdit::Kind::Key)
             context.console.Out(PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) +
                                 ": " + (edit.kind == RegEdit::Kind::Value ? Tr("set as the file has it") : Tr("deleted")) + "\n");
+    std::vector<std::pair<const Setting*, SettingValue>> wanted;
+    for (const ProfileEntry& entry : profile.entries) wanted.emplace_back(entry.row, entry.value);
+    PolicyLift lift;
+    int code = kExitOk;
+    if (!PlanLift(context, lift, wanted, &code)) return code;
+    ReportLiftPlan(context, lift);
+    const LocalGroupPolicy gpo = LocalGroupPolicy::Read(context.store);
+    int changes = 0;
     for (const ProfileEntry& entry : profile.entries) {
-        const SettingState state = ReadSettingState(context.store, *entry.row);
-        if (entry.value.isDefault) {
-            PriorState stored;
-            stored.Add(*entry.row);
-            std::string unread;
-            if (stored.Read(context.store, &unread) &&
-                std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; }))
+        const SettingState state = ReadEnforcedState(context.store, *entry.row, gpo);
+        if (!lift.Touches(*entry.row)) {
+            if (entry.value.isDefault) {
+                PriorState stored;
+                stored.Add(*entry.row);
+                std::string unread;
+                if (stored.Read(context.store, &unread) &&
+                    std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; }))
+                    continue;
+            } else if (state.status == SettingState::Status::Ok && state.value == entry.value) {
                 continue;
-        } else if (state.status == SettingState::Status::Ok && state.value == entry.value) {
-            continue;
+            }
         }
         ++changes;
-        context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + " -> " +
+        const std::string source = state.sources == kSourceUser ? std::string() : " (" + SourceNames(state.sources) + ")";
+        context.console.Out(std::string(entry.row->name) + ": " + StateText(state) + source + " -> " +
                             DisplaySettingValue(entry.value) + "\n");
     }
     context.console.Out(Tr("%1 of %2 settings would change; nothing was written", changes, profile.entries.size()) +
@@ -249,9 +263,9 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
     for (const ProfileEntry& entry : profile.entries) wanted.emplace_back(entry.row, entry.value);
     PolicyLift lift;
     int code = kExitOk;
-    if (!lift.Plan(context, wanted, &code) || !lift.CheckRights(context, &code)) return code;
+    if (!PlanLift(context, lift, wanted, &code)) return code;
     // An undo file names the Group Policy files it saved: they go back too.
-    std::vector<PolicyLift::FileBefore> copies;
+    std::vector<PolicyFileBefore> copies;
     if (EndsWithIgnoringCase(context.options.file, ".reg")) {
         std::vector<std::uint8_t> bytes;
         try {
@@ -262,16 +276,16 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         if (!ReadUndoFileCopies(context, bytes, &copies, &code)) return code;
     }
     PriorState prior;
-    lift.AddTo(prior);
+    AddLiftTo(lift, prior);
     for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);
     context.saveUndoFiles = [&lift](const std::string& undo, std::vector<std::string>* lines, std::string* error) {
-        return lift.SaveUndoCopies(undo, lines, error);
+        return SaveUndoCopies(lift, undo, lines, error);
     };
     for (const RegEdit& edit : raw.edits) {
         if (InSearchHistory(edit.value.root, edit.value.keyPath)) prior.Add(CatalogueRow(SettingId::SearchHistory));
         else prior.AddValue(edit.value.root, edit.value.keyPath, edit.value.name);
     }
-    std::vector<PolicyLift::FileBefore> restored;
+    std::vector<PolicyFileBefore> restored;
     return WriteAllOrNothing(context, prior, [&]() -> std::string {
         std::string failure;
         if (!copies.empty() && !RestoreFiles(context, copies, &restored, &failure)) {
@@ -280,11 +294,11 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
         }
         failure = WriteLifted(context, profile, labels, raw, lift);
         if (!failure.empty()) {
-            lift.PutBackFiles(context);
+            PutBackFiles(context, lift.FilesBefore());
             PutBackFiles(context, restored);
             return failure;
         }
-        std::function<void()> lifted = lift.PutBackLater(context);
+        std::function<void()> lifted = PutBackFilesLater(context, lift.FilesBefore());
         std::function<void()> undone = PutBackFilesLater(context, restored);
         context.putBackFiles = [lifted, undone]() {
             if (lifted) lifted();
@@ -297,7 +311,7 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
 std::string WriteLifted(Context& context, const Profile& profile, const std::vector<std::string>& labels,
                         const RawEdits& raw, PolicyLift& lift) {
     {
-        const std::string failure = lift.Write(context);
+        const std::string failure = WriteLift(context, lift);
         if (!failure.empty()) return failure;
         for (std::size_t i = 0; i < raw.edits.size(); ++i) {
             const RegEdit& edit = raw.edits[i];

@@ -188,11 +188,22 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
     return state;
 }
 
+// The notes settings/policy_sources.cpp makes (kPlaceNoteFormats), named
+// here so that their Russian texts are in ctl/po/ru.po.
+[[maybe_unused]] const char* const kPlaceNoteTexts[] = {
+    N_("%1 cannot be read (error %2)"),
+    N_("%1 is not a REG_DWORD; passed over"),
+    N_("%1 cannot be read"),
+    N_("%1: %2 is not a REG_DWORD; passed over"),
+    N_("%1 cannot be read: %2"),
+    N_("%1 is not a valid Registry.pol: %2"),
+};
+
 SettingState ReadEnforcedState(RegistryStore& store, const Setting& row, const LocalGroupPolicy& gpo) {
     SettingState state = ReadSettingState(store, row);
     if (!row.HasMachineCopy()) return state;
     const PolicyPlaces places = ReadPolicyPlaces(store, row, gpo);
-    state.notes = places.notes;
+    for (const PlaceNote& note : places.notes) state.notes.push_back(TrFormat(note.format, note.args));
     std::int32_t value = 0;
     unsigned sources = 0;
     if (!places.Decides(&value, &sources)) return state;
@@ -223,38 +234,48 @@ bool InScope(const Setting& row, const std::string& scope) {
     return row.IsMachineWide() == SameAsciiNoCase(scope, "machine");
 }
 
-bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes, const std::string& scope) {
+namespace {
+
+// Whether the profile can carry the state's value; notes why not.
+bool Carried(const Setting& row, const SettingState& state, std::vector<std::string>* notes) {
+    if (state.value.kind != ValueKind::Text) return true;
+    if (state.value.text.find_first_of(L"\r\n") != std::wstring::npos) {
+        notes->push_back(Tr("%1 is left out: its text has a line break", row.name));
+        return false;
+    }
+    if (state.value.text.size() > kMaxProfileTextChars) {
+        // A profile with it would be refused when applied.
+        notes->push_back(Tr("%1 is left out: its text is longer than %2 characters", row.name, kMaxProfileTextChars));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes, const std::string& scope,
+                    bool enforced) {
     bool complete = true;
     profile->entries.clear();
+    const LocalGroupPolicy gpo = enforced ? LocalGroupPolicy::Read(store) : LocalGroupPolicy();
     for (const Setting& row : kCatalogue) {
         if (!row.HasState() || !InScope(row, scope)) continue;
-        // None of its values stored: Windows' own default, which only
-        // "default" gives back (off or 0 would store a value).
+        const SettingState state = enforced ? ReadEnforcedState(store, row, gpo) : ReadSettingState(store, row);
+        // None of its values stored, and nothing else holds it: Windows'
+        // own default, which only "default" gives back (off or 0 would
+        // store a value).
         PriorState stored;
         stored.Add(row);
         std::string unread;
-        if (stored.Read(store, &unread) &&
+        if (state.sources == kSourceUser && stored.Read(store, &unread) &&
             std::none_of(stored.Values().begin(), stored.Values().end(), [](const PriorValue& v) { return v.present; })) {
             profile->entries.push_back({&row, SettingValue::Default(KindOf(row)), 0});
             continue;
         }
-        const SettingState state = ReadSettingState(store, row);
         switch (state.status) {
             case SettingState::Status::Ok:
-                if (state.value.kind == ValueKind::Text &&
-                    state.value.text.find_first_of(L"\r\n") != std::wstring::npos) {
-                    notes->push_back(Tr("%1 is left out: its text has a line break", row.name));
-                    complete = false;
-                    break;
-                }
-                if (state.value.kind == ValueKind::Text && state.value.text.size() > kMaxProfileTextChars) {
-                    // A profile with it would be refused when applied.
-                    notes->push_back(Tr("%1 is left out: its text is longer than %2 characters", row.name,
-                                        kMaxProfileTextChars));
-                    complete = false;
-                    break;
-                }
-                profile->entries.push_back({&row, state.value, 0});
+                if (Carried(row, state, notes)) profile->entries.push_back({&row, state.value, 0});
+                else complete = false;
                 break;
             case SettingState::Status::NotSet:
                 notes->push_back(Tr("%1 is not set", row.name));

@@ -50,9 +50,11 @@ namespace kestro {
 // none of whose values is stored is "default". What a profile cannot carry
 // (a value of the wrong type, a text with a line break) is left out and
 // said in `notes`; false when something could not be read. With `scope`
-// "user" or "machine", only the settings of that scope.
+// "user" or "machine", only the settings of that scope. With `enforced`,
+// each state as Windows enforces it (ReadEnforcedState): a value the
+// machine's copy or the Group Policy holds is saved, not the user's own.
 bool CurrentProfile(RegistryStore& store, Profile* profile, std::vector<std::string>* notes,
-                    const std::string& scope = std::string());
+                    const std::string& scope = std::string(), bool enforced = false);
 
 // Whether the row belongs to `scope` ("user", "machine", or "" for all).
 bool InScope(const Setting& row, const std::string& scope);

@@ -230,7 +230,12 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
                                  : Tr("%1 hives were read without the changes in their logs (see above)", unrecovered_);
         return false;
     }
-    if (!store->HasChanges()) return true;
+    // One name for this run's backups, the hives' and the Group Policy files'.
+    const std::string run = NewRunName();
+    if (!store->HasChanges()) {
+        if (succeeded) KeepGroupPolicyBackups(run);
+        return true;
+    }
     if (!succeeded) {
         // Half a command is not written: every file stays as it was.
         console_.Err("kestroctl: " + std::string(Tr("nothing was written to the hives")) + "\n");
@@ -243,7 +248,7 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
     std::vector<std::string> written, backups;
     // Beside each backup, what this run left in place, for restore: written
     // by each hive's commit while it holds the hive's lock.
-    HiveFile::CommitOptions options{!noBackup_, NewRunName(), keepBackups_};
+    HiveFile::CommitOptions options{!noBackup_, run, keepBackups_};
     bool ok = false;
     {
         // A signal now waits for the commit: each hive's write is finished
@@ -253,7 +258,21 @@ bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {
         if (!written.empty()) WriteUnderWay::Written();
     }
     ReportCommit(*store, changed, written, backups);
+    if (ok) KeepGroupPolicyBackups(run);
     return ok;
+}
+
+// Beside each Group Policy file the run changed, the way back for restore,
+// once the hives it goes with are written.
+void OfflineStoreProvider::KeepGroupPolicyBackups(const std::string& run) {
+    if (noBackup_ || !groupPolicy_) return;
+    std::vector<std::string> kept;
+    std::string error;
+    const bool ok = groupPolicy_->KeepBackups(run, &kept, &error);
+    for (const std::string& file : kept) console_.Err("kestroctl: " + Tr("the original is kept as %1", file) + "\n");
+    if (!ok)
+        console_.Err("kestroctl: " +
+                     Tr("warning: %1; restore will not put this Group Policy file back", error) + "\n");
 }
 
 // What the commit of the hives `changed` wrote, kept, removed and emptied.

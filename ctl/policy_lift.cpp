@@ -1,5 +1,7 @@
 #include "ctl/policy_lift.h"
 
+#include "ctl/messages.h"
+
 #include "core/files.h"
 #include "core/text.h"
 #include "formats/layout.h"
@@ -51,155 +53,127 @@ bool StoredNumber(const Setting& row, const SettingValue& value, std::int32_t* n
     return true;
 }
 
-bool PolicyLift::Plan(Context& context, const std::vector<std::pair<const Setting*, SettingValue>>& wanted, int* code) {
-    bool any = false;
-    for (const auto& entry : wanted) any = any || entry.first->HasMachineCopy();
-    if (!any) return true;
-    gpo_ = LocalGroupPolicy::Read(context.store);
-    for (const auto& entry : wanted) {
-        const Setting& row = *entry.first;
-        if (!row.HasMachineCopy()) continue;
-        std::int32_t asked = 0;
-        const bool hasNumber = StoredNumber(row, entry.second, &asked);
-        // A default leaves no value anywhere: every copy goes.
-        const auto contradicts = [&](const PolicyPlaces::Place& place) {
-            return place.present && (!hasNumber || place.value != asked);
-        };
-        // A file that cannot be read may hold an entry that puts the lock
-        // back: nothing is written until it can be read.
-        for (const LocalPolicyFile* file : {&gpo_.user, &gpo_.machine})
-            if (!file->error.empty()) {
-                *code = context.Fail(kExitFailed, std::string(row.name) + ": " + file->error +
-                                                      "; nothing was written (mend or remove the file first)");
-                return false;
-            }
-        const PolicyPlaces places = ReadPolicyPlaces(context.store, row, gpo_);
-        // A domain's object writes its value again at the computer's next
-        // refresh, whatever is changed here: not ours to lift.
-        const std::vector<std::string>* domain = nullptr;
-        if (!places.domainMachine.empty() && contradicts(places.machineValue)) domain = &places.domainMachine;
-        else if (!places.domainUser.empty() && contradicts(places.userValue)) domain = &places.domainUser;
-        if (domain) {
-            std::string message = std::string(row.name) + ": set by the domain's Group Policy " + QuotedNames(*domain) +
-                                  "; only its domain's administrator can change it there; nothing was written";
-            if (context.stores.WritesAtClose())
-                message += " (changed on this volume, it would come back when the computer next reaches its "
-                           "domain controller)";
-            *code = context.Fail(kExitFailed, message);
-            return false;
-        }
-        const bool machineEntryGoes = contradicts(places.machineEntry);
-        // Group Policy wrote the machine's copy from the entry: it goes
-        // with the entry, unless it already holds what was asked.
-        if (contradicts(places.machineValue) ||
-            (machineEntryGoes && places.machineValue.present && !(hasNumber && places.machineValue.value == asked)))
-            machineValues_.emplace_back(&row, places.machineValue.value);
-        for (std::size_t side : {kUser, kMachine}) {
-            const LocalPolicyFile& file = gpo_.Side(side == kMachine);
-            const PolicyPlaces::Place& place = side == kMachine ? places.machineEntry : places.userEntry;
-            if (!contradicts(place)) continue;
-            for (std::size_t i : EntriesFor(file, row)) removals_[side].push_back(i);
-            removalNames_[side].push_back(row.name);
-        }
-    }
-    if (removals_[kUser].empty() && removals_[kMachine].empty()) return true;
-    // gpt.ini must be raised, so it must be readable and hold a number.
-    std::string error;
-    GroupPolicyFiles& files = *context.store.LocalGroupPolicy();
-    const GroupPolicyFiles::Read read = files.ReadFile(GroupPolicyFiles::File::GptIni, 64 * 1024, &gptIni_, &error);
-    const std::string name = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni);
-    if (read == GroupPolicyFiles::Read::Failed) {
-        *code = context.Fail(kExitFailed, name + " cannot be read: " + error + "; nothing was written");
-        return false;
-    }
-    gptIniPresent_ = read == GroupPolicyFiles::Read::Ok;
-    std::vector<std::uint8_t> check;
-    if (!RaiseGptVersion(gptIni_, false, &check)) {
-        *code = context.Fail(kExitFailed, name + ": its Version is not a number; nothing was written");
-        return false;
-    }
-    return true;
-}
+namespace {
 
-void PolicyLift::AddTo(PriorState& prior) const {
-    for (const auto& value : machineValues_) prior.AddValue(kHkeyLocalMachine, value.first->keyPath, value.first->valueNames[0]);
-}
-
-bool PolicyLift::CheckRights(Context& context, int* code) const {
-    for (const auto& value : machineValues_) {
-        const Setting& row = *value.first;
-        KeyHandle key = 0;
-        const RegResult rc = context.store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
-        if (rc == kErrorSuccess) {
-            context.store.CloseKey(key);
-            continue;
+std::string RefusalMessage(const Context& context, const LiftRefusal& refusal) {
+    const std::string gptIni = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni);
+    switch (refusal.why) {
+        case LiftRefusal::Why::UnreadableFile:
+            return Tr("%1: %2; nothing was written (mend or remove the file first)", refusal.row->name,
+                      TrFormat(refusal.note.format, refusal.note.args));
+        case LiftRefusal::Why::Domain: {
+            // Changed on a volume, it would come back from the domain controller.
+            return context.stores.WritesAtClose()
+                       ? Tr("%1: set by the domain's Group Policy %2; only its domain's administrator can change it "
+                            "there; nothing was written (changed on this volume, it would come back when the computer "
+                            "next reaches its domain controller)",
+                            refusal.row->name, QuotedNames(refusal.domain))
+                       : Tr("%1: set by the domain's Group Policy %2; only its domain's administrator can change it "
+                            "there; nothing was written",
+                            refusal.row->name, QuotedNames(refusal.domain));
         }
-        if (rc == kErrorFileNotFound) continue;
-        *code = context.Fail(kExitFailed, PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]) +
-                                              " holds " + row.name + " for every account of this computer and "
-                                              "wins over the user's value; only an administrator can change it "
-                                              "(error " + std::to_string(rc) + "); nothing was written");
-        return false;
-    }
-    return true;
-}
-
-std::string PolicyLift::Write(Context& context) {
-    if (!removals_[kUser].empty() || !removals_[kMachine].empty()) {
-        GroupPolicyFiles& files = *context.store.LocalGroupPolicy();
-        std::vector<std::uint8_t> gpt = gptIni_;
-        for (std::size_t side : {kUser, kMachine}) {
-            if (removals_[side].empty()) continue;
-            const LocalPolicyFile& file = gpo_.Side(side == kMachine);
-            before_.push_back({file.file, true, file.bytes});
-            std::string error;
-            if (!files.WriteFile(file.file, WithoutEntries(file, removals_[side]), &error))
-                return GroupPolicyFiles::WindowsName(file.file) + ": " + error;
-            std::string names;
-            for (const std::string& n : removalNames_[side]) names += (names.empty() ? "" : ", ") + n;
-            context.console.Out(GroupPolicyFiles::WindowsName(file.file) + ": the local Group Policy's entry for " +
-                                names + " taken out\n");
-            std::vector<std::uint8_t> raised;
-            RaiseGptVersion(gpt, side == kMachine, &raised);
-            gpt = raised;
+        case LiftRefusal::Why::UnreadableGptIni:
+            return Tr("%1 cannot be read: %2; nothing was written", gptIni, refusal.detail);
+        case LiftRefusal::Why::BadGptVersion: return Tr("%1: its Version is not a number; nothing was written", gptIni);
+        case LiftRefusal::Why::NoRights: {
+            const Setting& row = *refusal.row;
+            return Tr("%1 holds %2 for every account of this computer and wins over the user's value; only an "
+                      "administrator can change it (error %3); nothing was written",
+                      PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]), row.name, refusal.rc);
         }
-        before_.push_back({GroupPolicyFiles::File::GptIni, gptIniPresent_, gptIni_});
-        std::string error;
-        const std::string name = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni);
-        if (!files.WriteFile(GroupPolicyFiles::File::GptIni, gpt, &error)) return name + ": " + error;
-        const std::string text(gpt.begin(), gpt.end());
-        context.console.Out(name + ": version raised, so that Group Policy reads the changed " +
-                            (removals_[kUser].empty() ? std::string(kSideFolder[kMachine])
-                             : removals_[kMachine].empty() ? std::string(kSideFolder[kUser])
-                                                           : std::string("User and Machine")) +
-                            " file again\n");
-    }
-    for (const auto& value : machineValues_) {
-        const Setting& row = *value.first;
-        StoredValue absent;
-        absent.root = kHkeyLocalMachine;
-        absent.keyPath = row.keyPath;
-        absent.name = row.valueNames[0];
-        const RegResult rc = WriteStoredValue(context.store, absent);  // deletes it
-        const std::string where = PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]);
-        if (rc != kErrorSuccess) {
-            return where + ": " + (rc == kErrorAccessDenied ? "only an administrator can delete it"
-                                                            : "error " + std::to_string(rc));
-        }
-        const std::string line = where + ": the machine's copy (" + StateWord(row, value.second) + ") deleted\n";
-        if (context.stores.WritesAtClose()) context.unconfirmedMachine.emplace_back(row.keyPath, line);
-        else context.console.Out(line);
     }
     return std::string();
 }
 
-bool PolicyLift::SaveUndoCopies(const std::string& undo, std::vector<std::string>* lines, std::string* error) const {
-    std::vector<FileBefore> changed;
-    for (std::size_t side : {kUser, kMachine})
-        if (!removals_[side].empty()) changed.push_back({gpo_.Side(side == kMachine).file, true, gpo_.Side(side == kMachine).bytes});
-    if (changed.empty()) return true;
-    changed.push_back({GroupPolicyFiles::File::GptIni, gptIniPresent_, gptIni_});
-    for (const FileBefore& file : changed) {
+std::string FailureMessage(const LiftFailure& failure) {
+    if (failure.inFile) return GroupPolicyFiles::WindowsName(failure.file) + ": " + failure.error;
+    const Setting& row = *failure.row;
+    return PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]) + ": " +
+           (failure.rc == kErrorAccessDenied ? std::string(Tr("only an administrator can delete it"))
+                                             : Tr("error %1", failure.rc));
+}
+
+// Each change of the lift on a line of its own; a store that writes at its
+// close reports the machine's copies only once they are kept.
+LiftReport ConsoleReport(Context& context) {
+    LiftReport report;
+    report.entriesTakenOut = [&context](GroupPolicyFiles::File file, const std::vector<std::string>& settings) {
+        std::string names;
+        for (const std::string& n : settings) names += (names.empty() ? "" : ", ") + n;
+        context.console.Out(
+            Tr("%1: the local Group Policy's entry for %2 taken out", GroupPolicyFiles::WindowsName(file), names) + "\n");
+    };
+    report.versionRaised = [&context](bool userSide, bool machineSide) {
+        const std::string gptIni = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni);
+        // The sides' folders keep their names: User, Machine.
+        context.console.Out(
+            (userSide && machineSide
+                 ? Tr("%1: version raised, so that Group Policy reads the changed User and Machine file again", gptIni)
+                 : Tr("%1: version raised, so that Group Policy reads the changed %2 file again", gptIni,
+                      kSideFolder[userSide ? kUser : kMachine])) +
+            "\n");
+    };
+    report.machineCopyDeleted = [&context](const Setting& row, std::int32_t held) {
+        const std::string line = Tr("%1: the machine's copy (%2) deleted",
+                                    PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]), StateWord(row, held)) +
+                                 "\n";
+        if (context.stores.WritesAtClose()) context.unconfirmedMachine.emplace_back(row.keyPath, line);
+        else context.console.Out(line);
+    };
+    return report;
+}
+
+}  // namespace
+
+bool PlanLift(Context& context, PolicyLift& lift, const std::vector<std::pair<const Setting*, SettingValue>>& wanted,
+              int* code) {
+    std::vector<LiftAsk> asks;
+    for (const auto& entry : wanted) {
+        LiftAsk ask;
+        ask.row = entry.first;
+        ask.hasNumber = StoredNumber(*entry.first, entry.second, &ask.number);
+        asks.push_back(ask);
+    }
+    LiftRefusal refusal;
+    if (lift.Plan(context.store, asks, &refusal) && lift.CheckRights(context.store, &refusal)) return true;
+    *code = context.Fail(kExitFailed, RefusalMessage(context, refusal));
+    return false;
+}
+
+void ReportLiftPlan(Context& context, const PolicyLift& lift) {
+    for (const auto& value : lift.MachineValues()) {
+        const Setting& row = *value.first;
+        context.console.Out(Tr("%1: the machine's copy (%2) would be deleted",
+                               PlaceName(kHkeyLocalMachine, row.keyPath, row.valueNames[0]),
+                               StateWord(row, value.second)) +
+                            "\n");
+    }
+    for (const PolicyFileBefore& file : lift.FilesToChange()) {
+        const std::string name = GroupPolicyFiles::WindowsName(file.file);
+        if (file.file == GroupPolicyFiles::File::GptIni) {
+            context.console.Out(Tr("%1: its version would be raised", name) + "\n");
+            continue;
+        }
+        std::string names;
+        for (const std::string& n : lift.TakenOut(file.file == GroupPolicyFiles::File::MachinePolicy))
+            names += (names.empty() ? "" : ", ") + n;
+        context.console.Out(Tr("%1: the local Group Policy's entry for %2 would be taken out", name, names) + "\n");
+    }
+}
+
+void AddLiftTo(const PolicyLift& lift, PriorState& prior) {
+    for (const auto& value : lift.MachineValues())
+        prior.AddValue(kHkeyLocalMachine, value.first->keyPath, value.first->valueNames[0]);
+}
+
+std::string WriteLift(Context& context, PolicyLift& lift) {
+    LiftFailure failure;
+    return lift.Write(context.store, ConsoleReport(context), &failure) ? std::string() : FailureMessage(failure);
+}
+
+bool SaveUndoCopies(const PolicyLift& lift, const std::string& undo, std::vector<std::string>* lines,
+                    std::string* error) {
+    for (const PolicyFileBefore& file : lift.FilesToChange()) {
         const std::string name = GroupPolicyFiles::WindowsName(file.file);
         if (!file.present) {
             lines->push_back(kAbsentPrefix + name);
@@ -207,7 +181,7 @@ bool PolicyLift::SaveUndoCopies(const std::string& undo, std::vector<std::string
         }
         const std::string copy = undo + CopySuffix(file.file);
         if (!WriteFileAtomically(copy, std::string(file.bytes.begin(), file.bytes.end()), error)) {
-            *error = "cannot write " + copy + ": " + *error;
+            *error = Tr("cannot write %1: %2", copy, *error);
             return false;
         }
         lines->push_back(kSavedPrefix + name + " as " + NameOf(copy));
@@ -216,7 +190,7 @@ bool PolicyLift::SaveUndoCopies(const std::string& undo, std::vector<std::string
 }
 
 bool ReadUndoFileCopies(Context& context, const std::vector<std::uint8_t>& undoFile,
-                        std::vector<PolicyLift::FileBefore>* copies, int* code) {
+                        std::vector<PolicyFileBefore>* copies, int* code) {
     const std::string text = Utf16ToUtf8(Utf16FromLeBytes(undoFile));
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -234,15 +208,16 @@ bool ReadUndoFileCopies(Context& context, const std::vector<std::uint8_t>& undoF
                 // Only a name beside the undo file: never a path elsewhere.
                 const std::string copy = line.substr(std::string(kSavedPrefix).size() + name.size() + 4);
                 if (copy.empty() || copy.find_first_of("/\\:") != std::string::npos || copy == "." || copy == "..") {
-                    *code = context.Fail(kExitUsage, context.options.file + ": names " + copy +
-                                                         ", which is not a file beside it; nothing was written");
+                    *code = context.Fail(kExitUsage, Tr("%1: names %2, which is not a file beside it; nothing was "
+                                                        "written",
+                                                        context.options.file, copy));
                     return false;
                 }
                 std::string bytes, error;
                 const std::string path = FolderOf(context.options.file) + copy;
                 if (!ReadWholeFile(path, layout::kMaxFileBytes, &bytes, &error)) {
-                    *code = context.Fail(kExitFailed, "cannot read " + path + ", which " + context.options.file +
-                                                          " names: " + error + "; nothing was written");
+                    *code = context.Fail(kExitFailed, Tr("cannot read %1, which %2 names: %3; nothing was written",
+                                                         path, context.options.file, error));
                     return false;
                 }
                 copies->push_back({file, true, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
@@ -250,19 +225,19 @@ bool ReadUndoFileCopies(Context& context, const std::vector<std::uint8_t>& undoF
         }
     }
     if (!copies->empty() && !context.store.LocalGroupPolicy()) {
-        *code = context.Fail(kExitFailed, context.options.file +
-                                              ": names Group Policy files, and this registry has none to put back; "
-                                              "nothing was written");
+        *code = context.Fail(kExitFailed, Tr("%1: names Group Policy files, and this registry has none to put back; "
+                                             "nothing was written",
+                                             context.options.file));
         return false;
     }
     return true;
 }
 
-bool RestoreFiles(Context& context, const std::vector<PolicyLift::FileBefore>& copies,
-                  std::vector<PolicyLift::FileBefore>* before, std::string* error) {
+bool RestoreFiles(Context& context, const std::vector<PolicyFileBefore>& copies,
+                  std::vector<PolicyFileBefore>* before, std::string* error) {
     GroupPolicyFiles& files = *context.store.LocalGroupPolicy();
-    for (const PolicyLift::FileBefore& copy : copies) {
-        PolicyLift::FileBefore was{copy.file, false, {}};
+    for (const PolicyFileBefore& copy : copies) {
+        PolicyFileBefore was{copy.file, false, {}};
         std::string ignored;
         was.present = files.ReadFile(copy.file, layout::kMaxFileBytes, &was.bytes, &ignored) ==
                       GroupPolicyFiles::Read::Ok;
@@ -272,48 +247,34 @@ bool RestoreFiles(Context& context, const std::vector<PolicyLift::FileBefore>& c
             *error = GroupPolicyFiles::WindowsName(copy.file) + ": " + *error;
             return false;
         }
-        context.console.Out(GroupPolicyFiles::WindowsName(copy.file) +
-                            (copy.present ? ": put back as the undo file's copy has it\n" : ": deleted, as it was absent\n"));
+        const std::string name = GroupPolicyFiles::WindowsName(copy.file);
+        context.console.Out((copy.present ? Tr("%1: put back as the undo file's copy has it", name)
+                                          : Tr("%1: deleted, as it was absent", name)) +
+                            "\n");
     }
     return true;
 }
 
 namespace {
 
-void PutBack(GroupPolicyFiles* files, const std::vector<PolicyLift::FileBefore>& before, Console& console) {
-    if (!files) return;
-    for (auto it = before.rbegin(); it != before.rend(); ++it) {
-        std::string error;
-        const bool back = it->present ? files->WriteFile(it->file, it->bytes, &error) : files->RemoveFile(it->file, &error);
-        if (!back)
-            console.Err("kestroctl: " + GroupPolicyFiles::WindowsName(it->file) + ": could not be put back as it was: " +
-                        error + "\n");
-    }
+std::function<void(GroupPolicyFiles::File, const std::string&)> SayNotPutBack(Console* console) {
+    return [console](GroupPolicyFiles::File file, const std::string& error) {
+        console->Err("kestroctl: " +
+                     Tr("%1: could not be put back as it was: %2", GroupPolicyFiles::WindowsName(file), error) + "\n");
+    };
 }
 
 }  // namespace
 
-void PutBackFiles(Context& context, const std::vector<PolicyLift::FileBefore>& before) {
-    PutBack(context.store.LocalGroupPolicy(), before, context.console);
+void PutBackFiles(Context& context, const std::vector<PolicyFileBefore>& before) {
+    PutBackPolicyFiles(context.store.LocalGroupPolicy(), before, SayNotPutBack(&context.console));
 }
 
-std::function<void()> PutBackFilesLater(Context& context, const std::vector<PolicyLift::FileBefore>& before) {
+std::function<void()> PutBackFilesLater(Context& context, const std::vector<PolicyFileBefore>& before) {
     if (before.empty()) return nullptr;
     GroupPolicyFiles* files = context.store.LocalGroupPolicy();
     Console* console = &context.console;
-    return [files, console, before]() { PutBack(files, before, *console); };
-}
-
-void PolicyLift::PutBackFiles(Context& context) const {
-    PutBack(context.store.LocalGroupPolicy(), before_, context.console);
-}
-
-std::function<void()> PolicyLift::PutBackLater(Context& context) const {
-    if (before_.empty()) return nullptr;
-    GroupPolicyFiles* files = context.store.LocalGroupPolicy();
-    Console* console = &context.console;
-    std::vector<FileBefore> before = before_;
-    return [files, console, before]() { PutBack(files, before, *console); };
+    return [files, console, before]() { PutBackPolicyFiles(files, before, SayNotPutBack(console)); };
 }
 
 }  // namespace kestro

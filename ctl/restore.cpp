@@ -5,7 +5,9 @@
 #include "ctl/offline_exit.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_file.h"
+#include "offline/volume_group_policy.h"
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -43,10 +45,10 @@ std::string HoldHives(const std::vector<std::string>& hives, const VolumeBound& 
 
 // The newest run's backups, which together undo it; backups without a
 // record only when no backup has one. The others are named as left.
-std::vector<HiveBackup> NewestRunsBackups(const std::vector<HiveBackup>& candidates, Console& console) {
-    std::string newest;  // the newest run that left a record
-    for (const HiveBackup& backup : candidates)
-        if (backup.recorded && backup.run > newest) newest = backup.run;
+// `newest`: the newest run that left a record, of a hive or of a Group
+// Policy file.
+std::vector<HiveBackup> NewestRunsBackups(const std::vector<HiveBackup>& candidates, const std::string& newest,
+                                          Console& console) {
     std::vector<HiveBackup> chosen;
     for (const HiveBackup& backup : candidates) {
         if (newest.empty() || backup.run == newest) chosen.push_back(backup);
@@ -59,6 +61,37 @@ std::vector<HiveBackup> NewestRunsBackups(const std::vector<HiveBackup>& candida
                         "\n");
     }
     return chosen;
+}
+
+// The Group Policy files' backups of the run `newest`; the others are
+// named as left.
+std::vector<GroupPolicyBackup> NewestRunsFiles(std::vector<GroupPolicyBackup> candidates, const std::string& newest,
+                                               Console& console) {
+    std::vector<GroupPolicyBackup> chosen;
+    for (GroupPolicyBackup& backup : candidates) {
+        if (backup.run == newest) chosen.push_back(std::move(backup));
+        else
+            console.Err("kestroctl: " +
+                        Tr("note: %1 was made by an earlier run; restore again to put it back", backup.path) + "\n");
+    }
+    return chosen;
+}
+
+// How many Group Policy files are refused because they changed since the
+// run (with `force`, only those that cannot be read), each named.
+int RefuseChangedFiles(const std::vector<GroupPolicyBackup>& chosen, bool force, Console& console) {
+    int refused = 0;
+    for (const GroupPolicyBackup& backup : chosen) {
+        if (backup.changed.empty()) continue;
+        if (force && backup.readable) {
+            console.Err("kestroctl: " +
+                        Tr("warning: %1: %2; put back all the same (--force)", backup.filePath, backup.changed) + "\n");
+            continue;
+        }
+        ++refused;
+        console.Err("kestroctl: " + backup.filePath + ": " + backup.changed + "\n");
+    }
+    return refused;
 }
 
 // How many backups are refused because their hive changed since the run
@@ -109,6 +142,53 @@ std::string PutBackAll(const std::vector<HiveBackup>& chosen, const HeldHives& h
     return std::string();
 }
 
+// Puts back (or, with `dryRun`, says it would) each Group Policy file;
+// *done gets those put back, for an undo should a hive fail. Empty, or the
+// first failure.
+std::string PutBackFiles(VolumeGroupPolicyFiles& files, const std::vector<GroupPolicyBackup>& chosen, bool dryRun,
+                         Console& console, std::vector<const GroupPolicyBackup*>* done) {
+    for (const GroupPolicyBackup& backup : chosen) {
+        if (dryRun) {
+            console.Out(Tr("would put back %1 from %2", backup.filePath, backup.path) + "\n");
+            continue;
+        }
+        const std::string error = files.PutBack(backup, false);
+        if (!error.empty()) return error;
+        done->push_back(&backup);
+        console.Out((backup.beforePresent ? Tr("put back %1 from %2", backup.filePath, backup.path)
+                                          : Tr("deleted %1: it was absent before the run that made %2",
+                                               backup.filePath, backup.path)) +
+                    "\n");
+    }
+    return std::string();
+}
+
+// The Group Policy files and the hives put back together: the files first,
+// and as they were found again should a hive then fail.
+std::string PutBackEverything(VolumeGroupPolicyFiles& files, const std::vector<GroupPolicyBackup>& chosenFiles,
+                              const std::vector<HiveBackup>& chosen, const HeldHives& held, bool dryRun,
+                              Console& console) {
+    std::vector<const GroupPolicyBackup*> done;
+    std::string error = PutBackFiles(files, chosenFiles, dryRun, console, &done);
+    if (error.empty()) error = PutBackAll(chosen, held, dryRun, console);
+    if (!error.empty()) {
+        for (auto it = done.rbegin(); it != done.rend(); ++it) {
+            const std::string undo = files.PutBack(**it, true);
+            console.Err("kestroctl: " +
+                        (undo.empty() ? Tr("%1 is again as it was found", (*it)->filePath)
+                                      : Tr("warning: %1 cannot be made again as it was found: %2", (*it)->filePath,
+                                           undo)) +
+                        "\n");
+        }
+        return error;
+    }
+    for (const GroupPolicyBackup* backup : done) {
+        const std::string unmarked = files.MarkPutBack(*backup);
+        if (!unmarked.empty()) console.Err("kestroctl: " + Tr("warning: %1", unmarked) + "\n");
+    }
+    return std::string();
+}
+
 }  // namespace
 
 std::string NewRunName() {
@@ -141,17 +221,27 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
     if (!error.empty()) return fail(kExitFailed, error);
 
     std::vector<HiveBackup> candidates;
+    std::string newest;  // the newest run that left a record
     for (const std::string& hive : hives) {
         HiveBackup backup = FindNewestBackup(held.at(hive)->folder, hive);
         for (const std::string& note : backup.notes) console.Err("kestroctl: " + Tr("note: %1", note) + "\n");
+        if (backup.recorded && backup.run > newest) newest = backup.run;
         if (!backup.backup.empty()) candidates.push_back(backup);
     }
-    if (candidates.empty()) return fail(kExitUsage, Tr("no kestroctl backup (NAME.kestro-bak) beside these hives"));
-    const std::vector<HiveBackup> chosen = NewestRunsBackups(candidates, console);
-    if (RefuseChanged(chosen, force, console))
+    // The local Group Policy files the same run changed go back with the hives.
+    VolumeGroupPolicyFiles files(windows.WindowsDir(), bound);
+    std::vector<std::string> notes;
+    std::vector<GroupPolicyBackup> fileCandidates = files.NewestBackups(&notes);
+    for (const std::string& note : notes) console.Err("kestroctl: " + Tr("note: %1", note) + "\n");
+    for (const GroupPolicyBackup& backup : fileCandidates) newest = std::max(newest, backup.run);
+    if (candidates.empty() && fileCandidates.empty())
+        return fail(kExitUsage, Tr("no kestroctl backup (NAME.kestro-bak) beside these hives"));
+    const std::vector<HiveBackup> chosen = NewestRunsBackups(candidates, newest, console);
+    const std::vector<GroupPolicyBackup> chosenFiles = NewestRunsFiles(std::move(fileCandidates), newest, console);
+    if (RefuseChanged(chosen, force, console) + RefuseChangedFiles(chosenFiles, force, console) > 0)
         return fail(kExitFailed, Tr("nothing was put back; --force puts the backups back all the same, and the "
                                     "files they replace are kept"));
-    error = PutBackAll(chosen, held, dryRun, console);
+    error = PutBackEverything(files, chosenFiles, chosen, held, dryRun, console);
     if (!error.empty()) return fail(kExitFailed, error);
     if (dryRun) console.Out(std::string(Tr("nothing was changed (--dry-run)")) + "\n");
     return kExitOk;

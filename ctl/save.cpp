@@ -16,7 +16,9 @@ void DeclareSave(CLI::App& command, Options& options) {
 int RunSave(Context& context) {
     Profile profile;
     std::vector<std::string> notes;
-    const bool complete = CurrentProfile(context.store, &profile, &notes, context.options.scope);
+    // The state in force: what Windows takes from the machine's copy or the
+    // Group Policy, not the user's own value it passes over.
+    const bool complete = CurrentProfile(context.store, &profile, &notes, context.options.scope, true);
     std::string error;
     if (!WriteFileAtomically(context.options.file, WriteProfile(profile, notes), &error))
         return context.Fail(kExitFailed, Tr("cannot write %1: %2", context.options.file, error));

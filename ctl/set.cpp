@@ -26,15 +26,15 @@ int RunSet(Context& context) {
     // Where Windows reads it first (the machine's copy, the local Group
     // Policy), what contradicts the state asked for goes too.
     PolicyLift lift;
-    if (!lift.Plan(context, {{row, value}}, &code) || !lift.CheckRights(context, &code)) return code;
+    if (!PlanLift(context, lift, {{row, value}}, &code)) return code;
     PriorState prior;
     prior.Add(*row);
-    lift.AddTo(prior);
+    AddLiftTo(lift, prior);
     context.saveUndoFiles = [&lift](const std::string& undo, std::vector<std::string>* lines, std::string* error) {
-        return lift.SaveUndoCopies(undo, lines, error);
+        return SaveUndoCopies(lift, undo, lines, error);
     };
     return WriteAllOrNothing(context, prior, [&]() -> std::string {
-        std::string failure = lift.Write(context);
+        std::string failure = WriteLift(context, lift);
         if (failure.empty()) {
             try {
                 WriteSetting(*row, value);
@@ -43,9 +43,9 @@ int RunSet(Context& context) {
             }
         }
         if (!failure.empty()) {
-            lift.PutBackFiles(context);
+            PutBackFiles(context, lift.FilesBefore());
         } else {
-            context.putBackFiles = lift.PutBackLater(context);
+            context.putBackFiles = PutBackFilesLater(context, lift.FilesBefore());
             NoteIfIgnored(context, *row);
         }
         return failure;

@@ -2,6 +2,8 @@
 
 #include "core/files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace kestro {
@@ -32,6 +34,60 @@ std::string GroupPolicyFiles::WindowsName(File file) {
     for (char& c : name)
         if (c == '/') c = '\\';
     return name;
+}
+
+GroupPolicyFiles::DomainCopy GroupPolicyFiles::ReadDomainCopy(const std::string&, std::size_t) {
+    return DomainCopy();
+}
+
+bool GroupPolicyFiles::LocalPathParts(const std::string& path, std::vector<std::string>* parts) {
+    parts->clear();
+    const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                       path[2] == '\\';
+    if (!drive || path.size() > 260) return false;
+    std::size_t at = 3;
+    while (at <= path.size()) {
+        std::size_t end = path.find('\\', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(at, end - at);
+        if (part.empty() && end == path.size() && !parts->empty()) break;  // a trailing backslash
+        if (part.empty() || part == "." || part == ".." || part.find_first_of("/:*?\"<>|") != std::string::npos ||
+            std::any_of(part.begin(), part.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+            return false;
+        parts->push_back(part);
+        at = end + 1;
+    }
+    return !parts->empty() && parts->size() <= 32;
+}
+
+GroupPolicyFiles::DomainCopy PathGroupPolicyFiles::ReadDomainCopy(const std::string& fileSysPath, std::size_t limit) {
+    DomainCopy copy;
+    std::vector<std::string> parts;
+#ifdef _WIN32
+    // Only this computer's own disk: a share would reach the network.
+    if (!LocalPathParts(fileSysPath, &parts) || !PathExists(fileSysPath)) return copy;
+    const std::string file = fileSysPath + (fileSysPath.back() == '\\' ? "" : "\\") + "Registry.pol";
+    if (!PathExists(file)) {
+        copy.kind = DomainCopy::Kind::NoRegistryPol;
+        return copy;
+    }
+    std::string content;
+    if (!ReadWholeFile(file, limit, &content, &copy.error)) {
+        copy.kind = DomainCopy::Kind::Failed;
+        return copy;
+    }
+    copy.kind = DomainCopy::Kind::Read;
+    copy.bytes.assign(content.begin(), content.end());
+#else
+    (void)fileSysPath;
+    (void)limit;
+#endif
+    return copy;
+}
+
+GroupPolicyFiles::DomainCopy MemoryGroupPolicyFiles::ReadDomainCopy(const std::string& fileSysPath, std::size_t) {
+    const auto found = domainCopies.find(fileSysPath);
+    return found == domainCopies.end() ? DomainCopy() : found->second;
 }
 
 std::string PathGroupPolicyFiles::PathOf(File file) const {

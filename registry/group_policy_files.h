@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,27 @@ public:
     virtual bool WriteFile(File file, const std::vector<std::uint8_t>& bytes, std::string* error) = 0;
     // Deletes the file; true when it is gone (or was never there).
     virtual bool RemoveFile(File file, std::string* error) = 0;
+    // A domain's Group Policy object as Windows (Vista and later) keeps a
+    // copy of it on the computer, below
+    // %SystemRoot%\System32\GroupPolicy\DataStore\0\sysvol\DOMAIN\Policies\{GUID}:
+    // the Registry.pol of the folder `fileSysPath` names (the FileSysPath
+    // of the registry extension's history, such as
+    // "C:\Windows\system32\GroupPolicy\DataStore\0\sysvol\corp.example\Policies\{...}\Machine").
+    // None where there is no copy to read: a path on the domain
+    // controller's share (XP keeps no copy: "\\corp.example\SysVol\..."),
+    // one outside the Windows folder, or a folder that is not there.
+    struct DomainCopy {
+        enum class Kind { None, NoRegistryPol, Read, Failed };
+        Kind kind = Kind::None;
+        std::vector<std::uint8_t> bytes;  // Read
+        std::string error;                // Failed
+    };
+    virtual DomainCopy ReadDomainCopy(const std::string& fileSysPath, std::size_t limit);
+    // The folders of a local Windows path ("C:\a\b" gives "a", "b"), or
+    // false for anything else: a share, a relative path, a part that is
+    // empty, "." or "..", or one that holds a character a name cannot.
+    static bool LocalPathParts(const std::string& path, std::vector<std::string>* parts);
+
     // The file as its Windows names it, for messages:
     // "%SystemRoot%\System32\GroupPolicy\User\Registry.pol".
     static std::string WindowsName(File file);
@@ -41,6 +63,8 @@ public:
     Read ReadFile(File file, std::size_t limit, std::vector<std::uint8_t>* bytes, std::string* error) override;
     bool WriteFile(File file, const std::vector<std::uint8_t>& bytes, std::string* error) override;
     bool RemoveFile(File file, std::string* error) override;
+    // The running Windows' own copy, by its local path (never a share).
+    DomainCopy ReadDomainCopy(const std::string& fileSysPath, std::size_t limit) override;
     const std::string& Folder() const { return folder_; }
 
 private:
@@ -60,6 +84,9 @@ public:
     bool failWrites[3] = {false, false, false};
     bool present[3] = {false, false, false};
     std::vector<std::uint8_t> bytes[3];
+    // The domain's copies by their FileSysPath, as given.
+    std::map<std::string, DomainCopy> domainCopies;
+    DomainCopy ReadDomainCopy(const std::string& fileSysPath, std::size_t limit) override;
 };
 
 }  // namespace kestro

@@ -12,13 +12,37 @@
 
 namespace kestro {
 
+const char* const kPlaceNoteFormats[] = {
+    "%1 cannot be read (error %2)",
+    "%1 is not a REG_DWORD; passed over",
+    "%1 cannot be read",
+    "%1: %2 is not a REG_DWORD; passed over",
+    "%1 cannot be read: %2",
+    "%1 is not a valid Registry.pol: %2",
+    nullptr,
+};
+
+std::string NoteText(const PlaceNote& note) {
+    std::string text;
+    for (const char* c = note.format; *c; ++c) {
+        const std::size_t n = c[0] == '%' && c[1] >= '1' && c[1] <= '9' ? static_cast<std::size_t>(c[1] - '1') : 99;
+        if (n < note.args.size()) {
+            text += note.args[n];
+            ++c;
+        } else {
+            text += *c;
+        }
+    }
+    return text;
+}
+
 namespace {
 
 constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
 
 // The machine's copy: absent when a key on the way or the value is, a note
 // when it cannot be read or is not a REG_DWORD (SHRestricted reads no other).
-PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, std::vector<std::string>* notes,
+PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, std::vector<PlaceNote>* notes,
                                      KeyHandle root = kHkeyLocalMachine) {
     PolicyPlaces::Place place;
     const std::string where = std::string(root == kHkeyLocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
@@ -27,7 +51,7 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
     const RegResult rc = store.OpenKey(root, row.keyPath, kReadAccess, &key);
     if (rc == kErrorFileNotFound) return place;
     if (rc != kErrorSuccess) {
-        notes->push_back(where + " cannot be read (error " + std::to_string(rc) + ")");
+        notes->push_back({kPlaceNoteFormats[0], {where, std::to_string(rc)}});
         return place;
     }
     UniqueKey owned(store, key);
@@ -37,8 +61,8 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
     const RegResult query = store.QueryValue(key, row.valueNames[0], &type, data, &size);
     if (query == kErrorFileNotFound) return place;
     if (query != kErrorSuccess || type != kRegDword || size != 4) {
-        notes->push_back(where + (query == kErrorSuccess || query == kErrorMoreData ? " is not a REG_DWORD; passed over"
-                                                                                    : " cannot be read"));
+        const bool otherType = query == kErrorSuccess || query == kErrorMoreData;
+        notes->push_back({kPlaceNoteFormats[otherType ? 1 : 2], {where}});
         return place;
     }
     place.present = true;
@@ -48,13 +72,12 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
 
 // The last entry of the file for the row's value (Group Policy applies them
 // in order, so the last one stays).
-PolicyPlaces::Place FromFile(const LocalPolicyFile& file, const Setting& row, std::vector<std::string>* notes) {
+PolicyPlaces::Place FromFile(const LocalPolicyFile& file, const Setting& row, std::vector<PlaceNote>* notes) {
     PolicyPlaces::Place place;
     for (std::size_t i : EntriesFor(file, row)) {
         const RegValue& entry = file.entries[i];
         if (entry.type != kRegDword || entry.data.size() != 4) {
-            notes->push_back(GroupPolicyFiles::WindowsName(file.file) + ": " + row.valueNames[0] +
-                             " is not a REG_DWORD; passed over");
+            notes->push_back({kPlaceNoteFormats[3], {GroupPolicyFiles::WindowsName(file.file), row.valueNames[0]}});
             continue;
         }
         place.present = true;
@@ -69,7 +92,8 @@ LocalPolicyFile ReadOne(GroupPolicyFiles& files, GroupPolicyFiles::File which) {
     std::string error;
     file.read = files.ReadFile(which, layout::kMaxFileBytes, &file.bytes, &error);
     if (file.read == GroupPolicyFiles::Read::Failed) {
-        file.error = GroupPolicyFiles::WindowsName(which) + " cannot be read: " + error;
+        file.problem = {kPlaceNoteFormats[4], {GroupPolicyFiles::WindowsName(which), error}};
+        file.error = NoteText(file.problem);
         return file;
     }
     if (file.read == GroupPolicyFiles::Read::Absent) return file;
@@ -79,7 +103,8 @@ LocalPolicyFile ReadOne(GroupPolicyFiles& files, GroupPolicyFiles::File which) {
                                       &file.offsets);
         file.valid = true;
     } catch (const FormatError& e) {
-        file.error = GroupPolicyFiles::WindowsName(which) + " is not a valid Registry.pol: " + e.what();
+        file.problem = {kPlaceNoteFormats[5], {GroupPolicyFiles::WindowsName(which), e.what()}};
+        file.error = NoteText(file.problem);
         file.entries.clear();
         file.offsets.clear();
     }
@@ -106,40 +131,50 @@ constexpr const char* kRegistryExtensionHistory =
 // userenv.h's GPO_LINK: GPLinkSite, GPLinkDomain, GPLinkOrganizationalUnit.
 constexpr std::uint32_t kLinkSite = 2, kLinkOrganizationalUnit = 4;
 
-std::vector<std::string> DomainSide(RegistryStore& store, KeyHandle root) {
-    std::vector<std::string> names;
+// A text value of the history's entry, as Windows stores it (UTF-16); one
+// past 255 characters is cut.
+std::string HistoryText(RegistryStore& store, KeyHandle key, const char* name) {
+    std::uint8_t text[512] = {};
+    std::uint32_t textSize = sizeof text, type = 0;
+    if (store.QueryValueW(key, name, &type, text, &textSize) != kErrorSuccess ||
+        (type != kRegSz && type != kRegExpandSz))
+        return std::string();
+    std::u16string wide = Utf16FromLeBytes(text, textSize & ~1u);
+    wide = wide.substr(0, wide.find(u'\0'));
+    return Utf16ToUtf8(wide);
+}
+
+// The history's entry `entry`, when it is a site's, a domain's or an OU's.
+bool ReadHistoryEntry(RegistryStore& store, KeyHandle history, const std::string& entry, DomainPolicy* policy) {
+    KeyHandle key = 0;
+    if (store.OpenKey(history, entry, kReadAccess, &key) != kErrorSuccess) return false;
+    UniqueKey owned(store, key);
+    std::uint32_t type = 0;
+    std::uint8_t data[4] = {};
+    std::uint32_t size = sizeof data;
+    if (store.QueryValue(key, "GPOLink", &type, data, &size) != kErrorSuccess || type != kRegDword || size != 4)
+        return false;
+    const std::uint32_t link = LoadLe32(data);
+    if (link < kLinkSite || link > kLinkOrganizationalUnit) return false;
+    policy->name = HistoryText(store, key, "DisplayName");
+    if (policy->name.empty()) policy->name = entry;  // no name of its own: its place in the history
+    policy->fileSysPath = HistoryText(store, key, "FileSysPath");
+    return true;
+}
+
+std::vector<DomainPolicy> DomainSide(RegistryStore& store, KeyHandle root) {
+    std::vector<DomainPolicy> policies;
     KeyHandle history = 0;
-    if (store.OpenKey(root, kRegistryExtensionHistory, kReadAccess, &history) != kErrorSuccess) return names;
+    if (store.OpenKey(root, kRegistryExtensionHistory, kReadAccess, &history) != kErrorSuccess) return policies;
     UniqueKey ownedHistory(store, history);
     for (std::uint32_t i = 0; i < 1000; ++i) {
         char entry[256] = {};
         std::uint32_t length = sizeof entry;
         if (store.EnumKey(history, i, entry, &length) != kErrorSuccess) break;
-        KeyHandle key = 0;
-        if (store.OpenKey(history, std::string(entry, length), kReadAccess, &key) != kErrorSuccess) continue;
-        UniqueKey owned(store, key);
-        std::uint32_t type = 0;
-        std::uint8_t data[4] = {};
-        std::uint32_t size = sizeof data;
-        if (store.QueryValue(key, "GPOLink", &type, data, &size) != kErrorSuccess || type != kRegDword || size != 4)
-            continue;
-        const std::uint32_t link = LoadLe32(data);
-        if (link < kLinkSite || link > kLinkOrganizationalUnit) continue;
-        // The name as Windows stores it, UTF-16; one past 255 characters is cut.
-        std::uint8_t text[512] = {};
-        std::uint32_t textSize = sizeof text;
-        type = 0;
-        std::string name;
-        if (store.QueryValueW(key, "DisplayName", &type, text, &textSize) == kErrorSuccess &&
-            (type == kRegSz || type == kRegExpandSz)) {
-            std::u16string wide = Utf16FromLeBytes(text, textSize & ~1u);
-            wide = wide.substr(0, wide.find(u'\0'));
-            name = Utf16ToUtf8(wide);
-        }
-        if (name.empty()) name = std::string(entry, length);  // no name of its own: its place in the history
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        DomainPolicy policy;
+        if (ReadHistoryEntry(store, history, std::string(entry, length), &policy)) policies.push_back(policy);
     }
-    return names;
+    return policies;
 }
 
 }  // namespace
@@ -149,6 +184,34 @@ DomainPolicies DomainPolicies::Read(RegistryStore& store) {
     domain.machine = DomainSide(store, kHkeyLocalMachine);
     domain.user = DomainSide(store, kHkeyCurrentUser);
     return domain;
+}
+
+void DomainPolicies::ReadCopies(GroupPolicyFiles& files) {
+    for (std::vector<DomainPolicy>* side : {&user, &machine})
+        for (DomainPolicy& policy : *side) {
+            const GroupPolicyFiles::DomainCopy copy = files.ReadDomainCopy(policy.fileSysPath, layout::kMaxFileBytes);
+            if (copy.kind == GroupPolicyFiles::DomainCopy::Kind::NoRegistryPol) policy.known = true;
+            if (copy.kind != GroupPolicyFiles::DomainCopy::Kind::Read) continue;
+            // A copy that is not a valid Registry.pol tells nothing: the
+            // side's values stay the domain's.
+            try {
+                policy.entries = ReadPolicyFile(copy.bytes, side == &machine ? PolicyScope::Machine : PolicyScope::User);
+                policy.known = true;
+            } catch (const FormatError&) {
+                policy.entries.clear();
+            }
+        }
+}
+
+std::vector<std::string> DomainPolicies::Holding(const std::vector<DomainPolicy>& side, const Setting& row) {
+    std::vector<std::string> names;
+    for (const DomainPolicy& policy : side) {
+        const bool sets = !policy.known || std::any_of(policy.entries.begin(), policy.entries.end(), [&row](const RegValue& e) {
+            return SameAsciiNoCase(e.keyPath, row.keyPath) && SameAsciiNoCase(e.name, row.valueNames[0]);
+        });
+        if (sets && std::find(names.begin(), names.end(), policy.name) == names.end()) names.push_back(policy.name);
+    }
+    return names;
 }
 
 std::string QuotedNames(const std::vector<std::string>& names) {
@@ -166,15 +229,16 @@ LocalGroupPolicy LocalGroupPolicy::Read(RegistryStore& store) {
     GroupPolicyFiles* files = store.LocalGroupPolicy();
     if (!files) return gpo;
     gpo.reachable = true;
+    gpo.domain.ReadCopies(*files);
     gpo.user = ReadOne(*files, GroupPolicyFiles::File::UserPolicy);
     gpo.machine = ReadOne(*files, GroupPolicyFiles::File::MachinePolicy);
     return gpo;
 }
 
-std::vector<std::string> LocalGroupPolicy::Problems() const {
-    std::vector<std::string> problems;
+std::vector<PlaceNote> LocalGroupPolicy::Problems() const {
+    std::vector<PlaceNote> problems;
     for (const LocalPolicyFile* file : {&user, &machine})
-        if (!file->error.empty()) problems.push_back(file->error);
+        if (!file->error.empty()) problems.push_back(file->problem);
     return problems;
 }
 
@@ -195,11 +259,13 @@ PolicyPlaces ReadPolicyPlaces(RegistryStore& store, const Setting& row, const Lo
     places.machineValue = ReadMachineValue(store, row, &places.notes);
     places.machineEntry = FromFile(gpo.machine, row, &places.notes);
     places.userEntry = FromFile(gpo.user, row, &places.notes);
-    if (!gpo.domain.machine.empty() && places.machineValue.present && !places.machineEntry.present)
-        places.domainMachine = gpo.domain.machine;
-    if (!gpo.domain.user.empty()) {
+    const std::vector<std::string> machineSide = DomainPolicies::Holding(gpo.domain.machine, row);
+    if (!machineSide.empty() && places.machineValue.present && !places.machineEntry.present)
+        places.domainMachine = machineSide;
+    const std::vector<std::string> userSide = DomainPolicies::Holding(gpo.domain.user, row);
+    if (!userSide.empty()) {
         places.userValue = ReadMachineValue(store, row, &places.notes, kHkeyCurrentUser);
-        if (places.userValue.present && !places.userEntry.present) places.domainUser = gpo.domain.user;
+        if (places.userValue.present && !places.userEntry.present) places.domainUser = userSide;
     }
     return places;
 }
@@ -314,133 +380,6 @@ bool RaiseGptVersion(const std::vector<std::uint8_t>& gptIni, bool machineSide, 
     }
     raised->assign(text.begin(), text.end());
     return true;
-}
-
-}  // namespace kestro
-
-namespace kestro {
-
-namespace {
-
-constexpr std::size_t kGptIniLimit = 64 * 1024;
-
-std::string MachineValueName(const Setting& row) {
-    return std::string("HKEY_LOCAL_MACHINE\\") + row.keyPath + "\\" + row.valueNames[0];
-}
-
-bool FailMachineValue(const Setting& row, RegResult rc, PolicyLiftResult* result) {
-    result->denied = rc == kErrorAccessDenied;
-    result->error = MachineValueName(row) + ": error " + std::to_string(rc);
-    return false;
-}
-
-// Asked before anything is written, so that without the right to change
-// the machine's copy nothing is.
-bool MachineValueWritable(RegistryStore& store, const Setting& row, PolicyLiftResult* result) {
-    KeyHandle key = 0;
-    const RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
-    if (rc != kErrorSuccess) return FailMachineValue(row, rc, result);
-    store.CloseKey(key);
-    return true;
-}
-
-bool DeleteMachineValue(RegistryStore& store, const Setting& row, PolicyLiftResult* result) {
-    KeyHandle key = 0;
-    RegResult rc = store.OpenKey(kHkeyLocalMachine, row.keyPath, kKeySetValue | kKeyWow64_64Key, &key);
-    if (rc == kErrorSuccess) {
-        rc = store.DeleteValue(key, row.valueNames[0]);
-        store.CloseKey(key);
-    }
-    if (rc != kErrorSuccess && rc != kErrorFileNotFound) return FailMachineValue(row, rc, result);
-    return true;
-}
-
-// The Group Policy files as they were, put back in reverse order should a
-// later step fail.
-class GroupPolicyUndo {
-public:
-    explicit GroupPolicyUndo(GroupPolicyFiles* files) : files_(files) {}
-    void Keep(GroupPolicyFiles::File file, bool present, std::vector<std::uint8_t> bytes) {
-        before_.push_back({file, present, std::move(bytes)});
-    }
-    void PutBack() const {
-        std::string ignored;
-        for (auto it = before_.rbegin(); it != before_.rend(); ++it)
-            it->present ? files_->WriteFile(it->file, it->bytes, &ignored) : files_->RemoveFile(it->file, &ignored);
-    }
-
-private:
-    struct Before {
-        GroupPolicyFiles::File file;
-        bool present;
-        std::vector<std::uint8_t> bytes;
-    };
-    GroupPolicyFiles* files_;
-    std::vector<Before> before_;
-};
-
-bool FailFile(GroupPolicyFiles::File file, const std::string& why, PolicyLiftResult* result) {
-    result->error = GroupPolicyFiles::WindowsName(file) + why;
-    return false;
-}
-
-// Takes the row's entries out of each side's Registry.pol that contradicts
-// the state asked, and raises gpt.ini's version on those sides.
-bool LiftLocalEntries(GroupPolicyFiles* files, const LocalGroupPolicy& gpo, const Setting& row, bool machineEntry,
-                      bool userEntry, GroupPolicyUndo* undo, PolicyLiftResult* result) {
-    const auto gptIni = GroupPolicyFiles::File::GptIni;
-    std::vector<std::uint8_t> gpt, raised;
-    std::string error;
-    const GroupPolicyFiles::Read read = files->ReadFile(gptIni, kGptIniLimit, &gpt, &error);
-    if (read == GroupPolicyFiles::Read::Failed || !RaiseGptVersion(gpt, false, &raised))
-        return FailFile(gptIni, " cannot be read: " + error, result);
-    const std::vector<std::uint8_t> gptBefore = gpt;
-    for (const LocalPolicyFile* file : {&gpo.user, &gpo.machine}) {
-        const bool machineSide = file == &gpo.machine;
-        if (!(machineSide ? machineEntry : userEntry)) continue;
-        undo->Keep(file->file, true, file->bytes);
-        if (!files->WriteFile(file->file, WithoutEntries(*file, EntriesFor(*file, row)), &error)) {
-            undo->PutBack();
-            return FailFile(file->file, ": " + error, result);
-        }
-        RaiseGptVersion(std::vector<std::uint8_t>(gpt), machineSide, &gpt);
-    }
-    const bool gptPresent = read == GroupPolicyFiles::Read::Ok;
-    undo->Keep(gptIni, gptPresent, gptPresent ? gptBefore : std::vector<std::uint8_t>());
-    if (!files->WriteFile(gptIni, gpt, &error)) {
-        undo->PutBack();
-        return FailFile(gptIni, ": " + error, result);
-    }
-    return true;
-}
-
-}  // namespace
-
-PolicyLiftResult LiftPolicyPlaces(RegistryStore& store, const Setting& row, std::int32_t asked) {
-    PolicyLiftResult result;
-    const LocalGroupPolicy gpo = LocalGroupPolicy::Read(store);
-    if (!gpo.Problems().empty()) {
-        result.error = gpo.Problems().front();
-        return result;
-    }
-    const PolicyPlaces places = ReadPolicyPlaces(store, row, gpo);
-    const auto contradicts = [asked](const PolicyPlaces::Place& place) { return place.present && place.value != asked; };
-    const bool machineEntry = contradicts(places.machineEntry);
-    const bool machineValue =
-        contradicts(places.machineValue) || (machineEntry && places.machineValue.present && places.machineValue.value != asked);
-    const bool userEntry = contradicts(places.userEntry);
-    if (machineValue && !MachineValueWritable(store, row, &result)) return result;
-    GroupPolicyFiles* files = store.LocalGroupPolicy();
-    GroupPolicyUndo undo(files);
-    if ((machineEntry || userEntry) && files &&
-        !LiftLocalEntries(files, gpo, row, machineEntry, userEntry, &undo, &result))
-        return result;
-    if (machineValue && !DeleteMachineValue(store, row, &result)) {
-        undo.PutBack();
-        return result;
-    }
-    result.ok = true;
-    return result;
 }
 
 }  // namespace kestro

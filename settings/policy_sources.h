@@ -31,6 +31,18 @@ std::string SourceNames(unsigned sources);
 // (core/display_text.h's ShownField).
 std::string QuotedNames(const std::vector<std::string>& names);
 
+// A note for people about a place that cannot be used: its words in
+// English with the places %1, %2 of `args`, so that each program gives it
+// in its user's language (kestroctl through Tr).
+struct PlaceNote {
+    const char* format = "";
+    std::vector<std::string> args;
+};
+// The note in English.
+std::string NoteText(const PlaceNote& note);
+// Every format a PlaceNote is made with, ending with nullptr.
+extern const char* const kPlaceNoteFormats[];
+
 // One Registry.pol of the local Group Policy object, as read.
 struct LocalPolicyFile {
     GroupPolicyFiles::File file = GroupPolicyFiles::File::UserPolicy;
@@ -39,7 +51,8 @@ struct LocalPolicyFile {
     std::vector<std::uint8_t> bytes;    // as read
     std::vector<RegValue> entries;      // when valid
     std::vector<std::size_t> offsets;   // each entry's first byte
-    std::string error;                  // why it cannot be used, naming the file
+    std::string error;                  // why it cannot be used, naming the file (NoteText of `problem`)
+    PlaceNote problem;
 };
 
 // The Group Policy objects of a site, a domain or an organizational unit
@@ -50,9 +63,25 @@ struct LocalPolicyFile {
 // "Group Policy History Stored in Registry"): each entry's GPOLink is
 // userenv.h's GPO_LINK, 1 the local computer, 2 a site, 3 the domain, 4 an
 // organizational unit.
+//
+// Where Windows keeps a copy of the object on the computer (Vista and
+// later, GroupPolicyFiles::ReadDomainCopy), only the values its
+// Registry.pol sets are the domain's. Where it keeps none (XP, which reads
+// the domain controller's share) or the copy cannot be read, every value of
+// that side that no local entry explains is taken for the domain's.
+struct DomainPolicy {
+    std::string name;         // its display name, or its place in the history
+    std::string fileSysPath;  // as the history gives it
+    bool known = false;       // its copy was read: `entries` is all it sets
+    std::vector<RegValue> entries;
+};
 struct DomainPolicies {
-    std::vector<std::string> user, machine;
+    std::vector<DomainPolicy> user, machine;
     static DomainPolicies Read(RegistryStore& store);
+    // Reads each object's copy, where the files reach one.
+    void ReadCopies(GroupPolicyFiles& files);
+    // The objects of a side that may hold the row's value, by name.
+    static std::vector<std::string> Holding(const std::vector<DomainPolicy>& side, const Setting& row);
 };
 
 // Both Registry.pol files of the store's local Group Policy object, read
@@ -65,8 +94,8 @@ struct LocalGroupPolicy {
 
     static LocalGroupPolicy Read(RegistryStore& store);
     const LocalPolicyFile& Side(bool machineSide) const { return machineSide ? machine : user; }
-    // What cannot be read, one line a file.
-    std::vector<std::string> Problems() const;
+    // What cannot be read, one note a file.
+    std::vector<PlaceNote> Problems() const;
 };
 
 // A row's value in each place that can hold it.
@@ -83,7 +112,7 @@ struct PolicyPlaces {
     // no local entry explains it, and a domain's object applied registry
     // settings to that side. Empty when none does.
     std::vector<std::string> domainMachine, domainUser;
-    std::vector<std::string> notes;  // a copy of another type, a file that cannot be read
+    std::vector<PlaceNote> notes;  // a copy of another type, a file that cannot be read
 
     // The value Windows takes from the machine's side, or from the user's
     // Registry.pol, when one holds it: the machine's side first.
@@ -111,20 +140,5 @@ bool RaiseGptVersion(const std::vector<std::uint8_t>& gptIni, bool machineSide, 
 
 // The entries of `file` that set the row's value.
 std::vector<std::size_t> EntriesFor(const LocalPolicyFile& file, const Setting& row);
-
-}  // namespace kestro
-
-namespace kestro {
-
-// What the window's click does when the user agrees: the machine's copy
-// and the local Group Policy's entries that contradict `asked` go, as
-// kestroctl's set takes them out (the files first, put back if the
-// machine's copy cannot then be deleted).
-struct PolicyLiftResult {
-    bool ok = false;
-    bool denied = false;       // no right to change the machine's copy: nothing was written
-    std::string error;         // why not, naming the place
-};
-PolicyLiftResult LiftPolicyPlaces(RegistryStore& store, const Setting& row, std::int32_t asked);
 
 }  // namespace kestro

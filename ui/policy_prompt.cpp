@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "form/window_texts.h"
+#include "settings/policy_lift.h"
 #include "settings/policy_sources.h"
 
 namespace kestro {
@@ -22,21 +23,18 @@ bool ConfirmPolicyLift(HWND owner, const std::wstring& title, const Setting& row
     if (!row.HasMachineCopy()) return true;
     RegistryStore& store = ActiveRegistryStore();
     const std::int32_t asked = down ? row.down[0] : row.up[0];
-    std::int32_t value = 0;
-    unsigned sources = 0;
-    const LocalGroupPolicy gpo = LocalGroupPolicy::Read(store);
-    const PolicyPlaces places = ReadPolicyPlaces(store, row, gpo);
-    // The machine's side decides, or the user's Registry.pol would write
-    // its value back: either way the user's value alone changes nothing.
-    const bool machineSays = places.machineValue.present || places.machineEntry.present;
-    const bool contradicted = (places.Decides(&value, &sources) && value != asked) ||
-                              (places.userEntry.present && places.userEntry.value != asked) ||
-                              (machineSays && places.machineValue.present && places.machineValue.value != asked);
-    if (!contradicted) return true;
-    // A domain's object writes it again at the next refresh: not ours to lift.
-    if (!places.domainMachine.empty() || !places.domainUser.empty()) {
-        MessageBoxW(owner, kPolicyDomainText, title.c_str(), MB_OK | MB_ICONSTOP);
-        return false;
+    // The same lift kestroctl's set makes, planned first to know whether
+    // anything contradicts the state asked for at all.
+    PolicyLift plan;
+    LiftRefusal refusal;
+    if (!plan.Plan(store, {{&row, true, asked}}, &refusal)) {
+        // A domain's object writes it again at the next refresh: not ours to lift.
+        if (refusal.why == LiftRefusal::Why::Domain) {
+            MessageBoxW(owner, kPolicyDomainText, title.c_str(), MB_OK | MB_ICONSTOP);
+            return false;
+        }
+    } else if (plan.Empty()) {
+        return true;
     }
     if (MessageBoxW(owner, kAskPolicyLiftText, title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
         return false;

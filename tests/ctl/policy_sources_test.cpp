@@ -68,6 +68,25 @@ TEST(PolicySourcesCatalogue, SourceNamesJoinInOneOrder) {
 
 // ---- gpt.ini and the rewritten Registry.pol ----
 
+// The notes about places are made in settings/ in English; kestroctl gives
+// them in Russian from ctl/po/ru.po, which must hold every one of them.
+TEST(PlaceNotes, EveryFormatHasItsRussianTextAndTheEnglishFillsItsPlaces) {
+    const std::string po = ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/../../../ctl/po/ru.po");
+    ASSERT_FALSE(po.empty());
+    int formats = 0;
+    for (const char* const* format = kPlaceNoteFormats; *format; ++format, ++formats) {
+        const std::string entry = "msgid \"" + std::string(*format) + "\"\nmsgstr \"";
+        const std::size_t at = po.find(entry);
+        ASSERT_NE(std::string::npos, at) << *format;
+        EXPECT_NE('"', po[at + entry.size()]) << *format << ": its Russian text is empty";
+    }
+    EXPECT_EQ(6, formats);
+    EXPECT_EQ("X: NoRun is not a REG_DWORD; passed over", NoteText({kPlaceNoteFormats[3], {"X", "NoRun"}}));
+    // A place without its argument stays as written; an argument's own %1 is not filled again.
+    EXPECT_EQ("%1 cannot be read (error %2)", NoteText({kPlaceNoteFormats[0], {}}));
+    EXPECT_EQ("a%2b cannot be read (error 5)", NoteText({kPlaceNoteFormats[0], {"a%2b", "5"}}));
+}
+
 TEST(GptVersion, TheUserSideCountsInTheHigh16BitsAndTheMachinesInTheLow) {
     std::vector<std::uint8_t> out;
     ASSERT_TRUE(RaiseGptVersion(Bytes("[General]\r\nVersion=65538\r\n"), false, &out));
@@ -440,6 +459,127 @@ TEST_F(LiveDomainPolicy, TheUsersSideOfAnOusObjectHoldsTheUsersValue) {
     EXPECT_EQ(before, store_.Dump());
 }
 
+// Vista and later keep a copy of each domain object below
+// %SystemRoot%\System32\GroupPolicy\DataStore, which the history's
+// FileSysPath names: only what its Registry.pol sets is the domain's.
+constexpr const char16_t* kCachedMachine =
+    u"C:\\Windows\\system32\\GroupPolicy\\DataStore\\0\\sysvol\\corp.example\\Policies\\"
+    u"{31B2F340-016D-11D2-945F-00C04FB984F9}\\Machine";
+
+class LiveDomainCopy : public LiveDomainPolicy {
+protected:
+    void AppliedFrom(KeyHandle root, int index, const std::u16string& name, const std::u16string& path) {
+        Applied(root, index, 3, name);
+        const std::string key = std::string(kRegistryHistory) + "\\" + std::to_string(index);
+        store_.PutValueW(root, key, "FileSysPath", kRegSz, Utf16LeBytes(path + u'\0'));
+    }
+    void Copy(const std::u16string& path, GroupPolicyFiles::DomainCopy::Kind kind, std::vector<std::uint8_t> bytes = {}) {
+        GroupPolicyFiles::DomainCopy copy;
+        copy.kind = kind;
+        copy.bytes = std::move(bytes);
+        files_.domainCopies[Utf16ToUtf8(path)] = copy;
+    }
+};
+
+TEST_F(LiveDomainCopy, OnlyWhatTheDomainsCopySetsIsTheDomainsTheRestIsLifted) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutDword(kHkeyLocalMachine, kExplorer, "NoFind", 1);
+    AppliedFrom(kHkeyLocalMachine, 0, u"Default Domain Policy", kCachedMachine);
+    Copy(kCachedMachine, GroupPolicyFiles::DomainCopy::Kind::Read,
+         WritePolicyFiles({PolicyDword(kHkeyLocalMachine, kExplorer, "NoFind", 1)}).machine);
+    ASSERT_EQ(kExitOk, Run({"get", "NoFind"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+    // NoRun is no domain's: lifted as any machine's copy.
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
+    // NoFind is: refused, nothing written.
+    const std::string before = store_.Dump();
+    EXPECT_EQ(kExitFailed, Run({"set", "NoFind", "off"}));
+    EXPECT_NE(std::string::npos, console_.err.find("\"Default Domain Policy\"")) << console_.err;
+    EXPECT_EQ(before, store_.Dump());
+}
+
+TEST_F(LiveDomainCopy, ACopyWithoutRegistryPolSetsNothingAndOneThatCannotBeReadOrParsedKeepsTheCoarseRule) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    AppliedFrom(kHkeyLocalMachine, 0, u"Security baseline", kCachedMachine);
+    Copy(kCachedMachine, GroupPolicyFiles::DomainCopy::Kind::NoRegistryPol);
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+    for (const auto kind : {GroupPolicyFiles::DomainCopy::Kind::Failed, GroupPolicyFiles::DomainCopy::Kind::None}) {
+        Copy(kCachedMachine, kind);
+        ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+        EXPECT_EQ("on (domain)\n", console_.out);
+    }
+    Copy(kCachedMachine, GroupPolicyFiles::DomainCopy::Kind::Read, Bytes("PReg\x01\0\0\0[broken"));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+}
+
+TEST(DomainCopyPath, OnlyALocalPathOfPlainNamesIsACopyToRead) {
+    std::vector<std::string> parts;
+    ASSERT_TRUE(GroupPolicyFiles::LocalPathParts("C:\\Windows\\system32\\GroupPolicy\\DataStore\\", &parts));
+    EXPECT_EQ((std::vector<std::string>{"Windows", "system32", "GroupPolicy", "DataStore"}), parts);
+    for (const char* refused : {"\\\\corp.example\\SysVol\\corp.example\\Policies", "C:Windows", "C:\\",
+                                "C:\\Windows\\..\\secret", "C:\\Windows\\.\\x", "C:\\a\\\\b",
+                                "C:\\a/..\\b", "C:\\a\\b:stream", "relative\\path", ""})
+        EXPECT_FALSE(GroupPolicyFiles::LocalPathParts(refused, &parts)) << refused;
+}
+
+// ---- apply --dry-run and save: the state in force ----
+
+TEST_F(LivePolicySources, DryRunComparesWithTheStateInForceAndListsTheLiftItWouldMake) {
+    using File = GroupPolicyFiles::File;
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutDword(kHkeyCurrentUser, kExplorer, "NoRun", 0);
+    PutPolicy(File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 1)});
+    PutDword(kHkeyCurrentUser, kExplorer, "NoFind", 0);
+    const std::string profile = ::testing::TempDir() + "/kestro-dry-run-profile.ini";
+    // The user's own values say off already: only the machine's copy and
+    // the Registry.pol entry make NoRun and DisableRegistryTools change.
+    WriteFile(profile, "[Kestro]\nNoRun=off\nDisableRegistryTools=off\nNoFind=off\n");
+    const std::string before = store_.Dump();
+    const std::vector<std::uint8_t> pol = FileBytes(File::UserPolicy);
+    ASSERT_EQ(kExitOk, Run({"apply", "--dry-run", profile})) << console_.err;
+    const std::string out = console_.out;
+    EXPECT_NE(std::string::npos, out.find("HKEY_LOCAL_MACHINE\\" + std::string(kExplorer) +
+                                          "\\NoRun: the machine's copy (on) would be deleted\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("%SystemRoot%\\System32\\GroupPolicy\\User\\Registry.pol: the local Group "
+                                          "Policy's entry for DisableRegistryTools would be taken out\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("gpt.ini: its version would be raised\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("NoRun: on (machine) -> off\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("DisableRegistryTools: on (local-gpo) -> off\n")) << out;
+    EXPECT_EQ(std::string::npos, out.find("NoFind:")) << out;
+    EXPECT_NE(std::string::npos, out.find("2 of 3 settings would change; nothing was written")) << out;
+    EXPECT_EQ(before, store_.Dump());
+    EXPECT_EQ(pol, FileBytes(File::UserPolicy));
+    EXPECT_FALSE(files_.present[2]);
+}
+
+TEST_F(LiveDomainPolicy, DryRunIsRefusedAsApplyWouldBe) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    Applied(kHkeyLocalMachine, 0, 3, u"Default Domain Policy");
+    const std::string profile = ::testing::TempDir() + "/kestro-dry-run-domain.ini";
+    WriteFile(profile, "[Kestro]\nNoRun=off\n");
+    EXPECT_EQ(kExitFailed, Run({"apply", "--dry-run", profile}));
+    EXPECT_NE(std::string::npos, console_.err.find("\"Default Domain Policy\"")) << console_.err;
+}
+
+TEST_F(LivePolicySources, SaveKeepsTheStateInForceSoThatApplyingItChangesNothing) {
+    PutDword(kHkeyLocalMachine, kExplorer, "NoRun", 1);
+    PutPolicy(GroupPolicyFiles::File::UserPolicy, {PolicyDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 1)});
+    PutDword(kHkeyCurrentUser, kSystem, "DisableRegistryTools", 0);
+    const std::string profile = ::testing::TempDir() + "/kestro-saved-in-force.ini";
+    ASSERT_EQ(kExitOk, Run({"save", profile})) << console_.err;
+    const std::string saved = ReadFile(profile);
+    EXPECT_NE(std::string::npos, saved.find("\nNoRun = on\r\n")) << saved;
+    EXPECT_NE(std::string::npos, saved.find("\nDisableRegistryTools = on\r\n")) << saved;
+    EXPECT_NE(std::string::npos, saved.find("\nNoFind = default\r\n")) << saved;
+    ASSERT_EQ(kExitOk, Run({"apply", "--dry-run", profile})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.out.find("0 of ")) << console_.out;
+}
+
 class OfflinePolicySources : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -617,6 +757,163 @@ TEST_F(OfflinePolicySources, ALinkedOrBadRegistryPolIsNeverFollowedNorChanged) {
     EXPECT_EQ(kExitFailed, Run({"set", "NoFind", "on"}));
     EXPECT_EQ(ntuserBefore, ReadFile(ntuser_));
     EXPECT_EQ("PReg\x02", ReadFile(gpo_ + "/User/Registry.pol"));
+}
+
+// ---- restore: the Group Policy files go back with the hives ----
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+class OfflineRestorePolicy : public OfflinePolicySources {
+protected:
+    // A run that lifts NoRun from the software hive's copy and from the
+    // user's Registry.pol (keeping NoFind), gpt.ini absent or not.
+    void LiftedRun(const char* gptIni = nullptr) {
+        MachineNoRun(1);
+        pol_ = WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoRun", 1),
+                                 PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 1)}).user;
+        WritePolicy("User", pol_);
+        if (gptIni) WriteFile(gpo_ + "/gpt.ini", gptIni);
+        ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+        ASSERT_EQ("absent", Explorer(software_));
+        ASSERT_NE(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+        ASSERT_TRUE(FileExists(gpo_ + "/gpt.ini"));
+        // Kept beside the hives: the GroupPolicy folders hold only Windows' files.
+        EXPECT_NE(std::string::npos, console_.err.find("the original is kept as " + windir_ +
+                                                        "/system32/config/GroupPolicy-User-Registry.pol.kestro-bak."))
+            << console_.err;
+        EXPECT_EQ((std::vector<std::string>{"User", "gpt.ini"}), ListDir(gpo_));
+        EXPECT_EQ((std::vector<std::string>{"Registry.pol"}), ListDir(gpo_ + "/User"));
+        liftedPol_ = ReadFile(gpo_ + "/User/Registry.pol");
+        liftedGpt_ = ReadFile(gpo_ + "/gpt.ini");
+        liftedSoftware_ = ReadFile(software_);
+    }
+    void ExpectAsLifted() {
+        EXPECT_EQ(liftedPol_, ReadFile(gpo_ + "/User/Registry.pol"));
+        EXPECT_EQ(liftedGpt_, ReadFile(gpo_ + "/gpt.ini"));
+        EXPECT_EQ(liftedSoftware_, ReadFile(software_));
+    }
+    std::vector<std::uint8_t> pol_;
+    std::string liftedPol_, liftedGpt_, liftedSoftware_;
+};
+
+TEST_F(OfflineRestorePolicy, RestorePutsBackTheRegistryPolAndDeletesTheGptIniTheRunMade) {
+    LiftedRun();
+    ASSERT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.out.find("would put back " + gpo_ + "/User/Registry.pol from ")) << console_.out;
+    EXPECT_NE(std::string::npos, console_.out.find("would put back " + gpo_ + "/gpt.ini from ")) << console_.out;
+    ExpectAsLifted();
+
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_FALSE(FileExists(gpo_ + "/gpt.ini"));
+    EXPECT_NE(std::string::npos, console_.out.find("deleted " + gpo_ + "/gpt.ini: it was absent")) << console_.out;
+    EXPECT_EQ("DWORD:0x00000001", Explorer(software_));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"}));
+    EXPECT_EQ("on (machine)\n", console_.out);
+    // What was put back is not found again: the next restore has nothing of
+    // the files to give.
+    EXPECT_NE(kExitOk, Run({"restore", "--dry-run"}));
+    EXPECT_EQ(std::string::npos, console_.out.find("Registry.pol")) << console_.out;
+}
+
+TEST_F(OfflineRestorePolicy, AFileChangedSinceTheRunRefusesTheWholeRestoreUnlessForced) {
+    LiftedRun();
+    // Someone edited the local Group Policy since (gpedit.msc on that Windows).
+    WriteFile(gpo_ + "/User/Registry.pol",
+              Text(WritePolicyFiles({PolicyDword(kHkeyCurrentUser, kExplorer, "NoFind", 0)}).user));
+    liftedPol_ = ReadFile(gpo_ + "/User/Registry.pol");
+    EXPECT_EQ(kExitFailed, Run({"restore"}));
+    EXPECT_NE(std::string::npos, console_.err.find(gpo_ + "/User/Registry.pol: changed since the run")) << console_.err;
+    ExpectAsLifted();  // the hive was not put back either
+
+    ASSERT_EQ(kExitOk, Run({"restore", "--force"})) << console_.err;
+    EXPECT_EQ(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_EQ("DWORD:0x00000001", Explorer(software_));
+}
+
+TEST_F(OfflineRestorePolicy, AFileThatCannotBePutBackLeavesTheOthersAndTheHivesAsTheyWereFound) {
+    LiftedRun("[General]\r\nVersion=3\r\n");
+    {
+        // User\Registry.pol goes back; gpt.ini's rename then fails.
+        ScopedFileWriteFailure failure(FileStep::Replace, 1);
+        EXPECT_EQ(kExitFailed, Run({"restore"}));
+    }
+    EXPECT_NE(std::string::npos, console_.err.find("Registry.pol is again as it was found")) << console_.err;
+    ExpectAsLifted();
+    EXPECT_EQ("absent", Explorer(software_));
+    // and the way back is still there.
+    ASSERT_EQ(kExitOk, Run({"restore"})) << console_.err;
+    EXPECT_EQ(Text(pol_), ReadFile(gpo_ + "/User/Registry.pol"));
+    EXPECT_EQ("[General]\r\nVersion=3\r\n", ReadFile(gpo_ + "/gpt.ini"));
+    EXPECT_EQ("DWORD:0x00000001", Explorer(software_));
+}
+
+TEST_F(OfflineRestorePolicy, ABackupThatIsALinkOrNotOursIsPassedOver) {
+    LiftedRun();
+    const std::string config = windir_ + "/system32/config/";
+    std::string backup;
+    for (const std::string& name : ListDir(config))
+        if (name.rfind("GroupPolicy-User-Registry.pol.kestro-bak.", 0) == 0) backup = name;
+    ASSERT_FALSE(backup.empty());
+    // A link to a file elsewhere in place of the backup: never followed.
+    const std::string outside = dir_ / "planted";
+    ::rename((config + backup).c_str(), outside.c_str());
+    ASSERT_EQ(0, ::symlink(outside.c_str(), (config + backup).c_str()));
+    EXPECT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("symbolic link")) << console_.err;
+    EXPECT_EQ(std::string::npos, console_.out.find("User/Registry.pol")) << console_.out;
+    // Bytes that are not a backup's: named, passed over, never written.
+    ::unlink((config + backup).c_str());
+    std::string text = ReadFile(outside);
+    text[text.find("after\t")] = 'A';
+    WriteFile(config + backup, text);
+    EXPECT_EQ(kExitOk, Run({"restore", "--dry-run"})) << console_.err;
+    EXPECT_NE(std::string::npos, console_.err.find("not a backup kestroctl made")) << console_.err;
+}
+
+// ---- A domain's copy on the volume ----
+
+TEST_F(OfflinePolicySources, TheDomainsCopyOnTheVolumeSaysWhichValuesAreTheDomainsAndALinkIsNotFollowed) {
+    MachineNoRun(1);
+    const std::string guid = "{31B2F340-016D-11D2-945F-00C04FB984F9}";
+    ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}]\n\n"
+                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}\\0]\n"
+                                    "\"GPOLink\"=dword:00000003\n"
+                                    "\"DisplayName\"=\"Default Domain Policy\"\n"
+                                    "\"FileSysPath\"=\"C:\\\\windows\\\\System32\\\\GroupPolicy\\\\DataStore\\\\0\\\\"
+                                    "sysvol\\\\corp.example\\\\Policies\\\\" + guid + "\\\\Machine\"\n\n"));
+    // Windows spells the folders as it likes: matched as NTFS matches names.
+    const std::string copy = gpo_ + "/DataStore/0/SysVol/corp.example/Policies/" + guid + "/MACHINE";
+    ASSERT_EQ(0, std::system(("mkdir -p '" + copy + "'").c_str()));
+    WriteFile(copy + "/Registry.pol",
+              Text(WritePolicyFiles({PolicyDword(kHkeyLocalMachine, kExplorer, "NoFind", 1)}).machine));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (machine)\n", console_.out);
+
+    // Where the copy's Registry.pol is a link, nothing is read through it:
+    // the value stays the domain's, and set is refused.
+    const std::string outside = dir_ / "elsewhere.pol";
+    ::rename((copy + "/Registry.pol").c_str(), outside.c_str());
+    ASSERT_EQ(0, ::symlink(outside.c_str(), (copy + "/Registry.pol").c_str()));
+    ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
+    EXPECT_EQ("on (domain)\n", console_.out);
+    const std::string software = ReadFile(software_);
+    EXPECT_EQ(kExitFailed, Run({"set", "NoRun", "off"}));
+    EXPECT_EQ(software, ReadFile(software_));
+
+    // The copy back in place: NoRun is no domain's and is lifted.
+    ::unlink((copy + "/Registry.pol").c_str());
+    ::rename(outside.c_str(), (copy + "/Registry.pol").c_str());
+    ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off"})) << console_.err;
+    EXPECT_EQ("absent", Explorer(software_));
 }
 
 }  // namespace

@@ -147,4 +147,15 @@ en save "$work/x.ini" --scope bogus >/dev/null
 has "--scope bogus in English" "$(err)" "kestroctl: --scope: bogus is not one of {user,machine}"
 expect "--lang de exits 2" 2 "$(en --lang de list)"
 has "--lang de: said why" "$(err)" "--lang de: give ru or en"
+# A local Group Policy file that is not a Registry.pol: the note about it
+# and set's refusal in Russian, nothing written.
+gp=$win/WINDOWS/system32/GroupPolicy/User
+mkdir -p "$gp" && printf 'PReg\002' >"$gp/Registry.pol"
+expect "get with a bad Registry.pol exits 0" 0 "$(ru --offline "$win/WINDOWS" get NoRun)"
+has "get: the note in Russian" "$(err)" "kestroctl: примечание: %SystemRoot%\\System32\\GroupPolicy\\User\\Registry.pol не является корректным файлом Registry.pol"
+before=$(md5sum <"$win/Documents and Settings/john/NTUSER.DAT")
+expect "set with a bad Registry.pol exits 1" 1 "$(ru --offline "$win/WINDOWS" set NoRun on)"
+has "set: refused in Russian" "$(err)" "ничего не записано (сначала исправьте или удалите этот файл)"
+expect "set: the user's hive unchanged" "$before" "$(md5sum <"$win/Documents and Settings/john/NTUSER.DAT")"
+rm -r "$win/WINDOWS/system32/GroupPolicy"
 exit $((failures > 0))
