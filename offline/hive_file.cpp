@@ -1,6 +1,7 @@
 #include "offline/hive_file.h"
 
 #include "core/bytes.h"
+#include "core/word_hash.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_limits.h"
 #include "offline/hive_log.h"
@@ -111,31 +112,28 @@ private:
     std::string* out_;
 };
 
-// The same listing folded into a 64-bit FNV-1a hash, so that two hives are
-// compared without holding either listing, which is larger than the hive.
+// The same listing folded into a 64-bit hash (core/word_hash.h), so that
+// two hives are compared without holding either listing, which is larger
+// than the hive.
 class HashSink final : public DumpSink {
 public:
     void Key(const std::string& path) override {
-        Mix("K", 1);
-        Mix(path.data(), path.size() + 1);
+        hash_.Mix("K", 1);
+        hash_.Mix(path.data(), path.size() + 1);
     }
     void Value(const char* name, std::uint32_t type, const char* data, std::size_t len) override {
         unsigned char head[12];
         StoreLe32(head, type);
         StoreLe64(head + 4, len);
-        Mix("V", 1);
-        Mix(name, std::strlen(name) + 1);
-        Mix(head, sizeof head);
-        Mix(data, len);
+        hash_.Mix("V", 1);
+        hash_.Mix(name, std::strlen(name) + 1);
+        hash_.Mix(head, sizeof head);
+        hash_.Mix(data, len);
     }
-    std::uint64_t Hash() const { return hash_; }
+    std::uint64_t Hash() const { return hash_.Value(); }
 
 private:
-    void Mix(const void* data, std::size_t len) {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (std::size_t i = 0; i < len; ++i) hash_ = (hash_ ^ p[i]) * 0x100000001B3ull;
-    }
-    std::uint64_t hash_ = 0xCBF29CE484222325ull;
+    WordHash hash_;
 };
 
 bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, DumpSink* sink) {
