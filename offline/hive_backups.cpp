@@ -49,6 +49,27 @@ bool Fingerprint(const Folder& folder, const std::string& name, std::string* lin
     return true;
 }
 
+// The descriptor `fd` when the name `name` of `folder` still leads to that
+// very regular file; else -1.
+int StillNamed(const Folder& folder, const std::string& name, int fd) {
+    struct stat named, held;
+    if (fd < 0 || !folder.Stat(name, &named) || ::fstat(fd, &held) != 0) return -1;
+    return S_ISREG(named.st_mode) && named.st_dev == held.st_dev && named.st_ino == held.st_ino ? fd : -1;
+}
+
+// Fingerprint, through `fd` where the name still leads to it.
+bool HeldFingerprint(const Folder& folder, const std::string& name, int fd, std::string* line, std::string* error,
+                     nlink_t names = 1) {
+    if (StillNamed(folder, name, fd) < 0) return Fingerprint(folder, name, line, error, names);
+    std::uint64_t hash = 0, size = 0;
+    if (!HashFile(fd, &hash, &size)) {
+        *error = folder.PathOf(name) + ": " + std::strerror(errno);
+        return false;
+    }
+    *line = std::to_string(size) + " " + Hex(hash);
+    return true;
+}
+
 bool AllDigits(const std::string& text, std::size_t from, std::size_t to) {
     if (from >= to || to > text.size()) return false;
     for (std::size_t i = from; i < to; ++i)
@@ -124,14 +145,20 @@ bool IssuedRunName(const std::string& run, std::int64_t now) {
 }
 
 bool RecordCommit(const Folder& folder, const std::string& hive, const std::string& backup, const std::string& run,
-                  std::string* error) {
+                  std::string* error, HeldFiles held) {
     std::string line, backupLine;
-    UniqueFd hiveFd;
-    if (!folder.OpenFile(hive, O_RDONLY, &hiveFd, error)) return false;
+    UniqueFd opened;
+    int hiveFd = StillNamed(folder, hive, held.hive);
+    if (hiveFd < 0) {
+        if (!folder.OpenFile(hive, O_RDONLY, &opened, error)) return false;
+        hiveFd = opened.Get();
+    }
     // The backup may still have a second name while this run holds the
     // original open: FUSE (ntfs-3g) keeps a file replaced by a rename under
     // a hidden name until it is closed.
-    if (!Fingerprint(folder, hive, &line, error) || !Fingerprint(folder, backup, &backupLine, error, 2)) return false;
+    if (!HeldFingerprint(folder, hive, hiveFd, &line, error) ||
+        !HeldFingerprint(folder, backup, held.backup, &backupLine, error, 2))
+        return false;
     std::ostringstream out;
     const std::time_t now = std::time(nullptr);
     char when[32] = "";
@@ -159,7 +186,7 @@ bool RecordCommit(const Folder& folder, const std::string& hive, const std::stri
     UniqueFd fd;
     std::string temp;
     FileFault fault;
-    if (!folder.CreateNew("." + record, &fd, &temp, &fault) || !CarryWindowsAttributes(hiveFd.Get(), fd.Get(), &fault)) {
+    if (!folder.CreateNew("." + record, &fd, &temp, &fault) || !CarryWindowsAttributes(hiveFd, fd.Get(), &fault)) {
         if (!temp.empty()) folder.Remove(temp);
         *error = folder.PathOf(record) + ": " + fault.reason;
         return false;

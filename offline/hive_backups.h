@@ -41,14 +41,24 @@ std::string BackupRecordPath(const std::string& backup);
 // that claims a run from the future was not made by kestroctl.
 bool IssuedRunName(const std::string& run, std::int64_t now);
 
+// The hive and the backup as the commit that made them still holds them
+// open (-1: not held).
+struct HeldFiles {
+    int hive = -1;
+    int backup = -1;
+};
+
 // Writes the record of a commit that kept `backup` of `hive`, both names in
 // the held `folder` (the hive and its logs as they are now, the backup's
 // fingerprint, made by `run`), by descriptor, while the caller holds the
 // hive's writer lock; the record gets the hive's descriptor and attributes
-// before its first byte. False, with *error, when it cannot. Written to a
-// new file and renamed, so a record is whole or absent.
+// before its first byte. A file of `held` whose name still leads to it is
+// read through that descriptor rather than opened again: the same file, and
+// on FUSE (ntfs-3g) a new open would throw away the kernel's cache of it and
+// read it all through ntfs-3g once more. False, with *error, when it cannot.
+// Written to a new file and renamed, so a record is whole or absent.
 bool RecordCommit(const Folder& folder, const std::string& hive, const std::string& backup, const std::string& run,
-                  std::string* error);
+                  std::string* error, HeldFiles held = HeldFiles());
 
 // How many runs' backups a hive keeps besides its first (the state before
 // kestroctl ever touched it), unless told otherwise (--keep-backups N).

@@ -768,7 +768,12 @@ void HiveFile::CommitRun::Finish() {
 void HiveFile::CommitRun::KeepRecord() {
     HiveFile& f = file_;
     if (f.backupPath_.empty() || options_.run.empty()) return;
-    if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_) &&
+    // The new hive and the original (the backup, where it is a second
+    // name of it) are still open here.
+    HeldFiles held;
+    held.hive = f.fd_.Get();
+    held.backup = f.replaced_ ? f.replaced_.Get() : -1;
+    if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_, held) &&
         f.recordProblem_.empty())
         f.recordProblem_ = "the record cannot be written";
     if (f.recordProblem_.empty() && options_.keep >= 0) f.pruned_ = PruneBackups(f.folder_, f.name_, options_.keep);
