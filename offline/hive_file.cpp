@@ -20,6 +20,8 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -492,6 +494,41 @@ std::string HiveFile::WhyNotWritable() {
 
 // ---------------------------------------------------------------- commit
 
+namespace {
+
+// The new hive's flush on a thread of its own: the disk takes the file
+// while it is read back and compared, and the commit waits for it before
+// anything depends on the file being on the disk (the backup, the rename).
+class BackgroundFlush {
+public:
+    BackgroundFlush() = default;
+    BackgroundFlush(const BackgroundFlush&) = delete;
+    BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+    ~BackgroundFlush() { Wait(); }
+
+    void Start(int fd) {
+        const auto flush = [this, fd] { error_ = ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO); };
+        try {
+            thread_ = std::thread(flush);
+        } catch (const std::system_error&) {
+            flush();  // no thread to be had: flushed here and now
+        }
+        started_ = true;
+    }
+    // Waits for the flush: 0 when the file is on the disk, else why not.
+    int Wait() {
+        if (thread_.joinable()) thread_.join();
+        return started_ ? error_ : EIO;
+    }
+
+private:
+    std::thread thread_;
+    bool started_ = false;
+    int error_ = 0;
+};
+
+}  // namespace
+
 // One commit: each step a function, in the order Steps takes them, each
 // empty or why it failed. What a run made is known to it, so that a
 // failure takes away exactly that.
@@ -515,8 +552,8 @@ private:
     static bool Fails(CommitStep step) { return ScopedCommitFailure::Reached(step); }
 
     std::string Write();
-    std::string Flush();
     std::string Verify();
+    std::string Flush();
     std::string BackUp();
     std::string BackUpLogs();
     std::string Rename();
@@ -531,6 +568,7 @@ private:
     const CommitOptions& options_;
     struct stat before_ = {};
     UniqueFd out_;        // the new hive
+    BackgroundFlush flush_;  // of out_, from the end of Write
     std::string temp_;    // its name until the rename
     std::string suffix_;  // of the backups
     bool madeBackup_ = false;
@@ -569,12 +607,14 @@ std::string HiveFile::Commit(const CommitOptions& options) {
 std::string HiveFile::CommitRun::Steps() {
     std::string error = file_.CheckUnchanged();
     if (error.empty() && ::fstat(file_.fd_.Get(), &before_) != 0) error = "cannot read it: " + Errno(errno);
-    for (std::string (CommitRun::*step)() : {&CommitRun::Write, &CommitRun::Flush, &CommitRun::Verify,
+    for (std::string (CommitRun::*step)() : {&CommitRun::Write, &CommitRun::Verify, &CommitRun::Flush,
                                              &CommitRun::BackUp, &CommitRun::BackUpLogs, &CommitRun::Rename,
                                              &CommitRun::EmptyLogs}) {
         if (!error.empty()) break;
         error = (this->*step)();
     }
+    // However the steps ended, no flush runs on while they are undone.
+    flush_.Wait();
     if (!error.empty()) return error;
     struct stat after;
     if (::fstat(file_.fd_.Get(), &after) == 0)
@@ -599,24 +639,26 @@ std::string HiveFile::CommitRun::Write() {
     errno = 0;
     if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
         return "cannot write the new hive: " + Errno(errno ? errno : EIO);
+    flush_.Start(out_.Get());
     return std::string();
 }
 
-// On the disk.
+// On the disk: the flush Write started has ended.
 std::string HiveFile::CommitRun::Flush() {
-    if (::fsync(out_.Get()) != 0 || Fails(CommitStep::Flushed))
-        return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
+    const int error = flush_.Wait();
+    if (error != 0 || Fails(CommitStep::Flushed)) return "cannot flush the new hive: " + Errno(error ? error : EIO);
     return std::string();
 }
 
-// Read back from the disk: sound, and the same keys and values as what is
-// in memory. hivex's copy is let go for the read-back and taken again from
+// Read back from the file (as the flush takes it to the disk): sound, and
+// the same keys and values as what is in memory. hivex's copy is let go for the read-back and taken again from
 // the new file, so that the hive is in memory once at a time.
 std::string HiveFile::CommitRun::Verify() {
-    std::string why = CheckBaseBlock(out_.Get());
-    if (!why.empty()) return "the new hive does not verify: " + why;
+    // What is in memory first: that needs no disk, which the flush has.
     std::uint64_t wanted = 0, written = 0;
     if (!HashHive(file_.Handle(), &wanted)) return "the hive in memory does not read to the end";
+    std::string why = CheckBaseBlock(out_.Get());
+    if (!why.empty()) return "the new hive does not verify: " + why;
     hivex_close(file_.h_);
     file_.h_ = nullptr;
     bool same = false;
