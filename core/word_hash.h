@@ -22,20 +22,31 @@ namespace kestro {
 class WordHash {
 public:
     // One run of bytes. Its length is folded in with its last word, so runs
-    // split differently (ab|c and a|bc) or zeros added hash apart.
+    // split differently (ab|c and a|bc) or zeros added hash apart. A long
+    // run goes 32 bytes a step through four lanes of its own, which the
+    // processor multiplies side by side, folded into the state at its end.
     void Mix(const void* data, std::size_t len) {
         const auto* p = static_cast<const unsigned char*>(data);
-        for (; len >= 8; p += 8, len -= 8) Step(LoadLe64(p));
+        if (len >= 32) {
+            std::uint64_t lane[4] = {h_, h_ ^ 0x9E3779B97F4A7C15ull, h_ ^ 0xC2B2AE3D27D4EB4Full,
+                                     h_ ^ 0x165667B19E3779F9ull};
+            for (; len >= 32; p += 32, len -= 32)
+                for (int i = 0; i < 4; ++i) lane[i] = Step(lane[i], LoadLe64(p + 8 * i));
+            for (std::uint64_t l : lane) h_ = Step(h_, l);
+        }
+        for (; len >= 8; p += 8, len -= 8) h_ = Step(h_, LoadLe64(p));
         std::uint64_t tail = static_cast<std::uint64_t>(len) << 56;
         for (std::size_t i = 0; i < len; ++i) tail |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-        Step(tail);
+        h_ = Step(h_, tail);
     }
     std::uint64_t Value() const { return h_; }
 
 private:
-    void Step(std::uint64_t word) {
-        h_ = (h_ ^ word) * 0x100000001B3ull;
-        h_ ^= h_ >> 29;
+    // A bijection of the state for each word: a difference never vanishes
+    // in one step.
+    static std::uint64_t Step(std::uint64_t state, std::uint64_t word) {
+        state = (state ^ word) * 0x100000001B3ull;
+        return state ^ (state >> 29);
     }
     std::uint64_t h_ = 0xCBF29CE484222325ull;
 };

@@ -26,13 +26,16 @@ std::string Block(std::size_t size) {
 }
 
 TEST(WordHashTest, EverySingleBitFlipHashesApart) {
-    // 67 bytes: eight whole words and a tail of three.
-    const std::string base = Block(67);
-    std::set<std::uint64_t> seen = {HashOf({base})};
-    for (std::size_t bit = 0; bit < base.size() * 8; ++bit) {
-        std::string flipped = base;
-        flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
-        EXPECT_TRUE(seen.insert(HashOf({flipped})).second) << "bit " << bit;
+    // 67 bytes: two steps of four lanes, and a tail of three; 91: the same,
+    // three single words and a tail.
+    for (std::size_t size : {67, 91}) {
+        const std::string base = Block(size);
+        std::set<std::uint64_t> seen = {HashOf({base})};
+        for (std::size_t bit = 0; bit < base.size() * 8; ++bit) {
+            std::string flipped = base;
+            flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
+            EXPECT_TRUE(seen.insert(HashOf({flipped})).second) << size << " bytes, bit " << bit;
+        }
     }
 }
 
@@ -52,6 +55,9 @@ TEST(WordHashTest, TwoChangesInTheTopBitsDoNotCancel) {
 TEST(WordHashTest, WordsSwappedOrRunsSplitOtherwiseHashApart) {
     const std::string a(8, 'a'), b(8, 'b');
     EXPECT_NE(HashOf({a + b}), HashOf({b + a}));
+    // Within one lane, and from one lane to another.
+    EXPECT_NE(HashOf({a + b + a + b + b + a + b + a}), HashOf({b + b + a + b + a + a + b + a}));
+    EXPECT_NE(HashOf({a + b + a + b}), HashOf({b + a + a + b}));
     EXPECT_NE(HashOf({"ab", "c"}), HashOf({"a", "bc"}));
     EXPECT_NE(HashOf({"abc"}), HashOf({"ab", "c"}));
     // Zeros added, in the tail and as a whole word.
