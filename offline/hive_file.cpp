@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -508,11 +510,17 @@ public:
 
     void Start(int fd) {
         const auto flush = [this, fd] { error_ = ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO); };
+        // The thread takes no signal: they stay the main thread's, whose
+        // handlers know where the run is.
+        sigset_t all, saved;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &saved);
         try {
             thread_ = std::thread(flush);
         } catch (const std::system_error&) {
             flush();  // no thread to be had: flushed here and now
         }
+        ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
         started_ = true;
     }
     // Waits for the flush: 0 when the file is on the disk, else why not.
