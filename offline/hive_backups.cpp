@@ -57,16 +57,25 @@ int StillNamed(const Folder& folder, const std::string& name, int fd) {
     return S_ISREG(named.st_mode) && named.st_dev == held.st_dev && named.st_ino == held.st_ino ? fd : -1;
 }
 
-// Fingerprint, through `fd` where the name still leads to it.
-bool HeldFingerprint(const Folder& folder, const std::string& name, int fd, std::string* line, std::string* error,
-                     nlink_t names = 1) {
-    if (StillNamed(folder, name, fd) < 0) return Fingerprint(folder, name, line, error, names);
-    std::uint64_t hash = 0, size = 0;
-    if (!HashFile(fd, &hash, &size)) {
+// Fingerprint, of the held file where the name still leads to it: the one
+// taken before while the file is as it was then, else read now.
+bool HeldFingerprint(const Folder& folder, const std::string& name, const HeldFile& held, std::string* line,
+                     std::string* error, nlink_t names = 1) {
+    const int fd = StillNamed(folder, name, held.fd);
+    if (fd < 0) return Fingerprint(folder, name, line, error, names);
+    struct stat now;
+    if (!held.fingerprint.empty() && ::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == held.size &&
+        now.st_mtim.tv_sec == held.mtime.tv_sec && now.st_mtim.tv_nsec == held.mtime.tv_nsec) {
+        *line = held.fingerprint;
+        return true;
+    }
+    HeldFile again;
+    again.fd = fd;
+    if (!TakeFingerprint(&again)) {
         *error = folder.PathOf(name) + ": " + std::strerror(errno);
         return false;
     }
-    *line = std::to_string(size) + " " + Hex(hash);
+    *line = again.fingerprint;
     return true;
 }
 
@@ -88,6 +97,18 @@ long BackupNumber(const std::string& suffix) {
         return -1;
     const long n = std::stol(suffix.substr(base + 1));
     return n <= kMaxBackupNumber ? n : -1;
+}
+
+bool TakeFingerprint(HeldFile* file) {
+    file->fingerprint.clear();
+    // The size and time first: a change while it is read makes them stale.
+    struct stat st;
+    std::uint64_t hash = 0, size = 0;
+    if (::fstat(file->fd, &st) != 0 || !HashFile(file->fd, &hash, &size)) return false;
+    file->size = static_cast<std::uint64_t>(st.st_size);
+    file->mtime = st.st_mtim;
+    file->fingerprint = std::to_string(size) + " " + Hex(hash);
+    return true;
 }
 
 bool HashFile(int fd, std::uint64_t* hash, std::uint64_t* size) {
@@ -148,7 +169,7 @@ bool RecordCommit(const Folder& folder, const std::string& hive, const std::stri
                   std::string* error, HeldFiles held) {
     std::string line, backupLine;
     UniqueFd opened;
-    int hiveFd = StillNamed(folder, hive, held.hive);
+    int hiveFd = StillNamed(folder, hive, held.hive.fd);
     if (hiveFd < 0) {
         if (!folder.OpenFile(hive, O_RDONLY, &opened, error)) return false;
         hiveFd = opened.Get();
@@ -156,7 +177,10 @@ bool RecordCommit(const Folder& folder, const std::string& hive, const std::stri
     // The backup may still have a second name while this run holds the
     // original open: FUSE (ntfs-3g) keeps a file replaced by a rename under
     // a hidden name until it is closed.
-    if (!HeldFingerprint(folder, hive, hiveFd, &line, error) ||
+    HeldFile heldHive = held.hive;
+    if (opened) heldHive = HeldFile();  // another file than the one held
+    heldHive.fd = hiveFd;
+    if (!HeldFingerprint(folder, hive, heldHive, &line, error) ||
         !HeldFingerprint(folder, backup, held.backup, &backupLine, error, 2))
         return false;
     std::ostringstream out;

@@ -9,6 +9,7 @@
 #include "offline/volume.h"
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,21 +42,34 @@ std::string BackupRecordPath(const std::string& backup);
 // that claims a run from the future was not made by kestroctl.
 bool IssuedRunName(const std::string& run, std::int64_t now);
 
-// The hive and the backup as the commit that made them still holds them
-// open (-1: not held).
-struct HeldFiles {
-    int hive = -1;
-    int backup = -1;
+// A file as the commit that made it still holds it open (fd -1: not held)
+// and, once taken (TakeFingerprint), its fingerprint with the size and
+// modification time it had then.
+struct HeldFile {
+    int fd = -1;
+    std::string fingerprint;  // "SIZE HASH"; empty until taken
+    std::uint64_t size = 0;
+    timespec mtime = {};
 };
+// The new hive and the original, which the backup is a second name of.
+struct HeldFiles {
+    HeldFile hive;
+    HeldFile backup;
+};
+
+// Takes the fingerprint of `file` through its descriptor; false when it
+// cannot be read, and then none is kept.
+bool TakeFingerprint(HeldFile* file);
 
 // Writes the record of a commit that kept `backup` of `hive`, both names in
 // the held `folder` (the hive and its logs as they are now, the backup's
 // fingerprint, made by `run`), by descriptor, while the caller holds the
 // hive's writer lock; the record gets the hive's descriptor and attributes
 // before its first byte. A file of `held` whose name still leads to it is
-// read through that descriptor rather than opened again: the same file, and
-// on FUSE (ntfs-3g) a new open would throw away the kernel's cache of it and
-// read it all through ntfs-3g once more. False, with *error, when it cannot.
+// read through that descriptor rather than opened again (the same file,
+// and no second open of it through FUSE), and not read at all where its
+// fingerprint was taken already and its size and modification time are
+// still those it had then. False, with *error, when it cannot.
 // Written to a new file and renamed, so a record is whole or absent.
 bool RecordCommit(const Folder& folder, const std::string& hive, const std::string& backup, const std::string& run,
                   std::string* error, HeldFiles held = HeldFiles());

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <csignal>
+#include <functional>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -501,6 +502,8 @@ namespace {
 // The new hive's flush on a thread of its own: the disk takes the file
 // while it is read back and compared, and the commit waits for it before
 // anything depends on the file being on the disk (the backup, the rename).
+// Then, on the same thread, what the caller asks for that reads files
+// which no longer change (the fingerprints of the record).
 class BackgroundFlush {
 public:
     BackgroundFlush() = default;
@@ -508,8 +511,11 @@ public:
     BackgroundFlush& operator=(const BackgroundFlush&) = delete;
     ~BackgroundFlush() { Wait(); }
 
-    void Start(int fd) {
-        const auto flush = [this, fd] { error_ = ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO); };
+    void Start(int fd, std::function<void()> then) {
+        const auto flush = [this, fd, then] {
+            error_ = ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO);
+            if (then) then();
+        };
         // The thread takes no signal: they stay the main thread's, whose
         // handlers know where the run is.
         sigset_t all, saved;
@@ -576,7 +582,8 @@ private:
     const CommitOptions& options_;
     struct stat before_ = {};
     UniqueFd out_;        // the new hive
-    BackgroundFlush flush_;  // of out_, from the end of Write
+    HeldFiles held_;         // for the record
+    BackgroundFlush flush_;  // of out_, from the end of Write; goes before held_
     std::string temp_;    // its name until the rename
     std::string suffix_;  // of the backups
     bool madeBackup_ = false;
@@ -647,7 +654,17 @@ std::string HiveFile::CommitRun::Write() {
     errno = 0;
     if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
         return "cannot write the new hive: " + Errno(errno ? errno : EIO);
-    flush_.Start(out_.Get());
+    // The record's fingerprints of the new hive and of the original (which
+    // the backup will be a second name of) taken beside the verification.
+    held_.hive.fd = out_.Get();
+    held_.backup.fd = file_.fd_.Get();
+    std::function<void()> fingerprints;
+    if (options_.backup && !options_.run.empty())
+        fingerprints = [this] {
+            TakeFingerprint(&held_.hive);
+            TakeFingerprint(&held_.backup);
+        };
+    flush_.Start(out_.Get(), fingerprints);
     return std::string();
 }
 
@@ -820,10 +837,9 @@ void HiveFile::CommitRun::KeepRecord() {
     if (f.backupPath_.empty() || options_.run.empty()) return;
     // The new hive and the original (the backup, where it is a second
     // name of it) are still open here.
-    HeldFiles held;
-    held.hive = f.fd_.Get();
-    held.backup = f.replaced_ ? f.replaced_.Get() : -1;
-    if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_, held) &&
+    held_.hive.fd = f.fd_.Get();
+    held_.backup.fd = f.replaced_ ? f.replaced_.Get() : -1;
+    if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_, held_) &&
         f.recordProblem_.empty())
         f.recordProblem_ = "the record cannot be written";
     if (f.recordProblem_.empty() && options_.keep >= 0) f.pruned_ = PruneBackups(f.folder_, f.name_, options_.keep);
