@@ -19,6 +19,7 @@
 #include <cstring>
 #include <csignal>
 #include <functional>
+#include <future>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -503,17 +504,20 @@ namespace {
 // while it is read back and compared, and the commit waits for it before
 // anything depends on the file being on the disk (the backup, the rename).
 // Then, on the same thread, what the caller asks for that reads files
-// which no longer change (the fingerprints of the record).
+// which no longer change (the fingerprints of the record), waited for
+// apart.
 class BackgroundFlush {
 public:
     BackgroundFlush() = default;
     BackgroundFlush(const BackgroundFlush&) = delete;
     BackgroundFlush& operator=(const BackgroundFlush&) = delete;
-    ~BackgroundFlush() { Wait(); }
+    ~BackgroundFlush() { Join(); }
 
     void Start(int fd, std::function<void()> then) {
-        const auto flush = [this, fd, then] {
-            error_ = ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO);
+        std::promise<int> flushed;
+        result_ = flushed.get_future();
+        auto work = [fd, then, flushed = std::move(flushed)]() mutable {
+            flushed.set_value(::fsync(fd) == 0 ? 0 : (errno ? errno : EIO));
             if (then) then();
         };
         // The thread takes no signal: they stay the main thread's, whose
@@ -522,23 +526,26 @@ public:
         sigfillset(&all);
         ::pthread_sigmask(SIG_BLOCK, &all, &saved);
         try {
-            thread_ = std::thread(flush);
+            thread_ = std::thread(std::move(work));
         } catch (const std::system_error&) {
-            flush();  // no thread to be had: flushed here and now
+            work();  // no thread to be had: done here and now
         }
         ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-        started_ = true;
     }
     // Waits for the flush: 0 when the file is on the disk, else why not.
-    int Wait() {
+    int Flushed() {
+        if (result_.valid()) error_ = result_.get();
+        return error_;
+    }
+    // Waits for all the thread does.
+    void Join() {
         if (thread_.joinable()) thread_.join();
-        return started_ ? error_ : EIO;
     }
 
 private:
     std::thread thread_;
-    bool started_ = false;
-    int error_ = 0;
+    std::future<int> result_;
+    int error_ = EIO;  // until a flush is known to have gone through
 };
 
 }  // namespace
@@ -628,9 +635,11 @@ std::string HiveFile::CommitRun::Steps() {
         if (!error.empty()) break;
         error = (this->*step)();
     }
-    // However the steps ended, no flush runs on while they are undone.
-    flush_.Wait();
-    if (!error.empty()) return error;
+    if (!error.empty()) {
+        // Nothing runs on beside the undoing.
+        flush_.Join();
+        return error;
+    }
     struct stat after;
     if (::fstat(file_.fd_.Get(), &after) == 0)
         file_.read_ = Identity{after.st_dev, after.st_ino, after.st_size, after.st_mtim, after.st_ctim};
@@ -670,7 +679,7 @@ std::string HiveFile::CommitRun::Write() {
 
 // On the disk: the flush Write started has ended.
 std::string HiveFile::CommitRun::Flush() {
-    const int error = flush_.Wait();
+    const int error = flush_.Flushed();
     if (error != 0 || Fails(CommitStep::Flushed)) return "cannot flush the new hive: " + Errno(error ? error : EIO);
     return std::string();
 }
@@ -835,6 +844,7 @@ void HiveFile::CommitRun::Finish() {
 void HiveFile::CommitRun::KeepRecord() {
     HiveFile& f = file_;
     if (f.backupPath_.empty() || options_.run.empty()) return;
+    flush_.Join();  // the fingerprints taken
     // The new hive and the original (the backup, where it is a second
     // name of it) are still open here.
     held_.hive.fd = f.fd_.Get();
