@@ -13,14 +13,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <future>
-#include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -589,8 +589,10 @@ private:
     const CommitOptions& options_;
     struct stat before_ = {};
     UniqueFd out_;        // the new hive
-    HeldFiles held_;         // for the record
-    BackgroundFlush flush_;  // of out_, from the end of Write; goes before held_
+    HeldFiles held_;      // the new hive and the original, for the record
+    // The flush of out_ from the end of Write, and the fingerprints of
+    // held_ after it; declared after held_, so that it is joined first.
+    BackgroundFlush flush_;
     std::string temp_;    // its name until the rename
     std::string suffix_;  // of the backups
     bool madeBackup_ = false;
@@ -685,8 +687,9 @@ std::string HiveFile::CommitRun::Flush() {
 }
 
 // Read back from the file (as the flush takes it to the disk): sound, and
-// the same keys and values as what is in memory. hivex's copy is let go for the read-back and taken again from
-// the new file, so that the hive is in memory once at a time.
+// the same keys and values as what is in memory. hivex's copy is let go for
+// the read-back and taken again from the new file, so that the hive is in
+// memory once at a time.
 std::string HiveFile::CommitRun::Verify() {
     // What is in memory first: that needs no disk, which the flush has.
     std::uint64_t wanted = 0, written = 0;
