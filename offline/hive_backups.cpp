@@ -111,27 +111,48 @@ bool TakeFingerprint(HeldFile* file) {
     return true;
 }
 
+void FileHash::Word(const unsigned char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    h_ = (h_ ^ word) * 0x100000001b3ull;
+}
+
+void FileHash::Add(const void* data, std::size_t len) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    total_ += len;
+    if (partLen_ > 0) {
+        for (; partLen_ < 8 && len > 0; --len) part_[partLen_++] = *p++;
+        if (partLen_ < 8) return;
+        Word(part_);
+        partLen_ = 0;
+    }
+    for (; len >= 8; p += 8, len -= 8) Word(p);
+    std::memcpy(part_, p, len);
+    partLen_ = len;
+}
+
+std::uint64_t FileHash::Value() const {
+    // Whole words, then the bytes left; the size at the end tells a file
+    // from the same file with zero bytes added.
+    std::uint64_t h = h_;
+    for (std::size_t i = 0; i < partLen_; ++i) h = (h ^ part_[i]) * 0x100000001b3ull;
+    return (h ^ total_) * 0x100000001b3ull;
+}
+
+std::string FileHash::Fingerprint() const { return std::to_string(total_) + " " + Hex(Value()); }
+
 bool HashFile(int fd, std::uint64_t* hash, std::uint64_t* size) {
-    std::uint64_t h = 0xcbf29ce484222325ull, total = 0;
+    FileHash file;
     std::vector<unsigned char> buffer(1 << 16);
     for (;;) {
-        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(total));
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(file.Size()));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
         if (got == 0) break;
-        // Whole words, then the bytes left; the size at the end tells a
-        // file from the same file with zero bytes added.
-        std::size_t i = 0;
-        for (; i + 8 <= static_cast<std::size_t>(got); i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, &buffer[i], 8);
-            h = (h ^ word) * 0x100000001b3ull;
-        }
-        for (; i < static_cast<std::size_t>(got); ++i) h = (h ^ buffer[i]) * 0x100000001b3ull;
-        total += static_cast<std::uint64_t>(got);
+        file.Add(buffer.data(), static_cast<std::size_t>(got));
     }
-    *hash = (h ^ total) * 0x100000001b3ull;
-    *size = total;
+    *hash = file.Value();
+    *size = file.Size();
     return true;
 }
 

@@ -123,4 +123,22 @@ std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string*
 // folded in); false when it cannot be read.
 bool HashFile(int fd, std::uint64_t* hash, std::uint64_t* size);
 
+// HashFile's hash of bytes given piece by piece, however they are cut: for
+// a file read for another purpose, fingerprinted on the way.
+class FileHash {
+public:
+    void Add(const void* data, std::size_t len);
+    std::uint64_t Size() const { return total_; }
+    std::uint64_t Value() const;
+    // "SIZE HASH", as a record holds it.
+    std::string Fingerprint() const;
+
+private:
+    void Word(const unsigned char* at);
+    std::uint64_t h_ = 0xcbf29ce484222325ull;
+    std::uint64_t total_ = 0;
+    unsigned char part_[8] = {};  // the bytes of a word not yet whole
+    std::size_t partLen_ = 0;
+};
+
 }  // namespace kestro

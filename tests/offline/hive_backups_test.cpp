@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -95,6 +98,28 @@ TEST(BackupRecord, DescribesTheFilesUnderTheNamesAsTheyAreWhenItIsWritten) {
 
     // Unchanged: recorded from what was taken.
     EXPECT_EQ("", recordMatches(hold().files));
+}
+
+// Records made by earlier runs hold this hash: it must not change, and a
+// file hashed as it is read, in pieces cut anywhere, hashes the same.
+TEST(BackupRecord, AFilesHashIsTheSameWholeOrInPieces) {
+    std::string bytes(1000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 3);
+    const std::uint64_t known = 0xb0fa7140e6f91b9aull;  // FNV-1a over words, as records of format 2 hold
+    TempDir dir;
+    WriteFile(dir / "hive", bytes);
+    UniqueFd fd(::open((dir / "hive").c_str(), O_RDONLY | O_CLOEXEC));
+    std::uint64_t hash = 0, size = 0;
+    ASSERT_TRUE(HashFile(fd.Get(), &hash, &size));
+    EXPECT_EQ(known, hash);
+    EXPECT_EQ(1000u, size);
+    for (std::size_t cut : {1, 3, 8, 13, 64, 999}) {
+        FileHash pieces;
+        for (std::size_t at = 0; at < bytes.size(); at += cut)
+            pieces.Add(bytes.data() + at, std::min(cut, bytes.size() - at));
+        EXPECT_EQ(known, pieces.Value()) << "pieces of " << cut;
+        EXPECT_EQ("1000 b0fa7140e6f91b9a", pieces.Fingerprint());
+    }
 }
 
 TEST(BackupSuffix, IsAboveTheHighestOfTheHiveAndItsLogs) {
