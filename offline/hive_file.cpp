@@ -573,7 +573,6 @@ private:
     static bool Fails(CommitStep step) { return ScopedCommitFailure::Reached(step); }
 
     std::string Write();
-    std::string ReadBack(UniqueFd* copy);
     std::string Verify();
     std::string Flush();
     std::string BackUp();
@@ -590,7 +589,6 @@ private:
     const CommitOptions& options_;
     struct stat before_ = {};
     UniqueFd out_;        // the new hive
-    struct stat written_ = {};  // out_ once written
     HeldFiles held_;      // the new hive and the original, for the record
     // The flush of out_ from the end of Write, and the fingerprints of
     // held_ after it; declared after held_, so that it is joined first.
@@ -667,16 +665,17 @@ std::string HiveFile::CommitRun::Write() {
     errno = 0;
     if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
         return "cannot write the new hive: " + Errno(errno ? errno : EIO);
-    // Asked now, before the flush: ntfs-3g answers one request at a time.
-    if (::fstat(out_.Get(), &written_) != 0) return "cannot read the new hive: " + Errno(errno);
-    // The record's fingerprint of the original (which the backup will be a
-    // second name of) taken beside the verification; the new hive's is
-    // taken as it is read back.
+    // The record's fingerprints of the new hive and of the original (which
+    // the backup will be a second name of) taken beside the verification.
     held_.hive.fd = out_.Get();
     held_.backup.fd = file_.fd_.Get();
-    std::function<void()> fingerprint;
-    if (options_.backup && !options_.run.empty()) fingerprint = [this] { TakeFingerprint(&held_.backup); };
-    flush_.Start(out_.Get(), fingerprint);
+    std::function<void()> fingerprints;
+    if (options_.backup && !options_.run.empty())
+        fingerprints = [this] {
+            TakeFingerprint(&held_.hive);
+            TakeFingerprint(&held_.backup);
+        };
+    flush_.Start(out_.Get(), fingerprints);
     return std::string();
 }
 
@@ -684,31 +683,6 @@ std::string HiveFile::CommitRun::Write() {
 std::string HiveFile::CommitRun::Flush() {
     const int error = flush_.Flushed();
     if (error != 0 || Fails(CommitStep::Flushed)) return "cannot flush the new hive: " + Errno(error ? error : EIO);
-    return std::string();
-}
-
-// The new file's bytes, as many as were written, read back through its
-// descriptor into a file in memory that hivex opens (a second open of the
-// new file would wait on ntfs-3g for the flush), the record's fingerprint
-// of it taken on the way. Empty, or why not.
-std::string HiveFile::CommitRun::ReadBack(UniqueFd* copy) {
-    copy->Reset(::memfd_create("kestro-read-back", MFD_CLOEXEC));
-    if (!*copy) return "cannot hold it in memory: " + Errno(errno);
-    FileHash hash;
-    std::vector<char> buffer(1 << 20);
-    const auto size = static_cast<std::uint64_t>(written_.st_size);
-    while (hash.Size() < size) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - hash.Size()));
-        const ssize_t got = ::pread(out_.Get(), buffer.data(), want, static_cast<off_t>(hash.Size()));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return got < 0 ? "cannot read it: " + Errno(errno) : std::string("it is shorter than written");
-        if (!WriteAll(copy->Get(), buffer.data(), static_cast<std::size_t>(got)))
-            return "cannot hold it in memory: " + Errno(errno);
-        hash.Add(buffer.data(), static_cast<std::size_t>(got));
-    }
-    held_.hive.fingerprint = hash.Fingerprint();
-    held_.hive.size = size;
-    held_.hive.mtime = written_.st_mtim;
     return std::string();
 }
 
@@ -720,26 +694,24 @@ std::string HiveFile::CommitRun::Verify() {
     // What is in memory first: that needs no disk, which the flush has.
     std::uint64_t wanted = 0, written = 0;
     if (!HashHive(file_.Handle(), &wanted)) return "the hive in memory does not read to the end";
+    std::string why = CheckBaseBlock(out_.Get());
+    if (!why.empty()) return "the new hive does not verify: " + why;
     hivex_close(file_.h_);
     file_.h_ = nullptr;
-    UniqueFd copy;
-    std::string why = ReadBack(&copy);
-    if (why.empty()) why = CheckBaseBlock(copy.Get());
     bool same = false;
-    if (why.empty()) {
+    {
         errno = 0;
-        HivePtr reread(hivex_open(SelfPath(copy.Get()).c_str(), 0));
+        HivePtr reread(hivex_open(SelfPath(out_.Get()).c_str(), 0));
         same = reread && HashHive(reread.get(), &written) && written == wanted && !Fails(CommitStep::Verified);
     }
     if (!same) {
         // hivex's copy again from what was read: the changes are lost, and
         // the commit fails.
-        held_.hive.fingerprint.clear();
         const int reload = file_.imageFd_ >= 0 ? file_.imageFd_ : file_.fd_.Get();
         file_.h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
         if (!file_.h_) file_.h_ = hivex_open(SelfPath(reload).c_str(), 0);
         file_.RefuseAfterFailedCommit();
-        return why.empty() ? "the new hive does not read back as written" : "the new hive does not verify: " + why;
+        return "the new hive does not read back as written";
     }
     // Taken again from the new file when next asked for (Handle): after the
     // rename that is fd_; before it, a failure puts the original back and
