@@ -67,30 +67,45 @@ make_volume() {
     hivexregedit --merge "$config/software" "$fixtures/software.reg"
 }
 
-# ROOT: ROUNDS alternated runs of each; prints each run and the medians.
+# ROOT: ROUNDS alternated runs of each (which goes first alternates too);
+# prints each run, the medians, and the median of each round's own ratio,
+# which load that comes and goes between rounds skews least.
 series() {
     local root=$1 label=$2 hive="$1/Documents and Settings/Owner/NTUSER.DAT" i
     : >"$work/$label.set" && : >"$work/$label.merge"
-    for ((i = 0; i < rounds; i++)); do
+    run_set() {
         cp "$big" "$hive" && rm -f "$hive".kestro-bak* && sync
         /usr/bin/time -f '%e %M' -o "$work/t" "$kestroctl" --offline "$root/WINDOWS" --user Owner \
             set DisableTaskMgr off 2>"$work/set.err" || { cat "$work/set.err"; exit 1; }
         cat "$work/t" >>"$work/$label.set"
+    }
+    run_merge() {
         cp "$big" "$hive" && sync
         /usr/bin/time -f '%e %M' -o "$work/t" hivexregedit --merge "$hive" "$work/change.reg"
         cat "$work/t" >>"$work/$label.merge"
+    }
+    for ((i = 0; i < rounds; i++)); do
+        if ((i % 2 == 0)); then
+            run_set
+            run_merge
+        else
+            run_merge
+            run_set
+        fi
     done
-    python3 - "$label" "$work/$label.set" "$work/$label.merge" <<'PY'
+    python3 - "$label" "$work/$label.set" "$work/$label.merge" "$(stat -c %s "$big")" <<'PY'
 import statistics, sys
-label, a, b = sys.argv[1:]
+label, a, b, size = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 def load(p):
     rows = [l.split() for l in open(p) if l.strip()]
     return [float(r[0]) for r in rows], [int(r[1]) for r in rows]
 st, sm = load(a)
 mt, mm = load(b)
+rounds = [s / m for s, m in zip(st, mt) if m > 0]
 print("%s: kestroctl set   wall %s s, median %.3f s, peak %.1f MiB" % (label, " ".join("%.2f" % t for t in st), statistics.median(st), max(sm) / 1024))
 print("%s: hivexregedit    wall %s s, median %.3f s, peak %.1f MiB" % (label, " ".join("%.2f" % t for t in mt), statistics.median(mt), max(mm) / 1024))
-print("%s: ratio of medians %.2f, peak %.2f x the merge's" % (label, statistics.median(st) / statistics.median(mt), max(sm) / max(mm)))
+print("%s: ratio of medians %.2f, median of the rounds' ratios %.2f; peak %.2f x the merge's, %.2f x the hive" % (
+    label, statistics.median(st) / statistics.median(mt), statistics.median(rounds), max(sm) / max(mm), max(sm) * 1024 / size))
 PY
 }
 

@@ -49,6 +49,36 @@ bool Fingerprint(const Folder& folder, const std::string& name, std::string* lin
     return true;
 }
 
+// The descriptor `fd` when the name `name` of `folder` still leads to that
+// very regular file; else -1.
+int StillNamed(const Folder& folder, const std::string& name, int fd) {
+    struct stat named, held;
+    if (fd < 0 || !folder.Stat(name, &named) || ::fstat(fd, &held) != 0) return -1;
+    return S_ISREG(named.st_mode) && named.st_dev == held.st_dev && named.st_ino == held.st_ino ? fd : -1;
+}
+
+// Fingerprint, of the held file where the name still leads to it: the one
+// taken before while the file is as it was then, else read now.
+bool HeldFingerprint(const Folder& folder, const std::string& name, const HeldFile& held, std::string* line,
+                     std::string* error, nlink_t names = 1) {
+    const int fd = StillNamed(folder, name, held.fd);
+    if (fd < 0) return Fingerprint(folder, name, line, error, names);
+    struct stat now;
+    if (!held.fingerprint.empty() && ::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == held.size &&
+        now.st_mtim.tv_sec == held.mtime.tv_sec && now.st_mtim.tv_nsec == held.mtime.tv_nsec) {
+        *line = held.fingerprint;
+        return true;
+    }
+    HeldFile again;
+    again.fd = fd;
+    if (!TakeFingerprint(&again)) {
+        *error = folder.PathOf(name) + ": " + std::strerror(errno);
+        return false;
+    }
+    *line = again.fingerprint;
+    return true;
+}
+
 bool AllDigits(const std::string& text, std::size_t from, std::size_t to) {
     if (from >= to || to > text.size()) return false;
     for (std::size_t i = from; i < to; ++i)
@@ -69,27 +99,60 @@ long BackupNumber(const std::string& suffix) {
     return n <= kMaxBackupNumber ? n : -1;
 }
 
+bool TakeFingerprint(HeldFile* file) {
+    file->fingerprint.clear();
+    // The size and time first: a change while it is read makes them stale.
+    struct stat st;
+    std::uint64_t hash = 0, size = 0;
+    if (::fstat(file->fd, &st) != 0 || !HashFile(file->fd, &hash, &size)) return false;
+    file->size = static_cast<std::uint64_t>(st.st_size);
+    file->mtime = st.st_mtim;
+    file->fingerprint = std::to_string(size) + " " + Hex(hash);
+    return true;
+}
+
+void FileHash::Word(const unsigned char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    h_ = (h_ ^ word) * 0x100000001b3ull;
+}
+
+void FileHash::Add(const void* data, std::size_t len) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    total_ += len;
+    if (partLen_ > 0) {
+        for (; partLen_ < 8 && len > 0; --len) part_[partLen_++] = *p++;
+        if (partLen_ < 8) return;
+        Word(part_);
+        partLen_ = 0;
+    }
+    for (; len >= 8; p += 8, len -= 8) Word(p);
+    std::memcpy(part_, p, len);
+    partLen_ = len;
+}
+
+std::uint64_t FileHash::Value() const {
+    // Whole words, then the bytes left; the size at the end tells a file
+    // from the same file with zero bytes added.
+    std::uint64_t h = h_;
+    for (std::size_t i = 0; i < partLen_; ++i) h = (h ^ part_[i]) * 0x100000001b3ull;
+    return (h ^ total_) * 0x100000001b3ull;
+}
+
+std::string FileHash::Fingerprint() const { return std::to_string(total_) + " " + Hex(Value()); }
+
 bool HashFile(int fd, std::uint64_t* hash, std::uint64_t* size) {
-    std::uint64_t h = 0xcbf29ce484222325ull, total = 0;
+    FileHash file;
     std::vector<unsigned char> buffer(1 << 16);
     for (;;) {
-        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(total));
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(file.Size()));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
         if (got == 0) break;
-        // Whole words, then the bytes left; the size at the end tells a
-        // file from the same file with zero bytes added.
-        std::size_t i = 0;
-        for (; i + 8 <= static_cast<std::size_t>(got); i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, &buffer[i], 8);
-            h = (h ^ word) * 0x100000001b3ull;
-        }
-        for (; i < static_cast<std::size_t>(got); ++i) h = (h ^ buffer[i]) * 0x100000001b3ull;
-        total += static_cast<std::uint64_t>(got);
+        file.Add(buffer.data(), static_cast<std::size_t>(got));
     }
-    *hash = (h ^ total) * 0x100000001b3ull;
-    *size = total;
+    *hash = file.Value();
+    *size = file.Size();
     return true;
 }
 
@@ -124,14 +187,23 @@ bool IssuedRunName(const std::string& run, std::int64_t now) {
 }
 
 bool RecordCommit(const Folder& folder, const std::string& hive, const std::string& backup, const std::string& run,
-                  std::string* error) {
+                  std::string* error, HeldFiles held) {
     std::string line, backupLine;
-    UniqueFd hiveFd;
-    if (!folder.OpenFile(hive, O_RDONLY, &hiveFd, error)) return false;
+    UniqueFd opened;
+    int hiveFd = StillNamed(folder, hive, held.hive.fd);
+    if (hiveFd < 0) {
+        if (!folder.OpenFile(hive, O_RDONLY, &opened, error)) return false;
+        hiveFd = opened.Get();
+    }
     // The backup may still have a second name while this run holds the
     // original open: FUSE (ntfs-3g) keeps a file replaced by a rename under
     // a hidden name until it is closed.
-    if (!Fingerprint(folder, hive, &line, error) || !Fingerprint(folder, backup, &backupLine, error, 2)) return false;
+    HeldFile heldHive = held.hive;
+    if (opened) heldHive = HeldFile();  // another file than the one held
+    heldHive.fd = hiveFd;
+    if (!HeldFingerprint(folder, hive, heldHive, &line, error) ||
+        !HeldFingerprint(folder, backup, held.backup, &backupLine, error, 2))
+        return false;
     std::ostringstream out;
     const std::time_t now = std::time(nullptr);
     char when[32] = "";
@@ -159,7 +231,7 @@ bool RecordCommit(const Folder& folder, const std::string& hive, const std::stri
     UniqueFd fd;
     std::string temp;
     FileFault fault;
-    if (!folder.CreateNew("." + record, &fd, &temp, &fault) || !CarryWindowsAttributes(hiveFd.Get(), fd.Get(), &fault)) {
+    if (!folder.CreateNew("." + record, &fd, &temp, &fault) || !CarryWindowsAttributes(hiveFd, fd.Get(), &fault)) {
         if (!temp.empty()) folder.Remove(temp);
         *error = folder.PathOf(record) + ": " + fault.reason;
         return false;

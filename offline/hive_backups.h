@@ -9,6 +9,7 @@
 #include "offline/volume.h"
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,14 +42,37 @@ std::string BackupRecordPath(const std::string& backup);
 // that claims a run from the future was not made by kestroctl.
 bool IssuedRunName(const std::string& run, std::int64_t now);
 
+// A file as the commit that made it still holds it open (fd -1: not held)
+// and, once taken (TakeFingerprint), its fingerprint with the size and
+// modification time it had then.
+struct HeldFile {
+    int fd = -1;
+    std::string fingerprint;  // "SIZE HASH"; empty until taken
+    std::uint64_t size = 0;
+    timespec mtime = {};
+};
+// The new hive and the original, which the backup is a second name of.
+struct HeldFiles {
+    HeldFile hive;
+    HeldFile backup;
+};
+
+// Takes the fingerprint of `file` through its descriptor; false when it
+// cannot be read, and then none is kept.
+bool TakeFingerprint(HeldFile* file);
+
 // Writes the record of a commit that kept `backup` of `hive`, both names in
 // the held `folder` (the hive and its logs as they are now, the backup's
 // fingerprint, made by `run`), by descriptor, while the caller holds the
 // hive's writer lock; the record gets the hive's descriptor and attributes
-// before its first byte. False, with *error, when it cannot. Written to a
-// new file and renamed, so a record is whole or absent.
+// before its first byte. A file of `held` whose name still leads to it is
+// read through that descriptor rather than opened again (the same file,
+// and no second open of it through FUSE), and not read at all where its
+// fingerprint was taken already and its size and modification time are
+// still those it had then. False, with *error, when it cannot.
+// Written to a new file and renamed, so a record is whole or absent.
 bool RecordCommit(const Folder& folder, const std::string& hive, const std::string& backup, const std::string& run,
-                  std::string* error);
+                  std::string* error, HeldFiles held = HeldFiles());
 
 // How many runs' backups a hive keeps besides its first (the state before
 // kestroctl ever touched it), unless told otherwise (--keep-backups N).
@@ -98,5 +122,23 @@ std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string*
 // A fast hash of a file's bytes, FNV-1a over 64-bit words (and the size
 // folded in); false when it cannot be read.
 bool HashFile(int fd, std::uint64_t* hash, std::uint64_t* size);
+
+// HashFile's hash of bytes given piece by piece, however they are cut: for
+// a file read for another purpose, fingerprinted on the way.
+class FileHash {
+public:
+    void Add(const void* data, std::size_t len);
+    std::uint64_t Size() const { return total_; }
+    std::uint64_t Value() const;
+    // "SIZE HASH", as a record holds it.
+    std::string Fingerprint() const;
+
+private:
+    void Word(const unsigned char* at);
+    std::uint64_t h_ = 0xcbf29ce484222325ull;
+    std::uint64_t total_ = 0;
+    unsigned char part_[8] = {};  // the bytes of a word not yet whole
+    std::size_t partLen_ = 0;
+};
 
 }  // namespace kestro

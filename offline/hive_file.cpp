@@ -1,6 +1,7 @@
 #include "offline/hive_file.h"
 
 #include "core/bytes.h"
+#include "core/word_hash.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_limits.h"
 #include "offline/hive_log.h"
@@ -12,13 +13,19 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <future>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -111,31 +118,28 @@ private:
     std::string* out_;
 };
 
-// The same listing folded into a 64-bit FNV-1a hash, so that two hives are
-// compared without holding either listing, which is larger than the hive.
+// The same listing folded into a 64-bit hash (core/word_hash.h), so that
+// two hives are compared without holding either listing, which is larger
+// than the hive.
 class HashSink final : public DumpSink {
 public:
     void Key(const std::string& path) override {
-        Mix("K", 1);
-        Mix(path.data(), path.size() + 1);
+        hash_.Mix("K", 1);
+        hash_.Mix(path.data(), path.size() + 1);
     }
     void Value(const char* name, std::uint32_t type, const char* data, std::size_t len) override {
         unsigned char head[12];
         StoreLe32(head, type);
         StoreLe64(head + 4, len);
-        Mix("V", 1);
-        Mix(name, std::strlen(name) + 1);
-        Mix(head, sizeof head);
-        Mix(data, len);
+        hash_.Mix("V", 1);
+        hash_.Mix(name, std::strlen(name) + 1);
+        hash_.Mix(head, sizeof head);
+        hash_.Mix(data, len);
     }
-    std::uint64_t Hash() const { return hash_; }
+    std::uint64_t Hash() const { return hash_.Value(); }
 
 private:
-    void Mix(const void* data, std::size_t len) {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (std::size_t i = 0; i < len; ++i) hash_ = (hash_ ^ p[i]) * 0x100000001B3ull;
-    }
-    std::uint64_t hash_ = 0xCBF29CE484222325ull;
+    WordHash hash_;
 };
 
 bool DumpNode(hive_h* h, hive_node_h node, const std::string& path, DumpSink* sink) {
@@ -497,6 +501,58 @@ std::string HiveFile::WhyNotWritable() {
 
 // ---------------------------------------------------------------- commit
 
+namespace {
+
+// The new hive's flush on a thread of its own: the disk takes the file
+// while it is read back and compared, and the commit waits for it before
+// anything depends on the file being on the disk (the backup, the rename).
+// Then, on the same thread, what the caller asks for that reads files
+// which no longer change (the fingerprints of the record), waited for
+// apart.
+class BackgroundFlush {
+public:
+    BackgroundFlush() = default;
+    BackgroundFlush(const BackgroundFlush&) = delete;
+    BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+    ~BackgroundFlush() { Join(); }
+
+    void Start(int fd, std::function<void()> then) {
+        std::promise<int> flushed;
+        result_ = flushed.get_future();
+        auto work = [fd, then, flushed = std::move(flushed)]() mutable {
+            flushed.set_value(::fsync(fd) == 0 ? 0 : (errno ? errno : EIO));
+            if (then) then();
+        };
+        // The thread takes no signal: they stay the main thread's, whose
+        // handlers know where the run is.
+        sigset_t all, saved;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &saved);
+        try {
+            thread_ = std::thread(std::move(work));
+        } catch (const std::system_error&) {
+            work();  // no thread to be had: done here and now
+        }
+        ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    }
+    // Waits for the flush: 0 when the file is on the disk, else why not.
+    int Flushed() {
+        if (result_.valid()) error_ = result_.get();
+        return error_;
+    }
+    // Waits for all the thread does.
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::thread thread_;
+    std::future<int> result_;
+    int error_ = EIO;  // until a flush is known to have gone through
+};
+
+}  // namespace
+
 // One commit: each step a function, in the order Steps takes them, each
 // empty or why it failed. What a run made is known to it, so that a
 // failure takes away exactly that.
@@ -520,8 +576,8 @@ private:
     static bool Fails(CommitStep step) { return ScopedCommitFailure::Reached(step); }
 
     std::string Write();
-    std::string Flush();
     std::string Verify();
+    std::string Flush();
     std::string BackUp();
     std::string BackUpLogs();
     std::string Rename();
@@ -536,6 +592,10 @@ private:
     const CommitOptions& options_;
     struct stat before_ = {};
     UniqueFd out_;        // the new hive
+    HeldFiles held_;      // the new hive and the original, for the record
+    // The flush of out_ from the end of Write, and the fingerprints of
+    // held_ after it; declared after held_, so that it is joined first.
+    BackgroundFlush flush_;
     std::string temp_;    // its name until the rename
     std::string suffix_;  // of the backups
     bool madeBackup_ = false;
@@ -574,13 +634,17 @@ std::string HiveFile::Commit(const CommitOptions& options) {
 std::string HiveFile::CommitRun::Steps() {
     std::string error = file_.CheckUnchanged();
     if (error.empty() && ::fstat(file_.fd_.Get(), &before_) != 0) error = "cannot read it: " + Errno(errno);
-    for (std::string (CommitRun::*step)() : {&CommitRun::Write, &CommitRun::Flush, &CommitRun::Verify,
+    for (std::string (CommitRun::*step)() : {&CommitRun::Write, &CommitRun::Verify, &CommitRun::Flush,
                                              &CommitRun::BackUp, &CommitRun::BackUpLogs, &CommitRun::Rename,
                                              &CommitRun::EmptyLogs}) {
         if (!error.empty()) break;
         error = (this->*step)();
     }
-    if (!error.empty()) return error;
+    if (!error.empty()) {
+        // Nothing runs on beside the undoing.
+        flush_.Join();
+        return error;
+    }
     struct stat after;
     if (::fstat(file_.fd_.Get(), &after) == 0)
         file_.read_ = Identity{after.st_dev, after.st_ino, after.st_size, after.st_mtim, after.st_ctim};
@@ -604,24 +668,37 @@ std::string HiveFile::CommitRun::Write() {
     errno = 0;
     if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
         return "cannot write the new hive: " + Errno(errno ? errno : EIO);
+    // The record's fingerprints of the new hive and of the original (which
+    // the backup will be a second name of) taken beside the verification.
+    held_.hive.fd = out_.Get();
+    held_.backup.fd = file_.fd_.Get();
+    std::function<void()> fingerprints;
+    if (options_.backup && !options_.run.empty())
+        fingerprints = [this] {
+            TakeFingerprint(&held_.hive);
+            TakeFingerprint(&held_.backup);
+        };
+    flush_.Start(out_.Get(), fingerprints);
     return std::string();
 }
 
-// On the disk.
+// On the disk: the flush Write started has ended.
 std::string HiveFile::CommitRun::Flush() {
-    if (::fsync(out_.Get()) != 0 || Fails(CommitStep::Flushed))
-        return "cannot flush the new hive: " + Errno(errno ? errno : EIO);
+    const int error = flush_.Flushed();
+    if (error != 0 || Fails(CommitStep::Flushed)) return "cannot flush the new hive: " + Errno(error ? error : EIO);
     return std::string();
 }
 
-// Read back from the disk: sound, and the same keys and values as what is
-// in memory. hivex's copy is let go for the read-back and taken again from
-// the new file, so that the hive is in memory once at a time.
+// Read back from the file (as the flush takes it to the disk): sound, and
+// the same keys and values as what is in memory. hivex's copy is let go for
+// the read-back and taken again from the new file, so that the hive is in
+// memory once at a time.
 std::string HiveFile::CommitRun::Verify() {
-    std::string why = CheckBaseBlock(out_.Get());
-    if (!why.empty()) return "the new hive does not verify: " + why;
+    // What is in memory first: that needs no disk, which the flush has.
     std::uint64_t wanted = 0, written = 0;
     if (!HashHive(file_.Handle(), &wanted)) return "the hive in memory does not read to the end";
+    std::string why = CheckBaseBlock(out_.Get());
+    if (!why.empty()) return "the new hive does not verify: " + why;
     hivex_close(file_.h_);
     file_.h_ = nullptr;
     bool same = false;
@@ -773,7 +850,12 @@ void HiveFile::CommitRun::Finish() {
 void HiveFile::CommitRun::KeepRecord() {
     HiveFile& f = file_;
     if (f.backupPath_.empty() || options_.run.empty()) return;
-    if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_) &&
+    flush_.Join();  // the fingerprints taken
+    // The new hive and the original (the backup, where it is a second
+    // name of it) are still open here.
+    held_.hive.fd = f.fd_.Get();
+    held_.backup.fd = f.replaced_ ? f.replaced_.Get() : -1;
+    if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_, held_) &&
         f.recordProblem_.empty())
         f.recordProblem_ = "the record cannot be written";
     if (f.recordProblem_.empty() && options_.keep >= 0) f.pruned_ = PruneBackups(f.folder_, f.name_, options_.keep);

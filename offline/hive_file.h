@@ -34,8 +34,8 @@ struct HiveReplay;
 // the logs from 0.
 enum class CommitStep {
     Written,       // a new file beside the original, given its mode, owner and Windows' attributes, then the whole hive
-    Flushed,       // that file on the disk
-    Verified,      // read back from the disk: the same keys and values as in memory
+    Verified,      // read back from the file: the same keys and values as in memory
+    Flushed,       // that file on the disk (its flush runs while it is verified)
     BackedUp,      // the original kept as NAME.kestro-bak
     LogsBackedUp,  // each log copied beside it
     Renamed,       // the new hive renamed over the original
@@ -134,7 +134,8 @@ public:
     // Writes the changes: to a new file beside the original with the
     // original's mode, owner and what Windows keeps on it (its security
     // descriptor, DOS attributes and creation time, where the mount has
-    // them), flushed, reopened and compared with what is in memory; then the
+    // them), reopened and compared with what is in memory while it is
+    // flushed, and on the disk before anything depends on it; then the
     // backup (a second link to the original, or a copy with its
     // descriptor); then the rename over the original. For a hive recovered
     // from its logs, every log is also copied with its descriptor beside the

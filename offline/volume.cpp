@@ -442,11 +442,26 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 namespace {
 
+// As many bytes of `from` from its start as the kernel copies itself to
+// `to` at its current position (copy_file_range: none pass through this
+// process, and a file system that clones shares the blocks); where it
+// stops, whatever the reason, the caller reads and writes on from there.
+off_t CopyInKernel(int from, int to) {
+    off_t at = 0;
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(from, &at, to, nullptr, std::size_t{1} << 30, 0);
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied <= 0) return at;
+    }
+}
+
 // Every byte of `from` from its start to `to` at its current position.
 bool CopyBytes(int from, int to, FileFault* fault) {
     std::vector<char> buffer(1 << 16);
     const bool injectedWrite = Injected(FileStep::Write);
-    for (off_t at = 0;;) {
+    // Copied here to the end in any case, so that a kernel that stops short
+    // (or has no such call) leaves nothing out.
+    for (off_t at = injectedWrite ? 0 : CopyInKernel(from, to);;) {
         const ssize_t got = ::pread(from, buffer.data(), buffer.size(), at);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return StepFails(fault, FileStep::Write, "cannot read the file to copy");
