@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/display_text.h"
+#include "core/localized.h"
 #include "core/text.h"
 #include "formats/layout.h"
 #include "formats/policy_file.h"
@@ -27,7 +28,7 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
     const RegResult rc = store.OpenKey(root, row.keyPath, kReadAccess, &key);
     if (rc == kErrorFileNotFound) return place;
     if (rc != kErrorSuccess) {
-        notes->push_back(where + " cannot be read (error " + std::to_string(rc) + ")");
+        notes->push_back(Localized("%1 cannot be read (error %2)", where, rc));
         return place;
     }
     UniqueKey owned(store, key);
@@ -37,8 +38,9 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
     const RegResult query = store.QueryValue(key, row.valueNames[0], &type, data, &size);
     if (query == kErrorFileNotFound) return place;
     if (query != kErrorSuccess || type != kRegDword || size != 4) {
-        notes->push_back(where + (query == kErrorSuccess || query == kErrorMoreData ? " is not a REG_DWORD; passed over"
-                                                                                    : " cannot be read"));
+        notes->push_back(query == kErrorSuccess || query == kErrorMoreData
+                             ? Localized("%1 is not a REG_DWORD; passed over", where)
+                             : Localized("%1 cannot be read", where));
         return place;
     }
     place.present = true;
@@ -53,8 +55,8 @@ PolicyPlaces::Place FromFile(const LocalPolicyFile& file, const Setting& row, st
     for (std::size_t i : EntriesFor(file, row)) {
         const RegValue& entry = file.entries[i];
         if (entry.type != kRegDword || entry.data.size() != 4) {
-            notes->push_back(GroupPolicyFiles::WindowsName(file.file) + ": " + row.valueNames[0] +
-                             " is not a REG_DWORD; passed over");
+            notes->push_back(Localized("%1: %2 is not a REG_DWORD; passed over",
+                                       GroupPolicyFiles::WindowsName(file.file), row.valueNames[0]));
             continue;
         }
         place.present = true;
@@ -69,7 +71,7 @@ LocalPolicyFile ReadOne(GroupPolicyFiles& files, GroupPolicyFiles::File which) {
     std::string error;
     file.read = files.ReadFile(which, layout::kMaxFileBytes, &file.bytes, &error);
     if (file.read == GroupPolicyFiles::Read::Failed) {
-        file.error = GroupPolicyFiles::WindowsName(which) + " cannot be read: " + error;
+        file.error = Localized("%1 cannot be read: %2", GroupPolicyFiles::WindowsName(which), error);
         return file;
     }
     if (file.read == GroupPolicyFiles::Read::Absent) return file;
@@ -79,7 +81,7 @@ LocalPolicyFile ReadOne(GroupPolicyFiles& files, GroupPolicyFiles::File which) {
                                       &file.offsets);
         file.valid = true;
     } catch (const FormatError& e) {
-        file.error = GroupPolicyFiles::WindowsName(which) + " is not a valid Registry.pol: " + e.what();
+        file.error = Localized("%1 is not a valid Registry.pol: %2", GroupPolicyFiles::WindowsName(which), e.what());
         file.entries.clear();
         file.offsets.clear();
     }
@@ -330,7 +332,7 @@ std::string MachineValueName(const Setting& row) {
 
 bool FailMachineValue(const Setting& row, RegResult rc, PolicyLiftResult* result) {
     result->denied = rc == kErrorAccessDenied;
-    result->error = MachineValueName(row) + ": error " + std::to_string(rc);
+    result->error = Localized("%1: error %2", MachineValueName(row), rc);
     return false;
 }
 
@@ -379,8 +381,9 @@ private:
     std::vector<Before> before_;
 };
 
-bool FailFile(GroupPolicyFiles::File file, const std::string& why, PolicyLiftResult* result) {
-    result->error = GroupPolicyFiles::WindowsName(file) + why;
+// `message` (an N_ text) names the file in %1 and gives `why` in %2.
+bool FailFile(GroupPolicyFiles::File file, const char* message, const std::string& why, PolicyLiftResult* result) {
+    result->error = Localized(message, GroupPolicyFiles::WindowsName(file), why);
     return false;
 }
 
@@ -393,7 +396,7 @@ bool LiftLocalEntries(GroupPolicyFiles* files, const LocalGroupPolicy& gpo, cons
     std::string error;
     const GroupPolicyFiles::Read read = files->ReadFile(gptIni, kGptIniLimit, &gpt, &error);
     if (read == GroupPolicyFiles::Read::Failed || !RaiseGptVersion(gpt, false, &raised))
-        return FailFile(gptIni, " cannot be read: " + error, result);
+        return FailFile(gptIni, N_("%1 cannot be read: %2"), error, result);
     const std::vector<std::uint8_t> gptBefore = gpt;
     for (const LocalPolicyFile* file : {&gpo.user, &gpo.machine}) {
         const bool machineSide = file == &gpo.machine;
@@ -401,7 +404,7 @@ bool LiftLocalEntries(GroupPolicyFiles* files, const LocalGroupPolicy& gpo, cons
         undo->Keep(file->file, true, file->bytes);
         if (!files->WriteFile(file->file, WithoutEntries(*file, EntriesFor(*file, row)), &error)) {
             undo->PutBack();
-            return FailFile(file->file, ": " + error, result);
+            return FailFile(file->file, N_("%1: %2"), error, result);
         }
         RaiseGptVersion(std::vector<std::uint8_t>(gpt), machineSide, &gpt);
     }
@@ -409,7 +412,7 @@ bool LiftLocalEntries(GroupPolicyFiles* files, const LocalGroupPolicy& gpo, cons
     undo->Keep(gptIni, gptPresent, gptPresent ? gptBefore : std::vector<std::uint8_t>());
     if (!files->WriteFile(gptIni, gpt, &error)) {
         undo->PutBack();
-        return FailFile(gptIni, ": " + error, result);
+        return FailFile(gptIni, N_("%1: %2"), error, result);
     }
     return true;
 }
