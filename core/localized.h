@@ -30,6 +30,7 @@ constexpr const char* N_(const char* english) { return english; }
 // How an argument becomes text.
 inline std::string ArgumentText(const std::string& text) { return text; }
 inline std::string ArgumentText(const char* text) { return text; }
+inline std::string ArgumentText(char* text) { return text; }  // strerror's
 template <typename Number>
 std::string ArgumentText(Number number) {
     return std::to_string(number);

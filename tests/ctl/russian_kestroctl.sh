@@ -147,6 +147,21 @@ engine_case "a malformed .reg file" \
     "kestroctl: $work/bad.reg: строка 3: неизвестный корневой раздел; ожидается HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE или HKEY_CLASSES_ROOT; ничего не записано" \
     "kestroctl: $work/bad.reg: line 3: unknown root key; expected HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT; nothing was written" \
     --offline "$win/WINDOWS" apply "$work/bad.reg"
+# A dirty user hive (its first sequence number one past the second) with no
+# log beside it.
+hive="$win/Documents and Settings/john/NTUSER.DAT"
+cp "$hive" "$work/clean.dat"
+python3 -c '
+import struct, sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(8); seq2, = struct.unpack("<I", f.read(4)); f.seek(4); f.write(struct.pack("<I", seq2 + 1))' "$hive"
+engine_case "a dirty hive without its logs" \
+    "kestroctl: $hive: это не куст реестра, который можно прочитать (" \
+    "kestroctl: $hive: not a registry hive that can be read (Invalid argument); it is dirty, and its logs cannot be used: there is no log (NAME.LOG, NAME.LOG1 or NAME.LOG2) beside it" \
+    --offline "$win/WINDOWS" set NoRun off
+has "a dirty hive: why, in Russian" "$(ru --offline "$win/WINDOWS" set NoRun off >/dev/null; err)" \
+    "он не закрыт чисто, а его журналы нельзя использовать: рядом с ним нет журнала (ИМЯ.LOG, ИМЯ.LOG1 или ИМЯ.LOG2)"
+cp "$work/clean.dat" "$hive"
 
 # English: what every locale but Russian gives, and --lang en in Russian.
 for args in "--help" "--offline $win/WINDOWS list" "list" "bogus"; do
