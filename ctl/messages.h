@@ -5,8 +5,13 @@
 // same ru.po at build time. Names of settings, states typed on the command
 // line and the file formats are never translated.
 //
-// Adding a message: write it in Tr("..."), run scripts/update-po, fill in its
-// msgstr in ctl/po/ru.po; the messages test names any message left without.
+// The engine's texts for people (Localized() below ctl/) come through
+// TrFormat too: main sets it as the engine's translator, and their Russian
+// is in the same ru.po.
+//
+// Adding a message: write it in Tr("...") (or Localized("...") in the
+// engine), run scripts/update-po, fill in its msgstr in ctl/po/ru.po; the
+// messages test names any message left without.
 #pragma once
 
 #include <string>
