@@ -56,7 +56,8 @@ bool RandomBytes(void* out, std::size_t size, std::string* error) {
         const ssize_t got = read(fd, at, left);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
-            *error = std::string("/dev/urandom: ") + (got < 0 ? std::string(std::strerror(errno)) : Localized("no bytes"));
+            *error = std::string("/dev/urandom: ") +
+                     (got < 0 ? std::string(std::strerror(errno)) : Localized("no bytes"));
             close(fd);
             return false;
         }

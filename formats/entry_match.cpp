@@ -76,7 +76,8 @@ void ReadSetting(const SettingShape& shape, const std::vector<RegValue>& entries
         if (state.empty()) {
             result->errors.push_back(
                 at + (mine.size() < placeCount
-                          ? Localized("%1: the values are neither those of on nor of off (some are missing)", shape.name)
+                          ? Localized("%1: the values are neither those of on nor of off (some are missing)",
+                                      shape.name)
                           : Localized("%1: the values are neither those of on nor of off", shape.name)));
             return;
         }
@@ -90,7 +91,8 @@ void ReadSetting(const SettingShape& shape, const std::vector<RegValue>& entries
     } else {
         std::u16string text;
         if (!TextFromData(first.data, &text)) {
-            result->errors.push_back(at + Localized("%1: the text is not one UTF-16 text ending in a zero", shape.name));
+            result->errors.push_back(at +
+                                     Localized("%1: the text is not one UTF-16 text ending in a zero", shape.name));
             return;
         }
         try {

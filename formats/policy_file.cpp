@@ -85,7 +85,8 @@ public:
         std::size_t at = pos_;
         char16_t c = Unit(N_("expected %1"), what);
         if (c != delimiter)
-            Fail(at, Localized("expected %1 (UTF-16LE '%2')", Localized(what), std::string(1, static_cast<char>(delimiter))));
+            Fail(at, Localized("expected %1 (UTF-16LE '%2')", Localized(what),
+                               std::string(1, static_cast<char>(delimiter))));
     }
     // A text up to its zero, of at most `limit` characters.
     std::u16string Text(std::size_t limit, const char* what) {
@@ -147,7 +148,8 @@ PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values) {
     placed.reserve(values.size());
     for (const RegValue& value : values) {
         if (value.root != kHkeyCurrentUser && value.root != kHkeyLocalMachine && value.root != kHkeyClassesRoot)
-            throw FormatError(Place::None, 0, Localized("%1: not a root a policy file can carry", DescribeValue(value)));
+            throw FormatError(Place::None, 0,
+                              Localized("%1: not a root a policy file can carry", DescribeValue(value)));
         placed.push_back(ToPolicyLocation(value));
     }
     PolicyFiles files{Header(), Header()};
@@ -194,7 +196,8 @@ void CheckData(Reader& in, const RegValue& value, std::size_t sizeAt) {
         in.Fail(sizeAt, Localized("a REG_DWORD entry has %1 bytes of data, not 4", size));
     if (value.type != kRegSz) return;
     std::u16string text;
-    if (!TextFromData(value.data, &text)) in.Fail(sizeAt, Localized("REG_SZ data is not one UTF-16 text ending in a zero"));
+    if (!TextFromData(value.data, &text))
+        in.Fail(sizeAt, Localized("REG_SZ data is not one UTF-16 text ending in a zero"));
     if (text.size() > layout::kMaxTextChars)
         in.Fail(sizeAt, Localized("the text is longer than %1 characters", layout::kMaxTextChars));
 }

@@ -239,7 +239,8 @@ RegEdit ParseValueLine(const std::u16string& line, std::size_t number, const Cur
 // The key line of an edit.
 std::u16string KeyLine(const RegEdit& edit) {
     const std::u16string root = RootName(edit.value.root);
-    if (root.empty()) throw FormatError(Place::None, 0, Localized("%1: not a root key a .reg file names", DescribeValue(edit.value)));
+    if (root.empty())
+        throw FormatError(Place::None, 0, Localized("%1: not a root key a .reg file names", DescribeValue(edit.value)));
     const std::u16string path = StrictUtf8ToUtf16(edit.value.keyPath);
     const std::string problem = KeyPathProblem(path);
     if (!problem.empty()) throw FormatError(Place::None, 0, DescribeValue(edit.value) + ": " + problem);
@@ -256,7 +257,8 @@ std::u16string RawValueLine(const RegEdit& edit) {
     line += u'=';
     if (edit.kind == RegEdit::Kind::DeleteValue) return line + u'-';
     if (value.data.size() > layout::kRegMaxRawBytes)
-        throw FormatError(Place::None, 0, Localized("%1: more data than a raw .reg value carries", DescribeValue(value)));
+        throw FormatError(Place::None, 0,
+                          Localized("%1: more data than a raw .reg value carries", DescribeValue(value)));
     char number[16];
     std::snprintf(number, sizeof number, "%x", static_cast<unsigned>(value.type));
     line += layout::kRegHexPrefix;
@@ -420,7 +422,8 @@ std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vect
     // Every line regedit writes ends with a line end; a last line without one
     // is what a cut-off copy looks like, and "dword:0000" cut from
     // "dword:00000004" would otherwise read as another number.
-    if (!line.empty()) throw FormatError(Place::Line, number, Localized("the last line has no line end: the file is cut short"));
+    if (!line.empty())
+        throw FormatError(Place::Line, number, Localized("the last line has no line end: the file is cut short"));
     if (number == 1) finishLine();
     return std::move(reader.values);
 }

@@ -173,7 +173,8 @@ bool ApplyEntry(const std::string& log, const Entry& entry, std::string* image) 
 // with its signature and its own offset: what a replay must leave.
 std::string CheckBins(const std::string& image) {
     const std::uint32_t bins = LoadLe32(U(image) + kBinsSize);
-    if (image.size() < kBaseBlock + static_cast<std::uint64_t>(bins)) return Localized("the replayed hive is shorter than its bins");
+    if (image.size() < kBaseBlock + static_cast<std::uint64_t>(bins))
+        return Localized("the replayed hive is shorter than its bins");
     const std::size_t end = kBaseBlock + bins;
     std::size_t at = kBaseBlock;
     while (at < end) {
@@ -259,7 +260,8 @@ struct Rejections {
 
 // Empty, or why the bytes are no primary a replay can start from.
 std::string CheckPrimary(const std::string& bytes) {
-    if (bytes.size() < kBaseBlock || std::memcmp(bytes.data(), "regf", 4) != 0) return Localized("the file is not a registry hive");
+    if (bytes.size() < kBaseBlock || std::memcmp(bytes.data(), "regf", 4) != 0)
+        return Localized("the file is not a registry hive");
     if (bytes.size() > kMaxHiveBytes) return Localized("the hive is larger than %1 MiB", kMaxHiveBytes >> 20);
     return std::string();
 }
@@ -277,7 +279,8 @@ Primary ReadPrimary(const std::string& bytes) {
 std::string CheckLog(const HiveLog& log, const Primary& primary, const Base& base) {
     if (log.bytes.empty()) return Localized("empty");
     if (log.bytes.size() > kMaxHiveLogBytes) return Localized("larger than %1 MiB", kMaxHiveLogBytes >> 20);
-    if (log.bytes.size() < kSector || std::memcmp(log.bytes.data(), "regf", 4) != 0) return Localized("not a registry log");
+    if (log.bytes.size() < kSector || std::memcmp(log.bytes.data(), "regf", 4) != 0)
+        return Localized("not a registry log");
     if (!base.valid) return Localized("its base block is damaged (wrong checksum)");
     return Belongs(primary, base);
 }

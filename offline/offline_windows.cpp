@@ -252,9 +252,10 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     }
     windir_ = ResolvePathNoCase(given);
     if (!IsDir(windir_))
-        throw OfflineError(OfflineFault::NotFound, Localized("%1: no such folder; give the Windows folder of the mounted "
-                                                              "installation, for example /mnt/windows/WINDOWS",
-                                                              windir));
+        throw OfflineError(OfflineFault::NotFound,
+                           Localized("%1: no such folder; give the Windows folder of the mounted installation, "
+                                     "for example /mnt/windows/WINDOWS",
+                                     windir));
     // From here on the folder that holds WINDIR is held, and every name
     // below it is found from that descriptor.
     volume_ = Parent(windir_);
@@ -277,7 +278,8 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     software_ = Entry(config_, "software");
     system_ = Entry(config_, "system");
     if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
-        throw OfflineError(OfflineFault::NotFound, Localized("%1: the SOFTWARE and SYSTEM hives are not both here", config_));
+        throw OfflineError(OfflineFault::NotFound,
+                           Localized("%1: the SOFTWARE and SYSTEM hives are not both here", config_));
 }
 
 void OfflineWindows::LoadSoftware() const {
@@ -300,7 +302,8 @@ void OfflineWindows::LoadSoftware() const {
     hive_node_h list = Child(h, "Microsoft\\Windows NT\\CurrentVersion\\ProfileList");
     hive_node_h* children = list ? hivex_node_children(h, list) : nullptr;
     if (!children) {
-        profileListNote_ = Localized("SOFTWARE has no ProfileList (Microsoft\\Windows NT\\CurrentVersion\\ProfileList)");
+        profileListNote_ =
+            Localized("SOFTWARE has no ProfileList (Microsoft\\Windows NT\\CurrentVersion\\ProfileList)");
         return;
     }
     for (hive_node_h* c = children; *c; ++c) {
@@ -336,8 +339,9 @@ std::string OfflineWindows::MapWindowsPath(const std::string& path, std::string*
     if (!Folder::Open(at, &bound, &last, &refused) &&
         (!Folder::Open(DirName(at), &bound, &last, &refused) || !last.Stat(BaseName(at), &st) ||
          S_ISLNK(st.st_mode))) {
-        *why = refused.empty() ? Localized("%1: leads off the volume that holds %2 (through a symbolic link)", path, windir_)
-                               : Localized("%1: leads off the volume that holds %2 (%3)", path, windir_, refused);
+        *why = refused.empty()
+                   ? Localized("%1: leads off the volume that holds %2 (through a symbolic link)", path, windir_)
+                   : Localized("%1: leads off the volume that holds %2 (%3)", path, windir_, refused);
         return std::string();
     }
     return at;
@@ -592,7 +596,8 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
                        people == 0
                            ? Localized("no user profile beside %1; choose one with --user NAME (profiles: %2)", windir_,
                                        Known())
-                           : Localized("more than one user profile beside %1; choose one with --user NAME (profiles: %2)",
+                           : Localized("more than one user profile beside %1; choose one with --user NAME "
+                                       "(profiles: %2)",
                                        windir_, Known()));
 }
 

@@ -110,7 +110,8 @@ bool VolumeGroupPolicyFiles::WriteFile(File file, const std::vector<std::uint8_t
         *error = folder.PathOf(name) + ": " + why;
         return false;
     };
-    if (!WriteAll(fd.Get(), reinterpret_cast<const char*>(bytes.data()), bytes.size())) return fail(Localized("cannot write"));
+    if (!WriteAll(fd.Get(), reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+        return fail(Localized("cannot write"));
     if (existed) {
         ::fchmod(fd.Get(), st.st_mode & 07777);
         if (!CarryWindowsAttributes(old.Get(), fd.Get(), &fault)) return fail(fault.reason);

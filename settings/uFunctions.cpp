@@ -13,11 +13,15 @@ namespace kestro {
 
 // ---------------------------------------------------------------- cursor
 
-std::string FailedToGetMessage(const std::string& valueName) { return Localized("Failed to get data for '%1'", valueName); }
+std::string FailedToGetMessage(const std::string& valueName) {
+    return Localized("Failed to get data for '%1'", valueName);
+}
 std::string InvalidDataTypeMessage(const std::string& valueName) {
     return Localized("Invalid data type for '%1'", valueName);
 }
-std::string FailedToSetMessage(const std::string& valueName) { return Localized("Failed to set data for '%1'", valueName); }
+std::string FailedToSetMessage(const std::string& valueName) {
+    return Localized("Failed to set data for '%1'", valueName);
+}
 
 RegistryCursor::RegistryCursor() : RegistryCursor(ActiveRegistryStore()) {}
 
