@@ -1,6 +1,7 @@
 #include "core/files.h"
 
 #include "core/file_faults.h"
+#include "core/localized.h"
 #include "core/unique_fd.h"
 
 #include "core/text.h"
@@ -77,7 +78,7 @@ using namespace file_faults;
 
 
 std::string LargerThan(std::size_t limit) {
-    return "the file is larger than " + std::to_string(limit) + " bytes";
+    return Localized("the file is larger than %1 bytes", limit);
 }
 
 
@@ -133,7 +134,7 @@ bool WideName(const std::string& path, std::wstring* wide) {
     }
 }
 
-constexpr char kNotUtf8[] = "the name is not UTF-8";
+constexpr const char* kNotUtf8 = N_("the name is not UTF-8");
 
 // The calls that make, fill and place a new file. Each is true when it
 // succeeded; LastReason() then says why the last one failed.
@@ -174,7 +175,7 @@ public:
     static void FlushFolderOf(const std::string&) {}
     static std::string NameProblem(const std::string& path) {
         std::wstring wide;
-        return WideName(path, &wide) ? std::string() : kNotUtf8;
+        return WideName(path, &wide) ? std::string() : Localized(kNotUtf8);
     }
     static unsigned long Process() { return GetCurrentProcessId(); }
     // The performance counter, which XP has (std::chrono's clocks would
@@ -315,7 +316,7 @@ bool WriteFileDurably(const std::string& path, const void* data, std::size_t siz
 
 bool ReadFileBounded(const std::string& path, std::size_t limit, std::string* bytes, FileFault* fault) {
     std::wstring wide;
-    if (!WideName(path, &wide)) return Fail(fault, FileStep::Open, kNotUtf8);
+    if (!WideName(path, &wide)) return Fail(fault, FileStep::Open, Localized(kNotUtf8));
     Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsOpen()) return Fail(fault, FileStep::Open, LastErrorText());

@@ -1,5 +1,7 @@
 #include "core/stamp.h"
 
+#include "core/localized.h"
+
 #include <cstdio>
 
 #ifdef _WIN32
@@ -30,7 +32,7 @@ std::string TimeText(int year, int month, int day, int hour, int minute, int sec
 
 bool RandomBytes(void* out, std::size_t size, std::string* error) {
     if (RtlGenRandom(out, static_cast<ULONG>(size))) return true;
-    *error = "the system gave no random bytes (error " + std::to_string(GetLastError()) + ")";
+    *error = Localized("the system gave no random bytes (error %1)", GetLastError());
     return false;
 }
 
@@ -54,7 +56,8 @@ bool RandomBytes(void* out, std::size_t size, std::string* error) {
         const ssize_t got = read(fd, at, left);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
-            *error = std::string("/dev/urandom: ") + (got < 0 ? std::strerror(errno) : "no bytes");
+            *error = std::string("/dev/urandom: ") +
+                     (got < 0 ? std::string(std::strerror(errno)) : Localized("no bytes"));
             close(fd);
             return false;
         }

@@ -188,22 +188,11 @@ SettingState ReadSettingState(RegistryStore& store, const Setting& row) {
     return state;
 }
 
-// The notes settings/policy_sources.cpp makes (kPlaceNoteFormats), named
-// here so that their Russian texts are in ctl/po/ru.po.
-[[maybe_unused]] const char* const kPlaceNoteTexts[] = {
-    N_("%1 cannot be read (error %2)"),
-    N_("%1 is not a REG_DWORD; passed over"),
-    N_("%1 cannot be read"),
-    N_("%1: %2 is not a REG_DWORD; passed over"),
-    N_("%1 cannot be read: %2"),
-    N_("%1 is not a valid Registry.pol: %2"),
-};
-
 SettingState ReadEnforcedState(RegistryStore& store, const Setting& row, const LocalGroupPolicy& gpo) {
     SettingState state = ReadSettingState(store, row);
     if (!row.HasMachineCopy()) return state;
     const PolicyPlaces places = ReadPolicyPlaces(store, row, gpo);
-    for (const PlaceNote& note : places.notes) state.notes.push_back(TrFormat(note.format, note.args));
+    state.notes.insert(state.notes.end(), places.notes.begin(), places.notes.end());
     std::int32_t value = 0;
     unsigned sources = 0;
     if (!places.Decides(&value, &sources)) return state;

@@ -19,8 +19,7 @@ int RunGet(Context& context) {
     // the user's own value.
     const LocalGroupPolicy gpo = row->HasMachineCopy() ? LocalGroupPolicy::Read(context.store) : LocalGroupPolicy();
     const SettingState state = ReadEnforcedState(context.store, *row, gpo);
-    for (const PlaceNote& problem : gpo.Problems())
-        context.console.Err("kestroctl: " + Tr("note: %1", TrFormat(problem.format, problem.args)) + "\n");
+    for (const std::string& problem : gpo.Problems()) context.console.Err("kestroctl: " + Tr("note: %1", problem) + "\n");
     for (const std::string& note : state.notes) context.console.Err("kestroctl: " + Tr("note: %1", note) + "\n");
     switch (state.status) {
         case SettingState::Status::Ok:

@@ -81,8 +81,7 @@ nlohmann::json JsonItem(const Setting& row, const SettingState& state) {
 // not be read of them or of the machine's copies said on the error stream.
 LocalGroupPolicy ReadPolicyFiles(Context& context) {
     LocalGroupPolicy gpo = LocalGroupPolicy::Read(context.store);
-    for (const PlaceNote& problem : gpo.Problems())
-        context.console.Err("kestroctl: " + Tr("note: %1", TrFormat(problem.format, problem.args)) + "\n");
+    for (const std::string& problem : gpo.Problems()) context.console.Err("kestroctl: " + Tr("note: %1", problem) + "\n");
     return gpo;
 }
 

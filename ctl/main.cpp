@@ -132,6 +132,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) arguments.push_back(WideToUtf8(argv[i]));
     WindowsConsole console;
     SystemRegistry stores;
+    SetTranslator(TrFormat);  // the engine's texts too, in the chosen language
     UseLanguage(UserLanguage());
     return RunKestroctl(arguments, stores, console);
 }
@@ -140,6 +141,7 @@ int main(int argc, char** argv) {
     InstallInterruptHandlers();  // first: a Ctrl+C from here on ends as the handler says
     std::vector<std::string> arguments(argv + 1, argv + argc);
     OpenMessageCatalogue();
+    SetTranslator(TrFormat);  // the engine's texts too, in the chosen language
     OnLanguageChosen(PrepareInterruptTexts);  // --lang may choose again
     UseLanguage(UserLanguage());
     StdioConsole console;

@@ -91,19 +91,7 @@ const char* Tr(const char* english) {
 }
 
 std::string TrFormat(const char* english, const std::vector<std::string>& arguments) {
-    const std::string pattern = Tr(english);
-    std::string text;
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
-        if (pattern[i] == '%' && next >= '1' && next <= '9') {
-            const std::size_t n = static_cast<std::size_t>(next - '1');
-            if (n < arguments.size()) text += arguments[n];
-            ++i;
-        } else {
-            text += pattern[i];
-        }
-    }
-    return text;
+    return FillPlaces(Tr(english), arguments);
 }
 
 std::size_t DisplayWidth(const std::string& utf8) {

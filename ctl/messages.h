@@ -5,12 +5,19 @@
 // same ru.po at build time. Names of settings, states typed on the command
 // line and the file formats are never translated.
 //
-// Adding a message: write it in Tr("..."), run scripts/update-po, fill in its
-// msgstr in ctl/po/ru.po; the messages test names any message left without.
+// The engine's texts for people (Localized() below ctl/) come through
+// TrFormat too: main sets it as the engine's translator, and their Russian
+// is in the same ru.po.
+//
+// Adding a message: write it in Tr("...") (or Localized("...") in the
+// engine), run scripts/update-po, fill in its msgstr in ctl/po/ru.po; the
+// messages test names any message left without.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "core/localized.h"
 
 namespace kestro {
 
@@ -28,23 +35,14 @@ void OnLanguageChosen(void (*listener)());
 // when that is Russian, English otherwise.
 Language UserLanguage();
 
-// Marks a text to translate where it is defined (a table's), for Tr()
-// where it is shown.
-constexpr const char* N_(const char* english) { return english; }
-
 // The text of `english` in the chosen language (itself when it has none).
 const char* Tr(const char* english);
 
-// How an argument of Tr becomes text.
-inline std::string ArgumentText(const std::string& text) { return text; }
-inline std::string ArgumentText(const char* text) { return text; }
-template <typename Number>
-std::string ArgumentText(Number number) {
-    return std::to_string(number);
-}
+// N_ marks a table's text, ArgumentText makes an argument text: both
+// core/localized.h's, shared with the engine's Localized().
 
 // The same with %1 .. %9 replaced by the arguments, which the translation
-// may place in another order.
+// may place in another order. The engine's translator (SetTranslator).
 std::string TrFormat(const char* english, const std::vector<std::string>& arguments);
 template <typename... Arguments>
 std::string Tr(const char* english, const Arguments&... arguments) {

@@ -59,8 +59,7 @@ std::string RefusalMessage(const Context& context, const LiftRefusal& refusal) {
     const std::string gptIni = GroupPolicyFiles::WindowsName(GroupPolicyFiles::File::GptIni);
     switch (refusal.why) {
         case LiftRefusal::Why::UnreadableFile:
-            return Tr("%1: %2; nothing was written (mend or remove the file first)", refusal.row->name,
-                      TrFormat(refusal.note.format, refusal.note.args));
+            return Tr("%1: %2; nothing was written (mend or remove the file first)", refusal.row->name, refusal.detail);
         case LiftRefusal::Why::Domain: {
             // Changed on a volume, it would come back from the domain controller.
             return context.stores.WritesAtClose()

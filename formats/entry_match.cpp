@@ -3,6 +3,7 @@
 #include "formats/policy_file.h"
 #include "formats/values.h"
 #include "core/bytes.h"
+#include "core/localized.h"
 #include "core/text.h"
 
 #include <cstring>
@@ -17,7 +18,11 @@ bool SamePlace(const RegValue& a, const RegValue& b) {
 }
 
 std::string Where(const std::vector<std::size_t>& places, const std::string& kind, std::size_t i) {
-    return kind + " " + std::to_string(i < places.size() ? places[i] : 0) + ": ";
+    const std::size_t at = i < places.size() ? places[i] : 0;
+    // The same words as a reader's FormatError.
+    if (kind == "line") return Localized("line %1: %2", at, "");
+    if (kind == "offset") return Localized("offset %1: %2", at, "");
+    return kind + " " + std::to_string(at) + ": ";
 }
 
 std::int32_t DwordOf(const std::vector<std::uint8_t>& data) {
@@ -69,27 +74,31 @@ void ReadSetting(const SettingShape& shape, const std::vector<RegValue>& entries
     if (shape.kind == SettingShape::Kind::Toggle) {
         const std::string state = ToggleState(shape, entries, mine);
         if (state.empty()) {
-            result->errors.push_back(at + shape.name + ": the values are neither those of on nor of off" +
-                                     (mine.size() < placeCount ? " (some are missing)" : ""));
+            result->errors.push_back(
+                at + (mine.size() < placeCount
+                          ? Localized("%1: the values are neither those of on nor of off (some are missing)",
+                                      shape.name)
+                          : Localized("%1: the values are neither those of on nor of off", shape.name)));
             return;
         }
         result->settings.push_back({shape.name, state});
     } else if (shape.kind == SettingShape::Kind::Number) {
         if (first.data.size() != 4) {
-            result->errors.push_back(at + shape.name + ": a REG_DWORD needs 4 bytes of data");
+            result->errors.push_back(at + Localized("%1: a REG_DWORD needs 4 bytes of data", shape.name));
             return;
         }
         result->settings.push_back({shape.name, std::to_string(DwordOf(first.data))});
     } else {
         std::u16string text;
         if (!TextFromData(first.data, &text)) {
-            result->errors.push_back(at + shape.name + ": the text is not one UTF-16 text ending in a zero");
+            result->errors.push_back(at +
+                                     Localized("%1: the text is not one UTF-16 text ending in a zero", shape.name));
             return;
         }
         try {
             result->settings.push_back({shape.name, StrictUtf16ToUtf8(text)});
         } catch (const std::invalid_argument&) {
-            result->errors.push_back(at + shape.name + ": the text holds an unpaired surrogate");
+            result->errors.push_back(at + Localized("%1: the text holds an unpaired surrogate", shape.name));
         }
     }
 }
@@ -110,8 +119,9 @@ EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<
                 mine.push_back(i);
                 claimed[i] = true;
                 if (entries[i].type != place.type && problem.empty())
-                    problem = Where(places, placeKind, i) + shape.name + ": " + DescribeValue(entries[i]) +
-                              " has type " + std::to_string(entries[i].type) + ", not " + std::to_string(place.type);
+                    problem = Where(places, placeKind, i) + Localized("%1: %2 has type %3, not %4", shape.name,
+                                                                      DescribeValue(entries[i]), entries[i].type,
+                                                                      place.type);
                 break;
             }
         }
@@ -121,15 +131,17 @@ EntryMatch MatchEntries(const std::vector<RegValue>& entries, const std::vector<
             continue;
         }
         if (mine.size() > places0.size()) {
-            result.errors.push_back(Where(places, placeKind, mine.back()) + shape.name + ": " +
-                                    DescribeValue(entries[mine.back()]) + " is given more than once");
+            result.errors.push_back(Where(places, placeKind, mine.back()) +
+                                    Localized("%1: %2 is given more than once", shape.name,
+                                              DescribeValue(entries[mine.back()])));
             continue;
         }
         ReadSetting(shape, entries, mine, places0.size(), Where(places, placeKind, mine.front()), &result);
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (claimed[i]) continue;
-        std::string message = Where(places, placeKind, i) + DescribeValue(entries[i]) + " is not a Kestro setting";
+        std::string message =
+            Where(places, placeKind, i) + Localized("%1 is not a Kestro setting", DescribeValue(entries[i]));
         (ignoreUnknown ? result.ignored : result.errors).push_back(message);
     }
     return result;

@@ -4,6 +4,7 @@
 #include "formats/policy_file.h"
 #include "formats/values.h"
 #include "core/bytes.h"
+#include "core/localized.h"
 #include "core/stamp.h"
 #include "core/text.h"
 
@@ -31,13 +32,13 @@ void CheckXmlText(const std::string& text) {
     try {
         units = StrictUtf8ToUtf16(text);
     } catch (const std::invalid_argument&) {
-        throw FormatError(Place::None, 0, "a text is not UTF-8");
+        throw FormatError(Place::None, 0, Localized("a text is not UTF-8"));
     }
     for (char16_t c : units)
         if (!XmlCarries(c)) {
             char code[16];
             std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-            throw FormatError(Place::None, 0, std::string("XML cannot carry the character ") + code);
+            throw FormatError(Place::None, 0, Localized("XML cannot carry the character %1", code));
         }
 }
 
@@ -295,7 +296,7 @@ GpoStamp NewGpoStamp() {
     std::uint8_t gpo[16], backup[16];
     std::string error;
     if (!RandomBytes(gpo, sizeof gpo, &error) || !RandomBytes(backup, sizeof backup, &error))
-        throw std::runtime_error("no identifier for the GPO: " + error);
+        throw std::runtime_error(Localized("no identifier for the GPO: %1", error));
     return GpoStamp{GuidText(gpo), GuidText(backup), UtcTimeText()};
 }
 
@@ -308,13 +309,13 @@ std::string GpoNameProblem(const std::string& name) {
     try {
         units = StrictUtf8ToUtf16(name);
     } catch (const std::invalid_argument&) {
-        return "the GPO's name is not UTF-8";
+        return Localized("the GPO's name is not UTF-8");
     }
-    if (units.empty()) return "the GPO's name is empty";
+    if (units.empty()) return Localized("the GPO's name is empty");
     if (units.size() > kMaxGpoNameChars)
-        return "the GPO's name is longer than " + std::to_string(kMaxGpoNameChars) + " characters";
+        return Localized("the GPO's name is longer than %1 characters", kMaxGpoNameChars);
     for (char16_t c : units)
-        if (c < 0x20 || c == 0x7F || c >= 0xFFFE) return "the GPO's name holds a control character";
+        if (c < 0x20 || c == 0x7F || c >= 0xFFFE) return Localized("the GPO's name holds a control character");
     return std::string();
 }
 
@@ -322,7 +323,7 @@ std::vector<GpoFile> WriteGpoExport(const std::vector<RegValue>& values, const s
                                     const GpoStamp& stamp) {
     const std::string problem = GpoNameProblem(name);
     if (!problem.empty()) throw FormatError(Place::None, 0, problem);
-    if (values.empty()) throw FormatError(Place::None, 0, "no values to export: the GPO would be empty");
+    if (values.empty()) throw FormatError(Place::None, 0, Localized("no values to export: the GPO would be empty"));
     const PolicyFiles pol = WritePolicyFiles(values);
     const bool user = pol.user.size() > layout::kPolHeaderBytes;
     const bool machine = pol.machine.size() > layout::kPolHeaderBytes;

@@ -2,6 +2,7 @@
 
 #include "formats/layout.h"
 #include "core/bytes.h"
+#include "core/localized.h"
 #include "core/text.h"
 
 #include <algorithm>
@@ -61,38 +62,41 @@ public:
     }
     std::size_t pos() const { return pos_; }
     bool AtEnd() const { return pos_ == bytes_.size(); }
-    // The parts complete "the file is cut short: ..."; the message is built
-    // only when it is needed, as this runs for every character.
-    void Need(std::size_t n, const char* a, const char* b = "", const char* d = "") const {
-        if (bytes_.size() - pos_ < n) Fail(pos_, std::string("the file is cut short: ") + a + b + d);
+    // `missing` (with `what` in its %1) completes "the file is cut short:
+    // ..."; the message is built only when it is needed, as this runs for
+    // every character.
+    void Need(std::size_t n, const char* missing, const char* what = "") const {
+        if (bytes_.size() - pos_ < n)
+            Fail(pos_, Localized("the file is cut short: %1", Localized(missing, Localized(what))));
     }
-    char16_t Unit(const char* a, const char* b = "", const char* d = "") {
-        Need(2, a, b, d);
+    char16_t Unit(const char* missing, const char* what = "") {
+        Need(2, missing, what);
         const char16_t c = LoadLe16(&bytes_[pos_]);
         pos_ += 2;
         return c;
     }
     std::uint32_t U32(const char* what) {
-        Need(4, "no room for ", what);
+        Need(4, N_("no room for %1"), what);
         const std::uint32_t n = LoadLe32(&bytes_[pos_]);
         pos_ += 4;
         return n;
     }
     void Expect(char16_t delimiter, const char* what) {
         std::size_t at = pos_;
-        char16_t c = Unit("expected ", what);
+        char16_t c = Unit(N_("expected %1"), what);
         if (c != delimiter)
-            Fail(at, std::string("expected ") + what + " (UTF-16LE '" + static_cast<char>(delimiter) + "')");
+            Fail(at, Localized("expected %1 (UTF-16LE '%2')", Localized(what),
+                               std::string(1, static_cast<char>(delimiter))));
     }
     // A text up to its zero, of at most `limit` characters.
     std::u16string Text(std::size_t limit, const char* what) {
         std::u16string out;
         for (;;) {
             std::size_t at = pos_;
-            char16_t c = Unit("the ", what, " has no terminating zero");
+            char16_t c = Unit(N_("the %1 has no terminating zero"), what);
             if (c == 0) return out;
             if (out.size() == limit)
-                Fail(at, std::string("the ") + what + " is longer than " + std::to_string(limit) + " characters");
+                Fail(at, Localized("the %1 is longer than %2 characters", Localized(what), limit));
             out += c;
         }
     }
@@ -139,12 +143,13 @@ bool TattoosWhenRemoved(const RegValue& value) {
 
 PolicyFiles WritePolicyFiles(const std::vector<RegValue>& values) {
     if (values.size() > layout::kMaxEntries)
-        throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " values");
+        throw FormatError(Place::None, 0, Localized("more than %1 values", layout::kMaxEntries));
     std::vector<RegValue> placed;
     placed.reserve(values.size());
     for (const RegValue& value : values) {
         if (value.root != kHkeyCurrentUser && value.root != kHkeyLocalMachine && value.root != kHkeyClassesRoot)
-            throw FormatError(Place::None, 0, DescribeValue(value) + ": not a root a policy file can carry");
+            throw FormatError(Place::None, 0,
+                              Localized("%1: not a root a policy file can carry", DescribeValue(value)));
         placed.push_back(ToPolicyLocation(value));
     }
     PolicyFiles files{Header(), Header()};
@@ -157,13 +162,13 @@ namespace {
 
 // The 8 bytes before the first entry: "PReg" and version 1.
 void ReadHeader(Reader& in, const std::vector<std::uint8_t>& bytes) {
-    in.Need(layout::kPolHeaderBytes, "the header is 8 bytes, \"PReg\" and the version");
+    in.Need(layout::kPolHeaderBytes, N_("the header is 8 bytes, \"PReg\" and the version"));
     if (!std::equal(std::begin(layout::kPolSignature), std::end(layout::kPolSignature), bytes.begin()))
-        in.Fail(0, "not a Registry.pol file: the signature is not \"PReg\"");
+        in.Fail(0, Localized("not a Registry.pol file: the signature is not \"PReg\""));
     in.Data(4);
-    std::uint32_t version = in.U32("the header");
+    std::uint32_t version = in.U32(N_("the header"));
     if (version != layout::kPolVersion)
-        in.Fail(4, "unsupported version " + std::to_string(version) + "; only version 1 exists");
+        in.Fail(4, Localized("unsupported version %1; only version 1 exists", version));
 }
 
 // A key path or value name, refused where it is not a valid name.
@@ -180,7 +185,7 @@ std::string ToUtf8(Reader& in, const std::u16string& name, std::size_t at, const
     try {
         return StrictUtf16ToUtf8(name);
     } catch (const std::invalid_argument&) {
-        in.Fail(at, unpaired);
+        in.Fail(at, Localized(unpaired));
     }
 }
 
@@ -188,40 +193,40 @@ std::string ToUtf8(Reader& in, const std::u16string& name, std::size_t at, const
 void CheckData(Reader& in, const RegValue& value, std::size_t sizeAt) {
     const std::size_t size = value.data.size();
     if (value.type == kRegDword && size != 4)
-        in.Fail(sizeAt, "a REG_DWORD entry has " + std::to_string(size) + " bytes of data, not 4");
+        in.Fail(sizeAt, Localized("a REG_DWORD entry has %1 bytes of data, not 4", size));
     if (value.type != kRegSz) return;
     std::u16string text;
-    if (!TextFromData(value.data, &text)) in.Fail(sizeAt, "REG_SZ data is not one UTF-16 text ending in a zero");
+    if (!TextFromData(value.data, &text))
+        in.Fail(sizeAt, Localized("REG_SZ data is not one UTF-16 text ending in a zero"));
     if (text.size() > layout::kMaxTextChars)
-        in.Fail(sizeAt, "the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters");
+        in.Fail(sizeAt, Localized("the text is longer than %1 characters", layout::kMaxTextChars));
 }
 
 // One entry: [key;name;type;size;data]
 RegValue ReadEntry(Reader& in, KeyHandle root) {
     RegValue value;
     value.root = root;
-    in.Expect(layout::kPolOpen, "[ at the start of an entry");
+    in.Expect(layout::kPolOpen, N_("[ at the start of an entry"));
     std::size_t keyAt = 0, nameAt = 0;
-    const std::u16string path = ReadName(in, layout::kMaxKeyPathChars, "key path", &keyAt, KeyPathProblem);
-    in.Expect(layout::kPolSeparator, "; after the key path");
-    const std::u16string name = ReadName(in, layout::kMaxValueNameChars, "value name", &nameAt, ValueNameProblem);
-    value.keyPath = ToUtf8(in, path, keyAt, "the key path holds an unpaired surrogate");
-    value.name = ToUtf8(in, name, nameAt, "the value name holds an unpaired surrogate");
-    in.Expect(layout::kPolSeparator, "; after the value name");
+    const std::u16string path = ReadName(in, layout::kMaxKeyPathChars, N_("key path"), &keyAt, KeyPathProblem);
+    in.Expect(layout::kPolSeparator, N_("; after the key path"));
+    const std::u16string name = ReadName(in, layout::kMaxValueNameChars, N_("value name"), &nameAt, ValueNameProblem);
+    value.keyPath = ToUtf8(in, path, keyAt, N_("the key path holds an unpaired surrogate"));
+    value.name = ToUtf8(in, name, nameAt, N_("the value name holds an unpaired surrogate"));
+    in.Expect(layout::kPolSeparator, N_("; after the value name"));
     const std::size_t typeAt = in.pos();
-    value.type = in.U32("the value type");
-    if (!KnownType(value.type)) in.Fail(typeAt, "unknown value type " + std::to_string(value.type));
-    in.Expect(layout::kPolSeparator, "; after the value type");
+    value.type = in.U32(N_("the value type"));
+    if (!KnownType(value.type)) in.Fail(typeAt, Localized("unknown value type %1", value.type));
+    in.Expect(layout::kPolSeparator, N_("; after the value type"));
     const std::size_t sizeAt = in.pos();
-    const std::uint32_t size = in.U32("the data size");
+    const std::uint32_t size = in.U32(N_("the data size"));
     if (size > layout::kPolMaxDataBytes)
-        in.Fail(sizeAt, "the data size " + std::to_string(size) + " is above " +
-                            std::to_string(layout::kPolMaxDataBytes));
-    in.Expect(layout::kPolSeparator, "; after the data size");
+        in.Fail(sizeAt, Localized("the data size %1 is above %2", size, layout::kPolMaxDataBytes));
+    in.Expect(layout::kPolSeparator, N_("; after the data size"));
     if (size > in.Remaining())
-        in.Fail(sizeAt, "the data size " + std::to_string(size) + " runs past the end of the file");
+        in.Fail(sizeAt, Localized("the data size %1 runs past the end of the file", size));
     value.data = in.Data(size);
-    in.Expect(layout::kPolClose, "] after the data: the size does not match the data");
+    in.Expect(layout::kPolClose, N_("] after the data: the size does not match the data"));
     CheckData(in, value, sizeAt);
     return value;
 }
@@ -233,14 +238,14 @@ std::vector<RegValue> ReadPolicyFile(const std::vector<std::uint8_t>& bytes, Pol
     if (offsets) offsets->clear();
     if (bytes.size() > layout::kMaxFileBytes)
         throw FormatError(Place::None, 0,
-                          "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
+                          Localized("the file is larger than %1 bytes", layout::kMaxFileBytes));
     Reader in(bytes);
     ReadHeader(in, bytes);
     const KeyHandle root = scope == PolicyScope::User ? kHkeyCurrentUser : kHkeyLocalMachine;
     std::vector<RegValue> values;
     while (!in.AtEnd()) {
         if (values.size() == layout::kMaxEntries)
-            in.Fail(in.pos(), "more than " + std::to_string(layout::kMaxEntries) + " entries");
+            in.Fail(in.pos(), Localized("more than %1 entries", layout::kMaxEntries));
         const std::size_t entryAt = in.pos();
         values.push_back(ReadEntry(in, root));
         if (offsets) offsets->push_back(entryAt);

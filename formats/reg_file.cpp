@@ -2,6 +2,7 @@
 
 #include "formats/layout.h"
 #include "core/bytes.h"
+#include "core/localized.h"
 
 #include <cstdio>
 
@@ -27,10 +28,10 @@ std::u16string Ascii(const std::string& text) { return std::u16string(text.begin
 // cannot be written.
 void Lines(const RegValue& value, std::u16string* keyLine, std::u16string* valueLine) {
     auto fail = [&](const std::string& why) {
-        throw FormatError(Place::None, 0, DescribeValue(value) + ": " + why);
+        throw FormatError(Place::None, 0, Localized("%1: %2", DescribeValue(value), why));
     };
     const std::u16string root = RootName(value.root);
-    if (root.empty()) fail("not a root key a .reg file names");
+    if (root.empty()) fail(Localized("not a root key a .reg file names"));
     ExportedValue form;
     const std::string problem = ExportProblem(value, &form);
     if (!problem.empty()) fail(problem);
@@ -45,7 +46,7 @@ void Lines(const RegValue& value, std::u16string* keyLine, std::u16string* value
         line += Ascii(digits);
     } else {
         for (char16_t c : form.text)
-            if (c < 0x20) fail("the text holds a control character, which a .reg line cannot carry");
+            if (c < 0x20) fail(Localized("the text holds a control character, which a .reg line cannot carry"));
         line += Quoted(form.text);
     }
 }
@@ -67,7 +68,7 @@ public:
     bool AtEnd() const { return pos_ == line_.size(); }
     char16_t Peek() const { return AtEnd() ? 0 : line_[pos_]; }
     void Expect(char16_t c, const char* what) {
-        if (Peek() != c) Fail(std::string("expected ") + what);
+        if (Peek() != c) Fail(Localized("expected %1", Localized(what)));
         ++pos_;
     }
     bool Take(const char16_t* prefix) {
@@ -79,21 +80,21 @@ public:
 
     // A quoted text with \\ and \" escapes; `limit` in characters.
     std::u16string Quoted(std::size_t limit, const char* what) {
-        Expect(u'"', "a quotation mark");
+        Expect(u'"', N_("a quotation mark"));
         std::u16string out;
         for (;;) {
-            if (AtEnd()) Fail(std::string("the ") + what + " has no closing quotation mark");
+            if (AtEnd()) Fail(Localized("the %1 has no closing quotation mark", Localized(what)));
             char16_t c = line_[pos_++];
             if (c == u'"') break;
             if (c == u'\\') {
                 if (AtEnd() || (line_[pos_] != u'\\' && line_[pos_] != u'"'))
-                    Fail(std::string("in the ") + what + ", a backslash must be followed by \\ or \"");
+                    Fail(Localized("in the %1, a backslash must be followed by \\ or \"", Localized(what)));
                 c = line_[pos_++];
             } else if (c < 0x20) {
-                Fail(std::string("the ") + what + " holds a control character");
+                Fail(Localized("the %1 holds a control character", Localized(what)));
             }
             if (out.size() == limit)
-                Fail(std::string("the ") + what + " is longer than " + std::to_string(limit) + " characters");
+                Fail(Localized("the %1 is longer than %2 characters", Localized(what), limit));
             out += c;
         }
         return out;
@@ -115,10 +116,10 @@ struct CurrentKey {
 // A [KEY] line; with `edits`, also [-KEY], which sets *deletion.
 CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number, bool edits = false, bool* deletion = nullptr) {
     auto fail = [&](const std::string& what) -> CurrentKey { throw FormatError(Place::Line, number, what); };
-    if (line.size() < 2 || line.back() != u']') return fail("a key line must end with ]");
+    if (line.size() < 2 || line.back() != u']') return fail(Localized("a key line must end with ]"));
     std::u16string inside = line.substr(1, line.size() - 2);
     if (!inside.empty() && inside[0] == u'-') {
-        if (!edits) return fail("deleting keys is not supported");
+        if (!edits) return fail(Localized("deleting keys is not supported"));
         inside.erase(0, 1);
         *deletion = true;
     }
@@ -128,15 +129,15 @@ CurrentKey ParseKeyLine(const std::u16string& line, std::size_t number, bool edi
     for (const auto& r : layout::kRegRoots)
         if (SameAsciiNoCase(rootName, std::u16string(r.name))) key.root = r.root;
     if (key.root == 0)
-        return fail("unknown root key; expected HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT");
-    if (slash == std::u16string::npos) return fail("a root key alone: values must lie below a key");
+        return fail(Localized("unknown root key; expected HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT"));
+    if (slash == std::u16string::npos) return fail(Localized("a root key alone: values must lie below a key"));
     std::u16string path = inside.substr(slash + 1);
     std::string problem = KeyPathProblem(path);
     if (!problem.empty()) return fail(problem);
     try {
         key.path = StrictUtf16ToUtf8(path);
     } catch (const std::invalid_argument&) {
-        return fail("the key path holds an unpaired surrogate");
+        return fail(Localized("the key path holds an unpaired surrogate"));
     }
     return key;
 }
@@ -154,25 +155,25 @@ void ParseHex(LineParser& p, RegValue* value) {
         std::uint32_t type = 0;
         int digits = 0;
         for (int d; (d = HexDigit(p.Peek())) >= 0; p.Skip()) {
-            if (++digits > 8) p.Fail("a hex(n) type takes at most 8 hexadecimal digits");
+            if (++digits > 8) p.Fail(Localized("a hex(n) type takes at most 8 hexadecimal digits"));
             type = (type << 4) | static_cast<std::uint32_t>(d);
         }
-        if (digits == 0) p.Fail("hex( needs a type in hexadecimal digits");
-        p.Expect(u')', ") after the type");
+        if (digits == 0) p.Fail(Localized("hex( needs a type in hexadecimal digits"));
+        p.Expect(u')', N_(") after the type"));
         value->type = type;
     }
-    p.Expect(u':', ": after hex");
+    p.Expect(u':', N_(": after hex"));
     value->data.clear();
     while (!p.AtEnd()) {
-        if (!value->data.empty()) p.Expect(u',', "a comma between bytes");
+        if (!value->data.empty()) p.Expect(u',', N_("a comma between bytes"));
         const int high = HexDigit(p.Peek());
-        if (high < 0) p.Fail("a byte takes two hexadecimal digits");
+        if (high < 0) p.Fail(Localized("a byte takes two hexadecimal digits"));
         p.Skip();
         const int low = HexDigit(p.Peek());
-        if (low < 0) p.Fail("a byte takes two hexadecimal digits");
+        if (low < 0) p.Fail(Localized("a byte takes two hexadecimal digits"));
         p.Skip();
         if (value->data.size() == layout::kRegMaxRawBytes)
-            p.Fail("more than " + std::to_string(layout::kRegMaxRawBytes) + " bytes of hex data");
+            p.Fail(Localized("more than %1 bytes of hex data", layout::kRegMaxRawBytes));
         value->data.push_back(static_cast<std::uint8_t>(high << 4 | low));
     }
 }
@@ -182,26 +183,26 @@ RegEdit ParseValueLine(const std::u16string& line, std::size_t number, const Cur
     RegEdit edit;
     RegValue& value = edit.value;
     LineParser p(line, number);
-    if (key.root == 0) p.Fail("a value before any [key] line");
+    if (key.root == 0) p.Fail(Localized("a value before any [key] line"));
     value.root = key.root;
     value.keyPath = key.path;
     std::u16string name;
     if (p.Peek() == u'@') {
         p.Expect(u'@', "@");
     } else {
-        name = p.Quoted(layout::kMaxValueNameChars, "value name");
+        name = p.Quoted(layout::kMaxValueNameChars, N_("value name"));
         std::string problem = ValueNameProblem(name);
         if (!problem.empty()) p.Fail(problem);
     }
     try {
         value.name = StrictUtf16ToUtf8(name);
     } catch (const std::invalid_argument&) {
-        p.Fail("the value name holds an unpaired surrogate");
+        p.Fail(Localized("the value name holds an unpaired surrogate"));
     }
-    p.Expect(u'=', "= after the value name");
+    p.Expect(u'=', N_("= after the value name"));
     if (p.Peek() == u'"') {
         value.type = kRegSz;
-        value.data = TextData(p.Quoted(layout::kMaxTextChars, "text"));
+        value.data = TextData(p.Quoted(layout::kMaxTextChars, N_("text")));
     } else if (p.Take(layout::kRegDwordPrefix)) {
         std::uint32_t n = 0;
         int digits = 0;
@@ -211,34 +212,35 @@ RegEdit ParseValueLine(const std::u16string& line, std::size_t number, const Cur
                     : c >= u'a' && c <= u'f' ? c - u'a' + 10
                     : c >= u'A' && c <= u'F' ? c - u'A' + 10
                                              : -1;
-            if (d < 0) p.Fail("a dword takes hexadecimal digits only");
-            if (++digits > 8) p.Fail("a dword takes at most 8 hexadecimal digits");
+            if (d < 0) p.Fail(Localized("a dword takes hexadecimal digits only"));
+            if (++digits > 8) p.Fail(Localized("a dword takes at most 8 hexadecimal digits"));
             n = (n << 4) | static_cast<std::uint32_t>(d);
             p.Skip();
         }
-        if (digits == 0) p.Fail("a dword needs hexadecimal digits");
+        if (digits == 0) p.Fail(Localized("a dword needs hexadecimal digits"));
         value.type = kRegDword;
         value.data = DwordData(n);
     } else if (p.Peek() == u'-') {
-        if (!edits) p.Fail("deleting values is not supported");
+        if (!edits) p.Fail(Localized("deleting values is not supported"));
         p.Skip();
         edit.kind = RegEdit::Kind::DeleteValue;
         value.type = kRegNone;
     } else if (p.Take(layout::kRegHexPrefix)) {
-        if (!edits) p.Fail("binary (hex) values are not supported; only text and dword");
+        if (!edits) p.Fail(Localized("binary (hex) values are not supported; only text and dword"));
         ParseHex(p, &value);
         edit.raw = true;
     } else {
-        p.Fail("expected a quoted text or dword: after =");
+        p.Fail(Localized("expected a quoted text or dword: after ="));
     }
-    if (!p.AtEnd()) p.Fail("unexpected characters after the value");
+    if (!p.AtEnd()) p.Fail(Localized("unexpected characters after the value"));
     return edit;
 }
 
 // The key line of an edit.
 std::u16string KeyLine(const RegEdit& edit) {
     const std::u16string root = RootName(edit.value.root);
-    if (root.empty()) throw FormatError(Place::None, 0, DescribeValue(edit.value) + ": not a root key a .reg file names");
+    if (root.empty())
+        throw FormatError(Place::None, 0, Localized("%1: not a root key a .reg file names", DescribeValue(edit.value)));
     const std::u16string path = StrictUtf8ToUtf16(edit.value.keyPath);
     const std::string problem = KeyPathProblem(path);
     if (!problem.empty()) throw FormatError(Place::None, 0, DescribeValue(edit.value) + ": " + problem);
@@ -255,7 +257,8 @@ std::u16string RawValueLine(const RegEdit& edit) {
     line += u'=';
     if (edit.kind == RegEdit::Kind::DeleteValue) return line + u'-';
     if (value.data.size() > layout::kRegMaxRawBytes)
-        throw FormatError(Place::None, 0, DescribeValue(value) + ": more data than a raw .reg value carries");
+        throw FormatError(Place::None, 0,
+                          Localized("%1: more data than a raw .reg value carries", DescribeValue(value)));
     char number[16];
     std::snprintf(number, sizeof number, "%x", static_cast<unsigned>(value.type));
     line += layout::kRegHexPrefix;
@@ -274,7 +277,7 @@ std::u16string RawValueLine(const RegEdit& edit) {
 
 std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values) {
     if (values.size() > layout::kMaxEntries)
-        throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " values");
+        throw FormatError(Place::None, 0, Localized("more than %1 values", layout::kMaxEntries));
     std::vector<std::uint8_t> out(std::begin(layout::kRegBom), std::end(layout::kRegBom));
     AppendUtf16Le(out, layout::kRegHeader);
     AppendUtf16Le(out, layout::kRegLineEnd);
@@ -298,7 +301,7 @@ std::vector<std::uint8_t> WriteRegFile(const std::vector<RegValue>& values) {
 
 std::vector<std::uint8_t> WriteRegEdits(const std::vector<RegEdit>& edits) {
     if (edits.size() > layout::kMaxEntries)
-        throw FormatError(Place::None, 0, "more than " + std::to_string(layout::kMaxEntries) + " changes");
+        throw FormatError(Place::None, 0, Localized("more than %1 changes", layout::kMaxEntries));
     std::vector<std::uint8_t> out(std::begin(layout::kRegBom), std::end(layout::kRegBom));
     AppendUtf16Le(out, layout::kRegHeader);
     AppendUtf16Le(out, layout::kRegLineEnd);
@@ -334,11 +337,11 @@ namespace {
 void CheckRegBytes(const std::vector<std::uint8_t>& bytes) {
     if (bytes.size() > layout::kMaxFileBytes)
         throw FormatError(Place::None, 0,
-                          "the file is larger than " + std::to_string(layout::kMaxFileBytes) + " bytes");
+                          Localized("the file is larger than %1 bytes", layout::kMaxFileBytes));
     if (bytes.size() < 2 || bytes[0] != layout::kRegBom[0] || bytes[1] != layout::kRegBom[1])
-        throw FormatError(Place::Line, 1, "not a UTF-16LE file: the byte-order mark FF FE is missing");
+        throw FormatError(Place::Line, 1, Localized("not a UTF-16LE file: the byte-order mark FF FE is missing"));
     if (bytes.size() % 2 != 0)
-        throw FormatError(Place::Offset, bytes.size() - 1, "the file ends inside a UTF-16 character");
+        throw FormatError(Place::Offset, bytes.size() - 1, Localized("the file ends inside a UTF-16 character"));
 }
 
 // The file's lines, one at a time, into the values (or, with `edits`, the
@@ -354,7 +357,7 @@ struct EditReader {
         if (number == 1) {
             if (line != layout::kRegHeader)
                 throw FormatError(Place::Line, 1,
-                                  "the first line must be \"Windows Registry Editor Version 5.00\"");
+                                  Localized("the first line must be \"Windows Registry Editor Version 5.00\""));
         } else if (IsBlank(line) || line[0] == u';') {
             // blank lines and comments
         } else if (line[0] == u'[') {
@@ -362,11 +365,11 @@ struct EditReader {
         } else if (line[0] == u'"' || line[0] == u'@') {
             if (valueCount++ == layout::kMaxEntries)
                 throw FormatError(Place::Line, number,
-                                  "more than " + std::to_string(layout::kMaxEntries) + " values");
+                                  Localized("more than %1 values", layout::kMaxEntries));
             values.push_back(ParseValueLine(line, number, key, edits));
             if (lines) lines->push_back(number);
         } else {
-            throw FormatError(Place::Line, number, "expected a [key] line, a \"value\"= line or a comment");
+            throw FormatError(Place::Line, number, Localized("expected a [key] line, a \"value\"= line or a comment"));
         }
     }
 
@@ -399,7 +402,7 @@ std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vect
     for (std::size_t i = 2; i < bytes.size(); i += 2) {
         const char16_t c = LoadLe16(&bytes[i]);
         if (pendingCr && c != u'\n')
-            throw FormatError(Place::Line, number, "a carriage return without a line feed");
+            throw FormatError(Place::Line, number, Localized("a carriage return without a line feed"));
         if (c == u'\r') {
             pendingCr = true;
             continue;
@@ -409,17 +412,18 @@ std::vector<RegEdit> ReadEdits(const std::vector<std::uint8_t>& bytes, std::vect
             finishLine();
             continue;
         }
-        if (c == 0) throw FormatError(Place::Line, number, "a zero character");
+        if (c == 0) throw FormatError(Place::Line, number, Localized("a zero character"));
         const std::size_t longest = edits ? layout::kRegMaxRawLineChars : layout::kRegMaxLineChars;
         if (line.size() == longest)
-            throw FormatError(Place::Line, number, "the line is longer than " + std::to_string(longest) + " characters");
+            throw FormatError(Place::Line, number, Localized("the line is longer than %1 characters", longest));
         line += c;
     }
-    if (pendingCr) throw FormatError(Place::Line, number, "a carriage return without a line feed");
+    if (pendingCr) throw FormatError(Place::Line, number, Localized("a carriage return without a line feed"));
     // Every line regedit writes ends with a line end; a last line without one
     // is what a cut-off copy looks like, and "dword:0000" cut from
     // "dword:00000004" would otherwise read as another number.
-    if (!line.empty()) throw FormatError(Place::Line, number, "the last line has no line end: the file is cut short");
+    if (!line.empty())
+        throw FormatError(Place::Line, number, Localized("the last line has no line end: the file is cut short"));
     if (number == 1) finishLine();
     return std::move(reader.values);
 }

@@ -2,14 +2,15 @@
 
 #include "formats/layout.h"
 #include "core/bytes.h"
+#include "core/localized.h"
 
 #include <algorithm>
 
 namespace kestro {
 
 FormatError::FormatError(Place place, std::size_t position, const std::string& what)
-    : std::runtime_error(place == Place::Line     ? "line " + std::to_string(position) + ": " + what
-                         : place == Place::Offset ? "offset " + std::to_string(position) + ": " + what
+    : std::runtime_error(place == Place::Line     ? Localized("line %1: %2", position, what)
+                         : place == Place::Offset ? Localized("offset %1: %2", position, what)
                                                   : what),
       place_(place),
       position_(position) {}
@@ -38,30 +39,30 @@ bool TextFromData(const std::vector<std::uint8_t>& data, std::u16string* text) {
 }
 
 std::string KeyPathProblem(const std::u16string& path) {
-    if (path.empty()) return "the key path is empty";
+    if (path.empty()) return Localized("the key path is empty");
     if (path.size() > layout::kMaxKeyPathChars)
-        return "the key path is longer than " + std::to_string(layout::kMaxKeyPathChars) + " characters";
+        return Localized("the key path is longer than %1 characters", layout::kMaxKeyPathChars);
     std::size_t depth = 1;
     char16_t previous = u'\\';
     for (char16_t c : path) {
-        if (c < 0x20 || c == 0x7F) return "the key path holds a control character";
+        if (c < 0x20 || c == 0x7F) return Localized("the key path holds a control character");
         if (c == u'\\') {
-            if (previous == u'\\') return "the key path has an empty key name";
+            if (previous == u'\\') return Localized("the key path has an empty key name");
             ++depth;
         }
         previous = c;
     }
-    if (previous == u'\\') return "the key path ends with a backslash";
+    if (previous == u'\\') return Localized("the key path ends with a backslash");
     if (depth > layout::kMaxKeyDepth)
-        return "the key path is deeper than " + std::to_string(layout::kMaxKeyDepth) + " levels";
+        return Localized("the key path is deeper than %1 levels", layout::kMaxKeyDepth);
     return std::string();
 }
 
 std::string ValueNameProblem(const std::u16string& name) {
     if (name.size() > layout::kMaxValueNameChars)
-        return "the value name is longer than " + std::to_string(layout::kMaxValueNameChars) + " characters";
+        return Localized("the value name is longer than %1 characters", layout::kMaxValueNameChars);
     for (char16_t c : name)
-        if (c < 0x20 || c == 0x7F) return "the value name holds a control character";
+        if (c < 0x20 || c == 0x7F) return Localized("the value name holds a control character");
     return std::string();
 }
 
@@ -71,29 +72,29 @@ std::string PlaceProblem(const RegValue& value, ExportedValue* out) {
     try {
         to.path = StrictUtf8ToUtf16(value.keyPath);
     } catch (const std::invalid_argument&) {
-        return "the key path is not UTF-8";
+        return Localized("the key path is not UTF-8");
     }
     std::string problem = KeyPathProblem(to.path);
     if (!problem.empty()) return problem;
     try {
         to.name = StrictUtf8ToUtf16(value.name);
     } catch (const std::invalid_argument&) {
-        return "the value name is not UTF-8";
+        return Localized("the value name is not UTF-8");
     }
     return ValueNameProblem(to.name);
 }
 
 std::string DataProblem(const RegValue& value, ExportedValue* out) {
     if (value.type == kRegDword) {
-        if (value.data.size() != 4) return "a REG_DWORD needs 4 bytes of data";
+        if (value.data.size() != 4) return Localized("a REG_DWORD needs 4 bytes of data");
     } else if (value.type == kRegSz) {
         std::u16string text;
-        if (!TextFromData(value.data, &text)) return "REG_SZ data is not one UTF-16 text ending in a zero";
+        if (!TextFromData(value.data, &text)) return Localized("REG_SZ data is not one UTF-16 text ending in a zero");
         if (text.size() > layout::kMaxTextChars)
-            return "the text is longer than " + std::to_string(layout::kMaxTextChars) + " characters";
+            return Localized("the text is longer than %1 characters", layout::kMaxTextChars);
         if (out) out->text = std::move(text);
     } else {
-        return "only REG_SZ and REG_DWORD values can be written";
+        return Localized("only REG_SZ and REG_DWORD values can be written");
     }
     return std::string();
 }
@@ -111,7 +112,7 @@ std::u16string RootName(KeyHandle root) {
 
 std::string DescribeValue(const RegValue& value) {
     std::string root = StrictUtf16ToUtf8(RootName(value.root));
-    if (root.empty()) root = "(unknown root)";
+    if (root.empty()) root = Localized("(unknown root)");
     return root + "\\" + value.keyPath + "\\\"" + value.name + "\"";
 }
 

@@ -3,6 +3,7 @@
 #include "offline/volume.h"
 #include "offline/hive_names.h"
 #include "offline/offline_error.h"
+#include "core/localized.h"
 #include "core/text.h"
 
 #include <algorithm>
@@ -259,13 +260,13 @@ bool ReadRecord(const Folder& folder, const std::string& backup, HiveBackup* fou
     std::string text, error;
     FileFault fault;
     if (!folder.OpenFile(record, O_RDONLY, &fd, &error)) {
-        *why = errno == ENOENT ? "there is no record of what the run that made " + backup + " left in place"
+        *why = errno == ENOENT ? Localized("there is no record of what the run that made %1 left in place", backup)
                                : error;
         return false;
     }
     if (!ReadDescriptor(fd.Get(), kMaxRecordBytes, &text, &fault)) {
         *why = folder.PathOf(record) + ": " +
-               (fault.step == FileStep::TooLarge ? std::string("larger than any record kestroctl writes")
+               (fault.step == FileStep::TooLarge ? Localized("larger than any record kestroctl writes")
                                                  : fault.reason);
         return false;
     }
@@ -273,7 +274,7 @@ bool ReadRecord(const Folder& folder, const std::string& backup, HiveBackup* fou
     std::string line, backupLine;
     std::getline(in, line);
     if (line != kRecordHeader) {
-        *why = folder.PathOf(record) + " is not a record this kestroctl reads";
+        *why = Localized("%1 is not a record this kestroctl reads", folder.PathOf(record));
         return false;
     }
     while (std::getline(in, line)) {
@@ -287,7 +288,7 @@ bool ReadRecord(const Folder& folder, const std::string& backup, HiveBackup* fou
             (*logs)[rest.substr(0, rest.find('\t'))] = rest.substr(rest.find('\t') + 1);
     }
     if (!IssuedRunName(found->run, static_cast<std::int64_t>(std::time(nullptr)))) {
-        *why = folder.PathOf(record) + " names a run kestroctl never made (\"" + found->run.substr(0, 64) + "\")";
+        *why = Localized("%1 names a run kestroctl never made (\"%2\")", folder.PathOf(record), found->run.substr(0, 64));
         found->run.clear();
         return false;
     }
@@ -297,7 +298,7 @@ bool ReadRecord(const Folder& folder, const std::string& backup, HiveBackup* fou
         return false;
     }
     if (now != backupLine) {
-        *why = folder.PathOf(backup) + " is not the file its record describes";
+        *why = Localized("%1 is not the file its record describes", folder.PathOf(backup));
         found->run.clear();
         return false;
     }
@@ -322,7 +323,7 @@ std::vector<std::pair<long, std::string>> NumberedBackups(const Folder& folder, 
             continue;
         const long n = BackupNumber(suffix);
         if (n >= 0) numbered.emplace_back(n, suffix);
-        else found->notes.push_back(folder.PathOf(entry) + " is not a name kestroctl gives its backups; it is ignored");
+        else found->notes.push_back(Localized("%1 is not a name kestroctl gives its backups; it is ignored", folder.PathOf(entry)));
     }
     std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     if (numbered.size() > kMaxCandidates) numbered.resize(kMaxCandidates);
@@ -358,7 +359,7 @@ std::string ChooseTrusted(const Folder& folder, const std::string& name,
         found->changed = untrusted.front();
         return numbered.front().second;
     }
-    for (const std::string& why : untrusted) found->notes.push_back(why + "; that backup is passed over");
+    for (const std::string& why : untrusted) found->notes.push_back(Localized("%1; that backup is passed over", why));
     return suffix;
 }
 
@@ -382,7 +383,7 @@ void CompareWithRecord(const Folder& folder, const std::string& name, const std:
     std::string now, why;
     if (!Fingerprint(folder, name, &now, &why) || now != hiveLine) {
         found->changed = why.empty() || now == hiveLine
-                             ? name + " changed since kestroctl wrote it (" + found->when + ")"
+                             ? Localized("%1 changed since kestroctl wrote it (%2)", name, found->when)
                              : why;
         return;
     }
@@ -400,12 +401,12 @@ void CompareWithRecord(const Folder& folder, const std::string& name, const std:
         if (!Fingerprint(folder, log, &now, &why) ||
             (it == logs.end() ? now.compare(0, 2, "0 ") != 0 : now != it->second)) {
             found->changed =
-                !why.empty() ? why : log + " changed since kestroctl wrote " + name + " (" + found->when + ")";
+                !why.empty() ? why : Localized("%1 changed since kestroctl wrote %2 (%3)", log, name, found->when);
             return;
         }
         if (it != logs.end()) logs.erase(it);
     }
-    if (!logs.empty()) found->changed = logs.begin()->first + " is gone since kestroctl wrote " + name;
+    if (!logs.empty()) found->changed = Localized("%1 is gone since kestroctl wrote %2", logs.begin()->first, name);
 }
 
 }  // namespace
@@ -466,11 +467,11 @@ std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string*
     std::string why;
     for (const std::string& name : {hive, saved}) {
         UniqueFd fd;
-        if (!folder.OpenFile(name, O_RDONLY, &fd, &why)) return why + "; nothing was changed";
+        if (!folder.OpenFile(name, O_RDONLY, &fd, &why)) return Localized("%1; nothing was changed", why);
     }
     for (const auto& log : backup.logs) {
         UniqueFd fd;
-        if (!folder.OpenFile(BaseName(log.second), O_RDONLY, &fd, &why)) return why + "; nothing was changed";
+        if (!folder.OpenFile(BaseName(log.second), O_RDONLY, &fd, &why)) return Localized("%1; nothing was changed", why);
     }
 
     // The hive as it is now stays, under a name of its own: a second link
@@ -483,8 +484,8 @@ std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string*
         const int error = errno;
         if ((error != EPERM && error != ENOTSUP && error != EXDEV) ||
             ::renameat(folder.Fd(), hive.c_str(), folder.Fd(), replaced.c_str()) != 0)
-            return "cannot keep " + backup.hive + " as " + folder.PathOf(replaced) + ": " + std::strerror(errno) +
-                   "; nothing was changed";
+            return Localized("cannot keep %1 as %2: %3; nothing was changed", backup.hive, folder.PathOf(replaced),
+                             std::strerror(errno));
         moved = true;
     }
     *kept = folder.PathOf(replaced);
@@ -499,20 +500,20 @@ std::string PutBack(const Folder& folder, const HiveBackup& backup, std::string*
         if (::renameat(folder.Fd(), BaseName(log.second).c_str(), folder.Fd(), BaseName(log.first).c_str()) != 0) {
             const std::string why = std::strerror(errno);
             undoMove();
-            return "cannot put back " + log.first + " from " + log.second + ": " + why +
-                   (done ? "; the logs before it are back beside the hive kestroctl wrote, which is clean, so "
-                           "Windows does not replay them; run restore again"
-                         : "; nothing was changed");
+            return done ? Localized("cannot put back %1 from %2: %3; the logs before it are back beside the hive "
+                                    "kestroctl wrote, which is clean, so Windows does not replay them; run restore "
+                                    "again", log.first, log.second, why)
+                        : Localized("cannot put back %1 from %2: %3; nothing was changed", log.first, log.second, why);
         }
         ++done;
     }
     if (::renameat(folder.Fd(), saved.c_str(), folder.Fd(), hive.c_str()) != 0) {
         const std::string why = std::strerror(errno);
         undoMove();
-        return "cannot put back " + backup.hive + " from " + backup.backup + ": " + why +
-               (done ? "; its logs are back beside the hive kestroctl wrote, which is clean, so Windows does not "
-                       "replay them; run restore again"
-                     : "; nothing was changed");
+        return done ? Localized("cannot put back %1 from %2: %3; its logs are back beside the hive kestroctl wrote, "
+                                "which is clean, so Windows does not replay them; run restore again",
+                                backup.hive, backup.backup, why)
+                    : Localized("cannot put back %1 from %2: %3; nothing was changed", backup.hive, backup.backup, why);
     }
     folder.Flush();
     folder.Remove(BaseName(BackupRecordPath(backup.backup)));

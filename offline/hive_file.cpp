@@ -1,6 +1,7 @@
 #include "offline/hive_file.h"
 
 #include "core/bytes.h"
+#include "core/localized.h"
 #include "core/word_hash.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_limits.h"
@@ -64,18 +65,18 @@ int MemoryFile(const std::string& bytes) {
 // meant, even to root.
 std::string CheckWritable(int fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return "cannot read it: " + Errno(errno);
+    if (::fstat(fd, &st) != 0) return Localized("cannot read it: %1", Errno(errno));
     if ((st.st_mode & 0222) == 0 || ::access(SelfPath(fd).c_str(), W_OK) != 0)
-        return "the file is read-only; make it writable (chmod u+w) if it is really meant to change";
+        return Localized("the file is read-only; make it writable (chmod u+w) if it is really meant to change");
     if (WindowsReadOnly(fd))
-        return "the file is read-only: Windows marks it so (its read-only attribute; setfattr -n "
-               "system.ntfs_attrib_be clears it on ntfs-3g) if it is really meant to change";
+        return Localized("the file is read-only: Windows marks it so (its read-only attribute; setfattr -n "
+                         "system.ntfs_attrib_be clears it on ntfs-3g) if it is really meant to change");
     return std::string();
 }
 
 std::string ReadOnlyVolume(const std::string& path) {
-    return path + ": the volume is mounted read-only, so nothing can be written to it; nothing was changed. "
-                  "Mount it read-write (for NTFS: ntfs-3g without -o ro) to change it";
+    return Localized("%1: the volume is mounted read-only, so nothing can be written to it; nothing was changed. "
+                     "Mount it read-write (for NTFS: ntfs-3g without -o ro) to change it", path);
 }
 
 std::atomic<long long> lockWaitMs{HiveFile::kLockWait.count()};
@@ -229,18 +230,18 @@ bool ReadsToTheEnd(hive_h* h) {
 // The checks of the base block of the open hive file `fd`.
 std::string CheckBaseBlock(int fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return "cannot read it: " + Errno(errno);
+    if (::fstat(fd, &st) != 0) return Localized("cannot read it: %1", Errno(errno));
     unsigned char base[kBinsSize + 4];
     if (::pread(fd, base, sizeof base, 0) != static_cast<ssize_t>(sizeof base))
-        return "it is too short to be a registry hive";
-    if (std::memcmp(base + kSignature, "regf", 4) != 0) return "it does not start with a registry hive's signature";
+        return Localized("it is too short to be a registry hive");
+    if (std::memcmp(base + kSignature, "regf", 4) != 0) return Localized("it does not start with a registry hive's signature");
     if (LoadLe32(base + kSeq1) != LoadLe32(base + kSeq2))
-        return "the hive is dirty (Windows was not shut down cleanly, and its logs hold changes not yet in "
-               "the hive)";
+        return Localized("the hive is dirty (Windows was not shut down cleanly, and its logs hold changes not yet in "
+                         "the hive)");
     std::uint64_t needed = kBaseBlock + static_cast<std::uint64_t>(LoadLe32(base + kBinsSize));
     if (static_cast<std::uint64_t>(st.st_size) < needed)
-        return "the file is shorter than its hive bins (" + std::to_string(st.st_size) + " of " +
-               std::to_string(needed) + " bytes): it is truncated; restore it from a backup";
+        return Localized("the file is shorter than its hive bins (%1 of %2 bytes): it is truncated; restore it "
+                         "from a backup", st.st_size, needed);
     return std::string();
 }
 
@@ -251,9 +252,9 @@ std::string CheckHive(int fd) {
     if (!why.empty()) return why;
     errno = 0;
     HivePtr h(hivex_open(SelfPath(fd).c_str(), 0));
-    if (!h) return "hivex cannot read it (" + Errno(errno) + ")";
+    if (!h) return Localized("hivex cannot read it (%1)", Errno(errno));
     if (!ReadsToTheEnd(h.get()))
-        return "its tree cannot be read to the end (" + Errno(errno) + "): it is damaged; restore it from a backup";
+        return Localized("its tree cannot be read to the end (%1): it is damaged; restore it from a backup", Errno(errno));
     return std::string();
 }
 
@@ -288,8 +289,8 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, Mode mode, std
     // hivex is given each open file by its /proc/self/fd name, so that it
     // reads the very file checked here.
     if (::access("/proc/self/fd", X_OK) != 0) {
-        *error = path + ": /proc is not mounted here, and hives are read through it; mount it (mount -t proc proc "
-                        "/proc) and run again";
+        *error = Localized("%1: /proc is not mounted here, and hives are read through it; mount it (mount -t proc proc "
+                           "/proc) and run again", path);
         return nullptr;
     }
     std::unique_ptr<HiveFile> file(new HiveFile(nullptr, path, mode));
@@ -316,10 +317,10 @@ std::string HiveFile::TakeFolder(const VolumeBound* volume) {
         if (!IsLeftover(entry, name_)) continue;
         if (mode_ == Mode::Write) {
             folder_.Remove(entry);
-            notes_.push_back("removed " + folder_.PathOf(entry) + ", left by a run that was stopped part-way");
+            notes_.push_back(Localized("removed %1, left by a run that was stopped part-way", folder_.PathOf(entry)));
         } else {
-            notes_.push_back("note: " + folder_.PathOf(entry) +
-                             " was left by a run that was stopped part-way; the next command that writes removes it");
+            notes_.push_back(Localized("note: %1 was left by a run that was stopped part-way; the next command that "
+                                       "writes removes it", folder_.PathOf(entry)));
         }
     }
     return std::string();
@@ -347,7 +348,7 @@ std::string HiveFile::OpenOriginal() {
 static bool ReadWhole(int fd, std::size_t limit, std::string* bytes, std::string* problem) {
     FileFault fault;
     if (ReadDescriptor(fd, limit, bytes, &fault)) return true;
-    *problem = fault.step == FileStep::TooLarge ? "it is larger than " + std::to_string(limit >> 20) + " MiB"
+    *problem = fault.step == FileStep::TooLarge ? Localized("it is larger than %1 MiB", limit >> 20)
                                                 : fault.reason;
     return false;
 }
@@ -403,14 +404,14 @@ std::string HiveFile::RecoverFromLogs() {
 std::string HiveFile::HoldReplay(const HiveReplay& replay) {
     if (!replay.recovered) return replay.problem;
     const int imageFd = MemoryFile(replay.image);
-    if (imageFd < 0) return "cannot hold the recovered hive in memory: " + Errno(errno);
+    if (imageFd < 0) return Localized("cannot hold the recovered hive in memory: %1", Errno(errno));
     // A replay that leaves a hive hivex cannot read to the end is no
     // recovery. A hive to be changed gets this walk at its first change.
     if (mode_ == Mode::ReadOnly) {
         const std::string walk = CheckHive(imageFd);
         if (!walk.empty()) {
             ::close(imageFd);
-            return "the replayed hive cannot be used: " + walk;
+            return Localized("the replayed hive cannot be used: %1", walk);
         }
     }
     imageFd_ = imageFd;
@@ -427,8 +428,8 @@ std::string HiveFile::LoadIntoHivex() {
     const std::string source = imagePath_.empty() ? SelfPath(fd_.Get()) : imagePath_;
     h_ = hivex_open(source.c_str(), mode_ == Mode::ReadOnly ? 0 : HIVEX_OPEN_WRITE);
     if (h_) return std::string();
-    std::string error = path_ + ": not a registry hive that can be read (" + Errno(errno) + ")";
-    if (Dirty()) error += "; it is dirty, and its logs cannot be used: " + logProblem_;
+    std::string error = Localized("%1: not a registry hive that can be read (%2)", path_, Errno(errno));
+    if (Dirty()) error += Localized("; it is dirty, and its logs cannot be used: %1", logProblem_);
     return error;
 }
 
@@ -445,7 +446,7 @@ std::string HiveFile::Lock() { return LockHive(folder_, name_, &lock_); }
 
 std::string HiveFile::CheckFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return "cannot read it: " + Errno(errno);
+    if (!fd) return Localized("cannot read it: %1", Errno(errno));
     std::string why = CheckWritable(fd.Get());
     return why.empty() ? CheckHive(fd.Get()) : why;
 }
@@ -469,16 +470,16 @@ void HiveFile::Refuse(const std::string& why) {
 
 void HiveFile::RefuseAfterFailedCommit() {
     changed_ = false;
-    Refuse(path_ + ": a commit of it failed; nothing more is written to it.");
+    Refuse(Localized("%1: a commit of it failed; nothing more is written to it.", path_));
 }
 
 std::string HiveFile::WhyNotWritable() {
-    if (mode_ == Mode::ReadOnly) return path_ + ": opened read-only; nothing is written to it.";
+    if (mode_ == Mode::ReadOnly) return Localized("%1: opened read-only; nothing is written to it.", path_);
     std::string why;
     if (logState_ == LogState::Unrecovered) {
-        why = "the hive is dirty (Windows was not shut down cleanly, and its newest changes are only in "
-              "its logs), and its logs cannot be used: " + logProblem_ +
-              ". Writing it would lose those changes; restore the hive and its logs from a backup";
+        why = Localized("the hive is dirty (Windows was not shut down cleanly, and its newest changes are only in "
+                        "its logs), and its logs cannot be used: %1. Writing it would lose those changes; restore the "
+                        "hive and its logs from a backup", logProblem_);
     } else if (logState_ == LogState::Recovered) {
         // The recovered image is checked; the files must be writable.
         why = CheckWritable(fd_.Get());
@@ -486,7 +487,7 @@ std::string HiveFile::WhyNotWritable() {
             if (why.empty() && !CheckWritable(log.fd.Get()).empty())
                 why = LogPath(log) + ": " + CheckWritable(log.fd.Get());
         if (why.empty()) why = CheckHive(imageFd_);
-        if (!why.empty()) why = "recovered from its logs, but " + why;
+        if (!why.empty()) why = Localized("recovered from its logs, but %1", why);
     } else {
         // hivex holds what the file held: its tree is walked below.
         why = CheckWritable(fd_.Get());
@@ -494,9 +495,9 @@ std::string HiveFile::WhyNotWritable() {
     }
     if (why.empty()) {
         // What is in memory must be a hive that reads to the end too.
-        if (!ReadsToTheEnd(Handle())) why = "its tree cannot be read to the end (" + Errno(errno) + ")";
+        if (!ReadsToTheEnd(Handle())) why = Localized("its tree cannot be read to the end (%1)", Errno(errno));
     }
-    return why.empty() ? why : path_ + ": " + why + ". Nothing was written to it.";
+    return why.empty() ? why : Localized("%1: %2. Nothing was written to it.", path_, why);
 }
 
 // ---------------------------------------------------------------- commit
@@ -633,7 +634,7 @@ std::string HiveFile::Commit(const CommitOptions& options) {
 
 std::string HiveFile::CommitRun::Steps() {
     std::string error = file_.CheckUnchanged();
-    if (error.empty() && ::fstat(file_.fd_.Get(), &before_) != 0) error = "cannot read it: " + Errno(errno);
+    if (error.empty() && ::fstat(file_.fd_.Get(), &before_) != 0) error = Localized("cannot read it: %1", Errno(errno));
     for (std::string (CommitRun::*step)() : {&CommitRun::Write, &CommitRun::Verify, &CommitRun::Flush,
                                              &CommitRun::BackUp, &CommitRun::BackUpLogs, &CommitRun::Rename,
                                              &CommitRun::EmptyLogs}) {
@@ -659,15 +660,15 @@ std::string HiveFile::CommitRun::Steps() {
 std::string HiveFile::CommitRun::Write() {
     FileFault fault;
     if (!file_.folder_.CreateNew("." + file_.name_, &out_, &temp_, &fault))
-        return "cannot create a file beside it: " + fault.reason;
-    if (::fchmod(out_.Get(), before_.st_mode & 07777) != 0) return "cannot set the new hive's mode: " + Errno(errno);
+        return Localized("cannot create a file beside it: %1", fault.reason);
+    if (::fchmod(out_.Get(), before_.st_mode & 07777) != 0) return Localized("cannot set the new hive's mode: %1", Errno(errno));
     if (::fchown(out_.Get(), before_.st_uid, before_.st_gid) != 0 && errno != EPERM)
-        return "cannot set the new hive's owner: " + Errno(errno);
+        return Localized("cannot set the new hive's owner: %1", Errno(errno));
     if (!CarryWindowsAttributes(file_.fd_.Get(), out_.Get(), &fault))
-        return "cannot keep what Windows set on it: " + fault.reason;
+        return Localized("cannot keep what Windows set on it: %1", fault.reason);
     errno = 0;
     if (hivex_commit(file_.Handle(), SelfPath(out_.Get()).c_str(), 0) != 0 || Fails(CommitStep::Written))
-        return "cannot write the new hive: " + Errno(errno ? errno : EIO);
+        return Localized("cannot write the new hive: %1", Errno(errno ? errno : EIO));
     // The record's fingerprints of the new hive and of the original (which
     // the backup will be a second name of) taken beside the verification.
     held_.hive.fd = out_.Get();
@@ -685,7 +686,7 @@ std::string HiveFile::CommitRun::Write() {
 // On the disk: the flush Write started has ended.
 std::string HiveFile::CommitRun::Flush() {
     const int error = flush_.Flushed();
-    if (error != 0 || Fails(CommitStep::Flushed)) return "cannot flush the new hive: " + Errno(error ? error : EIO);
+    if (error != 0 || Fails(CommitStep::Flushed)) return Localized("cannot flush the new hive: %1", Errno(error ? error : EIO));
     return std::string();
 }
 
@@ -696,9 +697,9 @@ std::string HiveFile::CommitRun::Flush() {
 std::string HiveFile::CommitRun::Verify() {
     // What is in memory first: that needs no disk, which the flush has.
     std::uint64_t wanted = 0, written = 0;
-    if (!HashHive(file_.Handle(), &wanted)) return "the hive in memory does not read to the end";
+    if (!HashHive(file_.Handle(), &wanted)) return Localized("the hive in memory does not read to the end");
     std::string why = CheckBaseBlock(out_.Get());
-    if (!why.empty()) return "the new hive does not verify: " + why;
+    if (!why.empty()) return Localized("the new hive does not verify: %1", why);
     hivex_close(file_.h_);
     file_.h_ = nullptr;
     bool same = false;
@@ -714,7 +715,7 @@ std::string HiveFile::CommitRun::Verify() {
         file_.h_ = hivex_open(SelfPath(reload).c_str(), HIVEX_OPEN_WRITE);
         if (!file_.h_) file_.h_ = hivex_open(SelfPath(reload).c_str(), 0);
         file_.RefuseAfterFailedCommit();
-        return "the new hive does not read back as written";
+        return Localized("the new hive does not read back as written");
     }
     // Taken again from the new file when next asked for (Handle): after the
     // rename that is fd_; before it, a failure puts the original back and
@@ -737,7 +738,7 @@ std::string HiveFile::CommitRun::BackUp() {
     const std::string backup = name + suffix_;
     FileFault fault;
     if (!file_.folder_.Link(file_.fd_.Get(), backup) && !CopyInto(file_.fd_.Get(), file_.folder_, backup, &fault))
-        return "cannot keep a backup: " + fault.reason;
+        return Localized("cannot keep a backup: %1", fault.reason);
     file_.backupPath_ = file_.folder_.PathOf(backup);
     madeBackup_ = true;
     // A second link changes the original's own change time.
@@ -753,7 +754,7 @@ std::string HiveFile::CommitRun::BackUpLogs() {
     for (LogFile& log : file_.logs_) {
         FileFault fault;
         if (!CopyInto(log.fd.Get(), file_.folder_, log.name + suffix_, &fault))
-            return "cannot keep a backup of its log: " + fault.reason;
+            return Localized("cannot keep a backup of its log: %1", fault.reason);
         log.backup = log.name + suffix_;
         if (Fails(CommitStep::LogsBackedUp))
             return "cannot keep a backup of its log " + file_.LogPath(log) + ": injected failure";
@@ -770,7 +771,7 @@ std::string HiveFile::CommitRun::Rename() {
     if (!changed.empty()) return changed;
     if (Fails(CommitStep::Renamed)) return "cannot replace it: injected failure";
     FileFault fault;
-    if (!file_.folder_.Rename(temp_, file_.name_, &fault)) return "cannot replace it: " + fault.reason;
+    if (!file_.folder_.Rename(temp_, file_.name_, &fault)) return Localized("cannot replace it: %1", fault.reason);
     temp_.clear();
     renamed_ = true;
     file_.replaced_ = std::move(file_.fd_);
@@ -779,7 +780,7 @@ std::string HiveFile::CommitRun::Rename() {
     // cut in between would otherwise leave the old dirty hive with empty
     // logs, its newest changes lost.
     if (!file_.folder_.Flush() && !file_.logs_.empty())
-        return "cannot flush the folder after the rename: " + Errno(errno ? errno : EIO);
+        return Localized("cannot flush the folder after the rename: %1", Errno(errno ? errno : EIO));
     return std::string();
 }
 
@@ -790,7 +791,7 @@ std::string HiveFile::CommitRun::EmptyLogs() {
         // From here the log may have lost bytes: a failure puts them back.
         log.emptied = true;
         if (::ftruncate(log.fd.Get(), 0) != 0 || ::fsync(log.fd.Get()) != 0)
-            return "cannot empty its log " + file_.LogPath(log) + ": " + Errno(errno);
+            return Localized("cannot empty its log %1: %2", file_.LogPath(log), Errno(errno));
         if (Fails(CommitStep::LogsEmptied))
             return "cannot empty its log " + file_.LogPath(log) + ": injected failure";
     }
@@ -817,8 +818,8 @@ std::string HiveFile::CommitRun::Undo(const std::string& error) {
     // Removing the backup's link changed the original's change time.
     struct stat now;
     if (::fstat(f.fd_.Get(), &now) == 0) f.read_.ctime = now.st_ctim;
-    return f.path_ + ": " + error +
-           (f.logs_.empty() ? ". The file was left as it was." : ". The file and its logs were left as they were.");
+    return f.logs_.empty() ? Localized("%1: %2. The file was left as it was.", f.path_, error)
+                           : Localized("%1: %2. The file and its logs were left as they were.", f.path_, error);
 }
 
 void HiveFile::CommitRun::Finish() {
@@ -857,7 +858,7 @@ void HiveFile::CommitRun::KeepRecord() {
     held_.backup.fd = f.replaced_ ? f.replaced_.Get() : -1;
     if (!RecordCommit(f.folder_, f.name_, BaseName(f.backupPath_), options_.run, &f.recordProblem_, held_) &&
         f.recordProblem_.empty())
-        f.recordProblem_ = "the record cannot be written";
+        f.recordProblem_ = Localized("the record cannot be written");
     if (f.recordProblem_.empty() && options_.keep >= 0) f.pruned_ = PruneBackups(f.folder_, f.name_, options_.keep);
 }
 
@@ -893,9 +894,9 @@ std::string HiveFile::CommitRun::RollBack() {
         f.replaced_.Reset();
         f.logState_ = LogState::Clean;
         f.changed_ = false;
-        return "the log " + names + " could not be put back, so the new hive stays: it is in place, clean, and "
-               "holds everything its logs held (Windows does not replay the logs of a clean hive). The originals "
-               "are kept as " + kept;
+        return Localized("the log %1 could not be put back, so the new hive stays: it is in place, clean, and "
+                         "holds everything its logs held (Windows does not replay the logs of a clean hive). The "
+                         "originals are kept as %2", names, kept);
     }
     // The original comes back under its name through a second link to it,
     // so that the backup stays.
@@ -912,8 +913,8 @@ std::string HiveFile::CommitRun::RollBack() {
         return std::string();
     }
     f.folder_.Remove(undo);
-    return "the new hive stays in place, and the original could not be put back; the originals are kept as " +
-           KeptNames();
+    return Localized("the new hive stays in place, and the original could not be put back; the originals are kept "
+                     "as %1", KeptNames());
 }
 
 std::string HiveFile::CheckUnchanged() const {
@@ -923,10 +924,10 @@ std::string HiveFile::CheckUnchanged() const {
                named.st_dev != read.device || now.st_size != read.size || !Same(now.st_mtim, read.mtime) ||
                !Same(now.st_ctim, read.ctime);
     };
-    if (changed(fd_.Get(), name_, read_)) return "it changed on disk after it was read; run again";
+    if (changed(fd_.Get(), name_, read_)) return Localized("it changed on disk after it was read; run again");
     for (const LogFile& log : logs_)
         if (changed(log.fd.Get(), log.name, log.read))
-            return "its log " + LogPath(log) + " changed on disk after it was read; run again";
+            return Localized("its log %1 changed on disk after it was read; run again", LogPath(log));
     return std::string();
 }
 

@@ -1,5 +1,7 @@
 #include "offline/hive_limits.h"
 
+#include "core/localized.h"
+
 #include <hivex.h>
 
 #include <cerrno>
@@ -13,18 +15,19 @@ namespace kestro {
 
 std::string CheckHiveFileSize(const struct stat& st) {
     const auto size = static_cast<std::uint64_t>(st.st_size);
-    const auto mib = [](std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; };
+    const auto mib = [](std::uint64_t bytes) { return bytes >> 20; };
     if (size > kMaxHiveFileBytes)
-        return "it is " + mib(size) + " long, more than the " + mib(kMaxHiveFileBytes) +
-               " a hive may be here; it is not read";
+        return Localized("it is %1 MiB long, more than the %2 MiB a hive may be here; it is not read", mib(size),
+                         mib(kMaxHiveFileBytes));
     // A file system that reports no blocks (some network ones) tells
     // nothing; a small file may sit in its own record (NTFS keeps files of
     // under a KiB there).
     const auto allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
     if (st.st_blocks > 0 && size > (1u << 20) && allocated < size / 2)
-        return "it is sparse: " + mib(size) + " long, but only " + std::to_string(allocated >> 10) +
-               " KiB of it are on the disk. Windows writes every byte of a hive, and reading the holes would take " +
-               mib(size) + " of memory for nothing; it is not read";
+        return Localized("it is sparse: %1 MiB long, but only %2 KiB of it are on the disk. Windows writes every "
+                         "byte of a hive, and reading the holes would take %1 MiB of memory for nothing; it is not "
+                         "read",
+                         mib(size), allocated >> 10);
     return std::string();
 }
 
@@ -61,12 +64,11 @@ std::string FindKeyLoop(hive_h* h) {
         for (hive_node_h* c = children; *c && found.empty(); ++c) {
             const std::string path = at.path + "\\" + NameOf(h, *c);
             if (!seen.insert(*c).second)
-                found = "the key " + (at.path.empty() ? std::string("\\") : at.path) + " lists " + path +
-                        ", a key already in the tree: its sub-keys lead round in a loop, which no hive Windows "
-                        "wrote has; nothing below it is walked";
+                found = Localized("the key %1 lists %2, a key already in the tree: its sub-keys lead round in a "
+                                  "loop, which no hive Windows wrote has; nothing below it is walked",
+                                  at.path.empty() ? std::string("\\") : at.path, path);
             else if (at.depth + 1 > kMaxKeyDepth)
-                found = "the key " + path + " lies deeper than the " + std::to_string(kMaxKeyDepth) +
-                        " levels Windows allows";
+                found = Localized("the key %1 lies deeper than the %2 levels Windows allows", path, kMaxKeyDepth);
             else
                 pending.push_back({*c, path, at.depth + 1});
         }

@@ -1,6 +1,7 @@
 #include "offline/hive_log.h"
 
 #include "core/bytes.h"
+#include "core/localized.h"
 
 #include <algorithm>
 #include <cstring>
@@ -54,10 +55,10 @@ struct Primary {
 // same last-written time (Windows' own test), and for a primary whose base
 // block is sound, a sequence number not older than what the primary holds.
 std::string Belongs(const Primary& primary, const Base& log) {
-    if (log.stamp != primary.stamp) return "it belongs to another hive (its time stamp differs)";
+    if (log.stamp != primary.stamp) return Localized("it belongs to another hive (its time stamp differs)");
     if (primary.base.valid && log.seq1 < primary.base.seq2)
-        return "it is older than the hive (sequence number " + std::to_string(log.seq1) + ", the hive has " +
-               std::to_string(primary.base.seq2) + ")";
+        return Localized("it is older than the hive (sequence number %1, the hive has %2)", log.seq1,
+                         primary.base.seq2);
     return std::string();
 }
 
@@ -74,15 +75,15 @@ std::string ReadOldLog(const HiveLog& log, OldLog* out) {
     out->log = &log;
     out->base = ReadBase(log.bytes);
     const Base& b = out->base;
-    if (b.seq1 != b.seq2) return "it was being written when Windows stopped (sequence numbers differ)";
-    if (!BinsSizeOk(b.bins)) return "its hive size is not one a hive can have";
-    if (b.cluster == 0 || b.cluster > 8) return "its sector size is not one a disk can have";
+    if (b.seq1 != b.seq2) return Localized("it was being written when Windows stopped (sequence numbers differ)");
+    if (!BinsSizeOk(b.bins)) return Localized("its hive size is not one a hive can have");
+    if (b.cluster == 0 || b.cluster > 8) return Localized("its sector size is not one a disk can have");
     const std::size_t sector = kSector * b.cluster;
     const std::size_t bitmap = b.bins / kSector / 8;
     const std::size_t vectorEnd = sector + 4 + bitmap;
-    if (log.bytes.size() < vectorEnd) return "it is cut short in its dirty-page map";
+    if (log.bytes.size() < vectorEnd) return Localized("it is cut short in its dirty-page map");
     const unsigned char* p = U(log.bytes);
-    if (std::memcmp(p + sector, "DIRT", 4) != 0) return "its dirty-page map has no \"DIRT\" signature";
+    if (std::memcmp(p + sector, "DIRT", 4) != 0) return Localized("its dirty-page map has no \"DIRT\" signature");
     out->pagesAt = (vectorEnd + sector - 1) / sector * sector;
     const unsigned char* bits = p + sector + 4;
     for (std::size_t byte = 0; byte < bitmap; ++byte) {
@@ -90,9 +91,9 @@ std::string ReadOldLog(const HiveLog& log, OldLog* out) {
         for (unsigned bit = 0; bit < 8; ++bit)
             if (bits[byte] & (1u << bit)) out->pages.push_back(static_cast<std::uint32_t>(byte * 8 + bit));
     }
-    if (out->pages.empty()) return "it marks no page as changed";
+    if (out->pages.empty()) return Localized("it marks no page as changed");
     if ((log.bytes.size() - std::min(log.bytes.size(), out->pagesAt)) / kSector < out->pages.size())
-        return "it is cut short: it holds fewer pages than its map names";
+        return Localized("it is cut short: it holds fewer pages than its map names");
     return std::string();
 }
 
@@ -172,19 +173,20 @@ bool ApplyEntry(const std::string& log, const Entry& entry, std::string* image) 
 // with its signature and its own offset: what a replay must leave.
 std::string CheckBins(const std::string& image) {
     const std::uint32_t bins = LoadLe32(U(image) + kBinsSize);
-    if (image.size() < kBaseBlock + static_cast<std::uint64_t>(bins)) return "the replayed hive is shorter than its bins";
+    if (image.size() < kBaseBlock + static_cast<std::uint64_t>(bins))
+        return Localized("the replayed hive is shorter than its bins");
     const std::size_t end = kBaseBlock + bins;
     std::size_t at = kBaseBlock;
     while (at < end) {
         const unsigned char* b = U(image) + at;
         if (end - at < 32 || std::memcmp(b, "hbin", 4) != 0 || LoadLe32(b + 4) != at - kBaseBlock)
-            return "the replayed hive has no sound hive bin at offset " + std::to_string(at);
+            return Localized("the replayed hive has no sound hive bin at offset %1", at);
         const std::uint32_t size = LoadLe32(b + 8);
         if (size < kBinUnit || size % kBinUnit != 0 || size > end - at)
-            return "the replayed hive has a hive bin of a wrong size at offset " + std::to_string(at);
+            return Localized("the replayed hive has a hive bin of a wrong size at offset %1", at);
         at += size;
     }
-    if (LoadLe32(U(image) + 36) >= bins) return "the replayed hive's root key lies outside its bins";
+    if (LoadLe32(U(image) + 36) >= bins) return Localized("the replayed hive's root key lies outside its bins");
     return std::string();
 }
 
@@ -258,8 +260,9 @@ struct Rejections {
 
 // Empty, or why the bytes are no primary a replay can start from.
 std::string CheckPrimary(const std::string& bytes) {
-    if (bytes.size() < kBaseBlock || std::memcmp(bytes.data(), "regf", 4) != 0) return "the file is not a registry hive";
-    if (bytes.size() > kMaxHiveBytes) return "the hive is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB";
+    if (bytes.size() < kBaseBlock || std::memcmp(bytes.data(), "regf", 4) != 0)
+        return Localized("the file is not a registry hive");
+    if (bytes.size() > kMaxHiveBytes) return Localized("the hive is larger than %1 MiB", kMaxHiveBytes >> 20);
     return std::string();
 }
 
@@ -274,10 +277,11 @@ Primary ReadPrimary(const std::string& bytes) {
 
 // Empty, or why the log is not one of this primary's.
 std::string CheckLog(const HiveLog& log, const Primary& primary, const Base& base) {
-    if (log.bytes.empty()) return "empty";
-    if (log.bytes.size() > kMaxHiveLogBytes) return "larger than " + std::to_string(kMaxHiveLogBytes >> 20) + " MiB";
-    if (log.bytes.size() < kSector || std::memcmp(log.bytes.data(), "regf", 4) != 0) return "not a registry log";
-    if (!base.valid) return "its base block is damaged (wrong checksum)";
+    if (log.bytes.empty()) return Localized("empty");
+    if (log.bytes.size() > kMaxHiveLogBytes) return Localized("larger than %1 MiB", kMaxHiveLogBytes >> 20);
+    if (log.bytes.size() < kSector || std::memcmp(log.bytes.data(), "regf", 4) != 0)
+        return Localized("not a registry log");
+    if (!base.valid) return Localized("its base block is damaged (wrong checksum)");
     return Belongs(primary, base);
 }
 
@@ -292,7 +296,7 @@ void SortLogs(const std::vector<const HiveLog*>& logs, const Primary& primary, s
         } else if (base.type == kTypeNewLog) {
             NewLog n{log, base, ReadEntries(log->bytes)};
             if (n.entries.empty())
-                rejected->Add(*log, "it holds no sound log entry");
+                rejected->Add(*log, Localized("it holds no sound log entry"));
             else
                 newLogs->push_back(std::move(n));
         } else if (base.type == kTypeOldLog || base.type == kTypeOldLog2000) {
@@ -303,7 +307,7 @@ void SortLogs(const std::vector<const HiveLog*>& logs, const Primary& primary, s
             else
                 oldLogs->push_back(std::move(o));
         } else {
-            rejected->Add(*log, "not a registry log (file type " + std::to_string(base.type) + ")");
+            rejected->Add(*log, Localized("not a registry log (file type %1)", base.type));
         }
     }
 }
@@ -331,7 +335,7 @@ void ReplayNewLogs(std::vector<NewLog>& newLogs, const Primary& primary, std::st
             // The first entry applied is the one the log's base block
             // names, which the primary has not got past.
             if (log.entries[0].seq != log.base.seq1) {
-                rejected->Add(*log.log, "its first entry is not the one its base block names");
+                rejected->Add(*log.log, Localized("its first entry is not the one its base block names"));
                 continue;
             }
         } else if (log.entries[0].seq != next) {
@@ -350,7 +354,7 @@ void ReplayNewLogs(std::vector<NewLog>& newLogs, const Primary& primary, std::st
         if (applied) result->used.push_back(log.log->name);
     }
     if (!started) {
-        result->problem = "no log entry continues the hive";
+        result->problem = Localized("no log entry continues the hive");
         return;
     }
     unsigned char* p = reinterpret_cast<unsigned char*>(&(*image)[0]);
@@ -371,7 +375,7 @@ void ReplayOldLogs(const std::vector<OldLog>& oldLogs, const Primary& primary, s
     const std::size_t size = kBaseBlock + chosen->base.bins;
     const std::size_t pageBytes = chosen->pages.size() * kSector;
     if (size > image->size() && size - image->size() > pageBytes) {
-        rejected->Add(*chosen->log, "it makes the hive larger than the pages it holds");
+        rejected->Add(*chosen->log, Localized("it makes the hive larger than the pages it holds"));
         return;
     }
     if (!primary.base.valid) RestoreBase(image, log);
@@ -387,8 +391,8 @@ void ReplayOldLogs(const std::vector<OldLog>& oldLogs, const Primary& primary, s
 
 // The problem when no log could be used, naming why each was not.
 std::string NothingUsed(bool anyLog, const std::string& problem, const Rejections& rejected) {
-    if (!anyLog) return "there is no log (NAME.LOG, NAME.LOG1 or NAME.LOG2) beside it";
-    std::string text = problem.empty() ? "no log beside it can be used" : problem;
+    if (!anyLog) return Localized("there is no log (NAME.LOG, NAME.LOG1 or NAME.LOG2) beside it");
+    std::string text = problem.empty() ? Localized("no log beside it can be used") : problem;
     for (const std::string& w : rejected.why) text += "; " + w;
     return text;
 }

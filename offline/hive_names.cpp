@@ -1,5 +1,6 @@
 #include "offline/hive_names.h"
 
+#include "core/localized.h"
 #include "core/text.h"
 #include "offline/offline_error.h"
 
@@ -19,9 +20,9 @@ bool LogNames(const std::vector<std::string>& entries, const std::string& folder
             if (SameNtfsName(entry, wanted)) found.push_back(entry);
         if (found.size() > 1) {
             std::sort(found.begin(), found.end());
-            *error = folder + " holds both \"" + found[0] + "\" and \"" + found[1] +
-                     "\", which Windows takes for one name; it would see only one of them. Rename or remove the "
-                     "one that does not belong there";
+            *error = Localized("%1 holds both %2, which Windows takes for one name; it would see only one of "
+                               "them. Rename or remove the one that does not belong there",
+                               folder, Localized("%1 and \"%2\"", "\"" + found[0] + "\"", found[1]));
             return false;
         }
         if (!found.empty()) logs->push_back(found[0]);

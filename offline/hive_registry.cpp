@@ -3,6 +3,7 @@
 #include "offline/hive_limits.h"
 
 #include "core/bytes.h"
+#include "core/localized.h"
 #include "core/text.h"
 
 #include <hivex.h>
@@ -77,7 +78,7 @@ RegResult HiveRegistryStore::WalkableTree(int slot) {
     if (!treeChecked_[slot]) {
         treeChecked_[slot] = true;
         const std::string loop = FindKeyLoop(hive->Handle());
-        if (!loop.empty()) treeProblem_[slot] = hive->Path() + ": " + loop + ". Nothing was written to it.";
+        if (!loop.empty()) treeProblem_[slot] = Localized("%1: %2. Nothing was written to it.", hive->Path(), loop);
     }
     return treeProblem_[slot].empty() ? kErrorSuccess : kErrorBadDb;
 }
@@ -530,8 +531,8 @@ bool HiveRegistryStore::FlushValues(int slot, std::string* error) {
         }
         errno = 0;
         if (hivex_node_set_values(h, it->first.second, batch.size(), batch.data(), 0) != 0) {
-            *error = Hive(slot)->Path() + ": cannot store the new values (" + std::strerror(errno ? errno : EIO) +
-                     "). The file was left as it was.";
+            *error = Localized("%1: cannot store the new values (%2). The file was left as it was.", Hive(slot)->Path(),
+                               std::strerror(errno ? errno : EIO));
             return false;
         }
         it = pending_.erase(it);

@@ -1,5 +1,6 @@
 #include "offline/offline_windows.h"
 
+#include "core/localized.h"
 #include "core/text.h"
 
 #include <hivex.h>
@@ -63,7 +64,7 @@ bool IsSystemProfile(const std::string& name) {
 // cannot be read.
 std::unique_ptr<HiveFile> Peek(const std::string& path, const VolumeBound& bound, std::string* why) {
     if (path.empty()) {
-        *why = "it is not there";
+        *why = Localized("it is not there");
         return nullptr;
     }
     return HiveFile::Open(path, HiveFile::Mode::ReadOnly, why, &bound);
@@ -146,10 +147,12 @@ std::string MatchEntry(const std::vector<std::string>& names, const std::string&
     if (found.size() > 1) {
         std::sort(found.begin(), found.end());
         std::string names;
-        for (const std::string& f : found) names += (names.empty() ? "\"" : " and \"") + f + "\"";
-        throw OfflineError(OfflineFault::Unusable, dir + " holds both " + names +
-                                  ", which Windows takes for one name; it would see only one of them. Rename or "
-                                  "remove the one that does not belong there");
+        for (const std::string& f : found)
+            names = names.empty() ? "\"" + f + "\"" : Localized("%1 and \"%2\"", names, f);
+        throw OfflineError(OfflineFault::Unusable,
+                           Localized("%1 holds both %2, which Windows takes for one name; it would see only one of "
+                                     "them. Rename or remove the one that does not belong there",
+                                     dir, names));
     }
     return dir + "/" + found[0];
 }
@@ -226,12 +229,13 @@ std::string HibernationSignature(const std::string& firstBytes) {
     // "hibr" (XP to 7) or "HIBR" (8 and later, hibernation and fast
     // start-up alike): a saved session that the next start resumes.
     if (signature == "hibr" || signature == "HIBR")
-        return "Windows was hibernated or stopped with fast start-up (hiberfil.sys holds a saved session)";
+        return Localized("Windows was hibernated or stopped with fast start-up (hiberfil.sys holds a saved session)");
     // "wake"/"WAKE": a resume began and did not finish; Windows offers to try
     // it again, so the session is still there to be resumed. "RSTR"/"rstr":
     // 8 and later, a resume under way that was cut off.
     if (signature == "wake" || signature == "WAKE" || signature == "RSTR" || signature == "rstr")
-        return "Windows was hibernated, and its resume did not finish (hiberfil.sys still holds the saved session)";
+        return Localized(
+            "Windows was hibernated, and its resume did not finish (hiberfil.sys still holds the saved session)");
     // After a resume, or a full shut-down, Windows zeroes the header (8 and
     // later the whole file): nothing is saved.
     return std::string();
@@ -248,8 +252,10 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     }
     windir_ = ResolvePathNoCase(given);
     if (!IsDir(windir_))
-        throw OfflineError(OfflineFault::NotFound, windir + ": no such folder; give the Windows folder of the mounted installation, "
-                                       "for example /mnt/windows/WINDOWS");
+        throw OfflineError(OfflineFault::NotFound,
+                           Localized("%1: no such folder; give the Windows folder of the mounted installation, "
+                                     "for example /mnt/windows/WINDOWS",
+                                     windir));
     // From here on the folder that holds WINDIR is held, and every name
     // below it is found from that descriptor.
     volume_ = Parent(windir_);
@@ -267,11 +273,13 @@ OfflineWindows::OfflineWindows(const std::string& windir) {
     const std::string system32 = Entry(windir_, "system32");
     config_ = system32.empty() ? std::string() : Entry(system32, "config");
     if (config_.empty() || !IsFolder(config_))
-        throw OfflineError(OfflineFault::NotFound, windir_ + ": no system32/config folder here; is this the Windows folder?");
+        throw OfflineError(OfflineFault::NotFound,
+                           Localized("%1: no system32/config folder here; is this the Windows folder?", windir_));
     software_ = Entry(config_, "software");
     system_ = Entry(config_, "system");
     if (software_.empty() || !IsFile(software_) || system_.empty() || !IsFile(system_))
-        throw OfflineError(OfflineFault::NotFound, config_ + ": the SOFTWARE and SYSTEM hives are not both here");
+        throw OfflineError(OfflineFault::NotFound,
+                           Localized("%1: the SOFTWARE and SYSTEM hives are not both here", config_));
 }
 
 void OfflineWindows::LoadSoftware() const {
@@ -282,7 +290,7 @@ void OfflineWindows::LoadSoftware() const {
     std::string why;
     std::unique_ptr<HiveFile> hive = Peek(software_, Bound(), &why);
     if (!hive) {
-        profileListNote_ = "SOFTWARE cannot be read (" + why + ")";
+        profileListNote_ = Localized("SOFTWARE cannot be read (%1)", why);
         return;
     }
     hive_h* h = hive->Handle();
@@ -294,7 +302,8 @@ void OfflineWindows::LoadSoftware() const {
     hive_node_h list = Child(h, "Microsoft\\Windows NT\\CurrentVersion\\ProfileList");
     hive_node_h* children = list ? hivex_node_children(h, list) : nullptr;
     if (!children) {
-        profileListNote_ = "SOFTWARE has no ProfileList (Microsoft\\Windows NT\\CurrentVersion\\ProfileList)";
+        profileListNote_ =
+            Localized("SOFTWARE has no ProfileList (Microsoft\\Windows NT\\CurrentVersion\\ProfileList)");
         return;
     }
     for (hive_node_h* c = children; *c; ++c) {
@@ -304,7 +313,7 @@ void OfflineWindows::LoadSoftware() const {
         std::free(name);
     }
     std::free(children);
-    if (profileList_.empty()) profileListNote_ = "SOFTWARE's ProfileList names no profile";
+    if (profileList_.empty()) profileListNote_ = Localized("SOFTWARE's ProfileList names no profile");
 }
 
 const std::string& OfflineWindows::SystemDrive() const {
@@ -330,8 +339,9 @@ std::string OfflineWindows::MapWindowsPath(const std::string& path, std::string*
     if (!Folder::Open(at, &bound, &last, &refused) &&
         (!Folder::Open(DirName(at), &bound, &last, &refused) || !last.Stat(BaseName(at), &st) ||
          S_ISLNK(st.st_mode))) {
-        *why = path + ": leads off the volume that holds " + windir_ +
-               (refused.empty() ? std::string(" (through a symbolic link)") : " (" + refused + ")");
+        *why = refused.empty()
+                   ? Localized("%1: leads off the volume that holds %2 (through a symbolic link)", path, windir_)
+                   : Localized("%1: leads off the volume that holds %2 (%3)", path, windir_, refused);
         return std::string();
     }
     return at;
@@ -349,31 +359,31 @@ std::string OfflineWindows::MapWindowsNames(const std::string& path, std::string
         if (SameAsciiNoCase(name, "SystemRoot") || SameAsciiNoCase(name, "windir")) value = systemRoot_;
         else if (SameAsciiNoCase(name, "SystemDrive")) value = systemDrive_;
         if (value.empty()) {
-            *why = path + ": only a running Windows knows what " + (name.empty() ? full : "%" + name + "%") +
-                   " stands for; give the full path, " + systemDrive_ + "\\...";
+            *why = Localized("%1: only a running Windows knows what %2 stands for; give the full path, %3\\...", path,
+                             name.empty() ? full : "%" + name + "%", systemDrive_);
             return std::string();
         }
         full = value + full.substr(end + 1);
     }
     if (full.size() < 3 || full[1] != ':' || (full[2] != '\\' && full[2] != '/')) {
-        *why = path + ": not a full Windows path; give it as Windows sees it, " + systemDrive_ + "\\... or "
-               "%SystemRoot%\\...";
+        *why = Localized("%1: not a full Windows path; give it as Windows sees it, %2\\... or %3\\...", path,
+                         systemDrive_, "%SystemRoot%");
         return std::string();
     }
     if (!SameAsciiNoCase(full.substr(0, 2), systemDrive_)) {
-        *why = path + ": on drive " + AsciiUpper(full.substr(0, 2)) + ", but only the system drive " + systemDrive_ +
-               " (" + volume_ + ") can be checked here";
+        *why = Localized("%1: on drive %2, but only the system drive %3 (%4) can be checked here", path,
+                         AsciiUpper(full.substr(0, 2)), systemDrive_, volume_);
         return std::string();
     }
     std::string at = volume_;
     for (const std::string& part : SplitPath(full.substr(3), "\\/")) {
         if (part == "..") {
-            *why = path + ": a path that climbs with \"..\" is not taken";
+            *why = Localized("%1: a path that climbs with \"..\" is not taken", path);
             return std::string();
         }
         std::string next = Entry(at, part);
         if (next.empty()) {
-            *why = path + ": no such file or folder on the volume (" + at + " has no \"" + part + "\")";
+            *why = Localized("%1: no such file or folder on the volume (%2 has no \"%3\")", path, at, part);
             return std::string();
         }
         at = next;
@@ -394,7 +404,7 @@ void OfflineWindows::LoadProfiles() const {
         return CompareAsciiNoCase(a.name, b.name) < 0;
     });
     if (fromFolders && !users_.empty())
-        profileListNote_ += "; the profiles are the folders that hold an NTUSER.DAT";
+        profileListNote_ += Localized("; the profiles are the folders that hold an NTUSER.DAT");
 }
 
 // The local accounts: SAM\Domains\Account\Users\Names\NAME, whose default
@@ -408,8 +418,8 @@ std::map<std::uint32_t, std::string> OfflineWindows::LoadAccounts() const {
     hive_node_h names = sam ? Child(sam->Handle(), "SAM\\Domains\\Account\\Users\\Names") : 0;
     hive_node_h* children = names ? hivex_node_children(sam->Handle(), names) : nullptr;
     if (!children) {
-        accountNote_ = "no account names: the SAM hive " + (sam ? std::string("holds no user names")
-                                                                  : "cannot be read (" + why + ")");
+        accountNote_ = sam ? Localized("no account names: the SAM hive holds no user names")
+                           : Localized("no account names: the SAM hive cannot be read (%1)", why);
         return accounts;
     }
     hive_h* h = sam->Handle();
@@ -526,7 +536,7 @@ std::string OfflineWindows::Known() const {
         std::string label = u.account.empty() || SameNtfsName(u.account, u.name) ? u.name : u.account + " (" + u.name + ")";
         list += (list.empty() ? "" : ", ") + label;
     }
-    return list.empty() ? std::string("none") : list;
+    return list.empty() ? Localized("none") : list;
 }
 
 const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& name) const {
@@ -542,27 +552,37 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
                 matches.push_back(&u);
         const auto where = [](const UserProfile* u) {
             std::string at = u->folder.empty() ? u->windowsPath : u->folder;
-            return u->sid.empty() ? at : u->sid + " in " + at;
+            return u->sid.empty() ? at : Localized("%1 in %2", u->sid, at);
         };
         if (matches.size() > 1)
-            throw OfflineError(OfflineFault::NotFound, "\"" + name + "\" names more than one profile (" + where(matches[0]) + ", " +
-                                      where(matches[1]) + ")" +
-                                      (SameNtfsName(matches[0]->name, matches[1]->name)
-                                           ? "; Windows takes their folders' names for one: rename or remove the "
-                                             "one that does not belong there"
-                                           : "; give the profile folder's name instead"));
+            throw OfflineError(OfflineFault::NotFound,
+                               SameNtfsName(matches[0]->name, matches[1]->name)
+                                   ? Localized("\"%1\" names more than one profile (%2, %3); Windows takes their "
+                                               "folders' names for one: rename or remove the one that does not "
+                                               "belong there",
+                                               name, where(matches[0]), where(matches[1]))
+                                   : Localized("\"%1\" names more than one profile (%2, %3); give the profile "
+                                               "folder's name instead",
+                                               name, where(matches[0]), where(matches[1])));
         if (matches.size() == 1) {
             const UserProfile& u = *matches[0];
             if (u.hivePath.empty())
-                throw OfflineError(OfflineFault::NotFound, "the profile of \"" + name + "\" (" + u.windowsPath + ") has no NTUSER.DAT" +
-                                          (u.folder.empty() ? " on this volume" : " in " + u.folder));
+                throw OfflineError(OfflineFault::NotFound,
+                                   u.folder.empty()
+                                       ? Localized("the profile of \"%1\" (%2) has no NTUSER.DAT on this volume", name,
+                                                   u.windowsPath)
+                                       : Localized("the profile of \"%1\" (%2) has no NTUSER.DAT in %3", name,
+                                                   u.windowsPath, u.folder));
             return u;
         }
         for (const UserProfile& u : users_)
             if (!u.listed && SameNtfsName(u.name, name))
-                throw OfflineError(OfflineFault::NotFound, u.folder + " is not a profile Windows loads: SOFTWARE's ProfileList names "
-                                               "no account whose profile it is (profiles: " + Known() + ")");
-        throw OfflineError(OfflineFault::NotFound, "no user profile \"" + name + "\" beside " + windir_ + " (profiles: " + Known() + ")");
+                throw OfflineError(OfflineFault::NotFound,
+                                   Localized("%1 is not a profile Windows loads: SOFTWARE's ProfileList names no "
+                                             "account whose profile it is (profiles: %2)",
+                                             u.folder, Known()));
+        throw OfflineError(OfflineFault::NotFound,
+                           Localized("no user profile \"%1\" beside %2 (profiles: %3)", name, windir_, Known()));
     }
     const UserProfile* only = nullptr;
     int people = 0;
@@ -572,8 +592,13 @@ const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& n
             ++people;
         }
     if (people == 1) return *only;
-    throw OfflineError(OfflineFault::NotFound, std::string(people == 0 ? "no user profile" : "more than one user profile") +
-                              " beside " + windir_ + "; choose one with --user NAME (profiles: " + Known() + ")");
+    throw OfflineError(OfflineFault::NotFound,
+                       people == 0
+                           ? Localized("no user profile beside %1; choose one with --user NAME (profiles: %2)", windir_,
+                                       Known())
+                           : Localized("more than one user profile beside %1; choose one with --user NAME "
+                                       "(profiles: %2)",
+                                       windir_, Known()));
 }
 
 VolumeBound OfflineWindows::Bound() const {

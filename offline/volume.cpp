@@ -1,6 +1,7 @@
 #include "offline/volume.h"
 
 #include "core/file_faults.h"
+#include "core/localized.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -45,9 +46,9 @@ struct WindowsAttribute {
     const char* names[2];
 };
 constexpr WindowsAttribute kWindowsAttributes[] = {
-    {"security descriptor", {"system.ntfs_acl", "system.ntfs_security"}},
-    {"DOS attributes", {"system.ntfs_attrib_be", "system.dos_attrib"}},
-    {"creation time", {"system.ntfs_crtime", nullptr}},
+    {N_("security descriptor"), {"system.ntfs_acl", "system.ntfs_security"}},
+    {N_("DOS attributes"), {"system.ntfs_attrib_be", "system.dos_attrib"}},
+    {N_("creation time"), {"system.ntfs_crtime", nullptr}},
 };
 
 // The value of `name` on `fd`; false when the file has none (or the file
@@ -72,12 +73,12 @@ bool GetAttribute(int fd, const char* name, std::string* value) {
 
 std::string WhatFileIs(mode_t mode) {
     if (S_ISREG(mode)) return std::string();
-    if (S_ISLNK(mode)) return "a symbolic link";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISDIR(mode)) return "a folder";
-    return "not a regular file";
+    if (S_ISLNK(mode)) return Localized("a symbolic link");
+    if (S_ISFIFO(mode)) return Localized("a FIFO");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return Localized("a device");
+    if (S_ISSOCK(mode)) return Localized("a socket");
+    if (S_ISDIR(mode)) return Localized("a folder");
+    return Localized("not a regular file");
 }
 
 namespace {
@@ -143,7 +144,7 @@ private:
 
     std::string Climb() {
         if (stack_.size() == 1)
-            return Shown("..") + ": it leads off the Windows volume (above " + root_ + "); it is not followed";
+            return Localized("%1: it leads off the Windows volume (above %2); it is not followed", Shown(".."), root_);
         stack_.pop_back();
         names_.pop_back();
         return std::string();
@@ -155,7 +156,7 @@ private:
         struct stat st;
         if (!look || ::fstat(look.Get(), &st) != 0) return Why(Shown(part), errno);
         if (S_ISLNK(st.st_mode)) return FollowLink(part);
-        if (!S_ISDIR(st.st_mode)) return Shown(part) + ": it is " + WhatFileIs(st.st_mode) + ", not a folder";
+        if (!S_ISDIR(st.st_mode)) return Localized("%1: it is %2, not a folder", Shown(part), WhatFileIs(st.st_mode));
         return Enter(part, st);
     }
 
@@ -166,15 +167,15 @@ private:
         char target[4096];
         const ssize_t got = ::readlinkat(stack_.back().Get(), part.c_str(), target, sizeof target - 1);
         if (got <= 0 || ++links_ > kMaxLinks)
-            return Shown(part) + ": a symbolic link that cannot be followed (" +
-                   (got <= 0 ? std::string(std::strerror(errno)) : "too many links") + ")";
+            return Localized("%1: a symbolic link that cannot be followed (%2)", Shown(part),
+                             got <= 0 ? std::string(std::strerror(errno)) : Localized("too many links"));
         const std::string to(target, static_cast<std::size_t>(got));
         std::vector<std::string> more;
         if (to[0] == '/') {
             std::string inside;
             if (!BelowRoot(to, &inside))
-                return Shown(part) + ": it is a symbolic link that leads off the Windows volume (to " + to +
-                       "); it is not followed";
+                return Localized("%1: it is a symbolic link that leads off the Windows volume (to %2); it is not "
+                                 "followed", Shown(part), to);
             stack_.resize(1);
             names_.clear();
             more = PathParts(inside);
@@ -206,9 +207,10 @@ private:
         struct stat opened;
         if (!next || ::fstat(next.Get(), &opened) != 0) return Why(Shown(part), errno);
         if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev)
-            return Shown(part) + ": it changed while it was opened; run again";
+            return Localized("%1: it changed while it was opened; run again", Shown(part));
         if (device_ != 0 && opened.st_dev != device_)
-            return Shown(part) + ": it leads off the Windows volume (to another file system); it is not followed";
+            return Localized("%1: it leads off the Windows volume (to another file system); it is not followed",
+                             Shown(part));
         stack_.push_back(std::move(next));
         names_.push_back(part);
         return std::string();
@@ -282,11 +284,11 @@ bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::str
         return false;
     };
     if (S_ISLNK(st.st_mode))
-        return refuse("it is a symbolic link; Windows never makes one of the files kestroctl opens, so it is not "
-                      "followed");
+        return refuse(Localized("it is a symbolic link; Windows never makes one of the files kestroctl opens, so it "
+                                "is not followed"));
     if (!S_ISREG(st.st_mode))
-        return refuse("it is " + WhatFileIs(st.st_mode) + ", not a regular file; Windows never makes one there, "
-                      "so it is not opened");
+        return refuse(Localized("it is %1, not a regular file; Windows never makes one there, so it is not opened",
+                                WhatFileIs(st.st_mode)));
     // The number of names from the file system itself: FUSE (ntfs-3g)
     // may hold a count from before a rename that took one away.
     struct statx fresh;
@@ -294,8 +296,8 @@ bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::str
         (fresh.stx_mask & STATX_NLINK))
         st.st_nlink = fresh.stx_nlink;
     if (st.st_nlink > names)
-        return refuse("it has " + std::to_string(st.st_nlink) + " names (hard links); Windows never gives its "
-                      "registry files a second name, and a write to it would reach the other, so it is not used");
+        return refuse(Localized("it has %1 names (hard links); Windows never gives its registry files a second "
+                                "name, and a write to it would reach the other, so it is not used", st.st_nlink));
     // The very file looked at, opened through its descriptor.
     UniqueFd file(::open(("/proc/self/fd/" + std::to_string(look.Get())).c_str(),
                          (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -306,7 +308,7 @@ bool Folder::OpenFile(const std::string& name, int flags, UniqueFd* fd, std::str
         errno = code;
         return false;
     }
-    if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return refuse("it changed while it was opened");
+    if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return refuse(Localized("it changed while it was opened"));
     *fd = std::move(file);
     return true;
 }
@@ -328,7 +330,7 @@ bool Folder::OpenOrCreate(const std::string& name, mode_t mode, UniqueFd* fd, st
             return false;
         }
     }
-    *error = PathOf(name) + ": it keeps changing; run again";
+    *error = Localized("%1: it keeps changing; run again", PathOf(name));
     return false;
 }
 
@@ -362,13 +364,13 @@ bool Folder::CreateNew(const std::string& prefix, UniqueFd* fd, std::string* nam
         }
         if (errno != EEXIST) break;
     }
-    return StepFails(fault, FileStep::Create, "cannot create a file in " + path_);
+    return StepFails(fault, FileStep::Create, Localized("cannot create a file in %1", path_));
 }
 
 bool Folder::Rename(const std::string& from, const std::string& to, FileFault* fault) const {
     if (Injected(FileStep::Replace)) return Fail(fault, FileStep::Replace, kInjected);
     if (::renameat(fd_.Get(), from.c_str(), fd_.Get(), to.c_str()) == 0) return true;
-    return StepFails(fault, FileStep::Replace, "cannot rename " + from + " to " + to);
+    return StepFails(fault, FileStep::Replace, Localized("cannot rename %1 to %2", from, to));
 }
 
 bool Folder::Link(int fd, const std::string& name) const {
@@ -409,10 +411,10 @@ bool CarryWindowsAttributes(int from, int to, FileFault* fault) {
             if (!name || !GetAttribute(from, name, &value)) continue;
             if (dos && GetAttribute(to, name, &present)) value = MergeAttributes(present, value);
             if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0)
-                return StepFails(fault, FileStep::Carry, std::string("cannot give the new file its ") + attribute.what);
+                return StepFails(fault, FileStep::Carry, Localized("cannot give the new file its %1", Localized(attribute.what)));
             if (!GetAttribute(to, name, &back) || (dos ? MergeAttributes(back, value) != back : back != value))
                 return Fail(fault, FileStep::Carry,
-                            std::string("the new file's ") + attribute.what + " does not read back as it was set");
+                            Localized("the new file's %1 does not read back as it was set", Localized(attribute.what)));
             break;
         }
     }
@@ -464,15 +466,15 @@ bool CopyBytes(int from, int to, FileFault* fault) {
     for (off_t at = injectedWrite ? 0 : CopyInKernel(from, to);;) {
         const ssize_t got = ::pread(from, buffer.data(), buffer.size(), at);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return StepFails(fault, FileStep::Write, "cannot read the file to copy");
+        if (got < 0) return StepFails(fault, FileStep::Write, Localized("cannot read the file to copy"));
         if (got == 0) break;
         if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(injectedWrite ? got / 2 : got)))
-            return StepFails(fault, FileStep::Write, "cannot write the copy");
+            return StepFails(fault, FileStep::Write, Localized("cannot write the copy"));
         if (injectedWrite) return Fail(fault, FileStep::Write, kInjected);
         at += got;
     }
     if (Injected(FileStep::Flush)) return Fail(fault, FileStep::Flush, kInjected);
-    if (::fsync(to) != 0) return StepFails(fault, FileStep::Flush, "cannot flush the copy");
+    if (::fsync(to) != 0) return StepFails(fault, FileStep::Flush, Localized("cannot flush the copy"));
     return true;
 }
 
@@ -480,11 +482,11 @@ bool CopyBytes(int from, int to, FileFault* fault) {
 
 bool CopyInto(int from, const Folder& folder, const std::string& name, FileFault* fault) {
     struct stat st;
-    if (::fstat(from, &st) != 0) return StepFails(fault, FileStep::Create, "cannot read the file to copy");
+    if (::fstat(from, &st) != 0) return StepFails(fault, FileStep::Create, Localized("cannot read the file to copy"));
     if (Injected(FileStep::Create)) return Fail(fault, FileStep::Create, kInjected);
     UniqueFd out(::openat(folder.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           st.st_mode & 07777));
-    if (!out) return StepFails(fault, FileStep::Create, "cannot create " + folder.PathOf(name));
+    if (!out) return StepFails(fault, FileStep::Create, Localized("cannot create %1", folder.PathOf(name)));
     const bool copied = CarryWindowsAttributes(from, out.Get(), fault) && CopyBytes(from, out.Get(), fault);
     if (!copied) {
         out.Reset();
@@ -496,20 +498,20 @@ bool CopyInto(int from, const Folder& folder, const std::string& name, FileFault
 
 bool CopyOver(int from, int to, FileFault* fault) {
     if (::ftruncate(to, 0) != 0 || ::lseek(to, 0, SEEK_SET) != 0)
-        return StepFails(fault, FileStep::Write, "cannot rewrite the file");
+        return StepFails(fault, FileStep::Write, Localized("cannot rewrite the file"));
     return CopyBytes(from, to, fault);
 }
 
 bool ReadDescriptor(int fd, std::size_t limit, std::string* bytes, FileFault* fault) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return StepFails(fault, FileStep::Read, "cannot read it");
+    if (::fstat(fd, &st) != 0) return StepFails(fault, FileStep::Read, Localized("cannot read it"));
     if (static_cast<std::uint64_t>(st.st_size) > limit) return Fail(fault, FileStep::TooLarge, std::string());
     bytes->assign(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t done = 0;
     while (done < bytes->size()) {
         const ssize_t got = ::pread(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return StepFails(fault, FileStep::Read, "cannot read it");
+        if (got < 0) return StepFails(fault, FileStep::Read, Localized("cannot read it"));
         if (got == 0) break;
         done += static_cast<std::size_t>(got);
     }

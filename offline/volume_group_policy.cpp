@@ -1,5 +1,6 @@
 #include "offline/volume_group_policy.h"
 
+#include "core/localized.h"
 #include "core/text.h"
 #include "offline/hive_backups.h"
 #include "offline/offline_windows.h"
@@ -27,8 +28,9 @@ std::string EntryOf(const Folder& folder, const std::string& name) {
     for (const std::string& entry : folder.Names()) {
         if (!SameNtfsName(entry, name)) continue;
         if (!found.empty())
-            throw OfflineError(OfflineFault::Unusable, folder.Path() + " holds both \"" + found + "\" and \"" + entry +
-                                      "\", which Windows takes for one name");
+            throw OfflineError(OfflineFault::Unusable,
+                               Localized("%1 holds both %2, which Windows takes for one name", folder.Path(),
+                                         Localized("%1 and \"%2\"", "\"" + found + "\"", entry)));
         found = entry;
     }
     return found;
@@ -53,7 +55,7 @@ GroupPolicyFiles::Read VolumeGroupPolicyFiles::OpenFolder(const std::vector<std:
             }
             struct stat st;
             if (!at.Stat(entry, &st) || !S_ISDIR(st.st_mode)) {
-                *error = at.PathOf(entry) + ": not a folder (a link is not followed)";
+                *error = Localized("%1: not a folder (a link is not followed)", at.PathOf(entry));
                 return Read::Failed;
             }
             Folder next;
@@ -101,8 +103,8 @@ GroupPolicyFiles::Read VolumeGroupPolicyFiles::ReadFile(File file, std::size_t l
     std::string content;
     FileFault fault;
     if (!ReadDescriptor(fd.Get(), limit, &content, &fault)) {
-        *error = folder.PathOf(name) + ": " +
-                 (fault.step == FileStep::TooLarge ? "larger than " + std::to_string(limit) + " bytes" : fault.reason);
+        *error = fault.step == FileStep::TooLarge ? Localized("%1: larger than %2 bytes", folder.PathOf(name), limit)
+                                                  : folder.PathOf(name) + ": " + fault.reason;
         return Read::Failed;
     }
     bytes->assign(content.begin(), content.end());
@@ -129,17 +131,18 @@ bool VolumeGroupPolicyFiles::Replace(File file, const std::vector<std::uint8_t>&
         *error = folder.PathOf(name) + ": " + why;
         return false;
     };
-    if (!WriteAll(fd.Get(), reinterpret_cast<const char*>(bytes.data()), bytes.size())) return fail("cannot write");
+    if (!WriteAll(fd.Get(), reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+        return fail(Localized("cannot write"));
     if (existed) {
         ::fchmod(fd.Get(), st.st_mode & 07777);
         if (!CarryWindowsAttributes(old.Get(), fd.Get(), &fault)) return fail(fault.reason);
     } else {
         ::fchmod(fd.Get(), 0644);
     }
-    if (::fsync(fd.Get()) != 0) return fail("cannot flush");
+    if (::fsync(fd.Get()) != 0) return fail(Localized("cannot flush"));
     if (!folder.Rename(temporary, name, &fault)) return fail(fault.reason);
     if (!folder.Flush()) {
-        *error = folder.Path() + ": cannot flush the folder";
+        *error = Localized("%1: cannot flush the folder", folder.Path());
         return false;
     }
     return true;

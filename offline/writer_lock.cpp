@@ -1,6 +1,7 @@
 #include "offline/writer_lock.h"
 
 #include "core/file_faults.h"
+#include "core/localized.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -106,7 +107,7 @@ bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chr
         std::string why;
         if (!folder.OpenOrCreate(lockName, 0644, &fd, &why)) {
             *readOnly = errno == EROFS;
-            *error = "cannot take the lock: " + why;
+            *error = Localized("cannot take the lock: %1", why);
             return false;
         }
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
@@ -127,7 +128,7 @@ bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chr
             return true;
         }
         if (errno != EWOULDBLOCK && errno != EINTR) {
-            *error = Why("cannot lock " + folder.PathOf(lockName), errno);
+            *error = Why(Localized("cannot lock %1", folder.PathOf(lockName)), errno);
             return false;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -135,8 +136,10 @@ bool WriterLock::Acquire(const Folder& folder, const std::string& name, std::chr
             FileFault ignored;
             ReadDescriptor(fd.Get(), 512, &holder, &ignored);
             while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
-            *error = "another kestroctl is writing it (" + (holder.empty() ? std::string("it has not said who") : holder) +
-                     "); waited " + Seconds(wait) + " s. Run again when it has finished (its lock is " + folder.PathOf(lockName) + ")";
+            *error = Localized("another kestroctl is writing it (%1); waited %2 s. Run again when it has finished "
+                               "(its lock is %3)",
+                               holder.empty() ? Localized("it has not said who") : holder, Seconds(wait),
+                               folder.PathOf(lockName));
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,6 +1,7 @@
 #include "registry/group_policy_files.h"
 
 #include "core/files.h"
+#include "core/localized.h"
 
 #include <algorithm>
 #include <cctype>
@@ -118,7 +119,7 @@ bool PathGroupPolicyFiles::RemoveFile(File file, std::string* error) {
     const std::string path = PathOf(file);
     if (!PathExists(path)) return true;
     if (std::remove(path.c_str()) == 0) return true;
-    *error = "cannot delete " + path;
+    *error = Localized("cannot delete %1", path);
     return false;
 }
 
@@ -126,12 +127,12 @@ GroupPolicyFiles::Read MemoryGroupPolicyFiles::ReadFile(File file, std::size_t l
                                                         std::string* error) {
     const std::size_t i = Index(file);
     if (failReads[i]) {
-        *error = "access denied";
+        *error = Localized("access denied");
         return Read::Failed;
     }
     if (!present[i]) return Read::Absent;
     if (bytes[i].size() > limit) {
-        *error = "the file is larger than " + std::to_string(limit) + " bytes";
+        *error = Localized("the file is larger than %1 bytes", limit);
         return Read::Failed;
     }
     *out = bytes[i];
@@ -141,7 +142,7 @@ GroupPolicyFiles::Read MemoryGroupPolicyFiles::ReadFile(File file, std::size_t l
 bool MemoryGroupPolicyFiles::WriteFile(File file, const std::vector<std::uint8_t>& data, std::string* error) {
     const std::size_t i = Index(file);
     if (failWrites[i]) {
-        *error = "access denied";
+        *error = Localized("access denied");
         return false;
     }
     present[i] = true;
@@ -152,7 +153,7 @@ bool MemoryGroupPolicyFiles::WriteFile(File file, const std::vector<std::uint8_t
 bool MemoryGroupPolicyFiles::RemoveFile(File file, std::string* error) {
     const std::size_t i = Index(file);
     if (failWrites[i]) {
-        *error = "access denied";
+        *error = Localized("access denied");
         return false;
     }
     present[i] = false;

@@ -42,7 +42,6 @@ bool PolicyLift::PlanRow(RegistryStore& store, const LiftAsk& ask, LiftRefusal* 
         if (!file->error.empty()) {
             refusal->why = LiftRefusal::Why::UnreadableFile;
             refusal->detail = file->error;
-            refusal->note = file->problem;
             return false;
         }
     // A default leaves no value anywhere: every copy goes.

@@ -40,7 +40,6 @@ struct LiftRefusal {
     Why why = Why::UnreadableFile;
     const Setting* row = nullptr;  // the setting concerned (none for gpt.ini)
     std::string detail;
-    PlaceNote note;  // UnreadableFile: the file's problem, for a translation
     std::vector<std::string> domain;
     RegResult rc = kErrorSuccess;
 };

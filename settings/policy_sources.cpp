@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/display_text.h"
+#include "core/localized.h"
 #include "core/text.h"
 #include "formats/layout.h"
 #include "formats/policy_file.h"
@@ -12,37 +13,13 @@
 
 namespace kestro {
 
-const char* const kPlaceNoteFormats[] = {
-    "%1 cannot be read (error %2)",
-    "%1 is not a REG_DWORD; passed over",
-    "%1 cannot be read",
-    "%1: %2 is not a REG_DWORD; passed over",
-    "%1 cannot be read: %2",
-    "%1 is not a valid Registry.pol: %2",
-    nullptr,
-};
-
-std::string NoteText(const PlaceNote& note) {
-    std::string text;
-    for (const char* c = note.format; *c; ++c) {
-        const std::size_t n = c[0] == '%' && c[1] >= '1' && c[1] <= '9' ? static_cast<std::size_t>(c[1] - '1') : 99;
-        if (n < note.args.size()) {
-            text += note.args[n];
-            ++c;
-        } else {
-            text += *c;
-        }
-    }
-    return text;
-}
-
 namespace {
 
 constexpr std::uint32_t kReadAccess = kKeyRead | kKeyWow64_64Key;
 
 // The machine's copy: absent when a key on the way or the value is, a note
 // when it cannot be read or is not a REG_DWORD (SHRestricted reads no other).
-PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, std::vector<PlaceNote>* notes,
+PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, std::vector<std::string>* notes,
                                      KeyHandle root = kHkeyLocalMachine) {
     PolicyPlaces::Place place;
     const std::string where = std::string(root == kHkeyLocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
@@ -51,7 +28,7 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
     const RegResult rc = store.OpenKey(root, row.keyPath, kReadAccess, &key);
     if (rc == kErrorFileNotFound) return place;
     if (rc != kErrorSuccess) {
-        notes->push_back({kPlaceNoteFormats[0], {where, std::to_string(rc)}});
+        notes->push_back(Localized("%1 cannot be read (error %2)", where, rc));
         return place;
     }
     UniqueKey owned(store, key);
@@ -61,8 +38,9 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
     const RegResult query = store.QueryValue(key, row.valueNames[0], &type, data, &size);
     if (query == kErrorFileNotFound) return place;
     if (query != kErrorSuccess || type != kRegDword || size != 4) {
-        const bool otherType = query == kErrorSuccess || query == kErrorMoreData;
-        notes->push_back({kPlaceNoteFormats[otherType ? 1 : 2], {where}});
+        notes->push_back(query == kErrorSuccess || query == kErrorMoreData
+                             ? Localized("%1 is not a REG_DWORD; passed over", where)
+                             : Localized("%1 cannot be read", where));
         return place;
     }
     place.present = true;
@@ -72,12 +50,13 @@ PolicyPlaces::Place ReadMachineValue(RegistryStore& store, const Setting& row, s
 
 // The last entry of the file for the row's value (Group Policy applies them
 // in order, so the last one stays).
-PolicyPlaces::Place FromFile(const LocalPolicyFile& file, const Setting& row, std::vector<PlaceNote>* notes) {
+PolicyPlaces::Place FromFile(const LocalPolicyFile& file, const Setting& row, std::vector<std::string>* notes) {
     PolicyPlaces::Place place;
     for (std::size_t i : EntriesFor(file, row)) {
         const RegValue& entry = file.entries[i];
         if (entry.type != kRegDword || entry.data.size() != 4) {
-            notes->push_back({kPlaceNoteFormats[3], {GroupPolicyFiles::WindowsName(file.file), row.valueNames[0]}});
+            notes->push_back(Localized("%1: %2 is not a REG_DWORD; passed over",
+                                       GroupPolicyFiles::WindowsName(file.file), row.valueNames[0]));
             continue;
         }
         place.present = true;
@@ -92,8 +71,7 @@ LocalPolicyFile ReadOne(GroupPolicyFiles& files, GroupPolicyFiles::File which) {
     std::string error;
     file.read = files.ReadFile(which, layout::kMaxFileBytes, &file.bytes, &error);
     if (file.read == GroupPolicyFiles::Read::Failed) {
-        file.problem = {kPlaceNoteFormats[4], {GroupPolicyFiles::WindowsName(which), error}};
-        file.error = NoteText(file.problem);
+        file.error = Localized("%1 cannot be read: %2", GroupPolicyFiles::WindowsName(which), error);
         return file;
     }
     if (file.read == GroupPolicyFiles::Read::Absent) return file;
@@ -103,8 +81,7 @@ LocalPolicyFile ReadOne(GroupPolicyFiles& files, GroupPolicyFiles::File which) {
                                       &file.offsets);
         file.valid = true;
     } catch (const FormatError& e) {
-        file.problem = {kPlaceNoteFormats[5], {GroupPolicyFiles::WindowsName(which), e.what()}};
-        file.error = NoteText(file.problem);
+        file.error = Localized("%1 is not a valid Registry.pol: %2", GroupPolicyFiles::WindowsName(which), e.what());
         file.entries.clear();
         file.offsets.clear();
     }
@@ -235,10 +212,10 @@ LocalGroupPolicy LocalGroupPolicy::Read(RegistryStore& store) {
     return gpo;
 }
 
-std::vector<PlaceNote> LocalGroupPolicy::Problems() const {
-    std::vector<PlaceNote> problems;
+std::vector<std::string> LocalGroupPolicy::Problems() const {
+    std::vector<std::string> problems;
     for (const LocalPolicyFile* file : {&user, &machine})
-        if (!file->error.empty()) problems.push_back(file->problem);
+        if (!file->error.empty()) problems.push_back(file->error);
     return problems;
 }
 

@@ -31,18 +31,6 @@ std::string SourceNames(unsigned sources);
 // (core/display_text.h's ShownField).
 std::string QuotedNames(const std::vector<std::string>& names);
 
-// A note for people about a place that cannot be used: its words in
-// English with the places %1, %2 of `args`, so that each program gives it
-// in its user's language (kestroctl through Tr).
-struct PlaceNote {
-    const char* format = "";
-    std::vector<std::string> args;
-};
-// The note in English.
-std::string NoteText(const PlaceNote& note);
-// Every format a PlaceNote is made with, ending with nullptr.
-extern const char* const kPlaceNoteFormats[];
-
 // One Registry.pol of the local Group Policy object, as read.
 struct LocalPolicyFile {
     GroupPolicyFiles::File file = GroupPolicyFiles::File::UserPolicy;
@@ -51,8 +39,7 @@ struct LocalPolicyFile {
     std::vector<std::uint8_t> bytes;    // as read
     std::vector<RegValue> entries;      // when valid
     std::vector<std::size_t> offsets;   // each entry's first byte
-    std::string error;                  // why it cannot be used, naming the file (NoteText of `problem`)
-    PlaceNote problem;
+    std::string error;                  // why it cannot be used, naming the file (core/localized.h)
 };
 
 // The Group Policy objects of a site, a domain or an organizational unit
@@ -95,7 +82,7 @@ struct LocalGroupPolicy {
     static LocalGroupPolicy Read(RegistryStore& store);
     const LocalPolicyFile& Side(bool machineSide) const { return machineSide ? machine : user; }
     // What cannot be read, one note a file.
-    std::vector<PlaceNote> Problems() const;
+    std::vector<std::string> Problems() const;
 };
 
 // A row's value in each place that can hold it.
@@ -112,7 +99,7 @@ struct PolicyPlaces {
     // no local entry explains it, and a domain's object applied registry
     // settings to that side. Empty when none does.
     std::vector<std::string> domainMachine, domainUser;
-    std::vector<PlaceNote> notes;  // a copy of another type, a file that cannot be read
+    std::vector<std::string> notes;  // a copy of another type, a file that cannot be read
 
     // The value Windows takes from the machine's side, or from the user's
     // Registry.pol, when one holds it: the machine's side first.

@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/environment.h"
+#include "core/localized.h"
 #include "core/text.h"
 #include "settings/catalogue.h"
 
@@ -12,9 +13,15 @@ namespace kestro {
 
 // ---------------------------------------------------------------- cursor
 
-std::string FailedToGetMessage(const std::string& valueName) { return "Failed to get data for '" + valueName + "'"; }
-std::string InvalidDataTypeMessage(const std::string& valueName) { return "Invalid data type for '" + valueName + "'"; }
-std::string FailedToSetMessage(const std::string& valueName) { return "Failed to set data for '" + valueName + "'"; }
+std::string FailedToGetMessage(const std::string& valueName) {
+    return Localized("Failed to get data for '%1'", valueName);
+}
+std::string InvalidDataTypeMessage(const std::string& valueName) {
+    return Localized("Invalid data type for '%1'", valueName);
+}
+std::string FailedToSetMessage(const std::string& valueName) {
+    return Localized("Failed to set data for '%1'", valueName);
+}
 
 RegistryCursor::RegistryCursor() : RegistryCursor(ActiveRegistryStore()) {}
 

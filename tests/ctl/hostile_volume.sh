@@ -123,8 +123,13 @@ for case in "${cases[@]}"; do
         mkdir -p "$outside/Owner"
         cp "$owner/NTUSER.DAT" "$outside/Owner/NTUSER.DAT"
         before=$(sum "$outside/Owner/NTUSER.DAT")
+        # Stopped by a file, not a signal: a killed loop could leave an mv or
+        # ln still running while the folder is put back, and that mv would
+        # then move it through the link, off the volume.
+        stop=$work/stop-swapping
+        rm -f "$stop"
         (
-            while :; do
+            while [ ! -e "$stop" ]; do
                 mv "$owner" "$owner.real" 2>/dev/null && ln -s "$outside/Owner" "$owner" 2>/dev/null
                 rm -f "$owner" 2>/dev/null && mv "$owner.real" "$owner" 2>/dev/null
             done
@@ -137,7 +142,7 @@ for case in "${cases[@]}"; do
             code=$?
             [ "$code" = 0 ] || [ "$code" = 1 ] || [ "$code" = 2 ] || fail "run $i: exit $code: $(cat "$work/err")"
         done
-        kill "$swapper" 2>/dev/null
+        touch "$stop"
         wait "$swapper" 2>/dev/null
         [ -L "$owner" ] && rm -f "$owner"
         [ -d "$owner.real" ] && mv "$owner.real" "$owner"

@@ -258,6 +258,15 @@ russian)
         expect "list: a row" "NoRun on user пользователь вход нет нет XP-8.1 убрать Выполнить" \
             "$(awk '$1 == "NoRun" { $1 = $1; print }' <<<"$list")"
         expect "--lang en: the header" "NAME STATE SOURCE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl list | head -n 1 | tr -s ' ')"
+        # A refusal of the .reg reader below kestroctl, through the same table.
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_BOGUS\\Software]\r\n' | iconv -f UTF-8 -t UTF-16LE |
+            { printf '\xff\xfe'; cat; } >"$work/bad.reg"
+        ctl_own apply "$(winepath -w "$work/bad.reg")" >/dev/null; expect "a malformed .reg exits 2" 2 $?
+        grep -qF "bad.reg: строка 3: неизвестный корневой раздел; ожидается HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE или HKEY_CLASSES_ROOT" <<<"$(ctl_err)" ||
+            fail "a malformed .reg: the reader's words in Russian: [$(ctl_err)]"
+        ctl apply "$(winepath -w "$work/bad.reg")" >/dev/null; expect "--lang en: a malformed .reg exits 2" 2 $?
+        grep -qF "bad.reg: line 3: unknown root key; expected HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT" <<<"$(ctl_err)" ||
+            fail "--lang en: a malformed .reg: the reader's words in English: [$(ctl_err)]"
     else
         # A Western user: English without --lang, as before.
         expect "list: the header" "NAME STATE SOURCE SCOPE EFFECT ADMIN TATTOO WINDOWS CAPTION" "$(ctl_own list | head -n 1 | tr -s ' ')"

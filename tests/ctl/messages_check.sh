@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # kestroctl's message catalogue: ctl/po/ru.po passes msgfmt --check, and
-# every Tr("...") of ctl/ has its Russian text there (not missing, not
+# every Tr("...") of ctl/ and Localized("...") of the engine below it has
+# its Russian text there (not missing, not
 # empty, not fuzzy); each one without is named. The check itself is proved
 # on a copy of ru.po with one translation taken out.
 #
@@ -15,6 +16,12 @@ msgfmt --check -o "$work/ru.mo" "$src/ctl/po/ru.po" || fail "msgfmt --check refu
 "$src/scripts/lib/extract-messages" "$work/kestroctl.pot" 2>/dev/null || fail "xgettext cannot read ctl/"
 count=$(grep -c '^msgid "' "$work/kestroctl.pot")
 [ "$count" -gt 100 ] || fail "only $count messages found in ctl/: is Tr() still the keyword?"
+# The engine's texts are collected too: one of offline/, one of formats/, one
+# marked in a table.
+for engine in 'msgid "no user profile \"%1\" beside %2 (profiles: %3)"' 'msgid "a zero character"' \
+    'msgid "security descriptor"'; do
+    grep -qxF -- "$engine" "$work/kestroctl.pot" || fail "the template lacks the engine's [$engine]: is Localized() collected?"
+done
 
 # The messages of the code as ru.po translates them: those without a
 # Russian text (missing, empty or fuzzy) are listed by their English text.
@@ -28,7 +35,7 @@ if [ -n "$list" ]; then
     echo "$list"
     fail "$(wc -l <<<"$list") messages in ctl/ have no Russian text in ctl/po/ru.po (above; run scripts/update-po and fill in their msgstr)"
 else
-    echo "ok: all $((count - 1)) messages of ctl/ have their Russian text"
+    echo "ok: all $((count - 1)) messages of ctl/ and the engine have their Russian text"
 fi
 msgcmp "$src/ctl/po/ru.po" "$work/kestroctl.pot" >/dev/null 2>&1 || fail "msgcmp: ru.po does not cover the messages of ctl/"
 

@@ -68,25 +68,6 @@ TEST(PolicySourcesCatalogue, SourceNamesJoinInOneOrder) {
 
 // ---- gpt.ini and the rewritten Registry.pol ----
 
-// The notes about places are made in settings/ in English; kestroctl gives
-// them in Russian from ctl/po/ru.po, which must hold every one of them.
-TEST(PlaceNotes, EveryFormatHasItsRussianTextAndTheEnglishFillsItsPlaces) {
-    const std::string po = ReadFile(std::string(KESTRO_OFFLINE_FIXTURES) + "/../../../ctl/po/ru.po");
-    ASSERT_FALSE(po.empty());
-    int formats = 0;
-    for (const char* const* format = kPlaceNoteFormats; *format; ++format, ++formats) {
-        const std::string entry = "msgid \"" + std::string(*format) + "\"\nmsgstr \"";
-        const std::size_t at = po.find(entry);
-        ASSERT_NE(std::string::npos, at) << *format;
-        EXPECT_NE('"', po[at + entry.size()]) << *format << ": its Russian text is empty";
-    }
-    EXPECT_EQ(6, formats);
-    EXPECT_EQ("X: NoRun is not a REG_DWORD; passed over", NoteText({kPlaceNoteFormats[3], {"X", "NoRun"}}));
-    // A place without its argument stays as written; an argument's own %1 is not filled again.
-    EXPECT_EQ("%1 cannot be read (error %2)", NoteText({kPlaceNoteFormats[0], {}}));
-    EXPECT_EQ("a%2b cannot be read (error 5)", NoteText({kPlaceNoteFormats[0], {"a%2b", "5"}}));
-}
-
 TEST(GptVersion, TheUserSideCountsInTheHigh16BitsAndTheMachinesInTheLow) {
     std::vector<std::uint8_t> out;
     ASSERT_TRUE(RaiseGptVersion(Bytes("[General]\r\nVersion=65538\r\n"), false, &out));

@@ -117,6 +117,52 @@ for command in list "get NoRun"; do
 done
 rm -r "$win/WINDOWS/system32/GroupPolicy"
 
+# The engine's own refusals (the offline Windows, the readers of files), in
+# Russian with the English exit code, and in English word for word as before.
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_BOGUS\\Software]\r\n' | iconv -f UTF-8 -t UTF-16LE |
+    { printf '\xff\xfe'; cat; } >"$work/bad.reg"
+engine_case() {  # engine_case LABEL RUSSIAN ENGLISH ARGS...
+    local label=$1 russian=$2 english=$3 code_ru code_en
+    shift 3
+    code_ru=$(ru "$@")
+    has "$label: Russian" "$(err)" "$russian"
+    code_en=$(en "$@")
+    expect "$label: English unchanged" "$english" "$(err)"
+    expect "$label: the exit code in Russian is the English one" "$code_en" "$code_ru"
+    [ "$code_en" != 0 ] || fail "$label exits 0"
+}
+engine_case "a user with no profile" \
+    "kestroctl: рядом с $win/WINDOWS нет профиля пользователя \"nobody\" (профили: john)" \
+    "kestroctl: no user profile \"nobody\" beside $win/WINDOWS (profiles: john)" \
+    --offline "$win/WINDOWS" --user nobody get NoRun
+engine_case "a folder that is not there" \
+    "kestroctl: $win/nowhere: такой папки нет; укажите папку Windows подключённой установки" \
+    "kestroctl: $win/nowhere: no such folder; give the Windows folder of the mounted installation, for example /mnt/windows/WINDOWS" \
+    --offline "$win/nowhere" get NoRun
+engine_case "a folder that is not the Windows folder" \
+    "kestroctl: $win: здесь нет папки system32/config; это точно папка Windows?" \
+    "kestroctl: $win: no system32/config folder here; is this the Windows folder?" \
+    --offline "$win" get NoRun
+engine_case "a malformed .reg file" \
+    "kestroctl: $work/bad.reg: строка 3: неизвестный корневой раздел; ожидается HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE или HKEY_CLASSES_ROOT; ничего не записано" \
+    "kestroctl: $work/bad.reg: line 3: unknown root key; expected HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT; nothing was written" \
+    --offline "$win/WINDOWS" apply "$work/bad.reg"
+# A dirty user hive (its first sequence number one past the second) with no
+# log beside it.
+hive="$win/Documents and Settings/john/NTUSER.DAT"
+cp "$hive" "$work/clean.dat"
+python3 -c '
+import struct, sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(8); seq2, = struct.unpack("<I", f.read(4)); f.seek(4); f.write(struct.pack("<I", seq2 + 1))' "$hive"
+engine_case "a dirty hive without its logs" \
+    "kestroctl: $hive: это не куст реестра, который можно прочитать (" \
+    "kestroctl: $hive: not a registry hive that can be read (Invalid argument); it is dirty, and its logs cannot be used: there is no log (NAME.LOG, NAME.LOG1 or NAME.LOG2) beside it" \
+    --offline "$win/WINDOWS" set NoRun off
+has "a dirty hive: why, in Russian" "$(ru --offline "$win/WINDOWS" set NoRun off >/dev/null; err)" \
+    "он не закрыт чисто, а его журналы нельзя использовать: рядом с ним нет журнала (ИМЯ.LOG, ИМЯ.LOG1 или ИМЯ.LOG2)"
+cp "$work/clean.dat" "$hive"
+
 # English: what every locale but Russian gives, and --lang en in Russian.
 for args in "--help" "--offline $win/WINDOWS list" "list" "bogus"; do
     # shellcheck disable=SC2086
