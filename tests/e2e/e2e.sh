@@ -80,10 +80,19 @@ click_tab() {
     click_screen "$x" "$y"
 }
 type_into() {  # type_into PAGE X Y TEXT: replaces an edit's text
-    click_page "$1" "$2" "$3"
-    xdotool key End shift+Home BackSpace
-    xdotool type --delay 30 -- "$4"
-    sleep 0.2
+    # xdotool types a letter the keymap lacks (Cyrillic on a Western one)
+    # by remapping a spare key for it, and on a loaded machine a letter is
+    # now and then lost to that remapping: what the edit holds is read back,
+    # and typed again when it is not the text.
+    local try
+    for try in 1 2 3; do
+        click_page "$1" "$2" "$3"
+        xdotool key End shift+Home BackSpace
+        xdotool type --delay 30 -- "$4"
+        sleep 0.2
+        [ "$(probe focus)" = "Edit|$4" ] && return 0
+        echo "typing again: the edit held [$(probe focus)]"
+    done
 }
 
 start_program() {
