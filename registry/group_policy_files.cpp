@@ -4,7 +4,6 @@
 #include "core/localized.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 namespace kestro {
@@ -43,8 +42,9 @@ GroupPolicyFiles::DomainCopy GroupPolicyFiles::ReadDomainCopy(const std::string&
 
 bool GroupPolicyFiles::LocalPathParts(const std::string& path, std::vector<std::string>* parts) {
     parts->clear();
-    const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
-                       path[2] == '\\';
+    // A drive letter is ASCII whatever the C locale says is a letter.
+    const char letter = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
+    const bool drive = path.size() >= 3 && letter >= 'a' && letter <= 'z' && path[1] == ':' && path[2] == '\\';
     if (!drive || path.size() > 260) return false;
     std::size_t at = 3;
     while (at <= path.size()) {
