@@ -83,6 +83,17 @@ RegResult HiveRegistryStore::WalkableTree(int slot) {
     return treeProblem_[slot].empty() ? kErrorSuccess : kErrorBadDb;
 }
 
+RegResult HiveRegistryStore::SubKeys(const Location& at, std::vector<std::size_t>* children) {
+    RegResult rc = WalkableTree(at.slot);
+    if (rc != kErrorSuccess) return rc;
+    errno = 0;
+    hive_node_h* list = hivex_node_children(Hive(at.slot)->Handle(), at.node);
+    if (!list) return kErrorBadDb;
+    for (hive_node_h* c = list; *c; ++c) children->push_back(*c);
+    std::free(list);
+    return kErrorSuccess;
+}
+
 RegResult HiveRegistryStore::ClassesRoot(bool create, Location* at) {
     HiveFile* hive = Hive(kSoftware);
     if (!hive) return kErrorFileNotFound;
@@ -359,17 +370,14 @@ RegResult HiveRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys,
         if (Hive(kSoftware)) ++count, longest = 8;
         if (Hive(kSystem)) ++count, longest = std::max(longest, 6u);
     } else {
-        rc = WalkableTree(at.slot);
+        std::vector<std::size_t> children;
+        rc = SubKeys(at, &children);
         if (rc != kErrorSuccess) return rc;
         hive_h* h = Hive(at.slot)->Handle();
-        errno = 0;
-        hive_node_h* children = hivex_node_children(h, at.node);
-        if (!children) return kErrorBadDb;
-        for (hive_node_h* c = children; *c; ++c) {
+        for (std::size_t child : children) {
             ++count;
-            longest = std::max(longest, static_cast<std::uint32_t>(Utf8ToUtf16(Take(hivex_node_name(h, *c))).size()));
+            longest = std::max(longest, static_cast<std::uint32_t>(Utf8ToUtf16(Take(hivex_node_name(h, child))).size()));
         }
-        std::free(children);
     }
     if (subKeys) *subKeys = count;
     if (maxSubKeyLen) *maxSubKeyLen = longest;
@@ -402,17 +410,11 @@ RegResult HiveRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, char* n
         if (index >= mounted.size()) return kErrorNoMoreItems;
         child = mounted[index];
     } else {
-        rc = WalkableTree(at.slot);
+        std::vector<std::size_t> children;
+        rc = SubKeys(at, &children);
         if (rc != kErrorSuccess) return rc;
-        hive_h* h = Hive(at.slot)->Handle();
-        errno = 0;
-        hive_node_h* children = hivex_node_children(h, at.node);
-        if (!children) return kErrorBadDb;
-        std::size_t count = 0;
-        while (children[count]) ++count;
-        if (index < count) child = Utf8ToAnsi(Take(hivex_node_name(h, children[index])));
-        std::free(children);
-        if (index >= count) return kErrorNoMoreItems;
+        if (index >= children.size()) return kErrorNoMoreItems;
+        child = Utf8ToAnsi(Take(hivex_node_name(Hive(at.slot)->Handle(), children[index])));
     }
     return CopyName(child, name, nameLen);
 }

@@ -112,6 +112,8 @@ private:
     // tree read for the undo files): once per hive, that no key list leads
     // round in a loop (offline/hive_limits.h); an error where one does.
     RegResult WalkableTree(int slot);
+    // A key's sub-keys, in the hive's order, once its tree is walkable.
+    RegResult SubKeys(const Location& at, std::vector<std::size_t>* children);
     RegResult ResolveForValueChange(KeyHandle key, Location* at);
     HiveFile* Hive(int slot) const { return slot >= 0 && slot < 3 ? hives_[slot].get() : nullptr; }
     bool ReadValues(const Location& at, std::vector<Value>* values);
