@@ -186,7 +186,13 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         *code = ExitCodeFor(e.Fault());
         return nullptr;
     }
-    // One line for each hive Windows left dirty, before anything is shown.
+    ReportHives(use.writes);
+    return store_.get();
+}
+
+// One line for each hive Windows left dirty, and the notes of each hive,
+// before anything is shown.
+void OfflineStoreProvider::ReportHives(bool writes) {
     unrecovered_ = 0;
     for (HiveRegistryStore::Slot slot :
          {HiveRegistryStore::Slot::System, HiveRegistryStore::Slot::Software, HiveRegistryStore::Slot::User}) {
@@ -202,7 +208,7 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
                             "from its logs (%2)",
                             hive->Path(), logs) +
                          "\n");
-        } else if (!use.writes) {
+        } else if (!writes) {
             ++unrecovered_;
             console_.Err("kestroctl: " +
                          Tr("warning: %1: the hive is dirty and its logs cannot be used (%2); what is shown is what "
@@ -211,7 +217,6 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
                          "\n");
         }
     }
-    return store_.get();
 }
 
 bool OfflineStoreProvider::Close(bool succeeded, std::string* why) {

@@ -44,6 +44,7 @@ public:
 private:
     void ReportCommit(const HiveRegistryStore& store, const std::vector<HiveRegistryStore::Slot>& changed,
                       const std::vector<std::string>& written, const std::vector<std::string>& backups);
+    void ReportHives(bool writes);
     void KeepGroupPolicyBackups(const std::string& run);
     Console& console_;
     std::string windir_;

@@ -541,49 +541,55 @@ std::string OfflineWindows::Known() const {
 
 const OfflineWindows::UserProfile& OfflineWindows::FindUser(const std::string& name) const {
     LoadProfiles();
-    if (!name.empty()) {
-        // An account name first, then a folder's; each profile once.
-        std::vector<const UserProfile*> matches;
-        for (const UserProfile& u : users_)
-            if (u.listed && !u.account.empty() && SameNtfsName(u.account, name)) matches.push_back(&u);
-        for (const UserProfile& u : users_)
-            if (u.listed && SameNtfsName(u.name, name) &&
-                std::find(matches.begin(), matches.end(), &u) == matches.end())
-                matches.push_back(&u);
-        const auto where = [](const UserProfile* u) {
-            std::string at = u->folder.empty() ? u->windowsPath : u->folder;
-            return u->sid.empty() ? at : Localized("%1 in %2", u->sid, at);
-        };
-        if (matches.size() > 1)
-            throw OfflineError(OfflineFault::NotFound,
-                               SameNtfsName(matches[0]->name, matches[1]->name)
-                                   ? Localized("\"%1\" names more than one profile (%2, %3); Windows takes their "
-                                               "folders' names for one: rename or remove the one that does not "
-                                               "belong there",
-                                               name, where(matches[0]), where(matches[1]))
-                                   : Localized("\"%1\" names more than one profile (%2, %3); give the profile "
-                                               "folder's name instead",
-                                               name, where(matches[0]), where(matches[1])));
-        if (matches.size() == 1) {
-            const UserProfile& u = *matches[0];
-            if (u.hivePath.empty())
-                throw OfflineError(OfflineFault::NotFound,
-                                   u.folder.empty()
-                                       ? Localized("the profile of \"%1\" (%2) has no NTUSER.DAT on this volume", name,
-                                                   u.windowsPath)
-                                       : Localized("the profile of \"%1\" (%2) has no NTUSER.DAT in %3", name,
-                                                   u.windowsPath, u.folder));
-            return u;
-        }
-        for (const UserProfile& u : users_)
-            if (!u.listed && SameNtfsName(u.name, name))
-                throw OfflineError(OfflineFault::NotFound,
-                                   Localized("%1 is not a profile Windows loads: SOFTWARE's ProfileList names no "
-                                             "account whose profile it is (profiles: %2)",
-                                             u.folder, Known()));
+    return name.empty() ? OnlyUser() : NamedUser(name);
+}
+
+// An account name first, then a folder's; each profile once.
+const OfflineWindows::UserProfile& OfflineWindows::NamedUser(const std::string& name) const {
+    std::vector<const UserProfile*> matches;
+    for (const UserProfile& u : users_)
+        if (u.listed && !u.account.empty() && SameNtfsName(u.account, name)) matches.push_back(&u);
+    for (const UserProfile& u : users_)
+        if (u.listed && SameNtfsName(u.name, name) &&
+            std::find(matches.begin(), matches.end(), &u) == matches.end())
+            matches.push_back(&u);
+    const auto where = [](const UserProfile* u) {
+        std::string at = u->folder.empty() ? u->windowsPath : u->folder;
+        return u->sid.empty() ? at : Localized("%1 in %2", u->sid, at);
+    };
+    if (matches.size() > 1)
         throw OfflineError(OfflineFault::NotFound,
-                           Localized("no user profile \"%1\" beside %2 (profiles: %3)", name, windir_, Known()));
+                           SameNtfsName(matches[0]->name, matches[1]->name)
+                               ? Localized("\"%1\" names more than one profile (%2, %3); Windows takes their "
+                                           "folders' names for one: rename or remove the one that does not "
+                                           "belong there",
+                                           name, where(matches[0]), where(matches[1]))
+                               : Localized("\"%1\" names more than one profile (%2, %3); give the profile "
+                                           "folder's name instead",
+                                           name, where(matches[0]), where(matches[1])));
+    if (matches.size() == 1) {
+        const UserProfile& u = *matches[0];
+        if (u.hivePath.empty())
+            throw OfflineError(OfflineFault::NotFound,
+                               u.folder.empty()
+                                   ? Localized("the profile of \"%1\" (%2) has no NTUSER.DAT on this volume", name,
+                                               u.windowsPath)
+                                   : Localized("the profile of \"%1\" (%2) has no NTUSER.DAT in %3", name,
+                                               u.windowsPath, u.folder));
+        return u;
     }
+    for (const UserProfile& u : users_)
+        if (!u.listed && SameNtfsName(u.name, name))
+            throw OfflineError(OfflineFault::NotFound,
+                               Localized("%1 is not a profile Windows loads: SOFTWARE's ProfileList names no "
+                                         "account whose profile it is (profiles: %2)",
+                                         u.folder, Known()));
+    throw OfflineError(OfflineFault::NotFound,
+                       Localized("no user profile \"%1\" beside %2 (profiles: %3)", name, windir_, Known()));
+}
+
+// Without --user: the one person's profile there is.
+const OfflineWindows::UserProfile& OfflineWindows::OnlyUser() const {
     const UserProfile* only = nullptr;
     int people = 0;
     for (const UserProfile& u : users_)

@@ -104,6 +104,8 @@ private:
     bool ProfileFolderHive(const Folder& held, const std::string& dir, const std::string& name, std::string* hive,
                            std::string* identity) const;
     std::string Known() const;
+    const UserProfile& NamedUser(const std::string& name) const;
+    const UserProfile& OnlyUser() const;
 
     // The names of `dir` (a folder below the volume's) as NTFS matches
     // them, found through the volume's held folder (Folder::Open within
