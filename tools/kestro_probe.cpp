@@ -200,6 +200,165 @@ bool WaitFor(DWORD limit, bool (*ready)()) {
     return true;
 }
 
+
+// What a command is given: its words (wide and narrowed), the wait limit
+// (the second word as milliseconds, for the commands that wait) and the
+// main window, for the commands that need it.
+struct ProbeCall {
+    int argc;
+    const char** argv;
+    wchar_t** wargv;
+    DWORD limit;
+    HWND main;
+};
+
+int Smoothing(const ProbeCall&) {
+    BOOL on = FALSE;
+    UINT type = 0;
+    if (!SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &on, 0) || !SystemParametersInfoW(SPI_GETFONTSMOOTHINGTYPE, 0, &type, 0))
+        return 1;
+    std::printf("%d %u\n", on ? 1 : 0, type);
+    return 0;
+}
+
+int Wait(const ProbeCall& call) {
+    return WaitFor(call.limit, [] {
+               HWND main = FindMain();
+               return main && IsWindowVisible(main) && IsWindowEnabled(main);
+           })
+               ? 0
+               : 1;
+}
+
+int Answer(const ProbeCall& call) {
+    static HWND box;
+    if (!WaitFor(call.limit, [] {
+            const DWORD process = ProgramProcess();
+            box = process ? kestro::FindMessageBoxOf(process) : nullptr;
+            return box != nullptr;
+        }))
+        return 1;
+    Sleep(200);
+    std::printf("%s|%s|%s\n", Narrow(TextOf(box)).c_str(), Narrow(TextOf(GetDlgItem(box, 0xFFFF))).c_str(),
+                Narrow(TextOf(GetWindow(box, GW_OWNER))).c_str());
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return 0;
+}
+
+int Close(const ProbeCall& call) {
+    PostMessageW(call.main, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+int Rect(const ProbeCall& call) {
+    RECT rc;
+    GetWindowRect(call.main, &rc);
+    std::printf("%ld %ld %ld %ld\n", rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+    return 0;
+}
+
+int Origin(const ProbeCall& call) {
+    HWND window = call.argc > 2 ? FindChildOf(call.main, call.wargv[2], L"KestroPage") : call.main;
+    if (!window) return 1;
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    std::printf("%ld %ld\n", origin.x, origin.y);
+    return 0;
+}
+
+int Spin(const ProbeCall& call) {
+    // The spin edit's arrows stand on a page; the tab control has arrows
+    // of its own for scrolling its buttons.
+    HWND arrows = nullptr;
+    for (HWND page = FindWindowExW(call.main, nullptr, L"KestroPage", nullptr); page && !arrows;
+         page = FindWindowExW(call.main, page, L"KestroPage", nullptr))
+        arrows = FindWindowExW(page, nullptr, UPDOWN_CLASSW, nullptr);
+    if (!arrows) return 1;
+    std::printf("%s\n", Narrow(TextOf(reinterpret_cast<HWND>(SendMessageW(arrows, UDM_GETBUDDY, 0, 0)))).c_str());
+    return 0;
+}
+
+int Page(const ProbeCall& call) {
+    HWND tab = FindChildOf(call.main, L"", WC_TABCONTROLW);
+    RECT item;
+    if (!tab || !RemoteItemRect(tab, std::atoi(call.argv[2]), &item)) return 1;
+    // A click on the tab's button, as the mouse gives it.
+    const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    SendMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(tab, WM_LBUTTONUP, 0, at);
+    return SendMessageW(tab, TCM_GETCURSEL, 0, 0) == std::atoi(call.argv[2]) ? 0 : 1;
+}
+
+int Tab(const ProbeCall& call) {
+    HWND tab = FindChildOf(call.main, L"", WC_TABCONTROLW);
+    RECT item;
+    if (!tab || !RemoteItemRect(tab, std::atoi(call.argv[2]), &item)) return 1;
+    POINT centre = {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+    ClientToScreen(tab, &centre);
+    std::printf("%ld %ld\n", centre.x, centre.y);
+    return 0;
+}
+
+int Current(const ProbeCall& call) {
+    HWND tab = FindChildOf(call.main, L"", WC_TABCONTROLW);
+    if (!tab) return 1;
+    std::printf("%d\n", static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0)));
+    return 0;
+}
+
+int Focus(const ProbeCall& call) {
+    // The focus belongs to the program's input thread: asked of it.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(call.main, nullptr), &info)) return 1;
+    if (!info.hwndFocus) {
+        std::printf("none\n");
+        return 0;
+    }
+    std::printf("%s|%s\n", Narrow(ClassOf(info.hwndFocus)).c_str(), Narrow(TextOf(info.hwndFocus)).c_str());
+    return 0;
+}
+
+int Chooser(const ProbeCall&) {
+    HWND chooser = FindWindowW(L"TfrmChkDir", nullptr);
+    std::printf("%d\n", chooser && IsWindowVisible(chooser) ? 1 : 0);
+    return 0;
+}
+
+int Names(const ProbeCall& call) {
+    PrintNamesOf(call.main);
+    return 0;
+}
+
+int Checked(const ProbeCall& call) {
+    int status = 0;
+    for (int i = 2; i < call.argc; ++i) {
+        HWND button = FindChildOf(call.main, call.wargv[i], L"Button");
+        if (!button) {
+            std::printf("%s ?\n", call.argv[i]);
+            status = 1;
+            continue;
+        }
+        std::printf("%s %d\n", call.argv[i], SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+    }
+    return status;
+}
+
+struct ProbeCommand {
+    const char* name;
+    bool needsMain;  // fails, saying so, when there is no main window
+    int minArgc;     // the command word included
+    int (*run)(const ProbeCall&);
+};
+
+constexpr ProbeCommand kCommands[] = {
+    {"smoothing", false, 2, Smoothing}, {"wait", false, 2, Wait},       {"answer", false, 2, Answer},
+    {"close", true, 2, Close},          {"rect", true, 2, Rect},        {"origin", true, 2, Origin},
+    {"spin", true, 2, Spin},            {"page", true, 3, Page},        {"tab", true, 3, Tab},
+    {"current", true, 2, Current},      {"focus", true, 2, Focus},      {"chooser", true, 2, Chooser},
+    {"names", true, 2, Names},          {"checked", true, 2, Checked},
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t** wargv) {
@@ -216,130 +375,14 @@ int wmain(int argc, wchar_t** wargv) {
         return 2;
     }
     const std::string command = argv[1];
-    const DWORD limit = argc > 2 ? static_cast<DWORD>(std::atoi(argv[2])) : 30000;
-    if (command == "smoothing") {
-        BOOL on = FALSE;
-        UINT type = 0;
-        if (!SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &on, 0) ||
-            !SystemParametersInfoW(SPI_GETFONTSMOOTHINGTYPE, 0, &type, 0))
+    for (const ProbeCommand& known : kCommands) {
+        if (command != known.name || argc < known.minArgc) continue;
+        ProbeCall call = {argc, argv, wargv, argc > 2 ? static_cast<DWORD>(std::atoi(argv[2])) : 30000, nullptr};
+        if (known.needsMain && !(call.main = FindMain())) {
+            std::fprintf(stderr, "kestro_probe: no main window\n");
             return 1;
-        std::printf("%d %u\n", on ? 1 : 0, type);
-        return 0;
-    }
-    if (command == "wait")
-        return WaitFor(limit, [] {
-                   HWND main = FindMain();
-                   return main && IsWindowVisible(main) && IsWindowEnabled(main);
-               })
-                   ? 0
-                   : 1;
-    if (command == "answer") {
-        static HWND box;
-        if (!WaitFor(limit, [] {
-                const DWORD process = ProgramProcess();
-                box = process ? kestro::FindMessageBoxOf(process) : nullptr;
-                return box != nullptr;
-            }))
-            return 1;
-        Sleep(200);
-        std::printf("%s|%s|%s\n", Narrow(TextOf(box)).c_str(), Narrow(TextOf(GetDlgItem(box, 0xFFFF))).c_str(),
-                    Narrow(TextOf(GetWindow(box, GW_OWNER))).c_str());
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        return 0;
-    }
-
-    HWND main = FindMain();
-    if (!main) {
-        std::fprintf(stderr, "kestro_probe: no main window\n");
-        return 1;
-    }
-    if (command == "close") {
-        PostMessageW(main, WM_CLOSE, 0, 0);
-        return 0;
-    }
-    if (command == "rect") {
-        RECT rc;
-        GetWindowRect(main, &rc);
-        std::printf("%ld %ld %ld %ld\n", rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
-        return 0;
-    }
-    if (command == "origin") {
-        HWND window = argc > 2 ? FindChildOf(main, wargv[2], L"KestroPage") : main;
-        if (!window) return 1;
-        POINT origin = {0, 0};
-        ClientToScreen(window, &origin);
-        std::printf("%ld %ld\n", origin.x, origin.y);
-        return 0;
-    }
-    if (command == "spin") {
-        // The spin edit's arrows stand on a page; the tab control has arrows
-        // of its own for scrolling its buttons.
-        HWND arrows = nullptr;
-        for (HWND page = FindWindowExW(main, nullptr, L"KestroPage", nullptr); page && !arrows;
-             page = FindWindowExW(main, page, L"KestroPage", nullptr))
-            arrows = FindWindowExW(page, nullptr, UPDOWN_CLASSW, nullptr);
-        if (!arrows) return 1;
-        std::printf("%s\n", Narrow(TextOf(reinterpret_cast<HWND>(SendMessageW(arrows, UDM_GETBUDDY, 0, 0)))).c_str());
-        return 0;
-    }
-    if (command == "page" && argc > 2) {
-        HWND tab = FindChildOf(main, L"", WC_TABCONTROLW);
-        RECT item;
-        if (!tab || !RemoteItemRect(tab, std::atoi(argv[2]), &item)) return 1;
-        // A click on the tab's button, as the mouse gives it.
-        const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-        SendMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
-        SendMessageW(tab, WM_LBUTTONUP, 0, at);
-        return SendMessageW(tab, TCM_GETCURSEL, 0, 0) == std::atoi(argv[2]) ? 0 : 1;
-    }
-    if (command == "tab" && argc > 2) {
-        HWND tab = FindChildOf(main, L"", WC_TABCONTROLW);
-        RECT item;
-        if (!tab || !RemoteItemRect(tab, std::atoi(argv[2]), &item)) return 1;
-        POINT centre = {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
-        ClientToScreen(tab, &centre);
-        std::printf("%ld %ld\n", centre.x, centre.y);
-        return 0;
-    }
-    if (command == "current") {
-        HWND tab = FindChildOf(main, L"", WC_TABCONTROLW);
-        if (!tab) return 1;
-        std::printf("%d\n", static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0)));
-        return 0;
-    }
-    if (command == "focus") {
-        // The focus belongs to the program's input thread: asked of it.
-        GUITHREADINFO info = {};
-        info.cbSize = sizeof info;
-        if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info)) return 1;
-        if (!info.hwndFocus) {
-            std::printf("none\n");
-            return 0;
         }
-        std::printf("%s|%s\n", Narrow(ClassOf(info.hwndFocus)).c_str(), Narrow(TextOf(info.hwndFocus)).c_str());
-        return 0;
-    }
-    if (command == "chooser") {
-        HWND chooser = FindWindowW(L"TfrmChkDir", nullptr);
-        std::printf("%d\n", chooser && IsWindowVisible(chooser) ? 1 : 0);
-        return 0;
-    }
-    if (command == "names") {
-        PrintNamesOf(main);
-        return 0;
-    }
-    if (command == "checked") {
-        int status = 0;
-        for (int i = 2; i < argc; ++i) {
-            HWND button = FindChildOf(main, wargv[i], L"Button");
-            if (!button) {
-                std::printf("%s ?\n", argv[i]);
-                status = 1;
-                continue;
-            }
-            std::printf("%s %d\n", argv[i], SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
-        }
-        return status;
+        return known.run(call);
     }
     std::fprintf(stderr, "kestro_probe: unknown command %s\n", command.c_str());
     return 2;
