@@ -592,6 +592,20 @@ protected:
                                         "[\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer]\n"
                                         "\"NoRun\"=dword:0000000" + std::to_string(value) + "\n\n"));
     }
+    // A domain's object in the machine's Group Policy history, as a
+    // domain member keeps it, with `moreValues` (.reg lines) in its entry.
+    void DomainHistory(const std::string& moreValues) {
+        ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n"
+                                        "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy]\n\n"
+                                        "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History]\n\n"
+                                        "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                        "{35378EAC-683F-11D2-A89A-00C04FBBCF62}]\n\n"
+                                        "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
+                                        "{35378EAC-683F-11D2-A89A-00C04FBBCF62}\\0]\n"
+                                        "\"GPOLink\"=dword:00000003\n"
+                                        "\"DisplayName\"=\"Default Domain Policy\"\n" +
+                                            moreValues + "\n"));
+    }
     void WritePolicy(const std::string& side, const std::vector<std::uint8_t>& bytes) {
         ::mkdir(gpo_.c_str(), 0755);
         ::mkdir((gpo_ + "/" + side).c_str(), 0755);
@@ -627,15 +641,7 @@ TEST_F(OfflinePolicySources, TheSoftwareHivesNoRunIsShownAndLiftedWithTheUsersVa
 
 TEST_F(OfflinePolicySources, ADomainsValueInTheSoftwareHiveIsShownAndRefusedWithTheDomainControllersNote) {
     MachineNoRun(1);
-    ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy]\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History]\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
-                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}]\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
-                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}\\0]\n"
-                                    "\"GPOLink\"=dword:00000003\n"
-                                    "\"DisplayName\"=\"Default Domain Policy\"\n\n"));
+    DomainHistory("");
     ASSERT_EQ(kExitOk, Run({"get", "NoRun"})) << console_.err;
     EXPECT_EQ("on (domain)\n", console_.out);
     const std::string software = ReadFile(software_), ntuser = ReadFile(ntuser_);
@@ -860,17 +866,8 @@ TEST_F(OfflineRestorePolicy, ABackupThatIsALinkOrNotOursIsPassedOver) {
 TEST_F(OfflinePolicySources, TheDomainsCopyOnTheVolumeSaysWhichValuesAreTheDomainsAndALinkIsNotFollowed) {
     MachineNoRun(1);
     const std::string guid = "{31B2F340-016D-11D2-945F-00C04FB984F9}";
-    ASSERT_TRUE(MergeReg(software_, "Windows Registry Editor Version 5.00\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy]\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History]\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
-                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}]\n\n"
-                                    "[\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\"
-                                    "{35378EAC-683F-11D2-A89A-00C04FBBCF62}\\0]\n"
-                                    "\"GPOLink\"=dword:00000003\n"
-                                    "\"DisplayName\"=\"Default Domain Policy\"\n"
-                                    "\"FileSysPath\"=\"C:\\\\windows\\\\System32\\\\GroupPolicy\\\\DataStore\\\\0\\\\"
-                                    "sysvol\\\\corp.example\\\\Policies\\\\" + guid + "\\\\Machine\"\n\n"));
+    DomainHistory("\"FileSysPath\"=\"C:\\\\windows\\\\System32\\\\GroupPolicy\\\\DataStore\\\\0\\\\"
+                  "sysvol\\\\corp.example\\\\Policies\\\\" + guid + "\\\\Machine\"\n");
     // Windows spells the folders as it likes: matched as NTFS matches names.
     const std::string copy = gpo_ + "/DataStore/0/SysVol/corp.example/Policies/" + guid + "/MACHINE";
     ASSERT_EQ(0, std::system(("mkdir -p '" + copy + "'").c_str()));

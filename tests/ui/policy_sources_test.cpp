@@ -64,16 +64,17 @@ protected:
         RegSetValueExW(key, L"FileSysPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(share), sizeof share);
         RegCloseKey(key);
     }
-    std::wstring TooltipOf(const char* name) {
-        const HWND control = Control(name);
-        wchar_t text[1024] = {};
-        TOOLINFOW info = {};
-        info.cbSize = TTTOOLINFOW_V2_SIZE;
-        info.hwnd = GetParent(control);
-        info.uId = reinterpret_cast<UINT_PTR>(control);
-        info.lpszText = text;
-        SendMessageW(main_->Tooltip(), TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&info));
-        return text;
+    std::wstring TooltipOf(const char* name) { return test::TooltipOf(main_->Tooltip(), Control(name)); }
+    // Clicks the toggle and answers each box that comes with `answer`,
+    // waiting for `boxes` of them; the texts of those seen.
+    std::vector<std::wstring> ClickAnswering(const char* name, int answer, std::size_t boxes) {
+        DialogWatcher watcher(main_->Hwnd(), answer);
+        Click(name);
+        PumpMessages(200);
+        for (int i = 0; i < 100 && watcher.Seen_().size() < boxes; ++i) PumpMessages(20);
+        std::vector<std::wstring> texts;
+        for (const DialogWatcher::Seen& seen : watcher.Seen_()) texts.push_back(seen.text);
+        return texts;
     }
 };
 
@@ -83,14 +84,7 @@ TEST_F(PolicySourceWindowTest, TheMachinesNoRunIsDownAtStartAndAConfirmedClickLi
     EXPECT_TRUE(IsDown("sbDelDoing"));
     EXPECT_NE(std::wstring::npos, TooltipOf("sbDelDoing").find(kFromMachineLine)) << TooltipOf("sbDelDoing");
     EXPECT_EQ(std::wstring::npos, TooltipOf("sbDelFind").find(kFromMachineLine));
-    {
-        DialogWatcher watcher(main_->Hwnd(), IDYES);
-        Click("sbDelDoing");
-        PumpMessages(200);
-        const auto seen = watcher.Seen_();
-        ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(kAskPolicyLiftText, seen[0].text);
-    }
+    EXPECT_EQ(std::vector<std::wstring>{kAskPolicyLiftText}, ClickAnswering("sbDelDoing", IDYES, 1));
     EXPECT_EQ(-1, Dword(HKEY_LOCAL_MACHINE, "NoRun"));
     EXPECT_EQ(0, Dword(HKEY_CURRENT_USER, "NoRun"));
     EXPECT_FALSE(IsDown("sbDelDoing"));
@@ -101,12 +95,7 @@ TEST_F(PolicySourceWindowTest, NoChangesNothing) {
     PutDword(HKEY_LOCAL_MACHINE, "NoRun", 1);
     CreateWindows();
     ASSERT_TRUE(IsDown("sbDelDoing"));
-    {
-        DialogWatcher watcher(main_->Hwnd(), IDNO);
-        Click("sbDelDoing");
-        PumpMessages(200);
-        EXPECT_EQ(1u, watcher.Seen_().size());
-    }
+    EXPECT_EQ(std::vector<std::wstring>{kAskPolicyLiftText}, ClickAnswering("sbDelDoing", IDNO, 1));
     EXPECT_EQ(1, Dword(HKEY_LOCAL_MACHINE, "NoRun"));
     EXPECT_EQ(-1, Dword(HKEY_CURRENT_USER, "NoRun"));
     EXPECT_TRUE(IsDown("sbDelDoing"));
@@ -116,11 +105,7 @@ TEST_F(PolicySourceWindowTest, AClickTheMachineAgreesWithAsksNothing) {
     PutDword(HKEY_LOCAL_MACHINE, "NoRun", 0);
     CreateWindows();
     ASSERT_FALSE(IsDown("sbDelDoing"));
-    // Turning it on contradicts the machine's 0: asked.
-    DialogWatcher watcher(main_->Hwnd(), IDNO);
-    Click("sbDelFind");  // no machine copy: no question
-    PumpMessages(200);
-    EXPECT_TRUE(watcher.Seen_().empty());
+    EXPECT_TRUE(ClickAnswering("sbDelFind", IDNO, 0).empty());  // no machine copy: no question
     EXPECT_EQ(1, Dword(HKEY_CURRENT_USER, "NoFind"));
 }
 
@@ -130,14 +115,7 @@ TEST_F(PolicySourceWindowTest, AClickAgainstTheDomainsValueIsRefusedInRussianAnd
     CreateWindows();
     ASSERT_TRUE(IsDown("sbDelDoing"));
     EXPECT_NE(std::wstring::npos, TooltipOf("sbDelDoing").find(kFromDomainLine)) << TooltipOf("sbDelDoing");
-    {
-        DialogWatcher watcher(main_->Hwnd(), IDOK);
-        Click("sbDelDoing");
-        PumpMessages(200);
-        const auto seen = watcher.Seen_();
-        ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ(kPolicyDomainText, seen[0].text);
-    }
+    EXPECT_EQ(std::vector<std::wstring>{kPolicyDomainText}, ClickAnswering("sbDelDoing", IDOK, 1));
     EXPECT_EQ(1, Dword(HKEY_LOCAL_MACHINE, "NoRun"));
     EXPECT_EQ(-1, Dword(HKEY_CURRENT_USER, "NoRun"));
     EXPECT_TRUE(IsDown("sbDelDoing"));
@@ -155,15 +133,8 @@ TEST_F(PolicySourceWindowTest, WithoutTheRightsForTheMachinesCopyTheBoxSaysSoAnd
     CreateWindows();
     ASSERT_TRUE(IsDown("sbDelDoing"));
     const std::string before = store.Dump();
-    {
-        DialogWatcher watcher(main_->Hwnd(), IDYES);
-        Click("sbDelDoing");
-        for (int i = 0; i < 100 && watcher.Seen_().size() < 2; ++i) PumpMessages(20);
-        const auto seen = watcher.Seen_();
-        ASSERT_EQ(2u, seen.size());
-        EXPECT_EQ(kAskPolicyLiftText, seen[0].text);
-        EXPECT_EQ(kPolicyNoRightsText, seen[1].text);
-    }
+    const std::vector<std::wstring> expected = {kAskPolicyLiftText, kPolicyNoRightsText};
+    EXPECT_EQ(expected, ClickAnswering("sbDelDoing", IDYES, 2));
     EXPECT_EQ(before, store.Dump());
     EXPECT_TRUE(IsDown("sbDelDoing"));
     EXPECT_EQ(0, store.OpenHandleCount());
