@@ -11,13 +11,20 @@
 #include <libintl.h>
 #endif
 
+// The Russian texts as a table compiled in: on Windows, and in the static
+// kestroctl, which cannot count on a rescue system's gettext catalogues
+// and locales. Otherwise glibc's gettext, over the installed .mo.
+#if defined(_WIN32) || defined(KESTRO_BUILTIN_MESSAGES)
+#define KESTRO_MESSAGE_TABLE 1
+#endif
+
 namespace kestro {
 
 namespace {
 
 Language chosen = Language::English;
 
-#ifdef _WIN32
+#ifdef KESTRO_MESSAGE_TABLE
 
 struct Translation {
     const char* english;
@@ -48,7 +55,7 @@ void (*languageListener)() = nullptr;
 
 void UseLanguage(Language language) {
     chosen = language;
-#ifndef _WIN32
+#ifndef KESTRO_MESSAGE_TABLE
     if (language == Language::Russian) {
         // Russian whatever the locale says: gettext reads LANGUAGE first, but
         // never in the "C" locale, whose messages are the program's own.
@@ -66,8 +73,22 @@ void OnLanguageChosen(void (*listener)()) { languageListener = listener; }
 Language MessageLanguage() { return chosen; }
 
 Language UserLanguage() {
-#ifdef _WIN32
+#if defined(_WIN32)
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::Russian : Language::English;
+#elif defined(KESTRO_MESSAGE_TABLE)
+    // As gettext would look, from the environment alone: a live system
+    // often lacks the locale it names (ru_RU.UTF-8 not generated), and
+    // the static C library may not read the system's locale files at all.
+    const char* messages = nullptr;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        messages = std::getenv(name);
+        if (messages && *messages) break;
+    }
+    if (!messages || !*messages || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0)
+        return Language::English;
+    const char* language = std::getenv("LANGUAGE");
+    const char* first = language && *language ? language : messages;
+    return std::strncmp(first, "ru", 2) == 0 ? Language::Russian : Language::English;
 #else
     // As gettext looks: LANGUAGE (unless the locale is C), then the locale
     // of the messages category, which setlocale took from LC_ALL,
@@ -83,7 +104,7 @@ Language UserLanguage() {
 
 const char* Tr(const char* english) {
     if (chosen == Language::English || !*english) return english;
-#ifdef _WIN32
+#ifdef KESTRO_MESSAGE_TABLE
     return Russian(english);
 #else
     return dgettext(kDomain, english);

@@ -100,5 +100,20 @@ reglookup -H "$profiles/john.PC/NTUSER.DAT" | grep -qi 'Policies/System/DisableT
 offline --user john restore >"$work/restore.out" 2>&1 || fail "restore exited $?: $(cat "$work/restore.out")"
 [ "$(offline --user john get DisableTaskMgr 2>&1)" = on ] || fail "get after restore: not on"
 
+# Russian with no catalogue and no locale on the system: the chroot has
+# neither, so only the texts built into the program can answer.
+help=$(LANG=ru_RU.UTF-8 chroot "$root" /kestroctl --help 2>&1)
+grep -qF 'Запуск: kestroctl [КЛЮЧИ] КОМАНДА' <<<"$help" || fail "--help under LANG=ru_RU.UTF-8 is not Russian: $help"
+LANG=ru_RU.UTF-8 offline --user john get Bogus >"$work/ru.out" 2>"$work/ru.err"
+code_ru=$?
+LANG=en_US.UTF-8 offline --user john get Bogus >/dev/null 2>"$work/en.err"
+code_en=$?
+[ "$code_ru" = 2 ] && [ "$code_en" = 2 ] || fail "get Bogus exits $code_ru in Russian, $code_en in English, not 2"
+# Cyrillic letters are U+0400..U+047F: in UTF-8, a lead byte D0 or D1.
+cyrillic() { LC_ALL=C grep -q $'[\xd0\xd1]' "$@"; }
+cyrillic "$work/ru.err" || fail "get Bogus's error is not Russian: $(cat "$work/ru.err")"
+cyrillic "$work/en.err" && fail "get Bogus's error under LANG=en_US.UTF-8 is not English: $(cat "$work/en.err")"
+[ "$(LANG=C offline --lang ru --user john get Bogus 2>&1)" = "$(cat "$work/ru.err")" ] || fail "--lang ru differs from LANG=ru_RU.UTF-8"
+
 [ "$failures" -eq 0 ] && echo "the static kestroctl in an empty chroot: passed"
 exit "$((failures > 0))"
