@@ -198,11 +198,35 @@ bool ReadApplyFile(Context& context, Profile* profile, std::vector<std::string>*
     return true;
 }
 
-// What apply would change, as Windows enforces each setting: the lift's
-// changes to the machine's copies and the Group Policy files first, then
-// each setting whose state in force is not the one asked for, or whose
-// other places the lift changes. Refused as apply would be.
+// An undo file names the Group Policy files it saved: they go back too.
+// False, having said why, where one it names cannot be read.
+bool ReadUndoCopies(Context& context, std::vector<PolicyFileBefore>* copies, int* code) {
+    if (!EndsWithIgnoringCase(context.options.file, ".reg")) return true;
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = ReadFileBytes(context.options.file, layout::kMaxFileBytes);
+    } catch (const FileError& e) {
+        *code = context.Fail(kExitFailed, Tr("cannot read %1", e.what()));
+        return false;
+    }
+    return ReadUndoFileCopies(context, bytes, copies, code);
+}
+
+// What apply would change, as Windows enforces each setting: the Group
+// Policy files an undo file puts back, the lift's changes to the machine's
+// copies and the Group Policy files, then each setting whose state in force
+// is not the one asked for, or whose other places the lift changes.
+// Refused as apply would be.
 int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) {
+    std::vector<PolicyFileBefore> copies;
+    int code = kExitOk;
+    if (!ReadUndoCopies(context, &copies, &code)) return code;
+    for (const PolicyFileBefore& copy : copies) {
+        const std::string name = GroupPolicyFiles::WindowsName(copy.file);
+        context.console.Out((copy.present ? Tr("%1: would be put back as the undo file's copy has it", name)
+                                          : Tr("%1: would be deleted, as it was absent", name)) +
+                            "\n");
+    }
     for (const RegEdit& edit : raw.edits)
         if (edit.kind != RegEdit::Kind::Key)
             context.console.Out(PlaceName(edit.value.root, edit.value.keyPath, edit.value.name) +
@@ -210,7 +234,6 @@ int ReportDryRun(Context& context, const Profile& profile, const RawEdits& raw) 
     std::vector<std::pair<const Setting*, SettingValue>> wanted;
     for (const ProfileEntry& entry : profile.entries) wanted.emplace_back(entry.row, entry.value);
     PolicyLift lift;
-    int code = kExitOk;
     if (!PlanLift(context, lift, wanted, &code)) return code;
     ReportLiftPlan(context, lift);
     const LocalGroupPolicy gpo = LocalGroupPolicy::Read(context.store);
@@ -264,17 +287,8 @@ int WriteEntries(Context& context, const Profile& profile, const std::vector<std
     PolicyLift lift;
     int code = kExitOk;
     if (!PlanLift(context, lift, wanted, &code)) return code;
-    // An undo file names the Group Policy files it saved: they go back too.
     std::vector<PolicyFileBefore> copies;
-    if (EndsWithIgnoringCase(context.options.file, ".reg")) {
-        std::vector<std::uint8_t> bytes;
-        try {
-            bytes = ReadFileBytes(context.options.file, layout::kMaxFileBytes);
-        } catch (const FileError& e) {
-            return context.Fail(kExitFailed, Tr("cannot read %1", e.what()));
-        }
-        if (!ReadUndoFileCopies(context, bytes, &copies, &code)) return code;
-    }
+    if (!ReadUndoCopies(context, &copies, &code)) return code;
     PriorState prior;
     AddLiftTo(lift, prior);
     for (const ProfileEntry& entry : profile.entries) prior.Add(*entry.row);

@@ -311,6 +311,18 @@ TEST_F(LivePolicySources, TheUndoFileKeepsCopiesOfTheGroupPolicyFilesAndPutsThem
     EXPECT_NE(std::string::npos, ascii.find("; Kestro found no %SystemRoot%\\System32\\GroupPolicy\\gpt.ini")) << ascii;
     EXPECT_EQ(Text(user), ReadFile(undo + ".User-Registry.pol"));
 
+    // The dry run names each file the apply would put back, and writes none.
+    const std::vector<std::uint8_t> lifted = FileBytes(File::UserPolicy);
+    ASSERT_EQ(kExitOk, Run({"apply", undo, "--dry-run"})) << console_.err;
+    for (const char* line : {"%SystemRoot%\\System32\\GroupPolicy\\User\\Registry.pol: would be put back as the undo "
+                             "file's copy has it\n",
+                             "%SystemRoot%\\System32\\GroupPolicy\\Machine\\Registry.pol: would be put back as the "
+                             "undo file's copy has it\n",
+                             "%SystemRoot%\\System32\\GroupPolicy\\gpt.ini: would be deleted, as it was absent\n"})
+        EXPECT_NE(std::string::npos, console_.out.find(line)) << console_.out;
+    EXPECT_EQ(lifted, FileBytes(File::UserPolicy));
+    EXPECT_TRUE(files_.present[2]);
+
     ASSERT_EQ(kExitOk, Run({"apply", undo})) << console_.err;
     EXPECT_EQ(user, FileBytes(File::UserPolicy));
     EXPECT_EQ(machine, FileBytes(File::MachinePolicy));
@@ -321,11 +333,13 @@ TEST_F(LivePolicySources, TheUndoFileKeepsCopiesOfTheGroupPolicyFilesAndPutsThem
 
     // A copy the undo file names that is gone: refused, nothing written.
     ASSERT_EQ(kExitOk, Run({"set", "NoRun", "off", "--undo", undo})) << console_.err;
-    const std::vector<std::uint8_t> lifted = FileBytes(File::UserPolicy);
+    const std::vector<std::uint8_t> liftedAgain = FileBytes(File::UserPolicy);
     std::remove((undo + ".Machine-Registry.pol").c_str());
+    EXPECT_EQ(kExitFailed, Run({"apply", undo, "--dry-run"}));
+    EXPECT_NE(std::string::npos, console_.err.find(".Machine-Registry.pol")) << console_.err;
     EXPECT_EQ(kExitFailed, Run({"apply", undo}));
     EXPECT_NE(std::string::npos, console_.err.find(".Machine-Registry.pol")) << console_.err;
-    EXPECT_EQ(lifted, FileBytes(File::UserPolicy));
+    EXPECT_EQ(liftedAgain, FileBytes(File::UserPolicy));
     EXPECT_EQ(-1, Value(kHkeyLocalMachine, kExplorer, "NoRun"));
     for (const char* suffix : {"", ".User-Registry.pol", ".Machine-Registry.pol", ".gpt.ini"})
         std::remove((undo + suffix).c_str());
