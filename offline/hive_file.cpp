@@ -518,21 +518,24 @@ public:
     ~BackgroundFlush() { Join(); }
 
     void Start(int fd, std::function<void()> then) {
-        std::promise<int> flushed;
-        result_ = flushed.get_future();
-        auto work = [fd, then, flushed = std::move(flushed)]() mutable {
-            flushed.set_value(::fsync(fd) == 0 ? 0 : (errno ? errno : EIO));
-            if (then) then();
-        };
+        // Shared with the thread, not moved into it: where no thread can be
+        // had, std::thread has already taken what it was given, and the
+        // work must still be here to be done on this one.
+        auto work = std::make_shared<Work>();
+        work->fd = fd;
+        work->then = std::move(then);
+        result_ = work->flushed.get_future();
         // The thread takes no signal: they stay the main thread's, whose
         // handlers know where the run is.
         sigset_t all, saved;
         sigfillset(&all);
         ::pthread_sigmask(SIG_BLOCK, &all, &saved);
         try {
-            thread_ = std::thread(std::move(work));
+            thread_ = std::thread([work] { work->Run(); });
         } catch (const std::system_error&) {
-            work();  // no thread to be had: done here and now
+            ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+            work->Run();  // no thread to be had: done here and now
+            return;
         }
         ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     }
@@ -547,6 +550,15 @@ public:
     }
 
 private:
+    struct Work {
+        int fd = -1;
+        std::function<void()> then;
+        std::promise<int> flushed;
+        void Run() {
+            flushed.set_value(::fsync(fd) == 0 ? 0 : (errno ? errno : EIO));
+            if (then) then();
+        }
+    };
     std::thread thread_;
     std::future<int> result_;
     int error_ = EIO;  // until a flush is known to have gone through
