@@ -357,6 +357,12 @@ PY
         # checked at exit was seen to end a run with 130 and no line of ours
         # (under load): the interrupted runs leave leak checks to the others.
         [ -z "${ASAN_OPTIONS:-}" ] || export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"
+        # The signal at a random moment within twice a whole run's time (at
+        # least 10 ms), so that most land while it runs, many in the commit.
+        started=$(date +%s%N)
+        run --user Owner set DisableTaskMgr on
+        span=$(( ($(date +%s%N) - started) / 500000 ))
+        [ "$span" -ge 10 ] || span=10
         for i in $(seq 1 16); do
             [ $((i % 2)) = 1 ] && v=off || v=on
             # Not under timeout, which would turn a slow flush into a
@@ -365,7 +371,7 @@ PY
             pid=$!
             (sleep "$limit" && kill -KILL "$pid" 2>/dev/null && echo "FAIL: $case: kestroctl hung after SIGINT") &
             watchdog=$!
-            sleep "0.0$((RANDOM % 10))$((RANDOM % 10))"
+            sleep "$(printf '0.%03d' $((RANDOM % span % 1000)))"
             kill -INT "$pid" 2>/dev/null
             wait "$pid"
             code=$?
