@@ -87,8 +87,10 @@ void PrepareInterruptTexts() {
     }
 }
 
-WriteUnderWay::WriteUnderWay() { writing = 1; }
-WriteUnderWay::~WriteUnderWay() { writing = 0; }
+// Counted, not set: a commit's hold may run inside the hold of a run that
+// has already changed a Group Policy file.
+WriteUnderWay::WriteUnderWay() { writing = writing + 1; }
+WriteUnderWay::~WriteUnderWay() { writing = writing - 1; }
 void WriteUnderWay::Written() { wrote = 1; }
 
 int HeldSignal() { return held; }

@@ -1,9 +1,10 @@
 // Ctrl+C (SIGINT), SIGTERM and SIGHUP during an offline run. Before any
 // file is written the run stops at once: its lock files are removed, one
 // line says nothing was written, and it exits 130 (143, 129). While files
-// are written (a commit, a restore's putting back) the signal is held: the
-// step under way finishes, or is undone by its own failure path, every
-// temporary file goes, and the run then stops the same way, saying so.
+// are written (a commit, a restore's putting back, and from the first
+// change of a local Group Policy file to the end of the run) the signal is
+// held: the step under way finishes, or is undone by its own failure path,
+// every temporary file goes, and the run then stops the same way, saying so.
 #pragma once
 
 #include <string>
@@ -15,7 +16,8 @@ void InstallInterruptHandlers();
 // then, English).
 void PrepareInterruptTexts();
 
-// While one lives, files are being written: a signal waits for its end.
+// While one lives, files are being written: a signal waits for the end of
+// the last one. They may nest.
 class WriteUnderWay {
 public:
     WriteUnderWay();

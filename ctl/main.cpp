@@ -145,9 +145,14 @@ int main(int argc, char** argv) {
     OnLanguageChosen(PrepareInterruptTexts);  // --lang may choose again
     UseLanguage(UserLanguage());
     StdioConsole console;
-    // Off Windows there is no live registry: only the hives of an offline one.
-    OfflineStoreProvider stores(console);
-    const int code = RunKestroctl(arguments, stores, console);
+    int code;
+    {
+        // Off Windows there is no live registry: only the hives of an
+        // offline one. A run that changed files holds the signals until
+        // the provider goes.
+        OfflineStoreProvider stores(console);
+        code = RunKestroctl(arguments, stores, console);
+    }
     if (const int signal = HeldSignal()) {
         console.Err(InterruptedAfterWriteLine(signal));
         return InterruptedExitCode(signal);

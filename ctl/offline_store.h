@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ctl/commands.h"
+#include "ctl/interrupt.h"
 #include "offline/hive_backups.h"
 #include "offline/hive_registry.h"
 #include "offline/offline_windows.h"
@@ -55,6 +56,9 @@ private:
     bool force_ = false;   // restore
     int unrecovered_ = 0;  // dirty hives read as the file holds them
     std::unique_ptr<OfflineWindows> windows_;
+    // Held from the first change of a Group Policy file until this object
+    // goes, after the run has finished or undone all it wrote.
+    std::unique_ptr<WriteUnderWay> filesChanging_;
     std::unique_ptr<VolumeGroupPolicyFiles> groupPolicy_;  // declared first: the store points to it
     std::unique_ptr<HiveRegistryStore> store_;
     std::set<HiveRegistryStore::Slot> committed_;  // the hives the last Close wrote

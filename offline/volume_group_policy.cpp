@@ -220,14 +220,18 @@ bool VolumeGroupPolicyFiles::NoteBefore(File file, std::string* error) {
 }
 
 bool VolumeGroupPolicyFiles::WriteFile(File file, const std::vector<std::uint8_t>& bytes, std::string* error) {
-    if (!NoteBefore(file, error) || !Replace(file, bytes, error)) return false;
+    if (!NoteBefore(file, error)) return false;
+    if (beforeChange_) beforeChange_();
+    if (!Replace(file, bytes, error)) return false;
     changes_[file].afterPresent = true;
     changes_[file].after = bytes;
     return true;
 }
 
 bool VolumeGroupPolicyFiles::RemoveFile(File file, std::string* error) {
-    if (!NoteBefore(file, error) || !Delete(file, error)) return false;
+    if (!NoteBefore(file, error)) return false;
+    if (beforeChange_) beforeChange_();
+    if (!Delete(file, error)) return false;
     changes_[file].afterPresent = false;
     changes_[file].after.clear();
     return true;

@@ -8,6 +8,7 @@
 #include "offline/volume.h"
 #include "registry/group_policy_files.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,6 +65,11 @@ public:
     // NAME.kestro-put-back.RUN, so that restore does not find it again.
     std::string MarkPutBack(const GroupPolicyBackup& backup);
 
+    // Called before each change of a file (a write or a removal): from the
+    // first on, the volume holds part of the run, and the program may then
+    // hold its signals until the run has finished or undone it.
+    void BeforeEachChange(std::function<void()> hook) { beforeChange_ = std::move(hook); }
+
 private:
     // The file's bytes before this run first changed it, and now.
     struct Change {
@@ -87,6 +93,7 @@ private:
     std::string windir_;
     VolumeBound bound_;
     std::map<File, Change> changes_;
+    std::function<void()> beforeChange_;
 };
 
 }  // namespace kestro

@@ -55,7 +55,7 @@ protection() {
 wanted() { [ $# -eq 0 ] || [[ " $* " == *" $case "* ]]; }
 cases=(windir-link windir-link-on-volume sam-fifo hiberfil-fifo record-link-fifo lock-fifo lock-hardlink
        hive-hardlink log-hardlink escapes-list-users escapes-get forged-run planted-number sparse-hive
-       search-loop keep-backups interrupt killed-commit swapped-profile)
+       search-loop keep-backups interrupt interrupt-group-policy killed-commit swapped-profile)
 
 for case in "${cases[@]}"; do
     wanted "$@" || continue
@@ -342,6 +342,49 @@ PY
         run --user Owner restore
         expect_code 0
         grep -q 'from .*NTUSER.DAT.kestro-bak.7' "$work/out" || fail "restore did not take the newest: $out"
+        ;;
+    interrupt-group-policy)
+        # The local Group Policy's files change before the hives are written
+        # (set) or put back (restore): Ctrl+C at each of those renames waits
+        # for the whole run, which ends done and says so, never half done
+        # and said to have written nothing.
+        gp="$vol/WINDOWS/system32/GroupPolicy"
+        mkdir -p "$gp/User"
+        python3 - "$gp/User/Registry.pol" <<'PY' || fail "cannot write Registry.pol"
+import struct, sys
+def text(s): return (s + "\0").encode("utf-16-le")
+def mark(c): return c.encode("utf-16-le")
+key = r"Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
+entry = (mark("[") + text(key) + mark(";") + text("NoRun") + mark(";") + struct.pack("<I", 4) + mark(";") +
+         struct.pack("<I", 4) + mark(";") + struct.pack("<I", 1) + mark("]"))
+open(sys.argv[1], "wb").write(b"PReg" + struct.pack("<I", 1) + entry)
+PY
+        printf '[General]\r\nVersion=65536\r\n' >"$gp/gpt.ini"
+        pol=$(sum "$gp/User/Registry.pol")
+        for command in set restore; do
+            for point in 1 2; do
+                [ "$command" = restore ] && run --user Owner set NoRun off
+                ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:detect_leaks=0} timeout -k 2 "$limit" strace -f -qq -o /dev/null \
+                    -e trace=renameat -e inject=renameat:signal=INT:when=$point "$kestroctl" --offline "$vol/WINDOWS" \
+                    --user Owner $([ "$command" = set ] && echo set NoRun off || echo restore) >"$work/out" 2>"$work/err"
+                code=$?
+                [ "$code" = 130 ] || fail "$command, SIGINT at rename $point: exit $code: $(cat "$work/err")"
+                grep -q 'interrupted (SIGINT) during the write, which was finished or undone first' "$work/err" ||
+                    fail "$command, SIGINT at rename $point: not said to be finished: $(tr '\n' '|' <"$work/err")"
+                run --user Owner get NoRun
+                if [ "$command" = set ]; then
+                    [ "$out" = off ] || fail "set, SIGINT at rename $point: NoRun is $out"
+                    [ "$(sum "$gp/User/Registry.pol")" != "$pol" ] || fail "set, SIGINT at rename $point: Registry.pol not lifted"
+                    ls "$config" | grep -q '^GroupPolicy-User-Registry.pol.kestro-bak' ||
+                        fail "set, SIGINT at rename $point: no backup of Registry.pol: $(ls "$config")"
+                    run --user Owner restore
+                else
+                    [ "$out" = "on (user+local-gpo)" ] || fail "restore, SIGINT at rename $point: NoRun is $out"
+                fi
+                [ "$(sum "$gp/User/Registry.pol")" = "$pol" ] || fail "$command, SIGINT at rename $point: Registry.pol is not back"
+                grep -q 'Version=65536' "$gp/gpt.ini" || fail "$command, SIGINT at rename $point: gpt.ini: $(cat "$gp/gpt.ini")"
+            done
+        done
         ;;
     interrupt)
         # Ctrl+C at random points of many writes: exit 130 with one line, or
