@@ -93,6 +93,11 @@ WriteUnderWay::WriteUnderWay() { writing = writing + 1; }
 WriteUnderWay::~WriteUnderWay() { writing = writing - 1; }
 void WriteUnderWay::Written() { wrote = 1; }
 
+void WriteUnderWayFromFirstChange::Begin() {
+    if (!hold_) hold_ = std::make_unique<WriteUnderWay>();
+    WriteUnderWay::Written();
+}
+
 int HeldSignal() { return held; }
 
 int InterruptedExitCode(int signal) { return 128 + signal; }

@@ -7,6 +7,7 @@
 // every temporary file goes, and the run then stops the same way, saying so.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace kestro {
@@ -26,6 +27,17 @@ public:
     WriteUnderWay& operator=(const WriteUnderWay&) = delete;
     // Once the files hold what the run wrote: a later signal says so.
     static void Written();
+};
+
+// A hold that begins at the first Begin() (before the first change of a
+// file that is written ahead of the rest of the run) and lasts until this
+// object goes.
+class WriteUnderWayFromFirstChange {
+public:
+    void Begin();
+
+private:
+    std::unique_ptr<WriteUnderWay> hold_;
 };
 
 // The signal held during a write, or 0.

@@ -72,33 +72,37 @@ void OnLanguageChosen(void (*listener)()) { languageListener = listener; }
 
 Language MessageLanguage() { return chosen; }
 
-Language UserLanguage() {
-#if defined(_WIN32)
-    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::Russian : Language::English;
-#elif defined(KESTRO_MESSAGE_TABLE)
-    // As gettext would look, from the environment alone: a live system
-    // often lacks the locale it names (ru_RU.UTF-8 not generated), and
-    // the static C library may not read the system's locale files at all.
-    const char* messages = nullptr;
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        messages = std::getenv(name);
-        if (messages && *messages) break;
-    }
+#ifndef _WIN32
+namespace {
+
+// As gettext chooses from the locale of the messages category: English in
+// C, else LANGUAGE's first language where it is set, else that locale's.
+Language LanguageFor(const char* messages) {
     if (!messages || !*messages || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0)
         return Language::English;
     const char* language = std::getenv("LANGUAGE");
     const char* first = language && *language ? language : messages;
     return std::strncmp(first, "ru", 2) == 0 ? Language::Russian : Language::English;
+}
+
+}  // namespace
+#endif
+
+Language UserLanguage() {
+#if defined(_WIN32)
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::Russian : Language::English;
+#elif defined(KESTRO_MESSAGE_TABLE)
+    // The locale from the environment alone: a live system often lacks the
+    // locale it names (ru_RU.UTF-8 not generated), and the static C library
+    // may not read the system's locale files at all.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* messages = std::getenv(name);
+        if (messages && *messages) return LanguageFor(messages);
+    }
+    return Language::English;
 #else
-    // As gettext looks: LANGUAGE (unless the locale is C), then the locale
-    // of the messages category, which setlocale took from LC_ALL,
-    // LC_MESSAGES or LANG.
-    const char* messages = std::setlocale(LC_MESSAGES, nullptr);
-    if (!messages || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0) return Language::English;
-    const char* language = std::getenv("LANGUAGE");
-    const std::string first = language && *language ? std::string(language).substr(0, std::strcspn(language, ":"))
-                                                     : std::string(messages);
-    return first.compare(0, 2, "ru") == 0 ? Language::Russian : Language::English;
+    // The locale setlocale took from LC_ALL, LC_MESSAGES or LANG.
+    return LanguageFor(std::setlocale(LC_MESSAGES, nullptr));
 #endif
 }
 

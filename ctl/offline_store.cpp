@@ -182,10 +182,7 @@ RegistryStore* OfflineStoreProvider::Open(const StoreUse& use, std::string* why,
         groupPolicy_ = std::make_unique<VolumeGroupPolicyFiles>(windows_->WindowsDir(), windows_->Bound());
         // Its files change before the hives are written: from the first
         // change, a signal waits until the run has finished or undone it.
-        groupPolicy_->BeforeEachChange([this] {
-            if (!filesChanging_) filesChanging_ = std::make_unique<WriteUnderWay>();
-            WriteUnderWay::Written();
-        });
+        groupPolicy_->BeforeEachChange([this] { filesChanging_.Begin(); });
         store_->AttachLocalGroupPolicy(groupPolicy_.get());
     } catch (const OfflineError& e) {
         *why = e.what();

@@ -58,7 +58,7 @@ private:
     std::unique_ptr<OfflineWindows> windows_;
     // Held from the first change of a Group Policy file until this object
     // goes, after the run has finished or undone all it wrote.
-    std::unique_ptr<WriteUnderWay> filesChanging_;
+    WriteUnderWayFromFirstChange filesChanging_;
     std::unique_ptr<VolumeGroupPolicyFiles> groupPolicy_;  // declared first: the store points to it
     std::unique_ptr<HiveRegistryStore> store_;
     std::set<HiveRegistryStore::Slot> committed_;  // the hives the last Close wrote

@@ -231,12 +231,9 @@ int RunRestore(const OfflineWindows& windows, const std::string& user, bool dryR
     // The local Group Policy files the same run changed go back with the
     // hives. From the first one put back, a signal waits until the hives
     // are put back too, or the files made again as they were found.
-    std::unique_ptr<WriteUnderWay> filesChanging;
+    WriteUnderWayFromFirstChange filesChanging;
     VolumeGroupPolicyFiles files(windows.WindowsDir(), bound);
-    files.BeforeEachChange([&filesChanging] {
-        if (!filesChanging) filesChanging = std::make_unique<WriteUnderWay>();
-        WriteUnderWay::Written();
-    });
+    files.BeforeEachChange([&filesChanging] { filesChanging.Begin(); });
     std::vector<std::string> notes;
     std::vector<GroupPolicyBackup> fileCandidates = files.NewestBackups(&notes);
     for (const std::string& note : notes) console.Err("kestroctl: " + Tr("note: %1", note) + "\n");

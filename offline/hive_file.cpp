@@ -530,14 +530,14 @@ public:
         sigset_t all, saved;
         sigfillset(&all);
         ::pthread_sigmask(SIG_BLOCK, &all, &saved);
+        bool started = true;
         try {
             thread_ = std::thread([work] { work->Run(); });
         } catch (const std::system_error&) {
-            ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-            work->Run();  // no thread to be had: done here and now
-            return;
+            started = false;
         }
         ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+        if (!started) work->Run();  // no thread to be had: done here and now
     }
     // Waits for the flush: 0 when the file is on the disk, else why not.
     int Flushed() {
